@@ -1,0 +1,62 @@
+// The note records: an ordered table of (section, text, icons) rows, joined
+// to nodes by caption with the first-match rule.
+#pragma once
+
+#include "catalog/Text.h"
+
+#include <cstdint>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+namespace qv {
+
+struct NoteRecord {
+    Bytes section;  // the caption of the node it belongs to
+    Bytes text;     // the note, line breaks held as "~~"
+    Bytes icons;    // decimal icon number as text
+};
+
+class RecordTable {
+public:
+    RecordTable();
+    ~RecordTable();
+    RecordTable(const RecordTable &) = delete;
+    RecordTable &operator=(const RecordTable &) = delete;
+
+    size_t size() const { return rows_.size(); }
+    bool empty() const { return rows_.empty(); }
+    const NoteRecord &at(size_t i) const { return rows_[i]->rec; }
+    void reserve(size_t n) { rows_.reserve(n); }
+
+    // The first record in table order whose section equals `section`, byte
+    // for byte; null when none. O(1) on average.
+    const NoteRecord *find(const Bytes &section) const;
+    // How many records carry this section.
+    size_t count(const Bytes &section) const;
+
+    void append(Bytes section, Bytes text, Bytes icons);
+    void clear();
+
+    // Each acts on the first matching record only and tells whether one matched.
+    bool remove(const Bytes &section);
+    bool rename(const Bytes &oldSection, Bytes newSection);
+    bool setText(const Bytes &section, Bytes text);
+    bool setIcons(const Bytes &section, Bytes icons);
+
+private:
+    struct Row {
+        NoteRecord rec;
+        uint64_t seq;  // increases with table position
+    };
+    void indexAdd(Row *row);
+    void indexRemove(Row *row);
+    Row *first(const Bytes &section) const;
+
+    std::vector<std::unique_ptr<Row>> rows_;
+    // section -> rows with that section, in table order
+    std::unordered_map<Bytes, std::vector<Row *>> index_;
+    uint64_t nextSeq_ = 0;
+};
+
+} // namespace qv

@@ -1,0 +1,36 @@
+// "Quorvel.ini": private-profile reads and writes straight to the file.
+// Every call goes to the file; nothing is cached.
+#pragma once
+
+#include "catalog/Text.h"
+
+#include <cstdint>
+#include <string>
+
+namespace qv {
+
+class SettingsFile {
+public:
+    void open(const std::string &path) { path_ = path; }
+    void release() { path_.clear(); }
+    const std::string &path() const { return path_; }
+
+    // Section and key names match without regard to case; blanks around the
+    // value are not part of it; at most 2047 characters are returned.
+    Bytes readEntry(const Bytes &section, const Bytes &key, const Bytes &def) const;
+    int32_t readNumber(const Bytes &section, const Bytes &key, int32_t def) const;
+    bool readFlag(const Bytes &section, const Bytes &key, bool def) const;
+
+    // An existing key is updated where it stands, a missing key is added at
+    // the end of its section, a missing section at the end of the file; the
+    // file is created by the first write. A refused write raises
+    // ESettingsWriteError ("Не могу записать в %s").
+    void writeEntry(const Bytes &section, const Bytes &key, const Bytes &value);
+    void writeNumber(const Bytes &section, const Bytes &key, int32_t value);
+    void writeFlag(const Bytes &section, const Bytes &key, bool value);
+
+private:
+    std::string path_;
+};
+
+} // namespace qv

@@ -1,0 +1,62 @@
+// File access for the catalogue files: whole-file reads, existence tests,
+// atomic replacement (temporary file beside the target, flushed, renamed
+// over it) and the backup copy with the source's time stamp.
+#pragma once
+
+#include "catalog/Text.h"
+
+#include <cstdint>
+#include <string>
+
+namespace qv {
+
+// An entry of that name exists and is not a directory.
+bool fileExists(const std::string &path);
+
+// Writes a file through a temporary file in the same directory, renamed over
+// the target at commit(). Until commit() succeeds the target is untouched;
+// a destructor without commit() removes the temporary file.
+//  - A target that exists but cannot be written in place (read-only) is
+//    refused at open with `refusal`, as an in-place write would be.
+//  - Every write, the flush and the close are checked; a failure raises
+//    EInOutError with the mapped code ("Диск полон" for a full disk).
+//  - A replaced file keeps its permission bits.
+class AtomicFile {
+public:
+    enum class Refusal { Create, InOut };
+    // Opens the temporary file. On failure raises EFCreateError(path) when
+    // refusal is Create, else EInOutError.
+    AtomicFile(const std::string &path, Refusal refusal);
+    ~AtomicFile();
+    AtomicFile(const AtomicFile &) = delete;
+    AtomicFile &operator=(const AtomicFile &) = delete;
+
+    // Buffered; raises EInOutError.
+    void write(std::string_view bytes);
+    // Flush, fsync, close, rename over the target; raises EInOutError.
+    void commit();
+
+    // Test hook: the next AtomicFile writes fail with `err` (errno) once
+    // `bytes` bytes in total have been handed to the system. -1 switches off.
+    static void failAfter(long long bytes, int err);
+
+private:
+    void flushBuffer();
+    std::string path_;
+    std::string tmpPath_;
+    int fd_ = -1;
+    std::string buffer_;
+    long long written_ = 0;
+    long long failAt_ = -1;
+    int failErr_ = 0;
+    bool committed_ = false;
+};
+
+// Reads a whole file. Raises EFOpenError(path) when it cannot be opened and
+// EInOutError on a read failure.
+Bytes readWholeFile(const std::string &path);
+
+// Modification time of a file, seconds since the epoch; false if none.
+bool fileModificationTime(const std::string &path, int64_t &seconds);
+
+} // namespace qv

@@ -1,0 +1,18 @@
+// The program's one integer syntax.
+#pragma once
+
+#include "catalog/Text.h"
+
+#include <cstdint>
+#include <optional>
+
+namespace qv {
+
+// Leading blanks; then an optional sign with decimal digits, or a "$", "x",
+// "X", "0x", "0X" prefix with hexadecimal digits (at most 8 significant,
+// two's complement); nothing after the digits; signed 32-bit range.
+std::optional<int32_t> tryStrToInt(std::string_view text);
+// The same, raising EConvertError with the whole text on failure.
+int32_t strToInt(std::string_view text);
+
+} // namespace qv
