@@ -1,0 +1,81 @@
+#include "catalog/Errors.h"
+
+#include <cerrno>
+
+namespace qv {
+
+EInOutError::EInOutError(int code) : Error(messageFor(code)), code_(code) {}
+
+Bytes EInOutError::messageFor(int code)
+{
+    switch (code) {
+    case 2: return W("Файл не найден");
+    case 3: return W("Неверное имя файла");
+    case 4: return W("Слишком много открытых файлов");
+    case 5: return W("В доступе к файлу отказано");
+    case 100: return W("Чтение за окончанием файла");
+    case 101: return W("Диск полон");
+    case 106: return W("Неверный ввод числа");
+    default: return W("Ошибка ввода/вывода ") + decimal(code);
+    }
+}
+
+int EInOutError::codeFromErrno(int err)
+{
+    switch (err) {
+    case ENOENT:
+        return 2;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case EINVAL:
+    case EISDIR:
+        return 3;
+    case EMFILE:
+    case ENFILE:
+        return 4;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return 5;
+    case ENOSPC:
+#ifdef EDQUOT
+    case EDQUOT:
+#endif
+        return 101;
+    case EBUSY:
+    case ETXTBSY:
+    case EAGAIN:
+        return 32;
+    default:
+        return err;
+    }
+}
+
+EConvertError::EConvertError(const Bytes &text)
+    : Error("'" + text + W("' - неверное целое значение"))
+{
+}
+
+EFOpenError::EFOpenError(const Bytes &fileName) : Error(W("Не могу открыть файл ") + fileName) {}
+
+EFCreateError::EFCreateError(const Bytes &fileName) : Error(W("Не могу создать файл ") + fileName) {}
+
+EReadError::EReadError() : Error(W("Ошибка чтения потока")) {}
+
+EWriteError::EWriteError() : Error(W("Ошибка записи потока")) {}
+
+ETreeViewError::ETreeViewError(long long level, const Bytes &caption)
+    : Error(W("Неверный уровень (") + decimal(level) + W(") для элемента \"") + caption + "\"")
+{
+}
+
+ESettingsWriteError::ESettingsWriteError(const Bytes &path) : Error(W("Не могу записать в ") + path) {}
+
+Bytes errorBoxText(const Bytes &message)
+{
+    if (!message.empty() && static_cast<unsigned char>(message.back()) > static_cast<unsigned char>('.'))
+        return message + '.';
+    return message;
+}
+
+} // namespace qv
