@@ -1,0 +1,48 @@
+// The about panel at the bottom of the editor pane: name, version, credits,
+// contact address and the machine's memory figures.
+#pragma once
+
+#include <QFrame>
+#include <QtGlobal>
+
+#include <functional>
+#include <utility>
+
+class QAbstractButton;
+class QLabel;
+class QPushButton;
+class QUrl;
+
+class AboutPanel : public QFrame {    // objectName "Panel7", height 0 or 100
+    Q_OBJECT
+public:
+    static constexpr int kOpenHeight = 100;
+    static inline const char kContactAddress[] = "quorvel@example.org";
+
+    // toggleButton is SpeedButton11 (checkable, owned by the editor toolbar); the panel connects to it.
+    AboutPanel(QAbstractButton *toggleButton, QWidget *parent = nullptr);
+    void close();                     // height 0, button released (window creation)
+    bool isOpen() const;
+    void toggle();                    // SpeedButton11Click (also "Закрыть")
+
+    // Test hooks: memory figures in bytes (total, available); the launcher for the mailto: address.
+    // An empty function restores the default.
+    static void setMemoryProvider(std::function<std::pair<quint64, quint64>()> provider);
+    static void setUrlOpener(std::function<void(const QUrl &)> opener);
+
+    // Physical memory from the system, in bytes (0, 0 where it cannot be read).
+    static std::pair<quint64, quint64> systemMemory();
+    // "511 Мб" for 511 MiB and a little more: bytes shifted right by 20.
+    static QString megabytes(quint64 bytes);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void refreshMemory();
+
+    QAbstractButton *m_toggleButton = nullptr;
+    QLabel *m_total = nullptr;        // Label9
+    QLabel *m_available = nullptr;    // Label8
+    QLabel *m_contact = nullptr;      // Label6
+};

@@ -1,0 +1,37 @@
+// The collapsible icon palette above the tree: 80 flat buttons, one per icon.
+#pragma once
+
+#include <QFrame>
+
+class QLabel;
+class QToolButton;
+
+class IconPalette : public QFrame {   // objectName "Panel3", colour 14601924, height 24 or 200
+    Q_OBJECT
+public:
+    static constexpr int kCollapsedHeight = 24;
+    static constexpr int kExpandedHeight = 200;
+
+    explicit IconPalette(QWidget *parent = nullptr);
+    void collapse();                  // height 24, expand glyph, tooltip "Развернуть"
+    void fillPictures();              // buttons get their pictures from the image list
+    bool isExpanded() const;
+    void toggle();                    // Image4Click
+
+    QToolButton *button(int number) const;  // bi1..bi80 by number 1..80, else null
+
+signals:
+    void iconChosen(int value);       // bi1..bi79 -> 1..79, bi80 -> 0
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void showState(bool expanded);
+
+    QLabel *m_header = nullptr;       // Image1
+    QLabel *m_strip = nullptr;        // Image2
+    QLabel *m_toggle = nullptr;       // Image4
+    QList<QToolButton *> m_buttons;   // bi1..bi80
+};
