@@ -36,8 +36,14 @@ public:
     // Flush, fsync, close, rename over the target; raises EInOutError.
     void commit();
 
-    // Test hook: the next AtomicFile writes fail with `err` (errno) once
-    // `bytes` bytes in total have been handed to the system. -1 switches off.
+    // The modification time (seconds since the epoch) the file gets at
+    // commit(), before it is put in place; the access time is left alone.
+    void setModificationTime(int64_t seconds);
+
+    // Test hook: the next AtomicFile created fails with `err` (errno) once
+    // `bytes` bytes in total have been handed to the system: at the write
+    // that would pass that mark, or else at commit(). The hook then switches
+    // itself off. -1 switches it off at once.
     static void failAfter(long long bytes, int err);
 
 private:
@@ -50,6 +56,8 @@ private:
     long long failAt_ = -1;
     int failErr_ = 0;
     bool committed_ = false;
+    bool hasMtime_ = false;
+    int64_t mtime_ = 0;
 };
 
 // Reads a whole file. Raises EFOpenError(path) when it cannot be opened and
