@@ -90,6 +90,18 @@ long long writeSome(int fd, const char *buf, size_t n)
     }
 }
 
+// Size, modification time and kind of an open file.
+bool describe(int fd, int64_t &size, int64_t &mtime, bool &directory)
+{
+    struct stat sb {};
+    if (::fstat(fd, &sb) != 0)
+        return false;
+    size = static_cast<int64_t>(sb.st_size);
+    mtime = static_cast<int64_t>(sb.st_mtime);
+    directory = S_ISDIR(sb.st_mode);
+    return true;
+}
+
 int closeFile(int fd) { return ::close(fd); }
 int syncFile(int fd) { return ::fsync(fd); }
 int setMode(int fd, unsigned mode) { return ::fchmod(fd, static_cast<mode_t>(mode)); }
@@ -185,6 +197,35 @@ bool fileModificationTime(const std::string &path, int64_t &seconds)
         return false;
     seconds = st.mtime;
     return true;
+}
+
+InputFile::InputFile(const std::string &path)
+{
+    fd_ = os::openRead(path);
+    if (fd_ < 0)
+        throw EFOpenError(path);
+    bool directory = false;
+    if (!os::describe(fd_, size_, mtime_, directory) || directory) {
+        os::closeFile(fd_);
+        fd_ = -1;
+        throw EFOpenError(path);
+    }
+}
+
+InputFile::~InputFile()
+{
+    if (fd_ >= 0)
+        os::closeFile(fd_);
+}
+
+long long InputFile::read(char *buf, size_t n)
+{
+    return os::readSome(fd_, buf, n);
+}
+
+int renameFile(const std::string &from, const std::string &to)
+{
+    return os::renameFile(from, to) == 0 ? 0 : errno;
 }
 
 Bytes readWholeFile(const std::string &path)

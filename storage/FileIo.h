@@ -60,6 +60,29 @@ private:
     int64_t mtime_ = 0;
 };
 
+// A file open for reading, closed by the destructor.
+class InputFile {
+public:
+    // Raises EFOpenError(path).
+    explicit InputFile(const std::string &path);
+    ~InputFile();
+    InputFile(const InputFile &) = delete;
+    InputFile &operator=(const InputFile &) = delete;
+
+    int64_t size() const { return size_; }
+    int64_t modificationTime() const { return mtime_; }
+    // Reads up to n bytes: the count, 0 at the end, -1 on failure.
+    long long read(char *buf, size_t n);
+
+private:
+    int fd_ = -1;
+    int64_t size_ = 0;
+    int64_t mtime_ = 0;
+};
+
+// Renames a file; on failure returns the errno value, else 0.
+int renameFile(const std::string &from, const std::string &to);
+
 // Reads a whole file. Raises EFOpenError(path) when it cannot be opened and
 // EInOutError on a read failure.
 Bytes readWholeFile(const std::string &path);

@@ -1,0 +1,167 @@
+#include "storage/CatalogFiles.h"
+
+#include "catalog/Errors.h"
+#include "storage/FileIo.h"
+#include "storage/OutlineFile.h"
+#include "storage/RecordFile.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <vector>
+
+namespace qv {
+
+namespace {
+
+// The backup copy moves at most this many bytes per read-then-write.
+constexpr size_t kCopyChunk = 61440;
+
+bool toLocal(int64_t seconds, std::tm &out)
+{
+    std::time_t t = static_cast<std::time_t>(seconds);
+#ifdef _WIN32
+    return localtime_s(&out, &t) == 0;
+#else
+    return localtime_r(&t, &out) != nullptr;
+#endif
+}
+
+// The time a packed DOS date-time in local time keeps of `seconds`: the
+// second rounded down to even. Nothing when the year lies outside what the
+// packed form can hold (1980..2107).
+bool dosRounded(int64_t seconds, int64_t &rounded)
+{
+    std::tm tm {};
+    if (!toLocal(seconds, tm))
+        return false;
+    int year = tm.tm_year + 1900;
+    if (year < 1980 || year > 2107)
+        return false;
+    int sec = tm.tm_sec > 59 ? 58 : tm.tm_sec & ~1;
+    // Local offsets are whole minutes, so dropping seconds in local time is
+    // dropping them from the epoch count; no round trip through mktime,
+    // which could pick the wrong side of a clock change.
+    rounded = seconds - (tm.tm_sec - sec);
+    return true;
+}
+
+// "2026-12-07-083015", local time.
+std::string stamp(int64_t seconds)
+{
+    std::tm tm {};
+    if (!toLocal(seconds, tm))
+        return std::to_string(seconds);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d-%02d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1,
+                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    return buf;
+}
+
+} // namespace
+
+std::string baseDirectoryOf(const std::string &executablePath)
+{
+    size_t pos = executablePath.find_last_of('/');
+    std::string dir;
+    if (pos == std::string::npos)
+        dir = ".";
+    else if (pos == 0)
+        dir = "/";
+    else
+        dir = executablePath.substr(0, pos);
+    if (dir.back() != '/')
+        dir += '/';
+    return dir;
+}
+
+void backupCopy(const std::string &source, const std::string &destination)
+{
+    InputFile in(source);
+    AtomicFile out(destination, AtomicFile::Refusal::Create);
+
+    std::vector<char> buf(static_cast<size_t>(std::min<int64_t>(in.size(), kCopyChunk)));
+    int64_t left = in.size();
+    while (left > 0) {
+        size_t want = static_cast<size_t>(std::min<int64_t>(left, kCopyChunk));
+        size_t got = 0;
+        while (got < want) {
+            long long n = in.read(buf.data() + got, want - got);
+            if (n <= 0)
+                throw EReadError();
+            got += static_cast<size_t>(n);
+        }
+        out.write(std::string_view(buf.data(), want));
+        left -= static_cast<int64_t>(want);
+    }
+
+    int64_t rounded = 0;
+    if (dosRounded(in.modificationTime(), rounded))
+        out.setModificationTime(rounded);
+    out.commit();
+}
+
+CatalogFiles::CatalogFiles(std::string baseDir) : baseDir_(std::move(baseDir)) {}
+
+void CatalogFiles::makeBackups()
+{
+    if (fileExists(recordPath()))
+        backupCopy(recordPath(), recordBackupPath());
+    if (fileExists(outlinePath()))
+        backupCopy(outlinePath(), outlineBackupPath());
+}
+
+void CatalogFiles::load(Catalog &catalog)
+{
+    loaded_ = true;
+    loadFailed_ = false;
+    const bool wasModified = catalog.modified();
+    try {
+        if (fileExists(outlinePath()))
+            readOutlineFile(outlinePath(), catalog.outline());
+        // The record file is read whether or not the outline file exists:
+        // with an empty table in memory, the next save would otherwise
+        // write nothing over the notes on disk.
+        catalog.records().clear();
+        if (fileExists(recordPath()))
+            readRecordFile(recordPath(), catalog.records());
+        catalog.joinIcons();
+    } catch (...) {
+        loadFailed_ = true;
+        if (!wasModified)
+            catalog.clearChanged();
+        throw;
+    }
+    if (!wasModified)
+        catalog.clearChanged();
+}
+
+void CatalogFiles::keepOriginals()
+{
+    const int64_t now = clock_ ? clock_() : static_cast<int64_t>(std::time(nullptr));
+    const std::string suffix = ".unread-" + stamp(now);
+    for (const std::string &path : {outlinePath(), recordPath()}) {
+        if (!fileExists(path))
+            continue;
+        std::string kept = path + suffix;
+        for (int n = 1; fileExists(kept); ++n)
+            kept = path + suffix + "-" + std::to_string(n);
+        if (int err = renameFile(path, kept))
+            throw EInOutError::fromErrno(err);
+        kept_.push_back(kept);
+    }
+    originalsKept_ = true;
+}
+
+void CatalogFiles::save(Catalog &catalog)
+{
+    // A load that stopped part way left only part of the files in memory;
+    // the first save puts the files as they were aside before replacing them.
+    if (loadFailed_ && !originalsKept_)
+        keepOriginals();
+    writeRecordFile(recordPath(), catalog.records());
+    writeOutlineFile(outlinePath(), catalog.outline());
+    catalog.clearChanged();
+}
+
+} // namespace qv
