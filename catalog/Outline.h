@@ -124,6 +124,9 @@ public:
     void setCaption(Node *n, Bytes caption);
     void setImages(Node *n, int32_t index);
     void clear();
+    // Tells listeners that captions or icons may have changed anywhere
+    // (after a bulk update made directly on the nodes).
+    void refreshAll();
     // Replaces everything with the roots held by `newTop`'s children.
     void replaceAll(std::unique_ptr<Node> newTop);
 

@@ -1,0 +1,167 @@
+#include "catalog/Catalog.h"
+
+#include "storage/StrToInt.h"
+
+namespace qv {
+
+Bytes editorToRecord(std::string_view editorText) { return replaceAll(editorText, "\r\n", "~~"); }
+Bytes recordToEditor(std::string_view recordText) { return replaceAll(recordText, "~~", "\r\n"); }
+
+std::optional<Bytes> Catalog::noteForEditor(const Bytes &caption) const
+{
+    const NoteRecord *r = records_.find(caption);
+    if (!r)
+        return std::nullopt;
+    return recordToEditor(r->text);
+}
+
+void Catalog::storeNote(const Node *node, std::string_view editorText)
+{
+    Bytes text = editorToRecord(editorText);
+    if (!records_.setText(node->caption(), text))
+        records_.append(node->caption(), std::move(text), decimal(node->imageIndex()));
+}
+
+void Catalog::joinIcons()
+{
+    struct Refresh {
+        Outline &o;
+        ~Refresh() { o.refreshAll(); }
+    } refresh{outline_};
+    for (Node *n = outline_.first(); n; n = flatNext(n)) {
+        if (const NoteRecord *r = records_.find(n->caption()))
+            n->setImages(strToInt(r->icons));
+    }
+}
+
+Bytes Catalog::defaultCaption() const
+{
+    const Bytes prefix = W("Новый элемент ");
+    for (size_t n = outline_.nodeCount();; ++n) {
+        Bytes caption = prefix + decimal((long long)n);
+        if (outline_.captionCount(caption) == 0 && records_.count(caption) == 0)
+            return caption;
+    }
+}
+
+Node *Catalog::addNewNode(Node *parent, size_t row)
+{
+    Bytes caption = defaultCaption();
+    records_.append(caption, {}, "0");
+    Node *n = outline_.insert(parent, row, std::move(caption));
+    markChanged();
+    return n;
+}
+
+Node *Catalog::createNode(Node *selected)
+{
+    if (selected)
+        return addNewNode(selected->parent(), selected->row());
+    return addNewNode(outline_.top(), outline_.rootCount());
+}
+
+Node *Catalog::createChild(Node *selected)
+{
+    if (!selected)
+        return nullptr;
+    return addNewNode(selected, selected->childCount());
+}
+
+void Catalog::deleteLeaf(Node *node)
+{
+    if (!node || node->hasChildren())
+        return;
+    records_.remove(node->caption());
+    outline_.remove(node);
+    markChanged();
+}
+
+bool Catalog::captionStorable(const Bytes &caption)
+{
+    if (!caption.empty() && (caption[0] == '\t' || caption[0] == ' '))
+        return false;
+    return caption.find_first_of(std::string_view("\r\n\0\x1a", 4)) == Bytes::npos;
+}
+
+Catalog::RenameResult Catalog::rename(Node *node, const Bytes &currentKey, const Bytes &text)
+{
+    RenameResult result;
+    result.duplicateMessages = records_.count(text);
+    if (result.duplicateMessages == 0) {
+        // A node without a record may carry the caption too; sharing it would
+        // make both nodes share one note.
+        size_t others = outline_.captionCount(text) - (node->caption() == text ? 1 : 0);
+        if (others > 0)
+            result.duplicateMessages = 1;
+    }
+    if (!text.empty() && text != currentKey && result.duplicateMessages == 0) {
+        if (!captionStorable(text)) {
+            result.invalidCaption = true;
+        } else {
+            records_.rename(currentKey, text);
+            outline_.setCaption(node, text);
+            markChanged();
+            result.renamed = true;
+            return result;
+        }
+    }
+    if (node->caption() != currentKey)
+        outline_.setCaption(node, currentKey);
+    return result;
+}
+
+bool Catalog::moveUp(Node *selected)
+{
+    if (!selected || selected->hasChildren())
+        return false;
+    Node *prev = flatPrev(selected);
+    if (!prev)
+        return false;
+    outline_.move(selected, prev->parent(), prev->row());
+    markChanged();
+    return true;
+}
+
+bool Catalog::moveDown(Node *selected)
+{
+    if (!selected || selected->hasChildren())
+        return false;
+    Node *next = flatNext(selected);
+    if (!next)
+        return false;  // the last node stays
+    if (Node *target = flatNext(next))
+        outline_.move(selected, target->parent(), target->row());
+    else
+        outline_.move(selected, outline_.top(), outline_.rootCount());
+    markChanged();
+    return true;
+}
+
+void Catalog::setIcon(Node *node, int32_t k)
+{
+    if (!node)
+        return;
+    outline_.setImages(node, k);
+    markChanged();
+    if (!records_.setIcons(node->caption(), decimal(k)))
+        records_.append(node->caption(), {}, decimal(k));
+}
+
+bool Catalog::dragMove(Node *d, Node *t, const std::function<void(Node *)> &onDelete, Node **copy)
+{
+    if (!d || !t || d == t || d->isAncestorOf(t) || d->isTop())
+        return false;
+    Node *c = outline_.insertBranch(t, t->childCount(), Outline::copyBranch(d));
+    outline_.remove(d, onDelete);
+    if (copy)
+        *copy = c;
+    return true;
+}
+
+void Catalog::clear()
+{
+    outline_.clear();
+    records_.clear();
+}
+
+} // namespace qv
