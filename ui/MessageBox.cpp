@@ -1,0 +1,82 @@
+#include "ui/MessageBox.h"
+
+#include "catalog/Errors.h"
+#include "ui/Codec.h"
+
+namespace qv::msg {
+
+namespace {
+
+struct Hook {
+    bool active = false;
+    QList<QMessageBox::StandardButton> answers;
+    QStringList texts;
+    QStringList titles;
+    QList<QMessageBox::Icon> icons;
+};
+
+Hook &hook()
+{
+    static Hook h;
+    return h;
+}
+
+QMessageBox::StandardButton mildest(QMessageBox::StandardButtons buttons)
+{
+    for (QMessageBox::StandardButton b : {QMessageBox::No, QMessageBox::Cancel, QMessageBox::Ok})
+        if (buttons.testFlag(b))
+            return b;
+    return QMessageBox::NoButton;
+}
+
+} // namespace
+
+QMessageBox::StandardButton show(QWidget *parent, QMessageBox::Icon icon, const QString &title,
+                                 const QString &text, QMessageBox::StandardButtons buttons)
+{
+    Hook &h = hook();
+    if (h.active) {
+        h.texts << text;
+        h.titles << title;
+        h.icons << icon;
+        if (!h.answers.isEmpty())
+            return h.answers.takeFirst();
+        return mildest(buttons);
+    }
+    QMessageBox box(icon, title, text, buttons, parent);
+    box.setWindowModality(Qt::ApplicationModal);
+    return QMessageBox::StandardButton(box.exec());
+}
+
+QString errorText(const std::exception &error)
+{
+    return toQ(errorBoxText(Bytes(error.what())));
+}
+
+void showError(QWidget *parent, const std::exception &error)
+{
+    show(parent, QMessageBox::Critical, QStringLiteral("Quorvel"), errorText(error), QMessageBox::Ok);
+}
+
+void setNextAnswers(QList<QMessageBox::StandardButton> answers)
+{
+    Hook &h = hook();
+    h.active = true;
+    h.answers = std::move(answers);
+}
+
+QStringList shownTexts() { return hook().texts; }
+QStringList shownTitles() { return hook().titles; }
+QList<QMessageBox::Icon> shownIcons() { return hook().icons; }
+
+void clearShown()
+{
+    Hook &h = hook();
+    h.texts.clear();
+    h.titles.clear();
+    h.icons.clear();
+}
+
+int pendingAnswers() { return int(hook().answers.size()); }
+
+} // namespace qv::msg

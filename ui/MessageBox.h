@@ -1,0 +1,36 @@
+// Every message box of the program goes through here: warnings, questions
+// and the error box. Tests answer boxes in advance instead of showing them.
+#pragma once
+
+#include <QList>
+#include <QMessageBox>
+#include <QString>
+#include <QStringList>
+
+#include <exception>
+
+namespace qv::msg {
+
+// An application-modal box; returns the button pressed.
+QMessageBox::StandardButton show(QWidget *parent, QMessageBox::Icon icon, const QString &title,
+                                 const QString &text, QMessageBox::StandardButtons buttons);
+
+// The error box: title "Quorvel", stop icon, OK, the error's message with a
+// full stop appended when its last byte sorts after '.'.
+void showError(QWidget *parent, const std::exception &error);
+// The error box's text for an exception.
+QString errorText(const std::exception &error);
+
+// Test hook. From the first call on, boxes are never shown: each takes the
+// next queued answer, or, when none is left, the mildest of its buttons
+// (No, Cancel, OK, in that order of preference), and is recorded.
+void setNextAnswers(QList<QMessageBox::StandardButton> answers);
+// Texts and titles of the recorded boxes, oldest first.
+QStringList shownTexts();
+QStringList shownTitles();
+QList<QMessageBox::Icon> shownIcons();
+void clearShown();
+// Answers queued but not yet used.
+int pendingAnswers();
+
+} // namespace qv::msg
