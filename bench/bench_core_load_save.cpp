@@ -1,0 +1,309 @@
+// Load and save of a large catalogue: wall time of CatalogFiles::load (with
+// the icon join) and CatalogFiles::save, best of several runs, and the peak
+// memory of one load measured in a fresh process.
+//
+//   bench_core_load_save [--nodes N] [--runs R] [--seed S]
+//   bench_core_load_save --deep [N]      an outline nested N levels (10000)
+
+#include "catalog/Catalog.h"
+#include "catalog/Errors.h"
+#include "generator/Generator.h"
+#include "storage/CatalogFiles.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr double kTimeGoal = 0.25;    // seconds, load and save each
+constexpr double kMemoryGoal = 2.5;   // peak of a load / size of the two files
+
+struct Config {
+    size_t nodes = 100000;
+    size_t runs = 5;
+    uint64_t seed = 1;
+    std::optional<size_t> deep;
+};
+
+[[noreturn]] void usage() {
+    std::fprintf(stderr,
+                 "usage: bench_core_load_save [--nodes N] [--runs R] [--seed S]\n"
+                 "       bench_core_load_save --deep [N] [--runs R]\n");
+    std::exit(2);
+}
+
+size_t number(const char *text) {
+    char *end = nullptr;
+    unsigned long long v = std::strtoull(text, &end, 10);
+    if (!end || *end || end == text)
+        usage();
+    return static_cast<size_t>(v);
+}
+
+// A kB figure from /proc/self/status ("VmHWM:", "VmRSS:").
+long statusKb(const char *key) {
+    std::ifstream f("/proc/self/status");
+    std::string line;
+    size_t len = std::strlen(key);
+    while (std::getline(f, line))
+        if (line.compare(0, len, key) == 0)
+            return std::strtol(line.c_str() + len, nullptr, 10);
+    return -1;
+}
+
+std::string withSeparator(const std::string &dir) {
+    return dir.back() == '/' ? dir : dir + '/';
+}
+
+double seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+std::string megabytes(double bytes) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1f MB", bytes / (1024.0 * 1024.0));
+    return buf;
+}
+
+class TempDir {
+public:
+    TempDir() {
+        const char *base = std::getenv("TMPDIR");
+        std::string pattern = std::string(base && *base ? base : "/tmp") + "/qv-bench-XXXXXX";
+        std::vector<char> buf(pattern.begin(), pattern.end());
+        buf.push_back('\0');
+        if (!mkdtemp(buf.data())) {
+            std::perror("mkdtemp");
+            std::exit(1);
+        }
+        path_ = buf.data();
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    const std::string &path() const { return path_; }
+    std::string sub(const char *name) const {
+        std::string p = path_ + "/" + name;
+        fs::create_directories(p);
+        return p;
+    }
+
+private:
+    std::string path_;
+};
+
+// The child's side of the memory measurement: a fresh process loads the
+// catalogue and reports its high-water mark before and after.
+int measureLoad(const std::string &dir) {
+    long before = statusKb("VmHWM:");
+    qv::Catalog catalog;
+    qv::CatalogFiles files(withSeparator(dir));
+    try {
+        files.load(catalog);
+    } catch (const qv::Error &e) {
+        std::fprintf(stderr, "load failed: %s\n", qv::cp1251::toUtf8(e.message()).c_str());
+        return 1;
+    }
+    long after = statusKb("VmHWM:");
+    std::printf("%ld %ld %zu\n", before, after, catalog.outline().nodeCount());
+    return 0;
+}
+
+struct Memory {
+    long baselineKb = -1;
+    long peakKb = -1;
+};
+
+// Runs this program again as `--measure-load DIR` and reads its figures.
+std::optional<Memory> peakOfLoad(const std::string &dir) {
+    int fds[2];
+    if (pipe(fds) != 0)
+        return std::nullopt;
+    pid_t pid = fork();
+    if (pid < 0)
+        return std::nullopt;
+    if (pid == 0) {
+        dup2(fds[1], STDOUT_FILENO);
+        close(fds[0]);
+        close(fds[1]);
+        execl("/proc/self/exe", "bench_core_load_save", "--measure-load", dir.c_str(),
+              static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    close(fds[1]);
+    std::string out;
+    char buf[256];
+    ssize_t n;
+    while ((n = read(fds[0], buf, sizeof buf)) > 0)
+        out.append(buf, static_cast<size_t>(n));
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    Memory m;
+    size_t count = 0;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
+        std::sscanf(out.c_str(), "%ld %ld %zu", &m.baselineKb, &m.peakKb, &count) != 3)
+        return std::nullopt;
+    return m;
+}
+
+struct Timing {
+    double best = 0;
+    double median = 0;
+};
+
+template <typename F>
+Timing timeRuns(size_t runs, F &&once) {
+    std::vector<double> t;
+    for (size_t i = 0; i < std::max<size_t>(runs, 1); ++i)
+        t.push_back(once());
+    std::sort(t.begin(), t.end());
+    return {t.front(), t[t.size() / 2]};
+}
+
+double timedLoad(const std::string &dir, size_t expectedNodes) {
+    auto catalog = std::make_unique<qv::Catalog>();
+    qv::CatalogFiles files(withSeparator(dir));
+    auto start = Clock::now();
+    files.load(*catalog);
+    double s = seconds(Clock::now() - start);
+    if (catalog->outline().nodeCount() != expectedNodes) {
+        std::fprintf(stderr, "load gave %zu nodes, expected %zu\n",
+                     catalog->outline().nodeCount(), expectedNodes);
+        std::exit(1);
+    }
+    return s;  // the catalogue is torn down outside the measured time
+}
+
+double timedSave(qv::Catalog &catalog, const std::string &dir) {
+    qv::CatalogFiles files(withSeparator(dir));
+    auto start = Clock::now();
+    files.save(catalog);
+    return seconds(Clock::now() - start);
+}
+
+qv::Bytes fileBytes(const std::string &path) {
+    std::ifstream f(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+void row(const char *what, const Timing &t, double goal) {
+    std::printf("  %-26s %9.3f s %9.3f s   < %.2f s  %s\n", what, t.best, t.median, goal,
+                t.best < goal ? "ok" : "MISSED");
+}
+
+int run(const Config &cfg) {
+    TempDir tmp;
+    const std::string src = tmp.sub("src");
+    const std::string dst = tmp.sub("dst");
+
+    auto genStart = Clock::now();
+    qv::gen::Generated generated;
+    if (cfg.deep) {
+        generated = qv::gen::deepChain(*cfg.deep, cfg.seed);
+    } else {
+        qv::gen::Options options;
+        options.nodes = cfg.nodes;
+        options.seed = cfg.seed;
+        generated = qv::gen::generate(options);
+    }
+    const size_t nodes = generated.entries.size();
+    const size_t filesSize = qv::gen::writeCatalogFiles(src, generated);
+    const double genSeconds = seconds(Clock::now() - genStart);
+    const qv::Bytes expectedOutline = qv::gen::outlineFileBytes(generated);
+    const qv::Bytes expectedRecords = qv::gen::recordFileBytes(generated);
+    generated = {};
+
+    const auto dataSize = fs::file_size(src + "/data.dat");
+    const auto textSize = fs::file_size(src + "/text.dat");
+    if (cfg.deep)
+        std::printf("Outline nested %zu levels", nodes);
+    else
+        std::printf("Catalogue of %zu nodes", nodes);
+    std::printf(" (seed %llu, generated in %.2f s)\n", static_cast<unsigned long long>(cfg.seed),
+                genSeconds);
+    std::printf("  data.dat %s, text.dat %s, together %s\n\n",
+                megabytes(static_cast<double>(dataSize)).c_str(),
+                megabytes(static_cast<double>(textSize)).c_str(),
+                megabytes(static_cast<double>(filesSize)).c_str());
+
+    std::printf("  %-26s %11s %11s   %-8s\n", "", "best", "median", "goal");
+    try {
+        Timing load = timeRuns(cfg.runs, [&] { return timedLoad(src, nodes); });
+        row("load (with icon join)", load, kTimeGoal);
+
+        qv::Catalog catalog;
+        qv::CatalogFiles(withSeparator(src)).load(catalog);
+        Timing save = timeRuns(cfg.runs, [&] { return timedSave(catalog, dst); });
+        row("save", save, kTimeGoal);
+    } catch (const qv::Error &e) {
+        std::fprintf(stderr, "failed: %s\n", qv::cp1251::toUtf8(e.message()).c_str());
+        return 1;
+    }
+
+    const bool same = fileBytes(dst + "/data.dat") == expectedOutline &&
+                      fileBytes(dst + "/text.dat") == expectedRecords;
+
+    if (auto m = peakOfLoad(src)) {
+        double used = static_cast<double>(m->peakKb - m->baselineKb) * 1024.0;
+        double ratio = used / static_cast<double>(filesSize);
+        std::printf("  %-26s %11s %8.2f x files   < %.1f x  %s\n", "peak memory of a load",
+                    megabytes(used).c_str(), ratio, kMemoryGoal,
+                    ratio < kMemoryGoal ? "ok" : "MISSED");
+        std::printf("  %-26s %11s\n", "(process baseline)",
+                    megabytes(static_cast<double>(m->baselineKb) * 1024.0).c_str());
+    } else {
+        std::printf("  peak memory of a load: could not be measured\n");
+    }
+    std::printf("\n  saved files identical to the loaded ones: %s\n", same ? "yes" : "NO");
+    return same ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (argc == 3 && std::strcmp(argv[1], "--measure-load") == 0)
+        return measureLoad(argv[2]);
+
+    Config cfg;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto value = [&]() -> const char * {
+            if (i + 1 >= argc)
+                usage();
+            return argv[++i];
+        };
+        if (a == "--nodes")
+            cfg.nodes = number(value());
+        else if (a == "--runs")
+            cfg.runs = number(value());
+        else if (a == "--seed")
+            cfg.seed = number(value());
+        else if (a == "--deep") {
+            cfg.deep = 10000;
+            if (i + 1 < argc && argv[i + 1][0] != '-')
+                cfg.deep = number(argv[++i]);
+        } else
+            usage();
+    }
+    if (cfg.deep && *cfg.deep == 0)
+        usage();
+    return run(cfg);
+}

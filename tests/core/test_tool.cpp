@@ -1,0 +1,347 @@
+// quorvel-tool run as a separate process on small catalogues: the check
+// summary, the error exit with the error box's text, and resave writing what
+// the program's own save writes (and nothing after a failed load).
+#include "catalog/Catalog.h"
+#include "catalog/Text.h"
+#include "storage/CatalogFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class ToolTempDir {
+public:
+    ToolTempDir() {
+        std::string pattern = (fs::temp_directory_path() / "qv-tool-XXXXXX").string();
+        if (!mkdtemp(pattern.data()))
+            throw std::runtime_error("mkdtemp failed");
+        path_ = pattern;
+    }
+    ~ToolTempDir() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    std::string path() const { return path_; }
+    std::string file(const std::string &name) const { return path_ + "/" + name; }
+    std::string sub(const std::string &name) const {
+        fs::create_directories(file(name));
+        return file(name);
+    }
+
+private:
+    std::string path_;
+};
+
+void writeBytes(const std::string &path, const std::string &bytes) {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f << bytes;
+}
+
+std::string readBytes(const std::string &path) {
+    std::ifstream f(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+std::vector<std::string> entries(const std::string &dir) {
+    std::vector<std::string> names;
+    for (const auto &e : fs::directory_iterator(dir))
+        names.push_back(e.path().filename().string());
+    return names;
+}
+
+struct Result {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs the tool with `args`, stdout and stderr caught in files of a private
+// temporary directory.
+Result runTool(const std::vector<std::string> &args) {
+    ToolTempDir io;
+    const std::string outPath = io.file("out");
+    const std::string errPath = io.file("err");
+    pid_t pid = fork();
+    if (pid == 0) {
+        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (out < 0 || err < 0)
+            _exit(126);
+        dup2(out, STDOUT_FILENO);
+        dup2(err, STDERR_FILENO);
+        std::vector<char *> argv;
+        argv.push_back(const_cast<char *>(QV_TOOL_PATH));
+        for (const std::string &a : args)
+            argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(QV_TOOL_PATH, argv.data());
+        _exit(127);
+    }
+    Result r;
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid)
+        return r;
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = readBytes(outPath);
+    r.err = readBytes(errPath);
+    return r;
+}
+
+// "label: number" lines of the summary (example lines are indented).
+std::map<std::string, long> figures(const std::string &out) {
+    std::map<std::string, long> f;
+    std::istringstream in(out);
+    std::string line;
+    while (std::getline(in, line)) {
+        size_t colon = line.find(':');
+        if (line.empty() || line[0] == ' ' || colon == std::string::npos)
+            continue;
+        f[line.substr(0, colon)] = std::strtol(line.c_str() + colon + 1, nullptr, 10);
+    }
+    return f;
+}
+
+std::string crlf(std::initializer_list<std::string> lines) {
+    std::string s;
+    for (const std::string &l : lines)
+        s += l + "\r\n";
+    return s;
+}
+
+// ---- usage ----
+
+struct UsageCase {
+    std::vector<std::string> args;
+    int exitCode;
+};
+
+class ToolUsage : public ::testing::TestWithParam<UsageCase> {};
+
+TEST_P(ToolUsage, PrintsUsageWithExitCode) {
+    const UsageCase &c = GetParam();
+    Result r = runTool(c.args);
+    EXPECT_EQ(r.exitCode, c.exitCode);
+    const std::string &text = c.exitCode == 0 ? r.out : r.err;
+    EXPECT_NE(text.find("quorvel-tool check DIR"), std::string::npos) << text;
+    EXPECT_NE(text.find("quorvel-tool resave SRC DST"), std::string::npos) << text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Args, ToolUsage,
+    ::testing::Values(UsageCase{{"--help"}, 0}, UsageCase{{}, 2}, UsageCase{{"check"}, 2},
+                      UsageCase{{"check", "a", "b"}, 2}, UsageCase{{"resave", "a"}, 2},
+                      UsageCase{{"verify", "a"}, 2}));
+
+// ---- check ----
+
+TEST(ToolCheck, CountsJoinMismatchesDuplicatesAndHiddenRecords) {
+    ToolTempDir dir;
+    const std::string home = qv::W("Дом");
+    // Nodes: A, B, A, C, Дом, Дом. Records: A, A (later duplicate), B, X
+    // (no node), c (differs from C only in case), Дом.
+    writeBytes(dir.file("data.dat"), crlf({"A", "\tB", "\tA", "C", home, "\t" + home}));
+    writeBytes(dir.file("text.dat"), crlf({"6", "A", "first", "1", "A", "second", "2", "B", "",
+                                           "3", "X", "orphan", "4", "c", "", "5", home, "", "6"}));
+    Result r = runTool({"check", dir.path()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    auto f = figures(r.out);
+    EXPECT_EQ(f["nodes"], 6);
+    EXPECT_EQ(f["records"], 6);
+    EXPECT_EQ(f["records not shown"], 3);       // second A, X, c
+    EXPECT_EQ(f["nodes without a record"], 1);  // C
+    EXPECT_EQ(f["duplicate captions"], 2);      // A, Дом
+    EXPECT_EQ(f["nodes sharing a caption"], 4);
+    // Examples come out in UTF-8.
+    EXPECT_NE(r.out.find("\"Дом\""), std::string::npos) << r.out;
+}
+
+TEST(ToolCheck, EmptyDirectoryIsAnEmptyCatalogue) {
+    ToolTempDir dir;
+    Result r = runTool({"check", dir.path()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    auto f = figures(r.out);
+    EXPECT_EQ(f.at("nodes"), 0);
+    EXPECT_EQ(f.at("records"), 0);
+    EXPECT_EQ(f.at("records not shown"), 0);
+    EXPECT_EQ(f.at("nodes without a record"), 0);
+    EXPECT_EQ(f.at("duplicate captions"), 0);
+    EXPECT_TRUE(entries(dir.path()).empty()) << "check must not write anything";
+}
+
+TEST(ToolCheck, MissingDirectoryIsAnError) {
+    ToolTempDir dir;
+    Result r = runTool({"check", dir.file("nowhere")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err, "");
+}
+
+// 100,000 nodes all carrying one caption and as many records with that
+// section: the summary must not compare every pair.
+TEST(ToolCheck, HundredThousandSharedCaptions) {
+    ToolTempDir dir;
+    const size_t n = 100000;
+    std::string outline, records = std::to_string(n) + "\r\n";
+    outline.reserve(n * 3);
+    for (size_t i = 0; i < n; ++i) {
+        outline += "X\r\n";
+        records += "X\r\n\r\n7\r\n";
+    }
+    writeBytes(dir.file("data.dat"), outline);
+    writeBytes(dir.file("text.dat"), records);
+    Result r = runTool({"check", dir.path()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    auto f = figures(r.out);
+    EXPECT_EQ(f["nodes"], long(n));
+    EXPECT_EQ(f["records"], long(n));
+    EXPECT_EQ(f["records not shown"], long(n - 1));
+    EXPECT_EQ(f["nodes without a record"], 0);
+    EXPECT_EQ(f["duplicate captions"], 1);
+    EXPECT_EQ(f["nodes sharing a caption"], long(n));
+}
+
+// ---- load failures: check and resave report them alike ----
+
+struct LoadFailure {
+    const char *name;
+    std::string outline;  // data.dat
+    std::string records;  // text.dat
+    std::string message;  // stderr in UTF-8, as the error box shows it
+};
+
+class ToolLoadFailure : public ::testing::TestWithParam<LoadFailure> {};
+
+TEST_P(ToolLoadFailure, CheckReportsTheErrorBoxText) {
+    const LoadFailure &c = GetParam();
+    ToolTempDir dir;
+    writeBytes(dir.file("data.dat"), c.outline);
+    writeBytes(dir.file("text.dat"), c.records);
+    Result r = runTool({"check", dir.path()});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, c.message + "\n");
+}
+
+TEST_P(ToolLoadFailure, ResaveWritesNothing) {
+    const LoadFailure &c = GetParam();
+    ToolTempDir dir;
+    const std::string src = dir.sub("src");
+    const std::string dst = dir.sub("dst");
+    writeBytes(src + "/data.dat", c.outline);
+    writeBytes(src + "/text.dat", c.records);
+    Result r = runTool({"resave", src, dst});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, c.message + "\n");
+    EXPECT_TRUE(entries(dst).empty());
+    // The source is left exactly as it was.
+    EXPECT_EQ(readBytes(src + "/data.dat"), c.outline);
+    EXPECT_EQ(readBytes(src + "/text.dat"), c.records);
+    EXPECT_EQ(entries(src).size(), 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, ToolLoadFailure,
+    ::testing::Values(
+        // The box appends a full stop after a last byte that sorts after '.'.
+        LoadFailure{"BadCount", "A\r\n", "abc\r\n", "'abc' - неверное целое значение."},
+        LoadFailure{"EmptyRecordFile", "A\r\n", "", "'' - неверное целое значение."},
+        LoadFailure{"BadIconsField", "A\r\n", "1\r\nA\r\n\r\nzz\r\n",
+                    "'zz' - неверное целое значение."},
+        // ...and none after a closing quote.
+        LoadFailure{"LevelJump", "A\r\n\t\t\tB\r\n", "0\r\n",
+                    "Неверный уровень (3) для элемента \"B\""}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// ---- resave ----
+
+// Files the program reads but never writes in this form: LF and lone CR line
+// ends, blanks as levels, no final line end, a count beyond the records
+// present, a lone LF inside a note.
+const std::string kQuirkyOutline = "A\n B\r\tC\r\nD";
+const std::string kQuirkyRecords = "3\r\nA\r\nline\none\r\n5\r\nB\r\n~~x~~\r\n12";
+
+TEST(ToolResave, WritesWhatTheProgramsSaveWrites) {
+    ToolTempDir dir;
+    const std::string src = dir.sub("src");
+    const std::string viaTool = dir.sub("tool");
+    const std::string viaCore = dir.sub("core");
+    writeBytes(src + "/data.dat", kQuirkyOutline);
+    writeBytes(src + "/text.dat", kQuirkyRecords);
+
+    Result r = runTool({"resave", src, viaTool});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+
+    qv::Catalog catalog;
+    qv::CatalogFiles(src + "/").load(catalog);
+    qv::CatalogFiles(viaCore + "/").save(catalog);
+
+    for (const char *name : {"data.dat", "text.dat"})
+        EXPECT_EQ(readBytes(viaTool + "/" + name), readBytes(viaCore + "/" + name)) << name;
+    EXPECT_EQ(readBytes(viaTool + "/data.dat"), crlf({"A", "\tB", "\tC", "D"}));
+    EXPECT_EQ(readBytes(viaTool + "/text.dat"),
+              crlf({"3", "A", "line\none", "5", "B", "~~x~~", "12", "", "", ""}));
+    // Only the two catalogue files land in DST, and SRC is untouched.
+    auto names = entries(viaTool);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"data.dat", "text.dat"}));
+    EXPECT_EQ(readBytes(src + "/data.dat"), kQuirkyOutline);
+    EXPECT_EQ(readBytes(src + "/text.dat"), kQuirkyRecords);
+}
+
+TEST(ToolResave, ProgramWrittenFilesComeBackByteIdentical) {
+    ToolTempDir dir;
+    const std::string src = dir.sub("src");
+    const std::string outline = crlf({qv::W("Ссылки"), "\tLinux", "\t\tKernel", "\t" + qv::W("Ёлка  "),
+                                      "Notes"});
+    const std::string records =
+        crlf({"4", "Linux", "http://www.kernel.org~~~~see www.example.ru", "17", qv::W("Ёлка  "),
+              "", "79", "Notes", "a~~~b", "0", "Orphan", "kept", "3"});
+    writeBytes(src + "/data.dat", outline);
+    writeBytes(src + "/text.dat", records);
+    const std::string dst = dir.file("new/deeper");  // created on demand
+    Result r = runTool({"resave", src, dst});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readBytes(dst + "/data.dat"), outline);
+    EXPECT_EQ(readBytes(dst + "/text.dat"), records);
+}
+
+TEST(ToolResave, ReplacesExistingFilesInDestination) {
+    ToolTempDir dir;
+    const std::string src = dir.sub("src");
+    const std::string dst = dir.sub("dst");
+    writeBytes(src + "/data.dat", "A\r\n");
+    writeBytes(dst + "/data.dat", "old\r\nlonger\r\nfile\r\n");
+    writeBytes(dst + "/text.dat", "1\r\nold\r\n\r\n0\r\n");
+    Result r = runTool({"resave", src, dst});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readBytes(dst + "/data.dat"), "A\r\n");
+    EXPECT_EQ(readBytes(dst + "/text.dat"), "0\r\n");  // no text.dat in SRC: empty table
+}
+
+TEST(ToolResave, MissingSourceDirectoryWritesNothing) {
+    ToolTempDir dir;
+    const std::string dst = dir.sub("dst");
+    Result r = runTool({"resave", dir.file("nowhere"), dst});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(entries(dst).empty());
+}
+
+} // namespace

@@ -1,0 +1,225 @@
+// quorvel-tool: looks at a catalogue directory from the command line.
+//
+//   quorvel-tool check DIR      load DIR's catalogue as the program does and
+//                               print a summary of how its halves join
+//   quorvel-tool resave SRC DST load SRC and write DST exactly as the
+//                               program's save would
+//
+// The catalogue is loaded with the program's own sequence (outline, records,
+// icon join), so a file the program would refuse is refused here with the
+// same message.
+
+#include "catalog/Catalog.h"
+#include "catalog/Errors.h"
+#include "catalog/Text.h"
+#include "storage/CatalogFiles.h"
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char *kUsage =
+    "Usage:\n"
+    "  quorvel-tool check DIR\n"
+    "      Load the catalogue in DIR (data.dat, text.dat) as the program does\n"
+    "      and print a summary: nodes, records, records no node shows, nodes\n"
+    "      without a record, captions carried by more than one node.\n"
+    "  quorvel-tool resave SRC DST\n"
+    "      Load the catalogue in SRC and write it into DST exactly as the\n"
+    "      program's save writes it. Nothing is written when the load fails.\n"
+    "  quorvel-tool --help\n"
+    "      Show this text.\n"
+    "\n"
+    "Exit status: 0 success, 1 the catalogue could not be loaded or saved,\n"
+    "2 bad usage.\n";
+
+// How many examples each summary line lists.
+constexpr size_t kExamples = 5;
+
+std::string withSeparator(std::string dir) {
+    if (dir.empty())
+        dir = ".";
+    if (dir.back() != '/')
+        dir += '/';
+    return dir;
+}
+
+// The message of a core error as the program's error box shows it.
+void reportError(const qv::Error &e) {
+    std::string text = qv::cp1251::toUtf8(qv::errorBoxText(e.message()));
+    std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+bool isDirectory(const std::string &path) {
+    std::error_code ec;
+    return fs::is_directory(path, ec);
+}
+
+// Loads `dir` into `catalog`; false (with the message on stderr) on failure.
+bool loadCatalog(const std::string &dir, qv::Catalog &catalog) {
+    if (!isDirectory(dir)) {
+        std::fprintf(stderr, "quorvel-tool: %s: no such directory\n", dir.c_str());
+        return false;
+    }
+    try {
+        qv::CatalogFiles files(withSeparator(dir));
+        files.load(catalog);
+        return true;
+    } catch (const qv::Error &e) {
+        reportError(e);
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "quorvel-tool: %s\n", e.what());
+    }
+    return false;
+}
+
+struct Summary {
+    size_t nodes = 0;
+    size_t records = 0;
+    size_t hiddenRecords = 0;      // no node shows them
+    size_t nodesWithoutRecord = 0;
+    size_t duplicateCaptions = 0;  // distinct captions on more than one node
+    size_t nodesWithDuplicates = 0;
+    std::vector<qv::Bytes> hiddenExamples;
+    std::vector<qv::Bytes> withoutRecordExamples;
+    std::vector<qv::Bytes> duplicateExamples;
+};
+
+void keepExample(std::vector<qv::Bytes> &examples, const qv::Bytes &caption) {
+    if (examples.size() < kExamples)
+        examples.push_back(caption);
+}
+
+Summary summarise(const qv::Catalog &catalog) {
+    Summary s;
+    const qv::Outline &outline = catalog.outline();
+    const qv::RecordTable &records = catalog.records();
+    s.nodes = outline.nodeCount();
+    s.records = records.size();
+
+    // Captions with the number of nodes carrying each, in one flat walk.
+    std::unordered_map<qv::Bytes, size_t> captions;
+    captions.reserve(s.nodes);
+    std::vector<const qv::Node *> firstOfCaption;  // for examples in flat order
+    for (const qv::Node *n = outline.first(); n; n = qv::flatNext(n)) {
+        auto [it, fresh] = captions.try_emplace(n->caption(), 0);
+        ++it->second;
+        if (fresh)
+            firstOfCaption.push_back(n);
+        if (!records.find(n->caption())) {
+            ++s.nodesWithoutRecord;
+            keepExample(s.withoutRecordExamples, n->caption());
+        }
+    }
+    for (const qv::Node *n : firstOfCaption) {
+        size_t count = captions[n->caption()];
+        if (count > 1) {
+            ++s.duplicateCaptions;
+            s.nodesWithDuplicates += count;
+            keepExample(s.duplicateExamples, n->caption());
+        }
+    }
+
+    // A record is shown only when a node carries its section and it is the
+    // first record with that section.
+    std::unordered_set<std::string_view> seen;
+    seen.reserve(s.records);
+    for (size_t i = 0; i < s.records; ++i) {
+        const qv::Bytes &section = records.at(i).section;
+        bool first = seen.insert(section).second;
+        if (!first || !captions.count(section)) {
+            ++s.hiddenRecords;
+            keepExample(s.hiddenExamples, section);
+        }
+    }
+    return s;
+}
+
+void printLine(const char *label, size_t value, const std::vector<qv::Bytes> &examples = {},
+               size_t total = 0) {
+    std::printf("%-24s %zu\n", label, value);
+    for (const qv::Bytes &caption : examples)
+        std::printf("    \"%s\"\n", qv::cp1251::toUtf8(caption).c_str());
+    if (total > examples.size() && !examples.empty())
+        std::printf("    ...\n");
+}
+
+int check(const std::string &dir) {
+    qv::Catalog catalog;
+    if (!loadCatalog(dir, catalog))
+        return 1;
+    Summary s = summarise(catalog);
+    printLine("nodes:", s.nodes);
+    printLine("records:", s.records);
+    printLine("records not shown:", s.hiddenRecords, s.hiddenExamples, s.hiddenRecords);
+    printLine("nodes without a record:", s.nodesWithoutRecord, s.withoutRecordExamples,
+              s.nodesWithoutRecord);
+    printLine("duplicate captions:", s.duplicateCaptions, s.duplicateExamples,
+              s.duplicateCaptions);
+    if (s.duplicateCaptions)
+        printLine("nodes sharing a caption:", s.nodesWithDuplicates);
+    return 0;
+}
+
+int resave(const std::string &src, const std::string &dst) {
+    qv::Catalog catalog;
+    if (!loadCatalog(src, catalog))
+        return 1;
+    std::error_code ec;
+    if (!isDirectory(dst) && !fs::create_directories(dst, ec)) {
+        std::fprintf(stderr, "quorvel-tool: %s: cannot create the directory (%s)\n",
+                     dst.c_str(), ec.message().c_str());
+        return 1;
+    }
+    try {
+        qv::CatalogFiles files(withSeparator(dst));
+        files.save(catalog);
+    } catch (const qv::Error &e) {
+        reportError(e);
+        return 1;
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "quorvel-tool: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
+
+int usageError(const char *why) {
+    std::fprintf(stderr, "quorvel-tool: %s\n\n%s", why, kUsage);
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    std::vector<std::string_view> args(argv + 1, argv + argc);
+    if (args.empty())
+        return usageError("no command given");
+    const std::string_view command = args[0];
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (command == "check") {
+        if (args.size() != 2)
+            return usageError("check takes one directory");
+        return check(std::string(args[1]));
+    }
+    if (command == "resave") {
+        if (args.size() != 3)
+            return usageError("resave takes a source and a destination directory");
+        return resave(std::string(args[1]), std::string(args[2]));
+    }
+    return usageError(("unknown command: " + std::string(command)).c_str());
+}
