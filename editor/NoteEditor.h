@@ -1,0 +1,78 @@
+// The note editor: a plain-text editor with one font and colour, link
+// detection and link press/release reports.
+#pragma once
+
+#include <QPlainTextEdit>
+#include <QString>
+
+#include <utility>
+#include <vector>
+
+class QMimeData;
+class LinkHighlighter;
+
+class NoteEditor : public QPlainTextEdit {  // objectName "RxRichEdit1"
+    Q_OBJECT
+public:
+    // The most characters a note can hold.
+    static constexpr int kMaxChars = 16777215;
+    // Pixels at the left edge where a click selects whole lines.
+    static constexpr int kLineStripWidth = 6;
+
+    explicit NoteEditor(QWidget *parent = nullptr);
+    ~NoteEditor() override;
+
+    // The text with every line break as CR LF and every other character kept (no-break spaces too).
+    QString noteText() const;
+    void setNoteText(const QString &text);  // CR LF / LF line breaks in
+
+    // A detected link: document positions, end exclusive.
+    struct LinkRange {
+        int start = -1;
+        int end = -1;
+        bool operator==(const LinkRange &) const = default;
+    };
+    // The link at a document position, or {-1, -1}.
+    LinkRange linkAt(int position) const;
+    // The link under a viewport point, or {-1, -1}.
+    LinkRange linkAtPoint(const QPoint &viewportPos) const;
+    // Every link of the document, in order.
+    std::vector<LinkRange> links() const;
+    // The text of a document range.
+    QString textOfRange(int start, int end) const;
+
+    // The last press recorded over a link (range -1, -1 when none).
+    LinkRange pendingRange() const { return pending_; }
+    Qt::MouseButton pendingButton() const { return pendingButton_; }
+
+signals:
+    void urlClick(const QString &linkText, Qt::MouseButton button);  // OnURLClick
+    void mouseDown(Qt::MouseButton button);                           // OnMouseDown (after link recording)
+
+protected:
+    bool canInsertFromMimeData(const QMimeData *source) const override;
+    void insertFromMimeData(const QMimeData *source) override;
+    void mousePressEvent(QMouseEvent *e) override;
+    void mouseReleaseEvent(QMouseEvent *e) override;
+    void mouseMoveEvent(QMouseEvent *e) override;
+    void mouseDoubleClickEvent(QMouseEvent *e) override;
+    void keyPressEvent(QKeyEvent *e) override;
+    void inputMethodEvent(QInputMethodEvent *e) override;
+    void focusInEvent(QFocusEvent *e) override;
+    void focusOutEvent(QFocusEvent *e) override;
+    void changeEvent(QEvent *e) override;
+
+private:
+    void reportLinkPress(QMouseEvent *e);
+    void reportLinkRelease(QMouseEvent *e);
+    bool inLineStrip(const QPoint &viewportPos) const;
+    void selectLines(int fromBlock, int toBlock);
+    int roomLeft() const;
+    void updateSelectionColours();
+
+    LinkHighlighter *highlighter_ = nullptr;
+    LinkRange pending_;
+    Qt::MouseButton pendingButton_ = Qt::LeftButton;
+    bool stripDrag_ = false;
+    int stripAnchorBlock_ = -1;
+};
