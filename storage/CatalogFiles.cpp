@@ -52,7 +52,7 @@ std::string stamp(int64_t seconds)
     std::tm tm {};
     if (!toLocal(seconds, tm))
         return std::to_string(seconds);
-    char buf[32];
+    char buf[80];
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02d-%02d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1,
                   tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
     return buf;

@@ -1,0 +1,42 @@
+// Helpers shared by the core tests: scratch directories and running a piece
+// of a test as an unprivileged user (permission checks do not apply to root).
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace qvtest {
+
+// A fresh directory under /tmp that any user may write (mode 0777), removed
+// with everything in it when the object goes away.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+
+    // The directory, with a trailing '/'.
+    const std::string &path() const { return path_; }
+    std::string file(const std::string &name) const { return path_ + name; }
+
+private:
+    std::string path_;
+};
+
+// Runs `body` as the user and group 65534 when the test runs as root (in a
+// forked child; gtest failures and escaped exceptions are reported back and
+// fail the calling test), or inline otherwise.
+void runAsNobody(const std::function<void()> &body);
+
+
+// Small file helpers.
+std::string readFile(const std::string &path);
+void writeFile(const std::string &path, const std::string &bytes, unsigned mode = 0666);
+unsigned fileMode(const std::string &path);
+long long mtimeNs(const std::string &path);           // modification time, ns since the epoch
+void setMtime(const std::string &path, long long sec, long nsec = 0);
+// Names in the directory (not recursive), sorted.
+std::string listing(const std::string &dir);
+
+} // namespace qvtest
