@@ -1,21 +1,206 @@
 #include "ui/AboutPanel.h"
 
 #include <QAbstractButton>
+#include <QDesktopServices>
+#include <QEvent>
+#include <QFile>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
 #include <QUrl>
+
+namespace {
+
+const QColor kPanelColor(196, 206, 222);  // colour code 14601924
+
+std::function<std::pair<quint64, quint64>()> &memoryProvider()
+{
+    static std::function<std::pair<quint64, quint64>()> provider;
+    return provider;
+}
+
+std::function<void(const QUrl &)> &urlOpener()
+{
+    static std::function<void(const QUrl &)> opener;
+    return opener;
+}
+
+QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, int x, int y)
+{
+    auto *label = new QLabel(text, parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->move(x, y);
+    label->adjustSize();
+    return label;
+}
+
+QFrame *makeFrame(QWidget *parent, const QRect &geometry)
+{
+    auto *frame = new QFrame(parent);
+    frame->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    frame->setGeometry(geometry);
+    return frame;
+}
+
+} // namespace
 
 AboutPanel::AboutPanel(QAbstractButton *toggleButton, QWidget *parent)
     : QFrame(parent), m_toggleButton(toggleButton)
 {
     setObjectName(QStringLiteral("Panel7"));
+    setFrameShape(QFrame::NoFrame);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, kPanelColor);
+    setPalette(pal);
+    setAutoFillBackground(true);
+
+    // Frames first, so the labels placed over them stay on top.
+    makeFrame(this, QRect(5, 29, 196, 36));
+    makeFrame(this, QRect(205, 29, 147, 36));
+
+    QLabel *title = makeLabel(this, "Label3", QStringLiteral("Quorvel"), 8, 2);
+    QFont titleFont = title->font();
+    titleFont.setBold(true);
+    titleFont.setPixelSize(21);
+    title->setFont(titleFont);
+    QPalette titlePal = title->palette();
+    titlePal.setColor(QPalette::WindowText, QColor(0, 128, 255));
+    title->setPalette(titlePal);
+    title->adjustSize();
+
+    makeLabel(this, "Label4", QStringLiteral("Версия 1.2"), 205, 9);
+    makeLabel(this, "Label5",
+              QStringLiteral("Quorvel — каталог ссылок и заметок\n© Разработчики Quorvel"), 10, 33);
+
+    m_contact = makeLabel(this, "Label6",
+                          QStringLiteral("E-mail:  ") + QString::fromLatin1(kContactAddress), 34, 75);
+    QPalette contactPal = m_contact->palette();
+    contactPal.setColor(QPalette::WindowText, QColor(0, 0, 255));
+    m_contact->setPalette(contactPal);
+    m_contact->setCursor(Qt::PointingHandCursor);
+    m_contact->setToolTip(QStringLiteral("Написать письмо"));
+    m_contact->installEventFilter(this);
+
+    makeLabel(this, "Label7", QStringLiteral("Всего памяти"), 212, 32);
+    m_total = makeLabel(this, "Label9", megabytes(0), 290, 32);
+    makeLabel(this, "Label10", QStringLiteral("Доступно"), 212, 47);
+    m_available = makeLabel(this, "Label8", megabytes(0), 290, 48);
+
+    m_closeButton = new QPushButton(QStringLiteral("Закрыть"), this);
+    m_closeButton->setObjectName(QStringLiteral("Button4"));
+    m_closeButton->setGeometry(205, 71, 147, 23);
+    m_closeButton->setAutoDefault(false);
+    m_closeButton->setDefault(false);
+    connect(m_closeButton, &QPushButton::clicked, this, &AboutPanel::toggle);
+
+    if (m_toggleButton) {
+        m_toggleButton->setCheckable(true);
+        // clicked, not toggled: toggle() sets the button's state itself.
+        connect(m_toggleButton, &QAbstractButton::clicked, this, &AboutPanel::toggle);
+    }
+    close();
+}
+
+void AboutPanel::close()
+{
+    if (m_toggleButton)
+        m_toggleButton->setChecked(false);
     setFixedHeight(0);
 }
 
-void AboutPanel::close() { setFixedHeight(0); }
-bool AboutPanel::isOpen() const { return height() != 0; }
-void AboutPanel::toggle() { setFixedHeight(isOpen() ? 0 : kOpenHeight); }
-void AboutPanel::setMemoryProvider(std::function<std::pair<quint64, quint64>()>) {}
-void AboutPanel::setUrlOpener(std::function<void(const QUrl &)>) {}
-std::pair<quint64, quint64> AboutPanel::systemMemory() { return {0, 0}; }
-QString AboutPanel::megabytes(quint64 bytes) { return QString::number(bytes >> 20); }
-bool AboutPanel::eventFilter(QObject *watched, QEvent *event) { return QFrame::eventFilter(watched, event); }
-void AboutPanel::refreshMemory() {}
+bool AboutPanel::isOpen() const
+{
+    return maximumHeight() != 0;
+}
+
+void AboutPanel::toggle()
+{
+    if (isOpen()) {
+        close();
+        return;
+    }
+    if (m_toggleButton)
+        m_toggleButton->setChecked(true);
+    setFixedHeight(kOpenHeight);
+    refreshMemory();
+}
+
+void AboutPanel::setMemoryProvider(std::function<std::pair<quint64, quint64>()> provider)
+{
+    memoryProvider() = std::move(provider);
+}
+
+void AboutPanel::setUrlOpener(std::function<void(const QUrl &)> opener)
+{
+    urlOpener() = std::move(opener);
+}
+
+std::pair<quint64, quint64> AboutPanel::systemMemory()
+{
+    // Linux reports both figures in /proc/meminfo, in KiB. Elsewhere the file is
+    // missing and both figures stay 0.
+    QFile file(QStringLiteral("/proc/meminfo"));
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return {0, 0};
+    quint64 total = 0, available = 0, freeMem = 0;
+    bool haveAvailable = false;
+    // The file reports a size of 0: read it whole rather than testing for its end.
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        const qsizetype colon = line.indexOf(':');
+        if (colon < 0)
+            continue;
+        const QByteArray key = line.left(colon);
+        QByteArray value = line.mid(colon + 1).trimmed();
+        if (value.endsWith(" kB"))
+            value.chop(3);
+        bool ok = false;
+        const quint64 bytes = value.trimmed().toULongLong(&ok) * 1024;
+        if (!ok)
+            continue;
+        if (key == "MemTotal") {
+            total = bytes;
+        } else if (key == "MemAvailable") {
+            available = bytes;
+            haveAvailable = true;
+        } else if (key == "MemFree") {
+            freeMem = bytes;
+        }
+    }
+    // Kernels before 3.14 have no MemAvailable; free memory is the nearest figure.
+    return {total, haveAvailable ? available : freeMem};
+}
+
+QString AboutPanel::megabytes(quint64 bytes)
+{
+    return QString::number(bytes >> 20) + QStringLiteral(" Мб");
+}
+
+void AboutPanel::refreshMemory()
+{
+    const auto [total, available] = memoryProvider() ? memoryProvider()() : systemMemory();
+    m_total->setText(megabytes(total));
+    m_total->adjustSize();
+    m_available->setText(megabytes(available));
+    m_available->adjustSize();
+}
+
+bool AboutPanel::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_contact) {
+        if (event->type() == QEvent::MouseButtonPress)
+            return true;
+        if (event->type() == QEvent::MouseButtonRelease) {
+            const auto *me = static_cast<QMouseEvent *>(event);
+            if (me->button() == Qt::LeftButton && m_contact->rect().contains(me->position().toPoint())) {
+                const QUrl url(QStringLiteral("mailto:") + QString::fromLatin1(kContactAddress));
+                if (urlOpener())
+                    urlOpener()(url);
+                else
+                    QDesktopServices::openUrl(url);
+            }
+            return true;
+        }
+    }
+    return QFrame::eventFilter(watched, event);
+}

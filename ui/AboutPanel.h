@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QFrame>
+#include <QString>
 #include <QtGlobal>
 
 #include <functional>
@@ -30,10 +31,15 @@ public:
     static void setMemoryProvider(std::function<std::pair<quint64, quint64>()> provider);
     static void setUrlOpener(std::function<void(const QUrl &)> opener);
 
-    // Physical memory from the system, in bytes (0, 0 where it cannot be read).
+    // Physical memory of the machine in bytes (total, available); 0, 0 where it cannot be read.
     static std::pair<quint64, quint64> systemMemory();
-    // "511 Мб" for 511 MiB and a little more: bytes shifted right by 20.
+    // Whole mebibytes, rounded down, followed by " Мб".
     static QString megabytes(quint64 bytes);
+
+    QLabel *contactLabel() const { return m_contact; }      // Label6
+    QLabel *totalLabel() const { return m_total; }          // Label9
+    QLabel *availableLabel() const { return m_available; }  // Label8
+    QPushButton *closeButton() const { return m_closeButton; }  // Button4
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -42,7 +48,8 @@ private:
     void refreshMemory();
 
     QAbstractButton *m_toggleButton = nullptr;
-    QLabel *m_total = nullptr;        // Label9
-    QLabel *m_available = nullptr;    // Label8
-    QLabel *m_contact = nullptr;      // Label6
+    QLabel *m_total = nullptr;
+    QLabel *m_available = nullptr;
+    QLabel *m_contact = nullptr;
+    QPushButton *m_closeButton = nullptr;
 };

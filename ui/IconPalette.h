@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QFrame>
+#include <QList>
 
 class QLabel;
 class QToolButton;
@@ -11,17 +12,22 @@ class IconPalette : public QFrame {   // objectName "Panel3", colour 14601924, h
 public:
     static constexpr int kCollapsedHeight = 24;
     static constexpr int kExpandedHeight = 200;
+    static constexpr int kColumns = 10;
+    static constexpr int kRows = 8;
 
     explicit IconPalette(QWidget *parent = nullptr);
-    void collapse();                  // height 24, expand glyph, tooltip "Развернуть"
-    void fillPictures();              // buttons get their pictures from the image list
+    void collapse();                  // height 24, expand glyph, tooltip "Развернуть" (window creation)
+    void fillPictures();              // start-up: buttons get their pictures from the image list
     bool isExpanded() const;
     void toggle();                    // Image4Click
 
-    QToolButton *button(int number) const;  // bi1..bi80 by number 1..80, else null
+    // bi1..bi80 by their number 1..80; any other number gives null.
+    QToolButton *button(int number) const;
+    QLabel *headerPicture() const { return m_header; }  // Image1
+    QLabel *togglePicture() const { return m_toggle; }  // Image4
 
 signals:
-    void iconChosen(int value);       // bi1..bi79 -> 1..79, bi80 -> 0
+    void iconChosen(int value);       // bi1Click: bi1..bi79 -> 1..79, bi80 -> 0
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -29,6 +35,7 @@ protected:
 
 private:
     void showState(bool expanded);
+    void placeHeader();
 
     QLabel *m_header = nullptr;       // Image1
     QLabel *m_strip = nullptr;        // Image2

@@ -1,10 +1,32 @@
 #include "ui/Icons.h"
 
+#include <QFont>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+
+#include <array>
+
 namespace qv::icons {
+
+namespace {
+
+const QColor kPanelColor(196, 206, 222);  // the panels' light blue-grey
+const QColor kEdgeColor(120, 134, 160);   // the line the header tab stands on
+
+QString glyphPath(const QString &name) { return QStringLiteral(":/glyphs/%1.png").arg(name); }
+
+} // namespace
 
 const QList<QIcon> &imageList()
 {
-    static const QList<QIcon> list(kImageCount);
+    static const QList<QIcon> list = [] {
+        QList<QIcon> icons;
+        icons.reserve(kImageCount);
+        for (int i = 0; i < kImageCount; ++i)
+            icons.append(QIcon(QStringLiteral(":/icons/icon%1.png").arg(i, 2, 10, QLatin1Char('0'))));
+        return icons;
+    }();
     return list;
 }
 
@@ -15,8 +37,74 @@ QIcon image(int index)
     return imageList().at(index);
 }
 
-QIcon glyph(const QString &) { return {}; }
-QPixmap paletteHeader() { return QPixmap(122, 21); }
-QIcon programIcon() { return {}; }
+QIcon glyph(const QString &name)
+{
+    static const std::array<const char *, 22> known = {
+        "create", "createChild", "delete", "expandAll", "collapseAll", "moveUp", "moveDown",
+        "save", "undo", "redo", "cut", "copy", "paste", "erase", "upper", "capitalise",
+        "lower", "settings", "about", "expand", "collapse", "program"};
+    for (const char *k : known) {
+        if (name == QLatin1String(k))
+            return QIcon(glyphPath(name));
+    }
+    return {};
+}
+
+QPixmap toggleGlyph(bool expand)
+{
+    // The arrows sit in the middle of their 16x16 pictures; the toggle shows the centre.
+    const QPixmap full(glyphPath(expand ? QStringLiteral("expand") : QStringLiteral("collapse")));
+    if (full.isNull())
+        return {};
+    return full.copy(3, 3, 10, 10);
+}
+
+QPixmap paletteHeader()
+{
+    QPixmap pm(122, 21);
+    pm.fill(kPanelColor);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing, true);
+
+    // A tab with rounded upper corners standing on the strip's line.
+    QPainterPath tab;
+    tab.moveTo(0.5, 20.5);
+    tab.lineTo(4.5, 5.5);
+    tab.quadTo(5.5, 2.5, 9.5, 2.5);
+    tab.lineTo(92.5, 2.5);
+    tab.quadTo(96.5, 2.5, 97.5, 5.5);
+    tab.lineTo(101.5, 20.5);
+    QLinearGradient fill(0, 2, 0, 21);
+    fill.setColorAt(0.0, QColor(250, 251, 253));
+    fill.setColorAt(1.0, QColor(222, 229, 240));
+    p.setBrush(fill);
+    p.setPen(QPen(kEdgeColor, 1));
+    p.drawPath(tab);
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.drawLine(101, 20, 121, 20);
+
+    QFont font;
+    font.setPixelSize(11);
+    font.setBold(true);
+    p.setFont(font);
+    p.setPen(QColor(32, 48, 80));
+    p.drawText(QRect(6, 3, 90, 17), Qt::AlignCenter, QStringLiteral("Значки"));
+    return pm;
+}
+
+QPixmap paletteStrip()
+{
+    QPixmap pm(98, 21);
+    pm.fill(kPanelColor);
+    QPainter p(&pm);
+    p.setPen(kEdgeColor);
+    p.drawLine(0, 20, 97, 20);
+    return pm;
+}
+
+QIcon programIcon()
+{
+    return QIcon(glyphPath(QStringLiteral("program")));
+}
 
 } // namespace qv::icons

@@ -22,6 +22,10 @@ QIcon image(int index);
 QIcon glyph(const QString &name);
 // The 122x21 tab picture with the word "Значки" at the left of the palette header.
 QPixmap paletteHeader();
+// The 98x21 strip right of the header picture, stretched with the palette's width.
+QPixmap paletteStrip();
+// The 10x10 pictures of the palette toggle: the expand arrow (true) or the collapse arrow.
+QPixmap toggleGlyph(bool expand);
 QIcon programIcon();
 
 } // namespace qv::icons

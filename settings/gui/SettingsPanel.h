@@ -24,6 +24,9 @@ public:
     static constexpr int32_t kWindowColor = -2147483643;      // system window background
     static constexpr int32_t kWindowTextColor = -2147483640;  // system window text
     static constexpr int32_t kBtnFaceColor = -2147483633;     // system button face
+    static constexpr int kMaxFaceLength = 31;
+    static inline const char kDefaultFace[] = "MS Sans Serif";
+    static constexpr int kDefaultFontSize = 8;
 
     // toggleButton is SpeedButton10 (checkable, in the editor toolbar).
     SettingsPanel(QAbstractButton *toggleButton, QWidget *parent = nullptr);
@@ -64,6 +67,10 @@ public:
 
     QPushButton *treeFontButton() const;  // Button5
     QPushButton *textFontButton() const;  // Button6
+    QFrame *treeSwatch() const;           // Panel5
+    QFrame *richSwatch() const;           // Panel6
+    QLabel *treeCaption() const;          // Label1
+    QLabel *richCaption() const;          // Label2
 
     static QColor colorFromValue(int32_t code);  // system codes 5/8/15 -> palette Base/Text/Button
     // An RGB colour as its code: red + 256*green + 65536*blue.
@@ -82,10 +89,15 @@ signals:
     void treeFontApplied(const QString &face, int pointSize);
     void editorFontApplied(const QString &face, int pointSize);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
 private:
     std::optional<int32_t> pickColor();
-    void chooseFont(QPushButton *button);
+    void chooseFont(QPushButton *button, QString &face, int &size);
     void showColors();
+    void setButtonFont(QPushButton *button, const QString &face, int size);
 
     QAbstractButton *m_toggleButton = nullptr;
     QCheckBox *m_checkBoxes[4] = {};
@@ -106,4 +118,9 @@ private:
     int32_t m_appliedTextTreeColor = kWindowTextColor;
     int32_t m_appliedRichColor = kWindowColor;
     int32_t m_appliedTextRichColor = kWindowTextColor;
+    // Face and size of the two font buttons, kept as given (a size of 0 or less included).
+    QString m_treeFace;
+    int m_treeSize = 8;
+    QString m_textFace;
+    int m_textSize = 8;
 };

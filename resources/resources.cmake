@@ -1,0 +1,10 @@
+# The artwork (icon list, toolbar glyphs, program icon) compiled into qv_gui,
+# so every program that links the library finds it under ":/icons" and ":/glyphs".
+# resources.qrc lists the same files for tools that read .qrc files.
+file(GLOB QV_ARTWORK CONFIGURE_DEPENDS
+  ${CMAKE_CURRENT_LIST_DIR}/icons/*.png
+  ${CMAKE_CURRENT_LIST_DIR}/glyphs/*.png)
+qt_add_resources(qv_gui "artwork"
+  PREFIX "/"
+  BASE ${CMAKE_CURRENT_LIST_DIR}
+  FILES ${QV_ARTWORK})
