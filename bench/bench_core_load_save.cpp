@@ -204,9 +204,12 @@ qv::Bytes fileBytes(const std::string &path) {
     return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 
-void row(const char *what, const Timing &t, double goal) {
-    std::printf("  %-26s %9.3f s %9.3f s   < %.2f s  %s\n", what, t.best, t.median, goal,
-                t.best < goal ? "ok" : "MISSED");
+// The goals hold for the standard catalogue; other shapes print figures only.
+void row(const char *what, const Timing &t, std::optional<double> goal) {
+    std::printf("  %-26s %9.3f s %9.3f s", what, t.best, t.median);
+    if (goal)
+        std::printf("   < %.2f s  %s", *goal, t.best < *goal ? "ok" : "MISSED");
+    std::printf("\n");
 }
 
 int run(const Config &cfg) {
@@ -244,15 +247,18 @@ int run(const Config &cfg) {
                 megabytes(static_cast<double>(textSize)).c_str(),
                 megabytes(static_cast<double>(filesSize)).c_str());
 
-    std::printf("  %-26s %11s %11s   %-8s\n", "", "best", "median", "goal");
+    const bool standard = !cfg.deep && cfg.nodes == 100000;
+    const std::optional<double> timeGoal =
+        standard ? std::optional<double>(kTimeGoal) : std::nullopt;
+    std::printf("  %-26s %11s %11s   %-8s\n", "", "best", "median", standard ? "goal" : "");
     try {
         Timing load = timeRuns(cfg.runs, [&] { return timedLoad(src, nodes); });
-        row("load (with icon join)", load, kTimeGoal);
+        row("load (with icon join)", load, timeGoal);
 
         qv::Catalog catalog;
         qv::CatalogFiles(withSeparator(src)).load(catalog);
         Timing save = timeRuns(cfg.runs, [&] { return timedSave(catalog, dst); });
-        row("save", save, kTimeGoal);
+        row("save", save, timeGoal);
     } catch (const qv::Error &e) {
         std::fprintf(stderr, "failed: %s\n", qv::cp1251::toUtf8(e.message()).c_str());
         return 1;
@@ -264,9 +270,11 @@ int run(const Config &cfg) {
     if (auto m = peakOfLoad(src)) {
         double used = static_cast<double>(m->peakKb - m->baselineKb) * 1024.0;
         double ratio = used / static_cast<double>(filesSize);
-        std::printf("  %-26s %11s %8.2f x files   < %.1f x  %s\n", "peak memory of a load",
-                    megabytes(used).c_str(), ratio, kMemoryGoal,
-                    ratio < kMemoryGoal ? "ok" : "MISSED");
+        std::printf("  %-26s %11s %8.2f x files", "peak memory of a load",
+                    megabytes(used).c_str(), ratio);
+        if (standard)
+            std::printf("   < %.1f x  %s", kMemoryGoal, ratio < kMemoryGoal ? "ok" : "MISSED");
+        std::printf("\n");
         std::printf("  %-26s %11s\n", "(process baseline)",
                     megabytes(static_cast<double>(m->baselineKb) * 1024.0).c_str());
     } else {

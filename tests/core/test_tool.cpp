@@ -4,6 +4,7 @@
 #include "catalog/Catalog.h"
 #include "catalog/Text.h"
 #include "storage/CatalogFiles.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -11,11 +12,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -25,44 +23,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class ToolTempDir {
-public:
-    ToolTempDir() {
-        std::string pattern = (fs::temp_directory_path() / "qv-tool-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~ToolTempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    std::string path() const { return path_; }
-    std::string file(const std::string &name) const { return path_ + "/" + name; }
-    std::string sub(const std::string &name) const {
-        fs::create_directories(file(name));
-        return file(name);
-    }
+using qvtest::listing;
+using qvtest::readFile;
+using qvtest::TempDir;
+using qvtest::writeFile;
 
-private:
-    std::string path_;
-};
-
-void writeBytes(const std::string &path, const std::string &bytes) {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f << bytes;
-}
-
-std::string readBytes(const std::string &path) {
-    std::ifstream f(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
-
-std::vector<std::string> entries(const std::string &dir) {
-    std::vector<std::string> names;
-    for (const auto &e : fs::directory_iterator(dir))
-        names.push_back(e.path().filename().string());
-    return names;
+// A fresh subdirectory of `dir`.
+std::string subdir(const TempDir &dir, const std::string &name) {
+    fs::create_directories(dir.file(name));
+    return dir.file(name) + "/";
 }
 
 struct Result {
@@ -74,7 +43,7 @@ struct Result {
 // Runs the tool with `args`, stdout and stderr caught in files of a private
 // temporary directory.
 Result runTool(const std::vector<std::string> &args) {
-    ToolTempDir io;
+    TempDir io;
     const std::string outPath = io.file("out");
     const std::string errPath = io.file("err");
     pid_t pid = fork();
@@ -98,8 +67,8 @@ Result runTool(const std::vector<std::string> &args) {
     if (pid < 0 || waitpid(pid, &status, 0) != pid)
         return r;
     r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = readBytes(outPath);
-    r.err = readBytes(errPath);
+    r.out = readFile(outPath);
+    r.err = readFile(errPath);
     return r;
 }
 
@@ -151,12 +120,12 @@ INSTANTIATE_TEST_SUITE_P(
 // ---- check ----
 
 TEST(ToolCheck, CountsJoinMismatchesDuplicatesAndHiddenRecords) {
-    ToolTempDir dir;
+    TempDir dir;
     const std::string home = qv::W("Дом");
     // Nodes: A, B, A, C, Дом, Дом. Records: A, A (later duplicate), B, X
     // (no node), c (differs from C only in case), Дом.
-    writeBytes(dir.file("data.dat"), crlf({"A", "\tB", "\tA", "C", home, "\t" + home}));
-    writeBytes(dir.file("text.dat"), crlf({"6", "A", "first", "1", "A", "second", "2", "B", "",
+    writeFile(dir.file("data.dat"), crlf({"A", "\tB", "\tA", "C", home, "\t" + home}));
+    writeFile(dir.file("text.dat"), crlf({"6", "A", "first", "1", "A", "second", "2", "B", "",
                                            "3", "X", "orphan", "4", "c", "", "5", home, "", "6"}));
     Result r = runTool({"check", dir.path()});
     ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -173,7 +142,7 @@ TEST(ToolCheck, CountsJoinMismatchesDuplicatesAndHiddenRecords) {
 }
 
 TEST(ToolCheck, EmptyDirectoryIsAnEmptyCatalogue) {
-    ToolTempDir dir;
+    TempDir dir;
     Result r = runTool({"check", dir.path()});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     auto f = figures(r.out);
@@ -182,11 +151,11 @@ TEST(ToolCheck, EmptyDirectoryIsAnEmptyCatalogue) {
     EXPECT_EQ(f.at("records not shown"), 0);
     EXPECT_EQ(f.at("nodes without a record"), 0);
     EXPECT_EQ(f.at("duplicate captions"), 0);
-    EXPECT_TRUE(entries(dir.path()).empty()) << "check must not write anything";
+    EXPECT_EQ(listing(dir.path()), "") << "check must not write anything";
 }
 
 TEST(ToolCheck, MissingDirectoryIsAnError) {
-    ToolTempDir dir;
+    TempDir dir;
     Result r = runTool({"check", dir.file("nowhere")});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, "");
@@ -196,7 +165,7 @@ TEST(ToolCheck, MissingDirectoryIsAnError) {
 // 100,000 nodes all carrying one caption and as many records with that
 // section: the summary must not compare every pair.
 TEST(ToolCheck, HundredThousandSharedCaptions) {
-    ToolTempDir dir;
+    TempDir dir;
     const size_t n = 100000;
     std::string outline, records = std::to_string(n) + "\r\n";
     outline.reserve(n * 3);
@@ -204,8 +173,8 @@ TEST(ToolCheck, HundredThousandSharedCaptions) {
         outline += "X\r\n";
         records += "X\r\n\r\n7\r\n";
     }
-    writeBytes(dir.file("data.dat"), outline);
-    writeBytes(dir.file("text.dat"), records);
+    writeFile(dir.file("data.dat"), outline);
+    writeFile(dir.file("text.dat"), records);
     Result r = runTool({"check", dir.path()});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     auto f = figures(r.out);
@@ -230,9 +199,9 @@ class ToolLoadFailure : public ::testing::TestWithParam<LoadFailure> {};
 
 TEST_P(ToolLoadFailure, CheckReportsTheErrorBoxText) {
     const LoadFailure &c = GetParam();
-    ToolTempDir dir;
-    writeBytes(dir.file("data.dat"), c.outline);
-    writeBytes(dir.file("text.dat"), c.records);
+    TempDir dir;
+    writeFile(dir.file("data.dat"), c.outline);
+    writeFile(dir.file("text.dat"), c.records);
     Result r = runTool({"check", dir.path()});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, "");
@@ -241,19 +210,19 @@ TEST_P(ToolLoadFailure, CheckReportsTheErrorBoxText) {
 
 TEST_P(ToolLoadFailure, ResaveWritesNothing) {
     const LoadFailure &c = GetParam();
-    ToolTempDir dir;
-    const std::string src = dir.sub("src");
-    const std::string dst = dir.sub("dst");
-    writeBytes(src + "/data.dat", c.outline);
-    writeBytes(src + "/text.dat", c.records);
+    TempDir dir;
+    const std::string src = subdir(dir, "src");
+    const std::string dst = subdir(dir, "dst");
+    writeFile(src + "data.dat", c.outline);
+    writeFile(src + "text.dat", c.records);
     Result r = runTool({"resave", src, dst});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err, c.message + "\n");
-    EXPECT_TRUE(entries(dst).empty());
+    EXPECT_EQ(listing(dst), "");
     // The source is left exactly as it was.
-    EXPECT_EQ(readBytes(src + "/data.dat"), c.outline);
-    EXPECT_EQ(readBytes(src + "/text.dat"), c.records);
-    EXPECT_EQ(entries(src).size(), 2u);
+    EXPECT_EQ(readFile(src + "data.dat"), c.outline);
+    EXPECT_EQ(readFile(src + "text.dat"), c.records);
+    EXPECT_EQ(listing(src), "data.dat text.dat");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -278,70 +247,68 @@ const std::string kQuirkyOutline = "A\n B\r\tC\r\nD";
 const std::string kQuirkyRecords = "3\r\nA\r\nline\none\r\n5\r\nB\r\n~~x~~\r\n12";
 
 TEST(ToolResave, WritesWhatTheProgramsSaveWrites) {
-    ToolTempDir dir;
-    const std::string src = dir.sub("src");
-    const std::string viaTool = dir.sub("tool");
-    const std::string viaCore = dir.sub("core");
-    writeBytes(src + "/data.dat", kQuirkyOutline);
-    writeBytes(src + "/text.dat", kQuirkyRecords);
+    TempDir dir;
+    const std::string src = subdir(dir, "src");
+    const std::string viaTool = subdir(dir, "tool");
+    const std::string viaCore = subdir(dir, "core");
+    writeFile(src + "data.dat", kQuirkyOutline);
+    writeFile(src + "text.dat", kQuirkyRecords);
 
     Result r = runTool({"resave", src, viaTool});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "");
 
     qv::Catalog catalog;
-    qv::CatalogFiles(src + "/").load(catalog);
-    qv::CatalogFiles(viaCore + "/").save(catalog);
+    qv::CatalogFiles(src).load(catalog);
+    qv::CatalogFiles(viaCore).save(catalog);
 
     for (const char *name : {"data.dat", "text.dat"})
-        EXPECT_EQ(readBytes(viaTool + "/" + name), readBytes(viaCore + "/" + name)) << name;
-    EXPECT_EQ(readBytes(viaTool + "/data.dat"), crlf({"A", "\tB", "\tC", "D"}));
-    EXPECT_EQ(readBytes(viaTool + "/text.dat"),
+        EXPECT_EQ(readFile(viaTool + name), readFile(viaCore + name)) << name;
+    EXPECT_EQ(readFile(viaTool + "data.dat"), crlf({"A", "\tB", "\tC", "D"}));
+    EXPECT_EQ(readFile(viaTool + "text.dat"),
               crlf({"3", "A", "line\none", "5", "B", "~~x~~", "12", "", "", ""}));
     // Only the two catalogue files land in DST, and SRC is untouched.
-    auto names = entries(viaTool);
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"data.dat", "text.dat"}));
-    EXPECT_EQ(readBytes(src + "/data.dat"), kQuirkyOutline);
-    EXPECT_EQ(readBytes(src + "/text.dat"), kQuirkyRecords);
+    EXPECT_EQ(listing(viaTool), "data.dat text.dat");
+    EXPECT_EQ(readFile(src + "data.dat"), kQuirkyOutline);
+    EXPECT_EQ(readFile(src + "text.dat"), kQuirkyRecords);
 }
 
 TEST(ToolResave, ProgramWrittenFilesComeBackByteIdentical) {
-    ToolTempDir dir;
-    const std::string src = dir.sub("src");
+    TempDir dir;
+    const std::string src = subdir(dir, "src");
     const std::string outline = crlf({qv::W("Ссылки"), "\tLinux", "\t\tKernel", "\t" + qv::W("Ёлка  "),
                                       "Notes"});
     const std::string records =
         crlf({"4", "Linux", "http://www.kernel.org~~~~see www.example.ru", "17", qv::W("Ёлка  "),
               "", "79", "Notes", "a~~~b", "0", "Orphan", "kept", "3"});
-    writeBytes(src + "/data.dat", outline);
-    writeBytes(src + "/text.dat", records);
-    const std::string dst = dir.file("new/deeper");  // created on demand
+    writeFile(src + "data.dat", outline);
+    writeFile(src + "text.dat", records);
+    const std::string dst = dir.file("new/deeper/");  // created on demand
     Result r = runTool({"resave", src, dst});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(readBytes(dst + "/data.dat"), outline);
-    EXPECT_EQ(readBytes(dst + "/text.dat"), records);
+    EXPECT_EQ(readFile(dst + "data.dat"), outline);
+    EXPECT_EQ(readFile(dst + "text.dat"), records);
 }
 
 TEST(ToolResave, ReplacesExistingFilesInDestination) {
-    ToolTempDir dir;
-    const std::string src = dir.sub("src");
-    const std::string dst = dir.sub("dst");
-    writeBytes(src + "/data.dat", "A\r\n");
-    writeBytes(dst + "/data.dat", "old\r\nlonger\r\nfile\r\n");
-    writeBytes(dst + "/text.dat", "1\r\nold\r\n\r\n0\r\n");
+    TempDir dir;
+    const std::string src = subdir(dir, "src");
+    const std::string dst = subdir(dir, "dst");
+    writeFile(src + "data.dat", "A\r\n");
+    writeFile(dst + "data.dat", "old\r\nlonger\r\nfile\r\n");
+    writeFile(dst + "text.dat", "1\r\nold\r\n\r\n0\r\n");
     Result r = runTool({"resave", src, dst});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(readBytes(dst + "/data.dat"), "A\r\n");
-    EXPECT_EQ(readBytes(dst + "/text.dat"), "0\r\n");  // no text.dat in SRC: empty table
+    EXPECT_EQ(readFile(dst + "data.dat"), "A\r\n");
+    EXPECT_EQ(readFile(dst + "text.dat"), "0\r\n");  // no text.dat in SRC: empty table
 }
 
 TEST(ToolResave, MissingSourceDirectoryWritesNothing) {
-    ToolTempDir dir;
-    const std::string dst = dir.sub("dst");
+    TempDir dir;
+    const std::string dst = subdir(dir, "dst");
     Result r = runTool({"resave", dir.file("nowhere"), dst});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(entries(dst).empty());
+    EXPECT_EQ(listing(dst), "");
 }
 
 } // namespace

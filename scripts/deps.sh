@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the benchmarks need,
+# when any of them is missing. Safe to run again: with everything present it
+# only checks.
+set -euo pipefail
+
+packages=(
+  build-essential
+  cmake
+  pkg-config
+  qt6-base-dev
+  qt6-base-dev-tools
+  libgl-dev
+  libgtest-dev
+  libgmock-dev
+  googletest
+  libbenchmark-dev
+  xvfb
+  xauth
+  fonts-dejavu-core
+)
+
+if ! command -v dpkg >/dev/null 2>&1; then
+  echo "deps: dpkg not found; install these packages by hand: ${packages[*]}" >&2
+  exit 0
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg -s "$p" 2>/dev/null | grep -q '^Status: install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "deps: installing ${missing[*]}"
+as_root=()
+if [ "$(id -u)" -ne 0 ]; then
+  if ! command -v sudo >/dev/null 2>&1; then
+    echo "deps: not root and no sudo; install these packages: ${missing[*]}" >&2
+    exit 1
+  fi
+  as_root=(sudo)
+fi
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+  apt-get install -y --no-install-recommends "${missing[@]}"

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything into build/ and runs all tests.
+# The exit status is ctest's.
+set -euo pipefail
+cd "$(dirname "$0")"
+
+scripts/deps.sh
+cmake -S . -B build
+cmake --build build -j"$(nproc)"
+
+set +e
+ctest --test-dir build --output-on-failure
+status=$?
+exit $status
