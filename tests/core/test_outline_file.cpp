@@ -174,16 +174,6 @@ TEST(OutlineWrite, UnstorableCaptionBytesBecomeQuestionMarks)
     EXPECT_EQ(outlineBytes(o), "a?b?c?d?e\r\n");
 }
 
-TEST(OutlineWrite, LongCaptionRoundTrip)
-{
-    Outline o;
-    Node *r = o.append(o.top(), std::string(700, 'x') + W("Щ"));
-    o.append(r, W("ёлка ") + std::string(300, '\xFF'));
-    Outline back;
-    parseOutline(outlineBytes(o), back);
-    EXPECT_EQ(shape(back), shape(o));
-}
-
 // ---- files ----
 
 TEST(OutlineFile, WriteThenReadThroughDisk)

@@ -140,14 +140,6 @@ TEST(RecordRead, HugeCountWithThreeRecordsIsBounded)
     }
 }
 
-TEST(RecordRead, AppendsAfterExistingRows)
-{
-    RecordTable t;
-    t.append("old", "", "0");
-    parseRecords("1\r\nA\r\n\r\n0\r\n", t);
-    EXPECT_EQ(rowsOf(t), (Rows{{"old", "", "0"}, {"A", "", "0"}}));
-}
-
 // A line end or the end-of-data mark falling on, before or after the edge
 // of the reader's 1 MiB chunks.
 class RecordChunkEdge : public ::testing::TestWithParam<int> {};

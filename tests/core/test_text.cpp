@@ -82,12 +82,6 @@ TEST(Codec, BrokenUtf8GivesQuestionMarks)
     EXPECT_EQ(cp1251::fromUtf8("\xD0" "A"), "?A");        // continuation missing
 }
 
-TEST(Codec, ProgramTextsConvert)
-{
-    EXPECT_EQ(W("Ёж №5 «да»"), "\xA8\xE6 \xB9" "5 \xAB\xE4\xE0\xBB");
-    EXPECT_EQ(cp1251::toUtf8("\xA8\xE6 \xB9" "5"), "Ёж №5");
-}
-
 // ---- letter case ----
 
 struct CasePair {
