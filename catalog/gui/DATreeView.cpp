@@ -1,0 +1,7 @@
+#include "catalog/gui/DATreeView.h"
+
+DATreeView::DATreeView(QWidget *parent)
+    : QTreeView(parent)
+{
+    setObjectName(QStringLiteral("TreeView1"));
+}

@@ -1,0 +1,280 @@
+#include "ui/MainWindow.h"
+
+#include "catalog/gui/DATreeView.h"
+#include "catalog/gui/TreeModel.h"
+#include "editor/EditorPane.h"
+#include "settings/gui/SettingsPanel.h"
+#include "ui/AboutPanel.h"
+#include "ui/Codec.h"
+#include "ui/IconPalette.h"
+#include "ui/Icons.h"
+#include "ui/MessageBox.h"
+#include "ui/TreePane.h"
+#include "ui/WindowSettings.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QMenu>
+#include <QSplitter>
+#include <QStatusBar>
+
+MainWindow::MainWindow(const std::string &baseDir, QWidget *parent)
+    : QMainWindow(parent), baseDir_(baseDir), files_(baseDir)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Quorvel"));
+    setWindowIcon(qv::icons::programIcon());
+    setMinimumSize(kMinimumWidth, kMinimumHeight);
+
+    buildLayout();
+    connectParts();
+    qApp->installEventFilter(this);
+    formCreate();
+}
+
+MainWindow::~MainWindow()
+{
+    qApp->removeEventFilter(this);
+}
+
+void MainWindow::buildLayout()
+{
+    treePane_ = new TreePane(catalog_);
+    editorPane_ = new EditorPane(catalog_);
+    settingsPanel_ = new SettingsPanel(editorPane_->settingsButton());
+    aboutPanel_ = new AboutPanel(editorPane_->aboutButton());
+    editorPane_->setPanels(settingsPanel_, aboutPanel_);
+
+    splitter_ = new QSplitter(Qt::Horizontal, this);
+    splitter_->setObjectName(QStringLiteral("RxSplitter1"));
+    splitter_->setHandleWidth(4);
+    splitter_->setChildrenCollapsible(false);
+    splitter_->addWidget(treePane_);
+    splitter_->addWidget(editorPane_);
+    // Only the editor pane takes up changes of the window's width.
+    splitter_->setStretchFactor(0, 0);
+    splitter_->setStretchFactor(1, 1);
+    setCentralWidget(splitter_);
+
+    statusBar()->setObjectName(QStringLiteral("StatusBar1"));
+    statusBar()->setMinimumHeight(23);
+    statusBar()->setSizeGripEnabled(true);
+
+    // Focus follows the mouse between the tree and the editor.
+    treePane_->tree()->viewport()->setMouseTracking(true);
+    editorPane_->editor()->viewport()->setMouseTracking(true);
+}
+
+void MainWindow::connectParts()
+{
+    DATreeView *tree = treePane_->tree();
+    editorPane_->setSelectedNodeProvider([this] { return treePane_->selectedNode(); });
+    editorPane_->setLinkOption([this] { return settingsPanel_->checkBox4()->isChecked(); });
+    treePane_->setBeforeCommand([this] { editorPane_->flushNote(); });
+
+    auto showNote = [this](qv::Node *node) {
+        if (!node)
+            return;
+        try {
+            editorPane_->showNote(node);
+        } catch (const std::exception &e) {
+            qv::msg::showError(this, e);
+        }
+        refreshSaveButton();
+    };
+    connect(treePane_, &TreePane::selectionMoved, this, showNote);
+    connect(treePane_, &TreePane::treeClicked, this, showNote);
+    connect(treePane_, &TreePane::commandDone, this, &MainWindow::refreshSaveButton);
+    connect(editorPane_, &EditorPane::edited, this, &MainWindow::refreshSaveButton);
+    connect(editorPane_->saveButton(), &QAbstractButton::clicked, this, [this] { saveAll(); });
+
+    connect(settingsPanel_, &SettingsPanel::treeFontApplied, treePane_, &TreePane::setTreeFont);
+    connect(settingsPanel_, &SettingsPanel::editorFontApplied, editorPane_, &EditorPane::setEditorFont);
+    connect(settingsPanel_, &SettingsPanel::treeColorsApplied, treePane_, &TreePane::setTreeColors);
+    connect(settingsPanel_, &SettingsPanel::editorColorsApplied, editorPane_,
+            &EditorPane::setEditorColors);
+    connect(settingsPanel_, &SettingsPanel::dragDropApplied, tree, &DATreeView::setDragDropEnabled);
+
+    // Menu items show their hints while highlighted.
+    for (QMenu *menu : {treePane_->popupMenu(), editorPane_->contextMenu()}) {
+        if (!menu)
+            continue;
+        connect(menu, &QMenu::hovered, this,
+                [this](QAction *a) { statusBar()->showMessage(a->statusTip()); });
+        connect(menu, &QMenu::aboutToHide, statusBar(), &QStatusBar::clearMessage);
+    }
+}
+
+void MainWindow::formCreate()
+{
+    settings_.open(baseDir_ + "Quorvel.ini");
+    try {
+        if (winsettings::readBackup(settings_, *settingsPanel_))
+            files_.makeBackups();
+        const int width = std::max(winsettings::readTreeWidth(settings_), int(TreePane::kMinimumWidth));
+        splitter_->setSizes({width, std::max(1, this->width() - width)});
+        treePane_->resize(width, treePane_->height());
+        treePane_->tree()->setDragDropEnabled(winsettings::readDragDrop(settings_, *settingsPanel_));
+        treePane_->palette()->collapse();
+        settingsPanel_->close();
+        aboutPanel_->close();
+    } catch (const std::exception &e) {
+        qv::msg::showError(this, e);
+    }
+}
+
+void MainWindow::formActivate()
+{
+    try {
+        winsettings::readPlacement(settings_, *settingsPanel_, *this);
+        started_ = true;
+        try {
+            files_.load(catalog_);
+        } catch (const std::exception &e) {
+            // The start-up goes on, so later edits are still stored; the
+            // first save keeps the files that could not be read.
+            qv::msg::showError(this, e);
+        }
+        treePane_->palette()->fillPictures();
+        if (qv::Node *first = catalog_.outline().first()) {
+            treePane_->selectNode(first);
+            editorPane_->showNote(first);
+        }
+        winsettings::readFonts(settings_, *settingsPanel_);
+        winsettings::readColors(settings_, *settingsPanel_);
+        winsettings::readLink(settings_, *settingsPanel_);
+        editorPane_->updatePasteEnabled();
+        editorPane_->attachChangeHandler();
+    } catch (const std::exception &e) {
+        qv::msg::showError(this, e);
+    }
+    refreshSaveButton();
+}
+
+bool MainWindow::saveAll()
+{
+    const size_t keptBefore = files_.keptOriginals().size();
+    try {
+        editorPane_->flushNote();
+        files_.save(catalog_);
+    } catch (const std::exception &e) {
+        refreshSaveButton();
+        qv::msg::showError(this, e);
+        return false;
+    }
+    refreshSaveButton();
+    QApplication::beep();
+    const auto &kept = files_.keptOriginals();
+    if (kept.size() > keptBefore) {
+        QString names;
+        for (size_t i = keptBefore; i < kept.size(); ++i)
+            names += QStringLiteral("\r\n") + QString::fromStdString(kept[i]);
+        qv::msg::show(this, QMessageBox::Information, QStringLiteral("Quorvel"),
+                      QStringLiteral(u"Файлы каталога не были прочитаны полностью при запуске.\r\n"
+                                     u"Прежние файлы сохранены под именами:")
+                          + names,
+                      QMessageBox::Ok);
+    }
+    return true;
+}
+
+void MainWindow::refreshSaveButton()
+{
+    editorPane_->saveButton()->setEnabled(catalog_.modified());
+}
+
+bool MainWindow::event(QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::WindowActivate:
+        if (!activated_) {
+            activated_ = true;
+            formActivate();
+        }
+        break;
+    case QEvent::StatusTip:
+        // Hints are shown from the mouse's enter and leave (see eventFilter).
+        return true;
+    default:
+        break;
+    }
+    return QMainWindow::event(event);
+}
+
+void MainWindow::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    // Some window managers never activate a new window.
+    if (!activated_) {
+        activated_ = true;
+        formActivate();
+    }
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (!started_) {
+        // Nothing was loaded, so there is nothing to save and the controls
+        // do not hold the stored settings.
+        settings_.release();
+        event->accept();
+        return;
+    }
+    if (!saveAll()) {
+        event->ignore();
+        return;
+    }
+    try {
+        winsettings::writeAll(settings_, *settingsPanel_, treePane_->width(), *this);
+    } catch (const std::exception &e) {
+        qv::msg::showError(this, e);
+        event->ignore();
+        return;
+    }
+    settings_.release();
+    event->accept();
+}
+
+void MainWindow::showHint(QWidget *widget)
+{
+    QString hint;
+    for (QWidget *w = widget; w; w = w->isWindow() ? nullptr : w->parentWidget()) {
+        if (!w->statusTip().isEmpty()) {
+            hint = w->statusTip();
+            break;
+        }
+    }
+    statusBar()->showMessage(hint);
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    const QEvent::Type type = event->type();
+    if (type != QEvent::Enter && type != QEvent::Leave && type != QEvent::MouseMove)
+        return QMainWindow::eventFilter(watched, event);
+    auto *widget = qobject_cast<QWidget *>(watched);
+    if (!widget || widget->window() != this)
+        return QMainWindow::eventFilter(watched, event);
+
+    if (type == QEvent::Enter) {
+        showHint(widget);
+    } else if (type == QEvent::Leave) {
+        if (!widget->isWindow())
+            showHint(widget->parentWidget());
+    } else {
+        DATreeView *tree = treePane_->tree();
+        NoteEditor *editor = editorPane_->editor();
+        QWidget *focus = QApplication::focusWidget();
+        if (watched == tree->viewport()) {
+            // Not while a label is being edited inside the tree.
+            if (!focus || (focus != tree && !tree->isAncestorOf(focus)))
+                tree->setFocus(Qt::MouseFocusReason);
+        } else if (watched == editor->viewport()) {
+            if (focus != editor)
+                editor->setFocus(Qt::MouseFocusReason);
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}

@@ -1,0 +1,74 @@
+// The program's one window: the tree pane and the editor pane side by side,
+// the start-up sequences (creation, first activation) and the close.
+#pragma once
+
+#include "catalog/Catalog.h"
+#include "settings/SettingsFile.h"
+#include "storage/CatalogFiles.h"
+
+#include <QMainWindow>
+
+#include <memory>
+#include <string>
+
+class AboutPanel;
+class EditorPane;
+class QSplitter;
+class SettingsPanel;
+class TreePane;
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    static constexpr int kMinimumWidth = 487;
+    static constexpr int kMinimumHeight = 310;
+
+    // `baseDir` is the folder of the catalogue and settings files, ending
+    // with a separator. Runs the creation sequence.
+    explicit MainWindow(const std::string &baseDir, QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    qv::Catalog &catalog() { return catalog_; }
+    qv::CatalogFiles &files() { return files_; }
+    const qv::SettingsFile &settingsFile() const { return settings_; }
+    TreePane *treePane() const { return treePane_; }
+    EditorPane *editorPane() const { return editorPane_; }
+    SettingsPanel *settingsPanel() const { return settingsPanel_; }
+    AboutPanel *aboutPanel() const { return aboutPanel_; }
+    QSplitter *splitter() const { return splitter_; }
+
+    // The first activation has run (the catalogue was loaded or tried).
+    bool started() const { return started_; }
+
+    // SpeedButton3Click: saves the catalogue; errors go to the error box.
+    // Returns whether the save went through.
+    bool saveAll();
+
+protected:
+    bool event(QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void buildLayout();
+    void connectParts();
+    void formCreate();
+    void formActivate();
+    void refreshSaveButton();
+    void showHint(QWidget *widget);
+
+    std::string baseDir_;
+    qv::Catalog catalog_;
+    qv::CatalogFiles files_;
+    qv::SettingsFile settings_;
+
+    TreePane *treePane_ = nullptr;
+    EditorPane *editorPane_ = nullptr;
+    SettingsPanel *settingsPanel_ = nullptr;
+    AboutPanel *aboutPanel_ = nullptr;
+    QSplitter *splitter_ = nullptr;
+
+    bool activated_ = false;   // the first activation has begun
+    bool started_ = false;     // it reached the catalogue load
+};
