@@ -149,13 +149,10 @@ void Catalog::setIcon(Node *node, int32_t k)
 
 bool Catalog::dragMove(Node *d, Node *t, const std::function<void(Node *)> &onDelete, Node **copy)
 {
-    if (!d || !t || d == t || d->isAncestorOf(t) || d->isTop())
-        return false;
-    Node *c = outline_.insertBranch(t, t->childCount(), Outline::copyBranch(d));
-    outline_.remove(d, onDelete);
+    Node *c = outline_.copyToAndRemove(d, t, onDelete);
     if (copy)
         *copy = c;
-    return true;
+    return c != nullptr;
 }
 
 void Catalog::clear()

@@ -291,6 +291,15 @@ void Outline::replaceAll(std::unique_ptr<Node> newTop)
     old.reset();
 }
 
+Node *Outline::copyToAndRemove(Node *d, Node *t, const std::function<void(Node *)> &beforeEach)
+{
+    if (!d || !t || d == t || d->isTop() || d->isAncestorOf(t))
+        return nullptr;
+    Node *copy = insertBranch(t, t->childCount(), copyBranch(d));
+    remove(d, beforeEach);
+    return copy;
+}
+
 std::unique_ptr<Node> Outline::copyBranch(const Node *n)
 {
     auto copyOne = [](const Node *src) {

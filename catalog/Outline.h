@@ -130,6 +130,12 @@ public:
     // Replaces everything with the roots held by `newTop`'s children.
     void replaceAll(std::unique_ptr<Node> newTop);
 
+    // The drag-and-drop move: a copy of d's branch becomes the last child of
+    // t, then d's branch is removed (`beforeEach` sees each removed node,
+    // deepest first). Refused (null, nothing changes) when t is d or lies in
+    // d's branch. Returns the copy.
+    Node *copyToAndRemove(Node *d, Node *t, const std::function<void(Node *)> &beforeEach = {});
+
     // A detached copy of n's branch: captions and icons only.
     static std::unique_ptr<Node> copyBranch(const Node *n);
 
