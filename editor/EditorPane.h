@@ -8,6 +8,7 @@
 
 #include <functional>
 
+class RecordMirror;
 class QAbstractButton;
 class QAction;
 class QMenu;
@@ -39,9 +40,10 @@ public:
     void updatePasteEnabled();                // paste controls from the clipboard
     void setEditorFont(const QString &face, int pointSize);
     void setEditorColors(const QColor &background, const QColor &text);
-    // Writes an edit that is still held only by the editor into its record.
-    // Anything that reads or saves the catalogue calls this first.
-    void flushNote();
+    // Every edit reaches its record as it is made, so there is never anything
+    // held back; callers that read or save the catalogue may call this first
+    // all the same.
+    void flushNote() {}
     // Test hooks: the desktop launcher and the browser program starter.
     static void setUrlOpener(std::function<void(const QString &url)> opener);
     static void setBrowserStarter(std::function<void(const QString &program, const QString &argument)> starter);
@@ -79,6 +81,8 @@ private:
     void openLink();   // N9Click
     void openLinkInNewWindow();  // N10Click
     void openUrl(const QString &link);
+    void storeInto(qv::Node *node);
+    void updateUndoRedo();
 
     qv::Catalog &catalog_;
     NoteEditor *editor_ = nullptr;
@@ -91,8 +95,6 @@ private:
     std::function<qv::Node *()> selected_;
     std::function<bool()> linkOption_;
     QString linkUnderMenu_;
+    RecordMirror *mirror_ = nullptr;
     bool attached_ = false;
-    bool loading_ = false;
-    // The node whose record lags behind the editor, or null.
-    qv::Node *dirtyNode_ = nullptr;
 };

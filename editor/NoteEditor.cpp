@@ -1,27 +1,359 @@
 #include "editor/NoteEditor.h"
 
-NoteEditor::NoteEditor(QWidget *parent) : QPlainTextEdit(parent) { setObjectName(QStringLiteral("RxRichEdit1")); }
+#include "editor/LinkDetector.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QScrollBar>
+#include <QTextBlock>
+
+namespace {
+
+// Line breaks of any origin turned into the one break the document knows.
+QString withPlainBreaks(const QString &text)
+{
+    QString out;
+    out.reserve(text.size());
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text[i];
+        if (c == u'\r') {
+            if (i + 1 < n && text[i + 1] == u'\n')
+                ++i;
+            out += u'\n';
+        } else if (c == QChar::LineSeparator || c == QChar::ParagraphSeparator) {
+            out += u'\n';
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+NoteEditor::NoteEditor(QWidget *parent) : QPlainTextEdit(parent)
+{
+    setObjectName(QStringLiteral("RxRichEdit1"));
+    setFrameShape(QFrame::NoFrame);
+    setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setTabChangesFocus(true);
+    // The left margin doubles as the strip where a click selects whole lines.
+    document()->setDocumentMargin(kLineStripWidth);
+    // The context menu follows the button's release, after the link report.
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    viewport()->setMouseTracking(true);
+    highlighter_ = new qv::links::Highlighter(document());
+    highlighter_->rehighlight();
+    updateSelectionColours();
+}
+
 NoteEditor::~NoteEditor() = default;
-QString NoteEditor::noteText() const { return QString(); }
-void NoteEditor::setNoteText(const QString &text) { setPlainText(text); }
-NoteEditor::LinkRange NoteEditor::linkAt(int) const { return {}; }
-NoteEditor::LinkRange NoteEditor::linkAtPoint(const QPoint &) const { return {}; }
-std::vector<NoteEditor::LinkRange> NoteEditor::links() const { return {}; }
-QString NoteEditor::textOfRange(int, int) const { return QString(); }
-bool NoteEditor::canInsertFromMimeData(const QMimeData *s) const { return QPlainTextEdit::canInsertFromMimeData(s); }
-void NoteEditor::insertFromMimeData(const QMimeData *s) { QPlainTextEdit::insertFromMimeData(s); }
-void NoteEditor::mousePressEvent(QMouseEvent *e) { QPlainTextEdit::mousePressEvent(e); }
-void NoteEditor::mouseReleaseEvent(QMouseEvent *e) { QPlainTextEdit::mouseReleaseEvent(e); }
-void NoteEditor::mouseMoveEvent(QMouseEvent *e) { QPlainTextEdit::mouseMoveEvent(e); }
-void NoteEditor::mouseDoubleClickEvent(QMouseEvent *e) { QPlainTextEdit::mouseDoubleClickEvent(e); }
-void NoteEditor::keyPressEvent(QKeyEvent *e) { QPlainTextEdit::keyPressEvent(e); }
-void NoteEditor::inputMethodEvent(QInputMethodEvent *e) { QPlainTextEdit::inputMethodEvent(e); }
-void NoteEditor::focusInEvent(QFocusEvent *e) { QPlainTextEdit::focusInEvent(e); }
-void NoteEditor::focusOutEvent(QFocusEvent *e) { QPlainTextEdit::focusOutEvent(e); }
-void NoteEditor::changeEvent(QEvent *e) { QPlainTextEdit::changeEvent(e); }
-void NoteEditor::reportLinkPress(QMouseEvent *) {}
-void NoteEditor::reportLinkRelease(QMouseEvent *) {}
-bool NoteEditor::inLineStrip(const QPoint &) const { return false; }
-void NoteEditor::selectLines(int, int) {}
-int NoteEditor::roomLeft() const { return kMaxChars; }
-void NoteEditor::updateSelectionColours() {}
+
+QString NoteEditor::noteText() const
+{
+    QString out;
+    out.reserve(document()->characterCount() + document()->blockCount());
+    for (QTextBlock b = document()->begin(); b.isValid(); b = b.next()) {
+        if (b != document()->begin())
+            out += QStringLiteral("\r\n");
+        const QString t = b.text();
+        if (t.contains(QChar::LineSeparator)) {
+            QString s = t;
+            s.replace(QChar::LineSeparator, QStringLiteral("\r\n"));
+            out += s;
+        } else {
+            out += t;
+        }
+    }
+    return out;
+}
+
+void NoteEditor::setNoteText(const QString &text)
+{
+    setPlainText(withPlainBreaks(text));
+    QTextCursor c(document());
+    c.movePosition(QTextCursor::Start);
+    setTextCursor(c);
+    pending_ = {};
+}
+
+QString NoteEditor::normalised(const QString &text)
+{
+    QString out = withPlainBreaks(text);
+    out.replace(u'\n', QStringLiteral("\r\n"));
+    return out;
+}
+
+NoteEditor::LinkRange NoteEditor::linkAt(int position) const
+{
+    if (position < 0 || position >= document()->characterCount() - 1)
+        return {};
+    const QTextBlock b = document()->findBlock(position);
+    const int local = position - b.position();
+    for (const auto &s : qv::links::spansOf(b)) {
+        if (local >= s.first && local < s.second)
+            return {b.position() + s.first, b.position() + s.second};
+    }
+    return {};
+}
+
+NoteEditor::LinkRange NoteEditor::linkAtPoint(const QPoint &viewportPos) const
+{
+    // The character under the pointer is on one side of the nearest caret place.
+    const int k = cursorForPosition(viewportPos).position();
+    for (int cand : {k - 1, k}) {
+        const LinkRange r = linkAt(cand);
+        if (r.start < 0)
+            continue;
+        QTextCursor c(document());
+        c.setPosition(cand);
+        const QRect left = cursorRect(c);
+        const QChar ch = document()->characterAt(cand);
+        const int right = left.left() + std::max(1, fontMetrics().horizontalAdvance(ch));
+        if (viewportPos.x() >= left.left() && viewportPos.x() < right && viewportPos.y() >= left.top() &&
+            viewportPos.y() <= left.bottom())
+            return r;
+    }
+    return {};
+}
+
+std::vector<NoteEditor::LinkRange> NoteEditor::links() const
+{
+    std::vector<LinkRange> out;
+    for (QTextBlock b = document()->begin(); b.isValid(); b = b.next()) {
+        for (const auto &s : qv::links::spansOf(b))
+            out.push_back({b.position() + s.first, b.position() + s.second});
+    }
+    return out;
+}
+
+QString NoteEditor::textOfRange(int start, int end) const
+{
+    const int last = document()->characterCount() - 1;
+    start = std::clamp(start, 0, last);
+    end = std::clamp(end, start, last);
+    QString out;
+    out.reserve(end - start);
+    for (int i = start; i < end; ++i) {
+        const QChar c = document()->characterAt(i);
+        out += c == QChar::ParagraphSeparator ? QChar(u'\n') : c;
+    }
+    return out;
+}
+
+bool NoteEditor::canInsertFromMimeData(const QMimeData *source) const
+{
+    return source && source->hasText();
+}
+
+void NoteEditor::insertFromMimeData(const QMimeData *source)
+{
+    if (!source || !source->hasText())
+        return;
+    QString text = withPlainBreaks(source->text());
+    const int room = roomLeft();
+    if (text.size() > room)
+        text.truncate(room);
+    if (text.isEmpty() && !textCursor().hasSelection())
+        return;
+    QMimeData plain;
+    plain.setText(text);
+    QPlainTextEdit::insertFromMimeData(&plain);
+}
+
+int NoteEditor::roomLeft() const
+{
+    const QTextCursor c = textCursor();
+    const int used = document()->characterCount() - 1 - (c.selectionEnd() - c.selectionStart());
+    return std::max(0, kMaxChars - used);
+}
+
+// ---- mouse ----
+
+void NoteEditor::reportLinkPress(QMouseEvent *e)
+{
+    const Qt::MouseButton b = e->button();
+    if (b != Qt::LeftButton && b != Qt::RightButton)
+        return;
+    const LinkRange r = linkAtPoint(e->position().toPoint());
+    if (r.start < 0)
+        return;
+    pending_ = r;
+    pendingButton_ = b;
+}
+
+void NoteEditor::reportLinkRelease(QMouseEvent *e)
+{
+    const Qt::MouseButton b = e->button();
+    if (b != Qt::LeftButton && b != Qt::RightButton)
+        return;
+    const LinkRange r = linkAtPoint(e->position().toPoint());
+    if (r.start < 0)
+        return;
+    const bool matched = pendingButton_ == b && pending_ == r;
+    pending_ = {};
+    if (matched)
+        emit urlClick(textOfRange(r.start, r.end), b);
+}
+
+bool NoteEditor::inLineStrip(const QPoint &viewportPos) const
+{
+    return viewportPos.x() >= 0 && viewportPos.x() < kLineStripWidth;
+}
+
+void NoteEditor::selectLines(int fromBlock, int toBlock)
+{
+    const QTextBlock a = document()->findBlockByNumber(std::min(fromBlock, toBlock));
+    const QTextBlock z = document()->findBlockByNumber(std::max(fromBlock, toBlock));
+    if (!a.isValid() || !z.isValid())
+        return;
+    QTextCursor c(document());
+    const QTextBlock after = z.next();
+    const int end = after.isValid() ? after.position() : z.position() + z.length() - 1;
+    if (fromBlock <= toBlock) {
+        c.setPosition(a.position());
+        c.setPosition(end, QTextCursor::KeepAnchor);
+    } else {
+        c.setPosition(end);
+        c.setPosition(a.position(), QTextCursor::KeepAnchor);
+    }
+    setTextCursor(c);
+}
+
+void NoteEditor::mousePressEvent(QMouseEvent *e)
+{
+    reportLinkPress(e);
+    const QPoint p = e->position().toPoint();
+    if (e->button() == Qt::LeftButton && inLineStrip(p)) {
+        setFocus(Qt::MouseFocusReason);
+        const int block = cursorForPosition(p).blockNumber();
+        stripDrag_ = true;
+        stripAnchorBlock_ = block;
+        selectLines(block, block);
+        e->accept();
+    } else {
+        QPlainTextEdit::mousePressEvent(e);
+    }
+    emit mouseDown(e->button());
+}
+
+void NoteEditor::mouseDoubleClickEvent(QMouseEvent *e)
+{
+    // A double-click press is no link press.
+    if (e->button() == Qt::LeftButton && inLineStrip(e->position().toPoint())) {
+        const int block = cursorForPosition(e->position().toPoint()).blockNumber();
+        stripDrag_ = true;
+        stripAnchorBlock_ = block;
+        selectLines(block, block);
+        e->accept();
+    } else {
+        QPlainTextEdit::mouseDoubleClickEvent(e);
+    }
+    emit mouseDown(e->button());
+}
+
+void NoteEditor::mouseMoveEvent(QMouseEvent *e)
+{
+    const QPoint p = e->position().toPoint();
+    if (stripDrag_ && (e->buttons() & Qt::LeftButton)) {
+        selectLines(stripAnchorBlock_, cursorForPosition(p).blockNumber());
+        e->accept();
+        return;
+    }
+    viewport()->setCursor(linkAtPoint(p).start >= 0 ? Qt::PointingHandCursor
+                          : inLineStrip(p)        ? Qt::ArrowCursor
+                                                  : Qt::IBeamCursor);
+    QPlainTextEdit::mouseMoveEvent(e);
+}
+
+void NoteEditor::mouseReleaseEvent(QMouseEvent *e)
+{
+    reportLinkRelease(e);
+    if (stripDrag_ && e->button() == Qt::LeftButton) {
+        stripDrag_ = false;
+        e->accept();
+    } else {
+        QPlainTextEdit::mouseReleaseEvent(e);
+    }
+    if (e->button() == Qt::RightButton && contextMenuPolicy() == Qt::CustomContextMenu)
+        emit customContextMenuRequested(e->position().toPoint());
+}
+
+bool NoteEditor::viewportEvent(QEvent *e)
+{
+    // A mouse-made context menu request is answered at the right button's
+    // release instead (above), so the link report comes first.
+    if (e->type() == QEvent::ContextMenu &&
+        static_cast<QContextMenuEvent *>(e)->reason() == QContextMenuEvent::Mouse &&
+        contextMenuPolicy() == Qt::CustomContextMenu) {
+        e->accept();
+        return true;
+    }
+    return QPlainTextEdit::viewportEvent(e);
+}
+
+// ---- keyboard and input limits ----
+
+void NoteEditor::keyPressEvent(QKeyEvent *e)
+{
+    // Shift+Enter makes the same line break as Enter: the note has one kind.
+    if (e->matches(QKeySequence::InsertLineSeparator)) {
+        QKeyEvent plain(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+        keyPressEvent(&plain);
+        e->setAccepted(plain.isAccepted());
+        return;
+    }
+    const bool breaks = e->matches(QKeySequence::InsertParagraphSeparator);
+    const QString t = e->text();
+    const bool types = breaks || (!t.isEmpty() && t.at(0).isPrint());
+    if (types && !isReadOnly()) {
+        const int adds = breaks ? 1 : int(t.size());
+        if (adds > roomLeft()) {
+            e->accept();
+            return;
+        }
+    }
+    QPlainTextEdit::keyPressEvent(e);
+}
+
+void NoteEditor::inputMethodEvent(QInputMethodEvent *e)
+{
+    if (e->commitString().size() > roomLeft()) {
+        QInputMethodEvent cut(e->preeditString(), e->attributes());
+        cut.setCommitString(e->commitString().left(roomLeft()), e->replacementStart(),
+                            e->replacementLength());
+        QPlainTextEdit::inputMethodEvent(&cut);
+        return;
+    }
+    QPlainTextEdit::inputMethodEvent(e);
+}
+
+// ---- looks ----
+
+void NoteEditor::changeEvent(QEvent *e)
+{
+    QPlainTextEdit::changeEvent(e);
+    if (e->type() == QEvent::PaletteChange && !updatingPalette_)
+        updateSelectionColours();
+}
+
+void NoteEditor::updateSelectionColours()
+{
+    // Without the focus the selection is drawn in the text's own colours, so
+    // it does not show.
+    QPalette p = palette();
+    if (p.color(QPalette::Inactive, QPalette::Highlight) == p.color(QPalette::Inactive, QPalette::Base) &&
+        p.color(QPalette::Inactive, QPalette::HighlightedText) == p.color(QPalette::Inactive, QPalette::Text))
+        return;
+    p.setColor(QPalette::Inactive, QPalette::Highlight, p.color(QPalette::Inactive, QPalette::Base));
+    p.setColor(QPalette::Inactive, QPalette::HighlightedText, p.color(QPalette::Inactive, QPalette::Text));
+    updatingPalette_ = true;
+    setPalette(p);
+    updatingPalette_ = false;
+}

@@ -9,7 +9,10 @@
 #include <vector>
 
 class QMimeData;
-class LinkHighlighter;
+
+namespace qv::links {
+class Highlighter;
+}
 
 class NoteEditor : public QPlainTextEdit {  // objectName "RxRichEdit1"
     Q_OBJECT
@@ -25,6 +28,9 @@ public:
     // The text with every line break as CR LF and every other character kept (no-break spaces too).
     QString noteText() const;
     void setNoteText(const QString &text);  // CR LF / LF line breaks in
+    // What noteText() gives back after setNoteText(text): every line break
+    // (CR LF, lone CR or LF, line and paragraph separators) as CR LF.
+    static QString normalised(const QString &text);
 
     // A detected link: document positions, end exclusive.
     struct LinkRange {
@@ -58,8 +64,7 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *e) override;
     void keyPressEvent(QKeyEvent *e) override;
     void inputMethodEvent(QInputMethodEvent *e) override;
-    void focusInEvent(QFocusEvent *e) override;
-    void focusOutEvent(QFocusEvent *e) override;
+    bool viewportEvent(QEvent *e) override;
     void changeEvent(QEvent *e) override;
 
 private:
@@ -70,9 +75,10 @@ private:
     int roomLeft() const;
     void updateSelectionColours();
 
-    LinkHighlighter *highlighter_ = nullptr;
+    qv::links::Highlighter *highlighter_ = nullptr;
     LinkRange pending_;
     Qt::MouseButton pendingButton_ = Qt::LeftButton;
     bool stripDrag_ = false;
     int stripAnchorBlock_ = -1;
+    bool updatingPalette_ = false;
 };

@@ -1,0 +1,47 @@
+// Finding web addresses in a line of note text, and the highlighter that
+// draws them as links and keeps each block's link ranges beside it.
+#pragma once
+
+#include <QStringView>
+#include <QSyntaxHighlighter>
+
+#include <utility>
+#include <vector>
+
+namespace qv::links {
+
+// A link inside one line: [start, end) in UTF-16 units.
+using Span = std::pair<int, int>;
+
+// Every web address of `line`, in order: http://, https://, ftp://, file:,
+// mailto:, news:, telnet:// and similar schemes, and addresses starting with
+// "www.". A link ends at whitespace, at a character that cannot be part of
+// an address, and loses trailing punctuation (".,;:!?" and unbalanced
+// closing brackets and quotes).
+std::vector<Span> find(QStringView line);
+
+// The link ranges of one block, kept as the block's user data.
+class BlockLinks : public QTextBlockUserData {
+public:
+    std::vector<Span> spans;
+};
+
+// Underlines and colours links, recomputed for every block the document
+// reports as changed (typing, paste, undo, load).
+class Highlighter : public QSyntaxHighlighter {
+    Q_OBJECT
+public:
+    explicit Highlighter(QTextDocument *document);
+    void setLinkColour(const QColor &colour);
+
+protected:
+    void highlightBlock(const QString &text) override;
+
+private:
+    QTextCharFormat format_;
+};
+
+// The spans of a block (empty when it holds no link).
+const std::vector<Span> &spansOf(const QTextBlock &block);
+
+} // namespace qv::links
