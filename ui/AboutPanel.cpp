@@ -53,6 +53,10 @@ AboutPanel::AboutPanel(QAbstractButton *toggleButton, QWidget *parent)
     pal.setColor(QPalette::Window, kPanelColor);
     setPalette(pal);
     setAutoFillBackground(true);
+    // The panel is laid out for the window's 8-point font.
+    QFont small;
+    small.setPointSize(8);
+    setFont(small);
 
     // Frames first, so the labels placed over them stay on top.
     makeFrame(this, QRect(5, 29, 196, 36));
@@ -70,7 +74,7 @@ AboutPanel::AboutPanel(QAbstractButton *toggleButton, QWidget *parent)
 
     makeLabel(this, "Label4", QStringLiteral("Версия 1.2"), 205, 9);
     makeLabel(this, "Label5",
-              QStringLiteral("Quorvel — каталог ссылок и заметок\n© Разработчики Quorvel"), 10, 33);
+              QStringLiteral("Каталог ссылок и заметок\n© Разработчики Quorvel"), 10, 33);
 
     m_contact = makeLabel(this, "Label6",
                           QStringLiteral("E-mail:  ") + QString::fromLatin1(kContactAddress), 34, 75);
@@ -81,10 +85,13 @@ AboutPanel::AboutPanel(QAbstractButton *toggleButton, QWidget *parent)
     m_contact->setToolTip(QStringLiteral("Написать письмо"));
     m_contact->installEventFilter(this);
 
-    makeLabel(this, "Label7", QStringLiteral("Всего памяти"), 212, 32);
-    m_total = makeLabel(this, "Label9", megabytes(0), 290, 32);
-    makeLabel(this, "Label10", QStringLiteral("Доступно"), 212, 47);
-    m_available = makeLabel(this, "Label8", megabytes(0), 290, 48);
+    QLabel *totalCaption = makeLabel(this, "Label7", QStringLiteral("Всего памяти"), 212, 32);
+    QLabel *availableCaption = makeLabel(this, "Label10", QStringLiteral("Доступно"), 212, 47);
+    // The figures keep a gap after their captions, however wide the font draws those.
+    const int figuresX = qMax(290, qMax(totalCaption->geometry().right(),
+                                        availableCaption->geometry().right()) + 5);
+    m_total = makeLabel(this, "Label9", megabytes(0), figuresX, 32);
+    m_available = makeLabel(this, "Label8", megabytes(0), figuresX, 48);
 
     m_closeButton = new QPushButton(QStringLiteral("Закрыть"), this);
     m_closeButton->setObjectName(QStringLiteral("Button4"));

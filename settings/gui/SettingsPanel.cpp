@@ -133,6 +133,10 @@ SettingsPanel::SettingsPanel(QAbstractButton *toggleButton, QWidget *parent)
     pal.setColor(QPalette::Window, kPanelColor);
     setPalette(pal);
     setAutoFillBackground(true);
+    // The panel is laid out for the window's 8-point font.
+    QFont small;
+    small.setPointSize(8);
+    setFont(small);
 
     static const char *const boxTexts[4] = {
         "Разрешить перетаскивание элементов дерева",
@@ -166,6 +170,10 @@ SettingsPanel::SettingsPanel(QAbstractButton *toggleButton, QWidget *parent)
         auto *label = new QLabel(text, swatch);
         label->setObjectName(QString::fromLatin1(name));
         place(label, x, 5, width, 13);
+        // A caption wider than its place moves left to stay inside the swatch.
+        const int room = swatch->width() - 2 * swatch->frameWidth();
+        if (label->x() + label->width() > room)
+            label->move(qMax(swatch->frameWidth(), room - label->width()), label->y());
         label->installEventFilter(this);
         return label;
     };
