@@ -83,6 +83,7 @@ AboutPanel::AboutPanel(QAbstractButton *toggleButton, QWidget *parent)
     m_contact->setPalette(contactPal);
     m_contact->setCursor(Qt::PointingHandCursor);
     m_contact->setToolTip(QStringLiteral("Написать письмо"));
+    m_contact->setStatusTip(m_contact->toolTip());
     m_contact->installEventFilter(this);
 
     QLabel *totalCaption = makeLabel(this, "Label7", QStringLiteral("Всего памяти"), 212, 32);

@@ -98,7 +98,10 @@ void IconPalette::showState(bool expanded)
 {
     setFixedHeight(expanded ? kExpandedHeight : kCollapsedHeight);
     m_toggle->setPixmap(qv::icons::toggleGlyph(!expanded));
-    m_toggle->setToolTip(expanded ? QStringLiteral("Свернуть") : QStringLiteral("Развернуть"));
+    // The hint shows as a tooltip and in the window's status bar.
+    const QString hint = expanded ? QStringLiteral("Свернуть") : QStringLiteral("Развернуть");
+    m_toggle->setToolTip(hint);
+    m_toggle->setStatusTip(hint);
 }
 
 void IconPalette::placeHeader()

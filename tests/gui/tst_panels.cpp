@@ -202,6 +202,7 @@ void PanelsTest::paletteTogglesOnClickAndHeaderDoubleClick()
         QCOMPARE(palette.isExpanded(), expanded);
         QCOMPARE(palette.height(), expanded ? 200 : 24);
         QCOMPARE(toggle->toolTip(), expanded ? QStringLiteral("Свернуть") : QStringLiteral("Развернуть"));
+        QCOMPARE(toggle->statusTip(), toggle->toolTip());
         QCOMPARE(toggle->pixmap().toImage(), expanded ? collapseGlyph : expandGlyph);
     };
     check(false);
