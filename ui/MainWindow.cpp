@@ -203,9 +203,24 @@ bool MainWindow::event(QEvent *event)
     return QMainWindow::event(event);
 }
 
+void MainWindow::fitMinimumToFrame()
+{
+    const QSize frame = frameGeometry().size() - size();
+    const QSize wanted(kMinimumWidth - frame.width(), kMinimumHeight - frame.height());
+    if (minimumSize() != wanted)
+        setMinimumSize(wanted);
+}
+
+void MainWindow::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    fitMinimumToFrame();
+}
+
 void MainWindow::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
+    fitMinimumToFrame();
     // Some window managers never activate a new window.
     if (!activated_) {
         activated_ = true;

@@ -48,6 +48,7 @@ protected:
     bool event(QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
@@ -57,6 +58,8 @@ private:
     void formActivate();
     void refreshSaveButton();
     void showHint(QWidget *widget);
+    // The minimum applies to the outer size, frame included.
+    void fitMinimumToFrame();
 
     std::string baseDir_;
     qv::Catalog catalog_;

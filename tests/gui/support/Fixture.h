@@ -1,0 +1,94 @@
+// A main window over a scratch catalogue folder, for the window tests:
+// files in, start-up, clicks on named controls, answered boxes, files out.
+#pragma once
+
+#include "ui/MainWindow.h"
+#include "ui/MessageBox.h"
+
+#include <QAbstractButton>
+#include <QByteArray>
+#include <QTemporaryDir>
+
+#include <memory>
+
+class DATreeView;
+class TreeModel;
+
+namespace qv {
+class Node;
+}
+
+namespace qvtest {
+
+// Windows-1251 bytes of a UTF-8 literal.
+QByteArray cp(const char *utf8);
+// CR LF joined lines, each ending with CR LF.
+QByteArray lines(std::initializer_list<const char *> utf8Lines);
+
+class WindowFixture {
+public:
+    // A fresh folder; message boxes are answered (never shown) from now on.
+    WindowFixture();
+    ~WindowFixture();
+    WindowFixture(const WindowFixture &) = delete;
+    WindowFixture &operator=(const WindowFixture &) = delete;
+
+    // The folder, ending with a separator.
+    std::string base() const;
+    QString path(const QString &name) const;
+    void writeFile(const QString &name, const QByteArray &bytes);
+    QByteArray readFile(const QString &name) const;
+    bool exists(const QString &name) const;
+    // File names in the folder, sorted.
+    QStringList listing() const;
+
+    // Runs the creation sequence only.
+    MainWindow *construct();
+    // Constructs (unless done), shows and waits until the start-up has run.
+    MainWindow *open();
+    MainWindow *window() const { return window_.get(); }
+    // Asks the window to close; true when it closed.
+    bool close();
+    // Destroys the window (closed or not) without a close event.
+    void discard();
+
+    DATreeView *tree() const;
+    TreeModel *model() const;
+    QAbstractButton *saveButton() const;
+    template <class T = QWidget> T *find(const QString &objectName) const
+    {
+        return window_->findChild<T *>(objectName);
+    }
+    // Clicks a toolbar or palette button by objectName; fails the test when missing.
+    void click(const QString &objectName);
+    // Triggers a tree menu item ("N1", ...).
+    void trigger(const QString &actionName);
+    // Selects the node at an absolute index by clicking its row's centre,
+    // expanding its ancestors first when they are collapsed.
+    void selectIndex(int absoluteIndex);
+    qv::Node *node(int absoluteIndex) const;
+    qv::Node *selected() const;
+    // Captions in flat order, each indented by one tab per level, joined by '\n'.
+    QString outlineText() const;
+
+    // Queues the answers of the next boxes; boxes beyond them take their mildest button.
+    static void answer(QList<QMessageBox::StandardButton> answers);
+    // Texts of the boxes shown since the last call, then forgets them.
+    static QStringList takeBoxes();
+
+private:
+    QTemporaryDir dir_;
+    std::unique_ptr<MainWindow> window_;
+};
+
+} // namespace qvtest
+
+namespace qvtest {
+
+// Runs one test function of this program again as the user 65534 when the
+// tests run as root, where permission checks would not apply: returns the
+// child's exit status, or -1 when not root (run the body inline then) and
+// -2 when the child could not be started.
+int rerunAsNobody(const char *testFunction);
+
+} // namespace qvtest

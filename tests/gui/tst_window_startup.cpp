@@ -1,0 +1,307 @@
+// The window's start-up and close: files read and written, settings kept,
+// failures that must leave the window open or the data intact.
+#include "support/Fixture.h"
+
+#include "catalog/gui/DATreeView.h"
+#include "editor/EditorPane.h"
+#include "settings/SettingsFile.h"
+#include "settings/gui/SettingsPanel.h"
+#include "ui/Codec.h"
+#include "ui/TreePane.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSplitter>
+#include <QCheckBox>
+#include <QTest>
+
+#include <sys/stat.h>
+
+using namespace qvtest;
+
+namespace {
+
+// The settings file's non-empty lines.
+QStringList iniLines(const QByteArray &bytes)
+{
+    QStringList out;
+    for (const QByteArray &l : bytes.split('\n')) {
+        const QByteArray t = l.endsWith('\r') ? l.chopped(1) : l;
+        if (!t.isEmpty())
+            out << qv::toQ(t.toStdString());
+    }
+    return out;
+}
+
+int readNumber(const WindowFixture &f, const char *section, const char *key)
+{
+    qv::SettingsFile s;
+    s.open(f.base() + "Quorvel.ini");
+    return s.readNumber(section, key, -12345);
+}
+
+} // namespace
+
+class WindowStartup : public QObject {
+    Q_OBJECT
+private slots:
+    void firstRunWritesEmptyCatalogueAndDefaultSettings();
+    void startupLoadsBacksUpAndShowsFirstNote();
+    void closeRewritesUnchangedFilesInCanonicalForm();
+    void neverStartedWindowWritesNothing();
+    void readOnlySettingsKeepWindowOpen();
+    void failedLoadStillStoresEditsAndKeepsOriginals();
+    void backupFailureStillStartsWindow();
+    void placementRestoredAndWrittenBack_data();
+    void placementRestoredAndWrittenBack();
+    void treeWidthHasMinimum_data();
+    void treeWidthHasMinimum();
+    void saveButtonFollowsChanges();
+    void windowKeepsMinimumSize();
+};
+
+void WindowStartup::firstRunWritesEmptyCatalogueAndDefaultSettings()
+{
+    WindowFixture f;
+    MainWindow *w = f.open();
+    QVERIFY(w->isMaximized());
+    QCOMPARE(w->treePane()->width(), 222);
+    QVERIFY(!f.saveButton()->isEnabled());
+    QVERIFY(f.takeBoxes().isEmpty());
+    QVERIFY(f.close());
+
+    QCOMPARE(f.readFile("data.dat"), QByteArray());
+    QVERIFY(f.exists("data.dat"));
+    QCOMPARE(f.readFile("text.dat"), QByteArray("0\r\n"));
+    QVERIFY(!f.exists("data.bak"));
+    QVERIFY(!f.exists("text.bak"));
+    const QStringList expected = {
+        "[Base]", "TreeColor=14601924", "TextTreeColor=-2147483640", "RichColor=-2147483643",
+        "TextRichColor=-2147483640", "DragDrop=0", "Link=0", "Backup=1",
+        "TreeFontName=MS Sans Serif", "TreeFontSize=8", "TextFontName=MS Sans Serif",
+        "TextFontSize=8", "[Window]", "Restore=1", "TreeWidth=222", "WindowState=1",
+    };
+    QCOMPARE(iniLines(f.readFile("Quorvel.ini")), expected);
+}
+
+void WindowStartup::startupLoadsBacksUpAndShowsFirstNote()
+{
+    WindowFixture f;
+    const QByteArray data = lines({"Корень", "\tЛист"});
+    const QByteArray text = lines({"2", "Корень", "первая~~вторая", "7", "Лист", "", "3"});
+    f.writeFile("data.dat", data);
+    f.writeFile("text.dat", text);
+    f.writeFile("data.bak", "stale");
+    MainWindow *w = f.open();
+
+    QCOMPARE(f.readFile("data.bak"), data);
+    QCOMPARE(f.readFile("text.bak"), text);
+    QCOMPARE(f.outlineText(), QString::fromUtf8("Корень\n\tЛист"));
+    QCOMPARE(f.node(0)->imageIndex(), 7);
+    QCOMPARE(f.node(1)->imageIndex(), 3);
+    QCOMPARE(f.selected(), f.node(0));
+    QCOMPARE(w->editorPane()->editor()->noteText(), QString::fromUtf8("первая\r\nвторая"));
+    // Loading and showing the first note are not edits.
+    QVERIFY(!f.saveButton()->isEnabled());
+    QVERIFY(!w->catalog().modified());
+}
+
+void WindowStartup::closeRewritesUnchangedFilesInCanonicalForm()
+{
+    WindowFixture f;
+    f.writeFile("data.dat", "A\n\tB\n");
+    f.writeFile("text.dat", "2\r\nA\r\nnote\r\n5\r\nB\r\n\r\n0");
+    f.open();
+    QVERIFY(f.close());
+    QCOMPARE(f.readFile("data.dat"), QByteArray("A\r\n\tB\r\n"));
+    QCOMPARE(f.readFile("text.dat"), QByteArray("2\r\nA\r\nnote\r\n5\r\nB\r\n\r\n0\r\n"));
+    QVERIFY(f.exists("Quorvel.ini"));
+}
+
+void WindowStartup::neverStartedWindowWritesNothing()
+{
+    WindowFixture f;
+    f.writeFile("data.dat", "A\r\n");
+    f.construct();
+    QVERIFY(!f.window()->started());
+    QVERIFY(f.close());
+    QCOMPARE(f.listing(), QStringList({"data.bak", "data.dat"}));
+    QCOMPARE(f.readFile("data.dat"), QByteArray("A\r\n"));
+}
+
+void WindowStartup::readOnlySettingsKeepWindowOpen()
+{
+    const int child = rerunAsNobody("readOnlySettingsKeepWindowOpen");
+    if (child == -2)
+        QSKIP("cannot run as an unprivileged user");
+    if (child >= 0) {
+        QCOMPARE(child, 0);
+        return;
+    }
+    WindowFixture f;
+    f.writeFile("Quorvel.ini", "[Base]\r\nLink=1\r\n");
+    QVERIFY(QFile::setPermissions(f.path("Quorvel.ini"), QFileDevice::ReadOwner | QFileDevice::ReadOther));
+    MainWindow *w = f.open();
+    f.click("SpeedButton1");
+    QVERIFY(!f.close());
+    QVERIFY(w->isVisible());
+    const QString expected = QString::fromUtf8("Не могу записать в ") + QString::fromStdString(f.base())
+                             + "Quorvel.ini.";
+    QCOMPARE(f.takeBoxes(), QStringList({expected}));
+    // The catalogue was saved before the settings were tried.
+    QCOMPARE(f.readFile("data.dat"), lines({"Новый элемент 0"}));
+    QCOMPARE(f.readFile("Quorvel.ini"), QByteArray("[Base]\r\nLink=1\r\n"));
+
+    QVERIFY(QFile::setPermissions(f.path("Quorvel.ini"), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    QVERIFY(f.close());
+    QCOMPARE(readNumber(f, "Window", "WindowState"), 1);
+}
+
+void WindowStartup::failedLoadStillStoresEditsAndKeepsOriginals()
+{
+    WindowFixture f;
+    const QByteArray data = lines({"A", "\t\tB", "C"});
+    const QByteArray text = lines({"1", "C", "note of C", "4"});
+    f.writeFile("data.dat", data);
+    f.writeFile("text.dat", text);
+    MainWindow *w = f.open();
+    QCOMPARE(f.takeBoxes(), QStringList({QString::fromUtf8("Неверный уровень (2) для элемента \"B\"")}));
+    QCOMPARE(f.outlineText(), QString("A"));
+    QVERIFY(w->started());
+
+    // The change handler is attached: typing into the note is stored.
+    f.selectIndex(0);
+    f.click("SpeedButton15");
+    QCOMPARE(f.outlineText(), QString::fromUtf8("A\n\tНовый элемент 1"));
+    QTest::keyClicks(w->editorPane()->editor(), "xy");
+    QVERIFY(f.saveButton()->isEnabled());
+    QVERIFY(f.close());
+
+    const QStringList boxes = f.takeBoxes();
+    QCOMPARE(boxes.size(), 1);
+    const QStringList kept = f.listing().filter(".unread-");
+    QCOMPARE(kept.size(), 2);
+    for (const QString &name : kept) {
+        QVERIFY2(boxes.first().contains(f.path(name)), qPrintable(boxes.first()));
+        QCOMPARE(f.readFile(name), name.startsWith("data.dat") ? data : text);
+    }
+    QCOMPARE(f.readFile("data.dat"), lines({"A", "\tНовый элемент 1"}));
+    QCOMPARE(f.readFile("text.dat"), lines({"1", "Новый элемент 1", "xy", "0"}));
+}
+
+void WindowStartup::backupFailureStillStartsWindow()
+{
+    WindowFixture f;
+    f.writeFile("data.dat", lines({"A"}));
+    QVERIFY(QDir(QString::fromStdString(f.base())).mkdir("data.bak"));
+    f.writeFile("Quorvel.ini", "[Base]\r\nDragDrop=1\r\n");
+    MainWindow *w = f.open();
+    QCOMPARE(f.takeBoxes(),
+             QStringList({QString::fromUtf8("Не могу создать файл ") + f.path("data.bak") + "."}));
+    // The rest of the creation did not run (DragDrop was never read); the activation did.
+    QVERIFY(!w->settingsPanel()->checkBox1()->isChecked());
+    QVERIFY(!w->treePane()->tree()->dragDropEnabled());
+    QCOMPARE(f.outlineText(), QString("A"));
+    QCOMPARE(f.selected(), f.node(0));
+    f.click("SpeedButton1");
+    QVERIFY(f.close());
+    QCOMPARE(f.readFile("data.dat"), lines({"Новый элемент 1", "A"}));
+}
+
+void WindowStartup::placementRestoredAndWrittenBack_data()
+{
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<bool>("maximised");
+    QTest::addColumn<QRect>("frame");  // expected when not maximised; null: whatever it is
+    const QByteArray placement = "Top=40\r\nLeft=50\r\nHeight=400\r\nWidth=600\r\n";
+    QTest::newRow("normal") << "[Window]\r\nWindowState=0\r\n" + placement << false << QRect(50, 40, 600, 400);
+    QTest::newRow("state 2 is normal")
+        << "[Window]\r\nWindowState=2\r\n" + placement << false << QRect(50, 40, 600, 400);
+    QTest::newRow("hexadecimal") << QByteArray("[Window]\r\nWindowState=0\r\nTop=$20\r\nLeft= 0x10\r\nHeight=400\r\nWidth=600\r\n")
+                                 << false << QRect(16, 32, 600, 400);
+    QTest::newRow("below the minimum")
+        << QByteArray("[Window]\r\nWindowState=0\r\nTop=10\r\nLeft=10\r\nHeight=100\r\nWidth=100\r\n")
+        << false << QRect(10, 10, 487, 310);
+    QTest::newRow("maximised") << "[Window]\r\nWindowState=1\r\n" + placement << true << QRect();
+    QTest::newRow("restore off") << "[Window]\r\nRestore=0\r\nWindowState=1\r\n" + placement << false << QRect();
+}
+
+void WindowStartup::placementRestoredAndWrittenBack()
+{
+    QFETCH(QByteArray, ini);
+    QFETCH(bool, maximised);
+    QFETCH(QRect, frame);
+    WindowFixture f;
+    f.writeFile("Quorvel.ini", ini);
+    MainWindow *w = f.open();
+    QCOMPARE(w->isMaximized(), maximised);
+    if (!frame.isNull())
+        QCOMPARE(w->frameGeometry(), frame);
+    const QRect atClose = w->frameGeometry();
+    QVERIFY(f.close());
+    QCOMPARE(readNumber(f, "Window", "WindowState"), maximised ? 1 : 0);
+    if (maximised) {
+        // Left as an earlier close wrote them.
+        QCOMPARE(readNumber(f, "Window", "Top"), 40);
+        QCOMPARE(readNumber(f, "Window", "Width"), 600);
+    } else {
+        QCOMPARE(readNumber(f, "Window", "Top"), atClose.top());
+        QCOMPARE(readNumber(f, "Window", "Left"), atClose.left());
+        QCOMPARE(readNumber(f, "Window", "Height"), atClose.height());
+        QCOMPARE(readNumber(f, "Window", "Width"), atClose.width());
+    }
+}
+
+void WindowStartup::treeWidthHasMinimum_data()
+{
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<int>("width");
+    QTest::newRow("wider") << QByteArray("[Window]\r\nTreeWidth=300\r\n") << 300;
+    QTest::newRow("narrower than the minimum") << QByteArray("[Window]\r\nTreeWidth=100\r\n") << 222;
+    QTest::newRow("malformed") << QByteArray("[Window]\r\nTreeWidth=300px\r\n") << 222;
+}
+
+void WindowStartup::treeWidthHasMinimum()
+{
+    QFETCH(QByteArray, ini);
+    QFETCH(int, width);
+    WindowFixture f;
+    f.writeFile("Quorvel.ini", ini);
+    MainWindow *w = f.open();
+    QCOMPARE(w->treePane()->width(), width);
+    // The splitter cannot squeeze the pane below its minimum.
+    w->splitter()->setSizes({50, 2000});
+    QCOMPARE(w->treePane()->width(), 222);
+    QVERIFY(f.close());
+    QCOMPARE(readNumber(f, "Window", "TreeWidth"), 222);
+}
+
+void WindowStartup::saveButtonFollowsChanges()
+{
+    WindowFixture f;
+    f.writeFile("data.dat", lines({"A"}));
+    f.open();
+    QVERIFY(!f.saveButton()->isEnabled());
+    f.click("SpeedButton16");  // expanding changes nothing
+    QVERIFY(!f.saveButton()->isEnabled());
+    f.click("SpeedButton1");
+    QVERIFY(f.saveButton()->isEnabled());
+    f.click("SpeedButton3");
+    QVERIFY(!f.saveButton()->isEnabled());
+    QCOMPARE(f.readFile("data.dat"), lines({"Новый элемент 1", "A"}));
+    QCOMPARE(f.readFile("text.dat"), lines({"1", "Новый элемент 1", "", "0"}));
+    f.discard();
+}
+
+void WindowStartup::windowKeepsMinimumSize()
+{
+    WindowFixture f;
+    MainWindow *w = f.open();
+    w->showNormal();
+    w->resize(300, 200);
+    QCOMPARE(w->frameGeometry().size(), QSize(487, 310));
+    f.discard();
+}
+
+QTEST_MAIN(WindowStartup)
+#include "tst_window_startup.moc"
