@@ -1,0 +1,429 @@
+// The editor pane against a catalogue: showing notes, storing every edit in
+// the record, the enabling rules, the case commands and the link menu.
+#include "catalog/Catalog.h"
+#include "editor/EditorPane.h"
+#include "ui/Codec.h"
+#include "ui/MessageBox.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QImage>
+#include <QMenu>
+#include <QMimeData>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
+using qv::W;
+
+namespace {
+
+void sendMouse(QWidget *w, QEvent::Type type, Qt::MouseButton button, QPoint pos)
+{
+    const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
+    QMouseEvent e(type, QPointF(pos), w->mapToGlobal(QPointF(pos)), button, held, Qt::NoModifier);
+    QCoreApplication::sendEvent(w, &e);
+}
+
+// Typing any text, one key event per character.
+void type(QWidget *w, const QString &text)
+{
+    for (QChar ch : text) {
+        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(ch));
+        QCoreApplication::sendEvent(w, &press);
+        QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, QString(ch));
+        QCoreApplication::sendEvent(w, &release);
+    }
+}
+
+const QString kNoNodeText = QStringLiteral(
+    "Введённый текст не будет сохранён,\r\nтак как нет ни одного узла к которому\r\n"
+    "можно прикрепить этот текст.\r\n\r\nСоздайте сначала узел в дереве.");
+
+} // namespace
+
+class EditorPaneTest : public QObject {
+    Q_OBJECT
+
+    qv::Catalog cat;
+    EditorPane *pane = nullptr;
+    qv::Node *a = nullptr, *b = nullptr, *c = nullptr;
+    qv::Node *selected = nullptr;
+    bool option = false;
+    QStringList opened;
+    QList<QPair<QString, QString>> started;
+
+    NoteEditor *ed() const { return pane->editor(); }
+    bool enabled(const char *name) const
+    {
+        if (QToolButton *b = pane->button(QLatin1String(name)))
+            return b->isEnabled();
+        return pane->action(QLatin1String(name))->isEnabled();
+    }
+    QString record(qv::Node *n) const
+    {
+        const qv::NoteRecord *r = cat.records().find(n->caption());
+        return r ? qv::toQ(r->text) : QStringLiteral("<none>");
+    }
+    void show(qv::Node *n)
+    {
+        selected = n;
+        pane->showNote(n);
+    }
+    void select(int from, int to)
+    {
+        QTextCursor cur(ed()->document());
+        cur.setPosition(from);
+        cur.setPosition(to, QTextCursor::KeepAnchor);
+        ed()->setTextCursor(cur);
+    }
+    QPoint pointAt(int position) const
+    {
+        QTextCursor cur(ed()->document());
+        cur.setPosition(position);
+        const QRect r = ed()->cursorRect(cur);
+        return QPoint(r.left() + 2, r.center().y());
+    }
+    void clickAt(Qt::MouseButton button, QPoint press, QPoint release)
+    {
+        sendMouse(ed()->viewport(), QEvent::MouseButtonPress, button, press);
+        sendMouse(ed()->viewport(), QEvent::MouseButtonRelease, button, release);
+    }
+    // Right click, then the menu as it opened.
+    QMenu *rightClick(QPoint press, QPoint release)
+    {
+        clickAt(Qt::RightButton, press, release);
+        QMenu *menu = pane->contextMenu();
+        if (!menu->isVisible())
+            return nullptr;
+        menu->hide();
+        return menu;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        qv::msg::setNextAnswers({});
+        EditorPane::setUrlOpener([this](const QString &url) { opened << url; });
+        EditorPane::setBrowserStarter(
+            [this](const QString &program, const QString &arg) { started.append({program, arg}); });
+    }
+
+    void init()
+    {
+        cat.clear();
+        qv::Outline &o = cat.outline();
+        a = o.append(o.top(), W("Первый"));
+        b = o.append(o.top(), W("Второй"));
+        c = o.append(o.top(), W("Без записи"));
+        cat.records().append(W("Первый"), W("строка~~вторая"), "0");
+        cat.records().append(W("Второй"), W("http://b.example/ и текст"), "0");
+        cat.clearChanged();
+        selected = nullptr;
+        option = false;
+        opened.clear();
+        started.clear();
+        qv::msg::clearShown();
+        pane = new EditorPane(cat);
+        pane->setSelectedNodeProvider([this] { return selected; });
+        pane->setLinkOption([this] { return option; });
+        pane->resize(600, 400);
+        pane->show();
+        QVERIFY(QTest::qWaitForWindowExposed(pane));
+    }
+    void cleanup()
+    {
+        delete pane;
+        pane = nullptr;
+    }
+
+    void initialStates()
+    {
+        for (const char *name : {"SpeedButton3", "SpeedButton4", "SpeedButton5", "SpeedButton6", "SpeedButton7",
+                                 "SpeedButton12", "SpeedButton9", "SpeedButton18", "SpeedButton19", "N3", "N4",
+                                 "N11"})
+            QVERIFY2(!enabled(name), name);
+        QVERIFY(enabled("N6"));
+        QVERIFY(pane->settingsButton()->isCheckable());
+        QVERIFY(pane->aboutButton()->isCheckable());
+        QCOMPARE(pane->button(QStringLiteral("SpeedButton18"))->statusTip(),
+                 QStringLiteral("Первая буква большая, остальные маленькие"));
+        QVERIFY(pane->button(QStringLiteral("SpeedButton18"))->toolTip().isEmpty());
+        QCOMPARE(pane->button(QStringLiteral("SpeedButton10"))->x(), 302);
+        QCOMPARE(pane->button(QStringLiteral("SpeedButton11"))->x(), 327);
+    }
+
+    void loadBeforeAttachIsNoEdit()
+    {
+        show(a);
+        QCOMPARE(ed()->noteText(), QStringLiteral("строка\r\nвторая"));
+        QVERIFY(!cat.modified());
+        QVERIFY(!pane->saveButton()->isEnabled());
+        QVERIFY(!enabled("SpeedButton4"));
+    }
+
+    void loadingADifferentNoteCountsAsAnEdit()
+    {
+        pane->attachChangeHandler();
+        QSignalSpy edits(pane, &EditorPane::edited);
+        show(a);
+        QVERIFY(cat.modified());
+        QVERIFY(pane->saveButton()->isEnabled());
+        QVERIFY(!edits.isEmpty());
+        QCOMPARE(record(a), QStringLiteral("строка~~вторая"));
+        QCOMPARE(ed()->textCursor().position(), 0);
+
+        // the same note again: nothing at all
+        cat.clearChanged();
+        edits.clear();
+        ed()->moveCursor(QTextCursor::End);
+        show(a);
+        QVERIFY(!cat.modified());
+        QVERIFY(edits.isEmpty());
+        QCOMPARE(ed()->textCursor().position(), 0);
+        QVERIFY(qv::msg::shownTexts().isEmpty());
+    }
+
+    void typingStoresTheRecordForm()
+    {
+        show(a);
+        pane->attachChangeHandler();
+        ed()->setFocus();
+        ed()->moveCursor(QTextCursor::End);
+        QTest::keyClicks(ed(), QStringLiteral("!"));
+        QTest::keyClick(ed(), Qt::Key_Return);
+        type(ed(), QStringLiteral("ёж\u00A0~~"));
+        QCOMPARE(record(a), QStringLiteral("строка~~вторая!~~ёж\u00A0~~"));
+        QVERIFY(cat.modified());
+        QVERIFY(pane->saveButton()->isEnabled());
+        QVERIFY(enabled("SpeedButton4"));
+        QCOMPARE(record(b), QStringLiteral("http://b.example/ и текст"));
+    }
+
+    void theEditGoesToTheNodeNowSelected()
+    {
+        pane->attachChangeHandler();
+        show(a);
+        show(b);  // e.g. moved there with the keyboard
+        ed()->setFocus();
+        QTest::keyClicks(ed(), QStringLiteral("X"));
+        QCOMPARE(record(b), QStringLiteral("Xhttp://b.example/ и текст"));
+        QCOMPARE(record(a), QStringLiteral("строка~~вторая"));
+    }
+
+    void aNodeWithoutARecordShowsAnEmptyNote()
+    {
+        pane->attachChangeHandler();
+        show(a);
+        show(c);
+        QCOMPARE(ed()->noteText(), QString());
+        ed()->setFocus();
+        QTest::keyClicks(ed(), QStringLiteral("z"));
+        QCOMPARE(record(c), QStringLiteral("z"));
+        QCOMPARE(record(a), QStringLiteral("строка~~вторая"));
+    }
+
+    void typingWithNoNodeWarnsEachTime()
+    {
+        pane->attachChangeHandler();
+        ed()->setFocus();
+        QTest::keyClicks(ed(), QStringLiteral("ab"));
+        QCOMPARE(qv::msg::shownTexts(), (QStringList{kNoNodeText, kNoNodeText}));
+        QCOMPARE(qv::msg::shownTitles().first(), QStringLiteral("Неверное действие"));
+        QCOMPARE(qv::msg::shownIcons().first(), QMessageBox::Warning);
+        QCOMPARE(ed()->noteText(), QStringLiteral("ab"));
+        QVERIFY(cat.modified());
+        QVERIFY(pane->saveButton()->isEnabled());
+        QCOMPARE(cat.records().size(), size_t(2));
+    }
+
+    void looksAreNoEdit()
+    {
+        show(a);
+        pane->attachChangeHandler();
+        pane->setEditorColors(Qt::yellow, Qt::darkBlue);
+        pane->setEditorFont(QStringLiteral("Courier New"), 14);
+        QVERIFY(!cat.modified());
+        QCOMPARE(ed()->font().pointSize(), 14);
+        QCOMPARE(ed()->palette().color(QPalette::Base), QColor(Qt::yellow));
+        // the selection does not show without the focus
+        QCOMPARE(ed()->palette().color(QPalette::Inactive, QPalette::Highlight), QColor(Qt::yellow));
+    }
+
+    void selectionAndUndoEnabling()
+    {
+        show(a);
+        pane->attachChangeHandler();
+        select(0, 3);
+        for (const char *name : {"SpeedButton6", "SpeedButton7", "SpeedButton12", "SpeedButton9", "SpeedButton18",
+                                 "SpeedButton19", "N3", "N4", "N11"})
+            QVERIFY2(enabled(name), name);
+        select(2, 2);
+        for (const char *name : {"SpeedButton6", "SpeedButton7", "SpeedButton12", "SpeedButton9", "SpeedButton18",
+                                 "SpeedButton19", "N3", "N4", "N11"})
+            QVERIFY2(!enabled(name), name);
+        QVERIFY(enabled("N6"));
+
+        ed()->setFocus();
+        QTest::keyClicks(ed(), QStringLiteral("q"));
+        QVERIFY(enabled("SpeedButton4"));
+        QVERIFY(!enabled("SpeedButton5"));
+        pane->button(QStringLiteral("SpeedButton4"))->click();
+        QVERIFY(!enabled("SpeedButton4"));
+        QVERIFY(enabled("SpeedButton5"));
+        QCOMPARE(record(a), QStringLiteral("строка~~вторая"));
+    }
+
+    void deleteLeavesTheClipboardAlone()
+    {
+        show(a);
+        pane->attachChangeHandler();
+        QGuiApplication::clipboard()->setText(QStringLiteral("kept"));
+        select(0, 7);
+        pane->button(QStringLiteral("SpeedButton12"))->click();
+        QCOMPARE(record(a), QStringLiteral("вторая"));
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("kept"));
+        // cut and paste go through the clipboard
+        select(0, 3);
+        pane->action(QStringLiteral("N3"))->trigger();
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("вто"));
+        ed()->moveCursor(QTextCursor::End);
+        pane->button(QStringLiteral("SpeedButton8"))->click();
+        QCOMPARE(record(a), QStringLiteral("раявто"));
+    }
+
+    void pasteFollowsTheClipboard()
+    {
+        QGuiApplication::clipboard()->setText(QStringLiteral("text"));
+        QVERIFY(enabled("SpeedButton8"));
+        QVERIFY(enabled("N5"));
+        auto *image = new QMimeData;
+        image->setImageData(QImage(1, 1, QImage::Format_RGB32));
+        QGuiApplication::clipboard()->setMimeData(image);
+        QVERIFY(!enabled("SpeedButton8"));
+        QVERIFY(!enabled("N5"));
+    }
+
+    void caseCommands_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("from");
+        QTest::addColumn<int>("to");
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("lower") << QStringLiteral("ПрИвЕт") << 0 << 6 << "SpeedButton19" << QStringLiteral("привет");
+        QTest::newRow("upper with ё") << QStringLiteral("x ёжик y") << 2 << 6 << "SpeedButton9"
+                                      << QStringLiteral("x ЁЖИК y");
+        QTest::newRow("capitalise") << QStringLiteral("пРИВЕТ мИР") << 0 << 10 << "SpeedButton18"
+                                    << QStringLiteral("Привет мир");
+        QTest::newRow("across a line break") << QStringLiteral("ab\r\ncd") << 1 << 4 << "SpeedButton9"
+                                             << QStringLiteral("aB\r\nCd");
+        QTest::newRow("outside the code page") << QStringLiteral("αβ Ωmega") << 0 << 8 << "SpeedButton19"
+                                               << QStringLiteral("αβ ωmega");
+        QTest::newRow("no-break space kept") << QStringLiteral("a\u00A0b") << 0 << 3 << "SpeedButton9"
+                                             << QStringLiteral("A\u00A0B");
+    }
+    void caseCommands()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, from);
+        QFETCH(int, to);
+        QFETCH(QString, button);
+        QFETCH(QString, expected);
+        show(a);
+        ed()->setNoteText(text);  // as typed: may hold characters no record can
+        pane->attachChangeHandler();
+        select(from, to);
+        pane->button(button)->click();
+        QCOMPARE(ed()->noteText(), expected);
+        QCOMPARE(record(a), qv::toQ(qv::editorToRecord(qv::fromQ(expected))));
+        QCOMPARE(ed()->textCursor().selectionStart(), from);
+        QCOMPARE(ed()->textCursor().selectionEnd(), to);
+    }
+
+    void capitaliseIsUndoneInTwoSteps()
+    {
+        cat.records().setText(a->caption(), W("Скажи: пРИВЕТ мИР!"));
+        show(a);
+        pane->attachChangeHandler();
+        select(7, 17);
+        pane->button(QStringLiteral("SpeedButton18"))->click();
+        QCOMPARE(ed()->noteText(), QStringLiteral("Скажи: Привет мир!"));
+        QCOMPARE(ed()->textCursor().selectedText(), QStringLiteral("Привет мир"));
+        pane->button(QStringLiteral("SpeedButton4"))->click();
+        QCOMPARE(ed()->noteText(), QStringLiteral("Скажи: привет мир!"));
+        pane->button(QStringLiteral("SpeedButton4"))->click();
+        QCOMPARE(ed()->noteText(), QStringLiteral("Скажи: пРИВЕТ мИР!"));
+        QCOMPARE(record(a), QStringLiteral("Скажи: пРИВЕТ мИР!"));
+    }
+
+    void rightClickMenus()
+    {
+        const QString link = QStringLiteral("http://m.example/?a=1&b=2");
+        cat.records().setText(a->caption(), qv::fromQ(QStringLiteral("see ") + link + QStringLiteral(" plain words")));
+        show(a);
+        pane->attachChangeHandler();
+        option = true;  // a right click never opens, whatever the option
+
+        QMenu *menu = rightClick(pointAt(6), pointAt(12));
+        QVERIFY(menu);
+        QCOMPARE(pane->linkUnderMenu(), link);
+        QAction *n8 = pane->action(QStringLiteral("N8")), *n9 = pane->action(QStringLiteral("N9")),
+                *n10 = pane->action(QStringLiteral("N10"));
+        // '&' is doubled so it shows as itself
+        const QString shown = QStringLiteral("http://m.example/?a=1&&b=2");
+        QCOMPARE(n8->text(), QStringLiteral("Копировать: ") + shown);
+        QCOMPARE(n9->text(), QStringLiteral("Открыть: ") + shown);
+        QCOMPARE(n10->text(), QStringLiteral("Открыть в новом окне: ") + shown);
+        QVERIFY(n8->isEnabled());
+        QVERIFY(n9->isVisible() && n10->isVisible());
+        QVERIFY(opened.isEmpty());
+
+        n8->trigger();
+        QCOMPARE(QGuiApplication::clipboard()->text(), link);
+        n9->trigger();
+        QCOMPARE(opened, QStringList{link});
+        n10->trigger();
+        QCOMPARE(started.size(), 1);
+        QCOMPARE(started[0].first, QStringLiteral("x-www-browser"));
+        QCOMPARE(started[0].second, link);
+
+        // then on plain text: the link items go away
+        const int plain = int(QStringLiteral("see ").size() + link.size()) + 3;
+        menu = rightClick(pointAt(plain), pointAt(plain));
+        QVERIFY(menu);
+        QVERIFY(pane->linkUnderMenu().isEmpty());
+        QCOMPARE(n8->text(), QStringLiteral("Копировать ссылку"));
+        QVERIFY(!n8->isEnabled());
+        QVERIFY(!n9->isVisible() && !n10->isVisible());
+        // the open items keep their last captions while hidden
+        QCOMPARE(n9->text(), QStringLiteral("Открыть: ") + shown);
+
+        // pressed on the link, released away from it: no link items
+        menu = rightClick(pointAt(6), pointAt(plain));
+        QVERIFY(menu);
+        QVERIFY(!n8->isEnabled());
+        QVERIFY(!n9->isVisible());
+        QCOMPARE(opened.size(), 1);
+    }
+
+    void leftClickOpensOnlyWithTheOption()
+    {
+        cat.records().setText(a->caption(), W("www.left.example"));
+        show(a);
+        clickAt(Qt::LeftButton, pointAt(5), pointAt(5));
+        QVERIFY(opened.isEmpty());
+        QCOMPARE(ed()->textCursor().position(), 5);  // placed like on any text
+
+        option = true;  // read at the click
+        clickAt(Qt::LeftButton, pointAt(3), pointAt(5));
+        QCOMPARE(opened, QStringList{QStringLiteral("www.left.example")});
+        // a left click leaves the menu's link alone
+        QVERIFY(pane->linkUnderMenu().isEmpty());
+        QCOMPARE(pane->action(QStringLiteral("N8"))->text(), QStringLiteral("Копировать ссылку"));
+    }
+};
+
+QTEST_MAIN(EditorPaneTest)
+#include "tst_editor_pane.moc"
