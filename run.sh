@@ -17,6 +17,11 @@ else
 fi
 
 if [ -x build/quorvel ]; then
+  if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+    echo "run.sh: build/quorvel is built, but there is no display to show it on." >&2
+    echo "run.sh: start it from a desktop session, or under xvfb-run." >&2
+    exit 1
+  fi
   # The program keeps its catalogue and settings beside the executable.
   exec build/quorvel
 fi

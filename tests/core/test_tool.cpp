@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -96,9 +97,11 @@ std::string crlf(std::initializer_list<std::string> lines) {
 // ---- usage ----
 
 struct UsageCase {
+    const char *name;
     std::vector<std::string> args;
     int exitCode;
 };
+void PrintTo(const UsageCase &c, std::ostream *os) { *os << c.name; }
 
 class ToolUsage : public ::testing::TestWithParam<UsageCase> {};
 
@@ -113,9 +116,12 @@ TEST_P(ToolUsage, PrintsUsageWithExitCode) {
 
 INSTANTIATE_TEST_SUITE_P(
     Args, ToolUsage,
-    ::testing::Values(UsageCase{{"--help"}, 0}, UsageCase{{}, 2}, UsageCase{{"check"}, 2},
-                      UsageCase{{"check", "a", "b"}, 2}, UsageCase{{"resave", "a"}, 2},
-                      UsageCase{{"verify", "a"}, 2}));
+    ::testing::Values(UsageCase{"Help", {"--help"}, 0}, UsageCase{"NoArguments", {}, 2},
+                      UsageCase{"CheckWithoutDir", {"check"}, 2},
+                      UsageCase{"CheckWithTwoDirs", {"check", "a", "b"}, 2},
+                      UsageCase{"ResaveWithOneDir", {"resave", "a"}, 2},
+                      UsageCase{"UnknownCommand", {"verify", "a"}, 2}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 // ---- check ----
 
@@ -194,6 +200,7 @@ struct LoadFailure {
     std::string records;  // text.dat
     std::string message;  // stderr in UTF-8, as the error box shows it
 };
+void PrintTo(const LoadFailure &c, std::ostream *os) { *os << c.name; }
 
 class ToolLoadFailure : public ::testing::TestWithParam<LoadFailure> {};
 
