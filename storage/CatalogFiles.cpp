@@ -53,8 +53,8 @@ std::string stamp(int64_t seconds)
     if (!toLocal(seconds, tm))
         return std::to_string(seconds);
     char buf[80];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d-%02d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1,
-                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    if (std::strftime(buf, sizeof buf, "%Y-%m-%d-%H%M%S", &tm) == 0)
+        return std::to_string(seconds);
     return buf;
 }
 
