@@ -1,7 +1,436 @@
 #include "catalog/gui/DATreeView.h"
 
+#include "catalog/Outline.h"
+#include "catalog/gui/TreeModel.h"
+#include "ui/MessageBox.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyle>
+
+#include <algorithm>
+#include <cstdlib>
+#include <exception>
+
+using qv::Node;
+
+// The release that ends a drag belongs to the drag: nobody else watching the
+// viewport may take it for a click. The gate is put in front of every other
+// filter of the viewport whenever a drag is armed, and hands that release to
+// the view alone.
+class DATreeView::ReleaseGate : public QObject {
+public:
+    explicit ReleaseGate(DATreeView *view) : QObject(view), view_(view) {}
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::MouseButtonRelease || watched != view_->viewport()
+            || view_->finishingPress_ || view_->dragState_ == DragState::None)
+            return false;
+        auto *me = static_cast<QMouseEvent *>(event);
+        if (me->button() != Qt::LeftButton)
+            return false;
+        view_->finishDrag(me->position().toPoint());
+        return true;
+    }
+
+private:
+    DATreeView *view_;
+};
+
 DATreeView::DATreeView(QWidget *parent)
     : QTreeView(parent)
 {
     setObjectName(QStringLiteral("TreeView1"));
+    // Qt's own drag session stays off: the drag here is driven by the mouse
+    // events of the view.
+    setDragEnabled(false);
+    setDragDropMode(QAbstractItemView::NoDragDrop);
+    gate_ = new ReleaseGate(this);
+    viewport()->installEventFilter(gate_);
+}
+
+DATreeView::~DATreeView() = default;
+
+TreeModel *DATreeView::treeModel() const
+{
+    return qobject_cast<TreeModel *>(model());
+}
+
+QModelIndex DATreeView::rowAt(const QPoint &pos) const
+{
+    if (!viewport()->rect().contains(pos))
+        return {};
+    return indexAt(QPoint(columnViewportPosition(0), pos.y()));
+}
+
+Node *DATreeView::nodeAt(const QPoint &pos) const
+{
+    const QModelIndex index = rowAt(pos);
+    TreeModel *m = treeModel();
+    return index.isValid() && m ? m->nodeFor(index) : nullptr;
+}
+
+QStyleOptionViewItem DATreeView::itemOption(const QModelIndex &index) const
+{
+    // The option the item delegate paints the item with.
+    QStyleOptionViewItem opt;
+    initViewItemOption(&opt);
+    opt.rect = visualRect(index);
+    opt.index = index;
+    const QVariant font = index.data(Qt::FontRole);
+    if (font.isValid()) {
+        opt.font = qvariant_cast<QFont>(font).resolve(opt.font);
+        opt.fontMetrics = QFontMetrics(opt.font);
+    }
+    opt.features |= QStyleOptionViewItem::HasDisplay;
+    opt.text = index.data(Qt::DisplayRole).toString();
+    const QVariant decoration = index.data(Qt::DecorationRole);
+    switch (decoration.userType()) {
+    case QMetaType::QIcon:
+        opt.icon = qvariant_cast<QIcon>(decoration);
+        break;
+    case QMetaType::QPixmap:
+        opt.icon = QIcon(qvariant_cast<QPixmap>(decoration));
+        break;
+    case QMetaType::QImage:
+        opt.icon = QIcon(QPixmap::fromImage(qvariant_cast<QImage>(decoration)));
+        break;
+    default:
+        break;
+    }
+    if (!opt.icon.isNull()) {
+        opt.features |= QStyleOptionViewItem::HasDecoration;
+        const QIcon::Mode mode = (opt.state & QStyle::State_Enabled) ? QIcon::Normal : QIcon::Disabled;
+        opt.decorationSize = opt.icon.actualSize(opt.decorationSize, mode, QIcon::Off);
+    }
+    return opt;
+}
+
+QRect DATreeView::itemRect(const QModelIndex &index) const
+{
+    const QRect row = visualRect(index);
+    if (!index.isValid() || row.isEmpty())
+        return {};
+    const QStyleOptionViewItem opt = itemOption(index);
+    const QRect text = style()->subElementRect(QStyle::SE_ItemViewItemText, &opt, this);
+    // The label ends where its text does (with the margins the style draws
+    // it with), not at the row's right edge.
+    const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+    const int labelRight =
+        std::min(text.right(), text.left() + 2 * margin + opt.fontMetrics.horizontalAdvance(opt.text) - 1);
+    int left = text.left();
+    if (opt.features & QStyleOptionViewItem::HasDecoration)
+        left = std::min(left, style()->subElementRect(QStyle::SE_ItemViewItemDecoration, &opt, this).left());
+    return QRect(QPoint(left, row.top()), QPoint(std::max(left, labelRight), row.bottom()));
+}
+
+bool DATreeView::isOnItem(const QPoint &pos) const
+{
+    const QModelIndex index = rowAt(pos);
+    return index.isValid() && itemRect(index).contains(pos);
+}
+
+Node *DATreeView::draggedNode() const
+{
+    TreeModel *m = treeModel();
+    return dragged_.isValid() && m ? m->nodeFor(dragged_) : nullptr;
+}
+
+Node *DATreeView::dropTarget() const
+{
+    TreeModel *m = treeModel();
+    return dropTarget_.isValid() && m ? m->nodeFor(dropTarget_) : nullptr;
+}
+
+QLabel *DATreeView::dragImage() const
+{
+    return image_ && image_->isVisible() ? image_ : nullptr;
+}
+
+void DATreeView::mousePressEvent(QMouseEvent *event)
+{
+    // A press that finds a drag still running (its release went elsewhere)
+    // ends that drag first.
+    if (dragState_ != DragState::None)
+        cancelDrag();
+    QTreeView::mousePressEvent(event);
+    if (event->button() != Qt::LeftButton)
+        return;
+    const QPoint pos = event->position().toPoint();
+    dragged_ = rowAt(pos);
+    if (dragged_.isValid() && dragDropEnabled_ && isOnItem(pos))
+        beginDrag(pos, event->globalPosition(), event->modifiers());
+}
+
+void DATreeView::beginDrag(const QPoint &pos, const QPointF &globalPos,
+                           Qt::KeyboardModifiers modifiers)
+{
+    dragState_ = DragState::Pending;
+    pressPos_ = pos;
+    accepted_ = false;
+    viewport()->installEventFilter(gate_);  // in front of every other filter
+
+    // The press is finished as a click at once: the tree sees a release
+    // here, so whoever reacts to clicks on the tree does so now, with the
+    // pressed node selected. The real release later belongs to the drag.
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(pos), globalPos, Qt::LeftButton,
+                        Qt::NoButton, modifiers);
+    finishingPress_ = true;
+    QCoreApplication::sendEvent(viewport(), &release);
+    finishingPress_ = false;
+}
+
+void DATreeView::mouseMoveEvent(QMouseEvent *event)
+{
+    if (dragState_ == DragState::None) {
+        QTreeView::mouseMoveEvent(event);
+        return;
+    }
+    const QPoint pos = event->position().toPoint();
+    if (dragState_ == DragState::Pending) {
+        const QPoint travel = pos - pressPos_;
+        if (std::abs(travel.x()) < kDragThreshold && std::abs(travel.y()) < kDragThreshold)
+            return;
+        startDrag(pos);
+        if (dragState_ != DragState::Active)
+            return;
+    }
+    dragOver(pos);
+}
+
+void DATreeView::mouseReleaseEvent(QMouseEvent *event)
+{
+    // Normally the gate has taken a drag's release already; this covers a
+    // filter put in front of the gate since the drag was armed.
+    if (!finishingPress_ && event->button() == Qt::LeftButton && dragState_ != DragState::None) {
+        finishDrag(event->position().toPoint());
+        return;
+    }
+    QTreeView::mouseReleaseEvent(event);
+}
+
+void DATreeView::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    if (dragState_ != DragState::None)
+        cancelDrag();
+    QTreeView::mouseDoubleClickEvent(event);
+    if (event->button() == Qt::LeftButton)
+        dragged_ = rowAt(event->position().toPoint());
+}
+
+void DATreeView::keyPressEvent(QKeyEvent *event)
+{
+    if (dragState_ != DragState::None && event->key() == Qt::Key_Escape) {
+        cancelDrag();
+        event->accept();
+        return;
+    }
+    QTreeView::keyPressEvent(event);
+}
+
+bool DATreeView::edit(const QModelIndex &index, EditTrigger trigger, QEvent *event)
+{
+    // No label editing while a drag is armed or running; this also drops
+    // the click on a selected label that armed it.
+    if (dragState_ != DragState::None)
+        return false;
+    return QTreeView::edit(index, trigger, event);
+}
+
+void DATreeView::startDrag(const QPoint &pos)
+{
+    if (!dragged_.isValid()) {  // the node went away meanwhile
+        cancelDrag();
+        return;
+    }
+    dragState_ = DragState::Active;
+    const QPixmap picture = renderItem(dragged_);
+    image_ = new QLabel(viewport());
+    image_->setObjectName(QStringLiteral("DragImage"));
+    image_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    image_->setFrameShape(QFrame::NoFrame);
+    image_->setContentsMargins(0, 0, 0, 0);
+    image_->setPixmap(picture);
+    image_->resize(picture.deviceIndependentSize().toSize());
+    showDragImage(pos);
+}
+
+QPixmap DATreeView::renderItem(const QModelIndex &index) const
+{
+    const QRect item = itemRect(index);
+    if (item.isEmpty())
+        return {};
+    const qreal ratio = devicePixelRatioF();
+    QPixmap picture(item.size() * ratio);
+    picture.setDevicePixelRatio(ratio);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    painter.setOpacity(0.75);
+    painter.translate(-item.topLeft());
+    QStyleOptionViewItem opt = itemOption(index);
+    opt.state &= ~(QStyle::State_Selected | QStyle::State_HasFocus | QStyle::State_MouseOver);
+    itemDelegateForIndex(index)->paint(&painter, opt, index);
+    return picture;
+}
+
+void DATreeView::showDragImage(const QPoint &pos)
+{
+    if (!image_)
+        return;
+    image_->move(pos - kImageHotSpot);
+    image_->show();
+    image_->raise();
+}
+
+void DATreeView::dragOver(const QPoint &pos)
+{
+    if (!viewport()->rect().contains(pos)) {
+        // Off the tree: no highlight, no image, nothing accepted.
+        setDropTarget({});
+        if (image_)
+            image_->hide();
+        accepted_ = false;
+        viewport()->setCursor(Qt::ForbiddenCursor);
+        return;
+    }
+    // Over empty space the last highlight stays.
+    const QModelIndex row = rowAt(pos);
+    if (row.isValid())
+        setDropTarget(row);
+    showDragImage(pos);
+    accepted_ = acceptsAt(pos);
+    viewport()->setCursor(accepted_ ? Qt::DragMoveCursor : Qt::ForbiddenCursor);
+}
+
+bool DATreeView::acceptsAt(const QPoint &pos) const
+{
+    if (!dragDropEnabled_ || !viewport()->rect().contains(pos))
+        return false;
+    // A custom drop decides for itself what dropping anywhere means.
+    if (customDragDrop_ && onDragNodeEvent)
+        return true;
+    // A branch cannot become a child of one of its own nodes.
+    const Node *dragged = draggedNode();
+    const Node *over = nodeAt(pos);
+    return !(dragged && over && dragged->isAncestorOf(over));
+}
+
+void DATreeView::setDropTarget(const QModelIndex &index)
+{
+    if (QModelIndex(dropTarget_) == index)
+        return;
+    dropTarget_ = index;
+    viewport()->update();
+}
+
+void DATreeView::drawRow(QPainter *painter, const QStyleOptionViewItem &option,
+                         const QModelIndex &index) const
+{
+    QTreeView::drawRow(painter, option, index);
+    if (!dropTarget_.isValid() || QModelIndex(dropTarget_) != index)
+        return;
+    // The drop target: its icon and label drawn as selected.
+    QStyleOptionViewItem opt = itemOption(index);
+    opt.state |= QStyle::State_Selected | QStyle::State_Active;
+    opt.showDecorationSelected = true;
+    painter->save();
+    painter->setClipRect(itemRect(index), Qt::IntersectClip);
+    itemDelegateForIndex(index)->paint(painter, opt, index);
+    painter->restore();
+}
+
+void DATreeView::endDrag()
+{
+    dragState_ = DragState::None;
+    accepted_ = false;
+    setDropTarget({});
+    if (image_) {
+        image_->hide();
+        image_->deleteLater();
+        image_ = nullptr;
+    }
+    viewport()->unsetCursor();
+}
+
+void DATreeView::cancelDrag()
+{
+    endDrag();
+}
+
+void DATreeView::finishDrag(const QPoint &pos)
+{
+    const bool drops = dragState_ == DragState::Active && acceptsAt(pos);
+    // The highlight goes before the drop is handled.
+    endDrag();
+    if (drops)
+        drop(pos);
+}
+
+void DATreeView::drop(const QPoint &pos)
+{
+    // Only a drop on a node's icon or label does anything.
+    const QModelIndex at = rowAt(pos);
+    if (!at.isValid() || !itemRect(at).contains(pos))
+        return;
+    TreeModel *m = treeModel();
+    Node *dragged = draggedNode();
+    if (!m || !dragged)
+        return;
+    Node *target = m->nodeFor(at);
+    try {
+        if (customDragDrop_ && onDragNodeEvent) {
+            onDragNodeEvent(dragged, target);
+            return;
+        }
+        if (target != dragged && !dragged->isAncestorOf(target))
+            moveBranch(dragged, target);
+    } catch (const std::exception &e) {
+        qv::msg::showError(window(), e);
+    }
+}
+
+void DATreeView::moveBranch(Node *dragged, Node *target)
+{
+    TreeModel *m = treeModel();
+    Node *parent = dragged->parent();
+    const size_t row = dragged->row();
+
+    // A failing handler must not leave the branch half moved: the removal
+    // runs to the end and the first failure is reported afterwards.
+    std::exception_ptr failure;
+    auto beforeEach = [this, &failure](Node *n) {
+        if (!onDeleteNode)
+            return;
+        try {
+            onDeleteNode(n);
+        } catch (...) {
+            if (!failure)
+                failure = std::current_exception();
+        }
+    };
+    m->outline().copyToAndRemove(dragged, target, beforeEach);
+
+    // The dragged node was the selected one. When the view has not chosen
+    // another, the node that took its place is selected, else the one
+    // before it, else its parent.
+    if (selectionModel() && !selectionModel()->hasSelection()) {
+        Node *next = nullptr;
+        if (row < parent->childCount())
+            next = parent->child(row);
+        else if (row > 0)
+            next = parent->child(row - 1);
+        else if (!parent->isTop())
+            next = parent;
+        if (next)
+            selectionModel()->setCurrentIndex(m->indexFor(next), QItemSelectionModel::ClearAndSelect
+                                                                     | QItemSelectionModel::Rows);
+    }
+    if (failure)
+        std::rethrow_exception(failure);
 }

@@ -1,10 +1,21 @@
-// The tree control of the outline: a tree view that can move nodes by
-// drag-and-drop when allowed.
+// The tree control of the outline: a tree view that can move a node with its
+// whole branch by dragging it with the left button and dropping it on another
+// node, which then holds the branch as its last child.
+//
+// The drag is the view's own, built from its mouse events (no platform drag
+// session): a left press on a node's icon or label arms it, moving the
+// pointer 7 pixels away starts it, the release drops it.
 #pragma once
 
+#include <QPersistentModelIndex>
+#include <QPoint>
+#include <QRect>
 #include <QTreeView>
 
 #include <functional>
+
+class QLabel;
+class TreeModel;
 
 namespace qv {
 class Node;
@@ -15,19 +26,95 @@ class DATreeView : public QTreeView {  // objectName "TreeView1"
     Q_PROPERTY(bool dragDropEnabled READ dragDropEnabled WRITE setDragDropEnabled)
     Q_PROPERTY(bool customDragDrop READ customDragDrop WRITE setCustomDragDrop)
 public:
+    // How far (in pixels, horizontally or vertically) the pointer travels
+    // from the press before an armed drag starts.
+    static constexpr int kDragThreshold = 7;
+    // Where the pointer holds the drag image, from the image's top-left corner.
+    static constexpr QPoint kImageHotSpot{2, 2};
+
+    enum class DragState { None, Pending, Active };
+
     explicit DATreeView(QWidget *parent = nullptr);
+    ~DATreeView() override;
 
     bool dragDropEnabled() const { return dragDropEnabled_; }
     void setDragDropEnabled(bool enabled) { dragDropEnabled_ = enabled; }
     bool customDragDrop() const { return customDragDrop_; }
     void setCustomDragDrop(bool custom) { customDragDrop_ = custom; }
 
-    // Called for each node a drop removes, deepest first.
+    // Called for each node a drop removes, deepest first (the last child's
+    // branch before the first child's), the dragged node last.
     std::function<void(qv::Node *)> onDeleteNode;
-    // A custom drop of src onto dst.
+    // With customDragDrop on, a drop on a node calls this with the dragged
+    // node and the node dropped on (also when they are the same) instead of
+    // moving anything.
     std::function<void(qv::Node *src, qv::Node *dst)> onDragNodeEvent;
 
+    // The node whose row contains the point (viewport coordinates), or null;
+    // the expand button and the indent belong to the row.
+    qv::Node *nodeAt(const QPoint &pos) const;
+    // The part of a row that is the item itself: its icon and its label
+    // (viewport coordinates, the row's full height). Empty for a hidden row.
+    QRect itemRect(const QModelIndex &index) const;
+    // True when the point lies on the icon or the label of the node at it.
+    bool isOnItem(const QPoint &pos) const;
+
+    // The drag in progress, for the window and for tests.
+    DragState dragState() const { return dragState_; }
+    // The node of the last left press (the one a drag carries), or null.
+    qv::Node *draggedNode() const;
+    // The node shown with the drop-target highlight, or null.
+    qv::Node *dropTarget() const;
+    // Whether the last drag-over accepted a drop at its position.
+    bool dropAccepted() const { return accepted_; }
+    // The drag image while it is shown over the tree, or null.
+    QLabel *dragImage() const;
+
+    using QTreeView::edit;
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    bool edit(const QModelIndex &index, EditTrigger trigger, QEvent *event) override;
+    void drawRow(QPainter *painter, const QStyleOptionViewItem &option,
+                 const QModelIndex &index) const override;
+
 private:
+    class ReleaseGate;
+    friend class ReleaseGate;
+
+    TreeModel *treeModel() const;
+    QStyleOptionViewItem itemOption(const QModelIndex &index) const;
+    // The index of the row under the point, whatever the x.
+    QModelIndex rowAt(const QPoint &pos) const;
+
+    void beginDrag(const QPoint &pos, const QPointF &globalPos, Qt::KeyboardModifiers modifiers);
+    void startDrag(const QPoint &pos);
+    void dragOver(const QPoint &pos);
+    bool acceptsAt(const QPoint &pos) const;
+    // Ends the drag; drops at pos when the drag was running and accepts there.
+    void finishDrag(const QPoint &pos);
+    void cancelDrag();
+    void endDrag();
+    void drop(const QPoint &pos);
+    void moveBranch(qv::Node *dragged, qv::Node *target);
+    void setDropTarget(const QModelIndex &index);
+    void showDragImage(const QPoint &pos);
+    QPixmap renderItem(const QModelIndex &index) const;
+
     bool dragDropEnabled_ = false;
     bool customDragDrop_ = false;
+
+    DragState dragState_ = DragState::None;
+    QPersistentModelIndex dragged_;
+    QPersistentModelIndex dropTarget_;
+    QPoint pressPos_;
+    bool accepted_ = false;
+    // True while the press that armed a drag is finished as a click.
+    bool finishingPress_ = false;
+    QLabel *image_ = nullptr;
+    ReleaseGate *gate_ = nullptr;
 };
