@@ -1,0 +1,378 @@
+// The node commands as the user reaches them: toolbar, tree menu, palette
+// and in-place renaming, down to the bytes of the saved files.
+#include "support/Fixture.h"
+
+#include "catalog/Catalog.h"
+#include "catalog/gui/DATreeView.h"
+#include "catalog/gui/TreeModel.h"
+#include "editor/EditorPane.h"
+#include "ui/Codec.h"
+#include "ui/TreePane.h"
+
+#include <QAbstractItemModelTester>
+#include <QContextMenuEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTest>
+
+using namespace qvtest;
+
+namespace {
+
+const char *const kRefusal = "Невозможно удалить узел,\r\nсодержащий потомков.\r\n\r\nСначала удалите всех потомков.";
+const char *const kConfirm = "Удалить выбранный узел?";
+
+QString duplicateText(const QString &name)
+{
+    return QString::fromUtf8("Узел \"") + name + QString::fromUtf8("\" \r\nуже имеется в списке.\r\n\r\nВведите другое имя.");
+}
+
+// The outline text ("A\n\tB") as data.dat bytes.
+QByteArray fileOf(const QString &outline)
+{
+    if (outline.isEmpty())
+        return {};
+    QByteArray out;
+    for (const QString &line : outline.split('\n'))
+        out += QByteArray::fromStdString(qv::fromQ(line)) + "\r\n";
+    return out;
+}
+
+// Every ancestor of the node is expanded, so its row is shown.
+bool shown(WindowFixture &f, qv::Node *n)
+{
+    for (qv::Node *p = n->parent(); p && !p->isTop(); p = p->parent())
+        if (!f.tree()->isExpanded(f.model()->indexFor(p)))
+            return false;
+    return true;
+}
+
+} // namespace
+
+class TreeCommands : public QObject {
+    Q_OBJECT
+private slots:
+    void commands_data();
+    void commands();
+    void recordsFollowTheCommands();
+    void rename_data();
+    void rename();
+    void renameCancelledWithEscape();
+    void paletteGivesIcons();
+    void collapseMovesSelectionToTheCollapsedNode();
+    void rightClickKeepsSelection();
+    void modelFollowsEveryCoreChange();
+};
+
+void TreeCommands::commands_data()
+{
+    QTest::addColumn<QString>("data");      // outline before, "\n" between lines
+    QTest::addColumn<QStringList>("script");  // "sel N", "yes", "no" or a control's name
+    QTest::addColumn<QString>("outline");   // outline after
+    QTest::addColumn<QString>("selected");  // caption of the selected node after
+    QTest::addColumn<bool>("modified");
+    QTest::addColumn<QStringList>("boxes");
+
+    const QString n0 = QString::fromUtf8("Новый элемент 0");
+    const QString n2 = QString::fromUtf8("Новый элемент 2");
+    const QString n3 = QString::fromUtf8("Новый элемент 3");
+
+    QTest::newRow("create on an empty tree") << "" << QStringList{"SpeedButton1"} << n0 << n0 << true << QStringList{};
+    QTest::newRow("create before the selected")
+        << "A\nB\nC" << QStringList{"sel 1", "N1"} << "A\n" + n3 + "\nB\nC" << n3 << true << QStringList{};
+    QTest::newRow("create before a first child")
+        << "A\n\tB" << QStringList{"sel 1", "SpeedButton1"} << "A\n\t" + n2 + "\n\tB" << n2 << true << QStringList{};
+    QTest::newRow("child of a collapsed node")
+        << "A\n\tB" << QStringList{"sel 0", "SpeedButton15"} << "A\n\tB\n\t" + n2 << n2 << true << QStringList{};
+    QTest::newRow("child through the menu")
+        << "A" << QStringList{"sel 0", "N12"} << "A\n\t" + QString::fromUtf8("Новый элемент 1")
+        << QString::fromUtf8("Новый элемент 1") << true << QStringList{};
+    QTest::newRow("child with nothing selected") << "" << QStringList{"SpeedButton15"} << "" << "" << false << QStringList{};
+
+    QTest::newRow("move up a first child out of its branch")
+        << "A\n\tB" << QStringList{"sel 1", "SpeedButton13"} << "B\nA" << "B" << true << QStringList{};
+    QTest::newRow("move up into the branch above")
+        << "A\n\tB\nC" << QStringList{"sel 2", "N17"} << "A\n\tC\n\tB" << "C" << true << QStringList{};
+    QTest::newRow("move up the first node")
+        << "A\nB" << QStringList{"sel 0", "SpeedButton13"} << "A\nB" << "A" << false << QStringList{};
+    QTest::newRow("move down the next-to-last child to the end")
+        << "A\n\tB\n\tC" << QStringList{"sel 1", "SpeedButton14"} << "A\n\tC\nB" << "B" << true << QStringList{};
+    QTest::newRow("move down into the following branch")
+        << "A\nB\n\tC" << QStringList{"sel 0", "N18"} << "B\n\tA\n\tC" << "A" << true << QStringList{};
+    QTest::newRow("move down the last node")
+        << "A\nB" << QStringList{"sel 1", "SpeedButton14"} << "A\nB" << "B" << false << QStringList{};
+    QTest::newRow("a node with children does not move")
+        << "A\n\tB\nC" << QStringList{"sel 0", "SpeedButton14", "SpeedButton13"} << "A\n\tB\nC" << "A" << false
+        << QStringList{};
+    QTest::newRow("deep moves keep their place in flat order")
+        << "A\n\tB\n\t\tC\nD" << QStringList{"sel 3", "SpeedButton13", "SpeedButton13", "SpeedButton13"}
+        << "D\nA\n\tB\n\t\tC" << "D" << true << QStringList{};
+
+    QTest::newRow("delete a leaf")
+        << "A\nB\nC" << QStringList{"sel 1", "yes", "SpeedButton2"} << "A\nC" << "C" << true
+        << QStringList{QString::fromUtf8(kConfirm)};
+    QTest::newRow("delete answered no")
+        << "A\nB" << QStringList{"sel 1", "no", "N2"} << "A\nB" << "B" << false << QStringList{QString::fromUtf8(kConfirm)};
+    QTest::newRow("delete a node with children")
+        << "A\n\tB" << QStringList{"sel 0", "SpeedButton2"} << "A\n\tB" << "A" << false
+        << QStringList{QString::fromUtf8(kRefusal)};
+    QTest::newRow("delete the last node")
+        << "A" << QStringList{"sel 0", "yes", "SpeedButton2", "SpeedButton2"} << "" << "" << true
+        << QStringList{QString::fromUtf8(kConfirm)};
+    QTest::newRow("create after deletions may repeat a count")
+        << "A\nB\nC" << QStringList{"sel 1", "yes", "N2", "N1"} << "A\n" + n2 + "\nC" << n2 << true
+        << QStringList{QString::fromUtf8(kConfirm)};
+
+    QTest::newRow("expand and collapse change nothing")
+        << "A\n\tB" << QStringList{"sel 0", "SpeedButton16", "N15", "N14", "SpeedButton17"} << "A\n\tB" << "A" << false
+        << QStringList{};
+}
+
+void TreeCommands::commands()
+{
+    QFETCH(QString, data);
+    QFETCH(QStringList, script);
+    QFETCH(QString, outline);
+    QFETCH(QString, selected);
+    QFETCH(bool, modified);
+    QFETCH(QStringList, boxes);
+
+    WindowFixture f;
+    f.writeFile("data.dat", fileOf(data));
+    f.open();
+    QList<QMessageBox::StandardButton> answers;
+    for (const QString &step : script) {
+        if (step.startsWith("sel ")) {
+            f.tree()->collapseAll();
+            f.selectIndex(step.mid(4).toInt());
+        } else if (step == "yes" || step == "no") {
+            answers << (step == "yes" ? QMessageBox::Yes : QMessageBox::No);
+            f.answer(answers);
+        } else if (step.startsWith('N')) {
+            f.trigger(step);
+        } else {
+            f.click(step);
+        }
+    }
+    QCOMPARE(f.outlineText(), outline);
+    qv::Node *sel = f.selected();
+    QCOMPARE(sel ? qv::toQ(sel->caption()) : QString(), selected);
+    if (sel)
+        QVERIFY(shown(f, sel));
+    QCOMPARE(f.saveButton()->isEnabled(), modified);
+    QCOMPARE(f.takeBoxes(), boxes);
+    QVERIFY(f.close());
+    QCOMPARE(f.readFile("data.dat"), fileOf(outline));
+}
+
+void TreeCommands::recordsFollowTheCommands()
+{
+    WindowFixture f;
+    f.writeFile("data.dat", lines({"A", "\tB", "C"}));
+    f.writeFile("text.dat", lines({"4", "A", "note a", "2", "X", "orphan", "9", "B", "note b", "0", "B", "twin", "1"}));
+    f.open();
+
+    f.selectIndex(1);  // B
+    f.click("bi5");
+    QCOMPARE(f.node(1)->imageIndex(), 5);
+    f.selectIndex(2);  // C has no record: the icon shows, a record is made
+    f.click("bi12");
+    f.selectIndex(0);
+    f.click("SpeedButton1");  // a new root before A
+    f.selectIndex(2);  // B
+    f.answer({QMessageBox::Yes});
+    f.click("SpeedButton2");
+    QCOMPARE(f.outlineText(), QString::fromUtf8("Новый элемент 3\nA\nC"));
+    QVERIFY(f.close());
+
+    QCOMPARE(f.readFile("data.dat"), lines({"Новый элемент 3", "A", "C"}));
+    // B's first record went with B; its twin and the orphan stay.
+    QCOMPARE(f.readFile("text.dat"),
+             lines({"5", "A", "note a", "2", "X", "orphan", "9", "B", "twin", "1", "C", "", "12",
+                    "Новый элемент 3", "", "0"}));
+}
+
+void TreeCommands::rename_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("outline");
+    QTest::addColumn<bool>("modified");
+    QTest::addColumn<QStringList>("boxes");
+    const QString invalid = QString::fromUtf8(
+        "Имя узла не может начинаться с пробела или табуляции\r\nи не может содержать переводов строки.");
+
+    QTest::newRow("accepted") << QString::fromUtf8("Новое имя") << QString::fromUtf8("Новое имя\nB\nb") << true
+                              << QStringList{};
+    QTest::newRow("another node's caption") << "B" << "A\nB\nb" << false << QStringList{duplicateText("B"), duplicateText("B")};
+    QTest::newRow("differs only in case") << "a" << "A\nB\nb" << false << QStringList{duplicateText("a")};
+    QTest::newRow("unchanged") << "A" << "A\nB\nb" << false << QStringList{duplicateText("A")};
+    QTest::newRow("empty") << "" << "A\nB\nb" << false << QStringList{};
+    QTest::newRow("leading blank") << " Z" << "A\nB\nb" << false << QStringList{invalid};
+    QTest::newRow("trailing blank kept") << "Z " << "Z \nB\nb" << true << QStringList{};
+}
+
+void TreeCommands::rename()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, outline);
+    QFETCH(bool, modified);
+    QFETCH(QStringList, boxes);
+
+    WindowFixture f;
+    f.writeFile("data.dat", lines({"A", "B", "b"}));
+    // Two records carry B; "a" has a record but no node.
+    f.writeFile("text.dat", lines({"5", "A", "x", "0", "B", "y", "0", "B", "z", "0", "a", "", "0", "b", "", "0"}));
+    f.open();
+    f.selectIndex(0);
+    QTest::keyClick(f.tree(), Qt::Key_F2);
+    auto *editor = f.tree()->viewport()->findChild<QLineEdit *>();
+    QVERIFY(editor);
+    QCOMPARE(editor->text(), QString("A"));
+    editor->setText(text);
+    QTest::keyClick(editor, Qt::Key_Return);
+    QCoreApplication::processEvents();
+
+    QCOMPARE(f.takeBoxes(), boxes);
+    QCOMPARE(f.outlineText(), outline);
+    QCOMPARE(f.saveButton()->isEnabled(), modified);
+    QVERIFY(f.close());
+    const QByteArray first = f.readFile("text.dat").split('\r').value(1).mid(1);
+    QCOMPARE(qv::toQ(first.toStdString()), outline.section('\n', 0, 0));
+}
+
+void TreeCommands::renameCancelledWithEscape()
+{
+    WindowFixture f;
+    f.writeFile("data.dat", lines({"A", "B"}));
+    f.open();
+    f.selectIndex(1);
+    QTest::keyClick(f.tree(), Qt::Key_F2);
+    auto *editor = f.tree()->viewport()->findChild<QLineEdit *>();
+    QVERIFY(editor);
+    editor->setText("A");
+    QTest::keyClick(editor, Qt::Key_Escape);
+    QCoreApplication::processEvents();
+    QVERIFY(f.takeBoxes().isEmpty());
+    QCOMPARE(f.outlineText(), QString("A\nB"));
+    QVERIFY(!f.saveButton()->isEnabled());
+    f.discard();
+}
+
+void TreeCommands::paletteGivesIcons()
+{
+    WindowFixture f;
+    f.writeFile("data.dat", lines({"A"}));
+    f.writeFile("text.dat", lines({"1", "A", "", "3"}));
+    f.open();
+    f.tree()->selectionModel()->clearSelection();
+    f.click("bi7");
+    QCOMPARE(f.node(0)->imageIndex(), 3);
+    QVERIFY(!f.saveButton()->isEnabled());
+
+    f.selectIndex(0);
+    f.click("bi79");
+    QCOMPARE(f.node(0)->imageIndex(), 79);
+    QCOMPARE(f.node(0)->selectedImageIndex(), 79);
+    QVERIFY(f.saveButton()->isEnabled());
+    const QIcon shownIcon = f.model()->data(f.model()->indexFor(f.node(0)), Qt::DecorationRole).value<QIcon>();
+    QVERIFY(!shownIcon.isNull());
+    f.click("bi80");
+    QCOMPARE(f.node(0)->imageIndex(), 0);
+    QVERIFY(f.close());
+    QCOMPARE(f.readFile("text.dat"), lines({"1", "A", "", "0"}));
+}
+
+void TreeCommands::collapseMovesSelectionToTheCollapsedNode()
+{
+    WindowFixture f;
+    f.writeFile("data.dat", lines({"A", "\tB", "\t\tC", "D"}));
+    f.writeFile("text.dat", lines({"3", "A", "note A", "0", "B", "note B", "0", "C", "note C", "0"}));
+    MainWindow *w = f.open();
+    f.selectIndex(2);
+    QCOMPARE(w->editorPane()->editor()->noteText(), QString("note C"));
+
+    // The user folds B away: the selection goes to B and the editor follows.
+    f.tree()->collapse(f.model()->indexFor(f.node(1)));
+    QCOMPARE(f.selected(), f.node(1));
+    QCOMPARE(w->editorPane()->editor()->noteText(), QString("note B"));
+
+    f.click("SpeedButton16");
+    for (int i : {0, 1})
+        QVERIFY(f.tree()->isExpanded(f.model()->indexFor(f.node(i))));
+    f.selectIndex(2);
+    f.click("SpeedButton17");
+    QCOMPARE(f.selected(), f.node(0));
+    QCOMPARE(w->editorPane()->editor()->noteText(), QString("note A"));
+    for (int i : {0, 1})
+        QVERIFY(!f.tree()->isExpanded(f.model()->indexFor(f.node(i))));
+    // Expanding a root again shows its children collapsed.
+    f.tree()->expand(f.model()->indexFor(f.node(0)));
+    QVERIFY(!f.tree()->isExpanded(f.model()->indexFor(f.node(1))));
+    f.discard();
+}
+
+void TreeCommands::rightClickKeepsSelection()
+{
+    WindowFixture f;
+    f.writeFile("data.dat", lines({"A", "B"}));
+    MainWindow *w = f.open();
+    f.selectIndex(0);
+    const QRect row = f.tree()->visualRect(f.model()->indexFor(f.node(1)));
+    QTest::mouseClick(f.tree()->viewport(), Qt::RightButton, {}, row.center());
+    QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, row.center(),
+                                f.tree()->viewport()->mapToGlobal(row.center()));
+    QCoreApplication::sendEvent(f.tree()->viewport(), &menuEvent);
+    QMenu *menu = w->treePane()->popupMenu();
+    QVERIFY(menu->isVisible());
+    menu->hide();
+    QCOMPARE(f.selected(), f.node(0));
+    // The menu's commands act on the node selected before.
+    f.answer({QMessageBox::Yes});
+    f.trigger("N2");
+    QCOMPARE(f.outlineText(), QString("B"));
+    f.discard();
+}
+
+void TreeCommands::modelFollowsEveryCoreChange()
+{
+    qv::Catalog catalog;
+    TreeModel model(catalog.outline());
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QTreeView view;
+    view.setModel(&model);
+    view.expandAll();
+
+    qv::Node *a = catalog.createNode(nullptr);
+    qv::Node *b = catalog.createChild(a);
+    qv::Node *c = catalog.createChild(b);
+    qv::Node *d = catalog.createNode(nullptr);
+    qv::Node *e = catalog.createNode(a);
+    QCOMPARE(model.rowCount(), 3);
+    QCOMPARE(model.nodeFor(model.index(1, 0)), a);
+    QCOMPARE(model.indexFor(c).parent(), model.indexFor(b));
+
+    QPersistentModelIndex keep(model.indexFor(c));
+    QVERIFY(catalog.moveDown(c));  // across levels, one announced move each
+    QCOMPARE(model.nodeFor(keep), c);
+    QVERIFY(catalog.moveUp(c));
+    QVERIFY(catalog.moveUp(c));
+    QCOMPARE(model.nodeFor(keep), c);
+    QCOMPARE(keep.row(), int(c->row()));
+    catalog.setIcon(c, 9);
+    catalog.rename(c, c->caption(), "renamed");
+    QCOMPARE(keep.data().toString(), QString("renamed"));
+    // A drop copies the branch and removes the original.
+    qv::Node *copy = nullptr;
+    QVERIFY(catalog.dragMove(a, d, {}, &copy));
+    QVERIFY(!keep.isValid());
+    QCOMPARE(model.indexFor(copy).parent(), model.indexFor(d));
+    QPersistentModelIndex gone(model.indexFor(e));
+    catalog.deleteLeaf(e);
+    QVERIFY(!gone.isValid());
+    catalog.outline().clear();
+    QCOMPARE(model.rowCount(), 0);
+    QCOMPARE(model.nodeFor(QModelIndex()), catalog.outline().top());
+}
+
+QTEST_MAIN(TreeCommands)
+#include "tst_tree_commands.moc"
