@@ -1,0 +1,124 @@
+// A keystroke in a long note: wall time of typing a character, a line break
+// and a backspace in the middle of a 1 MB note shown in the editor pane with
+// the change handler attached (so each keystroke also reaches the record).
+//
+//   bench_gui_editor [--bytes N] [--keys K]
+
+#include "catalog/Catalog.h"
+#include "editor/EditorPane.h"
+#include "generator/Generator.h"
+#include "ui/Codec.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QTextBlock>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr double kGoalMs = 5.0;
+
+// Lines of mixed words and addresses, "~~" between them, about `bytes` long.
+qv::Bytes longNote(size_t bytes)
+{
+    static const char *const words[] = {"заметка", "ссылка", "note", "text", "каталог", "www.example.org",
+                                        "http://q.example/path?x=1", "узел", "line", "слово"};
+    qv::gen::Random rnd(42);
+    std::string utf8;
+    qv::Bytes note;
+    size_t lineLength = 0;
+    while (note.size() < bytes) {
+        qv::Bytes w = qv::W(words[rnd.below(std::size(words))]);
+        note += w;
+        lineLength += w.size();
+        if (lineLength > 70) {
+            note += "~~";
+            lineLength = 0;
+        } else {
+            note += ' ';
+            ++lineLength;
+        }
+    }
+    return note;
+}
+
+void press(QWidget *w, int key, const QString &text)
+{
+    QKeyEvent down(QEvent::KeyPress, key, Qt::NoModifier, text);
+    QCoreApplication::sendEvent(w, &down);
+    QKeyEvent up(QEvent::KeyRelease, key, Qt::NoModifier, text);
+    QCoreApplication::sendEvent(w, &up);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    size_t bytes = 1 << 20;
+    int keys = 200;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (!std::strcmp(argv[i], "--bytes"))
+            bytes = std::strtoul(argv[i + 1], nullptr, 10);
+        else if (!std::strcmp(argv[i], "--keys"))
+            keys = std::atoi(argv[i + 1]);
+    }
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+
+    qv::Catalog catalog;
+    qv::Node *node = catalog.outline().append(catalog.outline().top(), qv::W("Длинная заметка"));
+    catalog.records().append(node->caption(), longNote(bytes), "0");
+
+    EditorPane pane(catalog);
+    pane.setSelectedNodeProvider([node] { return node; });
+    pane.resize(800, 600);
+    pane.show();
+    QCoreApplication::processEvents();
+
+    const auto loadStart = Clock::now();
+    pane.showNote(node);
+    const double loadMs = std::chrono::duration<double, std::milli>(Clock::now() - loadStart).count();
+    pane.attachChangeHandler();
+    QCoreApplication::processEvents();
+
+    NoteEditor *ed = pane.editor();
+    ed->setFocus();
+    QTextCursor c = ed->textCursor();
+    c.setPosition(ed->document()->characterCount() / 2);
+    ed->setTextCursor(c);
+    ed->ensureCursorVisible();
+    QCoreApplication::processEvents();
+
+    struct Kind {
+        const char *name;
+        int key;
+        QString text;
+    };
+    const Kind kinds[] = {{"character", Qt::Key_A, QStringLiteral("ж")},
+                          {"line break", Qt::Key_Return, QStringLiteral("\r")},
+                          {"backspace", Qt::Key_Backspace, QString()}};
+    bool ok = true;
+    std::printf("note: %zu bytes, %d lines; showing it took %.1f ms\n", catalog.records().at(0).text.size(),
+                ed->document()->blockCount(), loadMs);
+    for (const Kind &k : kinds) {
+        const auto start = Clock::now();
+        for (int i = 0; i < keys; ++i) {
+            press(ed, k.key, k.text);
+            QCoreApplication::processEvents();  // repaint as a user would see it
+        }
+        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count() / keys;
+        std::printf("%-10s %.3f ms per keystroke (goal < %.0f ms)\n", k.name, ms, kGoalMs);
+        ok = ok && ms < kGoalMs;
+    }
+    // The record holds what the editor shows.
+    const bool same = catalog.records().at(0).text == qv::editorToRecord(qv::fromQ(ed->noteText()));
+    std::printf("record matches the editor: %s\n", same ? "yes" : "NO");
+    return ok && same ? 0 : 1;
+}
