@@ -414,7 +414,16 @@ void DATreeView::moveBranch(Node *dragged, Node *target)
                 failure = std::current_exception();
         }
     };
+    // A leaf shows as collapsed; the view may still hold an expanded mark
+    // for it (from an expand-all, or from children it had before), which
+    // must not open the branch it now receives.
+    const bool targetWasLeaf = !target->hasChildren();
     m->outline().copyToAndRemove(dragged, target, beforeEach);
+    if (targetWasLeaf) {
+        const QModelIndex t = m->indexFor(target);
+        if (isExpanded(t))
+            collapse(t);
+    }
 
     // The dragged node was the selected one. When the view has not chosen
     // another, the node that took its place is selected, else the one
