@@ -13,7 +13,10 @@
 #include <QFile>
 #include <QSplitter>
 #include <QCheckBox>
+#include <QMenu>
+#include <QStatusBar>
 #include <QTest>
+#include <QToolButton>
 
 #include <sys/stat.h>
 
@@ -58,6 +61,7 @@ private slots:
     void treeWidthHasMinimum();
     void saveButtonFollowsChanges();
     void windowKeepsMinimumSize();
+    void hintsAndFocusFollowTheMouse();
 };
 
 void WindowStartup::firstRunWritesEmptyCatalogueAndDefaultSettings()
@@ -300,6 +304,40 @@ void WindowStartup::windowKeepsMinimumSize()
     w->showNormal();
     w->resize(300, 200);
     QCOMPARE(w->frameGeometry().size(), QSize(487, 310));
+    f.discard();
+}
+
+void WindowStartup::hintsAndFocusFollowTheMouse()
+{
+    WindowFixture f;
+    MainWindow *w = f.open();
+    QStatusBar *bar = w->statusBar();
+    auto *button = f.find<QToolButton>("SpeedButton16");
+    QEnterEvent enter(QPointF(3, 3), QPointF(3, 3), QPointF(3, 3));
+    QCoreApplication::sendEvent(button, &enter);
+    QCOMPARE(bar->currentMessage(), QString::fromUtf8("Развернуть все ветви"));
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(button, &leave);
+    QCOMPARE(bar->currentMessage(), QString());
+
+    QMenu *menu = w->treePane()->popupMenu();
+    menu->popup(QPoint(10, 10));
+    menu->setActiveAction(w->treePane()->action("N18"));
+    QCOMPARE(bar->currentMessage(), QString::fromUtf8("Перемещение элемента дерева вниз"));
+    menu->setActiveAction(w->treePane()->action("N12"));
+    QCOMPARE(bar->currentMessage(), QString());
+    menu->hide();
+
+    auto move = [](QWidget *target) {
+        QMouseEvent e(QEvent::MouseMove, QPointF(5, 5), target->mapToGlobal(QPointF(5, 5)), Qt::NoButton,
+                      Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &e);
+    };
+    QWidget *editor = w->editorPane()->editor();
+    move(w->editorPane()->editor()->viewport());
+    QCOMPARE(w->focusWidget(), editor);
+    move(f.tree()->viewport());
+    QCOMPARE(w->focusWidget(), static_cast<QWidget *>(f.tree()));
     f.discard();
 }
 
