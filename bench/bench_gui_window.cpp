@@ -17,7 +17,6 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QToolButton>
 
 #include <cstdio>
