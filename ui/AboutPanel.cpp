@@ -45,7 +45,7 @@ QFrame *makeFrame(QWidget *parent, const QRect &geometry)
 } // namespace
 
 AboutPanel::AboutPanel(QAbstractButton *toggleButton, QWidget *parent)
-    : QFrame(parent), m_toggleButton(toggleButton)
+    : CollapsiblePanel(toggleButton, kOpenHeight, parent)
 {
     setObjectName(QStringLiteral("Panel7"));
     setFrameShape(QFrame::NoFrame);
@@ -101,36 +101,7 @@ AboutPanel::AboutPanel(QAbstractButton *toggleButton, QWidget *parent)
     m_closeButton->setDefault(false);
     connect(m_closeButton, &QPushButton::clicked, this, &AboutPanel::toggle);
 
-    if (m_toggleButton) {
-        m_toggleButton->setCheckable(true);
-        // clicked, not toggled: toggle() sets the button's state itself.
-        connect(m_toggleButton, &QAbstractButton::clicked, this, &AboutPanel::toggle);
-    }
     close();
-}
-
-void AboutPanel::close()
-{
-    if (m_toggleButton)
-        m_toggleButton->setChecked(false);
-    setFixedHeight(0);
-}
-
-bool AboutPanel::isOpen() const
-{
-    return maximumHeight() != 0;
-}
-
-void AboutPanel::toggle()
-{
-    if (isOpen()) {
-        close();
-        return;
-    }
-    if (m_toggleButton)
-        m_toggleButton->setChecked(true);
-    setFixedHeight(kOpenHeight);
-    refreshMemory();
 }
 
 void AboutPanel::setMemoryProvider(std::function<std::pair<quint64, quint64>()> provider)
@@ -210,5 +181,5 @@ bool AboutPanel::eventFilter(QObject *watched, QEvent *event)
             return true;
         }
     }
-    return QFrame::eventFilter(watched, event);
+    return CollapsiblePanel::eventFilter(watched, event);
 }

@@ -2,7 +2,8 @@
 // contact address and the machine's memory figures.
 #pragma once
 
-#include <QFrame>
+#include "ui/CollapsiblePanel.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -14,7 +15,7 @@ class QLabel;
 class QPushButton;
 class QUrl;
 
-class AboutPanel : public QFrame {    // objectName "Panel7", height 0 or 100
+class AboutPanel : public CollapsiblePanel {    // objectName "Panel7", height 0 or 100
     Q_OBJECT
 public:
     static constexpr int kOpenHeight = 100;
@@ -22,9 +23,7 @@ public:
 
     // toggleButton is SpeedButton11 (checkable, owned by the editor toolbar); the panel connects to it.
     AboutPanel(QAbstractButton *toggleButton, QWidget *parent = nullptr);
-    void close();                     // height 0, button released (window creation)
-    bool isOpen() const;
-    void toggle();                    // SpeedButton11Click (also "Закрыть")
+    // close(), isOpen() and toggle() (SpeedButton11Click, also "Закрыть") come from CollapsiblePanel.
 
     // Test hooks: memory figures in bytes (total, available); the launcher for the mailto: address.
     // An empty function restores the default.
@@ -43,11 +42,11 @@ public:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void opened() override { refreshMemory(); }
 
 private:
     void refreshMemory();
 
-    QAbstractButton *m_toggleButton = nullptr;
     QLabel *m_total = nullptr;
     QLabel *m_available = nullptr;
     QLabel *m_contact = nullptr;

@@ -120,8 +120,7 @@ QPushButton *makeButton(QWidget *parent, const char *name, const QString &text, 
 } // namespace
 
 SettingsPanel::SettingsPanel(QAbstractButton *toggleButton, QWidget *parent)
-    : QFrame(parent),
-      m_toggleButton(toggleButton),
+    : CollapsiblePanel(toggleButton, kOpenHeight, parent),
       m_treeFace(QString::fromLatin1(kDefaultFace)),
       m_treeSize(kDefaultFontSize),
       m_textFace(QString::fromLatin1(kDefaultFace)),
@@ -202,11 +201,6 @@ SettingsPanel::SettingsPanel(QAbstractButton *toggleButton, QWidget *parent)
     for (size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
 
-    if (m_toggleButton) {
-        m_toggleButton->setCheckable(true);
-        // clicked, not toggled: toggle() sets the button's state itself.
-        connect(m_toggleButton, &QAbstractButton::clicked, this, &SettingsPanel::toggle);
-    }
     showColors();
     close();
 }
@@ -269,7 +263,7 @@ void SettingsPanel::changeEvent(QEvent *event)
     // System colour codes follow the current colour scheme.
     if (event->type() == QEvent::ApplicationPaletteChange)
         showColors();
-    QFrame::changeEvent(event);
+    CollapsiblePanel::changeEvent(event);
 }
 
 QString SettingsPanel::treeFontName() const { return m_treeFace; }
@@ -347,29 +341,6 @@ void SettingsPanel::cancel()
     m_textRichColor = m_appliedTextRichColor;
     showColors();
     close();
-}
-
-void SettingsPanel::close()
-{
-    if (m_toggleButton)
-        m_toggleButton->setChecked(false);
-    setFixedHeight(0);
-}
-
-bool SettingsPanel::isOpen() const
-{
-    return maximumHeight() != 0;
-}
-
-void SettingsPanel::toggle()
-{
-    if (isOpen()) {
-        close();
-        return;
-    }
-    if (m_toggleButton)
-        m_toggleButton->setChecked(true);
-    setFixedHeight(kOpenHeight);
 }
 
 std::optional<int32_t> SettingsPanel::pickColor()
@@ -462,7 +433,7 @@ bool SettingsPanel::eventFilter(QObject *watched, QEvent *event)
         }
         return true;
     }
-    return QFrame::eventFilter(watched, event);
+    return CollapsiblePanel::eventFilter(watched, event);
 }
 
 QColor SettingsPanel::colorFromValue(int32_t code)

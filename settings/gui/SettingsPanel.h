@@ -4,7 +4,7 @@
 
 #include <QColor>
 #include <QFont>
-#include <QFrame>
+#include "ui/CollapsiblePanel.h"
 #include <QString>
 
 #include <cstdint>
@@ -16,7 +16,7 @@ class QCheckBox;
 class QLabel;
 class QPushButton;
 
-class SettingsPanel : public QFrame { // objectName "Panel4", height 0 or 178
+class SettingsPanel : public CollapsiblePanel { // objectName "Panel4", height 0 or 178
     Q_OBJECT
 public:
     static constexpr int kOpenHeight = 178;
@@ -51,9 +51,7 @@ public:
 
     void applyFonts();                // ApplyFonts: emits treeFontApplied, editorFontApplied
     void apply();                     // Button2Click: emits dragDropApplied, treeColorsApplied, editorColorsApplied
-    void close();                     // height 0, toggle up (window creation)
-    bool isOpen() const;
-    void toggle();                    // SpeedButton10Click
+    // close(), isOpen() and toggle() (SpeedButton10Click) come from CollapsiblePanel.
 
     // The handlers behind the panel's own controls, public so the window and tests can run them.
     void ok();                        // Button1Click: apply and close
@@ -99,7 +97,6 @@ private:
     void showColors();
     void setButtonFont(QPushButton *button, const QString &face, int size);
 
-    QAbstractButton *m_toggleButton = nullptr;
     QCheckBox *m_checkBoxes[4] = {};
     QFrame *m_panel5 = nullptr;
     QFrame *m_panel6 = nullptr;
