@@ -229,32 +229,30 @@ void NoteEditor::selectLines(int fromBlock, int toBlock)
 void NoteEditor::mousePressEvent(QMouseEvent *e)
 {
     reportLinkPress(e);
-    const QPoint p = e->position().toPoint();
-    if (e->button() == Qt::LeftButton && inLineStrip(p)) {
-        setFocus(Qt::MouseFocusReason);
-        const int block = cursorForPosition(p).blockNumber();
-        stripDrag_ = true;
-        stripAnchorBlock_ = block;
-        selectLines(block, block);
-        e->accept();
-    } else {
+    if (!startLineSelection(e))
         QPlainTextEdit::mousePressEvent(e);
-    }
     emit mouseDown(e->button());
+}
+
+bool NoteEditor::startLineSelection(QMouseEvent *e)
+{
+    const QPoint p = e->position().toPoint();
+    if (e->button() != Qt::LeftButton || !inLineStrip(p))
+        return false;
+    setFocus(Qt::MouseFocusReason);
+    const int block = cursorForPosition(p).blockNumber();
+    stripDrag_ = true;
+    stripAnchorBlock_ = block;
+    selectLines(block, block);
+    e->accept();
+    return true;
 }
 
 void NoteEditor::mouseDoubleClickEvent(QMouseEvent *e)
 {
     // A double-click press is no link press.
-    if (e->button() == Qt::LeftButton && inLineStrip(e->position().toPoint())) {
-        const int block = cursorForPosition(e->position().toPoint()).blockNumber();
-        stripDrag_ = true;
-        stripAnchorBlock_ = block;
-        selectLines(block, block);
-        e->accept();
-    } else {
+    if (!startLineSelection(e))
         QPlainTextEdit::mouseDoubleClickEvent(e);
-    }
     emit mouseDown(e->button());
 }
 

@@ -70,6 +70,8 @@ protected:
 private:
     void reportLinkPress(QMouseEvent *e);
     void reportLinkRelease(QMouseEvent *e);
+    // A left press in the strip at the left edge starts selecting whole lines.
+    bool startLineSelection(QMouseEvent *e);
     bool inLineStrip(const QPoint &viewportPos) const;
     void selectLines(int fromBlock, int toBlock);
     int roomLeft() const;
