@@ -32,6 +32,31 @@ QString withPlainBreaks(const QString &text)
     return out;
 }
 
+// A stored note as the document takes it: CR LF (and a lone CR) become
+// block breaks; a lone LF, which a record can hold inside its text line,
+// becomes a line separator inside the block so it goes back as a lone LF.
+QString loadForm(const QString &text)
+{
+    QString out;
+    out.reserve(text.size());
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text[i];
+        if (c == u'\r') {
+            if (i + 1 < n && text[i + 1] == u'\n')
+                ++i;
+            out += u'\n';
+        } else if (c == u'\n') {
+            out += QChar::LineSeparator;
+        } else if (c == QChar::ParagraphSeparator) {
+            out += u'\n';
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 NoteEditor::NoteEditor(QWidget *parent) : QPlainTextEdit(parent)
@@ -65,7 +90,7 @@ QString NoteEditor::noteText() const
         const QString t = b.text();
         if (t.contains(QChar::LineSeparator)) {
             QString s = t;
-            s.replace(QChar::LineSeparator, QStringLiteral("\r\n"));
+            s.replace(QChar::LineSeparator, QChar(u'\n'));
             out += s;
         } else {
             out += t;
@@ -76,7 +101,7 @@ QString NoteEditor::noteText() const
 
 void NoteEditor::setNoteText(const QString &text)
 {
-    setPlainText(withPlainBreaks(text));
+    setPlainText(loadForm(text));
     QTextCursor c(document());
     c.movePosition(QTextCursor::Start);
     setTextCursor(c);
@@ -85,8 +110,9 @@ void NoteEditor::setNoteText(const QString &text)
 
 QString NoteEditor::normalised(const QString &text)
 {
-    QString out = withPlainBreaks(text);
+    QString out = loadForm(text);
     out.replace(u'\n', QStringLiteral("\r\n"));
+    out.replace(QChar::LineSeparator, QChar(u'\n'));
     return out;
 }
 

@@ -10,19 +10,16 @@ namespace {
 const qv::Bytes kBreak = "~~";
 
 // One block's text (or part of it) in record form. A line separator inside a
-// block is a line break like any other.
+// block stands for a lone LF of the stored note and goes back as one.
 void appendRecordForm(qv::Bytes &out, const QString &text)
 {
     if (!text.contains(QChar::LineSeparator)) {
         out += qv::fromQ(text);
         return;
     }
-    const QStringList parts = text.split(QChar::LineSeparator);
-    for (qsizetype i = 0; i < parts.size(); ++i) {
-        if (i)
-            out += kBreak;
-        out += qv::fromQ(parts[i]);
-    }
+    QString t = text;
+    t.replace(QChar::LineSeparator, QChar(u'\n'));
+    out += qv::fromQ(t);
 }
 
 } // namespace

@@ -74,6 +74,7 @@ private slots:
         QTest::newRow("breaks only") << QStringLiteral("\r\n\r\n");
         QTest::newRow("cyrillic and tabs") << QStringLiteral("Привет,\tмир!\r\n\tёЁ №");
         QTest::newRow("leading and trailing blanks") << QStringLiteral("  x  \r\n  ");
+        QTest::newRow("lone line feeds") << QStringLiteral("a\nb\r\n\nc\n");
     }
     void textComesBackUnchanged()
     {
@@ -87,11 +88,13 @@ private slots:
         QVERIFY(!ed->textCursor().hasSelection());
     }
 
-    void anyBreakComesBackAsCrLf()
+    void loneLineFeedStaysAndOtherBreaksComeBackAsCrLf()
     {
-        ed->setNoteText(QStringLiteral("a\nb\rc\r\nd\u2028e"));
-        QCOMPARE(ed->noteText(), QStringLiteral("a\r\nb\r\nc\r\nd\r\ne"));
-        QCOMPARE(NoteEditor::normalised(QStringLiteral("a\nb\rc\r\nd\u2028e")), ed->noteText());
+        ed->setNoteText(QStringLiteral("a\nb\rc\r\nd\u2029e"));
+        QCOMPARE(ed->noteText(), QStringLiteral("a\nb\r\nc\r\nd\r\ne"));
+        QCOMPARE(NoteEditor::normalised(QStringLiteral("a\nb\rc\r\nd\u2029e")), ed->noteText());
+        RecordMirror mirror(ed->document());
+        QCOMPARE(mirror.bytes(), qv::Bytes("a\nb~~c~~d~~e"));
     }
 
     void shiftEnterMakesAnOrdinaryBreak()
