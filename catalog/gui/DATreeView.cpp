@@ -30,7 +30,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         if (event->type() != QEvent::MouseButtonRelease || watched != view_->viewport()
-            || view_->finishingPress_ || view_->dragState_ == DragState::None)
+            || view_->finishingPress_ || !view_->releaseOwed_)
             return false;
         auto *me = static_cast<QMouseEvent *>(event);
         if (me->button() != Qt::LeftButton)
@@ -159,6 +159,7 @@ void DATreeView::mousePressEvent(QMouseEvent *event)
     // ends that drag first.
     if (dragState_ != DragState::None)
         cancelDrag();
+    releaseOwed_ = false;
     QTreeView::mousePressEvent(event);
     if (event->button() != Qt::LeftButton)
         return;
@@ -172,6 +173,7 @@ void DATreeView::beginDrag(const QPoint &pos, const QPointF &globalPos,
                            Qt::KeyboardModifiers modifiers)
 {
     dragState_ = DragState::Pending;
+    releaseOwed_ = true;
     pressPos_ = pos;
     accepted_ = false;
     viewport()->installEventFilter(gate_);  // in front of every other filter
@@ -189,7 +191,9 @@ void DATreeView::beginDrag(const QPoint &pos, const QPointF &globalPos,
 void DATreeView::mouseMoveEvent(QMouseEvent *event)
 {
     if (dragState_ == DragState::None) {
-        QTreeView::mouseMoveEvent(event);
+        // After Esc the button is still the drag's: it selects nothing.
+        if (!(releaseOwed_ && (event->buttons() & Qt::LeftButton)))
+            QTreeView::mouseMoveEvent(event);
         return;
     }
     const QPoint pos = event->position().toPoint();
@@ -208,7 +212,7 @@ void DATreeView::mouseReleaseEvent(QMouseEvent *event)
 {
     // Normally the gate has taken a drag's release already; this covers a
     // filter put in front of the gate since the drag was armed.
-    if (!finishingPress_ && event->button() == Qt::LeftButton && dragState_ != DragState::None) {
+    if (!finishingPress_ && event->button() == Qt::LeftButton && releaseOwed_) {
         finishDrag(event->position().toPoint());
         return;
     }
@@ -219,6 +223,7 @@ void DATreeView::mouseDoubleClickEvent(QMouseEvent *event)
 {
     if (dragState_ != DragState::None)
         cancelDrag();
+    releaseOwed_ = false;
     QTreeView::mouseDoubleClickEvent(event);
     if (event->button() == Qt::LeftButton)
         dragged_ = rowAt(event->position().toPoint());
@@ -366,6 +371,7 @@ void DATreeView::cancelDrag()
 void DATreeView::finishDrag(const QPoint &pos)
 {
     const bool drops = dragState_ == DragState::Active && acceptsAt(pos);
+    releaseOwed_ = false;
     // The highlight goes before the drop is handled.
     endDrag();
     if (drops)

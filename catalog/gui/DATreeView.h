@@ -95,7 +95,8 @@ private:
     void startDrag(const QPoint &pos);
     void dragOver(const QPoint &pos);
     bool acceptsAt(const QPoint &pos) const;
-    // Ends the drag; drops at pos when the drag was running and accepts there.
+    // The drag's release: ends the drag, and drops at pos when the drag was
+    // running and accepts there.
     void finishDrag(const QPoint &pos);
     void cancelDrag();
     void endDrag();
@@ -115,6 +116,9 @@ private:
     bool accepted_ = false;
     // True while the press that armed a drag is finished as a click.
     bool finishingPress_ = false;
+    // The left release of a press that armed a drag is the drag's, even
+    // after Esc has ended the drag.
+    bool releaseOwed_ = false;
     QLabel *image_ = nullptr;
     ReleaseGate *gate_ = nullptr;
 };

@@ -274,6 +274,7 @@ void DragDropTest::dropsThatChangeNothing_data()
     QTest::newRow("indent of a node") << "indent";
     QTest::newRow("right of a label") << "right";
     QTest::newRow("outside the tree") << "outside";
+    QTest::newRow("on a node after Esc") << "escape";
 }
 
 void DragDropTest::dropsThatChangeNothing()
@@ -296,13 +297,26 @@ void DragDropTest::dropsThatChangeNothing()
         end = at("B", Spot::Indent);
     else if (where == "right")
         end = at("F", Spot::RightOfLabel);
+    else if (where == "escape")
+        end = at("F", Spot::Label);
     else
         end = QPoint(viewport()->width() + 20, at("F", Spot::Label).y());
     if (where == "below")
         QVERIFY2(viewport()->rect().contains(end), "the tree has no room below its nodes");
 
     // Over another node first, then to the drop point.
-    drag(at("C2", Spot::Label), {at("C2", Spot::Label) + QPoint(0, 9), at("F", Spot::Label), end});
+    const QPoint from = at("C2", Spot::Label);
+    QTest::mousePress(viewport(), Qt::LeftButton, {}, from);
+    QTest::mouseMove(viewport(), from + QPoint(0, 9));
+    QTest::mouseMove(viewport(), at("F", Spot::Label));
+    QCOMPARE(fx_->tree()->dragState(), DATreeView::DragState::Active);
+    if (where == "escape") {
+        QTest::keyClick(fx_->tree(), Qt::Key_Escape);
+        QCOMPARE(fx_->tree()->dragState(), DATreeView::DragState::None);
+        QVERIFY(!fx_->tree()->dragImage());
+    }
+    QTest::mouseMove(viewport(), end);
+    QTest::mouseRelease(viewport(), Qt::LeftButton, {}, end);
 
     QCOMPARE(fx_->tree()->dragState(), DATreeView::DragState::None);
     QCOMPARE(fx_->outlineText(), before);
@@ -317,8 +331,14 @@ void DragDropTest::dropOnOwnParentMovesBehindSiblings()
     start(true);
     std::vector<QString> deleted;
     fx_->tree()->onDeleteNode = [&deleted](Node *n) { deleted.push_back(qv::toQ(n->caption())); };
+    QSignalSpy inserted(fx_->model(), &QAbstractItemModel::rowsInserted);
+    QSignalSpy removed(fx_->model(), &QAbstractItemModel::rowsRemoved);
 
     dragNode("C1", "D");
+
+    // The view hears of one new row and one removed row, whatever the branch holds.
+    QCOMPARE(inserted.count(), 1);
+    QCOMPARE(removed.count(), 1);
 
     QCOMPARE(fx_->outlineText(), QStringLiteral("A\n\tB\n\t\tC\n\tB2\nD\n\tC2\n\tC1\n\t\tE\nF"));
     QCOMPARE(deleted, (std::vector<QString>{"E", "C1"}));
