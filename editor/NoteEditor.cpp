@@ -11,8 +11,12 @@
 
 namespace {
 
-// Line breaks of any origin turned into the one break the document knows.
-QString withPlainBreaks(const QString &text)
+// Text with line breaks turned into the document's block breaks ('\n'):
+// CR LF, a lone CR and the paragraph separator always. A lone LF too, unless
+// `keepLoneLineFeeds`: a stored note can hold one inside its text line, and
+// it then becomes a line separator inside the block so it goes back as a
+// lone LF. Pasted text has every break made an ordinary one.
+QString withBlockBreaks(const QString &text, bool keepLoneLineFeeds)
 {
     QString out;
     out.reserve(text.size());
@@ -23,32 +27,9 @@ QString withPlainBreaks(const QString &text)
             if (i + 1 < n && text[i + 1] == u'\n')
                 ++i;
             out += u'\n';
-        } else if (c == QChar::LineSeparator || c == QChar::ParagraphSeparator) {
-            out += u'\n';
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
-// A stored note as the document takes it: CR LF (and a lone CR) become
-// block breaks; a lone LF, which a record can hold inside its text line,
-// becomes a line separator inside the block so it goes back as a lone LF.
-QString loadForm(const QString &text)
-{
-    QString out;
-    out.reserve(text.size());
-    const qsizetype n = text.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const QChar c = text[i];
-        if (c == u'\r') {
-            if (i + 1 < n && text[i + 1] == u'\n')
-                ++i;
-            out += u'\n';
-        } else if (c == u'\n') {
+        } else if (c == u'\n' && keepLoneLineFeeds) {
             out += QChar::LineSeparator;
-        } else if (c == QChar::ParagraphSeparator) {
+        } else if (c == QChar::ParagraphSeparator || (c == QChar::LineSeparator && !keepLoneLineFeeds)) {
             out += u'\n';
         } else {
             out += c;
@@ -101,7 +82,7 @@ QString NoteEditor::noteText() const
 
 void NoteEditor::setNoteText(const QString &text)
 {
-    setPlainText(loadForm(text));
+    setPlainText(withBlockBreaks(text, true));
     QTextCursor c(document());
     c.movePosition(QTextCursor::Start);
     setTextCursor(c);
@@ -110,7 +91,7 @@ void NoteEditor::setNoteText(const QString &text)
 
 QString NoteEditor::normalised(const QString &text)
 {
-    QString out = loadForm(text);
+    QString out = withBlockBreaks(text, true);
     out.replace(u'\n', QStringLiteral("\r\n"));
     out.replace(QChar::LineSeparator, QChar(u'\n'));
     return out;
@@ -182,7 +163,7 @@ void NoteEditor::insertFromMimeData(const QMimeData *source)
 {
     if (!source || !source->hasText())
         return;
-    QString text = withPlainBreaks(source->text());
+    QString text = withBlockBreaks(source->text(), false);
     const int room = roomLeft();
     if (text.size() > room)
         text.truncate(room);

@@ -11,7 +11,6 @@
 
 namespace {
 
-const QColor kPanelColor(196, 206, 222);  // colour code 14601924
 
 std::function<std::pair<quint64, quint64>()> &memoryProvider()
 {
@@ -48,15 +47,6 @@ AboutPanel::AboutPanel(QAbstractButton *toggleButton, QWidget *parent)
     : CollapsiblePanel(toggleButton, kOpenHeight, parent)
 {
     setObjectName(QStringLiteral("Panel7"));
-    setFrameShape(QFrame::NoFrame);
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, kPanelColor);
-    setPalette(pal);
-    setAutoFillBackground(true);
-    // The panel is laid out for the window's 8-point font.
-    QFont small;
-    small.setPointSize(8);
-    setFont(small);
 
     // Frames first, so the labels placed over them stay on top.
     makeFrame(this, QRect(5, 29, 196, 36));

@@ -5,6 +5,15 @@
 CollapsiblePanel::CollapsiblePanel(QAbstractButton *toggleButton, int openHeight, QWidget *parent)
     : QFrame(parent), m_toggleButton(toggleButton), m_openHeight(openHeight)
 {
+    setFrameShape(QFrame::NoFrame);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, kPanelColor);
+    setPalette(pal);
+    setAutoFillBackground(true);
+    // The panel is laid out for the window's 8-point font.
+    QFont small;
+    small.setPointSize(8);
+    setFont(small);
     if (m_toggleButton) {
         m_toggleButton->setCheckable(true);
         // clicked, not toggled: toggle() sets the button's state itself.

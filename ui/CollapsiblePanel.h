@@ -2,6 +2,7 @@
 // with a sticky toolbar button whose down state mirrors it.
 #pragma once
 
+#include <QColor>
 #include <QFrame>
 
 class QAbstractButton;
@@ -9,7 +10,12 @@ class QAbstractButton;
 class CollapsiblePanel : public QFrame {
     Q_OBJECT
 public:
+    // The panels' fixed light blue-grey (colour code 14601924).
+    static inline const QColor kPanelColor{196, 206, 222};
+
     // toggleButton (may be null) is made checkable; its clicks toggle the panel.
+    // The panel is borderless, filled with kPanelColor and laid out for an
+    // 8-point font.
     CollapsiblePanel(QAbstractButton *toggleButton, int openHeight, QWidget *parent = nullptr);
 
     void close();          // height 0, button up

@@ -16,7 +16,6 @@
 
 namespace {
 
-const QColor kPanelColor(196, 206, 222);  // colour code 14601924, fixed
 
 using ColorChooser = std::function<std::optional<QColor>(QWidget *, const QColor &)>;
 using FontChooser = std::function<std::optional<QFont>(QWidget *, const QFont &)>;
@@ -127,15 +126,6 @@ SettingsPanel::SettingsPanel(QAbstractButton *toggleButton, QWidget *parent)
       m_textSize(kDefaultFontSize)
 {
     setObjectName(QStringLiteral("Panel4"));
-    setFrameShape(QFrame::NoFrame);
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, kPanelColor);
-    setPalette(pal);
-    setAutoFillBackground(true);
-    // The panel is laid out for the window's 8-point font.
-    QFont small;
-    small.setPointSize(8);
-    setFont(small);
 
     static const char *const boxTexts[4] = {
         "Разрешить перетаскивание элементов дерева",
