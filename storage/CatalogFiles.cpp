@@ -91,14 +91,24 @@ void backupCopy(const std::string &source, const std::string &destination)
                 throw EReadError();
             got += static_cast<size_t>(n);
         }
-        out.write(std::string_view(buf.data(), want));
+        // Whatever stops the copy's bytes reaching the disk is a stream
+        // write error, a full disk included.
+        try {
+            out.write(std::string_view(buf.data(), want));
+        } catch (const EInOutError &) {
+            throw EWriteError();
+        }
         left -= static_cast<int64_t>(want);
     }
 
     int64_t rounded = 0;
     if (dosRounded(in.modificationTime(), rounded))
         out.setModificationTime(rounded);
-    out.commit();
+    try {
+        out.commit();
+    } catch (const EInOutError &) {
+        throw EWriteError();
+    }
 }
 
 CatalogFiles::CatalogFiles(std::string baseDir) : baseDir_(std::move(baseDir)) {}
