@@ -41,7 +41,9 @@ std::vector<Line> splitLines(const Bytes &data)
     return lines;
 }
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+// Blanks around names and values. The DOS end-of-file byte counts as one, so
+// a file saved by an old editor does not spoil its last value.
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1A'; }
 
 std::string_view trim(std::string_view s)
 {
@@ -62,23 +64,27 @@ bool sameName(std::string_view a, std::string_view b)
     return true;
 }
 
-// "[name]" (blanks allowed around and inside the brackets).
+// "[name]" (blanks allowed around and inside the brackets). A line that
+// opens a bracket without closing it is no header.
 bool sectionHeader(std::string_view line, std::string_view &name)
 {
     line = trim(line);
     if (line.empty() || line.front() != '[')
         return false;
-    line.remove_prefix(1);
-    size_t close = line.find(']');
-    name = trim(line.substr(0, close));
+    size_t close = line.rfind(']');
+    if (close == std::string_view::npos)
+        return false;
+    name = trim(line.substr(1, close - 1));
     return true;
 }
 
-// "key=value"; comment lines (";") and lines without "=" are not entries.
+// "key=value"; comment lines (";"), section headers and lines without "="
+// are not entries.
 bool entry(std::string_view line, std::string_view &key, std::string_view &value)
 {
     std::string_view t = trim(line);
-    if (t.empty() || t.front() == ';' || t.front() == '[')
+    std::string_view header;
+    if (t.empty() || t.front() == ';' || sectionHeader(t, header))
         return false;
     size_t eq = t.find('=');
     if (eq == std::string_view::npos)
@@ -92,6 +98,7 @@ struct Location {
     size_t section = Bytes::npos;  // header line of the first matching section
     size_t end = 0;                // first line after that section
     size_t key = Bytes::npos;      // the key's line within it
+    std::string_view keyName;      // the key as the file spells it
     std::string_view value;
 };
 
@@ -113,6 +120,7 @@ Location locate(const std::vector<Line> &lines, std::string_view section, std::s
             break;
         if (loc.key == Bytes::npos && entry(lines[i].text, k, v) && sameName(k, key)) {
             loc.key = i;
+            loc.keyName = k;
             loc.value = v;
         }
     }
@@ -193,6 +201,8 @@ void SettingsFile::writeEntry(const Bytes &section, const Bytes &key, const Byte
         Line newLine {k + "=" + oneLine(value), kCrLf};
         Location loc = locate(lines, sec, k);
         if (loc.key != Bytes::npos) {
+            // The key keeps the spelling it has in the file.
+            newLine.text = Bytes(loc.keyName) + "=" + oneLine(value);
             lines[loc.key] = newLine;
         } else if (loc.section != Bytes::npos) {
             size_t last = loc.section;

@@ -90,7 +90,10 @@ TEST_F(SettingsTest, NamesMatchWithoutCaseIncludingCyrillic)
 
 TEST_F(SettingsTest, BlanksQuotesCommentsAndDuplicates)
 {
-    setFile("; TreeColor=1\r\n"
+    setFile("TreeColor=1\r\n"          // before any section: no section's key
+            "[Base\r\n"                 // no closing bracket: no header
+            "Link=1\r\n"
+            "; TreeColor=1\r\n"
             "  [ Base ]  \r\n"
             ";TreeColor=2\r\n"
             "  TreeFontName \t=  \"  Arial  \"  \r\n"
@@ -99,6 +102,7 @@ TEST_F(SettingsTest, BlanksQuotesCommentsAndDuplicates)
             "TreeColor=3\r\n"
             "treecolor=4\r\n"
             "NoEquals\r\n"
+            "Backup=0\x1A\r\n"
             "[Base]\r\n"
             "TreeColor=5\r\n"
             "Link=1\r\n");
@@ -107,6 +111,7 @@ TEST_F(SettingsTest, BlanksQuotesCommentsAndDuplicates)
     EXPECT_EQ(ini.readEntry("Base", "Odd", ""), "\"half'");
     EXPECT_EQ(ini.readNumber("Base", "TreeColor", 0), 3);
     EXPECT_EQ(ini.readEntry("Base", "NoEquals", "d"), "d");
+    EXPECT_FALSE(ini.readFlag("Base", "Backup", true));  // a trailing DOS end-of-file byte is a blank
     // The first of two sections of one name is the one used.
     EXPECT_FALSE(ini.readFlag("Base", "Link", false));
 }
@@ -133,7 +138,7 @@ TEST_F(SettingsTest, UpdateInPlaceKeepsEverythingElse)
     ini.writeNumber("Base", "TreeColor", -2147483633);
     EXPECT_EQ(file(), "; my settings\r\n"
                       "[base]\r\n"
-                      "TreeColor=-2147483633\r\n"
+                      "treecolor=-2147483633\r\n"
                       "Extra=keep\r\n"
                       "\r\n"
                       "[Window]\r\n"
