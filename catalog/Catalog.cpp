@@ -87,9 +87,10 @@ Catalog::RenameResult Catalog::rename(Node *node, const Bytes &currentKey, const
 {
     RenameResult result;
     result.duplicateMessages = records_.count(text);
-    if (result.duplicateMessages == 0) {
+    if (result.duplicateMessages == 0 && !text.empty()) {
         // A node without a record may carry the caption too; sharing it would
-        // make both nodes share one note.
+        // make both nodes share one note. (An empty caption is refused
+        // silently whatever carries it.)
         size_t others = outline_.captionCount(text) - (node->caption() == text ? 1 : 0);
         if (others > 0)
             result.duplicateMessages = 1;

@@ -274,7 +274,7 @@ TEST_P(Rename, DuplicateAndStorabilityRules)
     const RenameCase &rc = GetParam();
     Catalog c;
     build(c, {{0, "A"}, {0, "B"}});
-    build(c, {{0, "Orphan"}}, false);
+    build(c, {{0, "Orphan"}, {0, ""}}, false);
     c.records().append("Ghost", "", "0");
     c.records().append("Ghost", "", "0");
     c.clearChanged();
