@@ -20,6 +20,11 @@ Bytes EInOutError::messageFor(int code)
     }
 }
 
+namespace {
+// A device or system failure without a more telling classic code.
+constexpr int kGeneralFailure = 31;
+} // namespace
+
 int EInOutError::codeFromErrno(int err)
 {
     switch (err) {
@@ -46,8 +51,22 @@ int EInOutError::codeFromErrno(int err)
     case ETXTBSY:
     case EAGAIN:
         return 32;
+    case ELOOP:
+        return 3;
+    case EFBIG:
+        return 101;
+    case EIO:
+        return kGeneralFailure;
     default:
-        return err;
+        // Any other system code is shown as it is, unless it happens to be
+        // one of the classic codes above, whose messages would mislead
+        // (EIO is 5 on Linux, "access denied").
+        switch (err) {
+        case 2: case 3: case 4: case 5: case 100: case 101: case 106:
+            return kGeneralFailure;
+        default:
+            return err;
+        }
     }
 }
 

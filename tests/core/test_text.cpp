@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 
@@ -184,10 +185,19 @@ TEST(Errors, ErrnoMapping)
     const std::pair<int, int> table[] = {
         {ENOENT, 2}, {ENOTDIR, 3}, {ENAMETOOLONG, 3}, {EINVAL, 3}, {EISDIR, 3},
         {EMFILE, 4}, {ENFILE, 4}, {EACCES, 5}, {EPERM, 5}, {EROFS, 5},
-        {ENOSPC, 101}, {EDQUOT, 101}, {EBUSY, 32}, {ETXTBSY, 32}, {EAGAIN, 32},
-        {EIO, EIO}, {EXDEV, EXDEV}};
+        {ENOSPC, 101}, {EDQUOT, 101}, {EFBIG, 101}, {EBUSY, 32}, {ETXTBSY, 32}, {EAGAIN, 32},
+        {ELOOP, 3}, {EIO, 31}, {EXDEV, EXDEV}};
     for (auto [err, code] : table)
         EXPECT_EQ(EInOutError::codeFromErrno(err), code) << err;
+    // No other system code may pose as a classic one ("Диск полон" for an
+    // unreachable network, "access denied" for a failing disk).
+    for (int err = 1; err < 200; ++err) {
+        if (std::any_of(std::begin(table), std::end(table), [err](auto p) { return p.first == err; }))
+            continue;
+        const int code = EInOutError::codeFromErrno(err);
+        for (int classic : {2, 3, 4, 5, 100, 101, 106})
+            EXPECT_NE(code, classic) << "errno " << err;
+    }
     EXPECT_EQ(EInOutError::fromErrno(ENOSPC).message(), W("Диск полон"));
 }
 
