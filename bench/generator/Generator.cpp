@@ -37,7 +37,7 @@ const std::vector<Bytes> &cyrillicWords() {
 
 const std::vector<Bytes> &latinWords() {
     static const std::vector<Bytes> words = {
-        "Linux", "Windows", "Delphi", "Pascal", "Qt", "Python", "Kernel", "Docs",
+        "Linux", "Windows", "Lisp", "Haskell", "Qt", "Python", "Kernel", "Docs",
         "FAQ", "HowTo", "Mail", "News", "Radio", "Forum", "Wiki", "Download",
         "Setup", "Tools", "Utils", "Audio", "Video", "Network", "Proxy", "DNS",
         "Cache", "Backup", "Server", "Client", "Mirror", "Archive", "Project", "Notes",
