@@ -146,11 +146,28 @@ Summary summarise(const qv::Catalog &catalog) {
     return s;
 }
 
+// A caption for the terminal: UTF-8, control bytes (an escape sequence from a
+// hand-edited file, say) shown as \xNN instead of being obeyed.
+std::string printable(const qv::Bytes &caption) {
+    qv::Bytes safe;
+    for (char c : caption) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b == 0x7F) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02x", b);
+            safe += buf;
+        } else {
+            safe += c;
+        }
+    }
+    return qv::cp1251::toUtf8(safe);
+}
+
 void printLine(const char *label, size_t value, const std::vector<qv::Bytes> &examples = {},
                size_t total = 0) {
     std::printf("%-24s %zu\n", label, value);
     for (const qv::Bytes &caption : examples)
-        std::printf("    \"%s\"\n", qv::cp1251::toUtf8(caption).c_str());
+        std::printf("    \"%s\"\n", printable(caption).c_str());
     if (total > examples.size() && !examples.empty())
         std::printf("    ...\n");
 }

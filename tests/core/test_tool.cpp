@@ -128,23 +128,26 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ToolCheck, CountsJoinMismatchesDuplicatesAndHiddenRecords) {
     TempDir dir;
     const std::string home = qv::W("Дом");
-    // Nodes: A, B, A, C, Дом, Дом. Records: A, A (later duplicate), B, X
+    // Nodes: A, B, A, C, Дом, Дом, ESC[2J. Records: A, A (later duplicate), B, X
     // (no node), c (differs from C only in case), Дом.
-    writeFile(dir.file("data.dat"), crlf({"A", "\tB", "\tA", "C", home, "\t" + home}));
+    writeFile(dir.file("data.dat"), crlf({"A", "\tB", "\tA", "C", home, "\t" + home, "\x1b[2J"}));
     writeFile(dir.file("text.dat"), crlf({"6", "A", "first", "1", "A", "second", "2", "B", "",
                                            "3", "X", "orphan", "4", "c", "", "5", home, "", "6"}));
     Result r = runTool({"check", dir.path()});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err, "");
     auto f = figures(r.out);
-    EXPECT_EQ(f["nodes"], 6);
+    EXPECT_EQ(f["nodes"], 7);
     EXPECT_EQ(f["records"], 6);
     EXPECT_EQ(f["records not shown"], 3);       // second A, X, c
-    EXPECT_EQ(f["nodes without a record"], 1);  // C
+    EXPECT_EQ(f["nodes without a record"], 2);  // C and the escape sequence
     EXPECT_EQ(f["duplicate captions"], 2);      // A, Дом
     EXPECT_EQ(f["nodes sharing a caption"], 4);
     // Examples come out in UTF-8.
     EXPECT_NE(r.out.find("\"Дом\""), std::string::npos) << r.out;
+    // A control byte in a caption is shown, not sent to the terminal.
+    EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
+    EXPECT_NE(r.out.find("\"\\x1b[2J\""), std::string::npos) << r.out;
 }
 
 TEST(ToolCheck, EmptyDirectoryIsAnEmptyCatalogue) {
