@@ -26,7 +26,6 @@ struct Status {
     bool symlink = false;
     unsigned mode = 0;  // permission bits
     long long uid = -1, gid = -1;
-    int64_t mtime = 0;
 };
 
 Status status(const std::string &path, bool followLinks = true)
@@ -42,7 +41,6 @@ Status status(const std::string &path, bool followLinks = true)
     st.mode = sb.st_mode & 07777;
     st.uid = sb.st_uid;
     st.gid = sb.st_gid;
-    st.mtime = static_cast<int64_t>(sb.st_mtime);
     return st;
 }
 
@@ -188,15 +186,6 @@ bool fileExists(const std::string &path)
 {
     os::Status st = os::status(path);
     return st.exists && !st.directory;
-}
-
-bool fileModificationTime(const std::string &path, int64_t &seconds)
-{
-    os::Status st = os::status(path);
-    if (!st.exists)
-        return false;
-    seconds = st.mtime;
-    return true;
 }
 
 InputFile::InputFile(const std::string &path)

