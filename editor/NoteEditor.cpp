@@ -154,6 +154,21 @@ QString NoteEditor::textOfRange(int start, int end) const
     return out;
 }
 
+QMimeData *NoteEditor::createMimeDataFromSelection() const
+{
+    // Plain text only, each character as the note holds it: no-break spaces
+    // stay (the toolkit's own copy would make them blanks), and no formatted
+    // copy carries the editor's font and colours along.
+    QString text = textCursor().selectedText();
+    for (QChar &c : text) {
+        if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator)
+            c = u'\n';
+    }
+    auto *data = new QMimeData;
+    data->setText(text);
+    return data;
+}
+
 bool NoteEditor::canInsertFromMimeData(const QMimeData *source) const
 {
     return source && source->hasText();
@@ -165,8 +180,12 @@ void NoteEditor::insertFromMimeData(const QMimeData *source)
         return;
     QString text = withBlockBreaks(source->text(), false);
     const int room = roomLeft();
-    if (text.size() > room)
-        text.truncate(room);
+    if (text.size() > room) {
+        qsizetype keep = room;
+        if (keep > 0 && text[keep - 1].isHighSurrogate())
+            --keep;  // never half a character
+        text.truncate(keep);
+    }
     if (text.isEmpty() && !textCursor().hasSelection())
         return;
     QMimeData plain;

@@ -56,6 +56,7 @@ signals:
     void mouseDown(Qt::MouseButton button);                           // OnMouseDown (after link recording)
 
 protected:
+    QMimeData *createMimeDataFromSelection() const override;
     bool canInsertFromMimeData(const QMimeData *source) const override;
     void insertFromMimeData(const QMimeData *source) override;
     void mousePressEvent(QMouseEvent *e) override;

@@ -107,7 +107,7 @@ private slots:
         QCOMPARE(ed->document()->blockCount(), 2);
     }
 
-    void pasteTakesPlainTextOnly()
+    void clipboardCarriesPlainTextOnly()
     {
         auto *rich = new QMimeData;
         rich->setHtml(QStringLiteral("<b>bold</b>"));
@@ -127,6 +127,18 @@ private slots:
         image->setImageData(QImage(2, 2, QImage::Format_RGB32));
         QGuiApplication::clipboard()->setMimeData(image);
         QVERIFY(!ed->canPaste());
+
+        // Copy gives plain text with every character as the note holds it,
+        // so copying within a note keeps its no-break spaces.
+        ed->setNoteText(QStringLiteral("a\u00A0b\r\nc\nd"));
+        ed->selectAll();
+        ed->copy();
+        const QMimeData *copied = QGuiApplication::clipboard()->mimeData();
+        QCOMPARE(copied->formats(), QStringList{QStringLiteral("text/plain")});
+        QCOMPARE(copied->text(), QStringLiteral("a\u00A0b\nc\nd"));
+        ed->moveCursor(QTextCursor::End);
+        ed->paste();
+        QCOMPARE(ed->noteText(), QStringLiteral("a\u00A0b\r\nc\nda\u00A0b\r\nc\r\nd"));
     }
 
     // The record form is patched change by change; after any sequence of
