@@ -14,6 +14,7 @@
 #include <QHash>
 #include <QMenu>
 #include <QProcess>
+#include <QScopedValueRollback>
 #include <QTextBlock>
 #include <QToolButton>
 #include <QUrl>
@@ -281,8 +282,11 @@ void EditorPane::showNote(qv::Node *node)
         // the node shown before, which would otherwise be stored under it.
         const std::optional<qv::Bytes> note = catalog_.noteForEditor(node->caption());
         const QString text = NoteEditor::normalised(note ? qv::toQ(*note) : QString());
-        if (text != editor_->noteText())
-            editor_->setNoteText(text);  // reported as a text change
+        if (text != editor_->noteText()) {
+            // Reported as a text change; loading alone appends no record.
+            const QScopedValueRollback<bool> loading(loading_, true);
+            editor_->setNoteText(text);
+        }
         QTextCursor c = editor_->textCursor();
         c.movePosition(QTextCursor::Start);
         editor_->setTextCursor(c);
@@ -302,7 +306,9 @@ void EditorPane::storeInto(qv::Node *node)
 {
     // The record takes the text in its own form, kept current by the mirror;
     // only a node without a record needs the editor text converted whole.
-    if (!catalog_.records().setText(node->caption(), mirror_->bytes()))
+    // Such a node gets its record from its first edit, not from showing its
+    // (empty) note.
+    if (!catalog_.records().setText(node->caption(), mirror_->bytes()) && !loading_)
         catalog_.storeNote(node, qv::fromQ(editor_->noteText()));
 }
 

@@ -97,4 +97,5 @@ private:
     QString linkUnderMenu_;
     RecordMirror *mirror_ = nullptr;
     bool attached_ = false;
+    bool loading_ = false;                    // a note is being shown, not edited
 };

@@ -218,6 +218,9 @@ private slots:
         show(a);
         show(c);
         QCOMPARE(ed()->noteText(), QString());
+        // showing it is no edit of it: no record yet
+        QCOMPARE(record(c), QStringLiteral("<none>"));
+        QCOMPARE(cat.records().size(), size_t(2));
         ed()->setFocus();
         QTest::keyClicks(ed(), QStringLiteral("z"));
         QCOMPARE(record(c), QStringLiteral("z"));
