@@ -285,8 +285,13 @@ void EditorPane::showNote(qv::Node *node)
         if (text != editor_->noteText()) {
             // Reported as a text change; loading alone appends no record.
             const QScopedValueRollback<bool> loading(loading_, true);
-            editor_->setNoteText(text);
+            editor_->setNoteText(text);  // also starts a fresh undo history
+        } else if (node != shownNode_) {
+            // The same text under another node: the steps of the note shown
+            // before must not be undone into this one.
+            editor_->document()->clearUndoRedoStacks();
         }
+        shownNode_ = node;
         QTextCursor c = editor_->textCursor();
         c.movePosition(QTextCursor::Start);
         editor_->setTextCursor(c);

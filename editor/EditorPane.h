@@ -98,4 +98,5 @@ private:
     RecordMirror *mirror_ = nullptr;
     bool attached_ = false;
     bool loading_ = false;                    // a note is being shown, not edited
+    const qv::Node *shownNode_ = nullptr;     // compared only, never followed
 };

@@ -227,6 +227,32 @@ private slots:
         QCOMPARE(record(a), QStringLiteral("строка~~вторая"));
     }
 
+    // Two notes alike: moving from one to the other loads nothing, yet the
+    // first one's steps must not be undone into the second.
+    void undoStaysWithItsNote()
+    {
+        cat.records().setText(b->caption(), W("строка~~вторая"));
+        pane->attachChangeHandler();
+        show(a);
+        ed()->setFocus();
+        ed()->moveCursor(QTextCursor::End);
+        QTest::keyClicks(ed(), QStringLiteral("q"));
+        QTest::keyClick(ed(), Qt::Key_Backspace);
+        QVERIFY(enabled("SpeedButton4"));
+        show(b);
+        QVERIFY(!enabled("SpeedButton4"));
+        QVERIFY(!enabled("SpeedButton5"));
+        QTest::keyClick(ed(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(record(b), QStringLiteral("строка~~вторая"));
+        QCOMPARE(ed()->noteText(), QStringLiteral("строка\r\nвторая"));
+
+        // the same node again keeps its steps
+        QTest::keyClicks(ed(), QStringLiteral("w"));
+        show(b);
+        pane->button(QStringLiteral("SpeedButton4"))->click();
+        QCOMPARE(record(b), QStringLiteral("строка~~вторая"));
+    }
+
     void typingWithNoNodeWarnsEachTime()
     {
         pane->attachChangeHandler();
