@@ -248,6 +248,19 @@ bool DATreeView::edit(const QModelIndex &index, EditTrigger trigger, QEvent *eve
     return QTreeView::edit(index, trigger, event);
 }
 
+QItemSelectionModel::SelectionFlags DATreeView::selectionCommand(const QModelIndex &index,
+                                                                 const QEvent *event) const
+{
+    // Ctrl with a click or Space on the selected node would leave the tree
+    // with nothing selected, and the note's edits with nowhere to go: it
+    // selects the node like a plain click instead.
+    QItemSelectionModel::SelectionFlags flags = QTreeView::selectionCommand(index, event);
+    if (selectionMode() == QAbstractItemView::SingleSelection && (flags & QItemSelectionModel::Deselect))
+        flags = (flags & ~QItemSelectionModel::SelectionFlags(QItemSelectionModel::Deselect))
+                | QItemSelectionModel::ClearAndSelect;
+    return flags;
+}
+
 void DATreeView::startDrag(const QPoint &pos)
 {
     if (!dragged_.isValid()) {  // the node went away meanwhile

@@ -79,6 +79,8 @@ private slots:
     void customDropCallsTheHandlerOnly();
     void optionAppliedFromTheSettingsPanel();
     void deepBranchMovesWhole();
+    void controlKeepsTheSelection_data();
+    void controlKeepsTheSelection();
 
 private:
     // Starts the window on the sample catalogue, every branch expanded.
@@ -569,6 +571,32 @@ void DragDropTest::deepBranchMovesWhole()
     for (int i = 0; i < kDepth; ++i)
         expected += QByteArray(i + 2, '\t') + "n" + QByteArray::number(i) + "\r\n";
     QCOMPARE(fx_->readFile(QStringLiteral("data.dat")), expected);
+}
+
+void DragDropTest::controlKeepsTheSelection_data()
+{
+    QTest::addColumn<bool>("dragDrop");
+    QTest::newRow("drag off") << false;
+    QTest::newRow("drag on") << true;
+}
+
+// Ctrl with a click or with Space on the selected node leaves it selected,
+// so a following keystroke in the editor still has a note to go to.
+void DragDropTest::controlKeepsTheSelection()
+{
+    QFETCH(bool, dragDrop);
+    start(dragDrop);
+    fx_->selectIndex(4);  // D
+    QCOMPARE(fx_->selected(), node("D"));
+    QTest::mouseClick(viewport(), Qt::LeftButton, Qt::ControlModifier, at("D", Spot::Label));
+    QCOMPARE(fx_->selected(), node("D"));
+    fx_->tree()->setFocus();
+    QTest::keyClick(fx_->tree(), Qt::Key_Space, Qt::ControlModifier);
+    QCOMPARE(fx_->selected(), node("D"));
+    // and Ctrl with a click on another node selects that one
+    QTest::mouseClick(viewport(), Qt::LeftButton, Qt::ControlModifier, at("F", Spot::Label));
+    QCOMPARE(fx_->selected(), node("F"));
+    QCOMPARE(note(), noteOf("F"));
 }
 
 QTEST_MAIN(DragDropTest)
