@@ -62,17 +62,11 @@ std::string stamp(int64_t seconds)
 
 std::string baseDirectoryOf(const std::string &executablePath)
 {
-    size_t pos = executablePath.find_last_of('/');
-    std::string dir;
+    const size_t pos = executablePath.find_last_of('/');
     if (pos == std::string::npos)
-        dir = ".";
-    else if (pos == 0)
-        dir = "/";
-    else
-        dir = executablePath.substr(0, pos);
-    if (dir.back() != '/')
-        dir += '/';
-    return dir;
+        return std::string("./");
+    // Up to and including the separator; for "/name" that is the root.
+    return executablePath.substr(0, pos + 1);
 }
 
 void backupCopy(const std::string &source, const std::string &destination)

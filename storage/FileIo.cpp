@@ -165,10 +165,10 @@ void splitPath(const std::string &path, std::string &dir, std::string &name)
 {
     size_t pos = path.find_last_of('/');
     if (pos == std::string::npos) {
-        dir = ".";
+        dir.assign(1, '.');
         name = path;
     } else {
-        dir = pos == 0 ? "/" : path.substr(0, pos);
+        dir = path.substr(0, pos == 0 ? 1 : pos);
         name = path.substr(pos + 1);
     }
 }

@@ -67,12 +67,9 @@ Bytes webAddress(Random &rnd) {
         host += lowerLatin(pick(latinWords(), rnd));
     host += '.';
     host += kTlds[rnd.below(std::size(kTlds))];
-    Bytes address;
-    switch (rnd.below(3)) {
-    case 0: address = "http://" + host; break;
-    case 1: address = "https://" + host; break;
-    default: address = "www." + host; break;
-    }
+    static const char *const kSchemes[] = {"http://", "https://", "www."};
+    Bytes address(kSchemes[rnd.below(3)]);
+    address += host;
     if (rnd.chance(70)) {
         address += '/';
         address += lowerLatin(pick(latinWords(), rnd));
