@@ -149,8 +149,9 @@ private slots:
         std::mt19937 rng(7);
         const QStringList pieces = {QStringLiteral("a"), QStringLiteral("\n"), QStringLiteral("Жж"),
                                     QStringLiteral("x\ny\n"), QStringLiteral("\u00A0"), QStringLiteral("~~"),
-                                    QStringLiteral("http://q.example/"), QStringLiteral("\n\n")};
-        ed->setNoteText(QStringLiteral("start\r\nof\r\nthe note"));
+                                    QStringLiteral("http://q.example/"), QStringLiteral("\n\n"),
+                                    QStringLiteral("lone\u2028feed")};
+        ed->setNoteText(QStringLiteral("start\r\nof\nthe note"));
         for (int step = 0; step < 400; ++step) {
             const int len = ed->document()->characterCount() - 1;
             QTextCursor c(ed->document());
