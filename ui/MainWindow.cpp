@@ -57,6 +57,8 @@ void MainWindow::buildLayout()
     splitter_->setStretchFactor(0, 0);
     splitter_->setStretchFactor(1, 1);
     setCentralWidget(splitter_);
+    // The pane's own width until the settings give another.
+    setTreeWidth(TreePane::kMinimumWidth);
 
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
     statusBar()->setMinimumHeight(23);
@@ -113,9 +115,7 @@ void MainWindow::formCreate()
     try {
         if (winsettings::readBackup(settings_, *settingsPanel_))
             files_.makeBackups();
-        const int width = std::max(winsettings::readTreeWidth(settings_), int(TreePane::kMinimumWidth));
-        splitter_->setSizes({width, std::max(1, this->width() - width)});
-        treePane_->resize(width, treePane_->height());
+        setTreeWidth(winsettings::readTreeWidth(settings_));
         treePane_->tree()->setDragDropEnabled(winsettings::readDragDrop(settings_, *settingsPanel_));
         treePane_->palette()->collapse();
         settingsPanel_->close();
@@ -123,6 +123,13 @@ void MainWindow::formCreate()
     } catch (const std::exception &e) {
         qv::msg::showError(this, e);
     }
+}
+
+void MainWindow::setTreeWidth(int width)
+{
+    width = std::max(width, int(TreePane::kMinimumWidth));
+    splitter_->setSizes({width, std::max(1, this->width() - width)});
+    treePane_->resize(width, treePane_->height());
 }
 
 void MainWindow::formActivate()

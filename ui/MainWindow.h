@@ -57,6 +57,8 @@ private:
     void formCreate();
     void formActivate();
     void refreshSaveButton();
+    // The tree pane's width, held at its minimum of 222.
+    void setTreeWidth(int width);
     void showHint(QWidget *widget);
     // The minimum applies to the outer size, frame included.
     void fitMinimumToFrame();

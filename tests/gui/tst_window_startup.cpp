@@ -205,6 +205,7 @@ void WindowStartup::backupFailureStillStartsWindow()
     // The rest of the creation did not run (DragDrop was never read); the activation did.
     QVERIFY(!w->settingsPanel()->checkBox1()->isChecked());
     QVERIFY(!w->treePane()->tree()->dragDropEnabled());
+    QCOMPARE(w->treePane()->width(), 222);
     QCOMPARE(f.outlineText(), QString("A"));
     QCOMPARE(f.selected(), f.node(0));
     f.click("SpeedButton1");
