@@ -222,6 +222,13 @@ void MainWindow::resizeEvent(QResizeEvent *event)
 {
     QMainWindow::resizeEvent(event);
     fitMinimumToFrame();
+    // Not every window system keeps to the minimum it is given: a window
+    // made smaller than 487 x 310 grows back.
+    if (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))
+        return;
+    const QSize wanted = size().expandedTo(minimumSize());
+    if (wanted != size())
+        resize(wanted);
 }
 
 void MainWindow::showEvent(QShowEvent *event)

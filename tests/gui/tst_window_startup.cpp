@@ -17,6 +17,7 @@
 #include <QStatusBar>
 #include <QTest>
 #include <QToolButton>
+#include <QWindow>
 
 #include <sys/stat.h>
 
@@ -305,6 +306,16 @@ void WindowStartup::windowKeepsMinimumSize()
     w->showNormal();
     w->resize(300, 200);
     QCOMPARE(w->frameGeometry().size(), QSize(487, 310));
+    // A window system that ignores the size hints resizes it anyway: the
+    // window grows back, one side at a time.
+    w->resize(600, 400);
+    w->windowHandle()->resize(300, 200);
+    QCoreApplication::processEvents();
+    QCOMPARE(w->frameGeometry().size(), QSize(487, 310));
+    w->windowHandle()->resize(700, 100);
+    QCoreApplication::processEvents();
+    QCOMPARE(w->width(), 700);
+    QCOMPARE(w->frameGeometry().height(), 310);
     f.discard();
 }
 
