@@ -132,10 +132,29 @@ void MainWindow::setTreeWidth(int width)
     treePane_->resize(width, treePane_->height());
 }
 
+void MainWindow::beginActivation()
+{
+    if (activated_)
+        return;
+    activated_ = true;
+    try {
+        // The placement is restored before the window reaches the screen;
+        // the rest runs once it is there, so that a box about the catalogue
+        // stands over the window.
+        winsettings::readPlacement(settings_, *settingsPanel_, *this);
+    } catch (const std::exception &e) {
+        qv::msg::showError(this, e);
+        return;
+    }
+    QMetaObject::invokeMethod(this, &MainWindow::formActivate, Qt::QueuedConnection);
+}
+
 void MainWindow::formActivate()
 {
+    // Closed before it got this far: nothing is loaded.
+    if (!isVisible())
+        return;
     try {
-        winsettings::readPlacement(settings_, *settingsPanel_, *this);
         started_ = true;
         try {
             files_.load(catalog_);
@@ -196,10 +215,7 @@ bool MainWindow::event(QEvent *event)
 {
     switch (event->type()) {
     case QEvent::WindowActivate:
-        if (!activated_) {
-            activated_ = true;
-            formActivate();
-        }
+        beginActivation();
         break;
     case QEvent::StatusTip:
         // Hints are shown from the mouse's enter and leave (see eventFilter).
@@ -236,10 +252,7 @@ void MainWindow::showEvent(QShowEvent *event)
     QMainWindow::showEvent(event);
     fitMinimumToFrame();
     // Some window managers never activate a new window.
-    if (!activated_) {
-        activated_ = true;
-        formActivate();
-    }
+    beginActivation();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

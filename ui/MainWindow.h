@@ -55,6 +55,8 @@ private:
     void buildLayout();
     void connectParts();
     void formCreate();
+    // The first activation: the placement at once, the rest queued.
+    void beginActivation();
     void formActivate();
     void refreshSaveButton();
     // The tree pane's width, held at its minimum of 222.
