@@ -100,8 +100,9 @@ void IconPalette::showState(bool expanded)
     m_toggle->setPixmap(qv::icons::toggleGlyph(!expanded));
     // The hint shows as a tooltip and in the window's status bar.
     const QString hint = expanded ? QStringLiteral("Свернуть") : QStringLiteral("Развернуть");
-    m_toggle->setToolTip(hint);
     m_toggle->setStatusTip(hint);
+    // Last: the window's status bar takes the new hint on this change.
+    m_toggle->setToolTip(hint);
 }
 
 void IconPalette::placeHeader()

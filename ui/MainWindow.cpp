@@ -294,17 +294,26 @@ void MainWindow::showHint(QWidget *widget)
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
     const QEvent::Type type = event->type();
-    if (type != QEvent::Enter && type != QEvent::Leave && type != QEvent::MouseMove)
+    if (type != QEvent::Enter && type != QEvent::Leave && type != QEvent::MouseMove
+        && type != QEvent::ToolTipChange)
         return QMainWindow::eventFilter(watched, event);
     auto *widget = qobject_cast<QWidget *>(watched);
     if (!widget || widget->window() != this)
         return QMainWindow::eventFilter(watched, event);
 
     if (type == QEvent::Enter) {
+        hintWidget_ = widget;
         showHint(widget);
     } else if (type == QEvent::Leave) {
-        if (!widget->isWindow())
+        if (!widget->isWindow()) {
+            hintWidget_ = widget->parentWidget();
             showHint(widget->parentWidget());
+        }
+    } else if (type == QEvent::ToolTipChange) {
+        // The hint of the control under the mouse changed (the palette
+        // toggle's, when it is clicked): the status bar follows at once.
+        if (widget == hintWidget_)
+            showHint(widget);
     } else {
         DATreeView *tree = treePane_->tree();
         NoteEditor *editor = editorPane_->editor();

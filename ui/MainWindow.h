@@ -7,6 +7,7 @@
 #include "storage/CatalogFiles.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include <memory>
 #include <string>
@@ -75,6 +76,7 @@ private:
     SettingsPanel *settingsPanel_ = nullptr;
     AboutPanel *aboutPanel_ = nullptr;
     QSplitter *splitter_ = nullptr;
+    QPointer<QWidget> hintWidget_;   // the control whose hint the status bar shows
 
     bool activated_ = false;   // the first activation has begun
     bool started_ = false;     // it reached the catalogue load

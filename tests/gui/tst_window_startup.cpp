@@ -332,6 +332,14 @@ void WindowStartup::hintsAndFocusFollowTheMouse()
     QCoreApplication::sendEvent(button, &leave);
     QCOMPARE(bar->currentMessage(), QString());
 
+    // The palette toggle's hint changes under the mouse when it is clicked.
+    QWidget *toggle = f.find<QWidget>("Image4");
+    QCoreApplication::sendEvent(toggle, &enter);
+    QCOMPARE(bar->currentMessage(), QString::fromUtf8("Развернуть"));
+    QTest::mouseClick(toggle, Qt::LeftButton, {}, QPoint(5, 5));
+    QCOMPARE(bar->currentMessage(), QString::fromUtf8("Свернуть"));
+    QCoreApplication::sendEvent(toggle, &leave);
+
     QMenu *menu = w->treePane()->popupMenu();
     menu->popup(QPoint(10, 10));
     menu->setActiveAction(w->treePane()->action("N18"));
