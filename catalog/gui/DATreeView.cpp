@@ -11,6 +11,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyle>
+#include <QTimerEvent>
 
 #include <algorithm>
 #include <cstdlib>
@@ -160,6 +161,7 @@ void DATreeView::mousePressEvent(QMouseEvent *event)
     if (dragState_ != DragState::None)
         cancelDrag();
     releaseOwed_ = false;
+    renameTimer_.stop();
     QTreeView::mousePressEvent(event);
     if (event->button() != Qt::LeftButton)
         return;
@@ -224,6 +226,7 @@ void DATreeView::mouseDoubleClickEvent(QMouseEvent *event)
     if (dragState_ != DragState::None)
         cancelDrag();
     releaseOwed_ = false;
+    renameTimer_.stop();
     QTreeView::mouseDoubleClickEvent(event);
     if (event->button() == Qt::LeftButton)
         dragged_ = rowAt(event->position().toPoint());
@@ -241,11 +244,32 @@ void DATreeView::keyPressEvent(QKeyEvent *event)
 
 bool DATreeView::edit(const QModelIndex &index, EditTrigger trigger, QEvent *event)
 {
-    // No label editing while a drag is armed or running; this also drops
-    // the click on a selected label that armed it.
-    if (dragState_ != DragState::None)
+    // No label editing while a drag is armed or running. The click on the
+    // selected label that armed the drag asks for renaming all the same:
+    // it begins after the double-click time, as without dragging, if no
+    // drag runs by then.
+    if (dragState_ != DragState::None) {
+        if (finishingPress_ && trigger == SelectedClicked && (editTriggers() & SelectedClicked)) {
+            renameIndex_ = index;
+            renameTimer_.start(QApplication::doubleClickInterval(), this);
+        }
         return false;
+    }
     return QTreeView::edit(index, trigger, event);
+}
+
+void DATreeView::timerEvent(QTimerEvent *event)
+{
+    if (event->timerId() != renameTimer_.timerId()) {
+        QTreeView::timerEvent(event);
+        return;
+    }
+    renameTimer_.stop();
+    const QModelIndex index = renameIndex_;
+    renameIndex_ = QPersistentModelIndex();
+    if (dragState_ == DragState::None && !releaseOwed_ && index.isValid() && index == currentIndex()
+        && state() == NoState)
+        QTreeView::edit(index, AllEditTriggers, nullptr);
 }
 
 QItemSelectionModel::SelectionFlags DATreeView::selectionCommand(const QModelIndex &index,
@@ -268,6 +292,7 @@ void DATreeView::startDrag(const QPoint &pos)
         return;
     }
     dragState_ = DragState::Active;
+    renameTimer_.stop();
     const QPixmap picture = renderItem(dragged_);
     image_ = new QLabel(viewport());
     image_->setObjectName(QStringLiteral("DragImage"));

@@ -7,6 +7,7 @@
 // pointer 7 pixels away starts it, the release drops it.
 #pragma once
 
+#include <QBasicTimer>
 #include <QPersistentModelIndex>
 #include <QPoint>
 #include <QRect>
@@ -69,6 +70,9 @@ public:
     bool dropAccepted() const { return accepted_; }
     // The drag image while it is shown over the tree, or null.
     QLabel *dragImage() const;
+    // While a click on the selected node's label waits to begin renaming:
+    // the id of the timer that begins it (for tests that do not wait), else 0.
+    int renameTimerId() const { return renameTimer_.isActive() ? renameTimer_.timerId() : 0; }
 
     using QTreeView::edit;
 
@@ -79,6 +83,7 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     bool edit(const QModelIndex &index, EditTrigger trigger, QEvent *event) override;
+    void timerEvent(QTimerEvent *event) override;
     QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex &index,
                                                          const QEvent *event = nullptr) const override;
     void drawRow(QPainter *painter, const QStyleOptionViewItem &option,
@@ -123,4 +128,8 @@ private:
     bool releaseOwed_ = false;
     QLabel *image_ = nullptr;
     ReleaseGate *gate_ = nullptr;
+    // A click on the selected label that armed a drag still begins renaming
+    // after the double-click time, unless a drag runs by then.
+    QBasicTimer renameTimer_;
+    QPersistentModelIndex renameIndex_;
 };

@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimerEvent>
 
 #include <vector>
 
@@ -234,7 +235,7 @@ void DragDropTest::unarmedPressesMoveNothing()
 
 // With the option on, a press on the label is reported as a click at once;
 // released before the pointer went 7 pixels away it moves nothing, reports
-// no second click and starts no renaming even on the selected node.
+// no second click and starts no renaming at once.
 void DragDropTest::releaseWithinThresholdOnlyClicks()
 {
     start(true);
@@ -262,6 +263,28 @@ void DragDropTest::releaseWithinThresholdOnlyClicks()
     QCOMPARE(fx_->selected(), node("D"));
     QCOMPARE(note(), noteOf("D"));
     QVERIFY(!fx_->tree()->viewport()->findChild<QLineEdit *>());
+
+    // The click on the already selected label still renames, after the
+    // double-click time, as it does without dragging.
+    const int timer = fx_->tree()->renameTimerId();
+    QVERIFY(timer);
+    QTimerEvent due(timer);
+    QCoreApplication::sendEvent(fx_->tree(), &due);
+    auto *label = fx_->tree()->viewport()->findChild<QLineEdit *>();
+    QVERIFY(label);
+    QCOMPARE(label->text(), QStringLiteral("D"));
+    QTest::keyClick(label, Qt::Key_Escape);
+    QCoreApplication::processEvents();
+
+    // A drag that starts from it does not.
+    QTest::mousePress(viewport(), Qt::LeftButton, {}, p);
+    QVERIFY(fx_->tree()->renameTimerId());
+    QTest::mouseMove(viewport(), p + QPoint(0, 7));
+    QCOMPARE(fx_->tree()->dragState(), DATreeView::DragState::Active);
+    QVERIFY(!fx_->tree()->renameTimerId());
+    QTest::mouseRelease(viewport(), Qt::LeftButton, {}, p);
+    QCOMPARE(fx_->outlineText(), before);
+    QVERIFY(!fx_->tree()->renameTimerId());
 }
 
 // Drops that are accepted but move nothing; the drop itself reports no click.
