@@ -11,6 +11,7 @@
 #include <QMouseEvent>
 #include <QPalette>
 #include <QPushButton>
+#include <QSettings>
 
 #include <cmath>
 
@@ -50,9 +51,47 @@ QFont &lastFont()
     return font;
 }
 
+// The toolkit's colour chooser reads its custom colours from, and writes
+// them to, a settings file of its own in the user's folder. This program
+// keeps them for the run only: that file is put out of reach (a path below
+// /dev/null can be neither read nor created) before the chooser first runs.
+void keepCustomColoursInMemory()
+{
+    static const bool done = [] {
+        const QString nowhere = QStringLiteral("/dev/null");
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, nowhere);
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, nowhere);
+        return true;
+    }();
+    (void)done;
+}
+
+QList<QColor> customColours()
+{
+    QList<QColor> colours;
+    for (int i = 0; i < QColorDialog::customCount(); ++i)
+        colours.append(QColorDialog::customColor(i));
+    return colours;
+}
+
+void setCustomColours(const QList<QColor> &colours)
+{
+    for (int i = 0; i < colours.size() && i < QColorDialog::customCount(); ++i)
+        QColorDialog::setCustomColor(i, colours.at(i));
+}
+
 std::optional<QColor> runColorDialog(QWidget *parent, const QColor &initial)
 {
-    const QColor chosen = QColorDialog::getColor(initial, parent);
+    keepCustomColoursInMemory();
+    // Custom colours defined in a chooser that is cancelled do not stay.
+    const QList<QColor> before = customColours();
+    QColorDialog dialog(initial, parent);
+    dialog.setOption(QColorDialog::DontUseNativeDialog, true);
+    if (dialog.exec() != QDialog::Accepted) {
+        setCustomColours(before);
+        return std::nullopt;
+    }
+    const QColor chosen = dialog.selectedColor();
     if (!chosen.isValid())
         return std::nullopt;
     return chosen;
@@ -452,6 +491,8 @@ void SettingsPanel::setFontChooser(std::function<std::optional<QFont>(QWidget *,
 
 void SettingsPanel::resetChooserState()
 {
+    keepCustomColoursInMemory();
+    setCustomColours(QList<QColor>(QColorDialog::customCount(), QColor(Qt::white)));
     lastColor() = QColor(Qt::black);
     lastFont() = defaultFont();
 }

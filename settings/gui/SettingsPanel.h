@@ -77,7 +77,8 @@ public:
     // Test hooks replacing the choosers (nullopt = cancelled). An empty function restores the default.
     static void setColorChooser(std::function<std::optional<QColor>(QWidget *, const QColor &initial)>);
     static void setFontChooser(std::function<std::optional<QFont>(QWidget *, const QFont &initial)>);
-    // Forget what the choosers confirmed during this run (they open on black and the default font again).
+    // Forget what the choosers confirmed during this run (they open on black and the default font
+    // again, the 16 custom colours are white).
     static void resetChooserState();
 
 signals:

@@ -7,11 +7,16 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QColorDialog>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QSet>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <QUrl>
 
@@ -65,6 +70,7 @@ private slots:
     void settingsCancelRevertsColoursOnly();
     void settingsCancelAfterApplyChangesNothing();
     void colourChooserStartsBlackThenLastConfirmed();
+    void customColoursLastForTheRunWhenConfirmed();
     void swatchClicksPickBackgroundOrCaption();
     void systemCodesAreKeptUntilAColourIsPicked();
     void fontChooserIsSharedAndStyleStaysOnTheButton();
@@ -548,6 +554,37 @@ void PanelsTest::colourChooserStartsBlackThenLastConfirmed()
     QCOMPARE(m_colorInitials.last(), QColor(Qt::black));
 }
 
+void PanelsTest::customColoursLastForTheRunWhenConfirmed()
+{
+    // The real chooser, answered as soon as it is up. The toolkit's own
+    // settings folder is a scratch one (see main), which must stay empty.
+    const QString config = QFile::decodeName(qgetenv("XDG_CONFIG_HOME"));
+    QVERIFY(!config.isEmpty());
+    SettingsPanel::setColorChooser({});
+    SettingsPanel::resetChooserState();
+    SettingsPanel panel(nullptr);
+    auto answerNext = [](bool confirm) {
+        QTimer::singleShot(0, [confirm] {
+            auto *dialog = qobject_cast<QColorDialog *>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            QColorDialog::setCustomColor(0, QColor(Qt::red));  // "Add to Custom Colors"
+            dialog->setCurrentColor(QColor(0, 0, 255));
+            confirm ? dialog->accept() : dialog->reject();
+        });
+    };
+
+    answerNext(false);
+    panel.chooseTreeColor();
+    QCOMPARE(panel.treeColor(), 14601924);
+    QCOMPARE(QColorDialog::customColor(0), QColor(Qt::white));
+
+    answerNext(true);
+    panel.chooseTreeColor();
+    QCOMPARE(panel.treeColor(), code(0, 0, 255));
+    QCOMPARE(QColorDialog::customColor(0), QColor(Qt::red));
+    QCOMPARE(QDir(config).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+}
+
 void PanelsTest::swatchClicksPickBackgroundOrCaption()
 {
     SettingsPanel panel(nullptr);
@@ -672,5 +709,14 @@ void PanelsTest::colorFromValue()
         QCOMPARE(SettingsPanel::valueFromColor(expected), value);
 }
 
-QTEST_MAIN(PanelsTest)
+int main(int argc, char *argv[])
+{
+    // The toolkit keeps settings of its own (the colour chooser's custom
+    // colours); they go to a scratch folder, never the user's.
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    QApplication app(argc, argv);
+    PanelsTest test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_panels.moc"
