@@ -54,7 +54,7 @@ private:
     mutable bool committing_ = false;
 };
 
-struct ButtonSpec {
+struct ToolButtonInfo {
     const char *name;
     int x;
     const char *glyph;
@@ -91,7 +91,7 @@ void TreePane::buildToolbar()
     toolbar_->setObjectName(QStringLiteral("CoolBar1"));
     toolbar_->setFixedHeight(30);
 
-    static const ButtonSpec specs[] = {
+    static const ToolButtonInfo buttons[] = {
         {"SpeedButton1", 1, "create", u"Создать узел"},
         {"SpeedButton15", 26, "createChild", u"Создать потомка"},
         {"SpeedButton2", 51, "delete", u"Удалить узел"},
@@ -105,14 +105,14 @@ void TreePane::buildToolbar()
         [this] { expandAll(); },  [this] { collapseAll(); }, [this] { moveUp(); },
         [this] { moveDown(); },
     };
-    for (size_t i = 0; i < std::size(specs); ++i) {
+    for (size_t i = 0; i < std::size(buttons); ++i) {
         auto *b = new QToolButton(toolbar_);
-        b->setObjectName(QString::fromLatin1(specs[i].name));
+        b->setObjectName(QString::fromLatin1(buttons[i].name));
         b->setAutoRaise(true);
         b->setFocusPolicy(Qt::NoFocus);
-        b->setGeometry(specs[i].x, 1, 25, 25);
-        b->setIcon(qv::icons::glyph(QString::fromLatin1(specs[i].glyph)));
-        b->setStatusTip(QString::fromUtf16(specs[i].hint));
+        b->setGeometry(buttons[i].x, 1, 25, 25);
+        b->setIcon(qv::icons::glyph(QString::fromLatin1(buttons[i].glyph)));
+        b->setStatusTip(QString::fromUtf16(buttons[i].hint));
         connect(b, &QToolButton::clicked, this, handlers[i]);
     }
 
