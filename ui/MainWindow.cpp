@@ -17,6 +17,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QMenu>
+#include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
 
@@ -27,6 +28,10 @@ MainWindow::MainWindow(const std::string &baseDir, QWidget *parent)
     setWindowTitle(QStringLiteral("Quorvel"));
     setWindowIcon(qv::icons::programIcon());
     setMinimumSize(kMinimumWidth, kMinimumHeight);
+    // The size a new window gets when the settings give none: three
+    // quarters of the screen, as desktop systems choose for a new window.
+    if (QScreen *s = screen())
+        resize((s->availableGeometry().size() * 3 / 4).expandedTo(minimumSize()));
 
     buildLayout();
     connectParts();

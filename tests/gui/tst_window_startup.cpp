@@ -243,6 +243,8 @@ void WindowStartup::placementRestoredAndWrittenBack()
     QCOMPARE(w->isMaximized(), maximised);
     if (!frame.isNull())
         QCOMPARE(w->frameGeometry(), frame);
+    else if (!maximised)  // the size a new window gets, well above the minimum
+        QVERIFY(w->width() > 487 + 50 && w->height() > 310 + 50);
     const QRect atClose = w->frameGeometry();
     QVERIFY(f.close());
     QCOMPARE(readNumber(f, "Window", "WindowState"), maximised ? 1 : 0);
