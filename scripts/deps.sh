@@ -18,6 +18,7 @@ packages=(
   xvfb
   xauth
   fonts-dejavu-core
+  qt6-translations-l10n
 )
 
 if ! command -v dpkg >/dev/null 2>&1; then
