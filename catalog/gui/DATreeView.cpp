@@ -255,6 +255,12 @@ bool DATreeView::edit(const QModelIndex &index, EditTrigger trigger, QEvent *eve
         }
         return false;
     }
+    // The rename a click on the selected label asks for begins after the
+    // double-click time. When the focus has gone elsewhere meanwhile (the
+    // user clicked into the note), it does not begin: the keys meant for
+    // the note must not end up in the node's caption.
+    if (trigger == AllEditTriggers && !event && !hasFocus())
+        return false;
     return QTreeView::edit(index, trigger, event);
 }
 
@@ -268,7 +274,7 @@ void DATreeView::timerEvent(QTimerEvent *event)
     const QModelIndex index = renameIndex_;
     renameIndex_ = QPersistentModelIndex();
     if (dragState_ == DragState::None && !releaseOwed_ && index.isValid() && index == currentIndex()
-        && state() == NoState)
+        && state() == NoState && hasFocus())
         QTreeView::edit(index, AllEditTriggers, nullptr);
 }
 

@@ -58,6 +58,7 @@ private slots:
     void rename_data();
     void rename();
     void renameCancelledWithEscape();
+    void clickOnSelectedLabelRenamesUnlessFocusLeft();
     void paletteGivesIcons();
     void collapseMovesSelectionToTheCollapsedNode();
     void rightClickKeepsSelection();
@@ -238,6 +239,35 @@ void TreeCommands::rename()
     QVERIFY(f.close());
     const QByteArray first = f.readFile("text.dat").split('\r').value(1).mid(1);
     QCOMPARE(qv::toQ(first.toStdString()), outline.section('\n', 0, 0));
+}
+
+// A click on the selected label starts renaming after the double-click time;
+// a click into the note meanwhile keeps the typing out of the caption.
+void TreeCommands::clickOnSelectedLabelRenamesUnlessFocusLeft()
+{
+    WindowFixture f;
+    f.writeFile("data.dat", lines({"A", "B"}));
+    f.writeFile("text.dat", lines({"2", "A", "", "0", "B", "", "0"}));
+    f.open();
+    f.selectIndex(1);
+    DATreeView *tree = f.tree();
+    const QPoint label = tree->visualRect(f.model()->indexFor(f.node(1))).center();
+
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, label);
+    QTRY_VERIFY(tree->viewport()->findChild<QLineEdit *>());
+    QTest::keyClick(tree->viewport()->findChild<QLineEdit *>(), Qt::Key_Escape);
+    QTRY_VERIFY(!tree->viewport()->findChild<QLineEdit *>());
+
+    auto *note = f.find<QWidget>("RxRichEdit1");
+    QVERIFY(note);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, label);
+    note->setFocus(Qt::MouseFocusReason);
+    QTest::qWait(QApplication::doubleClickInterval() + 200);
+    QVERIFY(!tree->viewport()->findChild<QLineEdit *>());
+    QTest::keyClicks(note, "typed");
+    QCOMPARE(f.outlineText(), QString("A\nB"));
+    QVERIFY(f.close());
+    QCOMPARE(f.readFile("text.dat"), lines({"2", "A", "", "0", "B", "typed", "0"}));
 }
 
 void TreeCommands::renameCancelledWithEscape()
