@@ -255,9 +255,45 @@ void NoteEditor::selectLines(int fromBlock, int toBlock)
 void NoteEditor::mousePressEvent(QMouseEvent *e)
 {
     reportLinkPress(e);
-    if (!startLineSelection(e))
+    wordAnchor_ = -1;
+    if (!startLineSelection(e)) {
         QPlainTextEdit::mousePressEvent(e);
+        if (e->button() == Qt::LeftButton && !(e->modifiers() & Qt::ShiftModifier))
+            wordAnchor_ = textCursor().position();
+    }
     emit mouseDown(e->button());
+}
+
+void NoteEditor::snapSelectionToWords()
+{
+    QTextCursor c = textCursor();
+    const int pos = c.position();
+    QTextCursor word(document());
+    word.setPosition(wordAnchor_);
+    word.select(QTextCursor::WordUnderCursor);
+    // Within the word the press was in, the selection goes by characters.
+    if (word.hasSelection() && pos >= word.selectionStart() && pos <= word.selectionEnd())
+        return;
+    auto boundary = [this](int at, QTextCursor::MoveOperation op) {
+        QTextCursor b(document());
+        b.setPosition(at);
+        b.movePosition(op);
+        return b.position();
+    };
+    int from = wordAnchor_;
+    int to = pos;
+    if (pos > wordAnchor_) {
+        from = boundary(wordAnchor_, QTextCursor::StartOfWord);
+        to = boundary(pos, QTextCursor::EndOfWord);
+    } else {
+        from = boundary(wordAnchor_, QTextCursor::EndOfWord);
+        to = boundary(pos, QTextCursor::StartOfWord);
+    }
+    if (from == c.anchor() && to == pos)
+        return;
+    c.setPosition(from);
+    c.setPosition(to, QTextCursor::KeepAnchor);
+    setTextCursor(c);
 }
 
 bool NoteEditor::startLineSelection(QMouseEvent *e)
@@ -277,6 +313,7 @@ bool NoteEditor::startLineSelection(QMouseEvent *e)
 void NoteEditor::mouseDoubleClickEvent(QMouseEvent *e)
 {
     // A double-click press is no link press.
+    wordAnchor_ = -1;
     if (!startLineSelection(e))
         QPlainTextEdit::mouseDoubleClickEvent(e);
     emit mouseDown(e->button());
@@ -294,11 +331,17 @@ void NoteEditor::mouseMoveEvent(QMouseEvent *e)
                           : inLineStrip(p)        ? Qt::ArrowCursor
                                                   : Qt::IBeamCursor);
     QPlainTextEdit::mouseMoveEvent(e);
+    // Automatic word selection: once a drag leaves the word it began in,
+    // the selection takes whole words.
+    if (wordAnchor_ >= 0 && (e->buttons() & Qt::LeftButton) && textCursor().hasSelection())
+        snapSelectionToWords();
 }
 
 void NoteEditor::mouseReleaseEvent(QMouseEvent *e)
 {
     reportLinkRelease(e);
+    if (e->button() == Qt::LeftButton)
+        wordAnchor_ = -1;
     if (stripDrag_ && e->button() == Qt::LeftButton) {
         stripDrag_ = false;
         e->accept();

@@ -73,6 +73,8 @@ private:
     void reportLinkRelease(QMouseEvent *e);
     // A left press in the strip at the left edge starts selecting whole lines.
     bool startLineSelection(QMouseEvent *e);
+    // A drag selection past the word it began in extends to whole words.
+    void snapSelectionToWords();
     bool inLineStrip(const QPoint &viewportPos) const;
     void selectLines(int fromBlock, int toBlock);
     int roomLeft() const;
@@ -82,6 +84,7 @@ private:
     LinkRange pending_;
     Qt::MouseButton pendingButton_ = Qt::LeftButton;
     bool stripDrag_ = false;
+    int wordAnchor_ = -1;  // where a plain left press put the caret, while it lasts
     int stripAnchorBlock_ = -1;
     bool updatingPalette_ = false;
 };

@@ -363,6 +363,31 @@ private slots:
         click(ed->viewport(), Qt::LeftButton, pointAt(2), pointAt(2));
         QVERIFY(!ed->textCursor().hasSelection());
     }
+
+    // A drag goes by characters inside the word it began in and by whole
+    // words once it leaves it, in either direction.
+    void dragSelectionTakesWholeWords_data()
+    {
+        QTest::addColumn<int>("from");
+        QTest::addColumn<int>("to");
+        QTest::addColumn<QString>("selected");
+        QTest::newRow("inside one word") << 1 << 3 << QStringLiteral("lp");
+        QTest::newRow("forward into the next word") << 2 << 8 << QStringLiteral("alpha beta");
+        QTest::newRow("backward into the previous word") << 13 << 8 << QStringLiteral("beta gamma");
+    }
+    void dragSelectionTakesWholeWords()
+    {
+        QFETCH(int, from);
+        QFETCH(int, to);
+        QFETCH(QString, selected);
+        ed->setNoteText(QStringLiteral("alpha beta gamma"));
+        sendMouse(ed->viewport(), QEvent::MouseButtonPress, Qt::LeftButton, pointAt(from));
+        QMouseEvent move(QEvent::MouseMove, QPointF(pointAt(to)), ed->viewport()->mapToGlobal(QPointF(pointAt(to))),
+                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(ed->viewport(), &move);
+        sendMouse(ed->viewport(), QEvent::MouseButtonRelease, Qt::LeftButton, pointAt(to));
+        QCOMPARE(ed->textCursor().selectedText(), selected);
+    }
 };
 
 QTEST_MAIN(NoteEditorTest)
