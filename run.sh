@@ -7,22 +7,12 @@ scripts/deps.sh
 cmake -S . -B build
 jobs=$(nproc)
 
-# The window target is built once its entry point exists; until then only
-# the command-line tool is.
-gui=$(sed -n 's/^QUORVEL_GUI:BOOL=//p' build/CMakeCache.txt)
-if [ "$gui" = "ON" ] && [ -f ui/main.cpp ]; then
-  cmake --build build -j"$jobs" --target quorvel-tool quorvel
-else
-  cmake --build build -j"$jobs" --target quorvel-tool
-fi
+cmake --build build -j"$jobs" --target quorvel-tool quorvel
 
-if [ -x build/quorvel ]; then
-  if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
-    echo "run.sh: build/quorvel is built, but there is no display to show it on." >&2
-    echo "run.sh: start it from a desktop session, or under xvfb-run." >&2
-    exit 1
-  fi
-  # The program keeps its catalogue and settings beside the executable.
-  exec build/quorvel
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+  echo "run.sh: build/quorvel is built, but there is no display to show it on." >&2
+  echo "run.sh: start it from a desktop session, or under xvfb-run." >&2
+  exit 1
 fi
-build/quorvel-tool --help
+# The program keeps its catalogue and settings beside the executable.
+exec build/quorvel
