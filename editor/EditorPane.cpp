@@ -3,6 +3,7 @@
 #include "catalog/Catalog.h"
 #include "editor/RecordMirror.h"
 #include "ui/Codec.h"
+#include "ui/WidgetLook.h"
 #include "ui/Icons.h"
 #include "ui/MessageBox.h"
 
@@ -419,22 +420,12 @@ void EditorPane::capitalise()
 
 void EditorPane::setEditorFont(const QString &face, int pointSize)
 {
-    QFont f = editor_->font();
-    if (!face.isEmpty())
-        f.setFamily(face);
-    if (pointSize > 0)
-        f.setPointSize(pointSize);
-    editor_->setFont(f);
+    qv::applyFontFaceAndSize(editor_, face, pointSize);
 }
 
 void EditorPane::setEditorColors(const QColor &background, const QColor &text)
 {
-    QPalette p = editor_->palette();
-    for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-        p.setColor(g, QPalette::Base, background);
-        p.setColor(g, QPalette::Text, text);
-    }
-    editor_->setPalette(p);
+    qv::applyTextColors(editor_, background, text);
 }
 
 // ---- links ----

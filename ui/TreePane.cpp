@@ -4,6 +4,7 @@
 #include "catalog/gui/DATreeView.h"
 #include "catalog/gui/TreeModel.h"
 #include "ui/Codec.h"
+#include "ui/WidgetLook.h"
 #include "ui/IconPalette.h"
 #include "ui/Icons.h"
 #include "ui/MessageBox.h"
@@ -220,23 +221,12 @@ void TreePane::selectNode(Node *node)
 
 void TreePane::setTreeFont(const QString &face, int pointSize)
 {
-    QFont font = tree_->font();
-    if (!face.isEmpty())
-        font.setFamily(face);
-    // Sizes of 0 and below mean nothing to Qt; the tree keeps its size.
-    if (pointSize > 0)
-        font.setPointSize(pointSize);
-    tree_->setFont(font);
+    qv::applyFontFaceAndSize(tree_, face, pointSize);
 }
 
 void TreePane::setTreeColors(const QColor &background, const QColor &text)
 {
-    QPalette pal = tree_->palette();
-    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-        pal.setColor(group, QPalette::Base, background);
-        pal.setColor(group, QPalette::Text, text);
-    }
-    tree_->setPalette(pal);
+    qv::applyTextColors(tree_, background, text);
 }
 
 void TreePane::run(const std::function<void()> &command)

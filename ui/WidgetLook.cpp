@@ -1,0 +1,31 @@
+#include "ui/WidgetLook.h"
+
+#include <QColor>
+#include <QFont>
+#include <QPalette>
+#include <QString>
+#include <QWidget>
+
+namespace qv {
+
+void applyFontFaceAndSize(QWidget *widget, const QString &face, int pointSize)
+{
+    QFont font = widget->font();
+    if (!face.isEmpty())
+        font.setFamily(face);
+    if (pointSize > 0)
+        font.setPointSize(pointSize);
+    widget->setFont(font);
+}
+
+void applyTextColors(QWidget *widget, const QColor &background, const QColor &text)
+{
+    QPalette pal = widget->palette();
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        pal.setColor(group, QPalette::Base, background);
+        pal.setColor(group, QPalette::Text, text);
+    }
+    widget->setPalette(pal);
+}
+
+} // namespace qv

@@ -1,0 +1,16 @@
+// The face, size and colours the settings give the tree and the editor.
+#pragma once
+
+class QColor;
+class QString;
+class QWidget;
+
+namespace qv {
+
+// Face and size only: an empty face keeps the current one, and sizes of 0
+// and below mean nothing to Qt, so the widget keeps its size then.
+void applyFontFaceAndSize(QWidget *widget, const QString &face, int pointSize);
+// Background (Base) and text colour of the widget's whole text, in every state.
+void applyTextColors(QWidget *widget, const QColor &background, const QColor &text);
+
+} // namespace qv
