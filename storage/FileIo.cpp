@@ -188,6 +188,20 @@ bool fileExists(const std::string &path)
     return st.exists && !st.directory;
 }
 
+FileIdentity fileIdentity(const std::string &path)
+{
+    FileIdentity id;
+    struct stat sb {};
+    if (::stat(path.c_str(), &sb) != 0)
+        return id;
+    id.exists = true;
+    id.device = static_cast<uint64_t>(sb.st_dev);
+    id.inode = static_cast<uint64_t>(sb.st_ino);
+    id.size = static_cast<int64_t>(sb.st_size);
+    id.mtimeNs = static_cast<int64_t>(sb.st_mtim.tv_sec) * 1000000000 + sb.st_mtim.tv_nsec;
+    return id;
+}
+
 InputFile::InputFile(const std::string &path)
 {
     fd_ = os::openRead(path);

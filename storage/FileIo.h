@@ -13,6 +13,20 @@ namespace qv {
 // An entry of that name exists and is not a directory.
 bool fileExists(const std::string &path);
 
+// What tells one version of a file from another without reading it: the
+// device and inode (a rename keeps them, a replacement changes them), the
+// size and the modification time to the nanosecond. Symbolic links are
+// followed. `exists` is false (and the rest zero) when there is no entry.
+struct FileIdentity {
+    bool exists = false;
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    int64_t size = 0;
+    int64_t mtimeNs = 0;
+    bool operator==(const FileIdentity &) const = default;
+};
+FileIdentity fileIdentity(const std::string &path);
+
 // Writes a file through a temporary file in the same directory, renamed over
 // the target at commit(). Until commit() succeeds the target is untouched;
 // a destructor without commit() removes the temporary file.
