@@ -24,14 +24,13 @@ void Catalog::storeNote(const Node *node, std::string_view editorText)
 
 void Catalog::joinIcons()
 {
-    struct Refresh {
-        Outline &o;
-        ~Refresh() { o.refreshAll(); }
-    } refresh{outline_};
-    for (Node *n = outline_.first(); n; n = flatNext(n)) {
-        if (const NoteRecord *r = records_.find(n->caption()))
-            n->setImages(strToInt(r->icons));
-    }
+    outline_.assignImages([this](const Node *n, int32_t &index) {
+        const NoteRecord *r = records_.find(n->caption());
+        if (!r)
+            return false;
+        index = strToInt(r->icons);
+        return true;
+    });
 }
 
 Bytes Catalog::defaultCaption() const

@@ -192,28 +192,59 @@ Node *Outline::insertBranch(Node *parent, size_t row, std::unique_ptr<Node> bran
     parent->insertChild(row, std::move(branch));
     if (listener_)
         listener_->inserted();
+    if (sink_)
+        sink_->inserted(raw);
     return raw;
 }
+
+namespace {
+
+// Calls `each` for every node of n's branch, deepest first, the last child's
+// branch before the first child's, each node after all of its descendants.
+void visitDeepestFirst(Node *n, const std::function<void(Node *)> &each)
+{
+    if (!each)
+        return;
+    std::vector<std::pair<Node *, bool>> stack{{n, false}};
+    while (!stack.empty()) {
+        auto [x, expanded] = stack.back();
+        if (expanded || !x->hasChildren()) {
+            stack.pop_back();
+            each(x);
+            continue;
+        }
+        stack.back().second = true;
+        for (size_t i = 0; i < x->childCount(); ++i)
+            stack.emplace_back(x->child(i), false);
+    }
+}
+
+// Keeps a change sink quiet for a scope (the composite drag-and-drop move
+// reports itself as one change).
+class SinkPause {
+public:
+    explicit SinkPause(OutlineChangeSink *&sink) : slot_(sink), saved_(std::exchange(sink, nullptr)) {}
+    ~SinkPause() { slot_ = saved_; }
+    SinkPause(const SinkPause &) = delete;
+    SinkPause &operator=(const SinkPause &) = delete;
+private:
+    OutlineChangeSink *&slot_;
+    OutlineChangeSink *saved_;
+};
+
+} // namespace
 
 void Outline::remove(Node *n, const std::function<void(Node *)> &beforeEach)
 {
     assert(n && n->parent());
-    if (beforeEach) {
-        // Deepest first, the last child's branch before the first child's,
-        // each node after all of its descendants.
-        std::vector<std::pair<Node *, bool>> stack{{n, false}};
-        while (!stack.empty()) {
-            auto [x, expanded] = stack.back();
-            if (expanded || !x->hasChildren()) {
-                stack.pop_back();
-                beforeEach(x);
-                continue;
-            }
-            stack.back().second = true;
-            for (size_t i = 0; i < x->childCount(); ++i)
-                stack.emplace_back(x->child(i), false);
-        }
-    }
+    visitDeepestFirst(n, beforeEach);
+    if (sink_)
+        sink_->removing(n);
+    takeOut(n);
+}
+
+void Outline::takeOut(Node *n)
+{
     Node *parent = n->parent();
     const size_t row = n->row();
     if (listener_)
@@ -232,6 +263,8 @@ void Outline::move(Node *n, Node *newParent, size_t row)
     const size_t oldRow = n->row();
     if (oldParent == newParent && (row == oldRow || row == oldRow + 1))
         return;  // already there
+    if (sink_)
+        sink_->moving(n, newParent, row);
     if (listener_)
         listener_->aboutToMove(oldParent, oldRow, newParent, row);
     std::unique_ptr<Node> taken = oldParent->takeChild(oldRow);
@@ -253,6 +286,8 @@ void Outline::setCaption(Node *n, Bytes caption)
     n->caption_ = std::move(caption);
     if (listener_)
         listener_->changed(n);
+    if (sink_)
+        sink_->captionChanged(n);
 }
 
 void Outline::setImages(Node *n, int32_t index)
@@ -260,6 +295,25 @@ void Outline::setImages(Node *n, int32_t index)
     n->setImages(index);
     if (listener_)
         listener_->changed(n);
+    if (sink_)
+        sink_->imagesChanged(n);
+}
+
+void Outline::assignImages(const std::function<bool(const Node *, int32_t &)> &pick)
+{
+    struct Refresh {
+        Outline &o;
+        ~Refresh() { o.refreshAll(); }
+    } refresh{*this};
+    for (Node *n = first(); n; n = flatNext(n)) {
+        int32_t index = n->imageIndex_;
+        if (!pick(n, index))
+            continue;
+        const bool changed = index != n->imageIndex_ || index != n->selectedImageIndex_;
+        n->setImages(index);
+        if (changed && sink_)
+            sink_->imagesChanged(n);
+    }
 }
 
 void Outline::clear()
@@ -289,14 +343,28 @@ void Outline::replaceAll(std::unique_ptr<Node> newTop)
     if (listener_)
         listener_->reset();
     old.reset();
+    if (sink_)
+        sink_->replaced();
 }
 
 Node *Outline::copyToAndRemove(Node *d, Node *t, const std::function<void(Node *)> &beforeEach)
 {
     if (!d || !t || d == t || d->isTop() || d->isAncestorOf(t))
         return nullptr;
-    Node *copy = insertBranch(t, t->childCount(), copyBranch(d));
-    remove(d, beforeEach);
+    Node *copy = nullptr;
+    try {
+        SinkPause pause(sink_);
+        copy = insertBranch(t, t->childCount(), copyBranch(d));
+        visitDeepestFirst(d, beforeEach);
+    } catch (...) {
+        // Only the copy was made.
+        if (copy && sink_)
+            sink_->inserted(copy);
+        throw;
+    }
+    if (sink_)
+        sink_->copiedToAndRemoving(d, copy);
+    takeOut(d);
     return copy;
 }
 

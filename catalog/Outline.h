@@ -1,6 +1,7 @@
 // The outline: a forest of named nodes. Nodes are owned by their parent
-// (roots by an invisible top node); every structural change goes through
-// Outline so listeners (the Qt model) see each one announced and finished.
+// (roots by an invisible top node); every change goes through Outline so the
+// listener (the Qt model) sees each one announced and finished, and the
+// change sink (the recovery journal) sees each one once.
 #pragma once
 
 #include "catalog/Text.h"
@@ -45,7 +46,9 @@ public:
     size_t depth() const;
     bool isAncestorOf(const Node *other) const;  // O(depth of other)
 
-    // Building a detached branch (before it is handed to an Outline).
+    // Building a detached branch (before it is handed to an Outline). A node
+    // inside an outline changes only through the Outline, or the change
+    // escapes its listener and its change sink.
     Node *appendChild(std::unique_ptr<Node> child);
     void setImages(int32_t index) { imageIndex_ = selectedImageIndex_ = index; }
 
@@ -85,6 +88,30 @@ public:
     virtual void changed(Node *node) = 0;  // caption or icon
 };
 
+// What changed, for a record of the changes (the recovery journal). Each
+// call comes once per change that is really made, while every node named is
+// in place, so a node can be told by its path of rows from the top:
+// `inserted` after the insertion, `removing`, `moving` and
+// `copiedToAndRemoving` before the structure changes, the rest after.
+class OutlineChangeSink {
+public:
+    virtual ~OutlineChangeSink() = default;
+    // n, with its whole branch, was inserted.
+    virtual void inserted(const Node *n) = 0;
+    // n with its branch is about to be removed.
+    virtual void removing(const Node *n) = 0;
+    // n is about to move to `row` among newParent's children (counted before
+    // n is taken out), as Outline::move.
+    virtual void moving(const Node *n, const Node *newParent, size_t row) = 0;
+    // The drag-and-drop move: `copy`, a copy of d's branch, was appended to
+    // its parent's children and d's branch is about to be removed.
+    virtual void copiedToAndRemoving(const Node *d, const Node *copy) = 0;
+    virtual void captionChanged(const Node *n) = 0;
+    virtual void imagesChanged(const Node *n) = 0;
+    // Everything was replaced (clear, replaceAll).
+    virtual void replaced() = 0;
+};
+
 class Outline {
 public:
     Outline();
@@ -93,6 +120,9 @@ public:
     Outline &operator=(const Outline &) = delete;
 
     void setListener(OutlineListener *listener) { listener_ = listener; }
+    // A second, independent observer; null for none.
+    void setChangeSink(OutlineChangeSink *sink) { sink_ = sink; }
+    OutlineChangeSink *changeSink() const { return sink_; }
 
     Node *top() const { return top_.get(); }
     size_t rootCount() const { return top_->childCount(); }
@@ -123,9 +153,13 @@ public:
     void move(Node *n, Node *newParent, size_t row);
     void setCaption(Node *n, Bytes caption);
     void setImages(Node *n, int32_t index);
+    // The bulk icon update: every node, in flat order, for which `pick`
+    // returns true takes the icon it sets. The listener hears one reset at
+    // the end (also when `pick` throws; the icons set before stay), the
+    // change sink each icon that changed.
+    void assignImages(const std::function<bool(const Node *, int32_t &)> &pick);
     void clear();
-    // Tells listeners that captions or icons may have changed anywhere
-    // (after a bulk update made directly on the nodes).
+    // Tells the listener that captions or icons may have changed anywhere.
     void refreshAll();
     // Replaces everything with the roots held by `newTop`'s children.
     void replaceAll(std::unique_ptr<Node> newTop);
@@ -141,11 +175,15 @@ public:
 
 private:
     void indexBranch(const Node *n, int delta);
+    // Removes n's branch, telling the listener but not the sink.
+    void takeOut(Node *n);
+
 
     std::unique_ptr<Node> top_;
     size_t count_ = 0;
     std::unordered_map<Bytes, size_t> captions_;
     OutlineListener *listener_ = nullptr;
+    OutlineChangeSink *sink_ = nullptr;
 };
 
 } // namespace qv

@@ -47,6 +47,8 @@ size_t RecordTable::count(const Bytes &section) const
 
 void RecordTable::append(Bytes section, Bytes text, Bytes icons)
 {
+    if (sink_)
+        sink_->appending(section, text, icons);
     auto row = std::make_unique<Row>(Row{{std::move(section), std::move(text), std::move(icons)}, nextSeq_++});
     indexAdd(row.get());
     rows_.push_back(std::move(row));
@@ -54,6 +56,8 @@ void RecordTable::append(Bytes section, Bytes text, Bytes icons)
 
 void RecordTable::clear()
 {
+    if (sink_)
+        sink_->clearing();
     index_.clear();
     rows_.clear();
     nextSeq_ = 0;
@@ -64,6 +68,8 @@ bool RecordTable::remove(const Bytes &section)
     Row *r = first(section);
     if (!r)
         return false;
+    if (sink_)
+        sink_->removing(section);
     indexRemove(r);
     // Rows are ordered by seq, so the row is found by binary search.
     auto it = std::lower_bound(rows_.begin(), rows_.end(), r->seq,
@@ -77,6 +83,8 @@ bool RecordTable::rename(const Bytes &oldSection, Bytes newSection)
     Row *r = first(oldSection);
     if (!r)
         return false;
+    if (sink_)
+        sink_->renaming(oldSection, newSection);
     indexRemove(r);
     r->rec.section = std::move(newSection);
     indexAdd(r);
@@ -88,6 +96,8 @@ bool RecordTable::setText(const Bytes &section, Bytes text)
     Row *r = first(section);
     if (!r)
         return false;
+    if (sink_)
+        sink_->settingText(section, text);
     r->rec.text = std::move(text);
     return true;
 }
@@ -97,6 +107,8 @@ bool RecordTable::setIcons(const Bytes &section, Bytes icons)
     Row *r = first(section);
     if (!r)
         return false;
+    if (sink_)
+        sink_->settingIcons(section, icons);
     r->rec.icons = std::move(icons);
     return true;
 }

@@ -17,6 +17,20 @@ struct NoteRecord {
     Bytes icons;    // decimal icon number as text
 };
 
+// What changed, for a record of the changes (the recovery journal). Each
+// call comes before the change is made, and only for a change that will be
+// made (for the first-match operations: a record carries the section).
+class RecordChangeSink {
+public:
+    virtual ~RecordChangeSink() = default;
+    virtual void appending(const Bytes &section, const Bytes &text, const Bytes &icons) = 0;
+    virtual void clearing() = 0;
+    virtual void removing(const Bytes &section) = 0;
+    virtual void renaming(const Bytes &oldSection, const Bytes &newSection) = 0;
+    virtual void settingText(const Bytes &section, const Bytes &text) = 0;
+    virtual void settingIcons(const Bytes &section, const Bytes &icons) = 0;
+};
+
 class RecordTable {
 public:
     RecordTable();
@@ -28,6 +42,10 @@ public:
     bool empty() const { return rows_.empty(); }
     const NoteRecord &at(size_t i) const { return rows_[i]->rec; }
     void reserve(size_t n) { rows_.reserve(n); }
+
+    // An observer of every change; null for none.
+    void setChangeSink(RecordChangeSink *sink) { sink_ = sink; }
+    RecordChangeSink *changeSink() const { return sink_; }
 
     // The first record in table order whose section equals `section`, byte
     // for byte; null when none. O(1) on average.
@@ -57,6 +75,7 @@ private:
     // section -> rows with that section, in table order
     std::unordered_map<Bytes, std::vector<Row *>> index_;
     uint64_t nextSeq_ = 0;
+    RecordChangeSink *sink_ = nullptr;
 };
 
 } // namespace qv

@@ -1,0 +1,138 @@
+// The recovery journal: "Quorvel.journal" beside the catalogue keeps every
+// change made since the files were last loaded or saved, so that a killed
+// run, a crash or a power loss costs at most the changes of the last flush
+// interval.
+//
+// Changes are taken where they happen, from the outline's and the record
+// table's change sinks, so every command is covered as it stands. A node is
+// named by its path of rows from the top; a record by its section with the
+// first-match rule. Consecutive note edits of one record coalesce until the
+// next flush, so a flush costs what changed since the one before.
+//
+// The file: a header (magic, version, the identities of data.dat and
+// text.dat the changes apply to), then batches, one per flush, each with its
+// length, its time and a CRC-32. A batch cut short by a kill, or damaged, is
+// ignored with everything after it.
+//
+// The window's use:
+//   after the load:  if (pendingSince())  ask; Yes: replay(catalog), No: setAside(now)
+//                    else if (present())  setAside(now)  (it no longer fits the files)
+//                    attach(catalog, fileIdentity(data.dat), fileIdentity(text.dat))
+//   on a change:     setOnChange starts a 1-second single-shot timer that calls flush()
+//   at a save:       discard() just before the new files replace the old ones,
+//                    rebase(new identities) once the save is done
+#pragma once
+
+#include "catalog/Catalog.h"
+#include "catalog/Errors.h"
+#include "storage/FileIo.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qv {
+
+// A journal change that does not fit the catalogue it is replayed on.
+class EJournalMismatch : public Error {
+public:
+    EJournalMismatch();
+};
+
+class Journal {
+public:
+    // `baseDir` ends with a separator; the journal is baseDir + "Quorvel.journal".
+    explicit Journal(std::string baseDir);
+    // Stops recording (the catalogue must still exist). Pending changes are
+    // not written: flush first.
+    ~Journal();
+    Journal(const Journal &) = delete;
+    Journal &operator=(const Journal &) = delete;
+
+    const std::string &path() const { return path_; }
+
+    // ---- at start, before attach ----
+    // A regular file (not a link) is in the journal's place.
+    bool present() const;
+    // The journal holds changes for the files on disk now: its base is
+    // data.dat and text.dat as they are now, and at least one batch is sound.
+    // Then the time of its last change (seconds since the epoch).
+    std::optional<int64_t> pendingSince() const;
+    // Applies every sound batch, in order, to the freshly loaded catalogue
+    // and marks it changed. Those changes stay pending here: the next flush
+    // writes them into a fresh journal with the same base, so a second crash
+    // loses nothing. A change that does not fit raises EJournalMismatch; what
+    // was applied before it stays (and stays pending). Call it while no
+    // change was made since the load.
+    void replay(Catalog &catalog);
+    // Renames the journal to "Quorvel.journal.YYYY-MM-DD-HHMMSS" (local time
+    // of `now`, "-N" appended when taken) and returns that path; "" when
+    // there is none. Raises EInOutError when the rename fails.
+    std::string setAside(int64_t now);
+
+    // ---- while the window runs ----
+    // Records every later change of the catalogue against the files with
+    // these identities (as they were loaded). Changes pending from replay()
+    // are kept; anything else pending is dropped. The first flush writes a
+    // fresh journal in place of any file there.
+    void attach(Catalog &catalog, FileIdentity data, FileIdentity text);
+    // Stops recording; pending changes are dropped.
+    void detach();
+    // After a save: the files with these identities hold everything. Pending
+    // changes are dropped, a journal still there is removed, and the next
+    // flush starts a fresh one.
+    void rebase(FileIdentity data, FileIdentity text);
+    // Changes are waiting for flush().
+    bool dirty() const;
+    // Appends the pending changes as one batch and makes them durable (the
+    // first flush after attach, rebase or discard creates the file, in place
+    // of whatever is there, and syncs the folder). Nothing to do when clean.
+    // Raises EInOutError; the changes then stay pending for the next try.
+    void flush();
+    // Removes the journal and drops pending changes (the save about to
+    // replace the files holds them). The next flush starts a fresh one.
+    void discard();
+    // Called at the first change after attach, a flush, rebase or discard
+    // (and by replay), so the window can start its flush timer.
+    void setOnChange(std::function<void()> onChange);
+
+    // Clock for the batches' times (seconds since the epoch).
+    void setClock(std::function<int64_t()> clock);
+    // When an append would make the file larger than this, the flush writes
+    // a fresh journal holding the whole catalogue instead (one rewrite per
+    // this much journal). 0: four times the base files, at least 64 MiB.
+    void setSizeLimit(uint64_t bytes);
+
+private:
+    class Recorder;
+    struct Batch {
+        int64_t time = 0;
+        Bytes payload;
+    };
+
+    void changed();
+    void writeFresh(const std::vector<Batch> &batches);
+    void append(const Batch &batch);
+    void closeFile();
+    uint64_t sizeLimit() const;
+    int64_t now() const;
+
+    std::string baseDir_;
+    std::string path_;
+    Catalog *catalog_ = nullptr;
+    FileIdentity data_, text_;
+    std::unique_ptr<Recorder> recorder_;
+    std::vector<Batch> replayed_;  // sound batches replay() applied, not yet rewritten
+    FileIdentity replayedData_, replayedText_;
+    int fd_ = -1;                  // the live journal, open for appending
+    uint64_t fileEnd_ = 0;         // end of its last sound batch
+    bool truncate_ = false;        // a failed append may have left bytes after it
+    uint64_t sizeLimit_ = 0;
+    std::function<void()> onChange_;
+    std::function<int64_t()> clock_;
+};
+
+} // namespace qv
