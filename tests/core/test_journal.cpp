@@ -1,0 +1,390 @@
+// The recovery journal: what a crash leaves on disk replays to the state of
+// the last flush, whatever the commands were; damage costs only what follows
+// it; the journal never follows a link; a flush writes what changed.
+#include "TestSupport.h"
+
+#include "catalog/Catalog.h"
+#include "storage/CatalogFiles.h"
+#include "storage/FileIo.h"
+#include "storage/Journal.h"
+#include "storage/OutlineFile.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+
+#include <unistd.h>
+
+using namespace qv;
+using qvtest::TempDir;
+
+namespace {
+
+// Everything a save and a reload could tell apart, and the icons besides.
+std::string dump(const Catalog &c)
+{
+    std::string out = outlineBytes(c.outline());
+    for (const Node *n = c.outline().first(); n; n = flatNext(n))
+        out += std::to_string(n->imageIndex()) + "," + std::to_string(n->selectedImageIndex()) + ";";
+    for (size_t i = 0; i < c.records().size(); ++i) {
+        const NoteRecord &r = c.records().at(i);
+        out += "|" + r.section + "|" + r.text + "|" + r.icons;
+    }
+    return out;
+}
+
+FileIdentity dataId(const TempDir &d) { return fileIdentity(d.file("data.dat")); }
+FileIdentity textId(const TempDir &d) { return fileIdentity(d.file("text.dat")); }
+
+void load(const TempDir &d, Catalog &c)
+{
+    CatalogFiles files(d.path());
+    files.load(c);
+}
+
+// The window's start: load, replay what the journal holds, go on recording.
+void restart(const TempDir &d, Catalog &c, Journal &j)
+{
+    load(d, c);
+    ASSERT_TRUE(j.pendingSince());
+    j.replay(c);
+    EXPECT_TRUE(c.modified());
+    j.attach(c, dataId(d), textId(d));
+}
+
+Node *anyNode(Catalog &c, std::mt19937 &rng)
+{
+    const size_t n = c.outline().nodeCount();
+    return n ? c.outline().at(rng() % n) : nullptr;
+}
+
+// One of the user's commands, at random, as the window issues them.
+void randomCommand(Catalog &c, std::mt19937 &rng)
+{
+    Node *n = anyNode(c, rng);
+    switch (rng() % 10) {
+    case 0:
+        c.createNode(rng() % 4 ? n : nullptr);
+        break;
+    case 1:
+        c.createChild(n);
+        break;
+    case 2:
+        if (n && !n->hasChildren())
+            c.deleteLeaf(n);
+        break;
+    case 3:
+        if (n) {
+            static const char *const names[] = {"Имя ", "name ", " bad ", "Ё"};
+            c.rename(n, n->caption(), W(names[rng() % 4] + std::to_string(rng() % 30)));
+        }
+        break;
+    case 4:
+        if (n)
+            c.setIcon(n, int32_t(rng() % 80));
+        break;
+    case 5:
+        c.moveUp(n);
+        break;
+    case 6:
+        c.moveDown(n);
+        break;
+    case 7:
+        if (n)
+            c.dragMove(n, rng() % 5 ? anyNode(c, rng) : c.outline().top());
+        break;
+    case 8:
+        if (n)
+            c.storeNote(n, W("заметка\r\nномер ") + std::to_string(rng()));
+        break;
+    case 9:
+        // Typing: the editor patches the record keystroke by keystroke.
+        if (n) {
+            Bytes text = c.records().find(n->caption()) ? c.records().find(n->caption())->text : Bytes();
+            for (unsigned k = rng() % 6; k > 0; --k) {
+                text += char('a' + rng() % 26);
+                if (!c.records().setText(n->caption(), text))
+                    c.storeNote(n, text);
+            }
+        }
+        break;
+    }
+}
+
+// A catalogue saved in `d`: unique captions, some nodes without a record,
+// records nothing joins, and a section carried twice.
+void seedCatalogue(const TempDir &d, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    Catalog c;
+    for (int i = 0; i < 40; ++i)
+        randomCommand(c, rng);
+    c.outline().append(c.outline().top(), W("без записи"));
+    c.records().append(W("ничья"), "x", "3");
+    c.records().append(c.outline().first()->caption(), "second", "5");
+    CatalogFiles(d.path()).save(c);
+}
+
+} // namespace
+
+class JournalProperty : public ::testing::TestWithParam<unsigned> {};
+
+// Random commands with flushes and saves at random points; then a crash: the
+// files plus the journal give back the catalogue as at the last flush, and
+// the replayed journal keeps recording, so a second crash loses nothing.
+TEST_P(JournalProperty, ReplayAfterACrashGivesTheLastFlushedCatalogue)
+{
+    TempDir d;
+    seedCatalogue(d, GetParam());
+    std::mt19937 rng(GetParam() * 7919u);
+    CatalogFiles files(d.path());
+
+    Catalog live;
+    files.load(live);
+    auto journal = std::make_unique<Journal>(d.path());
+    if (GetParam() % 2)
+        journal->setSizeLimit(4096);  // rewritten whole now and then
+    journal->attach(live, dataId(d), textId(d));
+    for (int i = 0; i < 300; ++i) {
+        randomCommand(live, rng);
+        if (rng() % 10 == 0)
+            journal->flush();
+        if (rng() % 60 == 0) {
+            journal->discard();
+            files.save(live);
+            journal->rebase(dataId(d), textId(d));
+        }
+    }
+    live.createNode(nullptr);  // something after the last save
+    journal->flush();
+    const std::string flushed = dump(live);
+    randomCommand(live, rng);  // never flushed: lost in the crash
+    live.createNode(nullptr);
+    journal.reset();
+
+    Catalog first;
+    Journal j1(d.path());
+    restart(d, first, j1);
+    EXPECT_EQ(dump(first), flushed);
+
+    for (int i = 0; i < 100; ++i) {
+        randomCommand(first, rng);
+        if (rng() % 10 == 0)
+            j1.flush();
+    }
+    j1.flush();
+
+    Catalog second;
+    Journal j2(d.path());
+    restart(d, second, j2);
+    EXPECT_EQ(dump(second), dump(first));
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, JournalProperty, ::testing::Values(1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u));
+
+namespace {
+
+// A journal of three batches over a saved catalogue, with the catalogue as
+// it was after each batch and where each batch ends in the file.
+struct Recorded {
+    TempDir d;
+    std::string bytes;  // the journal
+    std::vector<std::string> states;
+    std::vector<size_t> ends;
+
+    Recorded()
+    {
+        seedCatalogue(d, 11);
+        Catalog c;
+        load(d, c);
+        Journal j(d.path());
+        int64_t clock = 1000;
+        j.setClock([&clock] { return clock; });
+        j.attach(c, dataId(d), textId(d));
+        std::mt19937 rng(5);
+        for (int batch = 0; batch < 3; ++batch, ++clock) {
+            for (int i = 0; i < 3; ++i)
+                randomCommand(c, rng);
+            c.createNode(nullptr);
+            j.flush();
+            states.push_back(dump(c));
+            ends.push_back(size_t(std::filesystem::file_size(j.path())));
+        }
+        bytes = qvtest::readFile(j.path());
+    }
+    // What a start finds: nothing, or the catalogue after that many batches.
+    std::optional<size_t> replayed()
+    {
+        Catalog c;
+        load(d, c);
+        Journal j(d.path());
+        const std::optional<int64_t> since = j.pendingSince();
+        if (!since)
+            return std::nullopt;
+        j.replay(c);
+        for (size_t k = 0; k < states.size(); ++k)
+            if (dump(c) == states[k]) {
+                EXPECT_EQ(*since, int64_t(1000 + k));
+                return k + 1;
+            }
+        ADD_FAILURE() << "replay gave a catalogue of no batch";
+        return std::nullopt;
+    }
+    // Sound batches left when the file is cut at `size`.
+    std::optional<size_t> soundBefore(size_t size) const
+    {
+        size_t n = size_t(std::count_if(ends.begin(), ends.end(), [size](size_t e) { return e <= size; }));
+        return n ? std::optional<size_t>(n) : std::nullopt;
+    }
+};
+
+} // namespace
+
+TEST(Journal, TornTailOrDamagedByteCostsOnlyWhatFollows)
+{
+    Recorded r;
+    const std::string journal = r.d.file("Quorvel.journal");
+    ASSERT_EQ(r.replayed(), 3u);
+    for (size_t cut = 0; cut < r.bytes.size(); ++cut) {
+        qvtest::writeFile(journal, r.bytes.substr(0, cut));
+        ASSERT_EQ(r.replayed(), r.soundBefore(cut)) << "cut at " << cut;
+    }
+    for (size_t at = 0; at < r.bytes.size(); ++at) {
+        std::string flipped = r.bytes;
+        flipped[at] = char(flipped[at] ^ 0x10);
+        qvtest::writeFile(journal, flipped);
+        ASSERT_EQ(r.replayed(), r.soundBefore(at)) << "flipped at " << at;
+    }
+}
+
+TEST(Journal, FilesChangedSinceAreNotOfferedAndTheJournalIsSetAsideByDate)
+{
+    Recorded r;
+    Journal j(r.d.path());
+    std::filesystem::remove(j.path());
+    EXPECT_EQ(j.setAside(0), "") << "nothing there";
+    qvtest::writeFile(j.path(), r.bytes);
+    ASSERT_TRUE(j.pendingSince());
+    // Another program rewrote data.dat: the changes no longer fit it.
+    qvtest::writeFile(r.d.file("data.dat"), qvtest::readFile(r.d.file("data.dat")));
+    EXPECT_FALSE(j.pendingSince());
+    EXPECT_TRUE(j.present());
+
+    const int64_t when = 1700000000;
+    std::time_t t = when;
+    std::tm tm {};
+    localtime_r(&t, &tm);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d-%H%M%S", &tm);
+    const std::string dated = j.path() + "." + stamp;
+    EXPECT_EQ(j.setAside(when), dated);
+    qvtest::writeFile(j.path(), r.bytes);
+    EXPECT_EQ(j.setAside(when), dated + "-1");
+    EXPECT_FALSE(j.present());
+    EXPECT_EQ(qvtest::readFile(dated + "-1"), r.bytes);
+}
+
+TEST(Journal, LinkInItsPlaceIsNeitherReadNorWrittenThrough)
+{
+    Recorded r;
+    const std::string victim = r.d.file("victim");
+    qvtest::writeFile(victim, r.bytes);
+    Journal j(r.d.path());
+    std::filesystem::remove(j.path());
+    ASSERT_EQ(::symlink(victim.c_str(), j.path().c_str()), 0);
+    EXPECT_FALSE(j.pendingSince());
+    EXPECT_FALSE(j.present());
+
+    Catalog c;
+    load(r.d, c);
+    j.attach(c, dataId(r.d), textId(r.d));
+    c.createNode(nullptr);
+    j.flush();
+    EXPECT_EQ(qvtest::readFile(victim), r.bytes);
+    EXPECT_TRUE(j.present());
+    EXPECT_TRUE(j.pendingSince());
+}
+
+TEST(Journal, ChangeThatDoesNotFitStopsReplayAndWhatAppliedStaysOnRecord)
+{
+    TempDir d;
+    seedCatalogue(d, 3);
+    {
+        Catalog c;
+        load(d, c);
+        Journal j(d.path());
+        j.attach(c, dataId(d), textId(d));
+        c.records().append("X", "kept", "1");
+        c.deleteLeaf(deepestLast(c.outline().top()));
+        j.flush();
+    }
+    // Replayed on a catalogue that lacks what the journal was made on.
+    Catalog empty;
+    Journal j(d.path());
+    EXPECT_THROW(j.replay(empty), EJournalMismatch);
+    EXPECT_EQ(dump(empty), "|X|kept|1");
+    EXPECT_TRUE(empty.modified());
+    ASSERT_TRUE(j.dirty());
+    j.flush();
+
+    Catalog again;
+    Journal j2(d.path());
+    EXPECT_NO_THROW(j2.replay(again));
+    EXPECT_EQ(dump(again), dump(empty));
+}
+
+// A flush costs what changed: one copy of a note however many keystrokes
+// went into it, two paths for a dragged branch however large.
+TEST(Journal, FlushAppendsWhatChangedNotTheCatalogue)
+{
+    TempDir d;
+    {
+        Catalog c;
+        for (int i = 0; i < 200; ++i) {
+            c.outline().append(c.outline().top(), "n" + std::to_string(i));
+            c.records().append("n" + std::to_string(i), Bytes(10000, 'x'), "0");
+        }
+        Node *big = c.outline().append(c.outline().top(), "big");
+        for (int i = 0; i < 10000; ++i)
+            c.outline().append(big, "b" + std::to_string(i));
+        CatalogFiles(d.path()).save(c);
+    }
+    Catalog c;
+    load(d, c);
+    Journal j(d.path());
+    int changes = 0;
+    j.setOnChange([&changes] { ++changes; });
+    j.attach(c, dataId(d), textId(d));
+    const auto size = [&j] { return std::filesystem::exists(j.path()) ? std::filesystem::file_size(j.path()) : 0; };
+
+    for (int round = 0; round < 2; ++round) {
+        const auto before = size();
+        Bytes text = c.records().find("n7")->text;
+        for (int k = 0; k < 100; ++k) {
+            text += 'y';
+            c.records().setText("n7", text);
+        }
+        EXPECT_TRUE(j.dirty());
+        j.flush();
+        EXPECT_FALSE(j.dirty());
+        EXPECT_GT(size() - before, text.size());
+        EXPECT_LT(size() - before, text.size() + 200);
+    }
+    EXPECT_EQ(changes, 2) << "one call per flush interval";
+
+    const auto before = size();
+    ASSERT_TRUE(c.dragMove(c.outline().root(200), c.outline().root(0)));
+    j.flush();
+    EXPECT_LT(size() - before, 64u);
+    EXPECT_EQ(changes, 3);
+
+    // A save makes the journal go.
+    j.discard();
+    EXPECT_FALSE(j.present());
+    c.createNode(nullptr);
+    j.rebase(dataId(d), textId(d));
+    EXPECT_FALSE(j.dirty());
+    j.flush();
+    EXPECT_FALSE(j.present());
+}
