@@ -297,6 +297,22 @@ TEST(Rename, NodeWithoutRecordStillGetsTheCaption)
     EXPECT_EQ(c.records().size(), 0u);
 }
 
+// The caption index follows a rename: the new caption counts (a default
+// caption or a second rename cannot take it, so no two nodes share a note),
+// the old one is free again.
+TEST(Rename, CaptionIndexFollowsTheNewCaption)
+{
+    Catalog c;
+    build(c, {{0, "A"}, {0, "B"}}, false);
+    const Bytes taken = W("Новый элемент 2");
+    ASSERT_TRUE(c.rename(c.outline().first(), "A", taken).renamed);
+    EXPECT_EQ(c.outline().captionCount(taken), 1u);
+    EXPECT_EQ(c.outline().captionCount("A"), 0u);
+    EXPECT_NE(c.defaultCaption(), taken);
+    EXPECT_EQ(c.rename(c.outline().at(1), "B", taken).duplicateMessages, 1u);
+    EXPECT_TRUE(c.rename(c.outline().at(1), "B", "A").renamed);
+}
+
 struct MoveCase {
     const char *name;
     std::vector<std::pair<int, std::string>> outline;
