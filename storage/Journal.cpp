@@ -285,7 +285,7 @@ public:
         if (readFull(fd_, h, sizeof h) != static_cast<long long>(sizeof h))
             return stop();
         const uint64_t length = getFixed(h, 8);
-        if (length > size_ - pos_ - kBatchHeaderBytes)
+        if (size_ < pos_ + kBatchHeaderBytes || length > size_ - pos_ - kBatchHeaderBytes)
             return stop();
         payload.resize(static_cast<size_t>(length));
         if (readFull(fd_, payload.data(), payload.size()) != static_cast<long long>(length))
