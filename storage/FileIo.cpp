@@ -159,6 +159,8 @@ constexpr size_t kBufferSize = 64 * 1024;
 // The test hook, consumed by the next AtomicFile.
 long long g_failAt = -1;
 int g_failErr = 0;
+int g_failSkip = 0;
+long long g_syncs = 0;
 
 // Directory part (without trailing separator, "." when none) and name part.
 void splitPath(const std::string &path, std::string &dir, std::string &name)
@@ -255,18 +257,23 @@ Bytes readWholeFile(const std::string &path)
 
 // ---- AtomicFile ----
 
-void AtomicFile::failAfter(long long bytes, int err)
+void AtomicFile::failAfter(long long bytes, int err, int skipFiles)
 {
     g_failAt = bytes;
     g_failErr = err;
+    g_failSkip = skipFiles;
 }
 
 AtomicFile::AtomicFile(const std::string &path, Refusal refusal)
     : path_(os::resolveLink(path))
 {
-    failAt_ = g_failAt;
-    failErr_ = g_failErr;
-    g_failAt = -1;
+    if (g_failAt >= 0 && g_failSkip > 0) {
+        --g_failSkip;
+    } else {
+        failAt_ = g_failAt;
+        failErr_ = g_failErr;
+        g_failAt = -1;
+    }
 
     // Refuse what an in-place write would be refused: a directory, or an
     // existing file we may not write (a rename could replace it, but the
@@ -356,9 +363,14 @@ void AtomicFile::setModificationTime(int64_t seconds)
     mtime_ = seconds;
 }
 
-void AtomicFile::commit()
+long long AtomicFile::syncCount()
 {
-    if (fd_ < 0 || committed_)
+    return g_syncs;
+}
+
+void AtomicFile::prepare()
+{
+    if (fd_ < 0 || committed_ || prepared_)
         throw EInOutError(103);
     flushBuffer();
     if (failAt_ >= 0 && written_ >= failAt_)
@@ -367,10 +379,20 @@ void AtomicFile::commit()
         os::setModificationTime(fd_, mtime_);  // a time stamp is not worth failing for
     if (os::syncFile(fd_) != 0)
         throw EInOutError::fromErrno(errno);
+    ++g_syncs;
     int fd = fd_;
     fd_ = -1;
     if (os::closeFile(fd) != 0)
         throw EInOutError::fromErrno(errno);
+    prepared_ = true;
+}
+
+void AtomicFile::commit()
+{
+    if (!prepared_)
+        prepare();
+    if (committed_)
+        throw EInOutError(103);
     if (os::renameFile(tmpPath_, path_) != 0)
         throw EInOutError::fromErrno(errno);
     committed_ = true;
