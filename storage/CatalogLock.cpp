@@ -116,6 +116,9 @@ CatalogLock::State CatalogLock::acquire()
             os::closeFile(fd);
             return State::Busy;
         case os::Lock::Refused:
+            // A file system without locks: leave no file behind.
+            if (os::sameFile(fd, path_))
+                os::removeEntry(path_);
             os::closeFile(fd);
             return State::Unavailable;
         }
