@@ -3,6 +3,7 @@
 #include "catalog/Errors.h"
 #include "storage/FileIo.h"
 #include "storage/OutlineFile.h"
+#include "storage/PairCommit.h"
 #include "storage/RecordFile.h"
 
 #include <algorithm>
@@ -117,6 +118,8 @@ void CatalogFiles::makeBackups()
 
 void CatalogFiles::load(Catalog &catalog)
 {
+    // Taken before reading: a change made while we read shows as a change.
+    rememberIdentities();
     loaded_ = true;
     loadFailed_ = false;
     const bool wasModified = catalog.modified();
@@ -157,15 +160,108 @@ void CatalogFiles::keepOriginals()
     originalsKept_ = true;
 }
 
-void CatalogFiles::save(Catalog &catalog)
+void CatalogFiles::save(Catalog &catalog, const std::function<void()> &beforeReplace)
 {
     // A load that stopped part way left only part of the files in memory;
     // the first save puts the files as they were aside before replacing them.
     if (loadFailed_ && !originalsKept_)
         keepOriginals();
-    writeRecordFile(recordPath(), catalog.records());
-    writeOutlineFile(outlinePath(), catalog.outline());
+    // A marker left by an earlier save of this run whose renames failed.
+    finishInterruptedSave();
+
+    AtomicFile text(recordPath(), AtomicFile::Refusal::InOut);
+    writeRecords(text, catalog.records());
+    text.prepare();
+    AtomicFile data(outlinePath(), AtomicFile::Refusal::Create);
+    writeOutline(data, catalog.outline());
+    data.prepare();
+
+    const std::vector<paircommit::Move> moves{{text.temporaryPath(), text.targetPath()},
+                                              {data.temporaryPath(), data.targetPath()}};
+    paircommit::writeMarker(baseDir_, moves);
+    // From here on the marker answers for the temporaries.
+    text.release();
+    data.release();
+    if (beforeReplace) {
+        try {
+            beforeReplace();
+        } catch (...) {
+            // Nothing is replaced yet: withdraw the marker, then its files.
+            if (paircommit::removeMarker(baseDir_)) {
+                for (const paircommit::Move &m : moves)
+                    paircommit::removeFile(m.temporary);
+            }
+            throw;
+        }
+    }
+    paircommit::applyMoves(moves);
+    paircommit::removeMarker(baseDir_);
+    rememberIdentities();
     catalog.clearChanged();
+}
+
+bool CatalogFiles::finishInterruptedSave()
+{
+    if (!paircommit::entryExists(paircommit::markerPath(baseDir_)))
+        return false;
+    const auto moves = paircommit::readMarker(
+        baseDir_, {paircommit::resolvedPath(recordPath()), paircommit::resolvedPath(outlinePath())});
+    const bool renamed = moves && paircommit::applyMoves(*moves) > 0;
+    paircommit::removeMarker(baseDir_);
+    return renamed;
+}
+
+bool CatalogFiles::repairAtStart()
+{
+    const bool renamed = finishInterruptedSave();
+    paircommit::removeStaleTemporaries(
+        baseDir_, {"data.dat", "text.dat", "data.bak", "text.bak", "Quorvel.ini", ".Quorvel.commit"});
+    // The temporaries of a catalogue file kept elsewhere through a link.
+    for (const std::string &path : {outlinePath(), recordPath()}) {
+        const std::string target = paircommit::resolvedPath(path);
+        if (target == path)
+            continue;
+        const size_t slash = target.find_last_of('/');
+        if (slash != std::string::npos)
+            paircommit::removeStaleTemporaries(target.substr(0, slash + 1), {target.substr(slash + 1)});
+    }
+    return renamed;
+}
+
+void CatalogFiles::rememberIdentities()
+{
+    outlineIdentity_ = fileIdentity(outlinePath());
+    recordIdentity_ = fileIdentity(recordPath());
+    identityKnown_ = true;
+}
+
+bool CatalogFiles::changedOnDisk() const
+{
+    return identityKnown_
+           && (fileIdentity(outlinePath()) != outlineIdentity_
+               || fileIdentity(recordPath()) != recordIdentity_);
+}
+
+int64_t CatalogFiles::now() const
+{
+    return clock_ ? clock_() : static_cast<int64_t>(std::time(nullptr));
+}
+
+std::vector<std::string> CatalogFiles::keepOtherVersion()
+{
+    const std::string suffix = ".other-" + stamp(now());
+    std::vector<std::string> kept;
+    for (const std::string &path : {outlinePath(), recordPath()}) {
+        if (!fileExists(path))
+            continue;
+        std::string copy = path + suffix;
+        // Whatever holds the name, a dangling link included, keeps it.
+        for (int n = 1; paircommit::entryExists(copy); ++n)
+            copy = path + suffix + "-" + std::to_string(n);
+        backupCopy(path, copy);
+        kept.push_back(copy);
+    }
+    return kept;
 }
 
 } // namespace qv

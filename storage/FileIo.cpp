@@ -101,7 +101,13 @@ bool describe(int fd, int64_t &size, int64_t &mtime, bool &directory)
 }
 
 int closeFile(int fd) { return ::close(fd); }
-int syncFile(int fd) { return ::fsync(fd); }
+// Counted for the tests: a write whose sync went missing shows.
+long long g_syncs = 0;
+int syncFile(int fd)
+{
+    ++g_syncs;
+    return ::fsync(fd);
+}
 int setMode(int fd, unsigned mode) { return ::fchmod(fd, static_cast<mode_t>(mode)); }
 void setOwner(int fd, long long uid, long long gid)
 {
@@ -159,6 +165,7 @@ constexpr size_t kBufferSize = 64 * 1024;
 // The test hook, consumed by the next AtomicFile.
 long long g_failAt = -1;
 int g_failErr = 0;
+int g_failSkip = 0;
 
 // Directory part (without trailing separator, "." when none) and name part.
 void splitPath(const std::string &path, std::string &dir, std::string &name)
@@ -255,18 +262,23 @@ Bytes readWholeFile(const std::string &path)
 
 // ---- AtomicFile ----
 
-void AtomicFile::failAfter(long long bytes, int err)
+void AtomicFile::failAfter(long long bytes, int err, int skipFiles)
 {
     g_failAt = bytes;
     g_failErr = err;
+    g_failSkip = skipFiles;
 }
 
 AtomicFile::AtomicFile(const std::string &path, Refusal refusal)
     : path_(os::resolveLink(path))
 {
-    failAt_ = g_failAt;
-    failErr_ = g_failErr;
-    g_failAt = -1;
+    if (g_failAt >= 0 && g_failSkip > 0) {
+        --g_failSkip;
+    } else {
+        failAt_ = g_failAt;
+        failErr_ = g_failErr;
+        g_failAt = -1;
+    }
 
     // Refuse what an in-place write would be refused: a directory, or an
     // existing file we may not write (a rename could replace it, but the
@@ -356,9 +368,14 @@ void AtomicFile::setModificationTime(int64_t seconds)
     mtime_ = seconds;
 }
 
-void AtomicFile::commit()
+long long AtomicFile::syncCount()
 {
-    if (fd_ < 0 || committed_)
+    return os::g_syncs;
+}
+
+void AtomicFile::prepare()
+{
+    if (fd_ < 0 || committed_ || prepared_)
         throw EInOutError(103);
     flushBuffer();
     if (failAt_ >= 0 && written_ >= failAt_)
@@ -371,6 +388,15 @@ void AtomicFile::commit()
     fd_ = -1;
     if (os::closeFile(fd) != 0)
         throw EInOutError::fromErrno(errno);
+    prepared_ = true;
+}
+
+void AtomicFile::commit()
+{
+    if (!prepared_)
+        prepare();
+    if (committed_)
+        throw EInOutError(103);
     if (os::renameFile(tmpPath_, path_) != 0)
         throw EInOutError::fromErrno(errno);
     committed_ = true;

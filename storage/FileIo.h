@@ -29,7 +29,9 @@ FileIdentity fileIdentity(const std::string &path);
 
 // Writes a file through a temporary file in the same directory, renamed over
 // the target at commit(). Until commit() succeeds the target is untouched;
-// a destructor without commit() removes the temporary file.
+// a destructor without commit() removes the temporary file. A write that must
+// go in place together with another one is prepare()d (the temporary made
+// durable and closed) and then put in place by the caller, or by commit().
 //  - A target that exists but cannot be written in place (read-only) is
 //    refused at open with `refusal`, as an in-place write would be.
 //  - Every write, the flush and the close are checked; a failure raises
@@ -50,15 +52,29 @@ public:
     // Flush, fsync, close, rename over the target; raises EInOutError.
     void commit();
 
+    // Flush, fsync and close the temporary file, leaving it beside the target
+    // (commit() then only renames); raises EInOutError.
+    void prepare();
+    // The file replaced (a symbolic link resolved) and the temporary file.
+    const std::string &targetPath() const { return path_; }
+    const std::string &temporaryPath() const { return tmpPath_; }
+    // After prepare(): the caller renames the temporary file itself; the
+    // destructor then leaves it alone.
+    void release() { committed_ = true; }
+
     // The modification time (seconds since the epoch) the file gets at
     // commit(), before it is put in place; the access time is left alone.
     void setModificationTime(int64_t seconds);
 
-    // Test hook: the next AtomicFile created fails with `err` (errno) once
-    // `bytes` bytes in total have been handed to the system: at the write
-    // that would pass that mark, or else at commit(). The hook then switches
-    // itself off. -1 switches it off at once.
-    static void failAfter(long long bytes, int err);
+    // Test hook: the next AtomicFile created (or, with `skipFiles`, the one
+    // after that many more) fails with `err` (errno) once `bytes` bytes in
+    // total have been handed to the system: at the write that would pass
+    // that mark, or else at prepare()/commit(). The hook then switches itself
+    // off. -1 switches it off at once.
+    static void failAfter(long long bytes, int err, int skipFiles = 0);
+    // Test hook: how many temporary files this process has fsynced so far
+    // (each before it is renamed over its target).
+    static long long syncCount();
 
 private:
     void flushBuffer();
@@ -70,6 +86,7 @@ private:
     long long failAt_ = -1;
     int failErr_ = 0;
     bool committed_ = false;
+    bool prepared_ = false;
     bool hasMtime_ = false;
     int64_t mtime_ = 0;
 };

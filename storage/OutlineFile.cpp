@@ -105,10 +105,15 @@ void parseOutline(std::string_view bytes, Outline &outline)
     outline.replaceAll(std::move(top));
 }
 
+void writeOutline(AtomicFile &file, const Outline &outline)
+{
+    walkLines(outline, [&file](const Bytes &line) { file.write(line); });
+}
+
 void writeOutlineFile(const std::string &path, const Outline &outline)
 {
     AtomicFile file(path, AtomicFile::Refusal::Create);
-    walkLines(outline, [&file](const Bytes &line) { file.write(line); });
+    writeOutline(file, outline);
     file.commit();
 }
 

@@ -213,6 +213,12 @@ std::string_view storable(const Bytes &field, Bytes &scratch)
 void writeRecordFile(const std::string &path, const RecordTable &table)
 {
     AtomicFile file(path, AtomicFile::Refusal::InOut);
+    writeRecords(file, table);
+    file.commit();
+}
+
+void writeRecords(AtomicFile &file, const RecordTable &table)
+{
     file.write(decimal(static_cast<long long>(table.size())));
     file.write("\r\n");
     Bytes scratch;
@@ -223,7 +229,6 @@ void writeRecordFile(const std::string &path, const RecordTable &table)
             file.write("\r\n");
         }
     }
-    file.commit();
 }
 
 void readRecordFile(const std::string &path, RecordTable &table)

@@ -7,9 +7,14 @@
 
 namespace qv {
 
+class AtomicFile;
+
 // Writes the whole table atomically. A CR or 0x1A inside a field (which the
 // format cannot carry) is written as '?'. Raises EInOutError.
 void writeRecordFile(const std::string &path, const RecordTable &table);
+// Writes the file's bytes into `file` (opened with Refusal::InOut), which the
+// caller commits.
+void writeRecords(AtomicFile &file, const RecordTable &table);
 // Appends the file's records to `table` (the caller empties it first).
 // Raises EInOutError or EConvertError; rows appended before stay.
 void readRecordFile(const std::string &path, RecordTable &table);

@@ -7,12 +7,14 @@
 //
 // The catalogue is loaded with the program's own sequence (outline, records,
 // icon join), so a file the program would refuse is refused here with the
-// same message.
+// same message. Like the program, the tool takes the folder's lock before it
+// writes and first finishes (or clears away) a save that was interrupted.
 
 #include "catalog/Catalog.h"
 #include "catalog/Errors.h"
 #include "catalog/Text.h"
 #include "storage/CatalogFiles.h"
+#include "storage/CatalogLock.h"
 
 #include <cstdio>
 #include <cstring>
@@ -34,10 +36,13 @@ constexpr const char *kUsage =
     "  quorvel-tool check DIR\n"
     "      Load the catalogue in DIR (data.dat, text.dat) as the program does\n"
     "      and print a summary: nodes, records, records no node shows, nodes\n"
-    "      without a record, captions carried by more than one node.\n"
+    "      without a record, captions carried by more than one node. When no\n"
+    "      running copy holds DIR, a save that was interrupted there is first\n"
+    "      finished as the program's start finishes it.\n"
     "  quorvel-tool resave SRC DST\n"
     "      Load the catalogue in SRC and write it into DST exactly as the\n"
-    "      program's save writes it. Nothing is written when the load fails.\n"
+    "      program's save writes it. Nothing is written when the load fails\n"
+    "      or a running copy holds DST.\n"
     "  quorvel-tool --help\n"
     "      Show this text.\n"
     "\n"
@@ -172,8 +177,31 @@ void printLine(const char *label, size_t value, const std::vector<qv::Bytes> &ex
         std::printf("    ...\n");
 }
 
+// Takes the folder's lock and finishes an interrupted save there. False (with
+// the message on stderr) when another copy holds the folder and `needLock`,
+// or the repair fails. Without the lock the folder is read as it is.
+bool lockAndRepair(qv::CatalogLock &lock, const std::string &dir, bool needLock) {
+    const qv::CatalogLock::State state = lock.acquire();
+    if (state == qv::CatalogLock::State::Busy && needLock) {
+        std::fprintf(stderr, "%s\n", qv::cp1251::toUtf8(qv::catalogBusyText()).c_str());
+        return false;
+    }
+    if (state != qv::CatalogLock::State::Held)
+        return true;
+    try {
+        qv::CatalogFiles(withSeparator(dir)).repairAtStart();
+        return true;
+    } catch (const qv::Error &e) {
+        reportError(e);
+    }
+    return false;
+}
+
 int check(const std::string &dir) {
     qv::Catalog catalog;
+    qv::CatalogLock lock(withSeparator(dir));
+    if (isDirectory(dir) && !lockAndRepair(lock, dir, false))
+        return 1;
     if (!loadCatalog(dir, catalog))
         return 1;
     Summary s = summarise(catalog);
@@ -191,13 +219,23 @@ int check(const std::string &dir) {
 
 int resave(const std::string &src, const std::string &dst) {
     qv::Catalog catalog;
+    qv::CatalogLock lock(withSeparator(dst));
+    // An existing DST is locked before SRC is read (they may be one folder);
+    // a new one only once SRC has loaded, so a failed load creates nothing.
+    const bool existed = isDirectory(dst);
+    if (existed && !lockAndRepair(lock, dst, true))
+        return 1;
     if (!loadCatalog(src, catalog))
         return 1;
     std::error_code ec;
-    if (!isDirectory(dst) && !fs::create_directories(dst, ec)) {
-        std::fprintf(stderr, "quorvel-tool: %s: cannot create the directory (%s)\n",
-                     dst.c_str(), ec.message().c_str());
-        return 1;
+    if (!existed) {
+        if (!fs::create_directories(dst, ec)) {
+            std::fprintf(stderr, "quorvel-tool: %s: cannot create the directory (%s)\n",
+                         dst.c_str(), ec.message().c_str());
+            return 1;
+        }
+        if (!lockAndRepair(lock, dst, true))
+            return 1;
     }
     try {
         qv::CatalogFiles files(withSeparator(dst));

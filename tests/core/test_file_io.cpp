@@ -47,7 +47,9 @@ TEST(AtomicFileTest, ReplacesContentKeepsModeAndLeavesNoTemporary)
     const std::string target = dir.file("data.dat");
     qvtest::writeFile(target, "old", 0640);
     const std::string content = bigText(200000);
+    const long long syncs = AtomicFile::syncCount();
     replaceWith(target, content);
+    EXPECT_EQ(AtomicFile::syncCount(), syncs + 1);  // made durable before the rename
     EXPECT_EQ(qvtest::readFile(target), content);
     EXPECT_EQ(qvtest::fileMode(target), 0640u);
     EXPECT_EQ(qvtest::listing(dir.path()), "data.dat");

@@ -4,6 +4,7 @@
 #include "catalog/Catalog.h"
 #include "catalog/Text.h"
 #include "storage/CatalogFiles.h"
+#include "storage/CatalogLock.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -293,6 +294,30 @@ TEST(ToolResave, ReplacesExistingFilesInDestination) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(readFile(dst + "data.dat"), "A\r\n");
     EXPECT_EQ(readFile(dst + "text.dat"), "0\r\n");  // no text.dat in SRC: empty table
+}
+
+// Another running copy holds DST: resave refuses and writes nothing; check
+// still reads the folder as it is.
+TEST(ToolResave, FolderHeldByAnotherCopyIsLeftAlone) {
+    TempDir dir;
+    const std::string src = subdir(dir, "src");
+    const std::string dst = subdir(dir, "dst");
+    writeFile(src + "data.dat", "A\r\n");
+    writeFile(dst + "data.dat", "old\r\n");
+    qv::CatalogLock other(dst);
+    ASSERT_EQ(other.acquire(), qv::CatalogLock::State::Held);
+
+    Result r = runTool({"resave", src, dst});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "Каталог уже открыт другой копией Quorvel\n");
+    EXPECT_EQ(readFile(dst + "data.dat"), "old\r\n");
+    EXPECT_EQ(listing(dst), ".Quorvel.lock data.dat");
+
+    r = runTool({"check", dst});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(figures(r.out)["nodes"], 1);
+    other.release();
+    EXPECT_EQ(listing(dst), "data.dat");
 }
 
 TEST(ToolResave, MissingSourceDirectoryWritesNothing) {
