@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <utility>
 #include <ctime>
+#include <utility>
 #include <vector>
 
 namespace qv {
@@ -211,7 +211,9 @@ void CatalogFiles::load(Catalog &catalog)
 void CatalogFiles::keepOriginals()
 {
     const std::string suffix = ".unread-" + stamp(now());
-    for (auto [path, done] : {std::pair{outlinePath(), &outlineKept_}, std::pair{recordPath(), &recordsKept_}}) {
+    const std::pair<std::string, bool *> files[] = {{outlinePath(), &outlineKept_},
+                                                    {recordPath(), &recordsKept_}};
+    for (const auto &[path, done] : files) {
         if (*done)
             continue;
         // A copy, so that the originals stay in place until the save has
