@@ -1,8 +1,33 @@
 #include "catalog/Errors.h"
 
+#include <algorithm>
 #include <cerrno>
 
 namespace qv {
+
+Error::Error(const Bytes &before, const std::string &path, const Bytes &after)
+    : std::runtime_error(before + path + after), message_(before + path + after),
+      pathOffset_(before.size()), pathLength_(path.size())
+{
+}
+
+std::string messageUtf8(const Error &error)
+{
+    const Bytes &message = error.message();
+    const size_t at = error.pathOffset();
+    if (at == Bytes::npos || at > message.size())
+        return cp1251::toUtf8(message);
+    const size_t length = std::min(error.pathLength(), message.size() - at);
+    return cp1251::toUtf8(std::string_view(message).substr(0, at)) + message.substr(at, length)
+        + cp1251::toUtf8(std::string_view(message).substr(at + length));
+}
+
+Bytes clipQuoted(std::string_view text)
+{
+    if (text.size() <= kMaxQuoted)
+        return Bytes(text);
+    return Bytes(text.substr(0, kMaxQuoted)) + '\x85';
+}
 
 EInOutError::EInOutError(int code) : Error(messageFor(code)), code_(code) {}
 
@@ -71,24 +96,29 @@ int EInOutError::codeFromErrno(int err)
 }
 
 EConvertError::EConvertError(const Bytes &text)
-    : Error("'" + text + W("' - неверное целое значение"))
+    : Error("'" + clipQuoted(text) + W("' - неверное целое значение"))
 {
 }
 
-EFOpenError::EFOpenError(const Bytes &fileName) : Error(W("Не могу открыть файл ") + fileName) {}
+EFOpenError::EFOpenError(const std::string &fileName) : Error(W("Не могу открыть файл "), fileName, {}) {}
 
-EFCreateError::EFCreateError(const Bytes &fileName) : Error(W("Не могу создать файл ") + fileName) {}
+EFCreateError::EFCreateError(const std::string &fileName) : Error(W("Не могу создать файл "), fileName, {}) {}
 
 EReadError::EReadError() : Error(W("Ошибка чтения потока")) {}
 
 EWriteError::EWriteError() : Error(W("Ошибка записи потока")) {}
 
 ETreeViewError::ETreeViewError(long long level, const Bytes &caption)
-    : Error(W("Неверный уровень (") + decimal(level) + W(") для элемента \"") + caption + "\"")
+    : Error(W("Неверный уровень (") + decimal(level) + W(") для элемента \"") + clipQuoted(caption) + "\"")
 {
 }
 
-ESettingsWriteError::ESettingsWriteError(const Bytes &path) : Error(W("Не могу записать в ") + path) {}
+ESettingsWriteError::ESettingsWriteError(const std::string &path) : Error(W("Не могу записать в "), path, {}) {}
+
+ENotRegularFile::ENotRegularFile(const std::string &path)
+    : Error(W("Файл "), path, W(" не является обычным файлом"))
+{
+}
 
 Bytes errorBoxText(const Bytes &message)
 {

@@ -10,9 +10,31 @@ namespace qv {
 
 class Error : public std::runtime_error {
 public:
-    explicit Error(const Bytes &message) : std::runtime_error(message) {}
-    Bytes message() const { return what(); }
+    explicit Error(const Bytes &message) : std::runtime_error(message), message_(message) {}
+    // A message that names a file: `before`, the path, `after`. The path
+    // keeps the system's bytes (UTF-8 here), the rest is Windows-1251.
+    Error(const Bytes &before, const std::string &path, const Bytes &after);
+    // The whole message; what() ends at a NUL the quoted text may hold.
+    const Bytes &message() const { return message_; }
+    // Where the path stands inside message(): Bytes::npos and 0 when the
+    // message names no file.
+    size_t pathOffset() const { return pathOffset_; }
+    size_t pathLength() const { return pathLength_; }
+
+private:
+    Bytes message_;
+    size_t pathOffset_ = Bytes::npos;
+    size_t pathLength_ = 0;
 };
+
+// The message for a terminal in UTF-8: the Windows-1251 text converted, the
+// path's bytes as they are.
+std::string messageUtf8(const Error &error);
+
+// File content quoted in a message: at most kMaxQuoted bytes, then "…" when
+// there was more.
+constexpr size_t kMaxQuoted = 80;
+Bytes clipQuoted(std::string_view text);
 
 // I/O failure with an operating-system code mapped to the classic codes
 // (2, 3, 4, 5, 100, 101, 106, others as "Ошибка ввода/вывода %d").
@@ -28,7 +50,7 @@ private:
     int code_;
 };
 
-// "'%s' - неверное целое значение"
+// "'%s' - неверное целое значение" (the text cut by clipQuoted())
 class EConvertError : public Error {
 public:
     explicit EConvertError(const Bytes &text);
@@ -37,13 +59,13 @@ public:
 // "Не могу открыть файл %s"
 class EFOpenError : public Error {
 public:
-    explicit EFOpenError(const Bytes &fileName);
+    explicit EFOpenError(const std::string &fileName);
 };
 
 // "Не могу создать файл %s"
 class EFCreateError : public Error {
 public:
-    explicit EFCreateError(const Bytes &fileName);
+    explicit EFCreateError(const std::string &fileName);
 };
 
 // "Ошибка чтения потока"
@@ -58,7 +80,7 @@ public:
     EWriteError();
 };
 
-// "Неверный уровень (%d) для элемента "%s""
+// "Неверный уровень (%d) для элемента "%s"" (the caption cut by clipQuoted())
 class ETreeViewError : public Error {
 public:
     ETreeViewError(long long level, const Bytes &caption);
@@ -67,7 +89,14 @@ public:
 // "Не могу записать в %s"
 class ESettingsWriteError : public Error {
 public:
-    explicit ESettingsWriteError(const Bytes &path);
+    explicit ESettingsWriteError(const std::string &path);
+};
+
+// "Файл %s не является обычным файлом": a directory, FIFO, device or socket
+// where a file to read is expected.
+class ENotRegularFile : public Error {
+public:
+    explicit ENotRegularFile(const std::string &path);
 };
 
 // The error box's text: the message with a full stop appended when its last

@@ -131,12 +131,16 @@ Location locate(const std::vector<Line> &lines, std::string_view section, std::s
 // A name or value must stay on its line.
 Bytes oneLine(const Bytes &s) { return s.substr(0, s.find_first_of("\r\n")); }
 
+// A file that cannot be read reads as no file; an entry in its place that
+// is no regular file raises ENotRegularFile.
 bool readFile(const std::string &path, Bytes &data)
 {
-    if (!fileExists(path))
+    if (!entryExists(path))
         return false;
     try {
         data = readWholeFile(path);
+    } catch (const ENotRegularFile &) {
+        throw;
     } catch (const Error &) {
         return false;
     }
@@ -184,7 +188,7 @@ void SettingsFile::writeEntry(const Bytes &section, const Bytes &key, const Byte
         throw ESettingsWriteError(path_);
     try {
         Bytes data;
-        if (fileExists(path_))
+        if (entryExists(path_))
             data = readWholeFile(path_);  // an unreadable file is not rewritten
         std::vector<Line> lines = splitLines(data);
 

@@ -16,7 +16,10 @@ public:
     const std::string &path() const { return path_; }
 
     // Section and key names match without regard to case; blanks around the
-    // value are not part of it; at most 2047 characters are returned.
+    // value are not part of it; at most 2047 characters are returned. A
+    // missing or unreadable file gives the default; an entry in its place
+    // that is no regular file (a FIFO, device, directory) raises
+    // ENotRegularFile.
     Bytes readEntry(const Bytes &section, const Bytes &key, const Bytes &def) const;
     int32_t readNumber(const Bytes &section, const Bytes &key, int32_t def) const;
     bool readFlag(const Bytes &section, const Bytes &key, bool def) const;

@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <utility>
 #include <vector>
 
 namespace qv {
@@ -70,10 +72,35 @@ std::string baseDirectoryOf(const std::string &executablePath)
     return executablePath.substr(0, pos + 1);
 }
 
-void backupCopy(const std::string &source, const std::string &destination)
+namespace {
+
+// Whether the open file holds exactly the bytes of the file at `path`.
+bool sameBytes(InputFile &in, const std::string &path)
 {
-    InputFile in(source);
-    AtomicFile out(destination, AtomicFile::Refusal::Create);
+    InputFile other(path);
+    if (other.size() != in.size())
+        return false;
+    std::vector<char> a(kCopyChunk), b(kCopyChunk);
+    for (;;) {
+        const long long n = in.read(a.data(), a.size());
+        if (n < 0)
+            throw EReadError();
+        if (n == 0)
+            return other.read(b.data(), 1) == 0;
+        for (long long got = 0; got < n;) {
+            const long long m = other.read(b.data() + got, static_cast<size_t>(n - got));
+            if (m <= 0)
+                return false;
+            got += m;
+        }
+        if (std::memcmp(a.data(), b.data(), static_cast<size_t>(n)) != 0)
+            return false;
+    }
+}
+
+void copyInto(InputFile &in, const std::string &destination)
+{
+    AtomicFile out(destination, AtomicFile::Refusal::Create, AtomicFile::Links::ReplaceLink);
 
     std::vector<char> buf(static_cast<size_t>(std::min<int64_t>(in.size(), kCopyChunk)));
     int64_t left = in.size();
@@ -106,14 +133,47 @@ void backupCopy(const std::string &source, const std::string &destination)
     }
 }
 
+} // namespace
+
+void backupCopy(const std::string &source, const std::string &destination)
+{
+    InputFile in(source);
+    copyInto(in, destination);
+}
+
 CatalogFiles::CatalogFiles(std::string baseDir) : baseDir_(std::move(baseDir)) {}
+
+int64_t CatalogFiles::now() const
+{
+    return clock_ ? clock_() : static_cast<int64_t>(std::time(nullptr));
+}
 
 void CatalogFiles::makeBackups()
 {
-    if (fileExists(recordPath()))
-        backupCopy(recordPath(), recordBackupPath());
-    if (fileExists(outlinePath()))
-        backupCopy(outlinePath(), outlineBackupPath());
+    backUp(recordPath(), recordBackupPath(), recordsReadWhole);
+    backUp(outlinePath(), outlineBackupPath(), outlineReadsWhole);
+}
+
+void CatalogFiles::backUp(const std::string &source, const std::string &backup,
+                          bool (*readsWhole)(InputFile &))
+{
+    if (!entryExists(source))
+        return;
+    InputFile in(source);
+    // A source that reads only in part (or not at all) would make the
+    // backup no better than itself; a different old backup is kept first.
+    if (plainFileAt(backup)) {
+        bool whole = false;
+        try {
+            whole = readsWhole(in);
+        } catch (const Error &) {
+        }
+        in.rewind();
+        if (!whole && !sameBytes(in, backup))
+            keptBackups_.push_back(copyAside(backup, backup + "." + stamp(now())));
+        in.rewind();
+    }
+    copyInto(in, backup);
 }
 
 void CatalogFiles::load(Catalog &catalog)
@@ -122,17 +182,25 @@ void CatalogFiles::load(Catalog &catalog)
     rememberIdentities();
     loaded_ = true;
     loadFailed_ = false;
+    joinFailed_ = false;
+    partial_.clear();
     const bool wasModified = catalog.modified();
     try {
-        if (fileExists(outlinePath()))
-            readOutlineFile(outlinePath(), catalog.outline());
+        if (entryExists(outlinePath())) {
+            if (auto stop = readOutlineFile(outlinePath(), catalog.outline()))
+                partial_.push_back({outlinePath(), *stop});
+        }
         // The record file is read whether or not the outline file exists:
         // with an empty table in memory, the next save would otherwise
         // write nothing over the notes on disk.
         catalog.records().clear();
-        if (fileExists(recordPath()))
-            readRecordFile(recordPath(), catalog.records());
+        if (entryExists(recordPath())) {
+            if (auto stop = readRecordFile(recordPath(), catalog.records()))
+                partial_.push_back({recordPath(), *stop});
+        }
+        joinFailed_ = true;  // every byte is read; only the join can fail now
         catalog.joinIcons();
+        joinFailed_ = false;
     } catch (...) {
         loadFailed_ = true;
         if (!wasModified)
@@ -145,17 +213,22 @@ void CatalogFiles::load(Catalog &catalog)
 
 void CatalogFiles::keepOriginals()
 {
-    const int64_t now = clock_ ? clock_() : static_cast<int64_t>(std::time(nullptr));
-    const std::string suffix = ".unread-" + stamp(now);
-    for (const std::string &path : {outlinePath(), recordPath()}) {
-        if (!fileExists(path))
+    const std::string suffix = ".unread-" + stamp(now());
+    const std::pair<std::string, bool *> files[] = {{outlinePath(), &outlineKept_},
+                                                    {recordPath(), &recordsKept_}};
+    for (const auto &[path, done] : files) {
+        if (*done)
             continue;
-        std::string kept = path + suffix;
-        for (int n = 1; fileExists(kept); ++n)
-            kept = path + suffix + "-" + std::to_string(n);
-        if (int err = renameFile(path, kept))
-            throw EInOutError::fromErrno(err);
-        kept_.push_back(kept);
+        // A copy, so that the originals stay in place until the save has
+        // written their replacements. What is not a regular file holds
+        // nothing to keep.
+        if (entryExists(path)) {
+            try {
+                kept_.push_back(copyAside(path, path + suffix));
+            } catch (const ENotRegularFile &) {
+            }
+        }
+        *done = true;
     }
     originalsKept_ = true;
 }
@@ -163,8 +236,9 @@ void CatalogFiles::keepOriginals()
 void CatalogFiles::save(Catalog &catalog, const std::function<void()> &beforeReplace)
 {
     // A load that stopped part way left only part of the files in memory;
-    // the first save puts the files as they were aside before replacing them.
-    if (loadFailed_ && !originalsKept_)
+    // the first save copies the files as they were aside before replacing
+    // them.
+    if (keepsOriginals())
         keepOriginals();
     // A marker left by an earlier save of this run whose renames failed.
     finishInterruptedSave();
@@ -240,11 +314,6 @@ bool CatalogFiles::changedOnDisk() const
     return identityKnown_
            && (fileIdentity(outlinePath()) != outlineIdentity_
                || fileIdentity(recordPath()) != recordIdentity_);
-}
-
-int64_t CatalogFiles::now() const
-{
-    return clock_ ? clock_() : static_cast<int64_t>(std::time(nullptr));
 }
 
 std::vector<std::string> CatalogFiles::keepOtherVersion()

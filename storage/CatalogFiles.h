@@ -12,6 +12,15 @@
 
 namespace qv {
 
+class InputFile;
+
+// A file whose read stopped at its stop byte (NUL in data.dat, 0x1A in
+// text.dat) with more data after it; `offset` is the stop byte's.
+struct PartialRead {
+    std::string path;
+    uint64_t offset = 0;
+};
+
 // The directory of an executable path, with a trailing separator.
 std::string baseDirectoryOf(const std::string &executablePath);
 
@@ -27,17 +36,29 @@ public:
     std::string recordBackupPath() const { return baseDir_ + "text.bak"; }
 
     // Copies text.dat to text.bak and data.dat to data.bak (those present),
-    // each with its source's modification time (2-second resolution).
-    // Raises EFOpenError, EFCreateError, EReadError, EWriteError.
+    // each with its source's modification time (2-second resolution). A
+    // link at a backup's name is replaced, never written through. When a
+    // source would read only partly or not at all, an old backup that
+    // differs from it is first kept as "data.bak.<stamp>" (keptBackups()).
+    // Raises EFOpenError, ENotRegularFile (for an entry in a source's place
+    // that is no regular file), EFCreateError, EReadError, EWriteError, and
+    // EInOutError when an old backup cannot be kept.
     void makeBackups();
+    const std::vector<std::string> &keptBackups() const { return keptBackups_; }
 
     // Loads data.dat and text.dat into `catalog` and joins the icons. The
-    // record file is read even without data.dat. Raises the files' errors;
-    // after an error loadFailed() is true and the catalogue holds what was
-    // read before it.
+    // record file is read even without data.dat; a missing file is an empty
+    // one, an entry that is no regular file raises ENotRegularFile. Raises
+    // the files' errors; after an error loadFailed() is true and the
+    // catalogue holds what was read before it.
     void load(Catalog &catalog);
     bool loadFailed() const { return loadFailed_; }
+    // Only the icon join failed: every byte of both files was read.
+    bool joinFailed() const { return joinFailed_; }
     bool loaded() const { return loaded_; }
+    // The files the last load read only in part (see PartialRead); the
+    // catalogue holds what the reading rules give.
+    const std::vector<PartialRead> &partialReads() const { return partial_; }
 
     // Writes text.dat and data.dat as one unit, then clears the flag: both
     // are written to temporaries and made durable, a commit marker naming
@@ -45,9 +66,17 @@ public:
     // cancels the save with the old files in place), then both are renamed
     // into place and the marker removed. A failure before the marker leaves
     // the old pair; an interruption after it is finished by the next
-    // repairAtStart(). After a failed load the first save first renames the
-    // original files beside the catalogue (keptOriginals() then names them).
+    // repairAtStart(). After a load that failed (not only in the join) or
+    // read a file in part, the first save first copies the original files
+    // beside the catalogue as "data.dat.unread-<stamp>" (keptOriginals() then
+    // names them, even when the save fails later on); later saves copy
+    // nothing.
     void save(Catalog &catalog, const std::function<void()> &beforeReplace = {});
+    // The next save copies the originals aside before replacing them.
+    bool keepsOriginals() const
+    {
+        return !originalsKept_ && ((loadFailed_ && !joinFailed_) || !partial_.empty());
+    }
     const std::vector<std::string> &keptOriginals() const { return kept_; }
 
     // At start, under the lock, before the backups and the load: finishes a
@@ -68,27 +97,34 @@ public:
     // errors.
     std::vector<std::string> keepOtherVersion();
 
-    // Clock for the dated names of kept originals (seconds since the epoch).
+    // Clock for the dated names of kept files (seconds since the epoch).
     void setClock(std::function<int64_t()> clock) { clock_ = std::move(clock); }
 
 private:
     void keepOriginals();
     bool finishInterruptedSave();
     void rememberIdentities();
+    void backUp(const std::string &source, const std::string &backup, bool (*readsWhole)(InputFile &));
     int64_t now() const;
 
     std::string baseDir_;
     bool loadFailed_ = false;
+    bool joinFailed_ = false;
     bool loaded_ = false;
     bool originalsKept_ = false;
+    bool outlineKept_ = false;
+    bool recordsKept_ = false;
+    std::vector<PartialRead> partial_;
     std::vector<std::string> kept_;
+    std::vector<std::string> keptBackups_;
     std::function<int64_t()> clock_;
     bool identityKnown_ = false;
     FileIdentity outlineIdentity_;
     FileIdentity recordIdentity_;
 };
 
-// Copy with the source's time stamp, as the backups do.
+// Copy with the source's time stamp, as the backups do; a link at
+// `destination` is replaced, not followed.
 void backupCopy(const std::string &source, const std::string &destination);
 
 } // namespace qv

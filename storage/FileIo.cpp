@@ -6,6 +6,8 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <cstdio>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -23,6 +25,7 @@ namespace {
 struct Status {
     bool exists = false;
     bool directory = false;
+    bool regular = false;
     bool symlink = false;
     unsigned mode = 0;  // permission bits
     long long uid = -1, gid = -1;
@@ -37,6 +40,7 @@ Status status(const std::string &path, bool followLinks = true)
         return st;
     st.exists = true;
     st.directory = S_ISDIR(sb.st_mode);
+    st.regular = S_ISREG(sb.st_mode);
     st.symlink = S_ISLNK(sb.st_mode);
     st.mode = sb.st_mode & 07777;
     st.uid = sb.st_uid;
@@ -64,7 +68,66 @@ unsigned currentUmask()
     return m;
 }
 
-int openRead(const std::string &path) { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }
+// Opens a regular file for reading. A FIFO, device, socket or directory is
+// never read (nor waited on): `notRegular` is set and -1 returned. Any other
+// failure returns -1 with errno set.
+int openRegular(const std::string &path, bool &notRegular)
+{
+    notRegular = false;
+    struct stat sb {};
+    if (::stat(path.c_str(), &sb) == 0 && !S_ISREG(sb.st_mode)) {
+        notRegular = true;
+        return -1;
+    }
+    // Non-blocking, so that an entry swapped for a FIFO since the look above
+    // cannot hang the open; the kind is checked again on what was opened.
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return -1;
+    if (::fstat(fd, &sb) != 0) {
+        const int err = errno;
+        ::close(fd);
+        errno = err;
+        return -1;
+    }
+    if (!S_ISREG(sb.st_mode)) {
+        notRegular = true;
+        ::close(fd);
+        return -1;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    return fd;
+}
+
+// Reads up to n bytes at `offset` without moving the file position; -1 with
+// errno set on failure.
+long long readAt(int fd, char *buf, size_t n, int64_t offset)
+{
+    for (;;) {
+        ssize_t r = ::pread(fd, buf, n, static_cast<off_t>(offset));
+        if (r < 0 && errno == EINTR)
+            continue;
+        return r;
+    }
+}
+
+// The first offset at or after `from` that holds data (not a hole of a
+// sparse file); -1 when only a hole follows; `from` when the file system
+// cannot tell.
+int64_t nextData(int fd, int64_t from)
+{
+    off_t at = ::lseek(fd, static_cast<off_t>(from), SEEK_DATA);
+    if (at >= 0)
+        return static_cast<int64_t>(at);
+    return errno == ENXIO ? -1 : from;
+}
+
+int rewind(int fd) { return ::lseek(fd, 0, SEEK_SET) == 0 ? 0 : -1; }
 
 // Reads up to n bytes; -1 with errno set on failure, 0 at the end.
 long long readSome(int fd, char *buf, size_t n)
@@ -88,15 +151,17 @@ long long writeSome(int fd, const char *buf, size_t n)
     }
 }
 
-// Size, modification time and kind of an open file.
-bool describe(int fd, int64_t &size, int64_t &mtime, bool &directory)
+// Size, modification time (seconds, and nanoseconds since the epoch) and
+// permission bits of an open file.
+bool describe(int fd, int64_t &size, int64_t &mtime, int64_t &mtimeNs, unsigned &mode)
 {
     struct stat sb {};
     if (::fstat(fd, &sb) != 0)
         return false;
     size = static_cast<int64_t>(sb.st_size);
     mtime = static_cast<int64_t>(sb.st_mtime);
-    directory = S_ISDIR(sb.st_mode);
+    mtimeNs = static_cast<int64_t>(sb.st_mtim.tv_sec) * 1000000000 + sb.st_mtim.tv_nsec;
+    mode = sb.st_mode & 07777;
     return true;
 }
 
@@ -130,7 +195,31 @@ int setModificationTime(int fd, int64_t seconds)
     times[1].tv_nsec = 0;
     return ::futimens(fd, times);
 }
+int setModificationTimeNs(int fd, int64_t ns)
+{
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = static_cast<time_t>(ns / 1000000000);
+    times[1].tv_nsec = static_cast<long>(ns % 1000000000);
+    return ::futimens(fd, times);
+}
 int renameFile(const std::string &from, const std::string &to) { return ::rename(from.c_str(), to.c_str()); }
+// Gives `from` the name `to` only when no entry has that name (a link
+// included); -1 with errno EEXIST when one has.
+int renameNoReplace(const std::string &from, const std::string &to)
+{
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return -1;
+    // A file system without the exclusive rename: a hard link is just as
+    // exclusive, then the old name goes.
+    if (::link(from.c_str(), to.c_str()) != 0)
+        return -1;
+    ::unlink(from.c_str());
+    return 0;
+}
 void removeFile(const std::string &path) { ::unlink(path.c_str()); }
 
 // Creates a new, empty, uniquely named file from a template ending in
@@ -195,6 +284,16 @@ bool fileExists(const std::string &path)
     return st.exists && !st.directory;
 }
 
+bool entryExists(const std::string &path)
+{
+    return os::status(path).exists;
+}
+
+bool plainFileAt(const std::string &path)
+{
+    return os::status(path, false).regular;
+}
+
 FileIdentity fileIdentity(const std::string &path)
 {
     FileIdentity id;
@@ -209,15 +308,34 @@ FileIdentity fileIdentity(const std::string &path)
     return id;
 }
 
-InputFile::InputFile(const std::string &path)
+namespace {
+
+// Opens a regular file for reading or raises the error `failure` asks for.
+int openForReading(const std::string &path, InputFile::Failure failure)
 {
-    fd_ = os::openRead(path);
-    if (fd_ < 0)
-        throw EFOpenError(path);
-    bool directory = false;
-    if (!os::describe(fd_, size_, mtime_, directory) || directory) {
+    bool notRegular = false;
+    const int fd = os::openRegular(path, notRegular);
+    if (fd >= 0)
+        return fd;
+    if (notRegular)
+        throw ENotRegularFile(path);
+    if (failure == InputFile::Failure::InOut)
+        throw EInOutError::fromErrno(errno);
+    throw EFOpenError(path);
+}
+
+} // namespace
+
+InputFile::InputFile(const std::string &path, Failure failure)
+{
+    fd_ = openForReading(path, failure);
+    int64_t mtimeNs = 0;
+    if (!os::describe(fd_, size_, mtime_, mtimeNs, mode_)) {
+        const int err = errno;
         os::closeFile(fd_);
         fd_ = -1;
+        if (failure == Failure::InOut)
+            throw EInOutError::fromErrno(err);
         throw EFOpenError(path);
     }
 }
@@ -233,6 +351,35 @@ long long InputFile::read(char *buf, size_t n)
     return os::readSome(fd_, buf, n);
 }
 
+void InputFile::rewind()
+{
+    if (os::rewind(fd_) != 0)
+        throw EInOutError::fromErrno(errno);
+}
+
+bool InputFile::contentAfter(int64_t offset, std::string_view ignorable)
+{
+    bool skip[256] = {};
+    for (char c : ignorable)
+        skip[static_cast<unsigned char>(c)] = true;
+    std::vector<char> buf(kBufferSize);
+    int64_t pos = offset;
+    for (;;) {
+        pos = os::nextData(fd_, pos);
+        if (pos < 0)
+            return false;
+        const long long n = os::readAt(fd_, buf.data(), buf.size(), pos);
+        if (n < 0)
+            throw EInOutError::fromErrno(errno);
+        if (n == 0)
+            return false;
+        for (long long i = 0; i < n; ++i)
+            if (!skip[static_cast<unsigned char>(buf[static_cast<size_t>(i)])])
+                return true;
+        pos += n;
+    }
+}
+
 int renameFile(const std::string &from, const std::string &to)
 {
     return os::renameFile(from, to) == 0 ? 0 : errno;
@@ -240,9 +387,7 @@ int renameFile(const std::string &from, const std::string &to)
 
 Bytes readWholeFile(const std::string &path)
 {
-    int fd = os::openRead(path);
-    if (fd < 0)
-        throw EFOpenError(path);
+    int fd = openForReading(path, InputFile::Failure::FOpen);
     Bytes data;
     char buf[kBufferSize];
     for (;;) {
@@ -269,8 +414,8 @@ void AtomicFile::failAfter(long long bytes, int err, int skipFiles)
     g_failSkip = skipFiles;
 }
 
-AtomicFile::AtomicFile(const std::string &path, Refusal refusal)
-    : path_(os::resolveLink(path))
+AtomicFile::AtomicFile(const std::string &path, Refusal refusal, Links links)
+    : path_(links == Links::FollowLink ? os::resolveLink(path) : path)
 {
     if (g_failAt >= 0 && g_failSkip > 0) {
         --g_failSkip;
@@ -282,9 +427,12 @@ AtomicFile::AtomicFile(const std::string &path, Refusal refusal)
 
     // Refuse what an in-place write would be refused: a directory, or an
     // existing file we may not write (a rename could replace it, but the
-    // user made it read-only for a reason).
-    os::Status target = os::status(path_);
-    if (target.exists && (target.directory || !os::writableInPlace(path_)))
+    // user made it read-only for a reason). A FIFO, device or socket is
+    // no file of ours to replace either.
+    os::Status target = os::status(path_, links == Links::FollowLink);
+    if (target.symlink)
+        target = {};  // the link goes, its target is none of our business
+    if (target.exists && (!target.regular || !os::writableInPlace(path_)))
         refuse(path, refusal, 5);
 
     std::string dir, name;
@@ -403,6 +551,73 @@ void AtomicFile::commit()
     std::string dir, name;
     splitPath(path_, dir, name);
     os::syncDirectory(dir);
+}
+
+// ---- copyAside ----
+
+std::string copyAside(const std::string &source, const std::string &name)
+{
+    const int in = openForReading(source, InputFile::Failure::FOpen);
+    struct Closer {
+        int fd;
+        std::string removeMe;
+        ~Closer()
+        {
+            if (fd >= 0)
+                os::closeFile(fd);
+            if (!removeMe.empty())
+                os::removeFile(removeMe);
+        }
+    } input{in, {}};
+    int64_t size = 0, mtime = 0, mtimeNs = 0;
+    unsigned mode = 0;
+    if (!os::describe(in, size, mtime, mtimeNs, mode))
+        throw EInOutError::fromErrno(errno);
+
+    std::string dir, base;
+    splitPath(name, dir, base);
+    std::string tmp = (dir == "/" ? dir : dir + "/") + "." + base + ".tmp-XXXXXX";
+    const int out = os::createUnique(tmp);
+    if (out < 0)
+        throw EInOutError::fromErrno(errno);
+    Closer output{out, tmp};
+
+    std::vector<char> buf(kBufferSize);
+    for (;;) {
+        const long long n = os::readSome(in, buf.data(), buf.size());
+        if (n < 0)
+            throw EInOutError::fromErrno(errno);
+        if (n == 0)
+            break;
+        for (long long done = 0; done < n;) {
+            const long long w = os::writeSome(out, buf.data() + done, static_cast<size_t>(n - done));
+            if (w < 0)
+                throw EInOutError::fromErrno(errno);
+            if (w == 0)
+                throw EInOutError::fromErrno(ENOSPC);
+            done += w;
+        }
+    }
+    if (os::setMode(out, mode) != 0)
+        throw EInOutError::fromErrno(errno);
+    os::setModificationTimeNs(out, mtimeNs);  // a time stamp is not worth failing for
+    if (os::syncFile(out) != 0)
+        throw EInOutError::fromErrno(errno);
+    output.fd = -1;
+    if (os::closeFile(out) != 0)
+        throw EInOutError::fromErrno(errno);
+
+    std::string chosen = name;
+    for (int n = 1;; ++n) {
+        if (os::renameNoReplace(tmp, chosen) == 0)
+            break;
+        if (errno != EEXIST)
+            throw EInOutError::fromErrno(errno);
+        chosen = name + "-" + std::to_string(n);
+    }
+    output.removeMe.clear();
+    os::syncDirectory(dir);
+    return chosen;
 }
 
 } // namespace qv

@@ -12,6 +12,11 @@ namespace qv {
 
 // An entry of that name exists and is not a directory.
 bool fileExists(const std::string &path);
+// An entry of that name exists, whatever it is (links followed; a dangling
+// link is no entry). The readers refuse one that is not a regular file.
+bool entryExists(const std::string &path);
+// A regular file stands at `path` itself (a symbolic link is not followed).
+bool plainFileAt(const std::string &path);
 
 // What tells one version of a file from another without reading it: the
 // device and inode (a rename keeps them, a replacement changes them), the
@@ -32,17 +37,23 @@ FileIdentity fileIdentity(const std::string &path);
 // a destructor without commit() removes the temporary file. A write that must
 // go in place together with another one is prepare()d (the temporary made
 // durable and closed) and then put in place by the caller, or by commit().
-//  - A target that exists but cannot be written in place (read-only) is
-//    refused at open with `refusal`, as an in-place write would be.
+//  - A target that exists but cannot be written in place (read-only, or no
+//    regular file) is refused at open with `refusal`, as an in-place write
+//    would be.
 //  - Every write, the flush and the close are checked; a failure raises
 //    EInOutError with the mapped code ("Диск полон" for a full disk).
 //  - A replaced file keeps its permission bits.
 class AtomicFile {
 public:
     enum class Refusal { Create, InOut };
+    // FollowLink: a symbolic link at `path` is resolved and the file it
+    // names is replaced (the catalogue may live behind a link).
+    // ReplaceLink: a link at `path` is itself replaced by the new file; what
+    // it pointed to is never touched (backups and other files of ours).
+    enum class Links { FollowLink, ReplaceLink };
     // Opens the temporary file. On failure raises EFCreateError(path) when
     // refusal is Create, else EInOutError.
-    AtomicFile(const std::string &path, Refusal refusal);
+    AtomicFile(const std::string &path, Refusal refusal, Links links = Links::FollowLink);
     ~AtomicFile();
     AtomicFile(const AtomicFile &) = delete;
     AtomicFile &operator=(const AtomicFile &) = delete;
@@ -91,31 +102,52 @@ private:
     int64_t mtime_ = 0;
 };
 
-// A file open for reading, closed by the destructor.
+// A regular file open for reading, closed by the destructor. Only a
+// regular file is opened: a FIFO, device, socket or directory at `path`
+// raises ENotRegularFile(path) without blocking and without being read.
 class InputFile {
 public:
-    // Raises EFOpenError(path).
-    explicit InputFile(const std::string &path);
+    // What an entry that cannot be opened raises: EFOpenError(path), or
+    // EInOutError with the system's code mapped.
+    enum class Failure { FOpen, InOut };
+    explicit InputFile(const std::string &path, Failure failure = Failure::FOpen);
     ~InputFile();
     InputFile(const InputFile &) = delete;
     InputFile &operator=(const InputFile &) = delete;
 
     int64_t size() const { return size_; }
     int64_t modificationTime() const { return mtime_; }
+    unsigned mode() const { return mode_; }  // permission bits
     // Reads up to n bytes: the count, 0 at the end, -1 on failure.
     long long read(char *buf, size_t n);
+    // Back to the first byte; raises EInOutError.
+    void rewind();
+    // Whether any byte from `offset` to the end is not one of `ignorable`.
+    // Holes of a sparse file are skipped unread. The read position is left
+    // alone. Raises EInOutError.
+    bool contentAfter(int64_t offset, std::string_view ignorable);
 
 private:
     int fd_ = -1;
     int64_t size_ = 0;
     int64_t mtime_ = 0;
+    unsigned mode_ = 0;
 };
 
 // Renames a file; on failure returns the errno value, else 0.
 int renameFile(const std::string &from, const std::string &to);
 
-// Reads a whole file. Raises EFOpenError(path) when it cannot be opened and
-// EInOutError on a read failure.
+// Reads a whole file. Raises EFOpenError(path) when it cannot be opened,
+// ENotRegularFile(path) when it is no regular file and EInOutError on a read
+// failure.
 Bytes readWholeFile(const std::string &path);
+
+// Copies `source` (a regular file) to a new file named `name`, or `name-1`,
+// `name-2`, ... when that name is taken: an existing entry, a link included,
+// is never replaced nor followed. The copy appears whole or not at all,
+// flushed to the disk, with the source's permission bits and modification
+// time. Returns the name used. Raises EFOpenError/ENotRegularFile for the
+// source and EInOutError for the copy.
+std::string copyAside(const std::string &source, const std::string &name);
 
 } // namespace qv

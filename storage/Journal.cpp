@@ -426,7 +426,7 @@ std::string stamp(int64_t seconds)
     return buf;
 }
 
-bool entryExists(const std::string &path)
+bool nameTaken(const std::string &path)
 {
     struct stat sb {};
     return ::lstat(path.c_str(), &sb) == 0;
@@ -800,12 +800,12 @@ void Journal::replay(Catalog &catalog)
 
 std::string Journal::setAside(int64_t when)
 {
-    if (!entryExists(path_))
+    if (!nameTaken(path_))
         return {};
     closeFile();
     const std::string dated = path_ + "." + stamp(when);
     std::string target = dated;
-    for (int n = 1; entryExists(target); ++n)
+    for (int n = 1; nameTaken(target); ++n)
         target = dated + "-" + std::to_string(n);
     if (::rename(path_.c_str(), target.c_str()) != 0)
         throw EInOutError::fromErrno(errno);

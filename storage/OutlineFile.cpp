@@ -3,6 +3,8 @@
 #include "catalog/Errors.h"
 #include "storage/FileIo.h"
 
+#include <cerrno>
+#include <cstring>
 #include <vector>
 
 namespace qv {
@@ -60,6 +62,76 @@ Bytes outlineBytes(const Outline &outline)
     return out;
 }
 
+namespace {
+
+// Calls add(level, caption) for each line up to the first NUL, the level
+// already checked against the line before: whatever its indent, the first
+// line gives a root (level 0); a later one may go at most one level deeper
+// than the line before, else ETreeViewError.
+template <typename Add>
+void scanLines(std::string_view bytes, Add &&add)
+{
+    const size_t n = bytes.size();
+    size_t i = 0;
+    size_t depth = 0;
+    bool first = true;
+    while (i < n && bytes[i] != '\0') {
+        size_t end = i;
+        while (end < n && bytes[end] != '\r' && bytes[end] != '\n' && bytes[end] != '\0')
+            ++end;
+        std::string_view line = bytes.substr(i, end - i);
+        i = end;
+        if (i < n && bytes[i] == '\r')
+            ++i;
+        if (i < n && bytes[i] == '\n')
+            ++i;
+
+        size_t level = 0;
+        while (level < line.size() && (line[level] == '\t' || line[level] == ' '))
+            ++level;
+        const std::string_view caption = line.substr(level);
+        if (first) {
+            level = 0;
+            first = false;
+        } else if (level > depth + 1) {
+            throw ETreeViewError(static_cast<long long>(level), Bytes(caption));
+        }
+        depth = level;
+        add(level, caption);
+    }
+}
+
+// Bytes a read that stopped early may leave after its stop without losing
+// anything: padding and line ends.
+constexpr std::string_view kIgnorableAfterStop("\0\x1A\r\n", 4);
+
+// Reads the file in chunks up to its first NUL (nothing after it is read
+// into memory). `stop` is the NUL's offset when anything else follows it.
+Bytes readUpToNul(InputFile &in, std::optional<uint64_t> &stop)
+{
+    constexpr size_t kChunk = size_t(1) << 20;
+    Bytes data;
+    std::vector<char> buf(kChunk);
+    for (;;) {
+        const long long n = in.read(buf.data(), buf.size());
+        if (n < 0)
+            throw EInOutError::fromErrno(errno);
+        if (n == 0)
+            break;
+        const auto got = static_cast<size_t>(n);
+        if (const void *nul = std::memchr(buf.data(), '\0', got)) {
+            data.append(buf.data(), static_cast<size_t>(static_cast<const char *>(nul) - buf.data()));
+            if (in.contentAfter(static_cast<int64_t>(data.size()) + 1, kIgnorableAfterStop))
+                stop = data.size();
+            break;
+        }
+        data.append(buf.data(), got);
+    }
+    return data;
+}
+
+} // namespace
+
 void parseOutline(std::string_view bytes, Outline &outline)
 {
     auto top = std::make_unique<Node>();
@@ -67,36 +139,11 @@ void parseOutline(std::string_view bytes, Outline &outline)
     // itself the last entry), so a level maps straight onto its parent.
     std::vector<Node *> chain;
     try {
-        const size_t n = bytes.size();
-        size_t i = 0;
-        while (i < n && bytes[i] != '\0') {
-            size_t end = i;
-            while (end < n && bytes[end] != '\r' && bytes[end] != '\n' && bytes[end] != '\0')
-                ++end;
-            std::string_view line = bytes.substr(i, end - i);
-            i = end;
-            if (i < n && bytes[i] == '\r')
-                ++i;
-            if (i < n && bytes[i] == '\n')
-                ++i;
-
-            size_t level = 0;
-            while (level < line.size() && (line[level] == '\t' || line[level] == ' '))
-                ++level;
-            Bytes caption(line.substr(level));
-
-            if (chain.empty()) {
-                // Whatever its indent, the first line gives a root.
-                chain.push_back(top->appendChild(std::make_unique<Node>(std::move(caption))));
-                continue;
-            }
-            const size_t depth = chain.size() - 1;
-            if (level > depth + 1)
-                throw ETreeViewError(static_cast<long long>(level), caption);
+        scanLines(bytes, [&](size_t level, std::string_view caption) {
             chain.resize(level);
             Node *parent = level == 0 ? top.get() : chain.back();
-            chain.push_back(parent->appendChild(std::make_unique<Node>(std::move(caption))));
-        }
+            chain.push_back(parent->appendChild(std::make_unique<Node>(Bytes(caption))));
+        });
     } catch (...) {
         // The nodes of the lines before the failure stay.
         outline.replaceAll(std::move(top));
@@ -117,10 +164,27 @@ void writeOutlineFile(const std::string &path, const Outline &outline)
     file.commit();
 }
 
-void readOutlineFile(const std::string &path, Outline &outline)
+std::optional<uint64_t> readOutlineFile(const std::string &path, Outline &outline)
 {
-    const Bytes bytes = readWholeFile(path);
+    InputFile in(path);
+    std::optional<uint64_t> stop;
+    const Bytes bytes = readUpToNul(in, stop);
     parseOutline(bytes, outline);
+    return stop;
+}
+
+bool outlineReadsWhole(InputFile &file)
+{
+    std::optional<uint64_t> stop;
+    const Bytes bytes = readUpToNul(file, stop);
+    if (stop)
+        return false;
+    try {
+        scanLines(bytes, [](size_t, std::string_view) {});
+    } catch (const ETreeViewError &) {
+        return false;
+    }
+    return true;
 }
 
 } // namespace qv

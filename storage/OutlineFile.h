@@ -3,11 +3,14 @@
 
 #include "catalog/Outline.h"
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace qv {
 
 class AtomicFile;
+class InputFile;
 
 // The file's bytes for an outline (pre-order walk, no recursion).
 Bytes outlineBytes(const Outline &outline);
@@ -20,7 +23,15 @@ void writeOutlineFile(const std::string &path, const Outline &outline);
 // Writes the file's bytes into `file` (opened with Refusal::Create), which
 // the caller commits.
 void writeOutline(AtomicFile &file, const Outline &outline);
-// Reads the file; EFOpenError when it cannot be opened (outline unchanged).
-void readOutlineFile(const std::string &path, Outline &outline);
+// Reads the file up to its first NUL, never further; EFOpenError when it
+// cannot be opened, ENotRegularFile when it is no regular file (outline
+// unchanged either way). Returns the offset of that NUL when anything but
+// NUL, 0x1A, CR or LF follows it: the read then left part of the file out.
+std::optional<uint64_t> readOutlineFile(const std::string &path, Outline &outline);
+
+// Reads an open file from where it stands as readOutlineFile does, without
+// keeping the nodes: false when the read would stop early (as above) or with
+// the level error. Raises EInOutError on a read failure.
+bool outlineReadsWhole(InputFile &file);
 
 } // namespace qv

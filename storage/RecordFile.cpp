@@ -7,11 +7,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <vector>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace qv {
 
@@ -22,73 +19,65 @@ constexpr size_t kChunkSize = size_t(1) << 20;
 
 // Where the line reader gets its bytes: one chunk after another, an empty
 // chunk at the physical end.
+// Bytes a read that stopped at the end-of-data mark may leave after it
+// without losing anything: padding and line ends.
+constexpr std::string_view kIgnorableAfterStop("\0\x1A\r\n", 4);
+
+bool ignorable(std::string_view bytes)
+{
+    return bytes.find_first_not_of(kIgnorableAfterStop) == std::string_view::npos;
+}
+
 class ByteSource {
 public:
     virtual ~ByteSource() = default;
     virtual std::string_view next() = 0;
+    // Whether anything but ignorable bytes lies from `offset` on.
+    virtual bool contentAfter(uint64_t offset) = 0;
 };
 
 class MemorySource : public ByteSource {
 public:
-    explicit MemorySource(std::string_view bytes) : bytes_(bytes) {}
+    explicit MemorySource(std::string_view bytes) : bytes_(bytes), all_(bytes) {}
     std::string_view next() override
     {
         std::string_view out = bytes_;
         bytes_ = {};
         return out;
     }
+    bool contentAfter(uint64_t offset) override
+    {
+        return offset < all_.size() && !ignorable(all_.substr(static_cast<size_t>(offset)));
+    }
 private:
     std::string_view bytes_;
+    std::string_view all_;
 };
 
 class FileSource : public ByteSource {
 public:
-    explicit FileSource(const std::string &path)
-    {
-        do {
-            fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        } while (fd_ < 0 && errno == EINTR);
-        if (fd_ < 0)
-            throw EInOutError::fromErrno(errno);
-        struct stat st{};
-        if (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode))
-            size_ = static_cast<size_t>(st.st_size);
-    }
-    ~FileSource() override
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    FileSource(const FileSource &) = delete;
-    FileSource &operator=(const FileSource &) = delete;
+    explicit FileSource(InputFile &file) : file_(file) {}
 
-    // The size at open, for sizing the table; 0 when unknown.
-    size_t size() const { return size_; }
+    // The size at open, for sizing the table.
+    size_t size() const { return static_cast<size_t>(file_.size()); }
 
     std::string_view next() override
     {
         if (buffer_.empty())
             buffer_.resize(kChunkSize);
-        for (;;) {
-            ssize_t got = ::read(fd_, buffer_.data(), buffer_.size());
-            if (got >= 0)
-                return std::string_view(buffer_.data(), static_cast<size_t>(got));
-            if (errno != EINTR)
-                throw EInOutError::fromErrno(errno);
-        }
+        const long long got = file_.read(buffer_.data(), buffer_.size());
+        if (got < 0)
+            throw EInOutError::fromErrno(errno);
+        return std::string_view(buffer_.data(), static_cast<size_t>(got));
     }
 
-    void close()
+    bool contentAfter(uint64_t offset) override
     {
-        int fd = fd_;
-        fd_ = -1;
-        if (::close(fd) != 0 && errno != EINTR)
-            throw EInOutError::fromErrno(errno);
+        return file_.contentAfter(static_cast<int64_t>(offset), kIgnorableAfterStop);
     }
 
 private:
-    int fd_ = -1;
-    size_t size_ = 0;
+    InputFile &file_;
     std::vector<char> buffer_;
 };
 
@@ -105,18 +94,20 @@ public:
         if (!ended_ && pos_ == chunk_.size())
             refill();
         if (!ended_ && chunk_[pos_] == kEndOfData)
-            ended_ = true;
+            endAtMark();
         return ended_;
     }
 
-    void readLine(Bytes &line)
+    // Reads the next line into `line`. A line longer than `limit` is not
+    // read on: false, with `line` holding more than `limit` bytes of it.
+    bool readLine(Bytes &line, size_t limit = Bytes::npos)
     {
         line.clear();
         while (!ended_) {
             if (pos_ == chunk_.size()) {
                 refill();
                 if (ended_)
-                    return;
+                    return true;
             }
             const char *begin = chunk_.data() + pos_;
             const size_t avail = chunk_.size() - pos_;
@@ -124,22 +115,30 @@ public:
             if (!stop) {
                 line.append(begin, avail);
                 pos_ = chunk_.size();
+                if (line.size() > limit)
+                    return false;
                 continue;
             }
             line.append(begin, static_cast<size_t>(stop - begin));
             pos_ += static_cast<size_t>(stop - begin);
+            if (line.size() > limit)
+                return false;
             if (*stop == kEndOfData) {
-                ended_ = true;  // left in place: the data is over
-                return;
+                endAtMark();  // left in place: the data is over
+                return true;
             }
             ++pos_;  // the CR
             if (pos_ == chunk_.size())
                 refill();
             if (!ended_ && chunk_[pos_] == '\n')
                 ++pos_;
-            return;
+            return true;
         }
+        return true;
     }
+
+    // The offset of the end-of-data mark the data ended at, if it did.
+    std::optional<uint64_t> markOffset() const { return mark_; }
 
 private:
     static const char *findStop(const char *p, size_t n)
@@ -152,32 +151,67 @@ private:
 
     void refill()
     {
+        base_ += chunk_.size();
         chunk_ = source_.next();
         pos_ = 0;
         if (chunk_.empty())
             ended_ = true;
     }
 
+    void endAtMark()
+    {
+        ended_ = true;
+        mark_ = base_ + pos_;
+    }
+
     ByteSource &source_;
     std::string_view chunk_;
+    uint64_t base_ = 0;  // offset of chunk_ in the source
     size_t pos_ = 0;
     bool ended_ = false;
+    std::optional<uint64_t> mark_;
 };
 
-void readRecords(ByteSource &source, size_t sizeHint, RecordTable &table)
+// A number line longer than kMaxNumberLine cannot be valid: it is refused
+// without being read on.
+void readNumberLine(LineReader &reader, Bytes &line)
+{
+    if (!reader.readLine(line, kMaxNumberLine))
+        throw EConvertError(line);
+}
+
+// Reads the records into `table`, or only checks them when it is null. The
+// result is the offset of the end-of-data mark that stopped the read when
+// anything but ignorable bytes follows it.
+std::optional<uint64_t> readRecords(ByteSource &source, size_t sizeHint, RecordTable *table)
 {
     LineReader reader(source);
     Bytes line;
-    reader.readLine(line);
+    readNumberLine(reader, line);
     const int32_t count = strToInt(line);
+    auto stop = [&]() -> std::optional<uint64_t> {
+        const std::optional<uint64_t> mark = reader.markOffset();
+        if (mark && source.contentAfter(*mark + 1))
+            return mark;
+        return std::nullopt;
+    };
     if (count <= 0)
-        return;
+        return std::nullopt;
+    if (!table) {
+        Bytes section, text, icons;
+        for (int32_t k = 0; k < count && !reader.atEnd(); ++k) {
+            reader.readLine(section);
+            reader.readLine(text);
+            readNumberLine(reader, icons);
+        }
+        return stop();
+    }
 
     // A record present in the file takes at least three line ends, so the
     // size bounds how many rows can come, whatever the count claims.
     const size_t present = sizeHint / 3 + 1;
-    table.reserve(table.size() + std::min<size_t>(static_cast<size_t>(count),
-                                                  present + kMaxEmptyTrailingRecords));
+    table->reserve(table->size() + std::min<size_t>(static_cast<size_t>(count),
+                                                    present + kMaxEmptyTrailingRecords));
 
     size_t emptyTrailing = 0;
     for (int32_t k = 0; k < count; ++k) {
@@ -185,15 +219,16 @@ void readRecords(ByteSource &source, size_t sizeHint, RecordTable &table)
             if (emptyTrailing == kMaxEmptyTrailingRecords)
                 break;
             ++emptyTrailing;
-            table.append({}, {}, {});
+            table->append({}, {}, {});
             continue;
         }
         Bytes section, text, icons;
         reader.readLine(section);
         reader.readLine(text);
-        reader.readLine(icons);
-        table.append(std::move(section), std::move(text), std::move(icons));
+        readNumberLine(reader, icons);
+        table->append(std::move(section), std::move(text), std::move(icons));
     }
+    return stop();
 }
 
 // A field as the file can carry it: CR and 0x1A become '?'.
@@ -231,17 +266,27 @@ void writeRecords(AtomicFile &file, const RecordTable &table)
     }
 }
 
-void readRecordFile(const std::string &path, RecordTable &table)
+std::optional<uint64_t> readRecordFile(const std::string &path, RecordTable &table)
 {
-    FileSource source(path);
-    readRecords(source, source.size(), table);
-    source.close();
+    InputFile file(path, InputFile::Failure::InOut);
+    FileSource source(file);
+    return readRecords(source, source.size(), &table);
 }
 
-void parseRecords(std::string_view bytes, RecordTable &table)
+std::optional<uint64_t> parseRecords(std::string_view bytes, RecordTable &table)
 {
     MemorySource source(bytes);
-    readRecords(source, bytes.size(), table);
+    return readRecords(source, bytes.size(), &table);
+}
+
+bool recordsReadWhole(InputFile &file)
+{
+    FileSource source(file);
+    try {
+        return !readRecords(source, 0, nullptr);
+    } catch (const EConvertError &) {
+        return false;
+    }
 }
 
 } // namespace qv

@@ -3,11 +3,14 @@
 
 #include "catalog/RecordTable.h"
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace qv {
 
 class AtomicFile;
+class InputFile;
 
 // Writes the whole table atomically. A CR or 0x1A inside a field (which the
 // format cannot carry) is written as '?'. Raises EInOutError.
@@ -16,10 +19,23 @@ void writeRecordFile(const std::string &path, const RecordTable &table);
 // caller commits.
 void writeRecords(AtomicFile &file, const RecordTable &table);
 // Appends the file's records to `table` (the caller empties it first).
-// Raises EInOutError or EConvertError; rows appended before stay.
-void readRecordFile(const std::string &path, RecordTable &table);
+// Raises EInOutError, ENotRegularFile or EConvertError; rows appended
+// before stay. Returns the offset of the end-of-data mark (0x1A) that ended
+// the read when anything but NUL, 0x1A, CR or LF follows it: the read then
+// left part of the file out.
+std::optional<uint64_t> readRecordFile(const std::string &path, RecordTable &table);
 // The same over bytes already in memory.
-void parseRecords(std::string_view bytes, RecordTable &table);
+std::optional<uint64_t> parseRecords(std::string_view bytes, RecordTable &table);
+
+// Reads an open file from where it stands as readRecordFile does, without
+// keeping the records: false when the read would stop early (as above) or
+// with the conversion error. Raises EInOutError on a read failure.
+bool recordsReadWhole(InputFile &file);
+
+// The count line and the icons lines hold one number: a line longer than
+// this cannot be valid and is refused (EConvertError) without being read
+// whole. Text lines have no such limit.
+constexpr size_t kMaxNumberLine = 64 * 1024;
 
 // Missing records past the end of the data are appended empty, but no more
 // than this many (a count of 2147483647 must not exhaust memory).

@@ -60,9 +60,12 @@ std::string withSeparator(std::string dir) {
     return dir;
 }
 
-// The message of a core error as the program's error box shows it.
+// The message of a core error as the program's error box shows it, in
+// UTF-8 (a file name in it keeps the system's bytes).
 void reportError(const qv::Error &e) {
-    std::string text = qv::cp1251::toUtf8(qv::errorBoxText(e.message()));
+    std::string text = qv::messageUtf8(e);
+    if (qv::errorBoxText(e.message()).size() > e.message().size())
+        text += '.';
     std::fprintf(stderr, "%s\n", text.c_str());
 }
 
@@ -80,6 +83,9 @@ bool loadCatalog(const std::string &dir, qv::Catalog &catalog) {
     try {
         qv::CatalogFiles files(withSeparator(dir));
         files.load(catalog);
+        for (const qv::PartialRead &p : files.partialReads())
+            std::fprintf(stderr, "quorvel-tool: %s: the read stopped at byte %llu, the rest is left out\n",
+                         p.path.c_str(), static_cast<unsigned long long>(p.offset));
         return true;
     } catch (const qv::Error &e) {
         reportError(e);

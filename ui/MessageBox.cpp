@@ -3,6 +3,11 @@
 #include "catalog/Errors.h"
 #include "ui/Codec.h"
 
+#include <QByteArray>
+#include <QFile>
+
+#include <algorithm>
+
 namespace qv::msg {
 
 namespace {
@@ -50,7 +55,16 @@ QMessageBox::StandardButton show(QWidget *parent, QMessageBox::Icon icon, const 
 
 QString errorText(const std::exception &error)
 {
-    return toQ(errorBoxText(Bytes(error.what())));
+    const auto *e = dynamic_cast<const Error *>(&error);
+    const Bytes text = errorBoxText(e ? e->message() : Bytes(error.what()));
+    if (!e || e->pathOffset() == Bytes::npos || e->pathOffset() > text.size())
+        return toQ(text);
+    // The file name is in the system's encoding, the rest in the code page.
+    const size_t at = e->pathOffset();
+    const size_t length = std::min(e->pathLength(), text.size() - at);
+    return toQ(text.substr(0, at))
+        + QFile::decodeName(QByteArray(text.data() + at, qsizetype(length)))
+        + toQ(text.substr(at + length));
 }
 
 void showError(QWidget *parent, const std::exception &error)

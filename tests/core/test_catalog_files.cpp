@@ -5,12 +5,19 @@
 #include "catalog/Catalog.h"
 #include "catalog/Errors.h"
 #include "storage/CatalogFiles.h"
+#include "settings/SettingsFile.h"
 #include "storage/FileIo.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <ctime>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace qv;
 using qvtest::TempDir;
@@ -196,6 +203,7 @@ TEST(CatalogFilesTest, BadIconsFieldStopsTheLoadWithConversionError)
     }
     EXPECT_TRUE(files.loaded());
     EXPECT_TRUE(files.loadFailed());
+    EXPECT_TRUE(files.joinFailed());
     EXPECT_FALSE(cat.modified());
 }
 
@@ -215,35 +223,292 @@ TEST(CatalogFilesTest, RecordFileIsReadEvenWithoutOutlineFile)
     EXPECT_EQ(qvtest::readFile(dir.file("data.dat")), "");
 }
 
-TEST(CatalogFilesTest, FirstSaveAfterFailedLoadKeepsTheOriginals)
+// ---- loads that leave part of the files out ----
+
+namespace {
+
+struct LoadCase {
+    const char *name;
+    std::string outline;  // data.dat
+    std::string records;  // text.dat
+    std::string partial;  // "data.dat@6 text.dat@12" for partialReads()
+    bool failed;          // the load raises
+    bool keeps;           // the first save copies the originals aside
+};
+void PrintTo(const LoadCase &c, std::ostream *os) { *os << c.name; }
+
+class PartialOrFailedLoad : public ::testing::TestWithParam<LoadCase> {};
+
+const std::string kRecords = "1\r\nA\r\nnote\r\n5\r\n";
+const std::string kLongText(3 << 20, 'x');  // past the reader's 1 MiB chunks
+
+} // namespace
+
+// What the load reports, and what the first save keeps: copies of the
+// originals made before anything replaces them, listed even when that save
+// fails, never made twice, never written through a link in their place.
+TEST_P(PartialOrFailedLoad, ReportsAndKeepsOriginalsAsCopies)
 {
-    TempDir dir;
-    const std::string outline = "A\r\n\t\t\tdeep\r\nB\r\n";  // level error on line 2
-    const std::string records = "1\r\nB\r\nnote\r\n5\r\n";
-    qvtest::writeFile(dir.file("data.dat"), outline);
-    qvtest::writeFile(dir.file("text.dat"), records);
+    const LoadCase &c = GetParam();
+    TempDir dir, outside;
+    qvtest::writeFile(dir.file("data.dat"), c.outline);
+    qvtest::writeFile(dir.file("text.dat"), c.records);
     CatalogFiles files(dir.path());
     const int64_t now = localTime(2026, 12, 7, 8, 30, 15);
     files.setClock([now] { return now; });
-    Catalog cat;
-    EXPECT_THROW(files.load(cat), ETreeViewError);
-    EXPECT_TRUE(files.loadFailed());
-
-    files.save(cat);
     const std::string stamp = localStamp(now);
-    EXPECT_EQ(stamp, "2026-12-07-083015");
-    ASSERT_EQ(files.keptOriginals().size(), 2u);
-    EXPECT_EQ(qvtest::readFile(dir.file("data.dat.unread-" + stamp)), outline);
-    EXPECT_EQ(qvtest::readFile(dir.file("text.dat.unread-" + stamp)), records);
-    const std::string after = qvtest::listing(dir.path());
-    EXPECT_EQ(after, "data.dat data.dat.unread-" + stamp + " text.dat text.dat.unread-" + stamp);
+    ASSERT_EQ(stamp, "2026-12-07-083015");
+    // A link planted at a dated name is neither followed nor replaced.
+    qvtest::writeFile(outside.file("victim"), "victim");
+    ASSERT_EQ(::symlink(outside.file("victim").c_str(), dir.file("data.dat.unread-" + stamp).c_str()), 0);
 
-    // The second save only rewrites the two files.
+    Catalog cat;
+    bool failed = false;
+    try {
+        files.load(cat);
+    } catch (const Error &) {
+        failed = true;
+    }
+    EXPECT_EQ(failed, c.failed);
+    EXPECT_EQ(files.loadFailed(), c.failed);
+    std::string partial;
+    for (const PartialRead &p : files.partialReads())
+        partial += (partial.empty() ? "" : " ") + p.path.substr(dir.path().size()) + "@"
+                 + std::to_string(p.offset);
+    EXPECT_EQ(partial, c.partial);
+    EXPECT_EQ(files.keepsOriginals(), c.keeps);
+
+    cat.markChanged();
+    AtomicFile::failAfter(0, ENOSPC);
+    EXPECT_THROW(files.save(cat), EInOutError);
+    // The failed save left the originals where they were.
+    EXPECT_EQ(qvtest::readFile(dir.file("data.dat")), c.outline);
+    EXPECT_EQ(qvtest::readFile(dir.file("text.dat")), c.records);
+    std::vector<std::string> expected;
+    if (c.keeps)
+        expected = {dir.file("data.dat.unread-" + stamp + "-1"), dir.file("text.dat.unread-" + stamp)};
+    EXPECT_EQ(files.keptOriginals(), expected);
+    for (const std::string &kept : expected)
+        EXPECT_EQ(qvtest::readFile(kept), kept.find("data.dat") != std::string::npos ? c.outline : c.records);
+
     files.setClock([now] { return now + 60; });
     files.save(cat);
-    EXPECT_EQ(files.keptOriginals().size(), 2u);
-    EXPECT_EQ(qvtest::listing(dir.path()), after);
+    files.save(cat);
+    EXPECT_EQ(files.keptOriginals(), expected);
+    EXPECT_FALSE(files.keepsOriginals());
+    EXPECT_EQ(qvtest::listing(dir.path()).find(".unread-" + localStamp(now + 60)), std::string::npos);
+    EXPECT_EQ(qvtest::readFile(outside.file("victim")), "victim");
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, PartialOrFailedLoad,
+    ::testing::Values(
+        LoadCase{"Whole", "A\r\n", kRecords, "", false, false},
+        LoadCase{"LevelError", "A\r\n\t\t\tdeep\r\nB\r\n", kRecords, "", true, true},
+        // Only the join failed: every byte was read, nothing to keep.
+        LoadCase{"JoinOnly", "A\r\n", "1\r\nA\r\n\r\nabc\r\n", "", true, false},
+        LoadCase{"NulBeforeNodes", std::string("A\r\nB\r\n\0C\r\n", 10), kRecords, "data.dat@6", false, true},
+        LoadCase{"NulBeforePaddingOnly", std::string("A\r\n\0\0\r\n\x1A", 8), kRecords, "", false, false},
+        LoadCase{"SubBeforeRecords", "A\r\n", "2\r\nA\r\nx\r\n1\r\n\x1A" "B\r\ny\r\n2\r\n", "text.dat@12",
+                 false, true},
+        LoadCase{"SubAtTheEnd", "A\r\n", "3\r\nA\r\nx\r\n1\r\n\x1A\r\n", "", false, false},
+        LoadCase{"SubPastChunkEdge", "A\r\n", "1\r\nZ\r\n" + kLongText + "\x1A" "more",
+                 "text.dat@" + std::to_string(6 + kLongText.size()), false, true},
+        LoadCase{"BothFiles", std::string("A\r\n\0B", 5), "2\r\nZ\r\n\x1A" "B\r\n", "data.dat@3 text.dat@6",
+                 false, true}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// A 2 GB sparse file is neither read whole nor held: data.dat stops at its
+// first NUL (a hole is skipped when looking for data after it), text.dat's
+// count line of NULs is refused once it is longer than any number.
+TEST(CatalogFilesTest, SparseFilesReadWithBoundedMemory)
+{
+    TempDir dir;
+    const off_t size = off_t(2) << 30;
+    auto sparse = [&](const std::string &name, const std::string &head, const std::string &tail) {
+        const int fd = ::open(dir.file(name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::write(fd, head.data(), head.size()), ssize_t(head.size()));
+        ASSERT_EQ(::ftruncate(fd, size - off_t(tail.size())), 0);
+        ASSERT_EQ(::pwrite(fd, tail.data(), tail.size(), size - off_t(tail.size())), ssize_t(tail.size()));
+        ::close(fd);
+    };
+    sparse("data.dat", "A\r\n", "\r\n");
+    {
+        CatalogFiles files(dir.path());
+        Catalog cat;
+        files.load(cat);
+        EXPECT_EQ(cat.outline().nodeCount(), 1u);
+        EXPECT_TRUE(files.partialReads().empty());
+    }
+    sparse("data.dat", "A\r\n", "B\r\n");
+    sparse("text.dat", "", "");
+    CatalogFiles files(dir.path());
+    Catalog cat;
+    try {
+        files.load(cat);
+        FAIL() << "a count line of NULs was accepted";
+    } catch (const EConvertError &e) {
+        EXPECT_EQ(e.message(), "'" + std::string(80, '\0') + "\x85" + W("' - неверное целое значение"));
+    }
+    ASSERT_EQ(files.partialReads().size(), 1u);
+    EXPECT_EQ(files.partialReads()[0].offset, 3u);
+    struct rusage usage {};
+    ASSERT_EQ(::getrusage(RUSAGE_SELF, &usage), 0);
+    EXPECT_LT(usage.ru_maxrss, 1L << 20) << "KiB at the peak";  // far below the 2 GB
+}
+
+// ---- entries that are no regular file ----
+
+namespace {
+
+enum class Kind { Fifo, Directory, EndlessDevice };
+void PrintTo(Kind k, std::ostream *os)
+{
+    *os << (k == Kind::Fifo ? "Fifo" : k == Kind::Directory ? "Directory" : "EndlessDevice");
+}
+
+void makeEntry(Kind kind, const std::string &path)
+{
+    switch (kind) {
+    case Kind::Fifo:
+        ASSERT_EQ(::mkfifo(path.c_str(), 0666), 0);
+        break;
+    case Kind::Directory:
+        ASSERT_EQ(::mkdir(path.c_str(), 0777), 0);
+        break;
+    case Kind::EndlessDevice:
+        ASSERT_EQ(::symlink("/dev/zero", path.c_str()), 0);
+        break;
+    }
+}
+
+template <typename Body>
+void expectNotRegular(const std::string &path, Body &&body)
+{
+    try {
+        body();
+        ADD_FAILURE() << path << " was read";
+    } catch (const ENotRegularFile &e) {
+        EXPECT_EQ(e.message(), W("Файл ") + path + W(" не является обычным файлом"));
+    }
+}
+
+class NotRegular : public ::testing::TestWithParam<Kind> {};
+
+} // namespace
+
+// Each reader refuses the entry by name at once: a blocking open or an
+// endless read would hang here (the alarm ends the run instead).
+TEST_P(NotRegular, EveryReaderRefusesItWithoutWaiting)
+{
+    ::alarm(60);
+    for (const char *name : {"data.dat", "text.dat"}) {
+        TempDir dir;
+        const std::string path = dir.file(name);
+        makeEntry(GetParam(), path);
+        CatalogFiles files(dir.path());
+        expectNotRegular(path, [&] { files.makeBackups(); });
+        Catalog cat;
+        expectNotRegular(path, [&] { files.load(cat); });
+        EXPECT_TRUE(files.loadFailed());
+        // Nothing was kept or written beside it, and it is still there.
+        EXPECT_EQ(qvtest::listing(dir.path()), name);
+        EXPECT_THROW(files.save(cat), Error);
+        EXPECT_TRUE(files.keptOriginals().empty());
+        EXPECT_TRUE(entryExists(path));
+        EXPECT_FALSE(plainFileAt(path));
+    }
+    TempDir dir;
+    const std::string path = dir.file("Quorvel.ini");
+    makeEntry(GetParam(), path);
+    SettingsFile ini;
+    ini.open(path);
+    expectNotRegular(path, [&] { ini.readEntry("Base", "Backup", "1"); });
+    EXPECT_THROW(ini.writeNumber("Base", "Backup", 1), ESettingsWriteError);
+    EXPECT_FALSE(plainFileAt(path));
+    ::alarm(0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, NotRegular,
+                         ::testing::Values(Kind::Fifo, Kind::Directory, Kind::EndlessDevice));
+
+// ---- backups ----
+
+// A link in a backup's place is replaced by the backup; what it pointed to
+// stays as it was.
+TEST(CatalogFilesTest, BackupLinksAreReplacedNotFollowed)
+{
+    TempDir dir, outside;
+    qvtest::writeFile(dir.file("data.dat"), "A\r\n");
+    qvtest::writeFile(dir.file("text.dat"), "0\r\n");
+    qvtest::writeFile(outside.file(".bashrc"), "the user's own");
+    ASSERT_EQ(::symlink(outside.file(".bashrc").c_str(), dir.file("data.bak").c_str()), 0);
+    ASSERT_EQ(::symlink(outside.file("missing").c_str(), dir.file("text.bak").c_str()), 0);
+    CatalogFiles files(dir.path());
+    files.makeBackups();
+    EXPECT_EQ(qvtest::readFile(outside.file(".bashrc")), "the user's own");
+    EXPECT_EQ(qvtest::listing(outside.path()), ".bashrc");
+    EXPECT_TRUE(plainFileAt(dir.file("data.bak")));
+    EXPECT_TRUE(plainFileAt(dir.file("text.bak")));
+    EXPECT_EQ(qvtest::readFile(dir.file("data.bak")), "A\r\n");
+    EXPECT_EQ(qvtest::readFile(dir.file("text.bak")), "0\r\n");
+    EXPECT_TRUE(files.keptBackups().empty());
+}
+
+namespace {
+
+struct BackupCase {
+    const char *name;
+    std::string outline, records;
+    std::string kept;         // the old backups kept aside, without their stamp
+    bool sameAsOld = false;   // the old backups hold the sources' bytes
+};
+void PrintTo(const BackupCase &c, std::ostream *os) { *os << c.name; }
+
+class BackupOfDamagedSource : public ::testing::TestWithParam<BackupCase> {};
+
+} // namespace
+
+// A source that reads only in part or not at all does not replace a
+// different old backup before that one is kept under a dated name.
+TEST_P(BackupOfDamagedSource, KeepsTheOldBackupFirst)
+{
+    const BackupCase &c = GetParam();
+    TempDir dir;
+    const std::string oldOutline = c.sameAsOld ? c.outline : "old\r\noutline\r\n";
+    const std::string oldRecords = c.sameAsOld ? c.records : "1\r\nold\r\n\r\n0\r\n";
+    qvtest::writeFile(dir.file("data.dat"), c.outline);
+    qvtest::writeFile(dir.file("text.dat"), c.records);
+    qvtest::writeFile(dir.file("data.bak"), oldOutline);
+    qvtest::writeFile(dir.file("text.bak"), oldRecords);
+    CatalogFiles files(dir.path());
+    const int64_t now = localTime(2026, 1, 2, 3, 4, 5);
+    files.setClock([now] { return now; });
+    files.makeBackups();
+
+    EXPECT_EQ(qvtest::readFile(dir.file("data.bak")), c.outline);
+    EXPECT_EQ(qvtest::readFile(dir.file("text.bak")), c.records);
+    std::string kept;
+    for (const std::string &name : files.keptBackups()) {
+        kept += (kept.empty() ? "" : " ") + name.substr(dir.path().size(), 8);
+        EXPECT_EQ(name.substr(dir.path().size() + 8), "." + localStamp(now));
+        EXPECT_EQ(qvtest::readFile(name), name.find("data.bak") != std::string::npos ? oldOutline : oldRecords);
+    }
+    EXPECT_EQ(kept, c.kept);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, BackupOfDamagedSource,
+    ::testing::Values(
+        BackupCase{"Whole", "A\r\n", "0\r\n", ""},
+        BackupCase{"OutlineStopsAtNul", std::string("A\r\n\0B\r\n", 7), "0\r\n", "data.bak"},
+        BackupCase{"OutlineLevelError", "A\r\n\t\tB\r\n", "0\r\n", "data.bak"},
+        BackupCase{"RecordsStopAtSub", "A\r\n", "2\r\nA\r\n\r\n0\x1A" "B\r\n", "text.bak"},
+        BackupCase{"RecordsConversionError", "A\r\n", "zz\r\n", "text.bak"},
+        // Damaged, but the old backups hold the same bytes: nothing to keep.
+        BackupCase{"DamagedSameAsOld", std::string("A\r\n\0B\r\n", 7), "zz\r\n", "", true}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 TEST(CatalogFilesTest, FailedRecordWriteLeavesBothFilesAndTheFlag)
 {

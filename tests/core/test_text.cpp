@@ -207,6 +207,39 @@ TEST(Errors, OtherMessages)
     EXPECT_EQ(EWriteError().message(), W("Ошибка записи потока"));
     EXPECT_EQ(ETreeViewError(2, "B").message(), W("Неверный уровень (2) для элемента \"B\""));
     EXPECT_EQ(ESettingsWriteError("/a/x.ini").message(), W("Не могу записать в /a/x.ini"));
+    EXPECT_EQ(ENotRegularFile("/a/x.ini").message(), W("Файл /a/x.ini не является обычным файлом"));
+}
+
+// A file name keeps the system's bytes inside the Windows-1251 message; the
+// terminal text converts only the rest.
+TEST(Errors, FileNamesAreLocatedAndPrintReadably)
+{
+    const std::string path = "/tmp/Каталог/data.bak";  // UTF-8, as the system spells it
+    const std::pair<Error, std::string> table[] = {
+        {EFOpenError(path), "Не могу открыть файл " + path},
+        {EFCreateError(path), "Не могу создать файл " + path},
+        {ESettingsWriteError(path), "Не могу записать в " + path},
+        {ENotRegularFile(path), "Файл " + path + " не является обычным файлом"}};
+    for (const auto &[e, utf8] : table) {
+        EXPECT_EQ(e.message().substr(e.pathOffset(), e.pathLength()), path);
+        EXPECT_EQ(messageUtf8(e), utf8);
+    }
+    const EReadError plain;
+    EXPECT_EQ(plain.pathOffset(), Bytes::npos);
+    EXPECT_EQ(messageUtf8(plain), "Ошибка чтения потока");
+}
+
+// File content in a message is cut after 80 characters, with "…" after.
+TEST(Errors, QuotedTextIsCutAtEightyCharacters)
+{
+    const std::string ellipsis = "\x85";
+    EXPECT_EQ(clipQuoted(std::string(80, 'a')), std::string(80, 'a'));
+    EXPECT_EQ(clipQuoted(std::string(81, 'a')), std::string(80, 'a') + ellipsis);
+    EXPECT_EQ(EConvertError(std::string(5000, '7')).message(),
+              "'" + std::string(80, '7') + ellipsis + W("' - неверное целое значение"));
+    EXPECT_EQ(ETreeViewError(4, std::string(100, 'c')).message(),
+              W("Неверный уровень (4) для элемента \"") + std::string(80, 'c') + ellipsis + "\"");
+    EXPECT_EQ(cp1251::toUtf8(ellipsis), "…");
 }
 
 TEST(Errors, BoxTextFullStop)

@@ -248,6 +248,24 @@ INSTANTIATE_TEST_SUITE_P(
                     "Неверный уровень (3) для элемента \"B\""}),
     [](const auto &info) { return std::string(info.param.name); });
 
+// A file name in a message prints as the system spells it, the rest of the
+// message converted; a read that stopped early is told with its offset.
+TEST(ToolCheck, MessagesShowPathsAndPartialReadsReadably) {
+    TempDir dir;
+    const std::string folder = subdir(dir, "Каталог");
+    fs::create_directory(folder + "data.dat");
+    Result r = runTool({"check", folder});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "Файл " + folder + "data.dat не является обычным файлом.\n");
+
+    fs::remove(folder + "data.dat");
+    writeFile(folder + "data.dat", std::string("A\r\n\0B\r\n", 7));
+    r = runTool({"check", folder});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.err, "quorvel-tool: " + folder + "data.dat: the read stopped at byte 3, the rest is left out\n");
+    EXPECT_EQ(figures(r.out)["nodes"], 1);
+}
+
 // ---- resave ----
 
 // Files the program reads but never writes in this form: LF and lone CR line

@@ -2,11 +2,13 @@
 // failures that must leave the window open or the data intact.
 #include "support/Fixture.h"
 
+#include "catalog/Errors.h"
 #include "catalog/gui/DATreeView.h"
 #include "editor/EditorPane.h"
 #include "settings/SettingsFile.h"
 #include "settings/gui/SettingsPanel.h"
 #include "ui/Codec.h"
+#include "ui/MessageBox.h"
 #include "ui/TreePane.h"
 
 #include <QDir>
@@ -63,6 +65,7 @@ private slots:
     void saveButtonFollowsChanges();
     void windowKeepsMinimumSize();
     void hintsAndFocusFollowTheMouse();
+    void errorBoxShowsPathsAsTheSystemSpellsThem();
 };
 
 void WindowStartup::firstRunWritesEmptyCatalogueAndDefaultSettings()
@@ -361,6 +364,18 @@ void WindowStartup::hintsAndFocusFollowTheMouse()
     move(f.tree()->viewport());
     QCOMPARE(w->focusWidget(), static_cast<QWidget *>(f.tree()));
     f.discard();
+}
+
+// A file name in an error is the system's bytes (UTF-8), the rest of the
+// message the code page: a Cyrillic folder reads as it is named.
+void WindowStartup::errorBoxShowsPathsAsTheSystemSpellsThem()
+{
+    const std::string path = "/tmp/Каталог/data.dat";
+    QCOMPARE(qv::msg::errorText(qv::ENotRegularFile(path)),
+             QString::fromUtf8("Файл /tmp/Каталог/data.dat не является обычным файлом."));
+    QCOMPARE(qv::msg::errorText(qv::ESettingsWriteError("/tmp/Каталог/Quorvel.ini")),
+             QString::fromUtf8("Не могу записать в /tmp/Каталог/Quorvel.ini."));
+    QCOMPARE(qv::msg::errorText(qv::EConvertError(qv::W("ы"))), QString::fromUtf8("'ы' - неверное целое значение."));
 }
 
 QTEST_MAIN(WindowStartup)
