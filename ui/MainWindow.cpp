@@ -379,6 +379,13 @@ void MainWindow::showHint(QWidget *widget)
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
     const QEvent::Type type = event->type();
+    // The application is told to quit (the session manager's end of the
+    // session does this): it then closes every window, and nobody may be
+    // there to answer a box.
+    if (type == QEvent::Quit && watched == qApp) {
+        saveBeforeQuit();
+        return QMainWindow::eventFilter(watched, event);
+    }
     if (type != QEvent::Enter && type != QEvent::Leave && type != QEvent::MouseMove
         && type != QEvent::ToolTipChange)
         return QMainWindow::eventFilter(watched, event);

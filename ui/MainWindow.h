@@ -59,8 +59,9 @@ public:
     // a box; the window stays open, since the logout may yet be cancelled.
     void commitSession();
     // The close sequence without a box, unless a close or endSession ran:
-    // when the event loop ends, or the process exits after losing its
-    // display. Does nothing on any thread but the window's.
+    // when the application is told to quit (the session manager's end of
+    // the session), when the event loop ends, or when the process exits
+    // after losing its display. Does nothing on any thread but the window's.
     void saveBeforeQuit();
 
 protected:
