@@ -23,20 +23,6 @@
 #include <QStatusBar>
 #include <QThread>
 
-#include <cstdio>
-
-namespace {
-
-// What a box would say, when no box can be shown: on stderr, one line.
-void logLine(QString text)
-{
-    text.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
-    std::fprintf(stderr, "Quorvel: %s\n", text.toLocal8Bit().constData());
-    std::fflush(stderr);
-}
-
-} // namespace
-
 MainWindow::MainWindow(const std::string &baseDir, QWidget *parent)
     : QMainWindow(parent), baseDir_(baseDir), files_(baseDir)
 {
@@ -230,7 +216,7 @@ bool MainWindow::saveCatalogue(bool interactive)
         if (interactive)
             qv::msg::show(this, QMessageBox::Information, QStringLiteral("Quorvel"), text, QMessageBox::Ok);
         else
-            logLine(text);
+            qv::msg::logText(text);
     }
     return true;
 }
@@ -251,7 +237,7 @@ void MainWindow::report(const std::exception &error, bool interactive)
     if (interactive)
         qv::msg::showError(this, error);
     else
-        logLine(qv::msg::errorText(error));
+        qv::msg::logText(qv::msg::errorText(error));
 }
 
 bool MainWindow::runCloseSequence(bool interactive)
@@ -283,6 +269,7 @@ void MainWindow::endSession()
     if (ending_)
         return;
     ending_ = true;
+    qv::msg::setUnattended();
     if (!closed_)
         runCloseSequence(false);
     closed_ = true;
@@ -303,6 +290,7 @@ void MainWindow::saveBeforeQuit()
     if (closed_ || ending_ || QThread::currentThread() != thread())
         return;
     ending_ = true;
+    qv::msg::setUnattended();
     runCloseSequence(false);
 }
 
@@ -357,7 +345,8 @@ void MainWindow::showEvent(QShowEvent *event)
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    // After endSession the sequence has run already, whatever it did.
+    // Once the run is ending (endSession, saveBeforeQuit) the sequence has
+    // run already, whatever it did.
     if (ending_ || runCloseSequence(true))
         event->accept();
     else
@@ -382,7 +371,7 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
     // The application is told to quit (the session manager's end of the
     // session does this): it then closes every window, and nobody may be
     // there to answer a box.
-    if (type == QEvent::Quit && watched == qApp) {
+    if (type == QEvent::Quit && watched == qApp && termination_) {
         saveBeforeQuit();
         return QMainWindow::eventFilter(watched, event);
     }

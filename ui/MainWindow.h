@@ -48,8 +48,8 @@ public:
 
     // The ends of a run nobody closes the window for: SIGTERM, SIGINT and
     // SIGHUP (endSession), the session manager's request to save
-    // (commitSession) and the event loop's end (saveBeforeQuit). The
-    // program calls this once its window exists.
+    // (commitSession), the application told to quit and the event loop's
+    // end (saveBeforeQuit). The program calls this once its window exists.
     void watchSessionEnd();
     // The close sequence without a box (errors go to stderr), then the
     // window closes and the event loop ends with status 0, whatever the
