@@ -9,6 +9,7 @@
 #include "ui/IconPalette.h"
 #include "ui/Icons.h"
 #include "ui/MessageBox.h"
+#include "ui/TerminationSignals.h"
 #include "ui/TreePane.h"
 #include "ui/WindowSettings.h"
 
@@ -20,6 +21,7 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QThread>
 
 MainWindow::MainWindow(const std::string &baseDir, QWidget *parent)
     : QMainWindow(parent), baseDir_(baseDir), files_(baseDir)
@@ -186,29 +188,110 @@ void MainWindow::formActivate()
 
 bool MainWindow::saveAll()
 {
+    return saveCatalogue(true);
+}
+
+bool MainWindow::saveCatalogue(bool interactive)
+{
     const size_t keptBefore = files_.keptOriginals().size();
     try {
         editorPane_->flushNote();
         files_.save(catalog_);
     } catch (const std::exception &e) {
         refreshSaveButton();
-        qv::msg::showError(this, e);
+        report(e, interactive);
         return false;
     }
     refreshSaveButton();
-    QApplication::beep();
+    if (interactive)
+        QApplication::beep();
     const auto &kept = files_.keptOriginals();
     if (kept.size() > keptBefore) {
         QString names;
         for (size_t i = keptBefore; i < kept.size(); ++i)
             names += QStringLiteral("\r\n") + QString::fromStdString(kept[i]);
-        qv::msg::show(this, QMessageBox::Information, QStringLiteral("Quorvel"),
-                      QStringLiteral(u"Файлы каталога не были прочитаны полностью при запуске.\r\n"
-                                     u"Прежние файлы сохранены под именами:")
-                          + names,
-                      QMessageBox::Ok);
+        const QString text = QStringLiteral(u"Файлы каталога не были прочитаны полностью при запуске.\r\n"
+                                            u"Прежние файлы сохранены под именами:")
+                             + names;
+        if (interactive)
+            qv::msg::show(this, QMessageBox::Information, QStringLiteral("Quorvel"), text, QMessageBox::Ok);
+        else
+            qv::msg::logText(text);
     }
     return true;
+}
+
+bool MainWindow::writeSettings(bool interactive)
+{
+    try {
+        winsettings::writeAll(settings_, *settingsPanel_, treePane_->width(), *this);
+    } catch (const std::exception &e) {
+        report(e, interactive);
+        return false;
+    }
+    return true;
+}
+
+void MainWindow::report(const std::exception &error, bool interactive)
+{
+    if (interactive)
+        qv::msg::showError(this, error);
+    else
+        qv::msg::logText(qv::msg::errorText(error));
+}
+
+bool MainWindow::runCloseSequence(bool interactive)
+{
+    // A window that never loaded its catalogue has nothing to save, and its
+    // controls do not hold the stored settings.
+    if (started_ && (!saveCatalogue(interactive) || !writeSettings(interactive)))
+        return false;
+    settings_.release();
+    closed_ = true;
+    return true;
+}
+
+void MainWindow::watchSessionEnd()
+{
+    if (termination_)
+        return;
+    termination_ = new TerminationSignals(this);
+    connect(termination_, &TerminationSignals::received, this, &MainWindow::endSession);
+    // The session manager's requests must be answered before they return.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, &MainWindow::commitSession,
+            Qt::DirectConnection);
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &MainWindow::saveBeforeQuit, Qt::DirectConnection);
+}
+
+void MainWindow::endSession()
+{
+    // A second signal while the first one's save runs changes nothing.
+    if (ending_)
+        return;
+    ending_ = true;
+    qv::msg::setUnattended();
+    if (!closed_)
+        runCloseSequence(false);
+    closed_ = true;
+    close();
+    QCoreApplication::exit(0);
+}
+
+void MainWindow::commitSession()
+{
+    if (!started_ || closed_ || ending_)
+        return;
+    if (saveCatalogue(false))
+        writeSettings(false);
+}
+
+void MainWindow::saveBeforeQuit()
+{
+    if (closed_ || ending_ || QThread::currentThread() != thread())
+        return;
+    ending_ = true;
+    qv::msg::setUnattended();
+    runCloseSequence(false);
 }
 
 void MainWindow::refreshSaveButton()
@@ -262,26 +345,12 @@ void MainWindow::showEvent(QShowEvent *event)
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    if (!started_) {
-        // Nothing was loaded, so there is nothing to save and the controls
-        // do not hold the stored settings.
-        settings_.release();
+    // Once the run is ending (endSession, saveBeforeQuit) the sequence has
+    // run already, whatever it did.
+    if (ending_ || runCloseSequence(true))
         event->accept();
-        return;
-    }
-    if (!saveAll()) {
+    else
         event->ignore();
-        return;
-    }
-    try {
-        winsettings::writeAll(settings_, *settingsPanel_, treePane_->width(), *this);
-    } catch (const std::exception &e) {
-        qv::msg::showError(this, e);
-        event->ignore();
-        return;
-    }
-    settings_.release();
-    event->accept();
 }
 
 void MainWindow::showHint(QWidget *widget)
@@ -299,6 +368,13 @@ void MainWindow::showHint(QWidget *widget)
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
     const QEvent::Type type = event->type();
+    // The application is told to quit (the session manager's end of the
+    // session does this): it then closes every window, and nobody may be
+    // there to answer a box.
+    if (type == QEvent::Quit && watched == qApp && termination_) {
+        saveBeforeQuit();
+        return QMainWindow::eventFilter(watched, event);
+    }
     if (type != QEvent::Enter && type != QEvent::Leave && type != QEvent::MouseMove
         && type != QEvent::ToolTipChange)
         return QMainWindow::eventFilter(watched, event);

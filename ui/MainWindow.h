@@ -16,6 +16,7 @@ class AboutPanel;
 class EditorPane;
 class QSplitter;
 class SettingsPanel;
+class TerminationSignals;
 class TreePane;
 
 class MainWindow : public QMainWindow {
@@ -45,6 +46,24 @@ public:
     // Returns whether the save went through.
     bool saveAll();
 
+    // The ends of a run nobody closes the window for: SIGTERM, SIGINT and
+    // SIGHUP (endSession), the session manager's request to save
+    // (commitSession), the application told to quit and the event loop's
+    // end (saveBeforeQuit). The program calls this once its window exists.
+    void watchSessionEnd();
+    // The close sequence without a box (errors go to stderr), then the
+    // window closes and the event loop ends with status 0, whatever the
+    // save did. Runs once; later calls do nothing.
+    void endSession();
+    // Saves the catalogue and writes the settings as a close does, without
+    // a box; the window stays open, since the logout may yet be cancelled.
+    void commitSession();
+    // The close sequence without a box, unless a close or endSession ran:
+    // when the application is told to quit (the session manager's end of
+    // the session), when the event loop ends, or when the process exits
+    // after losing its display. Does nothing on any thread but the window's.
+    void saveBeforeQuit();
+
 protected:
     bool event(QEvent *event) override;
     void showEvent(QShowEvent *event) override;
@@ -60,6 +79,16 @@ private:
     void beginActivation();
     void formActivate();
     void refreshSaveButton();
+    // The close: the catalogue saved, then the settings written, then the
+    // settings file let go (a window that never loaded its catalogue only
+    // lets it go). Interactive, errors go to the error box and the first
+    // failure stops it, so the window stays open with its edits; otherwise
+    // errors go to stderr and nothing waits for an answer. Returns whether
+    // every step went through.
+    bool runCloseSequence(bool interactive);
+    bool saveCatalogue(bool interactive);
+    bool writeSettings(bool interactive);
+    void report(const std::exception &error, bool interactive);
     // The tree pane's width, held at its minimum of 222.
     void setTreeWidth(int width);
     void showHint(QWidget *widget);
@@ -80,4 +109,7 @@ private:
 
     bool activated_ = false;   // the first activation has begun
     bool started_ = false;     // it reached the catalogue load
+    bool closed_ = false;      // the close sequence went through
+    bool ending_ = false;      // endSession or saveBeforeQuit has begun
+    TerminationSignals *termination_ = nullptr;
 };

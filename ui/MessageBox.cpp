@@ -7,6 +7,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <cstdio>
 
 namespace qv::msg {
 
@@ -18,6 +19,7 @@ struct Hook {
     QStringList texts;
     QStringList titles;
     QList<QMessageBox::Icon> icons;
+    bool unattended = false;
 };
 
 Hook &hook()
@@ -48,6 +50,10 @@ QMessageBox::StandardButton show(QWidget *parent, QMessageBox::Icon icon, const 
             return h.answers.takeFirst();
         return mildest(buttons);
     }
+    if (h.unattended) {
+        logText(text);
+        return mildest(buttons);
+    }
     QMessageBox box(icon, title, text, buttons, parent);
     box.setWindowModality(Qt::ApplicationModal);
     return QMessageBox::StandardButton(box.exec());
@@ -70,6 +76,19 @@ QString errorText(const std::exception &error)
 void showError(QWidget *parent, const std::exception &error)
 {
     show(parent, QMessageBox::Critical, QStringLiteral("Quorvel"), errorText(error), QMessageBox::Ok);
+}
+
+void setUnattended()
+{
+    hook().unattended = true;
+}
+
+void logText(const QString &text)
+{
+    QString line = text;
+    line.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    std::fprintf(stderr, "Quorvel: %s\n", line.toLocal8Bit().constData());
+    std::fflush(stderr);
 }
 
 void setNextAnswers(QList<QMessageBox::StandardButton> answers)

@@ -21,6 +21,13 @@ void showError(QWidget *parent, const std::exception &error);
 // The error box's text for an exception.
 QString errorText(const std::exception &error);
 
+// Nobody is there to answer (the run is ending without a close): from now
+// on boxes are not shown; each takes the mildest of its buttons (as below)
+// and its text goes to stderr. The test hook below takes precedence.
+void setUnattended();
+// A box's text as one line on stderr, for when no box can be shown.
+void logText(const QString &text);
+
 // Test hook. From the first call on, boxes are never shown: each takes the
 // next queued answer, or, when none is left, the mildest of its buttons
 // (No, Cancel, OK, in that order of preference), and is recorded.

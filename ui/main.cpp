@@ -6,6 +6,23 @@
 #include <QLibraryInfo>
 #include <QTranslator>
 
+#include <cstdlib>
+
+namespace {
+
+// The window while the event loop runs. A window system plugin that loses
+// its display ends the process with exit(), past the event loop: the exit
+// handler still saves what the window holds.
+MainWindow *g_window = nullptr;
+
+void saveAtExit()
+{
+    if (g_window)
+        g_window->saveBeforeQuit();
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
     qv::widenStack();
@@ -20,6 +37,11 @@ int main(int argc, char *argv[])
         QApplication::installTranslator(&toolkitTexts);
 
     MainWindow window(qv::baseDirectoryOf(QCoreApplication::applicationFilePath().toStdString()));
+    window.watchSessionEnd();
     window.show();
-    return app.exec();
+    g_window = &window;
+    std::atexit(saveAtExit);
+    const int status = app.exec();
+    g_window = nullptr;
+    return status;
 }

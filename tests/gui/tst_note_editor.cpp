@@ -141,6 +141,31 @@ private slots:
         QCOMPARE(ed->noteText(), QStringLiteral("a\u00A0b\r\nc\nda\u00A0b\r\nc\r\nd"));
     }
 
+    // A note holds at most 16,777,215 characters (a line break is one):
+    // typing and pasting fill it exactly, and not one character more.
+    void typingAndPastingStopAtTheCap()
+    {
+        const int cap = 16777215;
+        const int used = cap - 2;
+        const QString line = QString(999, QLatin1Char('x')) + QStringLiteral("\r\n");  // 1,000 characters
+        ed->setNoteText(line.repeated(used / 1000) + QString(used % 1000, QLatin1Char('y')));
+        const auto length = [this] { return ed->document()->characterCount() - 1; };
+        QCOMPARE(length(), used);
+
+        ed->setFocus();
+        ed->moveCursor(QTextCursor::End);
+        QTest::keyClicks(ed, QStringLiteral("abc"));
+        QCOMPARE(length(), cap);
+        QVERIFY(ed->noteText().endsWith(QStringLiteral("yab")));
+
+        QTest::keyClick(ed, Qt::Key_Backspace);
+        QTest::keyClick(ed, Qt::Key_Backspace);
+        QGuiApplication::clipboard()->setText(QStringLiteral("pqr"));
+        ed->paste();
+        QCOMPARE(length(), cap);
+        QVERIFY(ed->noteText().endsWith(QStringLiteral("ypq")));
+    }
+
     // The record form is patched change by change; after any sequence of
     // edits it must equal a conversion of the whole text.
     void recordFormFollowsEveryEdit()

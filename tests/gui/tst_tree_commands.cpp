@@ -13,6 +13,7 @@
 #include <QContextMenuEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QSignalSpy>
 #include <QTest>
 
 using namespace qvtest;
@@ -60,6 +61,7 @@ private slots:
     void renameCancelledWithEscape();
     void clickOnSelectedLabelRenamesUnlessFocusLeft();
     void paletteGivesIcons();
+    void modelAnnouncesCaptionAndIconChanges();
     void collapseMovesSelectionToTheCollapsedNode();
     void rightClickKeepsSelection();
     void modelFollowsEveryCoreChange();
@@ -310,6 +312,38 @@ void TreeCommands::paletteGivesIcons()
     QCOMPARE(f.node(0)->imageIndex(), 0);
     QVERIFY(f.close());
     QCOMPARE(f.readFile("text.dat"), lines({"1", "A", "", "0"}));
+}
+
+// The view repaints a row only when the model says it changed.
+void TreeCommands::modelAnnouncesCaptionAndIconChanges()
+{
+    WindowFixture f;
+    f.writeFile("data.dat", lines({"A", "B"}));
+    f.open();
+    f.selectIndex(1);
+    QSignalSpy spy(f.model(), &QAbstractItemModel::dataChanged);
+    const QPersistentModelIndex row = f.model()->indexFor(f.node(1));
+    auto announced = [&] {
+        for (const QList<QVariant> &args : std::as_const(spy))
+            if (args.at(0).toModelIndex() == row && args.at(1).toModelIndex() == row)
+                return true;
+        return false;
+    };
+
+    QTest::keyClick(f.tree(), Qt::Key_F2);
+    auto *editor = f.tree()->viewport()->findChild<QLineEdit *>();
+    QVERIFY(editor);
+    editor->setText("Z");
+    QTest::keyClick(editor, Qt::Key_Return);
+    QCoreApplication::processEvents();
+    QCOMPARE(f.outlineText(), QString("A\nZ"));
+    QVERIFY(announced());
+
+    spy.clear();
+    f.click("bi7");
+    QCOMPARE(f.node(1)->imageIndex(), 7);
+    QVERIFY(announced());
+    f.discard();
 }
 
 void TreeCommands::collapseMovesSelectionToTheCollapsedNode()

@@ -7,6 +7,7 @@
 #include "editor/EditorPane.h"
 #include "settings/SettingsFile.h"
 #include "settings/gui/SettingsPanel.h"
+#include "storage/FileIo.h"
 #include "ui/Codec.h"
 #include "ui/MessageBox.h"
 #include "ui/TreePane.h"
@@ -16,28 +17,21 @@
 #include <QSplitter>
 #include <QCheckBox>
 #include <QMenu>
+#include <QSessionManager>
 #include <QStatusBar>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <QWindow>
 
+#include <cerrno>
+#include <csignal>
+#include <functional>
 #include <sys/stat.h>
 
 using namespace qvtest;
 
 namespace {
-
-// The settings file's non-empty lines.
-QStringList iniLines(const QByteArray &bytes)
-{
-    QStringList out;
-    for (const QByteArray &l : bytes.split('\n')) {
-        const QByteArray t = l.endsWith('\r') ? l.chopped(1) : l;
-        if (!t.isEmpty())
-            out << qv::toQ(t.toStdString());
-    }
-    return out;
-}
 
 int readNumber(const WindowFixture &f, const char *section, const char *key)
 {
@@ -46,16 +40,46 @@ int readNumber(const WindowFixture &f, const char *section, const char *key)
     return s.readNumber(section, key, -12345);
 }
 
+// Runs the event loop, starting with `trigger`, until something ends it;
+// returns its status (99 when nothing did within a minute).
+int runEventLoop(const std::function<void()> &trigger)
+{
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    watchdog.start(60000);
+    QMetaObject::invokeMethod(qApp, trigger, Qt::QueuedConnection);
+    return QCoreApplication::exec();
+}
+
+// A catalogue of one node "A" with the note "old", and "typed" typed in
+// front of it.
+MainWindow *openAndType(WindowFixture &f)
+{
+    f.writeFile("data.dat", lines({"A"}));
+    f.writeFile("text.dat", lines({"1", "A", "old", "0"}));
+    MainWindow *w = f.open();
+    w->watchSessionEnd();
+    QTest::keyClicks(w->editorPane()->editor(), "typed");
+    return w;
+}
+
 } // namespace
 
 class WindowStartup : public QObject {
     Q_OBJECT
 private slots:
+    void firstRunWritesEmptyCatalogueAndDefaultSettings_data();
     void firstRunWritesEmptyCatalogueAndDefaultSettings();
     void startupLoadsBacksUpAndShowsFirstNote();
     void closeRewritesUnchangedFilesInCanonicalForm();
     void neverStartedWindowWritesNothing();
+    void failedSaveKeepsWindowOpen();
     void readOnlySettingsKeepWindowOpen();
+    void endOfRunSavesAsACloseDoes_data();
+    void endOfRunSavesAsACloseDoes();
+    void signalEndsTheRunThoughSettingsFail();
+    void sessionManagerRequestSavesWithoutClosing();
     void failedLoadStillStoresEditsAndKeepsOriginals();
     void backupFailureStillStartsWindow();
     void placementRestoredAndWrittenBack_data();
@@ -68,14 +92,27 @@ private slots:
     void errorBoxShowsPathsAsTheSystemSpellsThem();
 };
 
+void WindowStartup::firstRunWritesEmptyCatalogueAndDefaultSettings_data()
+{
+    QTest::addColumn<bool>("maximised");
+    QTest::newRow("maximised") << true;
+    QTest::newRow("normal") << false;
+}
+
 void WindowStartup::firstRunWritesEmptyCatalogueAndDefaultSettings()
 {
+    QFETCH(bool, maximised);
     WindowFixture f;
     MainWindow *w = f.open();
     QVERIFY(w->isMaximized());
     QCOMPARE(w->treePane()->width(), 222);
     QVERIFY(!f.saveButton()->isEnabled());
     QVERIFY(f.takeBoxes().isEmpty());
+    if (!maximised) {
+        w->showNormal();
+        w->setGeometry(60, 70, 640, 480);
+    }
+    const QRect frame = w->frameGeometry();
     QVERIFY(f.close());
 
     QCOMPARE(f.readFile("data.dat"), QByteArray());
@@ -83,13 +120,22 @@ void WindowStartup::firstRunWritesEmptyCatalogueAndDefaultSettings()
     QCOMPARE(f.readFile("text.dat"), QByteArray("0\r\n"));
     QVERIFY(!f.exists("data.bak"));
     QVERIFY(!f.exists("text.bak"));
-    const QStringList expected = {
-        "[Base]", "TreeColor=14601924", "TextTreeColor=-2147483640", "RichColor=-2147483643",
-        "TextRichColor=-2147483640", "DragDrop=0", "Link=0", "Backup=1",
-        "TreeFontName=MS Sans Serif", "TreeFontSize=8", "TextFontName=MS Sans Serif",
-        "TextFontSize=8", "[Window]", "Restore=1", "TreeWidth=222", "WindowState=1",
-    };
-    QCOMPARE(iniLines(f.readFile("Quorvel.ini")), expected);
+    QByteArray expected = "[Base]\r\nTreeColor=14601924\r\nTextTreeColor=-2147483640\r\n"
+                          "RichColor=-2147483643\r\nTextRichColor=-2147483640\r\nDragDrop=0\r\nLink=0\r\n"
+                          "Backup=1\r\nTreeFontName=MS Sans Serif\r\nTreeFontSize=8\r\n"
+                          "TextFontName=MS Sans Serif\r\nTextFontSize=8\r\n"
+                          "[Window]\r\nRestore=1\r\nTreeWidth=222\r\n";
+    if (maximised)
+        expected += "WindowState=1\r\n";
+    else
+        expected += QString("WindowState=0\r\nTop=%1\r\nLeft=%2\r\nHeight=%3\r\nWidth=%4\r\n")
+                        .arg(frame.top())
+                        .arg(frame.left())
+                        .arg(frame.height())
+                        .arg(frame.width())
+                        .toLatin1();
+    // Line by line, so a difference shows where it is.
+    QCOMPARE(f.readFile("Quorvel.ini").split('\n'), expected.split('\n'));
 }
 
 void WindowStartup::startupLoadsBacksUpAndShowsFirstNote()
@@ -137,6 +183,21 @@ void WindowStartup::neverStartedWindowWritesNothing()
     QCOMPARE(f.readFile("data.dat"), QByteArray("A\r\n"));
 }
 
+void WindowStartup::failedSaveKeepsWindowOpen()
+{
+    WindowFixture f;
+    MainWindow *w = openAndType(f);
+    qv::AtomicFile::failAfter(0, ENOSPC);
+    QVERIFY(!f.close());
+    QVERIFY(w->isVisible());
+    QCOMPARE(f.takeBoxes(), QStringList({QString::fromUtf8("Диск полон.")}));
+    QCOMPARE(f.readFile("text.dat"), lines({"1", "A", "old", "0"}));
+    QVERIFY(!f.exists("Quorvel.ini"));
+    // The edits are still there for the next try.
+    QVERIFY(f.close());
+    QCOMPARE(f.readFile("text.dat"), lines({"1", "A", "typedold", "0"}));
+}
+
 void WindowStartup::readOnlySettingsKeepWindowOpen()
 {
     const int child = rerunAsNobody("readOnlySettingsKeepWindowOpen");
@@ -163,6 +224,74 @@ void WindowStartup::readOnlySettingsKeepWindowOpen()
     QVERIFY(QFile::setPermissions(f.path("Quorvel.ini"), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
     QVERIFY(f.close());
     QCOMPARE(readNumber(f, "Window", "WindowState"), 1);
+}
+
+// A signal, or the application told to quit (as at the session's end),
+// saves everything typed and writes the settings as a close does, without a
+// box, and the run ends with status 0.
+// A second signal while the first is handled changes nothing.
+void WindowStartup::endOfRunSavesAsACloseDoes_data()
+{
+    QTest::addColumn<int>("signalNumber");  // 0: the application is told to quit
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGHUP") << int(SIGHUP);
+    QTest::newRow("SIGINT") << int(SIGINT);
+    QTest::newRow("application told to quit") << 0;
+}
+
+void WindowStartup::endOfRunSavesAsACloseDoes()
+{
+    QFETCH(int, signalNumber);
+    WindowFixture f;
+    MainWindow *w = openAndType(f);
+    const int status = runEventLoop([signalNumber] {
+        if (signalNumber == 0) {
+            QCoreApplication::quit();
+            return;
+        }
+        ::raise(signalNumber);
+        ::raise(signalNumber);
+    });
+    QCOMPARE(status, 0);
+    QVERIFY(!w->isVisible());
+    QVERIFY(f.takeBoxes().isEmpty());
+    QCOMPARE(f.readFile("data.dat"), lines({"A"}));
+    QCOMPARE(f.readFile("text.dat"), lines({"1", "A", "typedold", "0"}));
+    QCOMPARE(readNumber(f, "Window", "WindowState"), 1);
+}
+
+void WindowStartup::signalEndsTheRunThoughSettingsFail()
+{
+    const int child = rerunAsNobody("signalEndsTheRunThoughSettingsFail");
+    if (child == -2)
+        QSKIP("cannot run as an unprivileged user");
+    if (child >= 0) {
+        QCOMPARE(child, 0);
+        return;
+    }
+    WindowFixture f;
+    f.writeFile("Quorvel.ini", "[Base]\r\nLink=1\r\n");
+    QVERIFY(QFile::setPermissions(f.path("Quorvel.ini"), QFileDevice::ReadOwner | QFileDevice::ReadOther));
+    MainWindow *w = openAndType(f);
+    QCOMPARE(runEventLoop([] { ::raise(SIGTERM); }), 0);
+    QVERIFY(!w->isVisible());
+    QVERIFY(f.takeBoxes().isEmpty());
+    QCOMPARE(f.readFile("text.dat"), lines({"1", "A", "typedold", "0"}));
+    QCOMPARE(f.readFile("Quorvel.ini"), QByteArray("[Base]\r\nLink=1\r\n"));
+}
+
+void WindowStartup::sessionManagerRequestSavesWithoutClosing()
+{
+    WindowFixture f;
+    MainWindow *w = openAndType(f);
+    auto *manager = qApp->findChild<QSessionManager *>();
+    QVERIFY(manager);
+    emit qApp->commitDataRequest(*manager);
+    QVERIFY(w->isVisible());
+    QVERIFY(f.takeBoxes().isEmpty());
+    QCOMPARE(f.readFile("text.dat"), lines({"1", "A", "typedold", "0"}));
+    QCOMPARE(readNumber(f, "Window", "WindowState"), 1);
+    f.discard();
 }
 
 void WindowStartup::failedLoadStillStoresEditsAndKeepsOriginals()
