@@ -1,6 +1,7 @@
 // Kills a save at random moments and checks what the next start finds.
 //
 //   kill_save [--kills N] [--seed S] [--nodes N] [--work DIR] [--keep]
+//             [--copy FILE] [--signal NUMBER --ready NAME] [--ignore NAME]...
 //             [--save PROGRAM ARG... --start PROGRAM ARG...]
 //
 // A catalogue in an "old" form the writer never produces (LF line ends in
@@ -14,6 +15,17 @@
 // nothing else. {SRC} and {DST} in any argument are replaced by the folders.
 // The figures say how many kills fell before, during and after the renames.
 // Exit status 0 when every kill passed.
+//
+// For a program that saves when told to end (the window saves at SIGTERM as
+// a close does): --copy puts FILE into DST once (hard-linked where it can
+// be), where it stays through the resets, so a program that keeps its
+// catalogue beside itself runs there as {DST}/NAME; --signal makes the save
+// command a program that runs until sent that signal: once NAME (--ready)
+// is in DST and the process sleeps without using the processor, it is sent
+// the signal, and the kill's delay counts from the save's first temporary
+// as before. A run that ended without starting a save (the signal came
+// before the load) is run again and not counted. --ignore names a file the
+// folder may hold besides the pair (the program's backups and settings).
 
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -31,6 +43,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <thread>
@@ -52,6 +65,10 @@ struct Options {
     bool keep = false;
     std::vector<std::string> save;
     std::vector<std::string> start;
+    std::string copy;                 // a file kept in DST, by its base name
+    int signal = 0;                   // the signal that makes the save command save
+    std::string ready;                // with it: the file that says the start-up is under way
+    std::vector<std::string> ignore;  // names the folder may hold besides the pair
 };
 
 [[noreturn]] void die(const std::string &why)
@@ -93,6 +110,12 @@ std::vector<std::string> entries(const std::string &dir)
     ::closedir(d);
     std::sort(names.begin(), names.end());
     return names;
+}
+
+std::string baseName(const std::string &path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 std::string joined(const std::vector<std::string> &names)
@@ -144,10 +167,23 @@ void makeOldCatalogue(int nodes, std::mt19937_64 &rng, std::string &outline, std
     }
 }
 
-void resetDst(const std::string &dst, const std::string &outline, const std::string &records)
+// The folder's entries but the copied file and the ignored names.
+std::string listing(const std::string &dst, const Options &o)
+{
+    std::vector<std::string> names;
+    for (const std::string &n : entries(dst))
+        if ((o.copy.empty() || n != baseName(o.copy))
+            && std::find(o.ignore.begin(), o.ignore.end(), n) == o.ignore.end())
+            names.push_back(n);
+    return joined(names);
+}
+
+void resetDst(const std::string &dst, const std::string &outline, const std::string &records,
+              const Options &o)
 {
     for (const std::string &n : entries(dst))
-        ::unlink((dst + "/" + n).c_str());
+        if (o.copy.empty() || n != baseName(o.copy))
+            ::unlink((dst + "/" + n).c_str());
     writeFile(dst + "/data.dat", outline);
     writeFile(dst + "/text.dat", records);
 }
@@ -244,24 +280,82 @@ private:
     Clock::time_point t0_;
 };
 
+// The processor time a process has used, in clock ticks, and whether it is
+// asleep; false when it is gone.
+bool processState(pid_t pid, unsigned long long &ticks, bool &sleeping)
+{
+    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+    const size_t paren = stat.rfind(')');
+    if (paren == std::string::npos)
+        return false;
+    // After the command's ")": state, then 10 fields, then utime and stime.
+    char state = 0;
+    unsigned long long utime = 0, stime = 0;
+    if (std::sscanf(stat.c_str() + paren + 1, " %c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu",
+                    &state, &utime, &stime) != 3)
+        return false;
+    ticks = utime + stime;
+    sleeping = state == 'S';
+    return state != 'Z';
+}
+
+// Waits until `ready` is in DST and the process has slept without using
+// the processor for a tenth of a second: its start-up is done and its event
+// loop waits. False when the process ended first.
+bool waitSettled(pid_t pid, const std::string &dst, const Options &o)
+{
+    int quiet = 0;
+    unsigned long long last = ~0ULL;
+    while (quiet < 5) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        unsigned long long ticks = 0;
+        bool sleeping = false;
+        if (!processState(pid, ticks, sleeping))
+            return false;
+        const bool still = sleeping && ticks == last && exists(dst + "/" + o.ready);
+        quiet = still ? quiet + 1 : 0;
+        last = ticks;
+    }
+    return true;
+}
+
+// Starts the save: the command itself, or, with --signal, the program told
+// to end once it has settled. The watch starts just before the save can
+// begin, so the program's own start-up files do not count.
+pid_t startSave(const std::vector<std::string> &save, const std::string &dst, const std::string &log,
+                const Options &o, std::unique_ptr<Watch> &watch)
+{
+    if (!o.signal) {
+        watch = std::make_unique<Watch>(dst);
+        return spawn(save, log);
+    }
+    const pid_t pid = spawn(save, log);
+    const bool settled = waitSettled(pid, dst, o);
+    watch = std::make_unique<Watch>(dst);
+    if (settled)
+        ::kill(pid, o.signal);
+    return pid;
+}
+
 // One whole save, watched: from its first temporary to its marker's removal.
 struct Span {
     double toMarker = 0, length = 0, total = 0;
 };
 
-Span watchedSave(const std::vector<std::string> &save, const std::string &dst, const std::string &log)
+Span watchedSave(const std::vector<std::string> &save, const std::string &dst, const std::string &log,
+                 const Options &o)
 {
-    Watch watch(dst);
-    pid_t pid = spawn(save, log);
+    std::unique_ptr<Watch> watch;
+    pid_t pid = startSave(save, dst, log, o, watch);
     int status = 0;
     while (::waitpid(pid, &status, WNOHANG) != pid)
-        watch.poll(1);
-    watch.poll(0);
+        watch->poll(1);
+    watch->poll(0);
     if (!exitedWith(status, 0))
         die("the save failed; its output:\n" + readFile(log));
-    if (watch.begin < 0 || watch.marker < 0 || watch.end < 0)
+    if (watch->begin < 0 || watch->marker < 0 || watch->end < 0)
         die("no temporary file or commit marker came and went in " + dst);
-    return Span{watch.marker - watch.begin, watch.end - watch.begin, watch.elapsed()};
+    return Span{watch->marker - watch->begin, watch->end - watch->begin, watch->elapsed()};
 }
 
 Options parse(int argc, char **argv)
@@ -292,6 +386,14 @@ Options parse(int argc, char **argv)
             o.work = value();
         } else if (a == "--keep") {
             o.keep = true;
+        } else if (a == "--copy") {
+            o.copy = value();
+        } else if (a == "--signal") {
+            o.signal = std::atoi(value().c_str());
+        } else if (a == "--ready") {
+            o.ready = value();
+        } else if (a == "--ignore") {
+            o.ignore.push_back(value());
         } else {
             die("unknown argument " + a);
         }
@@ -304,6 +406,8 @@ Options parse(int argc, char **argv)
 #endif
     if (o.save.empty() || o.start.empty())
         die("--save and --start are needed");
+    if (o.signal && o.ready.empty())
+        die("--signal needs --ready");
     if (!o.seeded)
         o.seed = static_cast<unsigned long long>(Clock::now().time_since_epoch().count());
     if (o.work.empty()) {
@@ -330,6 +434,14 @@ int main(int argc, char **argv)
     const std::vector<std::string> save = expand(o.save, src, dst);
     const std::vector<std::string> start = expand(o.start, src, dst);
 
+    if (!o.copy.empty()) {
+        const std::string to = dst + "/" + baseName(o.copy);
+        if (::link(o.copy.c_str(), to.c_str()) != 0) {
+            writeFile(to, readFile(o.copy));
+            ::chmod(to.c_str(), 0755);
+        }
+    }
+
     std::string oldOutline, oldRecords;
     makeOldCatalogue(o.nodes, rng, oldOutline, oldRecords);
     writeFile(src + "/data.dat", oldOutline);
@@ -339,16 +451,16 @@ int main(int argc, char **argv)
     std::string newOutline, newRecords;
     std::vector<double> lengths;
     for (int i = 0; i < 3; ++i) {
-        resetDst(dst, oldOutline, oldRecords);
-        const Span s = watchedSave(save, dst, log);
+        resetDst(dst, oldOutline, oldRecords, o);
+        const Span s = watchedSave(save, dst, log, o);
         lengths.push_back(s.length);
         const std::string outline = readFile(dst + "/data.dat"), records = readFile(dst + "/text.dat");
         if (i > 0 && (outline != newOutline || records != newRecords))
             die("two whole saves wrote different bytes");
         newOutline = outline;
         newRecords = records;
-        if (joined(entries(dst)) != "data.dat text.dat")
-            die("a whole save left: " + joined(entries(dst)));
+        if (listing(dst, o) != "data.dat text.dat")
+            die("a whole save left: " + listing(dst, o));
         std::printf("kill_save: whole run %.1f ms; from the first temporary %.1f ms to the "
                     "marker, %.1f ms to its removal\n",
                     s.total * 1e3, s.toMarker * 1e3, s.length * 1e3);
@@ -365,28 +477,37 @@ int main(int argc, char **argv)
                 delay.b() * 1e3);
 
     int before = 0, leftTemporaries = 0, during = 0, halfway = 0, after = 0, finished = 0;
-    int failures = 0;
+    int failures = 0, rerun = 0;
     for (int k = 0; k < o.kills; ++k) {
-        resetDst(dst, oldOutline, oldRecords);
+        resetDst(dst, oldOutline, oldRecords, o);
         const double d = delay(rng);
         int status = 0;
+        bool saved = true;
         {
             // The load before the save varies far more than the save: the
             // delay runs from the save's first file.
-            Watch watch(dst);
-            pid_t pid = spawn(save, log);
+            std::unique_ptr<Watch> watch;
+            pid_t pid = startSave(save, dst, log, o, watch);
             bool gone = false;
-            while (watch.begin < 0 && !gone) {
-                watch.poll(1);
+            while (watch->begin < 0 && !gone) {
+                watch->poll(1);
                 gone = ::waitpid(pid, &status, WNOHANG) == pid;
             }
+            saved = watch->begin >= 0;
             if (!gone) {
-                const double until = watch.begin + d;
-                while (watch.elapsed() < until)
-                    std::this_thread::sleep_for(Seconds((until - watch.elapsed()) * 0.5));
+                const double until = watch->begin + d;
+                while (watch->elapsed() < until)
+                    std::this_thread::sleep_for(Seconds((until - watch->elapsed()) * 0.5));
                 ::kill(pid, SIGKILL);
                 status = waitFor(pid);
             }
+        }
+        // A program told to end before it loaded saves nothing: not a kill.
+        if (o.signal && !saved) {
+            if (++rerun > o.kills)
+                die("the program keeps ending without a save; its output:\n" + readFile(log));
+            --k;
+            continue;
         }
 
         // Where the kill fell, from what it left.
@@ -418,7 +539,7 @@ int main(int argc, char **argv)
             found = "old";
         else if (o2 == newOutline && r2 == newRecords)
             found = "new";
-        const std::string left = joined(entries(dst));
+        const std::string left = listing(dst, o);
         if (!exitedWith(startStatus, 0) || found != expected || left != "data.dat text.dat") {
             ++failures;
             std::printf("kill_save: FAILED kill %d at %.2f ms: the start %s, the pair is %s "
@@ -431,6 +552,8 @@ int main(int argc, char **argv)
     std::printf("kill_save: %d kills: %d before the renames (%d left temporaries), %d during them "
                 "(%d with one file already replaced), %d after them, %d after the save ended\n",
                 o.kills, before, leftTemporaries, during, halfway, after, finished);
+    if (rerun)
+        std::printf("kill_save: %d runs ended before their save began and were run again\n", rerun);
     std::printf("kill_save: %d of %d starts found a matching pair and no stray file\n",
                 o.kills - failures, o.kills);
     if (!o.keep || failures == 0)
