@@ -12,7 +12,8 @@
 //       and none that was never begun.
 //   kill_typing --victim PATH --signal NUMBER [--runs N] [--keys K] ...
 //       N times over: the victim types K steps, and is sent the signal right
-//       after the last one. It must exit with status 0 having saved: the
+//       after the last one. It must exit with status 0 having saved,
+//       leaving no file but the pair, its backups and the settings; the
 //       next start offers no recovery and finds every step typed.
 //
 // Every run prints its figures: steps typed, restored, and due.
@@ -423,6 +424,12 @@ int main(int argc, char **argv)
         std::string why;
         if (o.signal && !(WIFEXITED(status) && WEXITSTATUS(status) == 0))
             why = "the victim did not exit with status 0 at the signal";
+        // A run that ended by saving leaves no journal, lock or temporary.
+        std::string left;
+        for (const std::string &n : entries(dir))
+            left += (left.empty() ? "" : " ") + n;
+        if (o.signal && why.empty() && left != "Quorvel.ini data.bak data.dat text.bak text.dat")
+            why = "the folder holds: " + left;
         const Report r = runReport(o, dir, log);
         std::string back;
         if (why.empty() && !r.complete)

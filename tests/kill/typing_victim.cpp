@@ -118,10 +118,6 @@ private:
 
     void step()
     {
-        if (keys_ >= 0 && done_ == keys_) {
-            say("done " + std::to_string(monotonicNs()));
-            return;
-        }
         ++done_;
         // Each step is told before it is taken: a kill between the two can
         // only leave a step told and not taken, never one taken untold.
@@ -136,7 +132,10 @@ private:
             say("key " + std::to_string(monotonicNs()) + " " + (r == 26 ? '_' : char('a' + r)));
             QTest::keyClick(editor_, r == 26 ? ' ' : char('a' + r));
         }
-        next();
+        if (keys_ >= 0 && done_ == keys_)
+            say("done " + std::to_string(monotonicNs()));
+        else
+            next();
     }
 
     MainWindow &window_;
