@@ -383,6 +383,7 @@ int main(int argc, char **argv)
 
     int failures = 0;
     size_t typedAll = 0, restoredAll = 0, dueAll = 0;
+    long long oldestLost = 0;
     for (int run = 0; run < o.runs; ++run) {
         removeTree(dir);
         ::mkdir(dir.c_str(), 0777);
@@ -458,8 +459,15 @@ int main(int argc, char **argv)
         typedAll += typed.size();
         restoredAll += back.size();
         dueAll += due;
-        std::printf("kill_typing: run %d: %zu steps typed, %zu due, %zu restored%s%s\n", run, typed.size(), due,
-                    back.size(), why.empty() ? "" : ": FAILED, ", why.c_str());
+        // How long before the kill the oldest step that did not come back began.
+        std::string oldest;
+        if (!o.signal && back.size() < typed.size()) {
+            const long long ms = (killedAt - typed[back.size()].time) / 1000000;
+            oldest = ", the oldest lost begun " + std::to_string(ms) + " ms before the kill";
+            oldestLost = std::max(oldestLost, ms);
+        }
+        std::printf("kill_typing: run %d: %zu steps typed, %zu due, %zu restored%s%s%s\n", run, typed.size(), due,
+                    back.size(), oldest.c_str(), why.empty() ? "" : ": FAILED, ", why.c_str());
         if (!why.empty()) {
             ++failures;
             std::printf("  typed:    %s\n  restored: %s\n  log:\n%s", all.c_str(), back.c_str(),
@@ -470,6 +478,8 @@ int main(int argc, char **argv)
 
     std::printf("kill_typing: %d of %d runs passed; %zu steps typed, %zu due, %zu restored (%zu lost)\n",
                 o.runs - failures, o.runs, typedAll, dueAll, restoredAll, typedAll - restoredAll);
+    if (!o.signal)
+        std::printf("kill_typing: no step lost was begun more than %lld ms before its kill\n", oldestLost);
     if (!o.keep || failures == 0)
         removeTree(root);
     else
