@@ -88,10 +88,11 @@ private:
     void refreshSaveButton();
     // The close: the journal flushed, the catalogue saved, then the
     // settings written, then the settings file and the folder let go (a
-    // window that never loaded its catalogue only lets them go). Interactive, errors go to the error box and the first
-    // failure stops it, so the window stays open with its edits; otherwise
-    // errors go to stderr and nothing waits for an answer. Returns whether
-    // every step went through.
+    // window that never loaded its catalogue only lets them go).
+    // Interactive, errors go to the error box and the first failure stops
+    // it, so the window stays open with its edits; otherwise errors go to
+    // stderr and nothing waits for an answer. Returns whether every step
+    // went through.
     bool runCloseSequence(bool interactive);
     bool saveCatalogue(bool interactive);
     bool writeSettings(bool interactive);

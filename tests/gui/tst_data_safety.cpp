@@ -77,17 +77,19 @@ void DataSafety::secondWindowOnTheFolderIsRefused()
 
     auto second = std::make_unique<MainWindow>(f.base());
     QVERIFY(second->refused());
+    QVERIFY(!second->started());
     QCOMPARE(f.takeBoxes(), QStringList({QString::fromUtf8("Каталог уже открыт другой копией Quorvel.")}));
     second->close();
     second.reset();
     QCOMPARE(contents(f), before);
     QVERIFY(!f.exists("Quorvel.ini"));
 
-    first->keeper()->flush(true);
+    QTest::keyClicks(first->editorPane()->editor(), "!");
+    QVERIFY(first->keeper()->flush(true));
     QVERIFY(f.exists("Quorvel.journal"));
     QVERIFY(f.close());
     QVERIFY(f.takeBoxes().isEmpty());
-    QCOMPARE(f.readFile("text.dat"), lines({"1", "A", "typedold", "0"}));
+    QCOMPARE(f.readFile("text.dat"), lines({"1", "A", "typed!old", "0"}));
     QCOMPARE(f.listing(), QStringList({"Quorvel.ini", "data.bak", "data.dat", "text.bak", "text.dat"}));
 }
 
@@ -277,8 +279,8 @@ void DataSafety::filesChangedByAnotherProgram()
 }
 
 // A read that stopped at a NUL: told once, with the file as the system
-// spells it and the byte; the first save keeps the originals, and says
-// where even when it fails, and only that once.
+// spells it, the byte and the old backup kept; the first save keeps the
+// originals, and says where even when it fails, and only that once.
 void DataSafety::partialLoadToldOnceAndOriginalsNamedAfterFailedSave()
 {
     WindowFixture f;
@@ -286,7 +288,8 @@ void DataSafety::partialLoadToldOnceAndOriginalsNamedAfterFailedSave()
     QVERIFY(QDir().mkdir(dir));
     const std::string base = QFile::encodeName(dir).toStdString() + "/";
     const QByteArray data = QByteArray("A\r\nB\r\n") + '\0' + "C\r\n";
-    for (const auto &[name, bytes] : {std::pair{"data.dat", data}, std::pair{"text.dat", kText}}) {
+    for (const auto &[name, bytes] :
+         {std::pair{"data.dat", data}, std::pair{"text.dat", kText}, std::pair{"data.bak", kData}}) {
         QFile file(dir + "/" + name);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(bytes);
@@ -296,10 +299,13 @@ void DataSafety::partialLoadToldOnceAndOriginalsNamedAfterFailedSave()
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w.get()));
     QCoreApplication::processEvents();
+    const QStringList oldBackup = QDir(dir).entryList({"data.bak.*"}, QDir::Files);
+    QCOMPARE(oldBackup.size(), 1);
     QCOMPARE(f.takeBoxes(),
              QStringList({QString::fromUtf8("Файл %1/data.dat прочитан не полностью: чтение остановлено на байте 6.\r\n"
-                                            "При первом сохранении прежние файлы будут сохранены под другими именами.")
-                              .arg(dir)}));
+                                            "При первом сохранении прежние файлы будут сохранены под другими именами.\r\n"
+                                            "Прежние резервные копии сохранены под именами:\r\n%1/%2")
+                              .arg(dir, oldBackup.first())}));
 
     qv::AtomicFile::failAfter(0, ENOSPC);
     QVERIFY(!w->close());
