@@ -185,7 +185,10 @@ Bytes fromUtf8(std::string_view utf8)
             }
             cp = (cp << 6) | (static_cast<unsigned char>(utf8[j]) & 0x3F);
         }
-        out += ok ? byteFor(cp) : '?';
+        // An overlong form (C0 9A for 0x1A) is no character: letting it
+        // through would smuggle in a line end, a NUL or the end-of-data mark.
+        constexpr char32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
+        out += ok && cp >= kSmallest[extra] ? byteFor(cp) : '?';
         i = j;
     }
     return out;

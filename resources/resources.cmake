@@ -7,4 +7,9 @@ file(GLOB QV_ARTWORK CONFIGURE_DEPENDS
 qt_add_resources(qv_gui "artwork"
   PREFIX "/"
   BASE ${CMAKE_CURRENT_LIST_DIR}
-  FILES ${QV_ARTWORK})
+  FILES ${QV_ARTWORK}
+  OUTPUT_TARGETS qv_artwork_targets)
+# A static library's resources come as an object library of their own.
+foreach(t ${qv_artwork_targets})
+  quorvel_target_options(${t})
+endforeach()

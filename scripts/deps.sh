@@ -19,6 +19,10 @@ packages=(
   xauth
   fonts-dejavu-core
   qt6-translations-l10n
+  # The fuzz targets: clang and its libFuzzer and sanitizer runtimes (the
+  # sanitizer build itself uses g++, whose runtimes come with it).
+  clang
+  libclang-rt-14-dev
 )
 
 if ! command -v dpkg >/dev/null 2>&1; then

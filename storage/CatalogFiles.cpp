@@ -49,18 +49,6 @@ bool dosRounded(int64_t seconds, int64_t &rounded)
     return true;
 }
 
-// "2026-12-07-083015", local time.
-std::string stamp(int64_t seconds)
-{
-    std::tm tm {};
-    if (!toLocal(seconds, tm))
-        return std::to_string(seconds);
-    char buf[80];
-    if (std::strftime(buf, sizeof buf, "%Y-%m-%d-%H%M%S", &tm) == 0)
-        return std::to_string(seconds);
-    return buf;
-}
-
 } // namespace
 
 std::string baseDirectoryOf(const std::string &executablePath)
@@ -170,7 +158,7 @@ void CatalogFiles::backUp(const std::string &source, const std::string &backup,
         }
         in.rewind();
         if (!whole && !sameBytes(in, backup))
-            keptBackups_.push_back(copyAside(backup, backup + "." + stamp(now())));
+            keptBackups_.push_back(copyAside(backup, backup + "." + dateStamp(now())));
         in.rewind();
     }
     copyInto(in, backup);
@@ -213,7 +201,7 @@ void CatalogFiles::load(Catalog &catalog)
 
 void CatalogFiles::keepOriginals()
 {
-    const std::string suffix = ".unread-" + stamp(now());
+    const std::string suffix = ".unread-" + dateStamp(now());
     const std::pair<std::string, bool *> files[] = {{outlinePath(), &outlineKept_},
                                                     {recordPath(), &recordsKept_}};
     for (const auto &[path, done] : files) {
@@ -318,7 +306,7 @@ bool CatalogFiles::changedOnDisk() const
 
 std::vector<std::string> CatalogFiles::keepOtherVersion()
 {
-    const std::string suffix = ".other-" + stamp(now());
+    const std::string suffix = ".other-" + dateStamp(now());
     std::vector<std::string> kept;
     for (const std::string &path : {outlinePath(), recordPath()}) {
         if (!fileExists(path))

@@ -92,6 +92,10 @@ public:
     // (another program replaced, changed or removed it). False before the
     // first load or save.
     bool changedOnDisk() const;
+    // data.dat and text.dat as this run last loaded or saved them (as they
+    // were when the load began); no entry before the first load or save.
+    const FileIdentity &outlineIdentity() const { return outlineIdentity_; }
+    const FileIdentity &recordIdentity() const { return recordIdentity_; }
     // Copies the files now on disk to "data.dat.other-<date>" and
     // "text.dat.other-<date>" and returns their paths. Raises the copy's
     // errors.

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <cstdio>
 #include <vector>
 
@@ -618,6 +619,21 @@ std::string copyAside(const std::string &source, const std::string &name)
     output.removeMe.clear();
     os::syncDirectory(dir);
     return chosen;
+}
+
+void syncDirectory(const std::string &dir)
+{
+    os::syncDirectory(dir);
+}
+
+std::string dateStamp(int64_t seconds)
+{
+    std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm tm {};
+    char buf[80];
+    if (!localtime_r(&t, &tm) || std::strftime(buf, sizeof buf, "%Y-%m-%d-%H%M%S", &tm) == 0)
+        return std::to_string(seconds);
+    return buf;
 }
 
 } // namespace qv

@@ -150,4 +150,10 @@ Bytes readWholeFile(const std::string &path);
 // source and EInOutError for the copy.
 std::string copyAside(const std::string &source, const std::string &name);
 
+// Makes the renames and removals inside `dir` durable. Best effort.
+void syncDirectory(const std::string &dir);
+
+// "2026-12-07-083015": local time, for the dated names of kept files.
+std::string dateStamp(int64_t seconds);
+
 } // namespace qv

@@ -415,30 +415,10 @@ private:
     std::string_view p_;
 };
 
-// "2026-12-07-083015", local time.
-std::string stamp(int64_t seconds)
-{
-    std::time_t t = static_cast<std::time_t>(seconds);
-    std::tm tm {};
-    char buf[80];
-    if (!localtime_r(&t, &tm) || std::strftime(buf, sizeof buf, "%Y-%m-%d-%H%M%S", &tm) == 0)
-        return std::to_string(seconds);
-    return buf;
-}
-
 bool nameTaken(const std::string &path)
 {
     struct stat sb {};
     return ::lstat(path.c_str(), &sb) == 0;
-}
-
-void syncDirectory(const std::string &dir)
-{
-    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    ::fsync(fd);
-    ::close(fd);
 }
 
 bool writeAll(int fd, std::string_view bytes, uint64_t offset)
@@ -803,7 +783,7 @@ std::string Journal::setAside(int64_t when)
     if (!nameTaken(path_))
         return {};
     closeFile();
-    const std::string dated = path_ + "." + stamp(when);
+    const std::string dated = path_ + "." + dateStamp(when);
     std::string target = dated;
     for (int n = 1; nameTaken(target); ++n)
         target = dated + "-" + std::to_string(n);

@@ -77,16 +77,6 @@ int renameFile(const std::string &from, const std::string &to)
 
 bool removeEntry(const std::string &path) { return ::unlink(path.c_str()) == 0; }
 
-// Makes the renames and removals inside `dir` durable. Best effort.
-void syncDirectory(const std::string &dir)
-{
-    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    ::fsync(fd);
-    ::close(fd);
-}
-
 std::vector<std::string> namesIn(const std::string &dir)
 {
     std::vector<std::string> names;
@@ -244,7 +234,7 @@ size_t applyMoves(const std::vector<Move> &moves)
             dirs.push_back(dir);
     }
     for (const std::string &dir : dirs)
-        os::syncDirectory(dir);
+        syncDirectory(dir);
     return renamed;
 }
 
@@ -256,7 +246,7 @@ bool removeMarker(const std::string &baseDir)
         return true;
     if (kind == os::Kind::Directory || !os::removeEntry(path))
         return false;
-    os::syncDirectory(baseDir);
+    syncDirectory(baseDir);
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include "editor/EditorPane.h"
 #include "settings/gui/SettingsPanel.h"
 #include "ui/AboutPanel.h"
+#include "ui/CatalogKeeper.h"
 #include "ui/Codec.h"
 #include "ui/IconPalette.h"
 #include "ui/Icons.h"
@@ -35,6 +36,7 @@ MainWindow::MainWindow(const std::string &baseDir, QWidget *parent)
     if (QScreen *s = screen())
         resize((s->availableGeometry().size() * 3 / 4).expandedTo(minimumSize()));
 
+    keeper_ = std::make_unique<CatalogKeeper>(files_, this);
     buildLayout();
     connectParts();
     qApp->installEventFilter(this);
@@ -98,6 +100,8 @@ void MainWindow::connectParts()
     connect(treePane_, &TreePane::commandDone, this, &MainWindow::refreshSaveButton);
     connect(editorPane_, &EditorPane::edited, this, &MainWindow::refreshSaveButton);
     connect(editorPane_->saveButton(), &QAbstractButton::clicked, this, [this] { saveAll(); });
+    connect(treePane_, &TreePane::commandDone, keeper_.get(), &CatalogKeeper::changed);
+    connect(editorPane_, &EditorPane::edited, keeper_.get(), &CatalogKeeper::changed);
 
     connect(settingsPanel_, &SettingsPanel::treeFontApplied, treePane_, &TreePane::setTreeFont);
     connect(settingsPanel_, &SettingsPanel::editorFontApplied, editorPane_, &EditorPane::setEditorFont);
@@ -118,6 +122,11 @@ void MainWindow::connectParts()
 
 void MainWindow::formCreate()
 {
+    // Nothing of the folder is read before it is ours.
+    if (!keeper_->claimFolder()) {
+        refused_ = true;
+        return;
+    }
     settings_.open(baseDir_ + "Quorvel.ini");
     try {
         if (winsettings::readBackup(settings_, *settingsPanel_))
@@ -141,7 +150,7 @@ void MainWindow::setTreeWidth(int width)
 
 void MainWindow::beginActivation()
 {
-    if (activated_)
+    if (activated_ || refused_)
         return;
     activated_ = true;
     try {
@@ -170,6 +179,8 @@ void MainWindow::formActivate()
             // first save keeps the files that could not be read.
             qv::msg::showError(this, e);
         }
+        // Before the first note is shown, so that it shows recovered edits.
+        keeper_->afterLoad(catalog_);
         treePane_->palette()->fillPictures();
         if (qv::Node *first = catalog_.outline().first()) {
             treePane_->selectNode(first);
@@ -193,32 +204,12 @@ bool MainWindow::saveAll()
 
 bool MainWindow::saveCatalogue(bool interactive)
 {
-    const size_t keptBefore = files_.keptOriginals().size();
-    try {
-        editorPane_->flushNote();
-        files_.save(catalog_);
-    } catch (const std::exception &e) {
-        refreshSaveButton();
-        report(e, interactive);
-        return false;
-    }
+    editorPane_->flushNote();
+    const bool saved = keeper_->save(catalog_, interactive);
     refreshSaveButton();
-    if (interactive)
+    if (saved && interactive)
         QApplication::beep();
-    const auto &kept = files_.keptOriginals();
-    if (kept.size() > keptBefore) {
-        QString names;
-        for (size_t i = keptBefore; i < kept.size(); ++i)
-            names += QStringLiteral("\r\n") + QString::fromStdString(kept[i]);
-        const QString text = QStringLiteral(u"Файлы каталога не были прочитаны полностью при запуске.\r\n"
-                                            u"Прежние файлы сохранены под именами:")
-                             + names;
-        if (interactive)
-            qv::msg::show(this, QMessageBox::Information, QStringLiteral("Quorvel"), text, QMessageBox::Ok);
-        else
-            qv::msg::logText(text);
-    }
-    return true;
+    return saved;
 }
 
 bool MainWindow::writeSettings(bool interactive)
@@ -244,9 +235,14 @@ bool MainWindow::runCloseSequence(bool interactive)
 {
     // A window that never loaded its catalogue has nothing to save, and its
     // controls do not hold the stored settings.
-    if (started_ && (!saveCatalogue(interactive) || !writeSettings(interactive)))
-        return false;
+    if (started_) {
+        // Whatever the save does, the journal has every change first.
+        keeper_->flush(interactive);
+        if (!saveCatalogue(interactive) || !writeSettings(interactive))
+            return false;
+    }
     settings_.release();
+    keeper_->releaseFolder();
     closed_ = true;
     return true;
 }
@@ -281,6 +277,7 @@ void MainWindow::commitSession()
 {
     if (!started_ || closed_ || ending_)
         return;
+    keeper_->flush(false);
     if (saveCatalogue(false))
         writeSettings(false);
 }

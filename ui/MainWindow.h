@@ -13,6 +13,7 @@
 #include <string>
 
 class AboutPanel;
+class CatalogKeeper;
 class EditorPane;
 class QSplitter;
 class SettingsPanel;
@@ -41,6 +42,12 @@ public:
 
     // The first activation has run (the catalogue was loaded or tried).
     bool started() const { return started_; }
+    // Another copy holds the catalogue folder: the creation stopped after
+    // saying so, nothing was read or written, and the window is not to be
+    // shown (the program ends with status 1).
+    bool refused() const { return refused_; }
+    // The lock, the journal and the checks around a save.
+    CatalogKeeper *keeper() const { return keeper_.get(); }
 
     // SpeedButton3Click: saves the catalogue; errors go to the error box.
     // Returns whether the save went through.
@@ -79,12 +86,13 @@ private:
     void beginActivation();
     void formActivate();
     void refreshSaveButton();
-    // The close: the catalogue saved, then the settings written, then the
-    // settings file let go (a window that never loaded its catalogue only
-    // lets it go). Interactive, errors go to the error box and the first
-    // failure stops it, so the window stays open with its edits; otherwise
-    // errors go to stderr and nothing waits for an answer. Returns whether
-    // every step went through.
+    // The close: the journal flushed, the catalogue saved, then the
+    // settings written, then the settings file and the folder let go (a
+    // window that never loaded its catalogue only lets them go).
+    // Interactive, errors go to the error box and the first failure stops
+    // it, so the window stays open with its edits; otherwise errors go to
+    // stderr and nothing waits for an answer. Returns whether every step
+    // went through.
     bool runCloseSequence(bool interactive);
     bool saveCatalogue(bool interactive);
     bool writeSettings(bool interactive);
@@ -99,6 +107,8 @@ private:
     qv::Catalog catalog_;
     qv::CatalogFiles files_;
     qv::SettingsFile settings_;
+    // Goes before the catalogue it records.
+    std::unique_ptr<CatalogKeeper> keeper_;
 
     TreePane *treePane_ = nullptr;
     EditorPane *editorPane_ = nullptr;
@@ -107,6 +117,7 @@ private:
     QSplitter *splitter_ = nullptr;
     QPointer<QWidget> hintWidget_;   // the control whose hint the status bar shows
 
+    bool refused_ = false;     // another copy holds the folder
     bool activated_ = false;   // the first activation has begun
     bool started_ = false;     // it reached the catalogue load
     bool closed_ = false;      // the close sequence went through

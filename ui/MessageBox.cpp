@@ -39,7 +39,8 @@ QMessageBox::StandardButton mildest(QMessageBox::StandardButtons buttons)
 } // namespace
 
 QMessageBox::StandardButton show(QWidget *parent, QMessageBox::Icon icon, const QString &title,
-                                 const QString &text, QMessageBox::StandardButtons buttons)
+                                 const QString &text, QMessageBox::StandardButtons buttons,
+                                 QMessageBox::StandardButton defaultButton)
 {
     Hook &h = hook();
     if (h.active) {
@@ -56,6 +57,8 @@ QMessageBox::StandardButton show(QWidget *parent, QMessageBox::Icon icon, const 
     }
     QMessageBox box(icon, title, text, buttons, parent);
     box.setWindowModality(Qt::ApplicationModal);
+    if (defaultButton != QMessageBox::NoButton)
+        box.setDefaultButton(defaultButton);
     return QMessageBox::StandardButton(box.exec());
 }
 

@@ -11,9 +11,11 @@
 
 namespace qv::msg {
 
-// An application-modal box; returns the button pressed.
+// An application-modal box; returns the button pressed. `defaultButton`
+// answers Enter (NoButton: the toolkit's choice).
 QMessageBox::StandardButton show(QWidget *parent, QMessageBox::Icon icon, const QString &title,
-                                 const QString &text, QMessageBox::StandardButtons buttons);
+                                 const QString &text, QMessageBox::StandardButtons buttons,
+                                 QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
 
 // The error box: title "Quorvel", stop icon, OK, the error's message with a
 // full stop appended when its last byte sorts after '.'.

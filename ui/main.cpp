@@ -37,6 +37,8 @@ int main(int argc, char *argv[])
         QApplication::installTranslator(&toolkitTexts);
 
     MainWindow window(qv::baseDirectoryOf(QCoreApplication::applicationFilePath().toStdString()));
+    if (window.refused())
+        return 1;
     window.watchSessionEnd();
     window.show();
     g_window = &window;

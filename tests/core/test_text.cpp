@@ -81,6 +81,10 @@ TEST(Codec, BrokenUtf8GivesQuestionMarks)
     EXPECT_EQ(cp1251::fromUtf8("a\x80" "b"), "a?b");
     EXPECT_EQ(cp1251::fromUtf8("a\xD0"), "a?");          // cut short at the end
     EXPECT_EQ(cp1251::fromUtf8("\xD0" "A"), "?A");        // continuation missing
+    // Overlong forms are no characters: never 0x1A, NUL, a line end or '$'.
+    for (const char *overlong : {"\xC0\x9A", "\xE0\x80\x9A", "\xF0\x80\x80\x9A", "\xC0\x80",
+                                 "\xC0\x8D", "\xC1\x8A", "\xC0\xA4", "\xE0\x90\x90"})
+        EXPECT_EQ(cp1251::fromUtf8(overlong), "?") << overlong;
 }
 
 // ---- letter case ----

@@ -1,0 +1,329 @@
+// What keeps the window's catalogue safe: one window per folder, the
+// recovery journal after a kill, files another program changed, reads that
+// stopped part way, and a clean run leaving nothing behind.
+#include "support/Fixture.h"
+
+#include "editor/EditorPane.h"
+#include "storage/CatalogFiles.h"
+#include "storage/FileIo.h"
+#include "ui/CatalogKeeper.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QMap>
+#include <QRegularExpression>
+#include <QStatusBar>
+#include <QTest>
+#include <QTimer>
+
+#include <cerrno>
+#include <csignal>
+
+using namespace qvtest;
+
+namespace {
+
+const QByteArray kData = lines({"A"});
+const QByteArray kText = lines({"1", "A", "old", "0"});
+
+// Every file of the folder with its bytes.
+QMap<QString, QByteArray> contents(const WindowFixture &f)
+{
+    QMap<QString, QByteArray> out;
+    for (const QString &name : f.listing())
+        out.insert(name, f.readFile(name));
+    return out;
+}
+
+// The catalogue of one node "A" with the note "old", open, "typed" typed
+// in front of the note.
+MainWindow *openAndType(WindowFixture &f)
+{
+    f.writeFile("data.dat", kData);
+    f.writeFile("text.dat", kText);
+    MainWindow *w = f.open();
+    QTest::keyClicks(w->editorPane()->editor(), "typed");
+    return w;
+}
+
+QString noteShown(const WindowFixture &f)
+{
+    return f.window()->editorPane()->editor()->noteText();
+}
+
+} // namespace
+
+class DataSafety : public QObject {
+    Q_OBJECT
+private slots:
+    void secondWindowOnTheFolderIsRefused();
+    void killedRunIsOfferedBack_data();
+    void killedRunIsOfferedBack();
+    void journalFailureToldOnce();
+    void filesChangedByAnotherProgram_data();
+    void filesChangedByAnotherProgram();
+    void partialLoadToldOnceAndOriginalsNamedAfterFailedSave();
+};
+
+// The second window says so and touches nothing; the first one goes on,
+// saves, and leaves no file of its own behind.
+void DataSafety::secondWindowOnTheFolderIsRefused()
+{
+    WindowFixture f;
+    MainWindow *first = openAndType(f);
+    QVERIFY(f.exists(".Quorvel.lock"));
+    const QMap<QString, QByteArray> before = contents(f);
+
+    auto second = std::make_unique<MainWindow>(f.base());
+    QVERIFY(second->refused());
+    QVERIFY(!second->started());
+    QCOMPARE(f.takeBoxes(), QStringList({QString::fromUtf8("Каталог уже открыт другой копией Quorvel.")}));
+    second->close();
+    second.reset();
+    QCOMPARE(contents(f), before);
+    QVERIFY(!f.exists("Quorvel.ini"));
+
+    QTest::keyClicks(first->editorPane()->editor(), "!");
+    QVERIFY(first->keeper()->flush(true));
+    QVERIFY(f.exists("Quorvel.journal"));
+    QVERIFY(f.close());
+    QVERIFY(f.takeBoxes().isEmpty());
+    QCOMPARE(f.readFile("text.dat"), lines({"1", "A", "typed!old", "0"}));
+    QCOMPARE(f.listing(), QStringList({"Quorvel.ini", "data.bak", "data.dat", "text.bak", "text.dat"}));
+}
+
+// A window that ended without saving, after a save of its own: killed
+// (destroyed without a close) once its journal was flushed, or told to end
+// by a signal while its save fails. The next window offers the changes
+// back; declined, or no longer fitting files changed since, it is set
+// aside under a dated name.
+void DataSafety::killedRunIsOfferedBack_data()
+{
+    QTest::addColumn<bool>("killed");
+    QTest::addColumn<QString>("then");
+    QTest::newRow("killed, Yes") << true << "Yes";
+    QTest::newRow("killed, No") << true << "No";
+    QTest::newRow("killed, files replaced since") << true << "replaced";
+    QTest::newRow("SIGTERM, the save fails, Yes") << false << "Yes";
+}
+
+void DataSafety::killedRunIsOfferedBack()
+{
+    QFETCH(bool, killed);
+    QFETCH(QString, then);
+    WindowFixture f;
+    MainWindow *w = openAndType(f);
+    w->watchSessionEnd();
+    QVERIFY(w->saveAll());
+    QByteArray savedText = lines({"1", "A", "typedold", "0"});
+    QCOMPARE(f.readFile("text.dat"), savedText);
+    f.click("SpeedButton1");
+    QTest::keyClicks(w->editorPane()->editor(), "new note");
+    // A change starts the flush timer.
+    QVERIFY(w->keeper()->flushTimer()->isActive());
+
+    // What a save of that window would write.
+    QTemporaryDir other;
+    qv::CatalogFiles reference(QDir(other.path()).absolutePath().toStdString() + "/");
+    reference.save(w->catalog());
+    auto read = [&other](const char *name) {
+        QFile file(other.filePath(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+
+    const qint64 flushedFrom = QDateTime::currentSecsSinceEpoch();
+    if (killed) {
+        QVERIFY(w->keeper()->flush(true));
+        QVERIFY(!w->keeper()->flushTimer()->isActive());
+    } else {
+        qv::AtomicFile::failAfter(0, ENOSPC);
+        QMetaObject::invokeMethod(qApp, [] { ::raise(SIGTERM); }, Qt::QueuedConnection);
+        QCOMPARE(QCoreApplication::exec(), 0);
+    }
+    const qint64 flushedTo = QDateTime::currentSecsSinceEpoch();
+    f.discard();
+    QVERIFY(!f.exists(".Quorvel.lock"));
+    QCOMPARE(f.readFile("text.dat"), savedText);
+    QVERIFY(f.takeBoxes().isEmpty());
+
+    if (then == "replaced") {
+        savedText = lines({"1", "A", "from elsewhere", "0"});
+        f.writeFile("text.dat", savedText);
+    }
+    f.answer({then == "Yes" ? QMessageBox::Yes : QMessageBox::No});
+    f.open();
+    const QStringList boxes = f.takeBoxes();
+    QCOMPARE(boxes.size(), 1);
+    const QStringList aside =
+        f.listing().filter(QRegularExpression("^Quorvel\\.journal\\.\\d{4}-\\d\\d-\\d\\d-\\d{6}$"));
+    QCOMPARE(aside.size(), then == "Yes" ? 0 : 1);
+    QStringList offered;
+    for (qint64 t = flushedFrom; t <= flushedTo; ++t)
+        offered << QString::fromUtf8("Восстановить несохранённые изменения от %1?")
+                       .arg(QDateTime::fromSecsSinceEpoch(t).toString("dd.MM.yyyy HH:mm:ss"));
+    if (then == "replaced")
+        QCOMPARE(boxes.first(), QString::fromUtf8("Журнал несохранённых изменений не подходит к нынешним файлам "
+                                                  "каталога и сохранён под именем %1.")
+                                    .arg(f.path(aside.value(0))));
+    else
+        QVERIFY2(offered.contains(boxes.first()), qPrintable(boxes.first()));
+
+    QCOMPARE(f.selected(), f.node(0));
+    if (then == "Yes") {
+        // The new node came first, with its note.
+        QCOMPARE(f.outlineText(), QString::fromUtf8("Новый элемент 1\nA"));
+        QCOMPARE(noteShown(f), QString("new note"));
+        QVERIFY(f.saveButton()->isEnabled());
+        QVERIFY(f.close());
+        QCOMPARE(f.readFile("data.dat"), read("data.dat"));
+        QCOMPARE(f.readFile("text.dat"), read("text.dat"));
+        QVERIFY(!f.exists("Quorvel.journal"));
+    } else {
+        QCOMPARE(f.outlineText(), QString("A"));
+        QCOMPARE(noteShown(f), QString(then == "No" ? "typedold" : "from elsewhere"));
+        QVERIFY(!f.saveButton()->isEnabled());
+        QVERIFY(!f.exists("Quorvel.journal"));
+        // Set aside, it is no longer offered.
+        QVERIFY(f.close());
+        f.discard();
+        f.open();
+        QVERIFY(f.takeBoxes().isEmpty());
+        QCOMPARE(f.readFile("text.dat"), savedText);
+    }
+}
+
+// A journal that cannot be written is told of once, not at every change;
+// each change tries again, and the word goes once it is written.
+void DataSafety::journalFailureToldOnce()
+{
+    WindowFixture f;
+    MainWindow *w = openAndType(f);
+    QVERIFY(QDir().mkdir(f.path("Quorvel.journal")));
+    QVERIFY(!w->keeper()->flush(true));
+    QTest::keyClicks(w->editorPane()->editor(), "x");
+    QVERIFY(w->keeper()->flushTimer()->isActive());
+    QVERIFY(!w->keeper()->flush(true));
+    const QStringList boxes = f.takeBoxes();
+    QCOMPARE(boxes.size(), 1);
+    QVERIFY2(boxes.first().startsWith(QString::fromUtf8("Журнал несохранённых изменений не записан: ")),
+             qPrintable(boxes.first()));
+    QCOMPARE(w->statusBar()->currentMessage(), boxes.first());
+
+    QVERIFY(QDir().rmdir(f.path("Quorvel.journal")));
+    QTest::keyClicks(w->editorPane()->editor(), "y");
+    QVERIFY(w->keeper()->flush(true));
+    QVERIFY(w->statusBar()->currentMessage().isEmpty());
+    QVERIFY(f.exists("Quorvel.journal"));
+    f.discard();
+}
+
+// Files another program wrote while the window ran: never overwritten
+// without a Yes, and on a Yes (or at the end of a run nobody attends)
+// kept under a dated name first.
+void DataSafety::filesChangedByAnotherProgram_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("close, No") << "No";
+    QTest::newRow("close, Yes") << "Yes";
+    QTest::newRow("SIGTERM") << "signal";
+}
+
+void DataSafety::filesChangedByAnotherProgram()
+{
+    QFETCH(QString, how);
+    WindowFixture f;
+    MainWindow *w = openAndType(f);
+    w->watchSessionEnd();
+    const QByteArray outside = lines({"1", "A", "from elsewhere", "0"});
+    f.writeFile("text.dat", outside);
+    const QString question = QString::fromUtf8("Файлы каталога изменены другой программой. Записать поверх них? "
+                                               "Их нынешняя версия будет сохранена под другим именем.");
+
+    if (how == "No") {
+        f.answer({QMessageBox::No});
+        QVERIFY(!f.close());
+        QVERIFY(w->isVisible());
+        QCOMPARE(f.takeBoxes(), QStringList({question}));
+        QCOMPARE(f.readFile("text.dat"), outside);
+        QVERIFY(f.listing().filter(".other-").isEmpty());
+        QVERIFY(f.saveButton()->isEnabled());
+        f.discard();
+        return;
+    }
+    if (how == "Yes") {
+        f.answer({QMessageBox::Yes});
+        QVERIFY(f.close());
+        const QStringList boxes = f.takeBoxes();
+        QCOMPARE(boxes.size(), 2);
+        QCOMPARE(boxes.first(), question);
+        for (const QString &name : f.listing().filter(".other-"))
+            QVERIFY2(boxes.last().contains(f.path(name)), qPrintable(boxes.last()));
+    } else {
+        QTimer watchdog;
+        watchdog.setSingleShot(true);
+        QObject::connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+        watchdog.start(60000);
+        QMetaObject::invokeMethod(qApp, [] { ::raise(SIGTERM); }, Qt::QueuedConnection);
+        QCOMPARE(QCoreApplication::exec(), 0);
+        QVERIFY(f.takeBoxes().isEmpty());
+    }
+    const QStringList kept = f.listing().filter(".other-");
+    QCOMPARE(kept.size(), 2);
+    for (const QString &name : kept) {
+        QVERIFY2(QRegularExpression("^(data|text)\\.dat\\.other-\\d{4}-\\d\\d-\\d\\d-\\d{6}$").match(name).hasMatch(),
+                 qPrintable(name));
+        QCOMPARE(f.readFile(name), name.startsWith("data") ? kData : outside);
+    }
+    QCOMPARE(f.readFile("text.dat"), lines({"1", "A", "typedold", "0"}));
+}
+
+// A read that stopped at a NUL: told once, with the file as the system
+// spells it, the byte and the old backup kept; the first save keeps the
+// originals, and says where even when it fails, and only that once.
+void DataSafety::partialLoadToldOnceAndOriginalsNamedAfterFailedSave()
+{
+    WindowFixture f;
+    const QString dir = f.path(QString::fromUtf8("Каталог"));
+    QVERIFY(QDir().mkdir(dir));
+    const std::string base = QFile::encodeName(dir).toStdString() + "/";
+    const QByteArray data = QByteArray("A\r\nB\r\n") + '\0' + "C\r\n";
+    for (const auto &[name, bytes] :
+         {std::pair{"data.dat", data}, std::pair{"text.dat", kText}, std::pair{"data.bak", kData}}) {
+        QFile file(dir + "/" + name);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+
+    auto w = std::make_unique<MainWindow>(base);
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+    QCoreApplication::processEvents();
+    const QStringList oldBackup = QDir(dir).entryList({"data.bak.*"}, QDir::Files);
+    QCOMPARE(oldBackup.size(), 1);
+    QCOMPARE(f.takeBoxes(),
+             QStringList({QString::fromUtf8("Файл %1/data.dat прочитан не полностью: чтение остановлено на байте 6.\r\n"
+                                            "При первом сохранении прежние файлы будут сохранены под другими именами.\r\n"
+                                            "Прежние резервные копии сохранены под именами:\r\n%1/%2")
+                              .arg(dir, oldBackup.first())}));
+
+    qv::AtomicFile::failAfter(0, ENOSPC);
+    QVERIFY(!w->close());
+    QStringList boxes = f.takeBoxes();
+    QCOMPARE(boxes.size(), 2);
+    QCOMPARE(boxes.first(), QString::fromUtf8("Диск полон."));
+    const QStringList kept = QDir(dir).entryList({"*.unread-*"}, QDir::Files);
+    QCOMPARE(kept.size(), 2);
+    for (const QString &name : kept)
+        QVERIFY2(boxes.last().contains(dir + "/" + name), qPrintable(boxes.last()));
+
+    QVERIFY(w->close());
+    QVERIFY(f.takeBoxes().isEmpty());
+    QCOMPARE(QDir(dir).entryList({"*.unread-*"}, QDir::Files), kept);
+    QFile original(dir + "/" + kept.filter("data.dat").value(0));
+    QVERIFY(original.open(QIODevice::ReadOnly));
+    QCOMPARE(original.readAll(), data);
+}
+
+QTEST_MAIN(DataSafety)
+#include "tst_data_safety.moc"

@@ -1,0 +1,247 @@
+#include "ui/CatalogKeeper.h"
+
+#include "catalog/Catalog.h"
+#include "catalog/Errors.h"
+#include "storage/CatalogFiles.h"
+#include "ui/MessageBox.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QFile>
+#include <QMainWindow>
+#include <QStatusBar>
+#include <QTimer>
+
+namespace {
+
+const QString kTitle = QStringLiteral("Quorvel");
+
+// File names are the system's bytes, never the catalogue's code page.
+QString fileName(const std::string &path)
+{
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+QString nameList(const std::vector<std::string> &paths, size_t from = 0)
+{
+    QString out;
+    for (size_t i = from; i < paths.size(); ++i)
+        out += QStringLiteral("\r\n") + fileName(paths[i]);
+    return out;
+}
+
+int64_t now()
+{
+    return QDateTime::currentSecsSinceEpoch();
+}
+
+} // namespace
+
+CatalogKeeper::CatalogKeeper(qv::CatalogFiles &files, QMainWindow *window)
+    : files_(files), window_(window), lock_(files.baseDir()), journal_(files.baseDir())
+{
+    timer_ = new QTimer(this);
+    timer_->setSingleShot(true);
+    timer_->setInterval(kFlushDelayMs);
+    connect(timer_, &QTimer::timeout, this, [this] { flush(true); });
+    journal_.setOnChange([this] { startTimer(); });
+}
+
+CatalogKeeper::~CatalogKeeper()
+{
+    // What was not flushed is lost, as it would be by a kill.
+    releaseFolder();
+}
+
+bool CatalogKeeper::claimFolder()
+{
+    if (lock_.acquire() == qv::CatalogLock::State::Busy) {
+        qv::msg::showError(window_, qv::Error(qv::catalogBusyText()));
+        return false;
+    }
+    try {
+        // A finished save holds everything the journal had.
+        if (files_.repairAtStart())
+            journal_.discard();
+    } catch (const std::exception &e) {
+        qv::msg::showError(window_, e);
+    }
+    return true;
+}
+
+void CatalogKeeper::releaseFolder()
+{
+    timer_->stop();
+    lock_.release();
+}
+
+void CatalogKeeper::afterLoad(qv::Catalog &catalog)
+{
+    reportStartupCopies();
+    offerJournal(catalog);
+    journal_.attach(catalog, files_.outlineIdentity(), files_.recordIdentity());
+    attached_ = true;
+    // Replayed changes go into a fresh journal at the next flush.
+    if (journal_.dirty())
+        startTimer();
+}
+
+void CatalogKeeper::reportStartupCopies()
+{
+    QStringList parts;
+    for (const qv::PartialRead &p : files_.partialReads())
+        parts << QStringLiteral(u"Файл %1 прочитан не полностью: чтение остановлено на байте %2.")
+                     .arg(fileName(p.path))
+                     .arg(p.offset);
+    if (!parts.isEmpty())
+        parts << QStringLiteral(u"При первом сохранении прежние файлы будут сохранены под другими именами.");
+    if (!files_.keptBackups().empty())
+        parts << QStringLiteral(u"Прежние резервные копии сохранены под именами:")
+                     + nameList(files_.keptBackups());
+    if (!parts.isEmpty())
+        qv::msg::show(window_, QMessageBox::Information, kTitle, parts.join(QStringLiteral("\r\n")),
+                      QMessageBox::Ok);
+}
+
+void CatalogKeeper::offerJournal(qv::Catalog &catalog)
+{
+    try {
+        if (const std::optional<int64_t> since = journal_.pendingSince()) {
+            const QString when = QDateTime::fromSecsSinceEpoch(*since).toString(
+                QStringLiteral("dd.MM.yyyy HH:mm:ss"));
+            const auto answer = qv::msg::show(
+                window_, QMessageBox::Question, kTitle,
+                QStringLiteral(u"Восстановить несохранённые изменения от %1?").arg(when),
+                QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+            if (answer != QMessageBox::Yes) {
+                journal_.setAside(now());
+                return;
+            }
+            try {
+                journal_.replay(catalog);
+            } catch (const std::exception &e) {
+                // What applied stays, and goes into a fresh journal; the
+                // file itself is kept as it was.
+                qv::msg::showError(window_, e);
+                journal_.setAside(now());
+            }
+        } else if (journal_.present()) {
+            const std::string kept = journal_.setAside(now());
+            qv::msg::show(window_, QMessageBox::Information, kTitle,
+                          QStringLiteral(u"Журнал несохранённых изменений не подходит к нынешним файлам "
+                                         u"каталога и сохранён под именем %1.")
+                              .arg(fileName(kept)),
+                          QMessageBox::Ok);
+        }
+    } catch (const std::exception &e) {
+        qv::msg::showError(window_, e);
+    }
+}
+
+void CatalogKeeper::startTimer()
+{
+    if (!timer_->isActive())
+        timer_->start();
+}
+
+void CatalogKeeper::changed()
+{
+    if (attached_ && journal_.dirty())
+        startTimer();
+}
+
+bool CatalogKeeper::flush(bool interactive)
+{
+    // Nothing is recorded, nor written, before the journal knows its base.
+    if (!attached_)
+        return true;
+    timer_->stop();
+    try {
+        journal_.flush();
+    } catch (const std::exception &e) {
+        flushMessage_ = QStringLiteral(u"Журнал несохранённых изменений не записан: ") + qv::msg::errorText(e);
+        window_->statusBar()->showMessage(flushMessage_);
+        if (!flushFailing_) {
+            flushFailing_ = true;
+            if (interactive)
+                qv::msg::show(window_, QMessageBox::Critical, kTitle, flushMessage_, QMessageBox::Ok);
+            else
+                qv::msg::logText(flushMessage_);
+        }
+        return false;
+    }
+    if (flushFailing_) {
+        flushFailing_ = false;
+        if (window_->statusBar()->currentMessage() == flushMessage_)
+            window_->statusBar()->clearMessage();
+    }
+    return true;
+}
+
+bool CatalogKeeper::overwriteAgreed()
+{
+    return qv::msg::show(window_, QMessageBox::Question, kTitle,
+                         QStringLiteral(u"Файлы каталога изменены другой программой. Записать поверх них? "
+                                        u"Их нынешняя версия будет сохранена под другим именем."),
+                         QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+           == QMessageBox::Yes;
+}
+
+bool CatalogKeeper::save(qv::Catalog &catalog, bool interactive)
+{
+    const size_t originalsBefore = files_.keptOriginals().size();
+    std::vector<std::string> others;
+    bool saved = false;
+    try {
+        if (files_.changedOnDisk()) {
+            const std::pair onDisk{qv::fileIdentity(files_.outlinePath()),
+                                   qv::fileIdentity(files_.recordPath())};
+            // Unless a save that failed kept this very version already.
+            if (otherKept_ != onDisk) {
+                if (interactive && !overwriteAgreed())
+                    return false;
+                others = files_.keepOtherVersion();
+                otherKept_ = onDisk;
+            }
+        }
+        files_.save(catalog, [this] { journal_.discard(); });
+        otherKept_.reset();
+        journal_.rebase(files_.outlineIdentity(), files_.recordIdentity());
+        saved = true;
+    } catch (const std::exception &e) {
+        report(e, interactive);
+    }
+    reportCopies(originalsBefore, others, interactive);
+    return saved;
+}
+
+void CatalogKeeper::reportCopies(size_t originalsBefore, const std::vector<std::string> &others,
+                                 bool interactive)
+{
+    QStringList parts;
+    if (files_.keptOriginals().size() > originalsBefore)
+        parts << QStringLiteral(u"Файлы каталога не были прочитаны полностью при запуске.\r\n"
+                                u"Прежние файлы сохранены под именами:")
+                     + nameList(files_.keptOriginals(), originalsBefore);
+    if (!others.empty())
+        parts << QStringLiteral(u"Файлы каталога, записанные другой программой, сохранены под именами:")
+                     + nameList(others);
+    if (!parts.isEmpty())
+        tell(parts.join(QStringLiteral("\r\n")), interactive);
+}
+
+void CatalogKeeper::tell(const QString &text, bool interactive)
+{
+    if (interactive)
+        qv::msg::show(window_, QMessageBox::Information, kTitle, text, QMessageBox::Ok);
+    else
+        qv::msg::logText(text);
+}
+
+void CatalogKeeper::report(const std::exception &error, bool interactive)
+{
+    if (interactive)
+        qv::msg::showError(window_, error);
+    else
+        qv::msg::logText(qv::msg::errorText(error));
+}
