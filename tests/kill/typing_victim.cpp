@@ -18,7 +18,7 @@
 //   typing_victim report DIR
 //       Opens DIR as the program does, answering Yes to every box, then
 //       prints the boxes it was shown and the catalogue and exits at once,
-//       saving nothing:
+//       saving nothing (refused the folder: the boxes, and status 1):
 //           box TEXT                     each box, line breaks as "\n"
 //           nodes N
 //           node CAPTION<TAB>NOTE        in flat order; NOTE "-" when none
@@ -218,6 +218,12 @@ int main(int argc, char *argv[])
         qv::msg::setUnattended();
 
     MainWindow window(dir);
+    if (window.refused()) {
+        if (mode == "report")
+            for (const QString &text : qv::msg::shownTexts())
+                say("box " + escaped(text));
+        return 1;
+    }
     window.watchSessionEnd();
     window.show();
     g_window = &window;
