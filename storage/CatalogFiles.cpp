@@ -214,6 +214,15 @@ void CatalogFiles::keepOriginals()
             try {
                 kept_.push_back(copyAside(path, path + suffix));
             } catch (const ENotRegularFile &) {
+            } catch (const EFOpenError &) {
+                // A file we may not read cannot be copied, but it can be
+                // moved aside whole; the save then writes a new one.
+                std::string kept = path + suffix;
+                for (int n = 1; entryExists(kept) || plainFileAt(kept); ++n)
+                    kept = path + suffix + "-" + std::to_string(n);
+                if (int err = renameFile(path, kept))
+                    throw EInOutError::fromErrno(err);
+                kept_.push_back(kept);
             }
         }
         *done = true;

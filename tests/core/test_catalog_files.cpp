@@ -318,6 +318,25 @@ INSTANTIATE_TEST_SUITE_P(
                  false, true}),
     [](const auto &info) { return std::string(info.param.name); });
 
+// An original the user may not read is moved aside whole rather than
+// blocking every save.
+TEST(CatalogFilesTest, UnreadableOriginalIsMovedAside)
+{
+    TempDir dir;
+    qvtest::writeFile(dir.file("data.dat"), "A\r\n", 0200);
+    qvtest::runAsNobody([&] {
+        Catalog catalog;
+        CatalogFiles files(dir.path());
+        files.setClock([] { return int64_t(0); });
+        EXPECT_THROW(files.load(catalog), EFOpenError);
+        files.save(catalog);
+        ASSERT_EQ(files.keptOriginals().size(), 1u);
+        EXPECT_EQ(files.keptOriginals()[0], dir.file("data.dat.unread-") + dateStamp(0));
+    });
+    EXPECT_EQ(qvtest::readFile(dir.file("data.dat.unread-") + dateStamp(0)), "A\r\n");
+    EXPECT_EQ(qvtest::readFile(dir.file("data.dat")), "");
+}
+
 // A 2 GB sparse file is neither read whole nor held: data.dat stops at its
 // first NUL (a hole is skipped when looking for data after it), text.dat's
 // count line of NULs is refused once it is longer than any number.
