@@ -27,22 +27,20 @@
 // before the load) is run again and not counted. --ignore names a file the
 // folder may hold besides the pair (the program's backups and settings).
 
+#include "KillSupport.h"
+
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <random>
 #include <string>
@@ -51,6 +49,7 @@
 
 namespace {
 
+using namespace killtest;
 using Clock = std::chrono::steady_clock;
 using Seconds = std::chrono::duration<double>;
 
@@ -58,8 +57,7 @@ const char *const kMarker = ".Quorvel.commit";
 
 struct Options {
     int kills = 200;
-    unsigned long long seed = 0;
-    bool seeded = false;
+    unsigned long long seed = static_cast<unsigned long long>(monotonicNs());
     int nodes = 25000;
     std::string work;
     bool keep = false;
@@ -70,80 +68,6 @@ struct Options {
     std::string ready;                // with it: the file that says the start-up is under way
     std::vector<std::string> ignore;  // names the folder may hold besides the pair
 };
-
-[[noreturn]] void die(const std::string &why)
-{
-    std::fprintf(stderr, "kill_save: %s\n", why.c_str());
-    std::exit(2);
-}
-
-std::string readFile(const std::string &path)
-{
-    std::string out;
-    FILE *f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        return "<missing>";
-    char buf[1 << 16];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        out.append(buf, n);
-    std::fclose(f);
-    return out;
-}
-
-void writeFile(const std::string &path, const std::string &bytes)
-{
-    FILE *f = std::fopen(path.c_str(), "wb");
-    if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() || std::fclose(f) != 0)
-        die("cannot write " + path);
-}
-
-std::vector<std::string> entries(const std::string &dir)
-{
-    std::vector<std::string> names;
-    DIR *d = ::opendir(dir.c_str());
-    if (!d)
-        return names;
-    while (const dirent *e = ::readdir(d))
-        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
-            names.emplace_back(e->d_name);
-    ::closedir(d);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-std::string baseName(const std::string &path)
-{
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string joined(const std::vector<std::string> &names)
-{
-    std::string s;
-    for (const std::string &n : names)
-        s += (s.empty() ? "" : " ") + n;
-    return s;
-}
-
-bool exists(const std::string &path)
-{
-    struct stat sb {};
-    return ::lstat(path.c_str(), &sb) == 0;
-}
-
-void removeTree(const std::string &dir)
-{
-    for (const std::string &n : entries(dir)) {
-        const std::string p = dir + "/" + n;
-        struct stat sb {};
-        if (::lstat(p.c_str(), &sb) == 0 && S_ISDIR(sb.st_mode))
-            removeTree(p);
-        else
-            ::unlink(p.c_str());
-    }
-    ::rmdir(dir.c_str());
-}
 
 // The old catalogue: nodes in a few levels, each with a note. The writer
 // turns data.dat's LF line ends into CR LF and drops the blank before the
@@ -201,39 +125,6 @@ std::vector<std::string> expand(const std::vector<std::string> &args, const std:
     return out;
 }
 
-// Starts `args` with stdout and stderr going to `log`.
-pid_t spawn(const std::vector<std::string> &args, const std::string &log)
-{
-    std::fflush(nullptr);
-    pid_t pid = ::fork();
-    if (pid < 0)
-        die(std::string("fork: ") + std::strerror(errno));
-    if (pid == 0) {
-        int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        if (fd >= 0) {
-            ::dup2(fd, STDOUT_FILENO);
-            ::dup2(fd, STDERR_FILENO);
-        }
-        std::vector<char *> argv;
-        for (const std::string &a : args)
-            argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execvp(argv[0], argv.data());
-        ::_exit(127);
-    }
-    return pid;
-}
-
-int waitFor(pid_t pid)
-{
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return status;
-}
-
-bool exitedWith(int status, int code) { return WIFEXITED(status) && WEXITSTATUS(status) == code; }
-
 // Watches DST for the moments of a save: its first temporary file created,
 // the commit marker put in place and removed.
 class Watch {
@@ -280,45 +171,6 @@ private:
     Clock::time_point t0_;
 };
 
-// The processor time a process has used, in clock ticks, and whether it is
-// asleep; false when it is gone.
-bool processState(pid_t pid, unsigned long long &ticks, bool &sleeping)
-{
-    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
-    const size_t paren = stat.rfind(')');
-    if (paren == std::string::npos)
-        return false;
-    // After the command's ")": state, then 10 fields, then utime and stime.
-    char state = 0;
-    unsigned long long utime = 0, stime = 0;
-    if (std::sscanf(stat.c_str() + paren + 1, " %c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu",
-                    &state, &utime, &stime) != 3)
-        return false;
-    ticks = utime + stime;
-    sleeping = state == 'S';
-    return state != 'Z';
-}
-
-// Waits until `ready` is in DST and the process has slept without using
-// the processor for a tenth of a second: its start-up is done and its event
-// loop waits. False when the process ended first.
-bool waitSettled(pid_t pid, const std::string &dst, const Options &o)
-{
-    int quiet = 0;
-    unsigned long long last = ~0ULL;
-    while (quiet < 5) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        unsigned long long ticks = 0;
-        bool sleeping = false;
-        if (!processState(pid, ticks, sleeping))
-            return false;
-        const bool still = sleeping && ticks == last && exists(dst + "/" + o.ready);
-        quiet = still ? quiet + 1 : 0;
-        last = ticks;
-    }
-    return true;
-}
-
 // Starts the save: the command itself, or, with --signal, the program told
 // to end once it has settled. The watch starts just before the save can
 // begin, so the program's own start-up files do not count.
@@ -327,12 +179,12 @@ pid_t startSave(const std::vector<std::string> &save, const std::string &dst, co
 {
     if (!o.signal) {
         watch = std::make_unique<Watch>(dst);
-        return spawn(save, log);
+        return spawn(save, log, true);
     }
-    const pid_t pid = spawn(save, log);
-    const bool settled = waitSettled(pid, dst, o);
+    const pid_t pid = spawn(save, log, true);
+    const bool ready = settled(pid, dst, o.ready);
     watch = std::make_unique<Watch>(dst);
-    if (settled)
+    if (ready)
         ::kill(pid, o.signal);
     return pid;
 }
@@ -362,41 +214,33 @@ Options parse(int argc, char **argv)
 {
     Options o;
     std::vector<std::string> *into = nullptr;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        auto value = [&]() -> std::string {
-            if (i + 1 >= argc)
-                die(a + " needs a value");
-            return argv[++i];
-        };
-        if (a == "--save") {
+    for (Args a(argc, argv); a.next();) {
+        if (a.arg == "--save")
             into = &o.save;
-        } else if (a == "--start") {
+        else if (a.arg == "--start")
             into = &o.start;
-        } else if (into) {
-            into->push_back(a);
-        } else if (a == "--kills") {
-            o.kills = std::atoi(value().c_str());
-        } else if (a == "--seed") {
-            o.seed = std::strtoull(value().c_str(), nullptr, 10);
-            o.seeded = true;
-        } else if (a == "--nodes") {
-            o.nodes = std::atoi(value().c_str());
-        } else if (a == "--work") {
-            o.work = value();
-        } else if (a == "--keep") {
+        else if (into)
+            into->push_back(a.arg);
+        else if (a.arg == "--kills")
+            o.kills = a.number();
+        else if (a.arg == "--seed")
+            o.seed = std::strtoull(a.value().c_str(), nullptr, 10);
+        else if (a.arg == "--nodes")
+            o.nodes = a.number();
+        else if (a.arg == "--work")
+            o.work = a.value();
+        else if (a.arg == "--keep")
             o.keep = true;
-        } else if (a == "--copy") {
-            o.copy = value();
-        } else if (a == "--signal") {
-            o.signal = std::atoi(value().c_str());
-        } else if (a == "--ready") {
-            o.ready = value();
-        } else if (a == "--ignore") {
-            o.ignore.push_back(value());
-        } else {
-            die("unknown argument " + a);
-        }
+        else if (a.arg == "--copy")
+            o.copy = a.value();
+        else if (a.arg == "--signal")
+            o.signal = a.number();
+        else if (a.arg == "--ready")
+            o.ready = a.value();
+        else if (a.arg == "--ignore")
+            o.ignore.push_back(a.value());
+        else
+            die("unknown argument " + a.arg);
     }
 #ifdef QV_TOOL_PATH
     if (o.save.empty())
@@ -408,12 +252,6 @@ Options parse(int argc, char **argv)
         die("--save and --start are needed");
     if (o.signal && o.ready.empty())
         die("--signal needs --ready");
-    if (!o.seeded)
-        o.seed = static_cast<unsigned long long>(Clock::now().time_since_epoch().count());
-    if (o.work.empty()) {
-        const char *tmp = std::getenv("TMPDIR");
-        o.work = tmp && *tmp ? tmp : "/tmp";
-    }
     return o;
 }
 
@@ -421,26 +259,20 @@ Options parse(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
-    Options o = parse(argc, argv);
+    testName = "kill_save";
+    const Options o = parse(argc, argv);
     std::mt19937_64 rng(o.seed);
     std::printf("kill_save: seed %llu, %d kills\n", o.seed, o.kills);
 
-    std::string root = o.work + "/kill_save-XXXXXX";
-    if (!::mkdtemp(root.data()))
-        die("cannot make a folder in " + o.work);
+    const std::string root = makeRoot(o.work);
     const std::string src = root + "/src", dst = root + "/dst", log = root + "/log";
     ::mkdir(src.c_str(), 0777);
     ::mkdir(dst.c_str(), 0777);
     const std::vector<std::string> save = expand(o.save, src, dst);
     const std::vector<std::string> start = expand(o.start, src, dst);
 
-    if (!o.copy.empty()) {
-        const std::string to = dst + "/" + baseName(o.copy);
-        if (::link(o.copy.c_str(), to.c_str()) != 0) {
-            writeFile(to, readFile(o.copy));
-            ::chmod(to.c_str(), 0755);
-        }
-    }
+    if (!o.copy.empty())
+        linkOrCopy(o.copy, dst + "/" + baseName(o.copy));
 
     std::string oldOutline, oldRecords;
     makeOldCatalogue(o.nodes, rng, oldOutline, oldRecords);
@@ -532,7 +364,7 @@ int main(int argc, char **argv)
             expected = "old";
         }
 
-        const int startStatus = waitFor(spawn(start, log));
+        const int startStatus = waitFor(spawn(start, log, true));
         const std::string o2 = readFile(dst + "/data.dat"), r2 = readFile(dst + "/text.dat");
         std::string found = "mixed";
         if (o2 == oldOutline && r2 == oldRecords)
@@ -556,9 +388,5 @@ int main(int argc, char **argv)
         std::printf("kill_save: %d runs ended before their save began and were run again\n", rerun);
     std::printf("kill_save: %d of %d starts found a matching pair and no stray file\n",
                 o.kills - failures, o.kills);
-    if (!o.keep || failures == 0)
-        removeTree(root);
-    else
-        std::printf("kill_save: kept %s\n", root.c_str());
-    return failures == 0 ? 0 : 1;
+    return finish(root, o.keep, failures);
 }

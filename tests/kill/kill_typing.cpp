@@ -19,18 +19,16 @@
 // Every run prints its figures: steps typed, restored, and due.
 // Exit status 0 when every run passed.
 
-#include <sys/stat.h>
-#include <sys/wait.h>
+#include "KillSupport.h"
 
-#include <dirent.h>
+#include <sys/stat.h>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -41,77 +39,18 @@
 
 namespace {
 
+using namespace killtest;
+
 struct Options {
     std::string victim;
     int runs = 15;
-    unsigned long long seed = 0;
-    bool seeded = false;
+    unsigned long long seed = static_cast<unsigned long long>(monotonicNs());
     int nodes = 2000;
     int signal = 0;  // 0: SIGKILL at a random moment
     long keys = 100;
     std::string work;
     bool keep = false;
 };
-
-[[noreturn]] void die(const std::string &why)
-{
-    std::fprintf(stderr, "kill_typing: %s\n", why.c_str());
-    std::exit(2);
-}
-
-long long monotonicNs()
-{
-    timespec ts{};
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
-}
-
-std::string readFile(const std::string &path)
-{
-    std::string out;
-    FILE *f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        return {};
-    char buf[1 << 16];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        out.append(buf, n);
-    std::fclose(f);
-    return out;
-}
-
-void writeFile(const std::string &path, const std::string &bytes)
-{
-    FILE *f = std::fopen(path.c_str(), "wb");
-    if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() || std::fclose(f) != 0)
-        die("cannot write " + path);
-}
-
-std::vector<std::string> entries(const std::string &dir)
-{
-    std::vector<std::string> names;
-    if (DIR *d = ::opendir(dir.c_str())) {
-        while (const dirent *e = ::readdir(d))
-            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
-                names.emplace_back(e->d_name);
-        ::closedir(d);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-void removeTree(const std::string &dir)
-{
-    for (const std::string &n : entries(dir)) {
-        const std::string p = dir + "/" + n;
-        struct stat sb {};
-        if (::lstat(p.c_str(), &sb) == 0 && S_ISDIR(sb.st_mode))
-            removeTree(p);
-        else
-            ::unlink(p.c_str());
-    }
-    ::rmdir(dir.c_str());
-}
 
 // A running victim with its stdout on a pipe and its stderr in a log.
 struct Victim {
@@ -124,22 +63,7 @@ struct Victim {
         int fds[2];
         if (::pipe2(fds, O_CLOEXEC) != 0)
             die("pipe");
-        std::fflush(nullptr);
-        pid = ::fork();
-        if (pid < 0)
-            die(std::string("fork: ") + std::strerror(errno));
-        if (pid == 0) {
-            ::dup2(fds[1], STDOUT_FILENO);
-            int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-            if (fd >= 0)
-                ::dup2(fd, STDERR_FILENO);
-            std::vector<char *> argv;
-            for (const std::string &a : args)
-                argv.push_back(const_cast<char *>(a.c_str()));
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
+        pid = spawn(args, log, false, fds[1]);
         ::close(fds[1]);
         out = fds[0];
     }
@@ -174,13 +98,7 @@ struct Victim {
         while (read(-1, lines)) {
         }
     }
-    int wait()
-    {
-        int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        return status;
-    }
+    int wait() { return waitFor(pid); }
 };
 
 // A step the victim began: a key (its character) or a node (its caption).
@@ -322,48 +240,35 @@ Report runReport(const Options &o, const std::string &dir, const std::string &lo
     v.readToEnd(lines);
     const int status = v.wait();
     Report r = parseReport(lines);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || !r.complete)
-        r.complete = false;
+    r.complete = r.complete && exitedWith(status, 0);
     return r;
 }
 
 Options parse(int argc, char **argv)
 {
     Options o;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        auto value = [&]() -> std::string {
-            if (i + 1 >= argc)
-                die(a + " needs a value");
-            return argv[++i];
-        };
-        if (a == "--victim")
-            o.victim = value();
-        else if (a == "--kills" || a == "--runs")
-            o.runs = std::atoi(value().c_str());
-        else if (a == "--seed")
-            o.seed = std::strtoull(value().c_str(), nullptr, 10), o.seeded = true;
-        else if (a == "--nodes")
-            o.nodes = std::atoi(value().c_str());
-        else if (a == "--signal")
-            o.signal = std::atoi(value().c_str());
-        else if (a == "--keys")
-            o.keys = std::atol(value().c_str());
-        else if (a == "--work")
-            o.work = value();
-        else if (a == "--keep")
+    for (Args a(argc, argv); a.next();) {
+        if (a.arg == "--victim")
+            o.victim = a.value();
+        else if (a.arg == "--kills" || a.arg == "--runs")
+            o.runs = a.number();
+        else if (a.arg == "--seed")
+            o.seed = std::strtoull(a.value().c_str(), nullptr, 10);
+        else if (a.arg == "--nodes")
+            o.nodes = a.number();
+        else if (a.arg == "--signal")
+            o.signal = a.number();
+        else if (a.arg == "--keys")
+            o.keys = std::atol(a.value().c_str());
+        else if (a.arg == "--work")
+            o.work = a.value();
+        else if (a.arg == "--keep")
             o.keep = true;
         else
-            die("unknown argument " + a);
+            die("unknown argument " + a.arg);
     }
     if (o.victim.empty())
         die("--victim is needed");
-    if (!o.seeded)
-        o.seed = static_cast<unsigned long long>(monotonicNs());
-    if (o.work.empty()) {
-        const char *tmp = std::getenv("TMPDIR");
-        o.work = tmp && *tmp ? tmp : "/tmp";
-    }
     return o;
 }
 
@@ -371,14 +276,13 @@ Options parse(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
+    testName = "kill_typing";
     const Options o = parse(argc, argv);
     std::mt19937_64 rng(o.seed);
     const char *what = o.signal ? strsignal(o.signal) : "SIGKILL";
     std::printf("kill_typing: seed %llu, %d runs ended by %s\n", o.seed, o.runs, what);
 
-    std::string root = o.work + "/kill_typing-XXXXXX";
-    if (!::mkdtemp(root.data()))
-        die("cannot make a folder in " + o.work);
+    const std::string root = makeRoot(o.work);
     const std::string dir = root + "/catalogue", log = root + "/log";
 
     int failures = 0;
@@ -423,12 +327,10 @@ int main(int argc, char **argv)
         const std::string all = asText(typed, typed.size());
 
         std::string why;
-        if (o.signal && !(WIFEXITED(status) && WEXITSTATUS(status) == 0))
+        if (o.signal && !exitedWith(status, 0))
             why = "the victim did not exit with status 0 at the signal";
         // A run that ended by saving leaves no journal, lock or temporary.
-        std::string left;
-        for (const std::string &n : entries(dir))
-            left += (left.empty() ? "" : " ") + n;
+        const std::string left = joined(entries(dir));
         if (o.signal && why.empty() && left != "Quorvel.ini data.bak data.dat text.bak text.dat")
             why = "the folder holds: " + left;
         const Report r = runReport(o, dir, log);
@@ -480,9 +382,5 @@ int main(int argc, char **argv)
                 o.runs - failures, o.runs, typedAll, dueAll, restoredAll, typedAll - restoredAll);
     if (!o.signal)
         std::printf("kill_typing: no step lost was begun more than %lld ms before its kill\n", oldestLost);
-    if (!o.keep || failures == 0)
-        removeTree(root);
-    else
-        std::printf("kill_typing: kept %s\n", root.c_str());
-    return failures == 0 ? 0 : 1;
+    return finish(root, o.keep, failures);
 }

@@ -33,6 +33,8 @@
 #include "ui/StackRoom.h"
 #include "ui/TreePane.h"
 
+#include "KillSupport.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLibraryInfo>
@@ -40,7 +42,6 @@
 #include <QTimer>
 #include <QTranslator>
 
-#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -59,13 +60,6 @@ void saveAtExit()
 {
     if (g_window)
         g_window->saveBeforeQuit();
-}
-
-long long monotonicNs()
-{
-    timespec ts{};
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
 }
 
 std::string escaped(const QString &text)
@@ -123,17 +117,17 @@ private:
         // only leave a step told and not taken, never one taken untold.
         if (done_ > 1 && rng_() % 40 == 0) {
             // About every 40 keys, a node (the caption the command will give).
-            say("node " + std::to_string(monotonicNs()) + " "
+            say("node " + std::to_string(killtest::monotonicNs()) + " "
                 + escaped(qv::toQ(window_.catalog().defaultCaption())));
             QTest::mouseClick(create_, Qt::LeftButton);
             editor_->setFocus();
         } else {
             const int r = static_cast<int>(rng_() % 27);
-            say("key " + std::to_string(monotonicNs()) + " " + (r == 26 ? '_' : char('a' + r)));
+            say("key " + std::to_string(killtest::monotonicNs()) + " " + (r == 26 ? '_' : char('a' + r)));
             QTest::keyClick(editor_, r == 26 ? ' ' : char('a' + r));
         }
         if (keys_ >= 0 && done_ == keys_)
-            say("done " + std::to_string(monotonicNs()));
+            say("done " + std::to_string(killtest::monotonicNs()));
         else
             next();
     }
