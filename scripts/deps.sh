@@ -19,6 +19,10 @@ packages=(
   xauth
   fonts-dejavu-core
   qt6-translations-l10n
+  # The install test's validators and the .deb's dependency scan (cpack -G DEB).
+  desktop-file-utils
+  appstream
+  dpkg-dev
   # The fuzz targets: clang and its libFuzzer and sanitizer runtimes (the
   # sanitizer build itself uses g++, whose runtimes come with it).
   clang

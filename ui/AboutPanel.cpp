@@ -4,6 +4,7 @@
 #include <QDesktopServices>
 #include <QEvent>
 #include <QFile>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -11,6 +12,8 @@
 
 namespace {
 
+// Where the folder line starts: right of the memory frame.
+constexpr int kFolderX = 360;
 
 std::function<std::pair<quint64, quint64>()> &memoryProvider()
 {
@@ -91,7 +94,32 @@ AboutPanel::AboutPanel(QAbstractButton *toggleButton, QWidget *parent)
     m_closeButton->setDefault(false);
     connect(m_closeButton, &QPushButton::clicked, this, &AboutPanel::toggle);
 
+    m_folder = makeLabel(this, "CatalogFolderLabel", QString(), kFolderX, 32);
+
     close();
+}
+
+void AboutPanel::setFolder(const QString &folder)
+{
+    m_folderPath = folder;
+    m_folder->setToolTip(folder);
+    layoutFolder();
+}
+
+void AboutPanel::resizeEvent(QResizeEvent *event)
+{
+    CollapsiblePanel::resizeEvent(event);
+    layoutFolder();
+}
+
+void AboutPanel::layoutFolder()
+{
+    if (!m_folder)
+        return;
+    const QString text = QStringLiteral("Папка каталога: ") + m_folderPath;
+    const int width = qMax(0, this->width() - kFolderX - 5);
+    m_folder->setText(m_folder->fontMetrics().elidedText(text, Qt::ElideMiddle, width));
+    m_folder->resize(width, m_folder->sizeHint().height());
 }
 
 void AboutPanel::setMemoryProvider(std::function<std::pair<quint64, quint64>()> provider)

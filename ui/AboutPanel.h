@@ -35,6 +35,12 @@ public:
     // Whole mebibytes, rounded down, followed by " Мб".
     static QString megabytes(quint64 bytes);
 
+    // The catalogue folder in use, shown on one line right of the memory
+    // figures (elided in the middle when long; the whole path as the tooltip).
+    void setFolder(const QString &folder);
+    QString folder() const { return m_folderPath; }
+    QLabel *folderLabel() const { return m_folder; }         // CatalogFolderLabel
+
     QLabel *contactLabel() const { return m_contact; }      // Label6
     QLabel *totalLabel() const { return m_total; }          // Label9
     QLabel *availableLabel() const { return m_available; }  // Label8
@@ -43,12 +49,16 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void opened() override { refreshMemory(); }
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void refreshMemory();
+    void layoutFolder();
 
     QLabel *m_total = nullptr;
     QLabel *m_available = nullptr;
     QLabel *m_contact = nullptr;
+    QLabel *m_folder = nullptr;
+    QString m_folderPath;
     QPushButton *m_closeButton = nullptr;
 };

@@ -1,12 +1,22 @@
-#include "storage/CatalogFiles.h"
+#include "catalog/Errors.h"
+#include "storage/CatalogHome.h"
+#include "ui/AboutPanel.h"
 #include "ui/MainWindow.h"
+#include "ui/MessageBox.h"
 #include "ui/StackRoom.h"
 
 #include <QApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QLibraryInfo>
 #include <QTranslator>
 
 #include <cstdlib>
+#include <optional>
+
+#ifndef QUORVEL_INSTALL_BINDIR
+#define QUORVEL_INSTALL_BINDIR ""
+#endif
 
 namespace {
 
@@ -19,6 +29,28 @@ void saveAtExit()
 {
     if (g_window)
         g_window->saveBeforeQuit();
+}
+
+// The catalogue folder, ending with "/": the one named on the command line
+// (made absolute; it must be an existing folder), else beside the executable
+// or the user's data folder (storage/CatalogHome.h). Nothing when there is
+// none to use; the error box has been shown.
+std::optional<std::string> catalogFolder()
+{
+    const QStringList args = QCoreApplication::arguments();
+    try {
+        if (args.size() < 2)
+            return qv::catalogHome(QFile::encodeName(QCoreApplication::applicationFilePath()).toStdString(),
+                                   QUORVEL_INSTALL_BINDIR);
+        const QFileInfo dir(args.at(1));
+        const std::string path = QFile::encodeName(dir.absoluteFilePath()).toStdString();
+        if (!dir.isDir())
+            throw qv::Error(qv::W("Нет такой папки: "), path, {});
+        return path.back() == '/' ? path : path + "/";
+    } catch (const qv::Error &error) {
+        qv::msg::showError(nullptr, error);
+        return std::nullopt;
+    }
 }
 
 } // namespace
@@ -36,9 +68,13 @@ int main(int argc, char *argv[])
     if (toolkitTexts.load(QStringLiteral("qtbase_ru"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QApplication::installTranslator(&toolkitTexts);
 
-    MainWindow window(qv::baseDirectoryOf(QCoreApplication::applicationFilePath().toStdString()));
+    const std::optional<std::string> folder = catalogFolder();
+    if (!folder)
+        return 1;
+    MainWindow window(*folder);
     if (window.refused())
         return 1;
+    window.aboutPanel()->setFolder(QFile::decodeName(QByteArray::fromStdString(*folder)));
     window.watchSessionEnd();
     window.show();
     g_window = &window;

@@ -59,6 +59,7 @@ private slots:
     void aboutPanelShowsMebibytesRoundedDown();
     void aboutPanelReadsTheSystemMemory();
     void aboutPanelContactOpensMailto();
+    void aboutPanelShowsTheCatalogueFolder();
 
     // settings panel
     void settingsDefaults();
@@ -358,6 +359,31 @@ void PanelsTest::aboutPanelContactOpensMailto()
     QTest::mouseClick(contact, Qt::LeftButton);
     QCOMPARE(opened, QList<QUrl>{QUrl(QStringLiteral("mailto:quorvel@example.org"))});
     QVERIFY(contact->text().endsWith(QStringLiteral("quorvel@example.org")));
+}
+
+// The whole path while it fits, elided in the middle when the panel narrows;
+// always whole in the tooltip.
+void PanelsTest::aboutPanelShowsTheCatalogueFolder()
+{
+    AboutPanel::setMemoryProvider([] { return std::pair<quint64, quint64>{0, 0}; });
+    AboutPanel panel(nullptr);
+    const QString folder = QFile::decodeName(QByteArray("/home/u/.local/share/\xd0\x9a\xd0\xb0\xd1\x82/quorvel/"));
+    panel.resize(900, 100);
+    panel.setFolder(folder);
+    panel.toggle();
+    panel.show();
+    QLabel *label = panel.findChild<QLabel *>(QStringLiteral("CatalogFolderLabel"));
+    QVERIFY(label);
+    QCOMPARE(label->text(), QStringLiteral("Папка каталога: /home/u/.local/share/Кат/quorvel/"));
+    QCOMPARE(label->toolTip(), folder);
+    QVERIFY(label->geometry().right() < panel.width());
+    panel.resize(480, 100);
+    QVERIFY(label->text().startsWith(QStringLiteral("Папка")));
+    QVERIFY(label->text().contains(QChar(0x2026)));
+    QVERIFY(label->text().endsWith(QStringLiteral("quorvel/")));
+    QCOMPARE(label->toolTip(), folder);
+    QCOMPARE(panel.findChild<QLabel *>(QStringLiteral("Label5"))->text(),
+             QStringLiteral("Каталог ссылок и заметок\n© Разработчики Quorvel"));
 }
 
 // ---- settings panel ----
