@@ -21,7 +21,7 @@ if(TARGET quorvel)
   endforeach()
 endif()
 install(FILES ${CMAKE_SOURCE_DIR}/LICENSE ${CMAKE_SOURCE_DIR}/resources/ATTRIBUTION.md
-        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quorvel)
 
 # cpack -G DEB (from the build folder): quorvel_<version>_<arch>.deb for /usr,
 # its library dependencies found by dpkg-shlibdeps.

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QIcon>
 #include <QLibraryInfo>
 #include <QTranslator>
 
@@ -60,6 +61,9 @@ int main(int argc, char *argv[])
     qv::widenStack();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quorvel"));
+    // The installed desktop entry and its icon (a copy run from its own folder has neither).
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.quorvel.Quorvel"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.quorvel.Quorvel")));
 
     // The program speaks Russian, and so do the toolkit's own buttons and
     // choosers ("Да", "Нет", the colour and font choosers) where Qt's
