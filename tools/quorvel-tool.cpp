@@ -4,6 +4,9 @@
 //                               print a summary of how its halves join
 //   quorvel-tool resave SRC DST load SRC and write DST exactly as the
 //                               program's save would
+//   quorvel-tool export DIR --format html|markdown|text [-o FILE]
+//                               write DIR's catalogue as a page, Markdown
+//                               or indented text
 //
 // The catalogue is loaded with the program's own sequence (outline, records,
 // icon join), so a file the program would refuse is refused here with the
@@ -13,13 +16,16 @@
 #include "catalog/Catalog.h"
 #include "catalog/Errors.h"
 #include "catalog/Text.h"
+#include "exchange/Export.h"
 #include "storage/CatalogFiles.h"
 #include "storage/CatalogLock.h"
+#include "storage/FileIo.h"
 
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -43,11 +49,17 @@ constexpr const char *kUsage =
     "      Load the catalogue in SRC and write it into DST exactly as the\n"
     "      program's save writes it. Nothing is written when the load fails\n"
     "      or a running copy holds DST.\n"
+    "  quorvel-tool export DIR --format html|markdown|text [-o FILE]\n"
+    "      Write the catalogue in DIR, every node in outline order with its\n"
+    "      note, as one self-contained HTML page, as Markdown or as text\n"
+    "      indented with tabs (a note's lines one tab deeper than its node,\n"
+    "      after a blank), in UTF-8, to FILE (replaced only once it is\n"
+    "      complete) or to standard output.\n"
     "  quorvel-tool --help\n"
     "      Show this text.\n"
     "\n"
-    "Exit status: 0 success, 1 the catalogue could not be loaded or saved,\n"
-    "2 bad usage.\n";
+    "Exit status: 0 success, 1 the catalogue could not be loaded, saved or\n"
+    "exported, 2 bad usage.\n";
 
 // How many examples each summary line lists.
 constexpr size_t kExamples = 5;
@@ -256,9 +268,70 @@ int resave(const std::string &src, const std::string &dst) {
     return 0;
 }
 
+int exportCommand(const std::string &dir, qv::ExportFormat format, const std::string *file) {
+    qv::Catalog catalog;
+    qv::CatalogLock lock(withSeparator(dir));
+    if (isDirectory(dir) && !lockAndRepair(lock, dir, false))
+        return 1;
+    if (!loadCatalog(dir, catalog))
+        return 1;
+    try {
+        if (file) {
+            qv::AtomicFile out(*file, qv::AtomicFile::Refusal::Create);
+            qv::exportCatalog(catalog, format, [&out](std::string_view piece) { out.write(piece); });
+            out.commit();
+            return 0;
+        }
+        bool failed = false;
+        qv::exportCatalog(catalog, format, [&failed](std::string_view piece) {
+            if (!failed && std::fwrite(piece.data(), 1, piece.size(), stdout) != piece.size())
+                failed = true;
+        });
+        if (failed || std::fflush(stdout) != 0) {
+            std::fprintf(stderr, "quorvel-tool: cannot write to standard output\n");
+            return 1;
+        }
+        return 0;
+    } catch (const qv::Error &e) {
+        reportError(e);
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "quorvel-tool: %s\n", e.what());
+    }
+    return 1;
+}
+
 int usageError(const char *why) {
     std::fprintf(stderr, "quorvel-tool: %s\n\n%s", why, kUsage);
     return 2;
+}
+
+// export DIR --format F [-o FILE], the options in any order after DIR.
+int exportMain(const std::vector<std::string_view> &args) {
+    std::optional<std::string> dir, file;
+    std::optional<qv::ExportFormat> format;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string_view a = args[i];
+        if (a == "--format" || a == "-o") {
+            if (i + 1 == args.size())
+                return usageError((std::string(a) + " needs a value").c_str());
+            const std::string_view value = args[++i];
+            if (a == "-o") {
+                file = std::string(value);
+                continue;
+            }
+            qv::ExportFormat f;
+            if (!qv::parseExportFormat(value, f))
+                return usageError(("unknown export format: " + std::string(value)).c_str());
+            format = f;
+        } else if (!dir && (a.empty() || a[0] != '-')) {
+            dir = std::string(a);
+        } else {
+            return usageError(("export: unexpected argument: " + std::string(a)).c_str());
+        }
+    }
+    if (!dir || !format)
+        return usageError("export takes a directory and --format html|markdown|text");
+    return exportCommand(*dir, *format, file ? &*file : nullptr);
 }
 
 } // namespace
@@ -282,5 +355,7 @@ int main(int argc, char **argv) {
             return usageError("resave takes a source and a destination directory");
         return resave(std::string(args[1]), std::string(args[2]));
     }
+    if (command == "export")
+        return exportMain(args);
     return usageError(("unknown command: " + std::string(command)).c_str());
 }

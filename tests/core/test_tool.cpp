@@ -113,6 +113,7 @@ TEST_P(ToolUsage, PrintsUsageWithExitCode) {
     const std::string &text = c.exitCode == 0 ? r.out : r.err;
     EXPECT_NE(text.find("quorvel-tool check DIR"), std::string::npos) << text;
     EXPECT_NE(text.find("quorvel-tool resave SRC DST"), std::string::npos) << text;
+    EXPECT_NE(text.find("quorvel-tool export DIR --format"), std::string::npos) << text;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -121,7 +122,10 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{"CheckWithoutDir", {"check"}, 2},
                       UsageCase{"CheckWithTwoDirs", {"check", "a", "b"}, 2},
                       UsageCase{"ResaveWithOneDir", {"resave", "a"}, 2},
-                      UsageCase{"UnknownCommand", {"verify", "a"}, 2}),
+                      UsageCase{"UnknownCommand", {"verify", "a"}, 2},
+                      UsageCase{"ExportWithoutFormat", {"export", "a"}, 2},
+                      UsageCase{"ExportUnknownFormat", {"export", "a", "--format", "pdf"}, 2},
+                      UsageCase{"ExportWithoutFile", {"export", "a", "--format", "text", "-o"}, 2}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // ---- check ----
@@ -217,6 +221,18 @@ TEST_P(ToolLoadFailure, CheckReportsTheErrorBoxText) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, c.message + "\n");
+}
+
+TEST_P(ToolLoadFailure, ExportReportsTheErrorBoxTextAndWritesNothing) {
+    const LoadFailure &c = GetParam();
+    TempDir dir;
+    const std::string src = subdir(dir, "src");
+    writeFile(src + "data.dat", c.outline);
+    writeFile(src + "text.dat", c.records);
+    Result r = runTool({"export", src, "--format", "html", "-o", dir.file("out.html")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, c.message + "\n");
+    EXPECT_EQ(listing(dir.path()), "src");
 }
 
 TEST_P(ToolLoadFailure, ResaveWritesNothing) {
@@ -344,6 +360,33 @@ TEST(ToolResave, MissingSourceDirectoryWritesNothing) {
     Result r = runTool({"resave", dir.file("nowhere"), dst});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(listing(dst), "");
+}
+
+// ---- export ----
+
+// The same bytes to standard output and, atomically, to a file (replacing
+// one that was there, leaving no temporary file).
+TEST(ToolExport, WritesStandardOutputOrFile) {
+    TempDir dir;
+    const std::string src = subdir(dir, "src");
+    writeFile(src + "data.dat", crlf({qv::W("Дом"), "\tB"}));
+    writeFile(src + "text.dat", crlf({"1", qv::W("Дом"), "a~~b", "1", "1"}));
+    const std::string expected = "Дом\n\t a\n\t b\n\tB\n";
+    Result r = runTool({"export", src, "--format", "text"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, expected);
+    EXPECT_EQ(r.err, "");
+
+    writeFile(dir.file("out.txt"), "old");
+    r = runTool({"export", "-o", dir.file("out.txt"), src, "--format", "text"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(readFile(dir.file("out.txt")), expected);
+    EXPECT_EQ(listing(dir.path()), "out.txt src");
+
+    r = runTool({"export", src, "--format", "text", "-o", dir.file("no/such/dir/out.txt")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err, "");
 }
 
 } // namespace
