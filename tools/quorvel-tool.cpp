@@ -83,13 +83,16 @@ bool isDirectory(const std::string &path) {
 }
 
 // Loads `dir` into `catalog`; false (with the message on stderr) on failure.
-bool loadCatalog(const std::string &dir, qv::Catalog &catalog) {
+// `into`, when given, does the load (a save through it after a partial read
+// then keeps the original files aside, as the program's does).
+bool loadCatalog(const std::string &dir, qv::Catalog &catalog, qv::CatalogFiles *into = nullptr) {
     if (!isDirectory(dir)) {
         std::fprintf(stderr, "quorvel-tool: %s: no such directory\n", dir.c_str());
         return false;
     }
     try {
-        qv::CatalogFiles files(withSeparator(dir));
+        qv::CatalogFiles own(withSeparator(dir));
+        qv::CatalogFiles &files = into ? *into : own;
         files.load(catalog);
         for (const qv::PartialRead &p : files.partialReads())
             std::fprintf(stderr, "quorvel-tool: %s: the read stopped at byte %llu, the rest is left out\n",
@@ -281,6 +284,7 @@ int importInto(const std::string &src, const std::string &dir, qv::exchange::Imp
     }
     qv::Catalog catalog;
     qv::CatalogLock lock(withSeparator(dir));
+    qv::CatalogFiles files(withSeparator(dir));
     std::error_code ec;
     if (isDirectory(dir)) {
         if (!lockAndRepair(lock, dir, true))
@@ -294,7 +298,7 @@ int importInto(const std::string &src, const std::string &dir, qv::exchange::Imp
                          dir.c_str());
             return 1;
         }
-        if (holdsCatalogue && !loadCatalog(dir, catalog))
+        if (holdsCatalogue && !loadCatalog(dir, catalog, &files))
             return 1;
     } else {
         if (!fs::create_directories(dir, ec)) {
@@ -308,7 +312,10 @@ int importInto(const std::string &src, const std::string &dir, qv::exchange::Imp
     try {
         const qv::exchange::ImportSummary summary = qv::exchange::addToCatalog(tree, catalog);
         tree = {};
-        qv::CatalogFiles(withSeparator(dir)).save(catalog);
+        files.save(catalog);
+        for (const std::string &kept : files.keptOriginals())
+            std::fprintf(stderr, "quorvel-tool: the original file was read in part and kept as %s\n",
+                         kept.c_str());
         std::printf("%s\n", qv::exchange::summaryLine(summary).c_str());
     } catch (const qv::Error &e) {
         reportError(e);
