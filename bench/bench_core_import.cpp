@@ -130,7 +130,7 @@ int main(int argc, char **argv) {
                                                   ? qv::exchange::parseText(f.input)
                                                   : qv::exchange::parseMarkdown(f.input);
             qv::Catalog catalog;
-            const qv::exchange::ImportSummary s = qv::exchange::addToCatalog(tree, catalog);
+            const qv::exchange::ImportSummary s = qv::exchange::addToCatalog(std::move(tree), catalog);
             parseAdd.push_back(seconds(t0));
             if (r == 0) {
                 // Every caption and note came back.

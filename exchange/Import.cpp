@@ -364,7 +364,7 @@ Bytes storableCaption(std::string_view utf8, size_t &replaced)
 
 Bytes defaultImportCaption() { return W("Без имени"); }
 
-ImportSummary addToCatalog(const ImportedTree &tree, Catalog &catalog)
+ImportSummary addToCatalog(ImportedTree tree, Catalog &catalog)
 {
     ImportSummary s;
     s.imagesSkipped = tree.imagesSkipped;
@@ -380,7 +380,7 @@ ImportSummary addToCatalog(const ImportedTree &tree, Catalog &catalog)
 
     std::vector<std::unique_ptr<Node>> roots;
     std::vector<Node *> path;  // the ancestors of the next node
-    for (const ImportedNode &n : tree.nodes) {
+    for (ImportedNode &n : tree.nodes) {
         Bytes caption = storableCaption(n.caption, s.replaced);
         if (caption.empty()) {
             caption = defaultImportCaption();
@@ -399,6 +399,7 @@ ImportSummary addToCatalog(const ImportedTree &tree, Catalog &catalog)
         used.insert(caption);
         if (!n.note.empty()) {
             Bytes note = convert(n.note, s.replaced);
+            std::string().swap(n.note);
             for (char &b : note)
                 if (b == '\0' || b == '\x1a' || b == '\r') {
                     ++s.replaced;

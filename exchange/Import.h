@@ -68,8 +68,9 @@ Bytes defaultImportCaption();
 
 // Adds the tree after the catalogue's last root: each node with a unique,
 // storable caption; each non-empty note as a record (icons "0"). Sets the
-// catalogue's changed flag when anything was added.
-ImportSummary addToCatalog(const ImportedTree &tree, Catalog &catalog);
+// catalogue's changed flag when anything was added. Each note's UTF-8 text
+// is let go as soon as it is converted (pass the tree with std::move).
+ImportSummary addToCatalog(ImportedTree tree, Catalog &catalog);
 
 // The summary as one UTF-8 line (without the line end).
 std::string summaryLine(const ImportSummary &summary);

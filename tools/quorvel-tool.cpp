@@ -310,8 +310,7 @@ int importInto(const std::string &src, const std::string &dir, qv::exchange::Imp
             return 1;
     }
     try {
-        const qv::exchange::ImportSummary summary = qv::exchange::addToCatalog(tree, catalog);
-        tree = {};
+        const qv::exchange::ImportSummary summary = qv::exchange::addToCatalog(std::move(tree), catalog);
         files.save(catalog);
         for (const std::string &kept : files.keptOriginals())
             std::fprintf(stderr, "quorvel-tool: the original file was read in part and kept as %s\n",
