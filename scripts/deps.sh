@@ -15,6 +15,8 @@ packages=(
   libgmock-dev
   googletest
   libbenchmark-dev
+  # The CherryTree import's XML parser.
+  libexpat1-dev
   xvfb
   xauth
   fonts-dejavu-core

@@ -17,6 +17,7 @@
 #include "catalog/Errors.h"
 #include "catalog/Text.h"
 #include "exchange/Export.h"
+#include "exchange/Import.h"
 #include "storage/CatalogFiles.h"
 #include "storage/CatalogLock.h"
 #include "storage/FileIo.h"
@@ -55,6 +56,12 @@ constexpr const char *kUsage =
     "      indented with tabs (a note's lines one tab deeper than its node,\n"
     "      after a blank), in UTF-8, to FILE (replaced only once it is\n"
     "      complete) or to standard output.\n"
+"  quorvel-tool import SRC DIR --format text|markdown|cherrytree [--append]\n"
+"      Read the outline and notes in SRC and write them as the catalogue in\n"
+"      DIR (created when missing). Refused when DIR already holds a catalogue,\n"
+"      unless --append adds the imported tree after its last root. Captions\n"
+"      are made unique and storable; one summary line is printed. Nothing is\n"
+"      written when SRC cannot be read whole.\n"
     "  quorvel-tool --help\n"
     "      Show this text.\n"
     "\n"
@@ -87,13 +94,16 @@ bool isDirectory(const std::string &path) {
 }
 
 // Loads `dir` into `catalog`; false (with the message on stderr) on failure.
-bool loadCatalog(const std::string &dir, qv::Catalog &catalog) {
+// `into`, when given, does the load (a save through it after a partial read
+// then keeps the original files aside, as the program's does).
+bool loadCatalog(const std::string &dir, qv::Catalog &catalog, qv::CatalogFiles *into = nullptr) {
     if (!isDirectory(dir)) {
         std::fprintf(stderr, "quorvel-tool: %s: no such directory\n", dir.c_str());
         return false;
     }
     try {
-        qv::CatalogFiles files(withSeparator(dir));
+        qv::CatalogFiles own(withSeparator(dir));
+        qv::CatalogFiles &files = into ? *into : own;
         files.load(catalog);
         for (const qv::PartialRead &p : files.partialReads())
             std::fprintf(stderr, "quorvel-tool: %s: the read stopped at byte %llu, the rest is left out\n",
@@ -300,6 +310,65 @@ int exportCommand(const std::string &dir, qv::ExportFormat format, const std::st
     return 1;
 }
 
+// `import SRC DIR --format F [--append]`: SRC parsed first (a bad file
+// writes nothing), then DIR locked, checked and, with --append, loaded.
+int importInto(const std::string &src, const std::string &dir, qv::exchange::ImportFormat format,
+               bool append) {
+    qv::exchange::ImportedTree tree;
+    try {
+        tree = qv::exchange::parseFile(src, format);
+    } catch (const qv::Error &e) {
+        std::fprintf(stderr, "quorvel-tool: %s: ", src.c_str());
+        reportError(e);
+        return 1;
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "quorvel-tool: %s: %s\n", src.c_str(), e.what());
+        return 1;
+    }
+    qv::Catalog catalog;
+    qv::CatalogLock lock(withSeparator(dir));
+    qv::CatalogFiles files(withSeparator(dir));
+    std::error_code ec;
+    if (isDirectory(dir)) {
+        if (!lockAndRepair(lock, dir, true))
+            return 1;
+        const bool holdsCatalogue = fs::exists(withSeparator(dir) + "data.dat", ec) ||
+                                    fs::exists(withSeparator(dir) + "text.dat", ec);
+        if (holdsCatalogue && !append) {
+            std::fprintf(stderr,
+                         "quorvel-tool: %s already holds a catalogue (data.dat or text.dat); "
+                         "nothing written (--append adds the import after its last root)\n",
+                         dir.c_str());
+            return 1;
+        }
+        if (holdsCatalogue && !loadCatalog(dir, catalog, &files))
+            return 1;
+    } else {
+        if (!fs::create_directories(dir, ec)) {
+            std::fprintf(stderr, "quorvel-tool: %s: cannot create the directory (%s)\n",
+                         dir.c_str(), ec.message().c_str());
+            return 1;
+        }
+        if (!lockAndRepair(lock, dir, true))
+            return 1;
+    }
+    try {
+        const qv::exchange::ImportSummary summary = qv::exchange::addToCatalog(std::move(tree), catalog);
+        files.save(catalog);
+        for (const std::string &kept : files.keptOriginals())
+            std::fprintf(stderr, "quorvel-tool: the original file was read in part and kept as %s\n",
+                         kept.c_str());
+        std::printf("%s\n", qv::exchange::summaryLine(summary).c_str());
+    } catch (const qv::Error &e) {
+        reportError(e);
+        return 1;
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "quorvel-tool: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
+
 int usageError(const char *why) {
     std::fprintf(stderr, "quorvel-tool: %s\n\n%s", why, kUsage);
     return 2;
@@ -357,5 +426,26 @@ int main(int argc, char **argv) {
     }
     if (command == "export")
         return exportMain(args);
+    if (command == "import") {
+        std::vector<std::string_view> paths;
+        std::string_view format;
+        bool append = false;
+        for (size_t i = 1; i < args.size(); ++i) {
+            if (args[i] == "--append")
+                append = true;
+            else if (args[i] == "--format" && i + 1 < args.size())
+                format = args[++i];
+            else
+                paths.push_back(args[i]);
+        }
+        using F = qv::exchange::ImportFormat;
+        const std::optional<F> f = format == "text"       ? std::optional<F>(F::Text)
+                                   : format == "markdown" ? std::optional<F>(F::Markdown)
+                                   : format == "cherrytree" ? std::optional<F>(F::CherryTree)
+                                                            : std::nullopt;
+        if (paths.size() != 2 || !f)
+            return usageError("import takes a source file, a directory and --format text|markdown|cherrytree");
+        return importInto(std::string(paths[0]), std::string(paths[1]), *f, append);
+    }
     return usageError(("unknown command: " + std::string(command)).c_str());
 }

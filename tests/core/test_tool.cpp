@@ -390,3 +390,57 @@ TEST(ToolExport, WritesStandardOutputOrFile) {
 }
 
 } // namespace
+
+// ---- import ----
+
+namespace {
+
+TEST(ToolImport, WritesTheCatalogueAndRefusesAnExistingOneUnlessAppending) {
+    TempDir dir;
+    const std::string src = dir.file("outline.txt");
+    writeFile(src, "Корень\n\t заметка ✓\n\tРебёнок\n");
+    const std::string out = dir.file("new/deeper");
+    Result r = runTool({"import", src, out, "--format", "text"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "imported 2 nodes, 1 notes; 1 characters replaced, 0 captions renamed\n");
+    const std::string data = readFile(out + "/data.dat");
+    const std::string text = readFile(out + "/text.dat");
+
+    r = runTool({"import", src, out, "--format", "text"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("already holds a catalogue"), std::string::npos) << r.err;
+    EXPECT_EQ(readFile(out + "/data.dat"), data);
+    EXPECT_EQ(readFile(out + "/text.dat"), text);
+
+    r = runTool({"import", src, out, "--format", "text", "--append"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "imported 2 nodes, 1 notes; 1 characters replaced, 2 captions renamed\n");
+    qv::Catalog catalog;
+    qv::CatalogFiles(out + "/").load(catalog);
+    EXPECT_EQ(catalog.outline().rootCount(), 2u);
+    EXPECT_EQ(qv::cp1251::toUtf8(catalog.outline().root(1)->child(0)->caption()), "Ребёнок (2)");
+    EXPECT_EQ(qv::cp1251::toUtf8(*catalog.noteForEditor(catalog.outline().root(1)->caption())),
+              "заметка ?");
+}
+
+TEST(ToolImport, MalformedSourceNamesThePlaceAndWritesNothing) {
+    TempDir dir;
+    struct Case {
+        const char *format;
+        std::string content;
+        std::string message;
+    };
+    for (const Case &c : {Case{"text", "a\n\t\tb\n", "Строка 2: "},
+                          Case{"cherrytree", "<cherrytree>\n<node name=\"a\">",
+                               "Ошибка XML в строке 2, позиция 16: no element found"}}) {
+        const std::string src = dir.file(std::string("bad.") + c.format);
+        writeFile(src, c.content);
+        const std::string out = dir.file(std::string("out-") + c.format);
+        Result r = runTool({"import", src, out, "--format", c.format});
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(out));
+    }
+}
+
+} // namespace

@@ -1,0 +1,167 @@
+// Import of a large catalogue: a generated catalogue written in the text
+// format and in Markdown (headings to level 6, deeper nodes as list items,
+// specials escaped), then parsed and added to an empty catalogue. Median
+// wall time of several runs, per form; the save is measured apart.
+//
+//   bench_core_import [--nodes N] [--runs R] [--seed S]
+
+#include "catalog/Catalog.h"
+#include "exchange/Import.h"
+#include "generator/Generator.h"
+#include "storage/CatalogFiles.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr double kTimeGoal = 2.0;  // seconds, parse and add
+
+std::vector<std::string> noteLines(const qv::Bytes &record) {
+    std::vector<std::string> lines;
+    if (record.empty())
+        return lines;
+    const std::string text = qv::cp1251::toUtf8(qv::replaceAll(record, "~~", "\n"));
+    size_t from = 0;
+    for (;;) {
+        const size_t end = text.find('\n', from);
+        lines.push_back(text.substr(from, end - from));
+        if (end == std::string::npos)
+            return lines;
+        from = end + 1;
+    }
+}
+
+std::string textForm(const qv::gen::Generated &g) {
+    std::string out;
+    for (const qv::gen::Entry &e : g.entries) {
+        const std::string tabs(e.depth, '\t');
+        out += tabs + qv::cp1251::toUtf8(e.caption) + "\n";
+        for (const std::string &line : noteLines(e.note))
+            out += tabs + "\t " + line + "\n";
+    }
+    return out;
+}
+
+std::string escaped(const std::string &s) {
+    std::string out;
+    for (char c : s) {
+        if (std::string_view("\\`*_{}[]()#+-.!<>|~").find(c) != std::string_view::npos)
+            out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+std::string markdownForm(const qv::gen::Generated &g) {
+    std::string out;
+    for (const qv::gen::Entry &e : g.entries) {
+        std::string indent;
+        if (e.depth < 6) {
+            out += std::string(e.depth + 1, '#') + " " + escaped(qv::cp1251::toUtf8(e.caption)) + "\n\n";
+        } else {
+            indent.assign(2 * (e.depth - 6), ' ');
+            out += indent + "- " + escaped(qv::cp1251::toUtf8(e.caption)) + "\n";
+            indent += "  ";
+        }
+        for (const std::string &line : noteLines(e.note))
+            out += indent + escaped(line) + "\n";
+        out += "\n";
+    }
+    return out;
+}
+
+double seconds(Clock::time_point from) {
+    return std::chrono::duration<double>(Clock::now() - from).count();
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+size_t number(const char *text) {
+    char *end = nullptr;
+    const unsigned long long v = std::strtoull(text, &end, 10);
+    if (!end || *end || end == text) {
+        std::fprintf(stderr, "usage: bench_core_import [--nodes N] [--runs R] [--seed S]\n");
+        std::exit(2);
+    }
+    return static_cast<size_t>(v);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    qv::gen::Options options;
+    size_t runs = 5;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string a = argv[i];
+        if (a == "--nodes")
+            options.nodes = number(argv[i + 1]);
+        else if (a == "--runs")
+            runs = std::max<size_t>(1, number(argv[i + 1]));
+        else if (a == "--seed")
+            options.seed = number(argv[i + 1]);
+    }
+    const qv::gen::Generated generated = qv::gen::generate(options);
+    struct Form {
+        const char *name;
+        qv::exchange::ImportFormat format;
+        std::string input;
+    };
+    const Form forms[] = {{"text", qv::exchange::ImportFormat::Text, textForm(generated)},
+                          {"markdown", qv::exchange::ImportFormat::Markdown, markdownForm(generated)}};
+    std::printf("import of %zu nodes (seed %llu), median of %zu runs, goal under %.1f s\n",
+                options.nodes, static_cast<unsigned long long>(options.seed), runs, kTimeGoal);
+    for (const Form &f : forms) {
+        std::vector<double> parseAdd, save;
+        for (size_t r = 0; r < runs; ++r) {
+            const Clock::time_point t0 = Clock::now();
+            qv::exchange::ImportedTree tree = f.format == qv::exchange::ImportFormat::Text
+                                                  ? qv::exchange::parseText(f.input)
+                                                  : qv::exchange::parseMarkdown(f.input);
+            qv::Catalog catalog;
+            const qv::exchange::ImportSummary s = qv::exchange::addToCatalog(std::move(tree), catalog);
+            parseAdd.push_back(seconds(t0));
+            if (r == 0) {
+                // Every caption and note came back.
+                size_t differ = 0;
+                const qv::Node *n = catalog.outline().first();
+                for (const qv::gen::Entry &e : generated.entries) {
+                    const qv::NoteRecord *rec = n ? catalog.records().find(n->caption()) : nullptr;
+                    if (!n || n->caption() != e.caption || (rec ? rec->text : qv::Bytes()) != e.note)
+                        ++differ;
+                    n = n ? qv::flatNext(n) : nullptr;
+                }
+                if (differ)
+                    std::printf("%s: %zu nodes differ from the catalogue\n", f.name, differ);
+            }
+            if (s.nodes != options.nodes) {
+                std::fprintf(stderr, "%s: %zu nodes imported, %zu expected\n", f.name, s.nodes,
+                             options.nodes);
+                return 1;
+            }
+            const std::string dir = std::filesystem::temp_directory_path().string() +
+                                    "/bench_core_import." + std::to_string(getpid()) + "/";
+            std::filesystem::create_directories(dir);
+            const Clock::time_point t1 = Clock::now();
+            qv::CatalogFiles(dir).save(catalog);
+            save.push_back(seconds(t1));
+            std::filesystem::remove_all(dir);
+        }
+        const double m = median(parseAdd);
+        std::printf("%-9s %6.1f MB  parse+add %.3f s  save %.3f s  %s\n", f.name,
+                    static_cast<double>(f.input.size()) / 1e6, m, median(save),
+                    m + median(save) < kTimeGoal ? "(goal met with the save)" : "");
+    }
+    return 0;
+}
