@@ -286,7 +286,8 @@ bool CatalogFiles::repairAtStart()
 {
     const bool renamed = finishInterruptedSave();
     paircommit::removeStaleTemporaries(
-        baseDir_, {"data.dat", "text.dat", "data.bak", "text.bak", "Quorvel.ini", ".Quorvel.commit"});
+        baseDir_, {"data.dat", "text.dat", "data.bak", "text.bak", "Quorvel.ini", ".Quorvel.commit",
+                   "Quorvel.journal"});
     // The temporaries of a catalogue file kept elsewhere through a link.
     for (const std::string &path : {outlinePath(), recordPath()}) {
         const std::string target = paircommit::resolvedPath(path);

@@ -327,6 +327,7 @@ INSTANTIATE_TEST_SUITE_P(
                      ::unlink((d + ".Quorvel.commit").c_str());
                      for (const char *n : {".data.bak.tmp-a1B2c3", ".text.bak.tmp-zzzzzz",
                                            ".Quorvel.ini.tmp-000000", "..Quorvel.commit.tmp-Q1w2e3",
+                                           ".Quorvel.journal.tmp-J0u7n1",
                                            ".data.dat.tmp-x", ".notes.tmp-abcdef"})
                          writeFile(d + n, "x");
                      ASSERT_EQ(::symlink("data.dat", (d + ".text.dat.tmp-link00").c_str()), 0);
