@@ -5,6 +5,7 @@
 #include "storage/FileIo.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <unordered_map>
 #include <unordered_set>
@@ -101,8 +102,54 @@ size_t autolinkLength(std::string_view s)
     return 0;
 }
 
-// Backslash escapes removed, autolinks unwrapped, a hard break's backslash at
-// the end dropped.
+// A numeric character reference ("&#32;", "&#x263A;") at the start of s:
+// its length, with the character appended to `out` as UTF-8 (U+FFFD for
+// one that names no character); 0 when there is none.
+size_t characterReference(std::string_view s, std::string &out)
+{
+    if (s.size() < 4 || s[0] != '&' || s[1] != '#')
+        return 0;
+    const bool hex = s[2] == 'x' || s[2] == 'X';
+    const size_t from = hex ? 3 : 2, most = hex ? 6 : 7;
+    uint32_t cp = 0;
+    size_t i = from;
+    for (; i < s.size() && i - from < most; ++i) {
+        const char c = s[i];
+        uint32_t d;
+        if (c >= '0' && c <= '9')
+            d = uint32_t(c - '0');
+        else if (hex && c >= 'a' && c <= 'f')
+            d = uint32_t(c - 'a' + 10);
+        else if (hex && c >= 'A' && c <= 'F')
+            d = uint32_t(c - 'A' + 10);
+        else
+            break;
+        cp = cp * (hex ? 16 : 10) + d;
+    }
+    if (i == from || i >= s.size() || s[i] != ';')
+        return 0;
+    if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        cp = 0xFFFD;
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+    return i + 1;
+}
+
+// Backslash escapes removed, autolinks unwrapped, numeric character
+// references decoded, a hard break's backslash at the end dropped.
 std::string inlineText(std::string_view s)
 {
     std::string out;
@@ -116,6 +163,8 @@ std::string inlineText(std::string_view s)
         } else if (size_t n = c == '<' ? autolinkLength(s.substr(i)) : 0) {
             out.append(s.substr(i + 1, n - 2));
             i += n - 1;
+        } else if (size_t r = c == '&' ? characterReference(s.substr(i), out) : 0) {
+            i += r - 1;
         } else {
             out += c;
         }

@@ -76,6 +76,9 @@ INSTANTIATE_TEST_SUITE_P(
                   "  - Eight\n- Seven b\n# Three\n",
                   "0||intro\n0|One|*not* a list/see https://example.org/a_b\n1|Skipped level|\n"
                   "1|Two|```/# code \\*/```\n2|Six|\n3|Seven|note\n4|Eight|\n3|Seven b|\n0|Three|\n"},
+        // The Markdown export writes a note line's leading blanks as references.
+        ParseCase{"MarkdownCharacterReferences", ImportFormat::Markdown,
+                  "# A\n&#32;&#32;x\\\n&#9;y &#x263A;&#0; \\&#65;\n", "0|A|  x/\ty ☺\xEF\xBF\xBD &#65;\n"},
         ParseCase{"CherryTreeNodesRunsCodeTableImages", ImportFormat::CherryTree,
                   "<?xml version=\"1.0\"?>\n<cherrytree><bookmarks list=\"\"/>"
                   "<node name=\"Папка\" prog_lang=\"custom-colors\"><rich_text>Привет, </rich_text>"
