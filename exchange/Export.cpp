@@ -81,15 +81,27 @@ bool trailingPunctuation(char c) {
     }
 }
 
-bool unbalancedClose(std::string_view link, char close) {
-    const char open = close == ')' ? '(' : '[';
-    size_t opens = 0, closes = 0;
-    for (char c : link) {
-        opens += c == open;
-        closes += c == close;
+// The brackets of a link, counted once and kept as its end is trimmed.
+struct Brackets {
+    size_t opens[2] = {}, closes[2] = {};  // () and []
+    explicit Brackets(std::string_view link) {
+        for (char c : link) {
+            opens[0] += c == '(';
+            closes[0] += c == ')';
+            opens[1] += c == '[';
+            closes[1] += c == ']';
+        }
     }
-    return opens < closes;
-}
+    // `close` (')' or ']') ends the link without its opening one: it is
+    // taken off the count, as it is taken off the link.
+    bool dropsUnbalanced(char close) {
+        const int k = close == ')' ? 0 : 1;
+        if (opens[k] >= closes[k])
+            return false;
+        --closes[k];
+        return true;
+    }
+};
 
 // ---- output ----
 
@@ -434,11 +446,11 @@ std::vector<std::pair<size_t, size_t>> findLinks(std::string_view line) {
         size_t end = prefixEnd;
         while (end < line.size() && !t.stopsLink[static_cast<unsigned char>(line[end])])
             ++end;
+        Brackets brackets(line.substr(start, end - start));
         while (end > prefixEnd) {
             const char last = line[end - 1];
             if (trailingPunctuation(last) ||
-                ((last == ')' || last == ']') &&
-                 unbalancedClose(line.substr(start, end - start), last)))
+                ((last == ')' || last == ']') && brackets.dropsUnbalanced(last)))
                 --end;
             else
                 break;
