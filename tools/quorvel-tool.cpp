@@ -225,6 +225,17 @@ bool lockAndRepair(qv::CatalogLock &lock, const std::string &dir, bool needLock)
     return false;
 }
 
+// A new catalogue folder, created and locked before anything is written.
+bool createLocked(qv::CatalogLock &lock, const std::string &dir) {
+    std::error_code ec;
+    if (!fs::create_directories(dir, ec)) {
+        std::fprintf(stderr, "quorvel-tool: %s: cannot create the directory (%s)\n", dir.c_str(),
+                     ec.message().c_str());
+        return false;
+    }
+    return lockAndRepair(lock, dir, true);
+}
+
 int check(const std::string &dir) {
     qv::Catalog catalog;
     qv::CatalogLock lock(withSeparator(dir));
@@ -255,16 +266,8 @@ int resave(const std::string &src, const std::string &dst) {
         return 1;
     if (!loadCatalog(src, catalog))
         return 1;
-    std::error_code ec;
-    if (!existed) {
-        if (!fs::create_directories(dst, ec)) {
-            std::fprintf(stderr, "quorvel-tool: %s: cannot create the directory (%s)\n",
-                         dst.c_str(), ec.message().c_str());
-            return 1;
-        }
-        if (!lockAndRepair(lock, dst, true))
-            return 1;
-    }
+    if (!existed && !createLocked(lock, dst))
+        return 1;
     try {
         qv::CatalogFiles files(withSeparator(dst));
         files.save(catalog);
@@ -343,14 +346,8 @@ int importInto(const std::string &src, const std::string &dir, qv::exchange::Imp
         }
         if (holdsCatalogue && !loadCatalog(dir, catalog, &files))
             return 1;
-    } else {
-        if (!fs::create_directories(dir, ec)) {
-            std::fprintf(stderr, "quorvel-tool: %s: cannot create the directory (%s)\n",
-                         dir.c_str(), ec.message().c_str());
-            return 1;
-        }
-        if (!lockAndRepair(lock, dir, true))
-            return 1;
+    } else if (!createLocked(lock, dir)) {
+        return 1;
     }
     try {
         const qv::exchange::ImportSummary summary = qv::exchange::addToCatalog(std::move(tree), catalog);

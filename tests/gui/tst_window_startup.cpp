@@ -199,13 +199,7 @@ void WindowStartup::failedSaveKeepsWindowOpen()
 
 void WindowStartup::readOnlySettingsKeepWindowOpen()
 {
-    const int child = rerunAsNobody("readOnlySettingsKeepWindowOpen");
-    if (child == -2)
-        QSKIP("cannot run as an unprivileged user");
-    if (child >= 0) {
-        QCOMPARE(child, 0);
-        return;
-    }
+    QV_RUN_AS_NOBODY();
     WindowFixture f;
     f.writeFile("Quorvel.ini", "[Base]\r\nLink=1\r\n");
     QVERIFY(QFile::setPermissions(f.path("Quorvel.ini"), QFileDevice::ReadOwner | QFileDevice::ReadOther));
@@ -261,13 +255,7 @@ void WindowStartup::endOfRunSavesAsACloseDoes()
 
 void WindowStartup::signalEndsTheRunThoughSettingsFail()
 {
-    const int child = rerunAsNobody("signalEndsTheRunThoughSettingsFail");
-    if (child == -2)
-        QSKIP("cannot run as an unprivileged user");
-    if (child >= 0) {
-        QCOMPARE(child, 0);
-        return;
-    }
+    QV_RUN_AS_NOBODY();
     WindowFixture f;
     f.writeFile("Quorvel.ini", "[Base]\r\nLink=1\r\n");
     QVERIFY(QFile::setPermissions(f.path("Quorvel.ini"), QFileDevice::ReadOwner | QFileDevice::ReadOther));

@@ -8,6 +8,7 @@
 #include <QAbstractButton>
 #include <QByteArray>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <memory>
 
@@ -90,5 +91,22 @@ namespace qvtest {
 // child's exit status, or -1 when not root (run the body inline then) and
 // -2 when the child could not be started.
 int rerunAsNobody(const char *testFunction);
+
+} // namespace qvtest
+
+// At the top of a test function that must not run as root: as root, runs the
+// function again as user 65534 and ends here with the child's verdict.
+#define QV_RUN_AS_NOBODY()                                                    \
+    do {                                                                      \
+        const int child_ = qvtest::rerunAsNobody(QTest::currentTestFunction()); \
+        if (child_ == -2)                                                     \
+            QSKIP("cannot run as an unprivileged user");                      \
+        if (child_ >= 0) {                                                    \
+            QCOMPARE(child_, 0);                                              \
+            return;                                                           \
+        }                                                                     \
+    } while (false)
+
+namespace qvtest {
 
 } // namespace qvtest
