@@ -9,8 +9,8 @@
 // "deep" (a chain N levels deep).
 
 #include "catalog/Catalog.h"
-#include "catalog/gui/DATreeView.h"
-#include "catalog/gui/TreeModel.h"
+#include "gui/tree/DATreeView.h"
+#include "gui/tree/TreeModel.h"
 #include "generator/Generator.h"
 
 #include <QApplication>

@@ -8,9 +8,9 @@
 // toolkit's own share of the cost.
 
 #include "catalog/Catalog.h"
-#include "editor/EditorPane.h"
+#include "gui/editor/EditorPane.h"
 #include "generator/Generator.h"
-#include "ui/Codec.h"
+#include "gui/common/Codec.h"
 
 #include <QApplication>
 #include <QKeyEvent>

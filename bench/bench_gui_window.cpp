@@ -6,13 +6,13 @@
 //   bench_gui_window --deep [N]      an outline nested N levels (100000)
 
 #include "catalog/Catalog.h"
-#include "catalog/gui/DATreeView.h"
-#include "catalog/gui/TreeModel.h"
+#include "gui/tree/DATreeView.h"
+#include "gui/tree/TreeModel.h"
 #include "generator/Generator.h"
-#include "ui/MainWindow.h"
-#include "ui/MessageBox.h"
-#include "ui/StackRoom.h"
-#include "ui/TreePane.h"
+#include "gui/window/MainWindow.h"
+#include "gui/common/MessageBox.h"
+#include "gui/common/StackRoom.h"
+#include "gui/tree/TreePane.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,9 +1,32 @@
 # The artwork (icon list, toolbar glyphs, program icon) compiled into qv_gui,
 # so every program that links the library finds it under ":/icons" and ":/glyphs".
 # resources.qrc lists the same files for tools that read .qrc files.
-file(GLOB QV_ARTWORK CONFIGURE_DEPENDS
-  ${CMAKE_CURRENT_LIST_DIR}/icons/*.png
-  ${CMAKE_CURRENT_LIST_DIR}/glyphs/*.png)
+set(QV_ARTWORK ${QV_ICON_FILES})
+foreach(glyph
+    about
+    capitalise
+    collapse
+    collapseAll
+    copy
+    create
+    createChild
+    cut
+    delete
+    erase
+    expand
+    expandAll
+    lower
+    moveDown
+    moveUp
+    paste
+    program
+    redo
+    save
+    settings
+    undo
+    upper)
+  list(APPEND QV_ARTWORK ${CMAKE_CURRENT_LIST_DIR}/glyphs/${glyph}.png)
+endforeach()
 qt_add_resources(qv_gui "artwork"
   PREFIX "/"
   BASE ${CMAKE_CURRENT_LIST_DIR}

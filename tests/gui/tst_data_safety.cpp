@@ -3,10 +3,10 @@
 // stopped part way, and a clean run leaving nothing behind.
 #include "support/Fixture.h"
 
-#include "editor/EditorPane.h"
+#include "gui/editor/EditorPane.h"
 #include "storage/CatalogFiles.h"
 #include "storage/FileIo.h"
-#include "ui/CatalogKeeper.h"
+#include "gui/window/CatalogKeeper.h"
 
 #include <QDateTime>
 #include <QDir>

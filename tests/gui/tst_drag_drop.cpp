@@ -3,13 +3,13 @@
 #include "support/Fixture.h"
 
 #include "catalog/Catalog.h"
-#include "catalog/gui/DATreeView.h"
-#include "catalog/gui/TreeModel.h"
-#include "editor/EditorPane.h"
-#include "editor/NoteEditor.h"
-#include "settings/gui/SettingsPanel.h"
-#include "ui/Codec.h"
-#include "ui/TreePane.h"
+#include "gui/tree/DATreeView.h"
+#include "gui/tree/TreeModel.h"
+#include "gui/editor/EditorPane.h"
+#include "gui/editor/NoteEditor.h"
+#include "gui/settings/SettingsPanel.h"
+#include "gui/common/Codec.h"
+#include "gui/tree/TreePane.h"
 
 #include <QCheckBox>
 #include <QLabel>

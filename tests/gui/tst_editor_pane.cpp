@@ -1,9 +1,9 @@
 // The editor pane against a catalogue: showing notes, storing every edit in
 // the record, the enabling rules, the case commands and the link menu.
 #include "catalog/Catalog.h"
-#include "editor/EditorPane.h"
-#include "ui/Codec.h"
-#include "ui/MessageBox.h"
+#include "gui/editor/EditorPane.h"
+#include "gui/common/Codec.h"
+#include "gui/common/MessageBox.h"
 
 #include <QAction>
 #include <QClipboard>

@@ -2,10 +2,10 @@
 // form kept in step with every edit, links found as the text changes, and the
 // press/release reports over links.
 #include "catalog/Catalog.h"
-#include "editor/LinkDetector.h"
-#include "editor/NoteEditor.h"
-#include "editor/RecordMirror.h"
-#include "ui/Codec.h"
+#include "gui/editor/LinkDetector.h"
+#include "gui/editor/NoteEditor.h"
+#include "gui/editor/RecordMirror.h"
+#include "gui/common/Codec.h"
 
 #include <QClipboard>
 #include <QGuiApplication>

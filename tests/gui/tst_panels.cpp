@@ -1,9 +1,9 @@
 // The icon list, the icon palette, the about panel and the settings panel as
 // standalone widgets.
-#include "settings/gui/SettingsPanel.h"
-#include "ui/AboutPanel.h"
-#include "ui/IconPalette.h"
-#include "ui/Icons.h"
+#include "gui/settings/SettingsPanel.h"
+#include "gui/window/AboutPanel.h"
+#include "gui/tree/IconPalette.h"
+#include "gui/common/Icons.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -3,11 +3,11 @@
 #include "support/Fixture.h"
 
 #include "catalog/Catalog.h"
-#include "catalog/gui/DATreeView.h"
-#include "catalog/gui/TreeModel.h"
-#include "editor/EditorPane.h"
-#include "ui/Codec.h"
-#include "ui/TreePane.h"
+#include "gui/tree/DATreeView.h"
+#include "gui/tree/TreeModel.h"
+#include "gui/editor/EditorPane.h"
+#include "gui/common/Codec.h"
+#include "gui/tree/TreePane.h"
 
 #include <QAbstractItemModelTester>
 #include <QContextMenuEvent>

@@ -3,14 +3,14 @@
 #include "support/Fixture.h"
 
 #include "catalog/Errors.h"
-#include "catalog/gui/DATreeView.h"
-#include "editor/EditorPane.h"
+#include "gui/tree/DATreeView.h"
+#include "gui/editor/EditorPane.h"
 #include "settings/SettingsFile.h"
-#include "settings/gui/SettingsPanel.h"
+#include "gui/settings/SettingsPanel.h"
 #include "storage/FileIo.h"
-#include "ui/Codec.h"
-#include "ui/MessageBox.h"
-#include "ui/TreePane.h"
+#include "gui/common/Codec.h"
+#include "gui/common/MessageBox.h"
+#include "gui/tree/TreePane.h"
 
 #include <QDir>
 #include <QFile>

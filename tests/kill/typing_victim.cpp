@@ -27,11 +27,11 @@
 
 #include "catalog/Catalog.h"
 #include "storage/CatalogFiles.h"
-#include "ui/Codec.h"
-#include "ui/MainWindow.h"
-#include "ui/MessageBox.h"
-#include "ui/StackRoom.h"
-#include "ui/TreePane.h"
+#include "gui/common/Codec.h"
+#include "gui/window/MainWindow.h"
+#include "gui/common/MessageBox.h"
+#include "gui/common/StackRoom.h"
+#include "gui/tree/TreePane.h"
 
 #include "KillSupport.h"
 

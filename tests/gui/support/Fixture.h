@@ -2,8 +2,8 @@
 // files in, start-up, clicks on named controls, answered boxes, files out.
 #pragma once
 
-#include "ui/MainWindow.h"
-#include "ui/MessageBox.h"
+#include "gui/window/MainWindow.h"
+#include "gui/common/MessageBox.h"
 
 #include <QAbstractButton>
 #include <QByteArray>

@@ -1,11 +1,11 @@
-#include "editor/EditorPane.h"
+#include "gui/editor/EditorPane.h"
 
 #include "catalog/Catalog.h"
-#include "editor/RecordMirror.h"
-#include "ui/Codec.h"
-#include "ui/WidgetLook.h"
-#include "ui/Icons.h"
-#include "ui/MessageBox.h"
+#include "gui/editor/RecordMirror.h"
+#include "gui/common/Codec.h"
+#include "gui/common/WidgetLook.h"
+#include "gui/common/Icons.h"
+#include "gui/common/MessageBox.h"
 
 #include <QAction>
 #include <QClipboard>

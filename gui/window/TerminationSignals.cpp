@@ -1,4 +1,4 @@
-#include "ui/TerminationSignals.h"
+#include "gui/window/TerminationSignals.h"
 
 #include <QtGlobal>
 

@@ -1,4 +1,4 @@
-#include "ui/CollapsiblePanel.h"
+#include "gui/common/CollapsiblePanel.h"
 
 #include <QAbstractButton>
 

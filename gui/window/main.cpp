@@ -1,9 +1,9 @@
 #include "catalog/Errors.h"
 #include "storage/CatalogHome.h"
-#include "ui/AboutPanel.h"
-#include "ui/MainWindow.h"
-#include "ui/MessageBox.h"
-#include "ui/StackRoom.h"
+#include "gui/window/AboutPanel.h"
+#include "gui/window/MainWindow.h"
+#include "gui/common/MessageBox.h"
+#include "gui/common/StackRoom.h"
 
 #include <QApplication>
 #include <QFile>

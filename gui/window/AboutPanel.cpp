@@ -1,4 +1,4 @@
-#include "ui/AboutPanel.h"
+#include "gui/window/AboutPanel.h"
 
 #include <QAbstractButton>
 #include <QDesktopServices>

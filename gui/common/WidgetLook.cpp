@@ -1,4 +1,4 @@
-#include "ui/WidgetLook.h"
+#include "gui/common/WidgetLook.h"
 
 #include <QColor>
 #include <QFont>

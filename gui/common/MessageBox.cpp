@@ -1,7 +1,7 @@
-#include "ui/MessageBox.h"
+#include "gui/common/MessageBox.h"
 
 #include "catalog/Errors.h"
-#include "ui/Codec.h"
+#include "gui/common/Codec.h"
 
 #include <QByteArray>
 #include <QFile>

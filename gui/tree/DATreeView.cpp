@@ -1,8 +1,8 @@
-#include "catalog/gui/DATreeView.h"
+#include "gui/tree/DATreeView.h"
 
 #include "catalog/Outline.h"
-#include "catalog/gui/TreeModel.h"
-#include "ui/MessageBox.h"
+#include "gui/tree/TreeModel.h"
+#include "gui/common/MessageBox.h"
 
 #include <QApplication>
 #include <QIcon>

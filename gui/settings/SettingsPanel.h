@@ -4,7 +4,7 @@
 
 #include <QColor>
 #include <QFont>
-#include "ui/CollapsiblePanel.h"
+#include "gui/common/CollapsiblePanel.h"
 #include <QString>
 
 #include <cstdint>

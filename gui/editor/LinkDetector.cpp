@@ -1,4 +1,4 @@
-#include "editor/LinkDetector.h"
+#include "gui/editor/LinkDetector.h"
 
 #include <QRegularExpression>
 #include <QTextBlock>

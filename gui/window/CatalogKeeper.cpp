@@ -1,9 +1,9 @@
-#include "ui/CatalogKeeper.h"
+#include "gui/window/CatalogKeeper.h"
 
 #include "catalog/Catalog.h"
 #include "catalog/Errors.h"
 #include "storage/CatalogFiles.h"
-#include "ui/MessageBox.h"
+#include "gui/common/MessageBox.h"
 
 #include <QByteArray>
 #include <QDateTime>

@@ -1,6 +1,6 @@
-#include "editor/RecordMirror.h"
+#include "gui/editor/RecordMirror.h"
 
-#include "ui/Codec.h"
+#include "gui/common/Codec.h"
 
 #include <QTextBlock>
 #include <QTextDocument>

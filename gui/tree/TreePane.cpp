@@ -1,13 +1,13 @@
-#include "ui/TreePane.h"
+#include "gui/tree/TreePane.h"
 
 #include "catalog/Catalog.h"
-#include "catalog/gui/DATreeView.h"
-#include "catalog/gui/TreeModel.h"
-#include "ui/Codec.h"
-#include "ui/WidgetLook.h"
-#include "ui/IconPalette.h"
-#include "ui/Icons.h"
-#include "ui/MessageBox.h"
+#include "gui/tree/DATreeView.h"
+#include "gui/tree/TreeModel.h"
+#include "gui/common/Codec.h"
+#include "gui/common/WidgetLook.h"
+#include "gui/tree/IconPalette.h"
+#include "gui/common/Icons.h"
+#include "gui/common/MessageBox.h"
 
 #include <QLineEdit>
 #include <QMenu>

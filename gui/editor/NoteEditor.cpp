@@ -1,6 +1,6 @@
-#include "editor/NoteEditor.h"
+#include "gui/editor/NoteEditor.h"
 
-#include "editor/LinkDetector.h"
+#include "gui/editor/LinkDetector.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QKeyEvent>

@@ -1,4 +1,4 @@
-#include "ui/StackRoom.h"
+#include "gui/common/StackRoom.h"
 
 #if defined(__unix__) || defined(__APPLE__)
 #include <sys/resource.h>

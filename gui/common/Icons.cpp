@@ -1,4 +1,4 @@
-#include "ui/Icons.h"
+#include "gui/common/Icons.h"
 
 #include <QFont>
 #include <QLinearGradient>

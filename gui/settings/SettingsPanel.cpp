@@ -1,4 +1,4 @@
-#include "settings/gui/SettingsPanel.h"
+#include "gui/settings/SettingsPanel.h"
 
 #include <QAbstractButton>
 #include <QApplication>

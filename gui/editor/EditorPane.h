@@ -2,7 +2,7 @@
 // and the note editor bound to the selected node.
 #pragma once
 
-#include "editor/NoteEditor.h"
+#include "gui/editor/NoteEditor.h"
 
 #include <QWidget>
 

@@ -1,7 +1,7 @@
-#include "catalog/gui/TreeModel.h"
+#include "gui/tree/TreeModel.h"
 
-#include "ui/Codec.h"
-#include "ui/Icons.h"
+#include "gui/common/Codec.h"
+#include "gui/common/Icons.h"
 
 using qv::Node;
 

@@ -2,7 +2,7 @@
 // contact address and the machine's memory figures.
 #pragma once
 
-#include "ui/CollapsiblePanel.h"
+#include "gui/common/CollapsiblePanel.h"
 
 #include <QString>
 #include <QtGlobal>

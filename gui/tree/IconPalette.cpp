@@ -1,6 +1,6 @@
-#include "ui/IconPalette.h"
+#include "gui/tree/IconPalette.h"
 
-#include "ui/Icons.h"
+#include "gui/common/Icons.h"
 
 #include <QEvent>
 #include <QLabel>

@@ -1,8 +1,8 @@
-#include "ui/WindowSettings.h"
+#include "gui/window/WindowSettings.h"
 
 #include "settings/SettingsFile.h"
-#include "settings/gui/SettingsPanel.h"
-#include "ui/Codec.h"
+#include "gui/settings/SettingsPanel.h"
+#include "gui/common/Codec.h"
 
 #include <QCheckBox>
 #include <QWidget>
