@@ -22,7 +22,7 @@ struct CharTables {
 };
 
 const CharTables &chars() {
-    static const CharTables t = [] {
+    static const CharTables tables = [] {
         CharTables t;
         for (int b = 0; b < 256; ++b) {
             const char c = static_cast<char>(b);
@@ -44,7 +44,7 @@ const CharTables &chars() {
         }
         return t;
     }();
-    return t;
+    return tables;
 }
 
 bool startsWithNoCase(std::string_view text, size_t at, std::string_view prefix) {

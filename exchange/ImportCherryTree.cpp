@@ -158,9 +158,9 @@ ImportedTree parseCherryTree(const std::function<size_t(char *, size_t)> &read)
     if (!parser)
         throw std::bad_alloc();
     XML_Parser p = parser.get();
-    Reader r;
-    r.parser = p;
-    XML_SetUserData(p, &r);
+    Reader reader;
+    reader.parser = p;
+    XML_SetUserData(p, &reader);
     XML_SetBillionLaughsAttackProtectionMaximumAmplification(p, kMaxAmplification);
     XML_SetBillionLaughsAttackProtectionActivationThreshold(p, kAmplificationThreshold);
     XML_SetParamEntityParsing(p, XML_PARAM_ENTITY_PARSING_NEVER);
@@ -191,7 +191,7 @@ ImportedTree parseCherryTree(const std::function<size_t(char *, size_t)> &read)
         const size_t got = read(static_cast<char *>(buf), kChunk);
         if (XML_ParseBuffer(p, static_cast<int>(got), got == 0) != XML_STATUS_OK) {
             const XML_Error code = XML_GetErrorCode(p);
-            Bytes why = code == XML_ERROR_ABORTED && !r.error.empty() ? r.error
+            Bytes why = code == XML_ERROR_ABORTED && !reader.error.empty() ? reader.error
                                                                        : Bytes(XML_ErrorString(code));
             throw EImportError(W("Ошибка XML в строке ") +
                                decimal(static_cast<long long>(XML_GetCurrentLineNumber(p))) +
@@ -202,13 +202,13 @@ ImportedTree parseCherryTree(const std::function<size_t(char *, size_t)> &read)
         if (got == 0)
             break;
     }
-    if (!r.rootSeen)
+    if (!reader.rootSeen)
         throw EImportError(W("это не документ CherryTree"));
     // The line breaks after a last code box or table.
-    for (ImportedNode &n : r.tree.nodes)
+    for (ImportedNode &n : reader.tree.nodes)
         while (!n.note.empty() && n.note.back() == '\n')
             n.note.pop_back();
-    return std::move(r.tree);
+    return std::move(reader.tree);
 }
 
 } // namespace qv::exchange

@@ -1,6 +1,5 @@
 # The artwork (icon list, toolbar glyphs, program icon) compiled into qv_gui,
 # so every program that links the library finds it under ":/icons" and ":/glyphs".
-# resources.qrc lists the same files for tools that read .qrc files.
 set(QV_ARTWORK ${QV_ICON_FILES})
 foreach(glyph
     about

@@ -12,21 +12,20 @@ packages=(
   qt6-base-dev-tools
   libgl-dev
   libgtest-dev
-  libgmock-dev
-  googletest
-  libbenchmark-dev
   # The CherryTree import's XML parser.
   libexpat1-dev
+  # The placement test under a real window manager, and the screenshots.
   xvfb
   xauth
+  openbox
   fonts-dejavu-core
   qt6-translations-l10n
   # The install test's validators and the .deb's dependency scan (cpack -G DEB).
   desktop-file-utils
   appstream
   dpkg-dev
-  # The fuzz targets: clang and its libFuzzer and sanitizer runtimes (the
-  # sanitizer build itself uses g++, whose runtimes come with it).
+  # The sanitizer build and the fuzz targets: clang with its libFuzzer and
+  # sanitizer runtimes.
   clang
   libclang-rt-14-dev
 )

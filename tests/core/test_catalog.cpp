@@ -285,7 +285,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, Rename, ::testing::Values(
     RenameCase{"lineBreak", "A\r\nB2", 0, true, false},
     RenameCase{"endOfDataMark", "A\x1a", 0, true, false},
     RenameCase{"lowerCaseIsDifferent", "a", 0, false, true}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &testInfo) { return std::string(testInfo.param.name); });
 
 TEST(Rename, NodeWithoutRecordStillGetsTheCaption)
 {
@@ -354,7 +354,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, Moves, ::testing::Values(
     MoveCase{"downOutOfBranchBeforeNextRoot", {{0, "R"}, {1, "X"}, {1, "Y"}, {0, "S"}, {0, "T"}}, "X", false, "R(Y),X,S,T"},
     MoveCase{"downLastNodeStays", {{0, "A"}, {1, "B"}}, "B", false, "A(B)"},
     MoveCase{"downNodeWithChildrenStays", {{0, "A"}, {1, "B"}, {0, "C"}}, "A", false, "A(B),C"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &testInfo) { return std::string(testInfo.param.name); });
 
 TEST(Commands, SetIconStoresDecimalInFirstRecord)
 {

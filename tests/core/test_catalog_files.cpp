@@ -316,7 +316,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "text.dat@" + std::to_string(6 + kLongText.size()), false, true},
         LoadCase{"BothFiles", std::string("A\r\n\0B", 5), "2\r\nZ\r\n\x1A" "B\r\n", "data.dat@3 text.dat@6",
                  false, true}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &testInfo) { return std::string(testInfo.param.name); });
 
 // An original the user may not read is moved aside whole rather than
 // blocking every save.
@@ -527,7 +527,7 @@ INSTANTIATE_TEST_SUITE_P(
         BackupCase{"RecordsConversionError", "A\r\n", "zz\r\n", "text.bak"},
         // Damaged, but the old backups hold the same bytes: nothing to keep.
         BackupCase{"DamagedSameAsOld", std::string("A\r\n\0B\r\n", 7), "zz\r\n", "", true}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &testInfo) { return std::string(testInfo.param.name); });
 
 TEST(CatalogFilesTest, FailedRecordWriteLeavesBothFilesAndTheFlag)
 {

@@ -55,7 +55,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, CatalogHomeChoice, ::testing::Values(
              "/home/u/.local/share/quorvel/"},
     HomeCase{"xdgRelativeIgnored", facts("/usr/bin/", "/usr/bin", false, false, false, std::string("data")),
              "/home/u/.local/share/quorvel/"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &testInfo) { return std::string(testInfo.param.name); });
 
 // The facts of a real read-only folder as a non-root user, and the data
 // folder created private on first use.

@@ -105,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "</ul></details></li>\n"
                    "<li><div class=\"c\">Z</div></li>\n"
                    "</ul>\n</body>\n</html>\n"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &testInfo) { return std::string(testInfo.param.name); });
 
 // A note holding every code page character from 0x20 to 0xFF, each as its
 // UTF-8 character, escaped where the format needs it.
@@ -230,6 +230,6 @@ INSTANTIATE_TEST_SUITE_P(
         LinkCase{"SchemesAnyCase", "MAILTO:a@b.c, Ftp://h/п;", {"MAILTO:a@b.c", "Ftp://h/п"}},
         LinkCase{"NotAfterWordOrAt", "a@www.x.org Дwww.x.org xhttp://y", {}},
         LinkCase{"StopsAtBlankAndQuote", "https://x.y/\"z\" ftp://", {"https://x.y/"}}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &testInfo) { return std::string(testInfo.param.name); });
 
 } // namespace

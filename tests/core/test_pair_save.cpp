@@ -230,7 +230,7 @@ INSTANTIATE_TEST_SUITE_P(
                       SaveFailure{"MarkerWrite", 2, 3, false},
                       SaveFailure{"MarkerSync", 2, -1, false},
                       SaveFailure{"BeforeReplace", 0, 0, true}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &testInfo) { return std::string(testInfo.param.name); });
 
 // When the caller's step runs, both new files and the marker are durable
 // (three syncs) and nothing is replaced yet; after the save only the pair is
@@ -334,7 +334,7 @@ INSTANTIATE_TEST_SUITE_P(
                  },
                  false, "old",
                  ".data.dat.tmp-x .notes.tmp-abcdef .text.dat.tmp-link00 data.dat text.dat"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &testInfo) { return std::string(testInfo.param.name); });
 
 TEST(RepairAtStartTest, RollsForwardThroughALinkIntoAnotherFolder)
 {
@@ -373,8 +373,8 @@ TEST_P(ChangedOnDisk, IsSeenAfterLoadAndSaveAndTheOtherVersionIsKept)
     TempDir dir;
     writeOldPair(dir.path());
     CatalogFiles files(dir.path());
-    const int64_t now = 1700000000;
-    files.setClock([now] { return now; });
+    constexpr int64_t now = 1700000000;
+    files.setClock([] { return now; });
     std::time_t t = now;
     std::tm tm {};
     localtime_r(&t, &tm);
@@ -427,4 +427,4 @@ INSTANTIATE_TEST_SUITE_P(
                           ASSERT_EQ(::rename((p + ".new").c_str(), p.c_str()), 0);
                       }},
         OutsideChange{"Removed", [](const std::string &p) { ::unlink(p.c_str()); }}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &testInfo) { return std::string(testInfo.param.name); });

@@ -126,7 +126,7 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{"ExportWithoutFormat", {"export", "a"}, 2},
                       UsageCase{"ExportUnknownFormat", {"export", "a", "--format", "pdf"}, 2},
                       UsageCase{"ExportWithoutFile", {"export", "a", "--format", "text", "-o"}, 2}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &testInfo) { return std::string(testInfo.param.name); });
 
 // ---- check ----
 
@@ -262,7 +262,7 @@ INSTANTIATE_TEST_SUITE_P(
         // ...and none after a closing quote.
         LoadFailure{"LevelJump", "A\r\n\t\t\tB\r\n", "0\r\n",
                     "Неверный уровень (3) для элемента \"B\""}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &testInfo) { return std::string(testInfo.param.name); });
 
 // A file name in a message prints as the system spells it, the rest of the
 // message converted; a read that stopped early is told with its offset.
