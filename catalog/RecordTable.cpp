@@ -7,30 +7,120 @@ namespace qv {
 RecordTable::RecordTable() = default;
 RecordTable::~RecordTable() = default;
 
+namespace {
+
+size_t hashOf(std::string_view bytes) { return std::hash<std::string_view>{}(bytes); }
+
+} // namespace
+
+void RecordTable::reserve(size_t n)
+{
+    rows_.reserve(n);
+    growIndex(n);
+}
+
+void RecordTable::growIndex(size_t distinct)
+{
+    size_t capacity = slots_.empty() ? 16 : slots_.size();
+    while (capacity < 2 * distinct)
+        capacity *= 2;
+    if (capacity == slots_.size())
+        return;
+    std::vector<Row *> old(capacity, nullptr);
+    old.swap(slots_);
+    const size_t mask = slots_.size() - 1;
+    for (Row *head : old) {
+        if (!head)
+            continue;
+        size_t i = head->hash & mask;
+        while (slots_[i])
+            i = (i + 1) & mask;
+        slots_[i] = head;
+    }
+}
+
+size_t RecordTable::slotFor(std::string_view section, size_t hash) const
+{
+    const size_t mask = slots_.size() - 1;
+    size_t i = hash & mask;
+    while (const Row *r = slots_[i]) {
+        if (r->hash == hash && r->rec.section == section)
+            return i;
+        i = (i + 1) & mask;
+    }
+    return i;
+}
+
 void RecordTable::indexAdd(Row *row)
 {
-    auto &list = index_[row->rec.section];
-    // Keep each list in table order; appended rows go last.
-    auto pos = std::upper_bound(list.begin(), list.end(), row,
-                                [](const Row *a, const Row *b) { return a->seq < b->seq; });
-    list.insert(pos, row);
+    if (2 * (distinct_ + 1) > slots_.size())
+        growIndex(distinct_ + 1);
+    row->hash = hashOf(row->rec.section);
+    row->nextSame = nullptr;
+    const size_t i = slotFor(row->rec.section, row->hash);
+    Row *head = slots_[i];
+    if (!head) {
+        slots_[i] = row;
+        ++distinct_;
+        return;
+    }
+    // Keep each chain in table order; appended rows go last.
+    if (row->seq < head->seq) {
+        row->nextSame = head;
+        slots_[i] = row;
+        return;
+    }
+    Row *at = head;
+    while (at->nextSame && at->nextSame->seq < row->seq)
+        at = at->nextSame;
+    row->nextSame = at->nextSame;
+    at->nextSame = row;
 }
 
 void RecordTable::indexRemove(Row *row)
 {
-    auto it = index_.find(row->rec.section);
-    if (it == index_.end())
+    if (slots_.empty())
         return;
-    auto &list = it->second;
-    list.erase(std::remove(list.begin(), list.end(), row), list.end());
-    if (list.empty())
-        index_.erase(it);
+    const size_t mask = slots_.size() - 1;
+    size_t i = slotFor(row->rec.section, row->hash);
+    Row *head = slots_[i];
+    if (!head)
+        return;
+    if (head != row) {
+        for (Row *at = head; at->nextSame; at = at->nextSame) {
+            if (at->nextSame == row) {
+                at->nextSame = row->nextSame;
+                break;
+            }
+        }
+        row->nextSame = nullptr;
+        return;
+    }
+    if (row->nextSame) {
+        slots_[i] = row->nextSame;
+        row->nextSame = nullptr;
+        return;
+    }
+    // The section's last row: empty the slot and move later entries of the
+    // probe run back, so no lookup stops short of them.
+    --distinct_;
+    slots_[i] = nullptr;
+    for (size_t j = (i + 1) & mask; slots_[j]; j = (j + 1) & mask) {
+        const size_t home = slots_[j]->hash & mask;
+        // The entry at j may move to i when i lies on its way from home to j.
+        if (((j - home) & mask) >= ((j - i) & mask)) {
+            slots_[i] = slots_[j];
+            slots_[j] = nullptr;
+            i = j;
+        }
+    }
 }
 
 RecordTable::Row *RecordTable::first(const Bytes &section) const
 {
-    auto it = index_.find(section);
-    return it == index_.end() ? nullptr : it->second.front();
+    if (slots_.empty())
+        return nullptr;
+    return slots_[slotFor(section, hashOf(section))];
 }
 
 const NoteRecord *RecordTable::find(const Bytes &section) const
@@ -41,8 +131,10 @@ const NoteRecord *RecordTable::find(const Bytes &section) const
 
 size_t RecordTable::count(const Bytes &section) const
 {
-    auto it = index_.find(section);
-    return it == index_.end() ? 0 : it->second.size();
+    size_t n = 0;
+    for (const Row *r = first(section); r; r = r->nextSame)
+        ++n;
+    return n;
 }
 
 void RecordTable::append(Bytes section, Bytes text, Bytes icons)
@@ -58,7 +150,8 @@ void RecordTable::clear()
 {
     if (sink_)
         sink_->clearing();
-    index_.clear();
+    slots_.clear();
+    distinct_ = 0;
     rows_.clear();
     nextSeq_ = 0;
 }

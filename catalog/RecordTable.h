@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <unordered_map>
 #include <vector>
 
 namespace qv {
@@ -41,7 +40,8 @@ public:
     size_t size() const { return rows_.size(); }
     bool empty() const { return rows_.empty(); }
     const NoteRecord &at(size_t i) const { return rows_[i]->rec; }
-    void reserve(size_t n) { rows_.reserve(n); }
+    // Room for n records without regrowing the table or its index.
+    void reserve(size_t n);
 
     // An observer of every change; null for none.
     void setChangeSink(RecordChangeSink *sink) { sink_ = sink; }
@@ -65,15 +65,24 @@ public:
 private:
     struct Row {
         NoteRecord rec;
-        uint64_t seq;  // increases with table position
+        uint64_t seq;              // increases with table position
+        size_t hash = 0;           // of rec.section
+        Row *nextSame = nullptr;   // the next row with this section, in table order
     };
     void indexAdd(Row *row);
     void indexRemove(Row *row);
+    // The slot holding the first row with this section, or the empty slot
+    // where it would go.
+    size_t slotFor(std::string_view section, size_t hash) const;
     Row *first(const Bytes &section) const;
+    void growIndex(size_t distinct);
 
     std::vector<std::unique_ptr<Row>> rows_;
-    // section -> rows with that section, in table order
-    std::unordered_map<Bytes, std::vector<Row *>> index_;
+    // Open addressing with linear probing: each slot holds null or the
+    // first row (in table order) of one section; the rows with the same
+    // section follow it through nextSame. At most half the slots are used.
+    std::vector<Row *> slots_;
+    size_t distinct_ = 0;   // sections in the index
     uint64_t nextSeq_ = 0;
     RecordChangeSink *sink_ = nullptr;
 };

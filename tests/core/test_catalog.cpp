@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -148,6 +149,61 @@ TEST(RecordTable, FirstMatchRuleForEveryOperation)
     EXPECT_EQ(t.find("B")->text, "second");
     EXPECT_EQ(t.at(0).section, "a");
     EXPECT_FALSE(t.remove("missing"));
+}
+
+// Random operations against a plain list searched front to back: the index
+// (grown, emptied slots closed up) must answer every lookup as the list does.
+TEST(RecordTable, IndexAgreesWithALinearScanUnderRandomOperations)
+{
+    RecordTable t;
+    std::vector<NoteRecord> plain;
+    auto firstIn = [&](const Bytes &s) {
+        return std::find_if(plain.begin(), plain.end(), [&](const NoteRecord &r) { return r.section == s; });
+    };
+    uint64_t x = 12345;
+    auto next = [&x](uint64_t n) {
+        x = x * 6364136223846793005ull + 1442695040888963407ull;
+        return (x >> 33) % n;
+    };
+    for (int step = 0; step < 20000; ++step) {
+        const Bytes s = "s" + std::to_string(next(300));
+        const Bytes text = std::to_string(step);
+        switch (next(5)) {
+        case 0:
+        case 1:
+            t.append(s, text, "0");
+            plain.push_back({s, text, "0"});
+            break;
+        case 2:
+            if (auto it = firstIn(s); it != plain.end())
+                plain.erase(it);
+            t.remove(s);
+            break;
+        case 3: {
+            const Bytes to = "s" + std::to_string(next(300));
+            if (auto it = firstIn(s); it != plain.end())
+                it->section = to;
+            t.rename(s, to);
+            break;
+        }
+        default:
+            if (auto it = firstIn(s); it != plain.end())
+                it->text = text;
+            t.setText(s, text);
+        }
+        const Bytes probe = "s" + std::to_string(next(300));
+        const auto it = firstIn(probe);
+        const NoteRecord *found = t.find(probe);
+        ASSERT_EQ(found != nullptr, it != plain.end()) << step;
+        if (found) {
+            ASSERT_EQ(found->text, it->text) << step;
+        }
+        ASSERT_EQ(t.count(probe), size_t(std::count_if(plain.begin(), plain.end(),
+                                                       [&](const NoteRecord &r) { return r.section == probe; })));
+    }
+    ASSERT_EQ(t.size(), plain.size());
+    for (size_t i = 0; i < plain.size(); ++i)
+        ASSERT_EQ(t.at(i).section + t.at(i).text, plain[i].section + plain[i].text);
 }
 
 TEST(Join, LineBreaksAndTildes)
