@@ -156,6 +156,14 @@ void RecordTable::clear()
     nextSeq_ = 0;
 }
 
+size_t RecordTable::rowOf(const Row *r) const
+{
+    // Rows are ordered by seq, so the row is found by binary search.
+    auto it = std::lower_bound(rows_.begin(), rows_.end(), r->seq,
+                               [](const std::unique_ptr<Row> &a, uint64_t seq) { return a->seq < seq; });
+    return static_cast<size_t>(it - rows_.begin());
+}
+
 bool RecordTable::remove(const Bytes &section)
 {
     Row *r = first(section);
@@ -164,11 +172,59 @@ bool RecordTable::remove(const Bytes &section)
     if (sink_)
         sink_->removing(section);
     indexRemove(r);
-    // Rows are ordered by seq, so the row is found by binary search.
-    auto it = std::lower_bound(rows_.begin(), rows_.end(), r->seq,
-                               [](const std::unique_ptr<Row> &a, uint64_t seq) { return a->seq < seq; });
-    rows_.erase(it);
+    rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(rowOf(r)));
     return true;
+}
+
+size_t RecordTable::indexOf(const Bytes &section) const
+{
+    const Row *r = first(section);
+    return r ? rowOf(r) : npos;
+}
+
+void RecordTable::insertAt(size_t row, NoteRecord record)
+{
+    row = std::min(row, rows_.size());
+    if (sink_)
+        sink_->insertingAt(row, record);
+    auto added = std::make_unique<Row>(Row{std::move(record), 0});
+    Row *r = added.get();
+    rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(row), std::move(added));
+    // Renumber so seq follows the table again (removals leave gaps, so the
+    // rows in front may carry numbers past `row`).
+    for (size_t i = 0; i < rows_.size(); ++i)
+        rows_[i]->seq = i;
+    nextSeq_ = rows_.size();
+    indexAdd(r);
+}
+
+NoteRecord RecordTable::removeAt(size_t row)
+{
+    Row *r = rows_.at(row).get();
+    if (sink_)
+        sink_->removingAt(row);
+    indexRemove(r);
+    NoteRecord out = std::move(r->rec);
+    rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(row));
+    return out;
+}
+
+void RecordTable::renameAt(size_t row, Bytes section)
+{
+    Row *r = rows_.at(row).get();
+    if (sink_)
+        sink_->renamingAt(row, section);
+    indexRemove(r);
+    r->rec.section = std::move(section);
+    indexAdd(r);
+}
+
+void RecordTable::setIconsAt(size_t row, Bytes icons)
+{
+    Row *r = rows_.at(row).get();
+    if (sink_)
+        sink_->settingIconsAt(row, icons);
+    r->rec.icons = std::move(icons);
 }
 
 bool RecordTable::rename(const Bytes &oldSection, Bytes newSection)

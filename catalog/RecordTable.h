@@ -28,10 +28,17 @@ public:
     virtual void renaming(const Bytes &oldSection, const Bytes &newSection) = 0;
     virtual void settingText(const Bytes &section, const Bytes &text) = 0;
     virtual void settingIcons(const Bytes &section, const Bytes &icons) = 0;
+    // The operations by position that take a command back.
+    virtual void insertingAt(size_t row, const NoteRecord &record) = 0;
+    virtual void removingAt(size_t row) = 0;
+    virtual void renamingAt(size_t row, const Bytes &newSection) = 0;
+    virtual void settingIconsAt(size_t row, const Bytes &icons) = 0;
 };
 
 class RecordTable {
 public:
+    static constexpr size_t npos = size_t(-1);
+
     RecordTable();
     ~RecordTable();
     RecordTable(const RecordTable &) = delete;
@@ -62,6 +69,15 @@ public:
     bool setText(const Bytes &section, Bytes text);
     bool setIcons(const Bytes &section, Bytes icons);
 
+    // By position, for taking a command back exactly: the row of the first
+    // record carrying `section` (npos when none), and the changes at a row.
+    // insertAt and removeAt cost O(size) for the positions behind them.
+    size_t indexOf(const Bytes &section) const;
+    void insertAt(size_t row, NoteRecord record);
+    NoteRecord removeAt(size_t row);
+    void renameAt(size_t row, Bytes section);
+    void setIconsAt(size_t row, Bytes icons);
+
 private:
     struct Row {
         NoteRecord rec;
@@ -75,6 +91,7 @@ private:
     // where it would go.
     size_t slotFor(std::string_view section, size_t hash) const;
     Row *first(const Bytes &section) const;
+    size_t rowOf(const Row *r) const;
     void growIndex(size_t distinct);
 
     std::vector<std::unique_ptr<Row>> rows_;

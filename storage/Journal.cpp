@@ -56,6 +56,10 @@ enum Op : uint8_t {
     Rename = 19,         // old section, new section
     SetText = 20,        // section, text
     SetIcons = 21,       // section, icons
+    InsertAt = 22,       // row, section, text, icons
+    RemoveAt = 23,       // row
+    RenameAt = 24,       // row, new section
+    SetIconsAt = 25,     // row, icons
 };
 
 uint32_t crc32(uint32_t crc, std::string_view bytes)
@@ -551,6 +555,31 @@ public:
         putText(ops_, section);
         putText(ops_, icons);
     }
+    void insertingAt(size_t row, const NoteRecord &record) override
+    {
+        begin(InsertAt);
+        putVar(ops_, row);
+        putText(ops_, record.section);
+        putText(ops_, record.text);
+        putText(ops_, record.icons);
+    }
+    void removingAt(size_t row) override
+    {
+        begin(RemoveAt);
+        putVar(ops_, row);
+    }
+    void renamingAt(size_t row, const Bytes &newSection) override
+    {
+        begin(RenameAt);
+        putVar(ops_, row);
+        putText(ops_, newSection);
+    }
+    void settingIconsAt(size_t row, const Bytes &icons) override
+    {
+        begin(SetIconsAt);
+        putVar(ops_, row);
+        putText(ops_, icons);
+    }
 
 private:
     void noteFirst()
@@ -673,7 +702,8 @@ void Journal::replay(Catalog &catalog)
             Fields f(batch.payload);
             while (!f.atEnd()) {
                 opStart = batch.payload.size() - f.left();
-                switch (f.op()) {
+                const uint8_t op = f.op();
+                switch (op) {
                 case Insert: {
                     Node *parent = f.node(o);
                     const uint64_t row = f.var();
@@ -754,6 +784,31 @@ void Journal::replay(Catalog &catalog)
                     Bytes section = f.text();
                     if (!t.setIcons(section, f.text()))
                         throw EJournalMismatch();
+                    break;
+                }
+                case InsertAt: {
+                    const uint64_t row = f.var();
+                    NoteRecord r;
+                    r.section = f.text();
+                    r.text = f.text();
+                    r.icons = f.text();
+                    if (row > t.size())
+                        throw EJournalMismatch();
+                    t.insertAt(static_cast<size_t>(row), std::move(r));
+                    break;
+                }
+                case RemoveAt:
+                case RenameAt:
+                case SetIconsAt: {
+                    const uint64_t row = f.var();
+                    if (row >= t.size())
+                        throw EJournalMismatch();
+                    if (op == RemoveAt)
+                        t.removeAt(static_cast<size_t>(row));
+                    else if (op == RenameAt)
+                        t.renameAt(static_cast<size_t>(row), f.text());
+                    else
+                        t.setIconsAt(static_cast<size_t>(row), f.text());
                     break;
                 }
                 default:

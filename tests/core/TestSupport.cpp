@@ -1,5 +1,9 @@
 #include "TestSupport.h"
 
+#include "catalog/Catalog.h"
+#include "catalog/EditSteps.h"
+#include "storage/OutlineFile.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -192,6 +196,49 @@ std::string listing(const std::string &dir)
         out += n;
     }
     return out;
+}
+
+std::string dump(const qv::Catalog &c)
+{
+    std::string out = qv::outlineBytes(c.outline());
+    for (const qv::Node *n = c.outline().first(); n; n = qv::flatNext(n))
+        out += std::to_string(n->imageIndex()) + "," + std::to_string(n->selectedImageIndex()) + ";";
+    for (size_t i = 0; i < c.records().size(); ++i) {
+        const qv::NoteRecord &r = c.records().at(i);
+        out += "|" + r.section + "|" + r.text + "|" + r.icons;
+    }
+    return out;
+}
+
+std::unique_ptr<qv::EditStep> randomStep(qv::Catalog &c, std::mt19937 &rng)
+{
+    using namespace qv;
+    const size_t count = c.outline().nodeCount();
+    Node *n = count ? c.outline().at(rng() % count) : nullptr;
+    switch (rng() % 8) {
+    case 0:
+        return createNodeStep(c, rng() % 4 ? n : nullptr);
+    case 1:
+        return createChildStep(c, n);
+    case 2:
+        return deleteLeafStep(c, n);
+    case 3: {
+        if (!n)
+            return nullptr;
+        static const char *const names[] = {"Имя ", "name ", " bad ", "Ё"};
+        return renameStep(c, n, n->caption(), W(names[rng() % 4] + std::to_string(rng() % 30)));
+    }
+    case 4:
+        return setIconStep(c, n, int32_t(rng() % 80));
+    case 5:
+        return moveUpStep(c, n);
+    case 6:
+        return moveDownStep(c, n);
+    default: {
+        Node *t = rng() % 5 && count ? c.outline().at(rng() % count) : c.outline().top();
+        return dragMoveStep(c, n, t, n);
+    }
+    }
 }
 
 } // namespace qvtest

@@ -3,7 +3,14 @@
 #pragma once
 
 #include <functional>
+#include <memory>
+#include <random>
 #include <string>
+
+namespace qv {
+class Catalog;
+class EditStep;
+}
 
 namespace qvtest {
 
@@ -38,5 +45,13 @@ long long mtimeNs(const std::string &path);           // modification time, ns s
 void setMtime(const std::string &path, long long sec, long nsec = 0);
 // Names in the directory (not recursive), sorted.
 std::string listing(const std::string &dir);
+
+// Everything a save and a reload could tell apart (the outline file's bytes,
+// the records in order), and the nodes' icons besides.
+std::string dump(const qv::Catalog &c);
+
+// One tree command at random on a random node, as a step that takes it
+// back; null when the command changed nothing.
+std::unique_ptr<qv::EditStep> randomStep(qv::Catalog &c, std::mt19937 &rng);
 
 } // namespace qvtest

@@ -151,8 +151,9 @@ TEST(RecordTable, FirstMatchRuleForEveryOperation)
     EXPECT_FALSE(t.remove("missing"));
 }
 
-// Random operations against a plain list searched front to back: the index
-// (grown, emptied slots closed up) must answer every lookup as the list does.
+// Random operations, by section and by position, against a plain list
+// searched front to back: the index (grown, emptied slots closed up) must
+// answer every lookup as the list does.
 TEST(RecordTable, IndexAgreesWithALinearScanUnderRandomOperations)
 {
     RecordTable t;
@@ -168,11 +169,33 @@ TEST(RecordTable, IndexAgreesWithALinearScanUnderRandomOperations)
     for (int step = 0; step < 20000; ++step) {
         const Bytes s = "s" + std::to_string(next(300));
         const Bytes text = std::to_string(step);
-        switch (next(5)) {
+        const size_t row = plain.empty() ? 0 : next(plain.size());
+        switch (next(9)) {
         case 0:
         case 1:
             t.append(s, text, "0");
             plain.push_back({s, text, "0"});
+            break;
+        case 5:
+            t.insertAt(row, {s, text, "1"});
+            plain.insert(plain.begin() + std::ptrdiff_t(row), {s, text, "1"});
+            break;
+        case 6:
+            if (!plain.empty()) {
+                EXPECT_EQ(t.removeAt(row).text, plain[row].text);
+                plain.erase(plain.begin() + std::ptrdiff_t(row));
+            }
+            break;
+        case 7:
+            if (!plain.empty()) {
+                t.renameAt(row, s);
+                plain[row].section = s;
+            }
+            break;
+        case 8:
+            if (!plain.empty()) {
+                ASSERT_EQ(t.indexOf(plain[row].section), size_t(firstIn(plain[row].section) - plain.begin()));
+            }
             break;
         case 2:
             if (auto it = firstIn(s); it != plain.end())
@@ -181,6 +204,7 @@ TEST(RecordTable, IndexAgreesWithALinearScanUnderRandomOperations)
             break;
         case 3: {
             const Bytes to = "s" + std::to_string(next(300));
+            (void)row;
             if (auto it = firstIn(s); it != plain.end())
                 it->section = to;
             t.rename(s, to);

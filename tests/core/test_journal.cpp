@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 
 #include "catalog/Catalog.h"
+#include "catalog/EditSteps.h"
 #include "storage/CatalogFiles.h"
 #include "storage/FileIo.h"
 #include "storage/Journal.h"
@@ -18,21 +19,9 @@
 
 using namespace qv;
 using qvtest::TempDir;
+using qvtest::dump;
 
 namespace {
-
-// Everything a save and a reload could tell apart, and the icons besides.
-std::string dump(const Catalog &c)
-{
-    std::string out = outlineBytes(c.outline());
-    for (const Node *n = c.outline().first(); n; n = flatNext(n))
-        out += std::to_string(n->imageIndex()) + "," + std::to_string(n->selectedImageIndex()) + ";";
-    for (size_t i = 0; i < c.records().size(); ++i) {
-        const NoteRecord &r = c.records().at(i);
-        out += "|" + r.section + "|" + r.text + "|" + r.icons;
-    }
-    return out;
-}
 
 FileIdentity dataId(const TempDir &d) { return fileIdentity(d.file("data.dat")); }
 FileIdentity textId(const TempDir &d) { return fileIdentity(d.file("text.dat")); }
@@ -63,7 +52,7 @@ Node *anyNode(Catalog &c, std::mt19937 &rng)
 void randomCommand(Catalog &c, std::mt19937 &rng)
 {
     Node *n = anyNode(c, rng);
-    switch (rng() % 10) {
+    switch (rng() % 11) {
     case 0:
         c.createNode(rng() % 4 ? n : nullptr);
         break;
@@ -107,6 +96,14 @@ void randomCommand(Catalog &c, std::mt19937 &rng)
                 if (!c.records().setText(n->caption(), text))
                     c.storeNote(n, text);
             }
+        }
+        break;
+    case 10:
+        // A command taken back, and now and then made again.
+        if (auto step = qvtest::randomStep(c, rng)) {
+            step->undo(c);
+            if (rng() % 2)
+                step->redo(c);
         }
         break;
     }
