@@ -3,7 +3,7 @@
 #include "support/Fixture.h"
 
 #include "catalog/Catalog.h"
-#include "gui/tree/DATreeView.h"
+#include "gui/tree/OutlineView.h"
 #include "gui/tree/TreeModel.h"
 #include "gui/editor/EditorPane.h"
 #include "gui/common/Codec.h"
@@ -252,7 +252,7 @@ void TreeCommands::clickOnSelectedLabelRenamesUnlessFocusLeft()
     f.writeFile("text.dat", lines({"2", "A", "", "0", "B", "", "0"}));
     f.open();
     f.selectIndex(1);
-    DATreeView *tree = f.tree();
+    qv::OutlineView *tree = f.tree();
     const QPoint label = tree->visualRect(f.model()->indexFor(f.node(1))).center();
 
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, label);
@@ -400,7 +400,7 @@ void TreeCommands::rightClickKeepsSelection()
 void TreeCommands::modelFollowsEveryCoreChange()
 {
     qv::Catalog catalog;
-    TreeModel model(catalog.outline());
+    qv::TreeModel model(catalog.outline());
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
     QTreeView view;
     view.setModel(&model);

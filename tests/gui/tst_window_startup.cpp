@@ -3,7 +3,7 @@
 #include "support/Fixture.h"
 
 #include "catalog/Errors.h"
-#include "gui/tree/DATreeView.h"
+#include "gui/tree/OutlineView.h"
 #include "gui/editor/EditorPane.h"
 #include "settings/SettingsFile.h"
 #include "gui/settings/SettingsPanel.h"
