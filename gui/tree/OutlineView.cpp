@@ -52,8 +52,8 @@ OutlineView::OutlineView(Catalog &catalog, QWidget *parent)
     // events of the view.
     setDragEnabled(false);
     setDragDropMode(QAbstractItemView::NoDragDrop);
-    gate_ = new ReleaseGate(this);
-    viewport()->installEventFilter(gate_);
+    releaseGate_ = new ReleaseGate(this);
+    viewport()->installEventFilter(releaseGate_);
 }
 
 OutlineView::~OutlineView() = default;
@@ -140,18 +140,18 @@ bool OutlineView::isOnItem(const QPoint &pos) const
 Node *OutlineView::draggedNode() const
 {
     TreeModel *outlineModel = treeModel();
-    return dragged_.isValid() && outlineModel ? outlineModel->nodeFor(dragged_) : nullptr;
+    return draggedIndex_.isValid() && outlineModel ? outlineModel->nodeFor(draggedIndex_) : nullptr;
 }
 
 Node *OutlineView::dropTarget() const
 {
     TreeModel *outlineModel = treeModel();
-    return dropTarget_.isValid() && outlineModel ? outlineModel->nodeFor(dropTarget_) : nullptr;
+    return dropTargetIndex_.isValid() && outlineModel ? outlineModel->nodeFor(dropTargetIndex_) : nullptr;
 }
 
 QLabel *OutlineView::dragImage() const
 {
-    return image_ && image_->isVisible() ? image_ : nullptr;
+    return dragImage_ && dragImage_->isVisible() ? dragImage_ : nullptr;
 }
 
 void OutlineView::mousePressEvent(QMouseEvent *event)
@@ -161,13 +161,13 @@ void OutlineView::mousePressEvent(QMouseEvent *event)
     if (dragState_ != DragState::None)
         cancelDrag();
     releaseOwed_ = false;
-    renameTimer_.stop();
+    pendingRenameTimer_.stop();
     QTreeView::mousePressEvent(event);
     if (event->button() != Qt::LeftButton)
         return;
     const QPoint pos = event->position().toPoint();
-    dragged_ = rowAt(pos);
-    if (dragged_.isValid() && dragDropEnabled_ && isOnItem(pos))
+    draggedIndex_ = rowAt(pos);
+    if (draggedIndex_.isValid() && dragDropEnabled_ && isOnItem(pos))
         beginDrag(pos, event->globalPosition(), event->modifiers());
 }
 
@@ -177,8 +177,8 @@ void OutlineView::beginDrag(const QPoint &pos, const QPointF &globalPos,
     dragState_ = DragState::Pending;
     releaseOwed_ = true;
     pressPos_ = pos;
-    accepted_ = false;
-    viewport()->installEventFilter(gate_);  // in front of every other filter
+    dropAccepted_ = false;
+    viewport()->installEventFilter(releaseGate_);  // in front of every other filter
 
     // The press is finished as a click at once: the tree sees a release
     // here, so whoever reacts to clicks on the tree does so now, with the
@@ -226,10 +226,10 @@ void OutlineView::mouseDoubleClickEvent(QMouseEvent *event)
     if (dragState_ != DragState::None)
         cancelDrag();
     releaseOwed_ = false;
-    renameTimer_.stop();
+    pendingRenameTimer_.stop();
     QTreeView::mouseDoubleClickEvent(event);
     if (event->button() == Qt::LeftButton)
-        dragged_ = rowAt(event->position().toPoint());
+        draggedIndex_ = rowAt(event->position().toPoint());
 }
 
 void OutlineView::keyPressEvent(QKeyEvent *event)
@@ -250,8 +250,8 @@ bool OutlineView::edit(const QModelIndex &index, EditTrigger trigger, QEvent *ev
     // drag runs by then.
     if (dragState_ != DragState::None) {
         if (finishingPress_ && trigger == SelectedClicked && (editTriggers() & SelectedClicked)) {
-            renameIndex_ = index;
-            renameTimer_.start(QApplication::doubleClickInterval(), this);
+            pendingRenameIndex_ = index;
+            pendingRenameTimer_.start(QApplication::doubleClickInterval(), this);
         }
         return false;
     }
@@ -266,13 +266,13 @@ bool OutlineView::edit(const QModelIndex &index, EditTrigger trigger, QEvent *ev
 
 void OutlineView::timerEvent(QTimerEvent *event)
 {
-    if (event->timerId() != renameTimer_.timerId()) {
+    if (event->timerId() != pendingRenameTimer_.timerId()) {
         QTreeView::timerEvent(event);
         return;
     }
-    renameTimer_.stop();
-    const QModelIndex index = renameIndex_;
-    renameIndex_ = QPersistentModelIndex();
+    pendingRenameTimer_.stop();
+    const QModelIndex index = pendingRenameIndex_;
+    pendingRenameIndex_ = QPersistentModelIndex();
     if (dragState_ == DragState::None && !releaseOwed_ && index.isValid() && index == currentIndex()
         && state() == NoState && hasFocus())
         QTreeView::edit(index, AllEditTriggers, nullptr);
@@ -293,20 +293,20 @@ QItemSelectionModel::SelectionFlags OutlineView::selectionCommand(const QModelIn
 
 void OutlineView::startDrag(const QPoint &pos)
 {
-    if (!dragged_.isValid()) {  // the node went away meanwhile
+    if (!draggedIndex_.isValid()) {  // the node went away meanwhile
         cancelDrag();
         return;
     }
     dragState_ = DragState::Active;
-    renameTimer_.stop();
-    const QPixmap picture = renderItem(dragged_);
-    image_ = new QLabel(viewport());
-    image_->setObjectName(QStringLiteral("DragImage"));
-    image_->setAttribute(Qt::WA_TransparentForMouseEvents);
-    image_->setFrameShape(QFrame::NoFrame);
-    image_->setContentsMargins(0, 0, 0, 0);
-    image_->setPixmap(picture);
-    image_->resize(picture.deviceIndependentSize().toSize());
+    pendingRenameTimer_.stop();
+    const QPixmap picture = renderItem(draggedIndex_);
+    dragImage_ = new QLabel(viewport());
+    dragImage_->setObjectName(QStringLiteral("DragImage"));
+    dragImage_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    dragImage_->setFrameShape(QFrame::NoFrame);
+    dragImage_->setContentsMargins(0, 0, 0, 0);
+    dragImage_->setPixmap(picture);
+    dragImage_->resize(picture.deviceIndependentSize().toSize());
     showDragImage(pos);
 }
 
@@ -330,11 +330,11 @@ QPixmap OutlineView::renderItem(const QModelIndex &index) const
 
 void OutlineView::showDragImage(const QPoint &pos)
 {
-    if (!image_)
+    if (!dragImage_)
         return;
-    image_->move(pos - kImageHotSpot);
-    image_->show();
-    image_->raise();
+    dragImage_->move(pos - kImageHotSpot);
+    dragImage_->show();
+    dragImage_->raise();
 }
 
 void OutlineView::dragOver(const QPoint &pos)
@@ -342,9 +342,9 @@ void OutlineView::dragOver(const QPoint &pos)
     if (!viewport()->rect().contains(pos)) {
         // Off the tree: no highlight, no image, nothing accepted.
         setDropTarget({});
-        if (image_)
-            image_->hide();
-        accepted_ = false;
+        if (dragImage_)
+            dragImage_->hide();
+        dropAccepted_ = false;
         viewport()->setCursor(Qt::ForbiddenCursor);
         return;
     }
@@ -353,8 +353,8 @@ void OutlineView::dragOver(const QPoint &pos)
     if (row.isValid())
         setDropTarget(row);
     showDragImage(pos);
-    accepted_ = acceptsAt(pos);
-    viewport()->setCursor(accepted_ ? Qt::DragMoveCursor : Qt::ForbiddenCursor);
+    dropAccepted_ = acceptsAt(pos);
+    viewport()->setCursor(dropAccepted_ ? Qt::DragMoveCursor : Qt::ForbiddenCursor);
 }
 
 bool OutlineView::acceptsAt(const QPoint &pos) const
@@ -372,9 +372,9 @@ bool OutlineView::acceptsAt(const QPoint &pos) const
 
 void OutlineView::setDropTarget(const QModelIndex &index)
 {
-    if (QModelIndex(dropTarget_) == index)
+    if (QModelIndex(dropTargetIndex_) == index)
         return;
-    dropTarget_ = index;
+    dropTargetIndex_ = index;
     viewport()->update();
 }
 
@@ -382,7 +382,7 @@ void OutlineView::drawRow(QPainter *painter, const QStyleOptionViewItem &option,
                          const QModelIndex &index) const
 {
     QTreeView::drawRow(painter, option, index);
-    if (!dropTarget_.isValid() || QModelIndex(dropTarget_) != index)
+    if (!dropTargetIndex_.isValid() || QModelIndex(dropTargetIndex_) != index)
         return;
     // The drop target: its icon and label drawn as selected.
     QStyleOptionViewItem opt = itemOption(index);
@@ -397,12 +397,12 @@ void OutlineView::drawRow(QPainter *painter, const QStyleOptionViewItem &option,
 void OutlineView::endDrag()
 {
     dragState_ = DragState::None;
-    accepted_ = false;
+    dropAccepted_ = false;
     setDropTarget({});
-    if (image_) {
-        image_->hide();
-        image_->deleteLater();
-        image_ = nullptr;
+    if (dragImage_) {
+        dragImage_->hide();
+        dragImage_->deleteLater();
+        dragImage_ = nullptr;
     }
     viewport()->unsetCursor();
 }
@@ -470,9 +470,9 @@ void OutlineView::moveBranch(Node *dragged, Node *target)
     const bool targetWasLeaf = !target->hasChildren();
     catalog_.dragMove(dragged, target, beforeEach);
     if (targetWasLeaf) {
-        const QModelIndex t = outlineModel->indexFor(target);
-        if (isExpanded(t))
-            collapse(t);
+        const QModelIndex targetIndex = outlineModel->indexFor(target);
+        if (isExpanded(targetIndex))
+            collapse(targetIndex);
     }
 
     // The dragged node was the selected one. When the view has not chosen

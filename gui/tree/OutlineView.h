@@ -69,12 +69,12 @@ public:
     // The node shown with the drop-target highlight, or null.
     Node *dropTarget() const;
     // Whether the last drag-over accepted a drop at its position.
-    bool dropAccepted() const { return accepted_; }
+    bool dropAccepted() const { return dropAccepted_; }
     // The drag image while it is shown over the tree, or null.
     QLabel *dragImage() const;
     // While a click on the selected node's label waits to begin renaming:
     // the id of the timer that begins it (for tests that do not wait), else 0.
-    int renameTimerId() const { return renameTimer_.isActive() ? renameTimer_.timerId() : 0; }
+    int renameTimerId() const { return pendingRenameTimer_.isActive() ? pendingRenameTimer_.timerId() : 0; }
 
     // While a node's label is being edited in place.
     bool isRenaming() const { return state() == EditingState; }
@@ -123,21 +123,21 @@ private:
     bool customDragDrop_ = false;
 
     DragState dragState_ = DragState::None;
-    QPersistentModelIndex dragged_;
-    QPersistentModelIndex dropTarget_;
+    QPersistentModelIndex draggedIndex_;
+    QPersistentModelIndex dropTargetIndex_;
     QPoint pressPos_;
-    bool accepted_ = false;
+    bool dropAccepted_ = false;
     // True while the press that armed a drag is finished as a click.
     bool finishingPress_ = false;
     // The left release of a press that armed a drag is the drag's, even
     // after Esc has ended the drag.
     bool releaseOwed_ = false;
-    QLabel *image_ = nullptr;
-    ReleaseGate *gate_ = nullptr;
+    QLabel *dragImage_ = nullptr;
+    ReleaseGate *releaseGate_ = nullptr;
     // A click on the selected label that armed a drag still begins renaming
     // after the double-click time, unless a drag runs by then.
-    QBasicTimer renameTimer_;
-    QPersistentModelIndex renameIndex_;
+    QBasicTimer pendingRenameTimer_;
+    QPersistentModelIndex pendingRenameIndex_;
 };
 
 } // namespace qv
