@@ -153,7 +153,7 @@ void TreePane::buildToolbar()
     toolbar_->setFixedHeight(kToolbarHeight);
     toolbar_->setIconSize(QSize(16, 16));
     toolbar_->setContentsMargins(0, 0, 0, 0);
-    toolbar_->layout()->setContentsMargins(0, 0, 0, 0);
+    toolbar_->layout()->setContentsMargins(1, 1, 0, 0);
     toolbar_->layout()->setSpacing(0);
 
     auto addButton = [this](QAction *a, const char *buttonName) {

@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolBar>
 #include <QToolButton>
 
 #include <tuple>
@@ -456,6 +457,8 @@ void TreeCommands::actionsAreSharedByButtonAndMenu()
 {
     WindowFixture f;
     MainWindow *w = f.open();
+    w->resize(w->minimumSize());
+    QCoreApplication::processEvents();
     qv::TreePane *pane = w->treePane();
     QStringList menuOrder;
     for (QAction *a : pane->popupMenu()->actions())
@@ -471,6 +474,8 @@ void TreeCommands::actionsAreSharedByButtonAndMenu()
     for (const auto &[name, action] : buttons) {
         QToolButton *b = pane->button(name);
         QVERIFY2(b && b->defaultAction() == action, name);
+        // The whole toolbar shows at the window's minimum size.
+        QVERIFY2(b->isVisible() && pane->toolbar()->rect().contains(b->geometry()), name);
         QVERIFY(pane->popupMenu()->actions().contains(action));
         QCOMPARE(action->shortcutContext(), Qt::WidgetWithChildrenShortcut);
         QVERIFY(f.tree()->actions().contains(action));
