@@ -9,7 +9,7 @@
 // "deep" (a chain N levels deep).
 
 #include "catalog/Catalog.h"
-#include "gui/tree/DATreeView.h"
+#include "gui/tree/OutlineView.h"
 #include "gui/tree/TreeModel.h"
 #include "generator/Generator.h"
 
@@ -88,8 +88,8 @@ double run(Shape shape, size_t branch, size_t others)
     build(catalog, shape, branch, others);
     const size_t total = catalog.outline().nodeCount();
     const size_t roots = catalog.outline().rootCount();
-    TreeModel model(catalog.outline());
-    DATreeView tree;
+    qv::TreeModel model(catalog.outline());
+    qv::OutlineView tree(catalog);
     tree.setModel(&model);
     tree.setHeaderHidden(true);
     tree.setUniformRowHeights(true);

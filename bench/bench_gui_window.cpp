@@ -6,7 +6,7 @@
 //   bench_gui_window --deep [N]      an outline nested N levels (100000)
 
 #include "catalog/Catalog.h"
-#include "gui/tree/DATreeView.h"
+#include "gui/tree/OutlineView.h"
 #include "gui/tree/TreeModel.h"
 #include "generator/Generator.h"
 #include "gui/window/MainWindow.h"
@@ -111,7 +111,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "the catalogue did not load\n");
         return 1;
     }
-    TreePane *pane = window->treePane();
+    qv::TreePane *pane = window->treePane();
     qv::Outline &outline = window->catalog().outline();
     auto click = [&](const char *name) { pane->findChild<QAbstractButton *>(name)->click(); };
 

@@ -2,18 +2,38 @@
 
 #include "gui/common/Icons.h"
 
+#include <QBoxLayout>
 #include <QEvent>
+#include <QGridLayout>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QToolButton>
 
+namespace qv {
+
 namespace {
 
-const QColor kPanelColor(196, 206, 222);  // colour code 14601924
+const QColor kPanelColor(196, 206, 222);  // color code 14601924
 constexpr int kButtonSize = 21;
-constexpr int kToggleSize = 10;
-constexpr int kToggleRightGap = 3;
+constexpr int kHeaderHeight = 21;
 constexpr int kHeaderWidth = 122;
+constexpr int kToggleSize = 10;
+constexpr int kToggleTopGap = 3;
+constexpr int kToggleRightGap = 3;
+// The grid begins 27 pixels from the top and 5 from the left.
+constexpr int kGridTop = 27;
+constexpr int kGridLeft = 5;
+
+// Lays out at least its minimum height, whatever the panel's height: the
+// collapsed panel cuts the button grid off instead of squeezing it.
+class UnsqueezedLayout : public QVBoxLayout {
+public:
+    using QVBoxLayout::QVBoxLayout;
+    void setGeometry(const QRect &rect) override
+    {
+        QVBoxLayout::setGeometry(QRect(rect.topLeft(), rect.size().expandedTo(minimumSize())));
+    }
+};
 
 } // namespace
 
@@ -27,26 +47,47 @@ IconPalette::IconPalette(QWidget *parent) : QFrame(parent)
     setAutoFillBackground(true);
     setMinimumWidth(kHeaderWidth + kToggleSize + kToggleRightGap);
 
-    m_header = new QLabel(this);
-    m_header->setObjectName(QStringLiteral("Image1"));
-    m_header->setPixmap(qv::icons::paletteHeader());
-    m_header->setGeometry(0, 0, kHeaderWidth, 21);
-    m_header->installEventFilter(this);
+    headerPicture_ = new QLabel(this);
+    headerPicture_->setObjectName(QStringLiteral("Image1"));
+    headerPicture_->setPixmap(icons::paletteHeader());
+    headerPicture_->setFixedSize(kHeaderWidth, kHeaderHeight);
+    headerPicture_->installEventFilter(this);
 
-    m_strip = new QLabel(this);
-    m_strip->setObjectName(QStringLiteral("Image2"));
-    m_strip->setPixmap(qv::icons::paletteStrip());
-    m_strip->setScaledContents(true);
+    headerStrip_ = new QLabel(this);
+    headerStrip_->setObjectName(QStringLiteral("Image2"));
+    headerStrip_->setPixmap(icons::paletteStrip());
+    headerStrip_->setScaledContents(true);
+    headerStrip_->setFixedHeight(kHeaderHeight);
+    headerStrip_->setMinimumWidth(0);
+    headerStrip_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
 
-    m_toggle = new QLabel(this);
-    m_toggle->setObjectName(QStringLiteral("Image4"));
-    m_toggle->setFixedSize(kToggleSize, kToggleSize);
-    m_toggle->installEventFilter(this);
+    // Created after the strip, so it lies on top of it.
+    togglePicture_ = new QLabel(this);
+    togglePicture_->setObjectName(QStringLiteral("Image4"));
+    togglePicture_->setFixedSize(kToggleSize, kToggleSize);
+    togglePicture_->installEventFilter(this);
 
-    m_buttons.reserve(kRows * kColumns);
+    // The header row: the picture, then the strip to the right edge with
+    // the toggle over the strip's right end.
+    auto *header = new QGridLayout;
+    header->setContentsMargins(0, 0, 0, 0);
+    header->setSpacing(0);
+    header->addWidget(headerPicture_, 0, 0);
+    header->addWidget(headerStrip_, 0, 1);
+    auto *toggleCorner = new QHBoxLayout;
+    toggleCorner->setContentsMargins(0, kToggleTopGap, kToggleRightGap, 0);
+    toggleCorner->addStretch(1);
+    toggleCorner->addWidget(togglePicture_, 0, Qt::AlignTop);
+    header->addLayout(toggleCorner, 0, 1);
+    header->setColumnStretch(1, 1);
+
+    auto *grid = new QGridLayout;
+    grid->setContentsMargins(kGridLeft, 0, 0, 0);
+    grid->setSpacing(0);
+    iconButtons_.reserve(kRows * kColumns);
     for (int row = 0; row < kRows; ++row) {
-        for (int col = 0; col < kColumns; ++col) {
-            const int number = kColumns * row + col + 1;
+        for (int column = 0; column < kColumns; ++column) {
+            const int number = kColumns * row + column + 1;
             const int value = number == kRows * kColumns ? 0 : number;
             auto *b = new QToolButton(this);
             b->setObjectName(QStringLiteral("bi%1").arg(number));
@@ -55,15 +96,25 @@ IconPalette::IconPalette(QWidget *parent) : QFrame(parent)
             b->setCheckable(false);
             b->setFocusPolicy(Qt::NoFocus);
             b->setIconSize(QSize(16, 16));
-            b->setGeometry(5 + kButtonSize * col, 27 + kButtonSize * row, kButtonSize, kButtonSize);
+            b->setFixedSize(kButtonSize, kButtonSize);
             connect(b, &QToolButton::clicked, this, [this, value] { emit iconChosen(value); });
-            m_buttons.append(b);
+            grid->addWidget(b, row, column);
+            iconButtons_.append(b);
         }
     }
+    grid->setColumnStretch(kColumns, 1);
+
+    auto *layout = new UnsqueezedLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addLayout(header);
+    layout->addSpacing(kGridTop - kHeaderHeight);
+    layout->addLayout(grid);
+    layout->addStretch(1);
 
     resize(220, kCollapsedHeight);
-    placeHeader();
     collapse();
+    layout->activate();
 }
 
 void IconPalette::collapse()
@@ -73,8 +124,8 @@ void IconPalette::collapse()
 
 void IconPalette::fillPictures()
 {
-    for (QToolButton *b : std::as_const(m_buttons))
-        b->setIcon(qv::icons::image(b->property("tag").toInt()));
+    for (QToolButton *b : std::as_const(iconButtons_))
+        b->setIcon(icons::image(b->property("tag").toInt()));
 }
 
 bool IconPalette::isExpanded() const
@@ -89,53 +140,41 @@ void IconPalette::toggle()
 
 QToolButton *IconPalette::button(int number) const
 {
-    if (number < 1 || number > m_buttons.size())
+    if (number < 1 || number > iconButtons_.size())
         return nullptr;
-    return m_buttons.at(number - 1);
+    return iconButtons_.at(number - 1);
 }
 
 void IconPalette::showState(bool expanded)
 {
     setFixedHeight(expanded ? kExpandedHeight : kCollapsedHeight);
-    m_toggle->setPixmap(qv::icons::toggleGlyph(!expanded));
+    togglePicture_->setPixmap(icons::toggleGlyph(!expanded));
     // The hint shows as a tooltip and in the window's status bar.
     const QString hint = expanded ? QStringLiteral("Свернуть") : QStringLiteral("Развернуть");
-    m_toggle->setStatusTip(hint);
+    togglePicture_->setStatusTip(hint);
     // Last: the window's status bar takes the new hint on this change.
-    m_toggle->setToolTip(hint);
-}
-
-void IconPalette::placeHeader()
-{
-    // The strip stretches with the panel; the toggle keeps to the top right corner.
-    m_strip->setGeometry(kHeaderWidth, 0, qMax(0, width() - kHeaderWidth), 21);
-    m_toggle->move(width() - kToggleRightGap - kToggleSize, 3);
-    m_toggle->raise();
-}
-
-void IconPalette::resizeEvent(QResizeEvent *event)
-{
-    QFrame::resizeEvent(event);
-    placeHeader();
+    togglePicture_->setToolTip(hint);
 }
 
 bool IconPalette::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_header && event->type() == QEvent::MouseButtonDblClick) {
+    if (watched == headerPicture_ && event->type() == QEvent::MouseButtonDblClick) {
         if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
             toggle();
             return true;
         }
-    } else if (watched == m_toggle) {
+    } else if (watched == togglePicture_) {
         if (event->type() == QEvent::MouseButtonPress)
             return true;
         if (event->type() == QEvent::MouseButtonRelease) {
             const auto *me = static_cast<QMouseEvent *>(event);
             // A click counts only when the button comes up over the picture.
-            if (me->button() == Qt::LeftButton && m_toggle->rect().contains(me->position().toPoint()))
+            if (me->button() == Qt::LeftButton && togglePicture_->rect().contains(me->position().toPoint()))
                 toggle();
             return true;
         }
     }
     return QFrame::eventFilter(watched, event);
 }
+
+} // namespace qv

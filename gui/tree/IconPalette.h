@@ -1,4 +1,5 @@
-// The collapsible icon palette above the tree: 80 flat buttons, one per icon.
+// The collapsible icon palette above the tree: a header row (picture, strip
+// and toggle) and 80 flat buttons, one per icon, in a grid below it.
 #pragma once
 
 #include <QFrame>
@@ -7,7 +8,9 @@
 class QLabel;
 class QToolButton;
 
-class IconPalette : public QFrame {   // objectName "Panel3", colour 14601924, height 24 or 200
+namespace qv {
+
+class IconPalette : public QFrame {  // objectName "Panel3", color 14601924, height 24 or 200
     Q_OBJECT
 public:
     static constexpr int kCollapsedHeight = 24;
@@ -16,29 +19,29 @@ public:
     static constexpr int kRows = 8;
 
     explicit IconPalette(QWidget *parent = nullptr);
-    void collapse();                  // height 24, expand glyph, tooltip "Развернуть" (window creation)
-    void fillPictures();              // start-up: buttons get their pictures from the image list
+    void collapse();      // height 24, expand glyph, tooltip "Развернуть" (window creation)
+    void fillPictures();  // start-up: buttons get their pictures from the image list
     bool isExpanded() const;
-    void toggle();                    // Image4Click
+    void toggle();        // a click on the toggle, a double click on the header picture
 
     // bi1..bi80 by their number 1..80; any other number gives null.
     QToolButton *button(int number) const;
-    QLabel *headerPicture() const { return m_header; }  // Image1
-    QLabel *togglePicture() const { return m_toggle; }  // Image4
+    QLabel *headerPicture() const { return headerPicture_; }  // Image1
+    QLabel *togglePicture() const { return togglePicture_; }  // Image4
 
 signals:
-    void iconChosen(int value);       // bi1Click: bi1..bi79 -> 1..79, bi80 -> 0
+    void iconChosen(int value);  // bi1..bi79 -> 1..79, bi80 -> 0
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
-    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void showState(bool expanded);
-    void placeHeader();
 
-    QLabel *m_header = nullptr;       // Image1
-    QLabel *m_strip = nullptr;        // Image2
-    QLabel *m_toggle = nullptr;       // Image4
-    QList<QToolButton *> m_buttons;   // bi1..bi80
+    QLabel *headerPicture_ = nullptr;  // Image1
+    QLabel *headerStrip_ = nullptr;    // Image2
+    QLabel *togglePicture_ = nullptr;  // Image4
+    QList<QToolButton *> iconButtons_; // bi1..bi80
 };
+
+} // namespace qv

@@ -3,9 +3,9 @@
 #include "gui/common/Codec.h"
 #include "gui/common/Icons.h"
 
-using qv::Node;
+namespace qv {
 
-TreeModel::TreeModel(qv::Outline &outline, QObject *parent)
+TreeModel::TreeModel(Outline &outline, QObject *parent)
     : QAbstractItemModel(parent), outline_(outline)
 {
     outline_.setListener(this);
@@ -74,10 +74,10 @@ QVariant TreeModel::data(const QModelIndex &index, int role) const
     switch (role) {
     case Qt::DisplayRole:
     case Qt::EditRole:
-        return qv::toQ(n->caption());
+        return toQ(n->caption());
     case Qt::DecorationRole:
         // The selected image index always equals the image index.
-        return qv::icons::image(n->imageIndex());
+        return icons::image(n->imageIndex());
     default:
         return {};
     }
@@ -159,3 +159,5 @@ void TreeModel::changed(Node *node)
     if (i.isValid())
         emit dataChanged(i, i);
 }
+
+} // namespace qv

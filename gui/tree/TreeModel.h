@@ -9,18 +9,20 @@
 
 #include <vector>
 
-class TreeModel : public QAbstractItemModel, public qv::OutlineListener {
+namespace qv {
+
+class TreeModel : public QAbstractItemModel, public OutlineListener {
     Q_OBJECT
 public:
-    explicit TreeModel(qv::Outline &outline, QObject *parent = nullptr);
+    explicit TreeModel(Outline &outline, QObject *parent = nullptr);
     ~TreeModel() override;
 
-    qv::Outline &outline() const { return outline_; }
+    Outline &outline() const { return outline_; }
 
     // The index of a node; the outline's top node (or null) gives the invalid index.
-    QModelIndex indexFor(const qv::Node *node) const;
+    QModelIndex indexFor(const Node *node) const;
     // The node of an index; the invalid index gives the outline's top node.
-    qv::Node *nodeFor(const QModelIndex &index) const;
+    Node *nodeFor(const QModelIndex &index) const;
 
     QModelIndex index(int row, int column, const QModelIndex &parent = {}) const override;
     QModelIndex parent(const QModelIndex &child) const override;
@@ -33,20 +35,22 @@ public:
     Qt::ItemFlags flags(const QModelIndex &index) const override;
 
     // OutlineListener
-    void aboutToInsert(qv::Node *parent, size_t row, size_t count) override;
+    void aboutToInsert(Node *parent, size_t row, size_t count) override;
     void inserted() override;
-    void aboutToRemove(qv::Node *parent, size_t row, size_t count) override;
+    void aboutToRemove(Node *parent, size_t row, size_t count) override;
     void removed() override;
-    void aboutToMove(qv::Node *srcParent, size_t srcRow, qv::Node *dstParent, size_t dstRow) override;
+    void aboutToMove(Node *srcParent, size_t srcRow, Node *dstParent, size_t dstRow) override;
     void moved() override;
     void aboutToReset() override;
     void reset() override;
-    void changed(qv::Node *node) override;
+    void changed(Node *node) override;
 
 private:
     // What aboutToMove started, so moved() finishes the same thing.
     enum class MoveKind { Move, Nothing, Reset };
 
-    qv::Outline &outline_;
+    Outline &outline_;
     std::vector<MoveKind> moves_;
 };
+
+} // namespace qv

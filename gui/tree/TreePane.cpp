@@ -1,24 +1,28 @@
 #include "gui/tree/TreePane.h"
 
 #include "catalog/Catalog.h"
-#include "gui/tree/DATreeView.h"
-#include "gui/tree/TreeModel.h"
 #include "gui/common/Codec.h"
-#include "gui/common/WidgetLook.h"
-#include "gui/tree/IconPalette.h"
 #include "gui/common/Icons.h"
 #include "gui/common/MessageBox.h"
+#include "gui/common/WidgetLook.h"
+#include "gui/tree/IconPalette.h"
+#include "gui/tree/OutlineView.h"
+#include "gui/tree/TreeModel.h"
 
+#include <QAction>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QStyledItemDelegate>
+#include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <qdrawutil.h>
 
-#include <vector>
-
-using qv::Node;
+namespace qv {
 
 namespace {
 
@@ -55,25 +59,38 @@ private:
     mutable bool committing_ = false;
 };
 
-struct ToolButtonInfo {
-    const char *name;
-    int x;
-    const char *glyph;
-    const char16_t *hint;
+// The tree toolbar, with the line along its bottom edge.
+class EdgedToolBar : public QToolBar {
+public:
+    using QToolBar::QToolBar;
+
+protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        QToolBar::paintEvent(event);
+        QPainter painter(this);
+        qDrawShadeLine(&painter, 0, height() - 1, width(), height() - 1, palette(), true, 1, 0);
+    }
 };
+
+constexpr int kToolbarHeight = 30;
+constexpr int kToolButtonSize = 25;
+// The room between the expand/collapse pair and the move pair.
+constexpr int kMoveGroupGap = 36;
 
 } // namespace
 
-TreePane::TreePane(qv::Catalog &catalog, QWidget *parent)
+TreePane::TreePane(Catalog &catalog, QWidget *parent)
     : QFrame(parent), catalog_(catalog)
 {
     setObjectName(QStringLiteral("Panel1"));
     setFrameShape(QFrame::NoFrame);
     setMinimumWidth(kMinimumWidth);
 
+    buildTree();
+    buildActions();
     buildToolbar();
     palette_ = new IconPalette(this);
-    buildTree();
     buildMenu();
 
     auto *layout = new QVBoxLayout(this);
@@ -86,75 +103,97 @@ TreePane::TreePane(qv::Catalog &catalog, QWidget *parent)
     connect(palette_, &IconPalette::iconChosen, this, &TreePane::setIcon);
 }
 
+void TreePane::buildActions()
+{
+    // Each command's hint goes to the status bar; its tooltip adds the first key.
+    auto command = [this](const char *name, const char16_t *text, const char16_t *hint,
+                          const char *glyph, QList<QKeySequence> keys, void (TreePane::*handler)()) {
+        auto *a = new QAction(QString::fromUtf16(text), this);
+        a->setObjectName(QString::fromLatin1(name));
+        a->setIcon(icons::glyph(QString::fromLatin1(glyph)));
+        a->setStatusTip(QString::fromUtf16(hint));
+        a->setShortcuts(keys);
+        a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        a->setToolTip(QStringLiteral("%1 (%2)").arg(a->statusTip(),
+                                                    keys.first().toString(QKeySequence::NativeText)));
+        connect(a, &QAction::triggered, this, handler);
+        // The keys work while the tree (not the note) has the focus.
+        tree_->addAction(a);
+        return a;
+    };
+    QList<QKeySequence> deleteKeys = QKeySequence::keyBindings(QKeySequence::Delete);
+    if (deleteKeys.isEmpty())
+        deleteKeys = {QKeySequence(Qt::Key_Delete)};
+    createNodeAction_ = command("N1", u"Создать узел", u"Создать узел", "create",
+                                {QKeySequence(QKeySequence::New), QKeySequence(Qt::Key_Insert)},
+                                &TreePane::createNode);
+    createChildAction_ = command("N12", u"Создать потомка", u"Создать потомка", "createChild",
+                                 {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N),
+                                  QKeySequence(Qt::CTRL | Qt::Key_Insert)},
+                                 &TreePane::createChild);
+    deleteNodeAction_ = command("N2", u"Удалить узел", u"Удалить узел", "delete", deleteKeys,
+                                &TreePane::deleteNode);
+    expandAllAction_ = command("N14", u"Развернуть все ветви", u"Развернуть все ветви", "expandAll",
+                               {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)},
+                               &TreePane::expandAll);
+    collapseAllAction_ = command("N15", u"Свернуть все ветви", u"Свернуть все ветви", "collapseAll",
+                                 {QKeySequence(Qt::CTRL | Qt::Key_Minus)}, &TreePane::collapseAll);
+    moveUpAction_ = command("N17", u"Переместить выше", u"Перемещение элемента дерева вверх", "moveUp",
+                            {QKeySequence(Qt::ALT | Qt::Key_Up)}, &TreePane::moveUp);
+    moveDownAction_ = command("N18", u"Переместить ниже", u"Перемещение элемента дерева вниз", "moveDown",
+                              {QKeySequence(Qt::ALT | Qt::Key_Down)}, &TreePane::moveDown);
+}
+
 void TreePane::buildToolbar()
 {
-    toolbar_ = new QFrame(this);
+    toolbar_ = new EdgedToolBar(this);
     toolbar_->setObjectName(QStringLiteral("CoolBar1"));
-    toolbar_->setFixedHeight(30);
+    toolbar_->setMovable(false);
+    toolbar_->setFloatable(false);
+    toolbar_->setFixedHeight(kToolbarHeight);
+    toolbar_->setIconSize(QSize(16, 16));
+    toolbar_->setContentsMargins(0, 0, 0, 0);
+    toolbar_->layout()->setContentsMargins(1, 1, 0, 0);
+    toolbar_->layout()->setSpacing(0);
 
-    static const ToolButtonInfo buttons[] = {
-        {"SpeedButton1", 1, "create", u"Создать узел"},
-        {"SpeedButton15", 26, "createChild", u"Создать потомка"},
-        {"SpeedButton2", 51, "delete", u"Удалить узел"},
-        {"SpeedButton16", 82, "expandAll", u"Развернуть все ветви"},
-        {"SpeedButton17", 107, "collapseAll", u"Свернуть все ветви"},
-        {"SpeedButton13", 168, "moveUp", u"Перемещение элемента дерева вверх"},
-        {"SpeedButton14", 193, "moveDown", u"Перемещение элемента дерева вниз"},
-    };
-    const std::function<void()> handlers[] = {
-        [this] { createNode(); }, [this] { createChild(); }, [this] { deleteNode(); },
-        [this] { expandAll(); },  [this] { collapseAll(); }, [this] { moveUp(); },
-        [this] { moveDown(); },
-    };
-    for (size_t i = 0; i < std::size(buttons); ++i) {
-        auto *b = new QToolButton(toolbar_);
-        b->setObjectName(QString::fromLatin1(buttons[i].name));
-        b->setAutoRaise(true);
+    auto addButton = [this](QAction *a, const char *buttonName) {
+        toolbar_->addAction(a);
+        QWidget *b = toolbar_->widgetForAction(a);
+        b->setObjectName(QString::fromLatin1(buttonName));
+        b->setFixedSize(kToolButtonSize, kToolButtonSize);
         b->setFocusPolicy(Qt::NoFocus);
-        b->setGeometry(buttons[i].x, 1, 25, 25);
-        b->setIcon(qv::icons::glyph(QString::fromLatin1(buttons[i].glyph)));
-        b->setStatusTip(QString::fromUtf16(buttons[i].hint));
-        connect(b, &QToolButton::clicked, this, handlers[i]);
-    }
-
-    auto *separator = new QFrame(toolbar_);
-    separator->setFrameShape(QFrame::VLine);
-    separator->setFrameShadow(QFrame::Sunken);
-    separator->setGeometry(78, 3, 2, 21);
-
-    // The bottom edge line of the toolbar.
-    auto *edge = new QFrame(toolbar_);
-    edge->setFrameShape(QFrame::HLine);
-    edge->setFrameShadow(QFrame::Sunken);
-    edge->setGeometry(0, 28, 4000, 2);
+    };
+    addButton(createNodeAction_, "SpeedButton1");
+    addButton(createChildAction_, "SpeedButton15");
+    addButton(deleteNodeAction_, "SpeedButton2");
+    toolbar_->addSeparator();
+    addButton(expandAllAction_, "SpeedButton16");
+    addButton(collapseAllAction_, "SpeedButton17");
+    auto *gap = new QWidget(toolbar_);
+    gap->setFixedWidth(kMoveGroupGap);
+    toolbar_->addWidget(gap);
+    addButton(moveUpAction_, "SpeedButton13");
+    addButton(moveDownAction_, "SpeedButton14");
 }
 
 void TreePane::buildMenu()
 {
-    menu_ = new QMenu(this);
-    menu_->setObjectName(QStringLiteral("PopupMenu1"));
-    auto add = [this](const char *name, const char16_t *caption, const char16_t *hint,
-                      void (TreePane::*handler)()) {
-        QAction *a = menu_->addAction(QString::fromUtf16(caption));
-        a->setObjectName(QString::fromLatin1(name));
-        if (hint)
-            a->setStatusTip(QString::fromUtf16(hint));
-        connect(a, &QAction::triggered, this, handler);
-    };
-    add("N1", u"Создать узел", u"Создать узел", &TreePane::createNode);
-    add("N12", u"Создать потомка", nullptr, &TreePane::createChild);
-    add("N2", u"Удалить узел", u"Удалить узел", &TreePane::deleteNode);
-    menu_->addSeparator();
-    add("N14", u"Развернуть все ветви", u"Развернуть все ветви", &TreePane::expandAll);
-    add("N15", u"Свернуть все ветви", u"Свернуть все ветви", &TreePane::collapseAll);
-    menu_->addSeparator();
-    add("N17", u"Переместить выше", nullptr, &TreePane::moveUp);
-    add("N18", u"Переместить ниже", u"Перемещение элемента дерева вниз", &TreePane::moveDown);
+    contextMenu_ = new QMenu(this);
+    contextMenu_->setObjectName(QStringLiteral("PopupMenu1"));
+    contextMenu_->addAction(createNodeAction_);
+    contextMenu_->addAction(createChildAction_);
+    contextMenu_->addAction(deleteNodeAction_);
+    contextMenu_->addSeparator();
+    contextMenu_->addAction(expandAllAction_);
+    contextMenu_->addAction(collapseAllAction_);
+    contextMenu_->addSeparator();
+    contextMenu_->addAction(moveUpAction_);
+    contextMenu_->addAction(moveDownAction_);
 }
 
 void TreePane::buildTree()
 {
-    tree_ = new DATreeView(this);
+    tree_ = new OutlineView(catalog_, this);
     model_ = new TreeModel(catalog_.outline(), this);
     tree_->setModel(model_);
     tree_->setItemDelegate(new RenameDelegate(this));
@@ -167,6 +206,7 @@ void TreePane::buildTree()
     tree_->setSelectionBehavior(QAbstractItemView::SelectRows);
     tree_->setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
     tree_->setContextMenuPolicy(Qt::CustomContextMenu);
+    tree_->installEventFilter(this);
     tree_->viewport()->installEventFilter(this);
 
     QPalette pal = tree_->palette();
@@ -189,7 +229,7 @@ QToolButton *TreePane::button(const QString &name) const
 
 QAction *TreePane::action(const QString &name) const
 {
-    return menu_->findChild<QAction *>(name);
+    return findChild<QAction *>(name, Qt::FindDirectChildrenOnly);
 }
 
 Node *TreePane::selectedNode() const
@@ -221,12 +261,12 @@ void TreePane::selectNode(Node *node)
 
 void TreePane::setTreeFont(const QString &face, int pointSize)
 {
-    qv::applyFontFaceAndSize(tree_, face, pointSize);
+    applyFontFaceAndSize(tree_, face, pointSize);
 }
 
 void TreePane::setTreeColors(const QColor &background, const QColor &text)
 {
-    qv::applyTextColors(tree_, background, text);
+    applyTextColors(tree_, background, text);
 }
 
 void TreePane::run(const std::function<void()> &command)
@@ -235,11 +275,11 @@ void TreePane::run(const std::function<void()> &command)
         return;
     busy_ = true;
     try {
-        if (before_)
-            before_();
+        if (beforeCommand_)
+            beforeCommand_();
         command();
     } catch (const std::exception &e) {
-        qv::msg::showError(window(), e);
+        msg::showError(window(), e);
     }
     busy_ = false;
     if (selectionPending_) {
@@ -269,12 +309,68 @@ void TreePane::branchCollapsed(const QModelIndex &index)
 
 void TreePane::showMenu(const QPoint &pos)
 {
-    menu_->popup(tree_->viewport()->mapToGlobal(pos));
+    contextMenu_->popup(tree_->viewport()->mapToGlobal(pos));
+}
+
+void TreePane::showMenuAtSelection()
+{
+    QPoint at;  // the viewport's corner when nothing is selected
+    if (Node *selected = selectedNode()) {
+        const QModelIndex index = model_->indexFor(selected);
+        tree_->scrollTo(index);
+        const QRect item = tree_->itemRect(index);
+        if (!item.isEmpty())
+            at = item.bottomLeft();
+    }
+    contextMenu_->popup(tree_->viewport()->mapToGlobal(at));
+}
+
+bool TreePane::isCommandKey(const QKeyEvent *key) const
+{
+    const QKeySequence pressed(key->keyCombination());
+    const QKeySequence unpadded(QKeyCombination(key->modifiers() & ~Qt::KeypadModifier, Qt::Key(key->key())));
+    for (const QAction *a : {createNodeAction_, createChildAction_, deleteNodeAction_, expandAllAction_,
+                             collapseAllAction_, moveUpAction_, moveDownAction_}) {
+        for (const QKeySequence &keys : a->shortcuts())
+            if (keys == pressed || keys == unpadded)
+                return true;
+    }
+    return false;
 }
 
 bool TreePane::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == tree_->viewport()) {
+    if (watched == tree_) {
+        const bool renaming = tree_->isRenaming();
+        switch (event->type()) {
+        case QEvent::ShortcutOverride:
+            // The rename line's keys stay its own: the node commands' keys
+            // type into it (the key comes up here unless the line took it).
+            if (renaming && isCommandKey(static_cast<QKeyEvent *>(event))) {
+                event->accept();
+                return true;
+            }
+            break;
+        case QEvent::ContextMenu:
+            // Mouse menus arrive at the viewport; this one is the menu key's.
+            if (static_cast<QContextMenuEvent *>(event)->reason() == QContextMenuEvent::Keyboard) {
+                if (!renaming)
+                    showMenuAtSelection();
+                return true;
+            }
+            break;
+        case QEvent::KeyPress: {
+            const auto *key = static_cast<QKeyEvent *>(event);
+            if (!renaming && key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier) {
+                showMenuAtSelection();
+                return true;
+            }
+            break;
+        }
+        default:
+            break;
+        }
+    } else if (watched == tree_->viewport()) {
         switch (event->type()) {
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonRelease:
@@ -343,13 +439,13 @@ void TreePane::deleteNode()
         if (!selected)
             return;
         if (selected->hasChildren()) {
-            qv::msg::show(window(), QMessageBox::Warning, kRefusalTitle,
+            msg::show(window(), QMessageBox::Warning, kRefusalTitle,
                           QStringLiteral(u"Невозможно удалить узел,\r\nсодержащий потомков.\r\n\r\n"
                                          u"Сначала удалите всех потомков."),
                           QMessageBox::Ok);
             return;
         }
-        const auto answer = qv::msg::show(window(), QMessageBox::Question,
+        const auto answer = msg::show(window(), QMessageBox::Question,
                                           QStringLiteral(u"Подтверждение удаления"),
                                           QStringLiteral(u"Удалить выбранный узел?"),
                                           QMessageBox::Yes | QMessageBox::No);
@@ -409,14 +505,14 @@ void TreePane::setIcon(int k)
 
 void TreePane::beginRename(const QModelIndex &index)
 {
-    if (before_) {
+    if (beforeCommand_) {
         try {
-            before_();
+            beforeCommand_();
         } catch (const std::exception &e) {
-            qv::msg::showError(window(), e);
+            msg::showError(window(), e);
         }
     }
-    currentKey_ = model_->nodeFor(index)->caption();
+    captionAtRenameStart_ = model_->nodeFor(index)->caption();
 }
 
 void TreePane::finishRename(const QModelIndex &index, const QString &text)
@@ -425,16 +521,18 @@ void TreePane::finishRename(const QModelIndex &index, const QString &text)
         return;
     Node *node = model_->nodeFor(index);
     run([this, node, &text] {
-        const qv::Bytes s = qv::fromQ(text);
-        const qv::Catalog::RenameResult result = catalog_.rename(node, currentKey_, s);
-        const QString duplicate = QStringLiteral(u"Узел \"") + qv::toQ(s)
+        const Bytes s = fromQ(text);
+        const Catalog::RenameResult result = catalog_.rename(node, captionAtRenameStart_, s);
+        const QString duplicate = QStringLiteral(u"Узел \"") + toQ(s)
                                   + QStringLiteral(u"\" \r\nуже имеется в списке.\r\n\r\nВведите другое имя.");
         for (size_t i = 0; i < result.duplicateMessages; ++i)
-            qv::msg::show(window(), QMessageBox::Warning, kRefusalTitle, duplicate, QMessageBox::Ok);
+            msg::show(window(), QMessageBox::Warning, kRefusalTitle, duplicate, QMessageBox::Ok);
         if (result.invalidCaption)
-            qv::msg::show(window(), QMessageBox::Warning, kRefusalTitle,
+            msg::show(window(), QMessageBox::Warning, kRefusalTitle,
                           QStringLiteral(u"Имя узла не может начинаться с пробела или табуляции\r\n"
                                          u"и не может содержать переводов строки."),
                           QMessageBox::Ok);
     });
 }
+
+} // namespace qv

@@ -1,5 +1,7 @@
 // The left pane: the tree toolbar, the icon palette and the outline, with
-// the tree's context menu and every node command.
+// the tree's context menu and every node command. Each node command is one
+// action, shared by its toolbar button, its menu item and its keys (which
+// work while the tree has the focus).
 #pragma once
 
 #include "catalog/Text.h"
@@ -9,89 +11,114 @@
 
 #include <functional>
 
-class DATreeView;
-class IconPalette;
 class QAction;
+class QKeyEvent;
 class QMenu;
 class QModelIndex;
+class QToolBar;
 class QToolButton;
-class TreeModel;
 
 namespace qv {
+
 class Catalog;
+class IconPalette;
 class Node;
-}
+class OutlineView;
+class TreeModel;
 
 class TreePane : public QFrame {  // objectName "Panel1"
     Q_OBJECT
 public:
     static constexpr int kMinimumWidth = 222;
 
-    explicit TreePane(qv::Catalog &catalog, QWidget *parent = nullptr);
+    explicit TreePane(Catalog &catalog, QWidget *parent = nullptr);
 
-    DATreeView *tree() const { return tree_; }
+    OutlineView *tree() const { return tree_; }
     TreeModel *model() const { return model_; }
     IconPalette *palette() const { return palette_; }
-    QMenu *popupMenu() const { return menu_; }
-    // A toolbar button ("SpeedButton1", ...) or menu item ("N1", ...) by objectName.
+    QToolBar *toolbar() const { return toolbar_; }
+    QMenu *popupMenu() const { return contextMenu_; }
+    // A toolbar button ("SpeedButton1", ...) or action ("N1", ...) by objectName.
     QToolButton *button(const QString &name) const;
     QAction *action(const QString &name) const;
 
+    // The node commands.
+    QAction *createNodeAction() const { return createNodeAction_; }    // N1, SpeedButton1
+    QAction *createChildAction() const { return createChildAction_; }  // N12, SpeedButton15
+    QAction *deleteNodeAction() const { return deleteNodeAction_; }    // N2, SpeedButton2
+    QAction *expandAllAction() const { return expandAllAction_; }      // N14, SpeedButton16
+    QAction *collapseAllAction() const { return collapseAllAction_; }  // N15, SpeedButton17
+    QAction *moveUpAction() const { return moveUpAction_; }            // N17, SpeedButton13
+    QAction *moveDownAction() const { return moveDownAction_; }        // N18, SpeedButton14
+
     // The tree's single selected node, or null.
-    qv::Node *selectedNode() const;
+    Node *selectedNode() const;
     // Selects the node, makes it current and scrolls it into view, expanding
     // its ancestors. Null clears the selection.
-    void selectNode(qv::Node *node);
+    void selectNode(Node *node);
 
     // Runs before every command, so the editor can write back what it holds.
-    void setBeforeCommand(std::function<void()> before) { before_ = std::move(before); }
+    void setBeforeCommand(std::function<void()> before) { beforeCommand_ = std::move(before); }
 
     void setTreeFont(const QString &face, int pointSize);
     void setTreeColors(const QColor &background, const QColor &text);
 
-    // The node commands; toolbar button and menu item share each.
-    void createNode();    // N1Click
-    void createChild();   // SpeedButton15Click
-    void deleteNode();    // N2Click
-    void expandAll();     // SpeedButton16Click
-    void collapseAll();   // SpeedButton17Click
-    void moveUp();        // SpeedButton13Click
-    void moveDown();      // SpeedButton14Click
-    void setIcon(int k);  // bi1Click
+    void createNode();
+    void createChild();
+    void deleteNode();
+    void expandAll();
+    void collapseAll();
+    void moveUp();
+    void moveDown();
+    void setIcon(int k);  // a palette button
     // In-place rename: editing of a label begins / is confirmed with `text`.
-    void beginRename(const QModelIndex &index);                      // TreeView1Editing
-    void finishRename(const QModelIndex &index, const QString &text);  // TreeView1Edited
+    void beginRename(const QModelIndex &index);
+    void finishRename(const QModelIndex &index, const QString &text);
 
 signals:
     // A command ran (the save-all button follows the unsaved-changes flag).
     void commandDone();
     // The selected node changed; null when nothing is selected.
-    void selectionMoved(qv::Node *node);
-    // A left click on the tree (TreeView1Click), with the selected node.
-    void treeClicked(qv::Node *node);
+    void selectionMoved(Node *node);
+    // A left click on the tree, with the selected node.
+    void treeClicked(Node *node);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void buildActions();
     void buildToolbar();
     void buildMenu();
     void buildTree();
     void selectionChanged();
     void branchCollapsed(const QModelIndex &index);
     void showMenu(const QPoint &pos);
+    // The menu key: the menu opens at the selected node's row.
+    void showMenuAtSelection();
+    // True when the key is one of the node commands' keys.
+    bool isCommandKey(const QKeyEvent *key) const;
     // Runs one command: the editor flushed first, errors into the error box,
     // selection changes reported once at the end.
     void run(const std::function<void()> &command);
 
-    qv::Catalog &catalog_;
-    QFrame *toolbar_ = nullptr;
+    Catalog &catalog_;
+    QToolBar *toolbar_ = nullptr;
     IconPalette *palette_ = nullptr;
-    DATreeView *tree_ = nullptr;
+    OutlineView *tree_ = nullptr;
     TreeModel *model_ = nullptr;
-    QMenu *menu_ = nullptr;
-    std::function<void()> before_;
-    qv::Bytes currentKey_;   // CurrentKey: the caption when editing began
+    QMenu *contextMenu_ = nullptr;
+    QAction *createNodeAction_ = nullptr;
+    QAction *createChildAction_ = nullptr;
+    QAction *deleteNodeAction_ = nullptr;
+    QAction *expandAllAction_ = nullptr;
+    QAction *collapseAllAction_ = nullptr;
+    QAction *moveUpAction_ = nullptr;
+    QAction *moveDownAction_ = nullptr;
+    std::function<void()> beforeCommand_;
+    Bytes captionAtRenameStart_;
     bool busy_ = false;
     bool selectionPending_ = false;
 };
+
+} // namespace qv

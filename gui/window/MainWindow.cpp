@@ -1,6 +1,6 @@
 #include "gui/window/MainWindow.h"
 
-#include "gui/tree/DATreeView.h"
+#include "gui/tree/OutlineView.h"
 #include "gui/tree/TreeModel.h"
 #include "gui/editor/EditorPane.h"
 #include "gui/settings/SettingsPanel.h"
@@ -50,7 +50,7 @@ MainWindow::~MainWindow()
 
 void MainWindow::buildLayout()
 {
-    treePane_ = new TreePane(catalog_);
+    treePane_ = new qv::TreePane(catalog_);
     editorPane_ = new EditorPane(catalog_);
     settingsPanel_ = new SettingsPanel(editorPane_->settingsButton());
     aboutPanel_ = new AboutPanel(editorPane_->aboutButton());
@@ -67,7 +67,7 @@ void MainWindow::buildLayout()
     splitter_->setStretchFactor(1, 1);
     setCentralWidget(splitter_);
     // The pane's own width until the settings give another.
-    setTreeWidth(TreePane::kMinimumWidth);
+    setTreeWidth(qv::TreePane::kMinimumWidth);
 
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
     statusBar()->setMinimumHeight(23);
@@ -80,7 +80,7 @@ void MainWindow::buildLayout()
 
 void MainWindow::connectParts()
 {
-    DATreeView *tree = treePane_->tree();
+    qv::OutlineView *tree = treePane_->tree();
     editorPane_->setSelectedNodeProvider([this] { return treePane_->selectedNode(); });
     editorPane_->setLinkOption([this] { return settingsPanel_->checkBox4()->isChecked(); });
     treePane_->setBeforeCommand([this] { editorPane_->flushNote(); });
@@ -95,20 +95,20 @@ void MainWindow::connectParts()
         }
         refreshSaveButton();
     };
-    connect(treePane_, &TreePane::selectionMoved, this, showNote);
-    connect(treePane_, &TreePane::treeClicked, this, showNote);
-    connect(treePane_, &TreePane::commandDone, this, &MainWindow::refreshSaveButton);
+    connect(treePane_, &qv::TreePane::selectionMoved, this, showNote);
+    connect(treePane_, &qv::TreePane::treeClicked, this, showNote);
+    connect(treePane_, &qv::TreePane::commandDone, this, &MainWindow::refreshSaveButton);
     connect(editorPane_, &EditorPane::edited, this, &MainWindow::refreshSaveButton);
     connect(editorPane_->saveButton(), &QAbstractButton::clicked, this, [this] { saveAll(); });
-    connect(treePane_, &TreePane::commandDone, keeper_.get(), &CatalogKeeper::changed);
+    connect(treePane_, &qv::TreePane::commandDone, keeper_.get(), &CatalogKeeper::changed);
     connect(editorPane_, &EditorPane::edited, keeper_.get(), &CatalogKeeper::changed);
 
-    connect(settingsPanel_, &SettingsPanel::treeFontApplied, treePane_, &TreePane::setTreeFont);
+    connect(settingsPanel_, &SettingsPanel::treeFontApplied, treePane_, &qv::TreePane::setTreeFont);
     connect(settingsPanel_, &SettingsPanel::editorFontApplied, editorPane_, &EditorPane::setEditorFont);
-    connect(settingsPanel_, &SettingsPanel::treeColorsApplied, treePane_, &TreePane::setTreeColors);
+    connect(settingsPanel_, &SettingsPanel::treeColorsApplied, treePane_, &qv::TreePane::setTreeColors);
     connect(settingsPanel_, &SettingsPanel::editorColorsApplied, editorPane_,
             &EditorPane::setEditorColors);
-    connect(settingsPanel_, &SettingsPanel::dragDropApplied, tree, &DATreeView::setDragDropEnabled);
+    connect(settingsPanel_, &SettingsPanel::dragDropApplied, tree, &qv::OutlineView::setDragDropEnabled);
 
     // Menu items show their hints while highlighted.
     for (QMenu *menu : {treePane_->popupMenu(), editorPane_->contextMenu()}) {
@@ -143,7 +143,7 @@ void MainWindow::formCreate()
 
 void MainWindow::setTreeWidth(int width)
 {
-    width = std::max(width, int(TreePane::kMinimumWidth));
+    width = std::max(width, int(qv::TreePane::kMinimumWidth));
     splitter_->setSizes({width, std::max(1, this->width() - width)});
     treePane_->resize(width, treePane_->height());
 }
@@ -393,7 +393,7 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
         if (widget == hintWidget_)
             showHint(widget);
     } else {
-        DATreeView *tree = treePane_->tree();
+        qv::OutlineView *tree = treePane_->tree();
         NoteEditor *editor = editorPane_->editor();
         QWidget *focus = QApplication::focusWidget();
         if (watched == tree->viewport()) {

@@ -18,7 +18,10 @@ class EditorPane;
 class QSplitter;
 class SettingsPanel;
 class TerminationSignals;
+
+namespace qv {
 class TreePane;
+}
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -34,7 +37,7 @@ public:
     qv::Catalog &catalog() { return catalog_; }
     qv::CatalogFiles &files() { return files_; }
     const qv::SettingsFile &settingsFile() const { return settings_; }
-    TreePane *treePane() const { return treePane_; }
+    qv::TreePane *treePane() const { return treePane_; }
     EditorPane *editorPane() const { return editorPane_; }
     SettingsPanel *settingsPanel() const { return settingsPanel_; }
     AboutPanel *aboutPanel() const { return aboutPanel_; }
@@ -110,7 +113,7 @@ private:
     // Goes before the catalogue it records.
     std::unique_ptr<CatalogKeeper> keeper_;
 
-    TreePane *treePane_ = nullptr;
+    qv::TreePane *treePane_ = nullptr;
     EditorPane *editorPane_ = nullptr;
     SettingsPanel *settingsPanel_ = nullptr;
     AboutPanel *aboutPanel_ = nullptr;

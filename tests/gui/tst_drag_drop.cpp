@@ -3,7 +3,7 @@
 #include "support/Fixture.h"
 
 #include "catalog/Catalog.h"
-#include "gui/tree/DATreeView.h"
+#include "gui/tree/OutlineView.h"
 #include "gui/tree/TreeModel.h"
 #include "gui/editor/EditorPane.h"
 #include "gui/editor/NoteEditor.h"
@@ -137,7 +137,7 @@ QModelIndex DragDropTest::indexOf(const char *caption) const
 
 QPoint DragDropTest::at(const char *caption, Spot spot) const
 {
-    DATreeView *tree = fx_->tree();
+    qv::OutlineView *tree = fx_->tree();
     const QModelIndex index = indexOf(caption);
     const QRect item = tree->itemRect(index);
     const int y = item.center().y();
@@ -217,15 +217,15 @@ void DragDropTest::unarmedPressesMoveNothing()
     start(enabled);
     // C1 has an expand button and an indent.
     const QString before = fx_->outlineText();
-    QSignalSpy clicked(fx_->window()->treePane(), &TreePane::treeClicked);
+    QSignalSpy clicked(fx_->window()->treePane(), &qv::TreePane::treeClicked);
     const auto b = Qt::MouseButton(button);
 
     QTest::mousePress(viewport(), b, {}, at("C1", Spot(spot)));
-    QCOMPARE(fx_->tree()->dragState(), DATreeView::DragState::None);
+    QCOMPARE(fx_->tree()->dragState(), qv::OutlineView::DragState::None);
     QCOMPARE(clicked.count(), 0);
     QTest::mouseMove(viewport(), at("C1", Spot(spot)) + QPoint(0, 12));
     QTest::mouseMove(viewport(), at("F", Spot::Label));
-    QCOMPARE(fx_->tree()->dragState(), DATreeView::DragState::None);
+    QCOMPARE(fx_->tree()->dragState(), qv::OutlineView::DragState::None);
     QVERIFY(!fx_->tree()->dragImage());
     QTest::mouseRelease(viewport(), b, {}, at("F", Spot::Label));
 
@@ -242,21 +242,21 @@ void DragDropTest::releaseWithinThresholdOnlyClicks()
     fx_->selectIndex(4);  // D
     QCOMPARE(fx_->selected(), node("D"));
     const QString before = fx_->outlineText();
-    QSignalSpy clicked(fx_->window()->treePane(), &TreePane::treeClicked);
+    QSignalSpy clicked(fx_->window()->treePane(), &qv::TreePane::treeClicked);
     QSignalSpy viewClicked(fx_->tree(), &QAbstractItemView::clicked);
 
     const QPoint p = at("D", Spot::Label);
     QTest::mousePress(viewport(), Qt::LeftButton, {}, p);
     QCOMPARE(clicked.count(), 1);
     QCOMPARE(viewClicked.count(), 1);
-    QCOMPARE(fx_->tree()->dragState(), DATreeView::DragState::Pending);
+    QCOMPARE(fx_->tree()->dragState(), qv::OutlineView::DragState::Pending);
     QTest::mouseMove(viewport(), p + QPoint(6, 6));
     QTest::mouseMove(viewport(), p + QPoint(-6, 6));
-    QCOMPARE(fx_->tree()->dragState(), DATreeView::DragState::Pending);
+    QCOMPARE(fx_->tree()->dragState(), qv::OutlineView::DragState::Pending);
     QVERIFY(!fx_->tree()->dragImage());
     QTest::mouseRelease(viewport(), Qt::LeftButton, {}, p + QPoint(-6, 6));
 
-    QCOMPARE(fx_->tree()->dragState(), DATreeView::DragState::None);
+    QCOMPARE(fx_->tree()->dragState(), qv::OutlineView::DragState::None);
     QCOMPARE(clicked.count(), 1);
     QCOMPARE(viewClicked.count(), 1);
     QCOMPARE(fx_->outlineText(), before);
@@ -280,7 +280,7 @@ void DragDropTest::releaseWithinThresholdOnlyClicks()
     QTest::mousePress(viewport(), Qt::LeftButton, {}, p);
     QVERIFY(fx_->tree()->renameTimerId());
     QTest::mouseMove(viewport(), p + QPoint(0, 7));
-    QCOMPARE(fx_->tree()->dragState(), DATreeView::DragState::Active);
+    QCOMPARE(fx_->tree()->dragState(), qv::OutlineView::DragState::Active);
     QVERIFY(!fx_->tree()->renameTimerId());
     QTest::mouseRelease(viewport(), Qt::LeftButton, {}, p);
     QCOMPARE(fx_->outlineText(), before);
@@ -305,7 +305,7 @@ void DragDropTest::dropsThatChangeNothing()
     QFETCH(QString, where);
     start(true);
     const QString before = fx_->outlineText();
-    QSignalSpy clicked(fx_->window()->treePane(), &TreePane::treeClicked);
+    QSignalSpy clicked(fx_->window()->treePane(), &qv::TreePane::treeClicked);
     std::vector<Node *> deleted;
     fx_->tree()->onDeleteNode = [&deleted](Node *n) { deleted.push_back(n); };
 
@@ -332,16 +332,16 @@ void DragDropTest::dropsThatChangeNothing()
     QTest::mousePress(viewport(), Qt::LeftButton, {}, from);
     QTest::mouseMove(viewport(), from + QPoint(0, 9));
     QTest::mouseMove(viewport(), at("F", Spot::Label));
-    QCOMPARE(fx_->tree()->dragState(), DATreeView::DragState::Active);
+    QCOMPARE(fx_->tree()->dragState(), qv::OutlineView::DragState::Active);
     if (where == "escape") {
         QTest::keyClick(fx_->tree(), Qt::Key_Escape);
-        QCOMPARE(fx_->tree()->dragState(), DATreeView::DragState::None);
+        QCOMPARE(fx_->tree()->dragState(), qv::OutlineView::DragState::None);
         QVERIFY(!fx_->tree()->dragImage());
     }
     QTest::mouseMove(viewport(), end);
     QTest::mouseRelease(viewport(), Qt::LeftButton, {}, end);
 
-    QCOMPARE(fx_->tree()->dragState(), DATreeView::DragState::None);
+    QCOMPARE(fx_->tree()->dragState(), qv::OutlineView::DragState::None);
     QCOMPARE(fx_->outlineText(), before);
     QVERIFY(deleted.empty());
     QCOMPARE(clicked.count(), 1);  // the one at the press
@@ -399,7 +399,7 @@ void DragDropTest::branchDroppedOnAnotherRoot()
     std::vector<int32_t> iconsBefore;
     for (const char *c : {"D", "C1", "E", "C2"})
         iconsBefore.push_back(node(c)->imageIndex());
-    QSignalSpy clicked(fx_->window()->treePane(), &TreePane::treeClicked);
+    QSignalSpy clicked(fx_->window()->treePane(), &qv::TreePane::treeClicked);
 
     dragNode("D", t.constData());
 
@@ -464,7 +464,7 @@ void DragDropTest::moveLeavesTheSaveButtonAlone()
 void DragDropTest::dragFeedbackOverTheTree()
 {
     start(true);
-    DATreeView *tree = fx_->tree();
+    qv::OutlineView *tree = fx_->tree();
     const QString before = fx_->outlineText();
     std::vector<Node *> deleted;
     tree->onDeleteNode = [&deleted](Node *n) { deleted.push_back(n); };
@@ -472,7 +472,7 @@ void DragDropTest::dragFeedbackOverTheTree()
     const QPoint p = at("D", Spot::Icon);
     QTest::mousePress(viewport(), Qt::LeftButton, {}, p);
     QTest::mouseMove(viewport(), p + QPoint(7, 0));
-    QCOMPARE(tree->dragState(), DATreeView::DragState::Active);
+    QCOMPARE(tree->dragState(), qv::OutlineView::DragState::Active);
     QVERIFY(tree->dragImage());
     QCOMPARE(tree->dragImage()->pos(), p + QPoint(7, 0) - QPoint(2, 2));
     QCOMPARE(tree->dragImage()->size(), tree->itemRect(indexOf("D")).size());
@@ -523,7 +523,7 @@ void DragDropTest::customDropCallsTheHandlerOnly()
     QFETCH(QString, target);
     start(true);
     const QString before = fx_->outlineText();
-    DATreeView *tree = fx_->tree();
+    qv::OutlineView *tree = fx_->tree();
     tree->setCustomDragDrop(true);
     std::vector<std::pair<Node *, Node *>> calls;
     tree->onDragNodeEvent = [&calls](Node *src, Node *dst) { calls.emplace_back(src, dst); };

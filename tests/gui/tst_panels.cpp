@@ -147,7 +147,7 @@ void PanelsTest::glyphsAndPictures()
 
 void PanelsTest::paletteButtonsSitInTheGrid()
 {
-    IconPalette palette;
+    qv::IconPalette palette;
     QCOMPARE(palette.objectName(), QStringLiteral("Panel3"));
     QCOMPARE(palette.palette().color(QPalette::Window), QColor(196, 206, 222));
     QCOMPARE(palette.findChildren<QToolButton *>().size(), 80);
@@ -182,11 +182,11 @@ void PanelsTest::paletteButtonsEmitTheirValue()
     QFETCH(int, number);
     QFETCH(int, value);
     QWidget host;
-    auto *palette = new IconPalette(&host);
+    auto *palette = new qv::IconPalette(&host);
     palette->resize(220, 200);
     palette->toggle();
     host.show();
-    QSignalSpy spy(palette, &IconPalette::iconChosen);
+    QSignalSpy spy(palette, &qv::IconPalette::iconChosen);
     QTest::mouseClick(palette->button(number), Qt::LeftButton);
     QCOMPARE(spy.size(), 1);
     QCOMPARE(spy.at(0).at(0).toInt(), value);
@@ -196,7 +196,7 @@ void PanelsTest::paletteButtonsEmitTheirValue()
 void PanelsTest::paletteTogglesOnClickAndHeaderDoubleClick()
 {
     QWidget host;
-    IconPalette &palette = *new IconPalette(&host);
+    qv::IconPalette &palette = *new qv::IconPalette(&host);
     host.show();
     QLabel *toggle = palette.findChild<QLabel *>(QStringLiteral("Image4"));
     QLabel *header = palette.findChild<QLabel *>(QStringLiteral("Image1"));
@@ -234,7 +234,7 @@ void PanelsTest::paletteTogglesOnClickAndHeaderDoubleClick()
 void PanelsTest::paletteToggleFollowsTheRightEdge()
 {
     QWidget host;
-    auto *palette = new IconPalette(&host);
+    auto *palette = new qv::IconPalette(&host);
     QLabel *toggle = palette->findChild<QLabel *>(QStringLiteral("Image4"));
     host.show();
     palette->resize(220, 24);
@@ -245,7 +245,7 @@ void PanelsTest::paletteToggleFollowsTheRightEdge()
 
 void PanelsTest::paletteFillShowsTheListImages()
 {
-    IconPalette palette;
+    qv::IconPalette palette;
     QVERIFY(palette.button(5)->icon().isNull());
     palette.fillPictures();
     QCOMPARE(pixels(palette.button(5)->icon()), pixels(qv::icons::image(5)));

@@ -3,7 +3,7 @@
 #include "support/Fixture.h"
 
 #include "catalog/Catalog.h"
-#include "gui/tree/DATreeView.h"
+#include "gui/tree/OutlineView.h"
 #include "gui/tree/TreeModel.h"
 #include "gui/editor/EditorPane.h"
 #include "gui/common/Codec.h"
@@ -15,6 +15,11 @@
 #include <QMenu>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolBar>
+#include <QToolButton>
+
+#include <tuple>
+#include <utility>
 
 using namespace qvtest;
 
@@ -65,6 +70,13 @@ private slots:
     void collapseMovesSelectionToTheCollapsedNode();
     void rightClickKeepsSelection();
     void modelFollowsEveryCoreChange();
+    void actionsAreSharedByButtonAndMenu();
+    void keysRunTheCommands_data();
+    void keysRunTheCommands();
+    void keysBelongToTheTree_data();
+    void keysBelongToTheTree();
+    void menuKeyOpensTheMenuAtTheSelection_data();
+    void menuKeyOpensTheMenuAtTheSelection();
 };
 
 void TreeCommands::commands_data()
@@ -164,6 +176,9 @@ void TreeCommands::commands()
         QVERIFY(shown(f, sel));
     QCOMPARE(f.saveButton()->isEnabled(), modified);
     QCOMPARE(f.takeBoxes(), boxes);
+    // The commands check the selection themselves: no state disables one.
+    for (QAction *a : f.window()->treePane()->popupMenu()->actions())
+        QVERIFY(a->isEnabled());
     QVERIFY(f.close());
     QCOMPARE(f.readFile("data.dat"), fileOf(outline));
 }
@@ -252,7 +267,7 @@ void TreeCommands::clickOnSelectedLabelRenamesUnlessFocusLeft()
     f.writeFile("text.dat", lines({"2", "A", "", "0", "B", "", "0"}));
     f.open();
     f.selectIndex(1);
-    DATreeView *tree = f.tree();
+    qv::OutlineView *tree = f.tree();
     const QPoint label = tree->visualRect(f.model()->indexFor(f.node(1))).center();
 
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, label);
@@ -400,7 +415,7 @@ void TreeCommands::rightClickKeepsSelection()
 void TreeCommands::modelFollowsEveryCoreChange()
 {
     qv::Catalog catalog;
-    TreeModel model(catalog.outline());
+    qv::TreeModel model(catalog.outline());
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
     QTreeView view;
     view.setModel(&model);
@@ -436,6 +451,190 @@ void TreeCommands::modelFollowsEveryCoreChange()
     catalog.outline().clear();
     QCOMPARE(model.rowCount(), 0);
     QCOMPARE(model.nodeFor(QModelIndex()), catalog.outline().top());
+}
+
+void TreeCommands::actionsAreSharedByButtonAndMenu()
+{
+    WindowFixture f;
+    MainWindow *w = f.open();
+    w->resize(w->minimumSize());
+    QCoreApplication::processEvents();
+    qv::TreePane *pane = w->treePane();
+    QStringList menuOrder;
+    for (QAction *a : pane->popupMenu()->actions())
+        menuOrder << a->objectName();
+    QCOMPARE(menuOrder, (QStringList{"N1", "N12", "N2", "", "N14", "N15", "", "N17", "N18"}));
+
+    const std::pair<const char *, QAction *> buttons[] = {
+        {"SpeedButton1", pane->createNodeAction()},  {"SpeedButton15", pane->createChildAction()},
+        {"SpeedButton2", pane->deleteNodeAction()},  {"SpeedButton16", pane->expandAllAction()},
+        {"SpeedButton17", pane->collapseAllAction()}, {"SpeedButton13", pane->moveUpAction()},
+        {"SpeedButton14", pane->moveDownAction()},
+    };
+    for (const auto &[name, action] : buttons) {
+        QToolButton *b = pane->button(name);
+        QVERIFY2(b && b->defaultAction() == action, name);
+        // The whole toolbar shows at the window's minimum size.
+        QVERIFY2(b->isVisible() && pane->toolbar()->rect().contains(b->geometry()), name);
+        QVERIFY(pane->popupMenu()->actions().contains(action));
+        QCOMPARE(action->shortcutContext(), Qt::WidgetWithChildrenShortcut);
+        QVERIFY(f.tree()->actions().contains(action));
+        QCOMPARE(action->toolTip(), action->statusTip() + " ("
+                                        + action->shortcut().toString(QKeySequence::NativeText) + ")");
+    }
+    f.discard();
+}
+
+void TreeCommands::keysRunTheCommands_data()
+{
+    QTest::addColumn<QString>("data");
+    QTest::addColumn<int>("select");
+    QTest::addColumn<bool>("startExpanded");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
+    QTest::addColumn<QString>("outline");
+    QTest::addColumn<QString>("expanded");  // captions of the expanded nodes
+    QTest::addColumn<QStringList>("boxes");
+
+    const QString n2 = QString::fromUtf8("Новый элемент 2");
+    const QString n3 = QString::fromUtf8("Новый элемент 3");
+    const QString deep = "A\n\tB\n\t\tC";
+    const Qt::KeyboardModifiers none = Qt::NoModifier, ctrl = Qt::ControlModifier, alt = Qt::AltModifier;
+    QTest::newRow("Insert") << "A\nB" << 1 << false << int(Qt::Key_Insert) << none << "A\n" + n2 + "\nB" << ""
+                            << QStringList{};
+    QTest::newRow("Ctrl+N") << "A\nB" << 1 << false << int(Qt::Key_N) << ctrl << "A\n" + n2 + "\nB" << ""
+                            << QStringList{};
+    QTest::newRow("Ctrl+Insert") << "A\nB" << 1 << false << int(Qt::Key_Insert) << ctrl << "A\nB\n\t" + n2 << "B"
+                                 << QStringList{};
+    QTest::newRow("Ctrl+Shift+N") << deep << 0 << false << int(Qt::Key_N) << (ctrl | Qt::ShiftModifier)
+                                  << deep + "\n\t" + n3 << "A" << QStringList{};
+    QTest::newRow("Delete") << "A\nB" << 1 << false << int(Qt::Key_Delete) << none << "A" << ""
+                            << QStringList{QString::fromUtf8(kConfirm)};
+    QTest::newRow("Alt+Up") << "A\nB" << 1 << false << int(Qt::Key_Up) << alt << "B\nA" << "" << QStringList{};
+    QTest::newRow("Alt+Down") << "A\nB" << 0 << false << int(Qt::Key_Down) << alt << "B\nA" << "" << QStringList{};
+    // The tree's own + and - open or close the current node only.
+    QTest::newRow("Ctrl+Plus") << deep << 0 << false << int(Qt::Key_Plus) << ctrl << deep << "A B" << QStringList{};
+    QTest::newRow("Ctrl+=") << deep << 0 << false << int(Qt::Key_Equal) << ctrl << deep << "A B" << QStringList{};
+    QTest::newRow("Ctrl+keypad plus") << deep << 0 << false << int(Qt::Key_Plus) << (ctrl | Qt::KeypadModifier)
+                                      << deep << "A B" << QStringList{};
+    QTest::newRow("Ctrl+Minus") << deep << 1 << true << int(Qt::Key_Minus) << ctrl << deep << "" << QStringList{};
+}
+
+// Each node command's key, pressed in the focused tree.
+void TreeCommands::keysRunTheCommands()
+{
+    QFETCH(QString, data);
+    QFETCH(int, select);
+    QFETCH(bool, startExpanded);
+    QFETCH(int, key);
+    QFETCH(Qt::KeyboardModifiers, modifiers);
+    QFETCH(QString, outline);
+    QFETCH(QString, expanded);
+    QFETCH(QStringList, boxes);
+
+    WindowFixture f;
+    f.writeFile("data.dat", fileOf(data));
+    QVERIFY(QTest::qWaitForWindowActive(f.open()));
+    f.tree()->collapseAll();
+    f.selectIndex(select);
+    if (startExpanded)
+        f.tree()->expandAll();
+    f.tree()->setFocus();
+    f.answer({QMessageBox::Yes});
+    QTest::keyClick(f.tree(), Qt::Key(key), modifiers);
+    QCOMPARE(f.outlineText(), outline);
+    QStringList open;
+    for (qv::Node *n = f.window()->catalog().outline().first(); n; n = qv::flatNext(n))
+        if (n->hasChildren() && f.tree()->isExpanded(f.model()->indexFor(n)))
+            open << qv::toQ(n->caption());
+    QCOMPARE(open.join(' '), expanded);
+    QCOMPARE(f.takeBoxes(), boxes);
+    f.discard();
+}
+
+void TreeCommands::keysBelongToTheTree_data()
+{
+    QTest::addColumn<bool>("inNote");  // else in the rename line
+    QTest::addColumn<int>("key");
+    QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
+    const std::tuple<const char *, Qt::Key, Qt::KeyboardModifiers> keys[] = {
+        {"Insert", Qt::Key_Insert, Qt::NoModifier},
+        {"Ctrl+N", Qt::Key_N, Qt::ControlModifier},
+        {"Ctrl+Insert", Qt::Key_Insert, Qt::ControlModifier},
+        {"Ctrl+Shift+N", Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier},
+        {"Delete", Qt::Key_Delete, Qt::NoModifier},
+        {"Alt+Up", Qt::Key_Up, Qt::AltModifier},
+        {"Alt+Down", Qt::Key_Down, Qt::AltModifier},
+        {"Ctrl+Plus", Qt::Key_Plus, Qt::ControlModifier},
+        {"Ctrl+Minus", Qt::Key_Minus, Qt::ControlModifier},
+    };
+    for (bool inNote : {true, false})
+        for (const auto &[name, key, modifiers] : keys)
+            QTest::addRow("%s in the %s", name, inNote ? "note" : "rename line") << inNote << int(key) << modifiers;
+}
+
+// The node commands' keys do nothing to the outline while the note editor
+// or the rename line has the focus.
+void TreeCommands::keysBelongToTheTree()
+{
+    QFETCH(bool, inNote);
+    QFETCH(int, key);
+    QFETCH(Qt::KeyboardModifiers, modifiers);
+
+    WindowFixture f;
+    f.writeFile("data.dat", lines({"A", "\tB", "C"}));
+    QVERIFY(QTest::qWaitForWindowActive(f.open()));
+    f.selectIndex(1);
+    QVERIFY(f.tree()->isExpanded(f.model()->indexFor(f.node(0))));
+    QWidget *target = nullptr;
+    if (inNote) {
+        target = f.find<QWidget>("RxRichEdit1");
+        target->setFocus();
+    } else {
+        f.tree()->setFocus();
+        QTest::keyClick(f.tree(), Qt::Key_F2);
+        target = f.tree()->viewport()->findChild<QLineEdit *>();
+    }
+    QVERIFY(target && target->hasFocus());
+    f.answer({QMessageBox::Yes});
+    QTest::keyClick(target, Qt::Key(key), modifiers);
+    QCOMPARE(f.outlineText(), QString("A\n\tB\nC"));
+    QVERIFY(f.tree()->isExpanded(f.model()->indexFor(f.node(0))));
+    QVERIFY(f.takeBoxes().isEmpty());
+    if (f.tree()->isRenaming())
+        QTest::keyClick(target, Qt::Key_Escape);
+    f.discard();
+}
+
+void TreeCommands::menuKeyOpensTheMenuAtTheSelection_data()
+{
+    QTest::addColumn<bool>("shiftF10");
+    QTest::newRow("menu key") << false;
+    QTest::newRow("Shift+F10") << true;
+}
+
+void TreeCommands::menuKeyOpensTheMenuAtTheSelection()
+{
+    QFETCH(bool, shiftF10);
+    WindowFixture f;
+    f.writeFile("data.dat", lines({"A", "B", "C"}));
+    MainWindow *w = f.open();
+    f.selectIndex(1);
+    f.tree()->setFocus();
+    if (shiftF10) {
+        QTest::keyClick(f.tree(), Qt::Key_F10, Qt::ShiftModifier);
+    } else {
+        // What the window system's menu key brings to the focused tree.
+        QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(1, 1), f.tree()->mapToGlobal(QPoint(1, 1)));
+        QCoreApplication::sendEvent(f.tree(), &menuKey);
+    }
+    QMenu *menu = w->treePane()->popupMenu();
+    QVERIFY(menu->isVisible());
+    const QRect item = f.tree()->itemRect(f.model()->indexFor(f.node(1)));
+    QCOMPARE(menu->pos(), f.tree()->viewport()->mapToGlobal(item.bottomLeft()));
+    menu->hide();
+    QCOMPARE(f.selected(), f.node(1));
+    f.discard();
 }
 
 QTEST_MAIN(TreeCommands)

@@ -3,7 +3,7 @@
 #include "support/Fixture.h"
 
 #include "catalog/Errors.h"
-#include "gui/tree/DATreeView.h"
+#include "gui/tree/OutlineView.h"
 #include "gui/editor/EditorPane.h"
 #include "settings/SettingsFile.h"
 #include "gui/settings/SettingsPanel.h"
@@ -466,7 +466,7 @@ void WindowStartup::hintsAndFocusFollowTheMouse()
     menu->setActiveAction(w->treePane()->action("N18"));
     QCOMPARE(bar->currentMessage(), QString::fromUtf8("Перемещение элемента дерева вниз"));
     menu->setActiveAction(w->treePane()->action("N12"));
-    QCOMPARE(bar->currentMessage(), QString());
+    QCOMPARE(bar->currentMessage(), QString::fromUtf8("Создать потомка"));
     menu->hide();
 
     auto move = [](QWidget *target) {

@@ -2,7 +2,7 @@
 
 #include "catalog/Catalog.h"
 #include "catalog/Text.h"
-#include "gui/tree/DATreeView.h"
+#include "gui/tree/OutlineView.h"
 #include "gui/tree/TreeModel.h"
 #include "gui/editor/EditorPane.h"
 #include "gui/common/Codec.h"
@@ -110,12 +110,12 @@ void WindowFixture::discard()
     window_.reset();
 }
 
-DATreeView *WindowFixture::tree() const
+qv::OutlineView *WindowFixture::tree() const
 {
     return window_->treePane()->tree();
 }
 
-TreeModel *WindowFixture::model() const
+qv::TreeModel *WindowFixture::model() const
 {
     return window_->treePane()->model();
 }

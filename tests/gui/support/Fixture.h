@@ -12,11 +12,10 @@
 
 #include <memory>
 
-class DATreeView;
-class TreeModel;
-
 namespace qv {
 class Node;
+class OutlineView;
+class TreeModel;
 }
 
 namespace qvtest {
@@ -53,8 +52,8 @@ public:
     // Destroys the window (closed or not) without a close event.
     void discard();
 
-    DATreeView *tree() const;
-    TreeModel *model() const;
+    qv::OutlineView *tree() const;
+    qv::TreeModel *model() const;
     QAbstractButton *saveButton() const;
     template <class T = QWidget> T *find(const QString &objectName) const
     {

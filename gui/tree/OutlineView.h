@@ -16,13 +16,14 @@
 #include <functional>
 
 class QLabel;
-class TreeModel;
 
 namespace qv {
-class Node;
-}
 
-class DATreeView : public QTreeView {  // objectName "TreeView1"
+class Catalog;
+class Node;
+class TreeModel;
+
+class OutlineView : public QTreeView {  // objectName "TreeView1"
     Q_OBJECT
     Q_PROPERTY(bool dragDropEnabled READ dragDropEnabled WRITE setDragDropEnabled)
     Q_PROPERTY(bool customDragDrop READ customDragDrop WRITE setCustomDragDrop)
@@ -35,8 +36,9 @@ public:
 
     enum class DragState { None, Pending, Active };
 
-    explicit DATreeView(QWidget *parent = nullptr);
-    ~DATreeView() override;
+    // Drops move branches through `catalog`, whose outline the model shows.
+    explicit OutlineView(Catalog &catalog, QWidget *parent = nullptr);
+    ~OutlineView() override;
 
     bool dragDropEnabled() const { return dragDropEnabled_; }
     void setDragDropEnabled(bool enabled) { dragDropEnabled_ = enabled; }
@@ -45,15 +47,15 @@ public:
 
     // Called for each node a drop removes, deepest first (the last child's
     // branch before the first child's), the dragged node last.
-    std::function<void(qv::Node *)> onDeleteNode;
+    std::function<void(Node *)> onDeleteNode;
     // With customDragDrop on, a drop on a node calls this with the dragged
     // node and the node dropped on (also when they are the same) instead of
     // moving anything.
-    std::function<void(qv::Node *src, qv::Node *dst)> onDragNodeEvent;
+    std::function<void(Node *src, Node *dst)> onDragNodeEvent;
 
     // The node whose row contains the point (viewport coordinates), or null;
     // the expand button and the indent belong to the row.
-    qv::Node *nodeAt(const QPoint &pos) const;
+    Node *nodeAt(const QPoint &pos) const;
     // The part of a row that is the item itself: its icon and its label
     // (viewport coordinates, the row's full height). Empty for a hidden row.
     QRect itemRect(const QModelIndex &index) const;
@@ -63,16 +65,19 @@ public:
     // The drag in progress, for the window and for tests.
     DragState dragState() const { return dragState_; }
     // The node of the last left press (the one a drag carries), or null.
-    qv::Node *draggedNode() const;
+    Node *draggedNode() const;
     // The node shown with the drop-target highlight, or null.
-    qv::Node *dropTarget() const;
+    Node *dropTarget() const;
     // Whether the last drag-over accepted a drop at its position.
-    bool dropAccepted() const { return accepted_; }
+    bool dropAccepted() const { return dropAccepted_; }
     // The drag image while it is shown over the tree, or null.
     QLabel *dragImage() const;
     // While a click on the selected node's label waits to begin renaming:
     // the id of the timer that begins it (for tests that do not wait), else 0.
-    int renameTimerId() const { return renameTimer_.isActive() ? renameTimer_.timerId() : 0; }
+    int renameTimerId() const { return pendingRenameTimer_.isActive() ? pendingRenameTimer_.timerId() : 0; }
+
+    // While a node's label is being edited in place.
+    bool isRenaming() const { return state() == EditingState; }
 
     using QTreeView::edit;
 
@@ -108,28 +113,31 @@ private:
     void cancelDrag();
     void endDrag();
     void drop(const QPoint &pos);
-    void moveBranch(qv::Node *dragged, qv::Node *target);
+    void moveBranch(Node *dragged, Node *target);
     void setDropTarget(const QModelIndex &index);
     void showDragImage(const QPoint &pos);
     QPixmap renderItem(const QModelIndex &index) const;
 
+    Catalog &catalog_;
     bool dragDropEnabled_ = false;
     bool customDragDrop_ = false;
 
     DragState dragState_ = DragState::None;
-    QPersistentModelIndex dragged_;
-    QPersistentModelIndex dropTarget_;
+    QPersistentModelIndex draggedIndex_;
+    QPersistentModelIndex dropTargetIndex_;
     QPoint pressPos_;
-    bool accepted_ = false;
+    bool dropAccepted_ = false;
     // True while the press that armed a drag is finished as a click.
     bool finishingPress_ = false;
     // The left release of a press that armed a drag is the drag's, even
     // after Esc has ended the drag.
     bool releaseOwed_ = false;
-    QLabel *image_ = nullptr;
-    ReleaseGate *gate_ = nullptr;
+    QLabel *dragImage_ = nullptr;
+    ReleaseGate *releaseGate_ = nullptr;
     // A click on the selected label that armed a drag still begins renaming
     // after the double-click time, unless a drag runs by then.
-    QBasicTimer renameTimer_;
-    QPersistentModelIndex renameIndex_;
+    QBasicTimer pendingRenameTimer_;
+    QPersistentModelIndex pendingRenameIndex_;
 };
+
+} // namespace qv

@@ -1,6 +1,6 @@
-#include "gui/tree/DATreeView.h"
+#include "gui/tree/OutlineView.h"
 
-#include "catalog/Outline.h"
+#include "catalog/Catalog.h"
 #include "gui/tree/TreeModel.h"
 #include "gui/common/MessageBox.h"
 
@@ -17,15 +17,15 @@
 #include <cstdlib>
 #include <exception>
 
-using qv::Node;
+namespace qv {
 
 // The release that ends a drag belongs to the drag: nobody else watching the
 // viewport may take it for a click. The gate is put in front of every other
 // filter of the viewport whenever a drag is armed, and hands that release to
 // the view alone.
-class DATreeView::ReleaseGate : public QObject {
+class OutlineView::ReleaseGate : public QObject {
 public:
-    explicit ReleaseGate(DATreeView *view) : QObject(view), view_(view) {}
+    explicit ReleaseGate(OutlineView *view) : QObject(view), view_(view) {}
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
@@ -41,43 +41,43 @@ protected:
     }
 
 private:
-    DATreeView *view_;
+    OutlineView *view_;
 };
 
-DATreeView::DATreeView(QWidget *parent)
-    : QTreeView(parent)
+OutlineView::OutlineView(Catalog &catalog, QWidget *parent)
+    : QTreeView(parent), catalog_(catalog)
 {
     setObjectName(QStringLiteral("TreeView1"));
     // Qt's own drag session stays off: the drag here is driven by the mouse
     // events of the view.
     setDragEnabled(false);
     setDragDropMode(QAbstractItemView::NoDragDrop);
-    gate_ = new ReleaseGate(this);
-    viewport()->installEventFilter(gate_);
+    releaseGate_ = new ReleaseGate(this);
+    viewport()->installEventFilter(releaseGate_);
 }
 
-DATreeView::~DATreeView() = default;
+OutlineView::~OutlineView() = default;
 
-TreeModel *DATreeView::treeModel() const
+TreeModel *OutlineView::treeModel() const
 {
     return qobject_cast<TreeModel *>(model());
 }
 
-QModelIndex DATreeView::rowAt(const QPoint &pos) const
+QModelIndex OutlineView::rowAt(const QPoint &pos) const
 {
     if (!viewport()->rect().contains(pos))
         return {};
     return indexAt(QPoint(columnViewportPosition(0), pos.y()));
 }
 
-Node *DATreeView::nodeAt(const QPoint &pos) const
+Node *OutlineView::nodeAt(const QPoint &pos) const
 {
     const QModelIndex index = rowAt(pos);
-    TreeModel *m = treeModel();
-    return index.isValid() && m ? m->nodeFor(index) : nullptr;
+    TreeModel *outlineModel = treeModel();
+    return index.isValid() && outlineModel ? outlineModel->nodeFor(index) : nullptr;
 }
 
-QStyleOptionViewItem DATreeView::itemOption(const QModelIndex &index) const
+QStyleOptionViewItem OutlineView::itemOption(const QModelIndex &index) const
 {
     // The option the item delegate paints the item with.
     QStyleOptionViewItem opt;
@@ -113,7 +113,7 @@ QStyleOptionViewItem DATreeView::itemOption(const QModelIndex &index) const
     return opt;
 }
 
-QRect DATreeView::itemRect(const QModelIndex &index) const
+QRect OutlineView::itemRect(const QModelIndex &index) const
 {
     const QRect row = visualRect(index);
     if (!index.isValid() || row.isEmpty())
@@ -131,54 +131,54 @@ QRect DATreeView::itemRect(const QModelIndex &index) const
     return QRect(QPoint(left, row.top()), QPoint(std::max(left, labelRight), row.bottom()));
 }
 
-bool DATreeView::isOnItem(const QPoint &pos) const
+bool OutlineView::isOnItem(const QPoint &pos) const
 {
     const QModelIndex index = rowAt(pos);
     return index.isValid() && itemRect(index).contains(pos);
 }
 
-Node *DATreeView::draggedNode() const
+Node *OutlineView::draggedNode() const
 {
-    TreeModel *m = treeModel();
-    return dragged_.isValid() && m ? m->nodeFor(dragged_) : nullptr;
+    TreeModel *outlineModel = treeModel();
+    return draggedIndex_.isValid() && outlineModel ? outlineModel->nodeFor(draggedIndex_) : nullptr;
 }
 
-Node *DATreeView::dropTarget() const
+Node *OutlineView::dropTarget() const
 {
-    TreeModel *m = treeModel();
-    return dropTarget_.isValid() && m ? m->nodeFor(dropTarget_) : nullptr;
+    TreeModel *outlineModel = treeModel();
+    return dropTargetIndex_.isValid() && outlineModel ? outlineModel->nodeFor(dropTargetIndex_) : nullptr;
 }
 
-QLabel *DATreeView::dragImage() const
+QLabel *OutlineView::dragImage() const
 {
-    return image_ && image_->isVisible() ? image_ : nullptr;
+    return dragImage_ && dragImage_->isVisible() ? dragImage_ : nullptr;
 }
 
-void DATreeView::mousePressEvent(QMouseEvent *event)
+void OutlineView::mousePressEvent(QMouseEvent *event)
 {
     // A press that finds a drag still running (its release went elsewhere)
     // ends that drag first.
     if (dragState_ != DragState::None)
         cancelDrag();
     releaseOwed_ = false;
-    renameTimer_.stop();
+    pendingRenameTimer_.stop();
     QTreeView::mousePressEvent(event);
     if (event->button() != Qt::LeftButton)
         return;
     const QPoint pos = event->position().toPoint();
-    dragged_ = rowAt(pos);
-    if (dragged_.isValid() && dragDropEnabled_ && isOnItem(pos))
+    draggedIndex_ = rowAt(pos);
+    if (draggedIndex_.isValid() && dragDropEnabled_ && isOnItem(pos))
         beginDrag(pos, event->globalPosition(), event->modifiers());
 }
 
-void DATreeView::beginDrag(const QPoint &pos, const QPointF &globalPos,
+void OutlineView::beginDrag(const QPoint &pos, const QPointF &globalPos,
                            Qt::KeyboardModifiers modifiers)
 {
     dragState_ = DragState::Pending;
     releaseOwed_ = true;
     pressPos_ = pos;
-    accepted_ = false;
-    viewport()->installEventFilter(gate_);  // in front of every other filter
+    dropAccepted_ = false;
+    viewport()->installEventFilter(releaseGate_);  // in front of every other filter
 
     // The press is finished as a click at once: the tree sees a release
     // here, so whoever reacts to clicks on the tree does so now, with the
@@ -190,7 +190,7 @@ void DATreeView::beginDrag(const QPoint &pos, const QPointF &globalPos,
     finishingPress_ = false;
 }
 
-void DATreeView::mouseMoveEvent(QMouseEvent *event)
+void OutlineView::mouseMoveEvent(QMouseEvent *event)
 {
     if (dragState_ == DragState::None) {
         // After Esc the button is still the drag's: it selects nothing.
@@ -210,7 +210,7 @@ void DATreeView::mouseMoveEvent(QMouseEvent *event)
     dragOver(pos);
 }
 
-void DATreeView::mouseReleaseEvent(QMouseEvent *event)
+void OutlineView::mouseReleaseEvent(QMouseEvent *event)
 {
     // Normally the gate has taken a drag's release already; this covers a
     // filter put in front of the gate since the drag was armed.
@@ -221,18 +221,18 @@ void DATreeView::mouseReleaseEvent(QMouseEvent *event)
     QTreeView::mouseReleaseEvent(event);
 }
 
-void DATreeView::mouseDoubleClickEvent(QMouseEvent *event)
+void OutlineView::mouseDoubleClickEvent(QMouseEvent *event)
 {
     if (dragState_ != DragState::None)
         cancelDrag();
     releaseOwed_ = false;
-    renameTimer_.stop();
+    pendingRenameTimer_.stop();
     QTreeView::mouseDoubleClickEvent(event);
     if (event->button() == Qt::LeftButton)
-        dragged_ = rowAt(event->position().toPoint());
+        draggedIndex_ = rowAt(event->position().toPoint());
 }
 
-void DATreeView::keyPressEvent(QKeyEvent *event)
+void OutlineView::keyPressEvent(QKeyEvent *event)
 {
     if (dragState_ != DragState::None && event->key() == Qt::Key_Escape) {
         cancelDrag();
@@ -242,7 +242,7 @@ void DATreeView::keyPressEvent(QKeyEvent *event)
     QTreeView::keyPressEvent(event);
 }
 
-bool DATreeView::edit(const QModelIndex &index, EditTrigger trigger, QEvent *event)
+bool OutlineView::edit(const QModelIndex &index, EditTrigger trigger, QEvent *event)
 {
     // No label editing while a drag is armed or running. The click on the
     // selected label that armed the drag asks for renaming all the same:
@@ -250,8 +250,8 @@ bool DATreeView::edit(const QModelIndex &index, EditTrigger trigger, QEvent *eve
     // drag runs by then.
     if (dragState_ != DragState::None) {
         if (finishingPress_ && trigger == SelectedClicked && (editTriggers() & SelectedClicked)) {
-            renameIndex_ = index;
-            renameTimer_.start(QApplication::doubleClickInterval(), this);
+            pendingRenameIndex_ = index;
+            pendingRenameTimer_.start(QApplication::doubleClickInterval(), this);
         }
         return false;
     }
@@ -264,21 +264,21 @@ bool DATreeView::edit(const QModelIndex &index, EditTrigger trigger, QEvent *eve
     return QTreeView::edit(index, trigger, event);
 }
 
-void DATreeView::timerEvent(QTimerEvent *event)
+void OutlineView::timerEvent(QTimerEvent *event)
 {
-    if (event->timerId() != renameTimer_.timerId()) {
+    if (event->timerId() != pendingRenameTimer_.timerId()) {
         QTreeView::timerEvent(event);
         return;
     }
-    renameTimer_.stop();
-    const QModelIndex index = renameIndex_;
-    renameIndex_ = QPersistentModelIndex();
+    pendingRenameTimer_.stop();
+    const QModelIndex index = pendingRenameIndex_;
+    pendingRenameIndex_ = QPersistentModelIndex();
     if (dragState_ == DragState::None && !releaseOwed_ && index.isValid() && index == currentIndex()
         && state() == NoState && hasFocus())
         QTreeView::edit(index, AllEditTriggers, nullptr);
 }
 
-QItemSelectionModel::SelectionFlags DATreeView::selectionCommand(const QModelIndex &index,
+QItemSelectionModel::SelectionFlags OutlineView::selectionCommand(const QModelIndex &index,
                                                                  const QEvent *event) const
 {
     // Ctrl with a click or Space on the selected node would leave the tree
@@ -291,26 +291,26 @@ QItemSelectionModel::SelectionFlags DATreeView::selectionCommand(const QModelInd
     return flags;
 }
 
-void DATreeView::startDrag(const QPoint &pos)
+void OutlineView::startDrag(const QPoint &pos)
 {
-    if (!dragged_.isValid()) {  // the node went away meanwhile
+    if (!draggedIndex_.isValid()) {  // the node went away meanwhile
         cancelDrag();
         return;
     }
     dragState_ = DragState::Active;
-    renameTimer_.stop();
-    const QPixmap picture = renderItem(dragged_);
-    image_ = new QLabel(viewport());
-    image_->setObjectName(QStringLiteral("DragImage"));
-    image_->setAttribute(Qt::WA_TransparentForMouseEvents);
-    image_->setFrameShape(QFrame::NoFrame);
-    image_->setContentsMargins(0, 0, 0, 0);
-    image_->setPixmap(picture);
-    image_->resize(picture.deviceIndependentSize().toSize());
+    pendingRenameTimer_.stop();
+    const QPixmap picture = renderItem(draggedIndex_);
+    dragImage_ = new QLabel(viewport());
+    dragImage_->setObjectName(QStringLiteral("DragImage"));
+    dragImage_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    dragImage_->setFrameShape(QFrame::NoFrame);
+    dragImage_->setContentsMargins(0, 0, 0, 0);
+    dragImage_->setPixmap(picture);
+    dragImage_->resize(picture.deviceIndependentSize().toSize());
     showDragImage(pos);
 }
 
-QPixmap DATreeView::renderItem(const QModelIndex &index) const
+QPixmap OutlineView::renderItem(const QModelIndex &index) const
 {
     const QRect item = itemRect(index);
     if (item.isEmpty())
@@ -328,23 +328,23 @@ QPixmap DATreeView::renderItem(const QModelIndex &index) const
     return picture;
 }
 
-void DATreeView::showDragImage(const QPoint &pos)
+void OutlineView::showDragImage(const QPoint &pos)
 {
-    if (!image_)
+    if (!dragImage_)
         return;
-    image_->move(pos - kImageHotSpot);
-    image_->show();
-    image_->raise();
+    dragImage_->move(pos - kImageHotSpot);
+    dragImage_->show();
+    dragImage_->raise();
 }
 
-void DATreeView::dragOver(const QPoint &pos)
+void OutlineView::dragOver(const QPoint &pos)
 {
     if (!viewport()->rect().contains(pos)) {
         // Off the tree: no highlight, no image, nothing accepted.
         setDropTarget({});
-        if (image_)
-            image_->hide();
-        accepted_ = false;
+        if (dragImage_)
+            dragImage_->hide();
+        dropAccepted_ = false;
         viewport()->setCursor(Qt::ForbiddenCursor);
         return;
     }
@@ -353,11 +353,11 @@ void DATreeView::dragOver(const QPoint &pos)
     if (row.isValid())
         setDropTarget(row);
     showDragImage(pos);
-    accepted_ = acceptsAt(pos);
-    viewport()->setCursor(accepted_ ? Qt::DragMoveCursor : Qt::ForbiddenCursor);
+    dropAccepted_ = acceptsAt(pos);
+    viewport()->setCursor(dropAccepted_ ? Qt::DragMoveCursor : Qt::ForbiddenCursor);
 }
 
-bool DATreeView::acceptsAt(const QPoint &pos) const
+bool OutlineView::acceptsAt(const QPoint &pos) const
 {
     if (!dragDropEnabled_ || !viewport()->rect().contains(pos))
         return false;
@@ -370,19 +370,19 @@ bool DATreeView::acceptsAt(const QPoint &pos) const
     return !(dragged && over && dragged->isAncestorOf(over));
 }
 
-void DATreeView::setDropTarget(const QModelIndex &index)
+void OutlineView::setDropTarget(const QModelIndex &index)
 {
-    if (QModelIndex(dropTarget_) == index)
+    if (QModelIndex(dropTargetIndex_) == index)
         return;
-    dropTarget_ = index;
+    dropTargetIndex_ = index;
     viewport()->update();
 }
 
-void DATreeView::drawRow(QPainter *painter, const QStyleOptionViewItem &option,
+void OutlineView::drawRow(QPainter *painter, const QStyleOptionViewItem &option,
                          const QModelIndex &index) const
 {
     QTreeView::drawRow(painter, option, index);
-    if (!dropTarget_.isValid() || QModelIndex(dropTarget_) != index)
+    if (!dropTargetIndex_.isValid() || QModelIndex(dropTargetIndex_) != index)
         return;
     // The drop target: its icon and label drawn as selected.
     QStyleOptionViewItem opt = itemOption(index);
@@ -394,25 +394,25 @@ void DATreeView::drawRow(QPainter *painter, const QStyleOptionViewItem &option,
     painter->restore();
 }
 
-void DATreeView::endDrag()
+void OutlineView::endDrag()
 {
     dragState_ = DragState::None;
-    accepted_ = false;
+    dropAccepted_ = false;
     setDropTarget({});
-    if (image_) {
-        image_->hide();
-        image_->deleteLater();
-        image_ = nullptr;
+    if (dragImage_) {
+        dragImage_->hide();
+        dragImage_->deleteLater();
+        dragImage_ = nullptr;
     }
     viewport()->unsetCursor();
 }
 
-void DATreeView::cancelDrag()
+void OutlineView::cancelDrag()
 {
     endDrag();
 }
 
-void DATreeView::finishDrag(const QPoint &pos)
+void OutlineView::finishDrag(const QPoint &pos)
 {
     const bool drops = dragState_ == DragState::Active && acceptsAt(pos);
     releaseOwed_ = false;
@@ -422,17 +422,17 @@ void DATreeView::finishDrag(const QPoint &pos)
         drop(pos);
 }
 
-void DATreeView::drop(const QPoint &pos)
+void OutlineView::drop(const QPoint &pos)
 {
     // Only a drop on a node's icon or label does anything.
     const QModelIndex at = rowAt(pos);
     if (!at.isValid() || !itemRect(at).contains(pos))
         return;
-    TreeModel *m = treeModel();
+    TreeModel *outlineModel = treeModel();
     Node *dragged = draggedNode();
-    if (!m || !dragged)
+    if (!outlineModel || !dragged)
         return;
-    Node *target = m->nodeFor(at);
+    Node *target = outlineModel->nodeFor(at);
     try {
         if (customDragDrop_ && onDragNodeEvent) {
             onDragNodeEvent(dragged, target);
@@ -441,13 +441,13 @@ void DATreeView::drop(const QPoint &pos)
         if (target != dragged && !dragged->isAncestorOf(target))
             moveBranch(dragged, target);
     } catch (const std::exception &e) {
-        qv::msg::showError(window(), e);
+        msg::showError(window(), e);
     }
 }
 
-void DATreeView::moveBranch(Node *dragged, Node *target)
+void OutlineView::moveBranch(Node *dragged, Node *target)
 {
-    TreeModel *m = treeModel();
+    TreeModel *outlineModel = treeModel();
     Node *parent = dragged->parent();
     const size_t row = dragged->row();
 
@@ -468,11 +468,11 @@ void DATreeView::moveBranch(Node *dragged, Node *target)
     // for it (from an expand-all, or from children it had before), which
     // must not open the branch it now receives.
     const bool targetWasLeaf = !target->hasChildren();
-    m->outline().copyToAndRemove(dragged, target, beforeEach);
+    catalog_.dragMove(dragged, target, beforeEach);
     if (targetWasLeaf) {
-        const QModelIndex t = m->indexFor(target);
-        if (isExpanded(t))
-            collapse(t);
+        const QModelIndex targetIndex = outlineModel->indexFor(target);
+        if (isExpanded(targetIndex))
+            collapse(targetIndex);
     }
 
     // The dragged node was the selected one. When the view has not chosen
@@ -487,9 +487,11 @@ void DATreeView::moveBranch(Node *dragged, Node *target)
         else if (!parent->isTop())
             next = parent;
         if (next)
-            selectionModel()->setCurrentIndex(m->indexFor(next), QItemSelectionModel::ClearAndSelect
+            selectionModel()->setCurrentIndex(outlineModel->indexFor(next), QItemSelectionModel::ClearAndSelect
                                                                      | QItemSelectionModel::Rows);
     }
     if (failure)
         std::rethrow_exception(failure);
 }
+
+} // namespace qv
