@@ -1,6 +1,7 @@
 #include "gui/tree/IconPalette.h"
 
 #include "gui/common/Icons.h"
+#include "gui/common/WidgetLook.h"
 
 #include <QEvent>
 #include <QLabel>
@@ -9,7 +10,6 @@
 
 namespace {
 
-const QColor kPanelColor(196, 206, 222);  // colour code 14601924
 constexpr int kButtonSize = 21;
 constexpr int kToggleSize = 10;
 constexpr int kToggleRightGap = 3;
@@ -22,7 +22,7 @@ IconPalette::IconPalette(QWidget *parent) : QFrame(parent)
     setObjectName(QStringLiteral("Panel3"));
     setFrameShape(QFrame::NoFrame);
     QPalette pal = palette();
-    pal.setColor(QPalette::Window, kPanelColor);
+    pal.setColor(QPalette::Window, qv::panelColor());
     setPalette(pal);
     setAutoFillBackground(true);
     setMinimumWidth(kHeaderWidth + kToggleSize + kToggleRightGap);

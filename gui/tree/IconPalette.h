@@ -7,7 +7,7 @@
 class QLabel;
 class QToolButton;
 
-class IconPalette : public QFrame {   // objectName "Panel3", colour 14601924, height 24 or 200
+class IconPalette : public QFrame {   // objectName "Panel3", the panel color, height 24 or 200
     Q_OBJECT
 public:
     static constexpr int kCollapsedHeight = 24;

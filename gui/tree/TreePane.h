@@ -3,6 +3,7 @@
 #pragma once
 
 #include "catalog/Text.h"
+#include "settings/Settings.h"
 
 #include <QFrame>
 #include <QString>
@@ -25,7 +26,7 @@ class Node;
 class TreePane : public QFrame {  // objectName "Panel1"
     Q_OBJECT
 public:
-    static constexpr int kMinimumWidth = 222;
+    static constexpr int kMinimumWidth = qv::kTreeWidth;
 
     explicit TreePane(qv::Catalog &catalog, QWidget *parent = nullptr);
 

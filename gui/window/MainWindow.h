@@ -16,9 +16,12 @@ class AboutPanel;
 class CatalogKeeper;
 class EditorPane;
 class QSplitter;
-class SettingsPanel;
 class TerminationSignals;
 class TreePane;
+
+namespace qv {
+class SettingsPanel;
+}
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -36,7 +39,7 @@ public:
     const qv::SettingsFile &settingsFile() const { return settings_; }
     TreePane *treePane() const { return treePane_; }
     EditorPane *editorPane() const { return editorPane_; }
-    SettingsPanel *settingsPanel() const { return settingsPanel_; }
+    qv::SettingsPanel *settingsPanel() const { return settingsPanel_; }
     AboutPanel *aboutPanel() const { return aboutPanel_; }
     QSplitter *splitter() const { return splitter_; }
 
@@ -112,7 +115,7 @@ private:
 
     TreePane *treePane_ = nullptr;
     EditorPane *editorPane_ = nullptr;
-    SettingsPanel *settingsPanel_ = nullptr;
+    qv::SettingsPanel *settingsPanel_ = nullptr;
     AboutPanel *aboutPanel_ = nullptr;
     QSplitter *splitter_ = nullptr;
     QPointer<QWidget> hintWidget_;   // the control whose hint the status bar shows

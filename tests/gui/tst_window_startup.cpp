@@ -323,7 +323,7 @@ void WindowStartup::backupFailureStillStartsWindow()
     QCOMPARE(f.takeBoxes(),
              QStringList({QString::fromUtf8("Не могу создать файл ") + f.path("data.bak") + "."}));
     // The rest of the creation did not run (DragDrop was never read); the activation did.
-    QVERIFY(!w->settingsPanel()->checkBox1()->isChecked());
+    QVERIFY(!w->settingsPanel()->dragDropCheck()->isChecked());
     QVERIFY(!w->treePane()->tree()->dragDropEnabled());
     QCOMPARE(w->treePane()->width(), 222);
     QCOMPARE(f.outlineText(), QString("A"));
