@@ -166,7 +166,7 @@ void MainWindow::beginActivation()
         qv::readPlacement(settings_, s);
         settingsPanel_->setSettings(s);
         if (s.restore)
-            qv::applyPlacement(*this, s.placement);
+            qv::applyPlacement(*this, s.placement, [this] { fitMinimumToFrame(); });
     } catch (const std::exception &e) {
         qv::msg::showError(this, e);
         return;

@@ -1,8 +1,8 @@
 #include "gui/window/WindowSettings.h"
 
-#include <QEvent>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QTimer>
 #include <QWidget>
 
 #include <algorithm>
@@ -34,33 +34,39 @@ void setFrame(QWidget &window, const QRect &frame)
 }
 
 // Puts the outer rectangle right once the window manager has framed the
-// window (the frame then first differs from the client area), then goes.
+// window, then goes. The frame's size becomes known without any event to
+// the window (the client area may stay where it was asked to be), so the
+// keeper looks for it a few times a second, for a few seconds at most.
 class FrameKeeper : public QObject {
 public:
-    FrameKeeper(QWidget &window, const QRect &frame) : QObject(&window), window_(window), frame_(frame)
+    FrameKeeper(QWidget &window, const QRect &frame, std::function<void()> framed)
+        : QObject(&window), window_(window), frame_(frame), framed_(std::move(framed))
     {
-        window.installEventFilter(this);
-    }
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (watched == &window_ && (event->type() == QEvent::Move || event->type() == QEvent::Resize)) {
-            if (window_.windowState() & kNotNormal) {
-                deleteLater();
-            } else if (window_.frameGeometry() != window_.geometry()) {
-                window_.removeEventFilter(this);
-                if (window_.frameGeometry() != frame_)
-                    setFrame(window_, frame_);
-                deleteLater();
-            }
-        }
-        return QObject::eventFilter(watched, event);
+        timer_.setInterval(25);
+        connect(&timer_, &QTimer::timeout, this, &FrameKeeper::check);
+        timer_.start();
     }
 
 private:
+    void check()
+    {
+        if (window_.windowState() & kNotNormal || ++checks_ > 160) {
+            deleteLater();
+        } else if (window_.frameGeometry() != window_.geometry()) {
+            timer_.stop();
+            if (framed_)
+                framed_();
+            if (window_.frameGeometry() != frame_)
+                setFrame(window_, frame_);
+            deleteLater();
+        }
+    }
+
     QWidget &window_;
     QRect frame_;
+    std::function<void()> framed_;
+    QTimer timer_;
+    int checks_ = 0;
 };
 
 } // namespace
@@ -77,7 +83,7 @@ Placement placementOf(const QWidget &window)
     return p;
 }
 
-void applyPlacement(QWidget &window, const Placement &placement)
+void applyPlacement(QWidget &window, const Placement &placement, std::function<void()> framed)
 {
     if (placement.windowState == 1) {
         window.setWindowState((window.windowState() & ~Qt::WindowMinimized) | Qt::WindowMaximized);
@@ -93,7 +99,7 @@ void applyPlacement(QWidget &window, const Placement &placement)
     // The minimum size may have had its say.
     const QRect wanted(frame.topLeft(), window.frameGeometry().size());
     if (window.frameGeometry() == window.geometry())
-        new FrameKeeper(window, wanted);
+        new FrameKeeper(window, wanted, std::move(framed));
 }
 
 QRect reachableFrame(const QRect &frame, const QList<QRect> &areas)

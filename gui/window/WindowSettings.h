@@ -6,6 +6,8 @@
 #include <QList>
 #include <QRect>
 
+#include <functional>
+
 class QWidget;
 
 namespace qv {
@@ -19,7 +21,8 @@ Placement placementOf(const QWidget &window);
 // once it is on screen gets the rectangle corrected then, so that a start
 // and a close with no change store what was read. A rectangle that leaves
 // no grip of the caption on any screen is moved onto one (reachableFrame).
-void applyPlacement(QWidget &window, const Placement &placement);
+// `framed` runs when the frame becomes known, before that correction.
+void applyPlacement(QWidget &window, const Placement &placement, std::function<void()> framed = {});
 
 // `frame` unchanged when at least a grip of its caption (the top
 // kCaptionHeight rows, kGripWidth wide, half of them tall) lies on one of
