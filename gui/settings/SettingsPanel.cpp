@@ -248,9 +248,9 @@ SettingsPanel::SettingsPanel(QAbstractButton *toggleButton, QWidget *parent)
     // Margins from the frame's inside: the captions sit 23 and 16 pixels in,
     // 5 down; a longer caption makes its swatch wider.
     std::tie(treeColorSwatch_, treeTextLabel_) =
-        makeSwatch("Panel5", "Label1", QStringLiteral("Цвет дерева"), QMargins(22, 4, 4, 1));
+        makeSwatch("Panel5", "Label1", QStringLiteral("Цвет дерева"), QMargins(22, 4, 2, 1));
     std::tie(richColorSwatch_, richTextLabel_) =
-        makeSwatch("Panel6", "Label2", QStringLiteral("Цвет редактора"), QMargins(15, 4, 4, 1));
+        makeSwatch("Panel6", "Label2", QStringLiteral("Цвет редактора"), QMargins(15, 4, 2, 1));
 
     treeFontButton_ = makeButton(content_, "Button5", QStringLiteral("Шрифт дерева"), {113, 25});
     textFontButton_ = makeButton(content_, "Button6", QStringLiteral("Шрифт редактора"), {113, 25});

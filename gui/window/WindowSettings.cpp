@@ -36,7 +36,7 @@ void setFrame(QWidget &window, const QRect &frame)
 // Puts the outer rectangle right once the window manager has framed the
 // window, then goes. The frame's size becomes known without any event to
 // the window (the client area may stay where it was asked to be), so the
-// keeper looks for it a few times a second, for a few seconds at most.
+// keeper looks for it every 25 ms, for four seconds at most.
 class FrameKeeper : public QObject {
 public:
     FrameKeeper(QWidget &window, const QRect &frame, std::function<void()> framed)
@@ -51,6 +51,7 @@ private:
     void check()
     {
         if (window_.windowState() & kNotNormal || ++checks_ > 160) {
+            timer_.stop();
             deleteLater();
         } else if (window_.frameGeometry() != window_.geometry()) {
             timer_.stop();
