@@ -1,5 +1,7 @@
 #include "gui/common/CollapsiblePanel.h"
 
+#include "gui/common/WidgetLook.h"
+
 #include <QAbstractButton>
 
 CollapsiblePanel::CollapsiblePanel(QAbstractButton *toggleButton, int openHeight, QWidget *parent)
@@ -7,7 +9,7 @@ CollapsiblePanel::CollapsiblePanel(QAbstractButton *toggleButton, int openHeight
 {
     setFrameShape(QFrame::NoFrame);
     QPalette pal = palette();
-    pal.setColor(QPalette::Window, kPanelColor);
+    pal.setColor(QPalette::Window, qv::panelColor());
     setPalette(pal);
     setAutoFillBackground(true);
     // The panel is laid out for the window's 8-point font.

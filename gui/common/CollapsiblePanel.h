@@ -10,11 +10,8 @@ class QAbstractButton;
 class CollapsiblePanel : public QFrame {
     Q_OBJECT
 public:
-    // The panels' fixed light blue-grey (colour code 14601924).
-    static inline const QColor kPanelColor{196, 206, 222};
-
     // toggleButton (may be null) is made checkable; its clicks toggle the panel.
-    // The panel is borderless, filled with kPanelColor and laid out for an
+    // The panel is borderless, filled with the panel color and laid out for an
     // 8-point font.
     CollapsiblePanel(QAbstractButton *toggleButton, int openHeight, QWidget *parent = nullptr);
 

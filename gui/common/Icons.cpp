@@ -1,5 +1,7 @@
 #include "gui/common/Icons.h"
 
+#include "gui/common/WidgetLook.h"
+
 #include <QFont>
 #include <QLinearGradient>
 #include <QPainter>
@@ -11,7 +13,6 @@ namespace qv::icons {
 
 namespace {
 
-const QColor kPanelColor(196, 206, 222);  // the panels' light blue-grey
 const QColor kEdgeColor(120, 134, 160);   // the line the header tab stands on
 
 QString glyphPath(const QString &name) { return QStringLiteral(":/glyphs/%1.png").arg(name); }
@@ -62,7 +63,7 @@ QPixmap toggleGlyph(bool expand)
 QPixmap paletteHeader()
 {
     QPixmap pm(122, 21);
-    pm.fill(kPanelColor);
+    pm.fill(panelColor());
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing, true);
 
@@ -95,7 +96,7 @@ QPixmap paletteHeader()
 QPixmap paletteStrip()
 {
     QPixmap pm(98, 21);
-    pm.fill(kPanelColor);
+    pm.fill(panelColor());
     QPainter p(&pm);
     p.setPen(kEdgeColor);
     p.drawLine(0, 20, 97, 20);

@@ -1,5 +1,7 @@
 #include "gui/common/WidgetLook.h"
 
+#include "settings/Settings.h"
+
 #include <QColor>
 #include <QFont>
 #include <QPalette>
@@ -7,6 +9,12 @@
 #include <QWidget>
 
 namespace qv {
+
+QColor panelColor()
+{
+    return QColor(colorcode::red(colorcode::kPanel), colorcode::green(colorcode::kPanel),
+                  colorcode::blue(colorcode::kPanel));
+}
 
 void applyFontFaceAndSize(QWidget *widget, const QString &face, int pointSize)
 {

@@ -7,6 +7,10 @@ class QWidget;
 
 namespace qv {
 
+// The panels' fixed light blue-grey (color code colorcode::kPanel), also the
+// tree's background until the settings give another.
+QColor panelColor();
+
 // Face and size only: an empty face keeps the current one, and sizes of 0
 // and below mean nothing to Qt, so the widget keeps its size then.
 void applyFontFaceAndSize(QWidget *widget, const QString &face, int pointSize);

@@ -1,22 +1,31 @@
 #include "gui/settings/SettingsPanel.h"
 
+#include "gui/common/Codec.h"
+
 #include <QAbstractButton>
 #include <QApplication>
+#include <QBoxLayout>
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QEvent>
+#include <QFontDatabase>
 #include <QFontDialog>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPalette>
 #include <QPushButton>
 #include <QSettings>
+#include <QSignalBlocker>
+#include <QStyle>
+#include <QStyleOptionButton>
 
 #include <cmath>
 
-namespace {
+namespace qv {
 
+namespace {
 
 using ColorChooser = std::function<std::optional<QColor>(QWidget *, const QColor &)>;
 using FontChooser = std::function<std::optional<QFont>(QWidget *, const QFont &)>;
@@ -42,7 +51,8 @@ QColor &lastColor()
 
 QFont defaultFont()
 {
-    return QFont(QString::fromLatin1(SettingsPanel::kDefaultFace), SettingsPanel::kDefaultFontSize);
+    const FontSetting font = Settings().treeFont;
+    return QFont(QString::fromLatin1(font.face), font.size);
 }
 
 QFont &lastFont()
@@ -51,11 +61,11 @@ QFont &lastFont()
     return font;
 }
 
-// The toolkit's colour chooser reads its custom colours from, and writes
+// The toolkit's color chooser reads its custom colors from, and writes
 // them to, a settings file of its own in the user's folder. This program
 // keeps them for the run only: that file is put out of reach (a path below
 // /dev/null can be neither read nor created) before the chooser first runs.
-void keepCustomColoursInMemory()
+void keepCustomColorsInMemory()
 {
     static const bool done = [] {
         const QString nowhere = QStringLiteral("/dev/null");
@@ -66,29 +76,29 @@ void keepCustomColoursInMemory()
     (void)done;
 }
 
-QList<QColor> customColours()
+QList<QColor> customColors()
 {
-    QList<QColor> colours;
+    QList<QColor> colors;
     for (int i = 0; i < QColorDialog::customCount(); ++i)
-        colours.append(QColorDialog::customColor(i));
-    return colours;
+        colors.append(QColorDialog::customColor(i));
+    return colors;
 }
 
-void setCustomColours(const QList<QColor> &colours)
+void setCustomColors(const QList<QColor> &colors)
 {
-    for (int i = 0; i < colours.size() && i < QColorDialog::customCount(); ++i)
-        QColorDialog::setCustomColor(i, colours.at(i));
+    for (int i = 0; i < colors.size() && i < QColorDialog::customCount(); ++i)
+        QColorDialog::setCustomColor(i, colors.at(i));
 }
 
 std::optional<QColor> runColorDialog(QWidget *parent, const QColor &initial)
 {
-    keepCustomColoursInMemory();
-    // Custom colours defined in a chooser that is cancelled do not stay.
-    const QList<QColor> before = customColours();
+    keepCustomColorsInMemory();
+    // Custom colors defined in a chooser that is cancelled do not stay.
+    const QList<QColor> before = customColors();
     QColorDialog dialog(initial, parent);
     dialog.setOption(QColorDialog::DontUseNativeDialog, true);
     if (dialog.exec() != QDialog::Accepted) {
-        setCustomColours(before);
+        setCustomColors(before);
         return std::nullopt;
     }
     const QColor chosen = dialog.selectedColor();
@@ -99,7 +109,7 @@ std::optional<QColor> runColorDialog(QWidget *parent, const QColor &initial)
 
 std::optional<QFont> runFontDialog(QWidget *parent, const QFont &initial)
 {
-    QFontDialog dialog(initial, parent);
+    QFontDialog dialog(SettingsPanel::withRegularStyle(initial), parent);
     dialog.setOption(QFontDialog::DontUseNativeDialog, true);
     // The chooser offers face, style and size only: the effects box goes.
     const auto boxes = dialog.findChildren<QGroupBox *>();
@@ -107,12 +117,18 @@ std::optional<QFont> runFontDialog(QWidget *parent, const QFont &initial)
         if (!box->findChildren<QCheckBox *>().isEmpty())
             box->hide();
     }
+    // Without the effects box beside it the sample box would shrink to
+    // nothing: it keeps room for a line of text in both alphabets.
+    if (auto *sample = dialog.findChild<QLineEdit *>(QStringLiteral("qt_fontDialog_sampleEdit"))) {
+        sample->setText(QStringLiteral("АаБбЯя AaBbYyZz"));
+        sample->setMinimumHeight(sample->fontMetrics().height() * 3);
+    }
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     return dialog.selectedFont();
 }
 
-// System colour number n (the low byte of a code with the top bit set) in the
+// System color number n (the low byte of a code with the top bit set) in the
 // toolkit's palette.
 QPalette::ColorRole systemRole(int n)
 {
@@ -137,140 +153,209 @@ QPalette::ColorRole systemRole(int n)
     }
 }
 
-// Controls keep the position they are given but grow to fit their text.
-void place(QWidget *w, int x, int y, int width, int height)
+// A push button is given its 96-dpi size, or more when its caption needs
+// more (larger text): the caption and the style's margin around it. The
+// style's own size hint is no use here: it makes every button with a
+// caption at least 80 wide.
+void fitButton(QPushButton *b, QSize designed)
 {
-    const QSize hint = w->sizeHint();
-    w->setGeometry(x, y, qMax(width, hint.width()), qMax(height, hint.height()));
+    const QFontMetrics fm(b->font());
+    QStyleOptionButton option;
+    option.initFrom(b);
+    const int margin = b->style()->pixelMetric(QStyle::PM_ButtonMargin, &option, b)
+                       + 2 * b->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, b);
+    const QSize text = fm.size(Qt::TextShowMnemonic, b->text());
+    b->setFixedSize((text + QSize(margin, margin)).expandedTo(designed));
 }
 
-QPushButton *makeButton(QWidget *parent, const char *name, const QString &text, const QRect &geometry)
+QPushButton *makeButton(QWidget *parent, const char *name, const QString &text, QSize size)
 {
     auto *b = new QPushButton(text, parent);
     b->setObjectName(QString::fromLatin1(name));
-    b->setGeometry(geometry);
+    b->setProperty("designedSize", size);
+    fitButton(b, size);
     // Enter and Escape mean nothing to the panel.
     b->setAutoDefault(false);
     b->setDefault(false);
     return b;
 }
 
+QCheckBox *makeCheck(QWidget *parent, const char *name, const char *text, int width)
+{
+    auto *box = new QCheckBox(QString::fromUtf8(text), parent);
+    box->setObjectName(QString::fromLatin1(name));
+    // 17 high and 2 apart on a 96-dpi screen: 19 from one box to the next.
+    box->setMinimumSize(width, 19);
+    return box;
+}
+
+// A row of controls at the left, a gap of `gaps[i]` after the i-th one.
+QHBoxLayout *row(std::initializer_list<QWidget *> widgets, std::initializer_list<int> gaps)
+{
+    auto *layout = new QHBoxLayout;
+    layout->setSpacing(0);
+    auto gap = gaps.begin();
+    for (QWidget *w : widgets) {
+        if (layout->count() > 0 && gap != gaps.end())
+            layout->addSpacing(*gap++);
+        layout->addWidget(w);
+    }
+    layout->addStretch(1);
+    return layout;
+}
+
 } // namespace
 
 SettingsPanel::SettingsPanel(QAbstractButton *toggleButton, QWidget *parent)
-    : CollapsiblePanel(toggleButton, kOpenHeight, parent),
-      m_treeFace(QString::fromLatin1(kDefaultFace)),
-      m_treeSize(kDefaultFontSize),
-      m_textFace(QString::fromLatin1(kDefaultFace)),
-      m_textSize(kDefaultFontSize)
+    : CollapsiblePanel(toggleButton, kOpenHeight, parent)
 {
     setObjectName(QStringLiteral("Panel4"));
+    // The controls live on a page of their own at the panel's top left:
+    // the panel cuts it off while closed, and the page keeps its layout.
+    content_ = new QWidget(this);
 
-    static const char *const boxTexts[4] = {
-        "Разрешить перетаскивание элементов дерева",
-        "Запоминать позицию и размер окна",
-        "Создавать резервные копии базы данных",
-        "Отрабатывать ссылку при одиночном нажатии",
-    };
-    static const int boxTops[4] = {7, 26, 45, 64};
-    static const int boxWidths[4] = {265, 257, 257, 265};
-    for (int i = 0; i < 4; ++i) {
-        auto *box = new QCheckBox(QString::fromUtf8(boxTexts[i]), this);
-        box->setObjectName(QStringLiteral("CheckBox%1").arg(i + 1));
-        place(box, 8, boxTops[i], boxWidths[i], 17);
-        m_checkBoxes[i] = box;
-    }
-    m_checkBoxes[1]->setChecked(true);
-    m_checkBoxes[2]->setChecked(true);
+    dragDropCheck_ = makeCheck(content_, "CheckBox1", "Разрешить перетаскивание элементов дерева", 265);
+    restoreCheck_ = makeCheck(content_, "CheckBox2", "Запоминать позицию и размер окна", 257);
+    backupCheck_ = makeCheck(content_, "CheckBox3", "Создавать резервные копии базы данных", 257);
+    linkSingleClickCheck_ = makeCheck(content_, "CheckBox4", "Отрабатывать ссылку при одиночном нажатии", 265);
+    connect(dragDropCheck_, &QCheckBox::toggled, this, [this](bool on) { pending_.dragDrop = on; });
+    connect(restoreCheck_, &QCheckBox::toggled, this, [this](bool on) { pending_.restore = on; });
+    connect(backupCheck_, &QCheckBox::toggled, this, [this](bool on) { pending_.backup = on; });
+    connect(linkSingleClickCheck_, &QCheckBox::toggled, this,
+            [this](bool on) { pending_.linkSingleClick = on; });
 
-    auto makeSwatch = [this](const char *name, int x) {
-        auto *swatch = new QFrame(this);
+    // A swatch is a raised panel showing a pane's background with its
+    // caption in the pane's text color.
+    auto makeSwatch = [this](const char *name, const char *labelName, const QString &text,
+                             const QMargins &captionMargins) {
+        auto *swatch = new QFrame(content_);
         swatch->setObjectName(QString::fromLatin1(name));
         swatch->setFrameStyle(QFrame::Panel | QFrame::Raised);
         swatch->setLineWidth(1);
-        swatch->setGeometry(x, 86, 113, 25);
+        swatch->setMinimumSize(113, 25);
         swatch->setAutoFillBackground(true);
         swatch->setFocusPolicy(Qt::NoFocus);
         swatch->installEventFilter(this);
-        return swatch;
-    };
-    auto makeCaption = [this](QFrame *swatch, const char *name, const QString &text, int x, int width) {
         auto *label = new QLabel(text, swatch);
-        label->setObjectName(QString::fromLatin1(name));
-        place(label, x, 5, width, 13);
-        // A caption wider than its place moves left to stay inside the swatch.
-        const int room = swatch->width() - 2 * swatch->frameWidth();
-        if (label->x() + label->width() > room)
-            label->move(qMax(swatch->frameWidth(), room - label->width()), label->y());
+        label->setObjectName(QString::fromLatin1(labelName));
+        label->setMinimumHeight(13);
         label->installEventFilter(this);
-        return label;
+        auto *layout = new QHBoxLayout(swatch);
+        layout->setContentsMargins(captionMargins);
+        layout->addWidget(label, 0, Qt::AlignTop);
+        return std::pair {swatch, label};
     };
-    m_panel5 = makeSwatch("Panel5", 8);
-    m_label1 = makeCaption(m_panel5, "Label1", QStringLiteral("Цвет дерева"), 23, 64);
-    m_panel6 = makeSwatch("Panel6", 124);
-    m_label2 = makeCaption(m_panel6, "Label2", QStringLiteral("Цвет редактора"), 16, 81);
+    // Margins from the frame's inside: the captions sit 23 and 16 pixels in,
+    // 5 down; a longer caption makes its swatch wider.
+    std::tie(treeColorSwatch_, treeTextLabel_) =
+        makeSwatch("Panel5", "Label1", QStringLiteral("Цвет дерева"), QMargins(22, 4, 2, 1));
+    std::tie(richColorSwatch_, richTextLabel_) =
+        makeSwatch("Panel6", "Label2", QStringLiteral("Цвет редактора"), QMargins(15, 4, 2, 1));
 
-    m_button5 = makeButton(this, "Button5", QStringLiteral("Шрифт дерева"), QRect(8, 114, 113, 25));
-    m_button6 = makeButton(this, "Button6", QStringLiteral("Шрифт редактора"), QRect(124, 114, 113, 25));
-    auto *button1 = makeButton(this, "Button1", QStringLiteral("ОК"), QRect(8, 148, 74, 21));
-    auto *button2 = makeButton(this, "Button2", QStringLiteral("Применить"), QRect(89, 148, 74, 21));
-    auto *button3 = makeButton(this, "Button3", QStringLiteral("Отмена"), QRect(169, 148, 74, 21));
-    m_button5->setFont(defaultFont());
-    m_button6->setFont(defaultFont());
+    treeFontButton_ = makeButton(content_, "Button5", QStringLiteral("Шрифт дерева"), {113, 25});
+    textFontButton_ = makeButton(content_, "Button6", QStringLiteral("Шрифт редактора"), {113, 25});
+    auto *okButton = makeButton(content_, "Button1", QStringLiteral("ОК"), {74, 21});
+    auto *applyButton = makeButton(content_, "Button2", QStringLiteral("Применить"), {74, 21});
+    auto *cancelButton = makeButton(content_, "Button3", QStringLiteral("Отмена"), {74, 21});
 
-    connect(m_button5, &QPushButton::clicked, this, &SettingsPanel::chooseTreeFont);
-    connect(m_button6, &QPushButton::clicked, this, &SettingsPanel::chooseTextFont);
-    connect(button1, &QPushButton::clicked, this, &SettingsPanel::ok);
-    connect(button2, &QPushButton::clicked, this, &SettingsPanel::apply);
-    connect(button3, &QPushButton::clicked, this, &SettingsPanel::cancel);
+    auto *column = new QVBoxLayout(content_);
+    column->setContentsMargins(8, 7, 8, 9);
+    column->setSpacing(0);
+    column->addWidget(dragDropCheck_, 0, Qt::AlignLeft);
+    column->addWidget(restoreCheck_, 0, Qt::AlignLeft);
+    column->addWidget(backupCheck_, 0, Qt::AlignLeft);
+    column->addWidget(linkSingleClickCheck_, 0, Qt::AlignLeft);
+    column->addSpacing(3);
+    column->addLayout(row({treeColorSwatch_, richColorSwatch_}, {3}));
+    column->addSpacing(3);
+    column->addLayout(row({treeFontButton_, textFontButton_}, {3}));
+    column->addSpacing(9);
+    column->addLayout(row({okButton, applyButton, cancelButton}, {7, 6}));
+    column->addStretch(1);
+
+    connect(treeFontButton_, &QPushButton::clicked, this, &SettingsPanel::chooseTreeFont);
+    connect(textFontButton_, &QPushButton::clicked, this, &SettingsPanel::chooseTextFont);
+    connect(okButton, &QPushButton::clicked, this, &SettingsPanel::ok);
+    connect(applyButton, &QPushButton::clicked, this, &SettingsPanel::apply);
+    connect(cancelButton, &QPushButton::clicked, this, &SettingsPanel::cancel);
 
     // Tab order: the four boxes, "ОК", "Применить", "Отмена", then the two font buttons.
-    QWidget *order[] = {m_checkBoxes[0], m_checkBoxes[1], m_checkBoxes[2], m_checkBoxes[3],
-                        button1, button2, button3, m_button5, m_button6};
+    QWidget *order[] = {dragDropCheck_, restoreCheck_, backupCheck_, linkSingleClickCheck_,
+                        okButton, applyButton, cancelButton, treeFontButton_, textFontButton_};
     for (size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
 
-    showColors();
+    setSettings(pending_);
+    fitContent();
     close();
 }
 
-QCheckBox *SettingsPanel::checkBox1() const { return m_checkBoxes[0]; }
-QCheckBox *SettingsPanel::checkBox2() const { return m_checkBoxes[1]; }
-QCheckBox *SettingsPanel::checkBox3() const { return m_checkBoxes[2]; }
-QCheckBox *SettingsPanel::checkBox4() const { return m_checkBoxes[3]; }
-QPushButton *SettingsPanel::treeFontButton() const { return m_button5; }
-QPushButton *SettingsPanel::textFontButton() const { return m_button6; }
-QFrame *SettingsPanel::treeSwatch() const { return m_panel5; }
-QFrame *SettingsPanel::richSwatch() const { return m_panel6; }
-QLabel *SettingsPanel::treeCaption() const { return m_label1; }
-QLabel *SettingsPanel::richCaption() const { return m_label2; }
+void SettingsPanel::setSettings(const Settings &settings)
+{
+    pending_ = settings;
+    showChecks();
+    showColors();
+    showButtonFont(treeFontButton_, pending_.treeFont);
+    showButtonFont(textFontButton_, pending_.textFont);
+}
 
-int32_t SettingsPanel::treeColor() const { return m_treeColor; }
-int32_t SettingsPanel::textTreeColor() const { return m_textTreeColor; }
-int32_t SettingsPanel::richColor() const { return m_richColor; }
-int32_t SettingsPanel::textRichColor() const { return m_textRichColor; }
+void SettingsPanel::showChecks()
+{
+    const std::pair<QCheckBox *, bool> checks[] = {{dragDropCheck_, pending_.dragDrop},
+                                                   {restoreCheck_, pending_.restore},
+                                                   {backupCheck_, pending_.backup},
+                                                   {linkSingleClickCheck_, pending_.linkSingleClick}};
+    for (const auto &[box, on] : checks) {
+        const QSignalBlocker blocker(box);
+        box->setChecked(on);
+    }
+}
+
+void SettingsPanel::fitContent()
+{
+    const QSize need = content_->sizeHint().expandedTo(content_->minimumSizeHint());
+    content_->setGeometry(0, 0, qMax(width(), need.width()), qMax(kOpenHeight, need.height()));
+    // The controls are where they belong even before the panel is shown.
+    content_->layout()->activate();
+    treeColorSwatch_->layout()->activate();
+    richColorSwatch_->layout()->activate();
+}
+
+void SettingsPanel::resizeEvent(QResizeEvent *event)
+{
+    CollapsiblePanel::resizeEvent(event);
+    fitContent();
+}
+
+void SettingsPanel::opened()
+{
+    // Larger text than the 96-dpi layout was made for needs more height.
+    fitContent();
+    if (content_->height() > height())
+        setFixedHeight(content_->height());
+}
 
 void SettingsPanel::setTreeColor(int32_t code)
 {
-    m_treeColor = code;
+    pending_.treeColor = code;
     showColors();
 }
 
 void SettingsPanel::setTextTreeColor(int32_t code)
 {
-    m_textTreeColor = code;
+    pending_.textTreeColor = code;
     showColors();
 }
 
 void SettingsPanel::setRichColor(int32_t code)
 {
-    m_richColor = code;
+    pending_.richColor = code;
     showColors();
 }
 
 void SettingsPanel::setTextRichColor(int32_t code)
 {
-    m_textRichColor = code;
+    pending_.textRichColor = code;
     showColors();
 }
 
@@ -281,78 +366,82 @@ void SettingsPanel::showColors()
         pal.setColor(role, colorFromValue(code));
         w->setPalette(pal);
     };
-    paint(m_panel5, QPalette::Window, m_treeColor);
-    paint(m_label1, QPalette::WindowText, m_textTreeColor);
-    paint(m_panel6, QPalette::Window, m_richColor);
-    paint(m_label2, QPalette::WindowText, m_textRichColor);
+    paint(treeColorSwatch_, QPalette::Window, pending_.treeColor);
+    paint(treeTextLabel_, QPalette::WindowText, pending_.textTreeColor);
+    paint(richColorSwatch_, QPalette::Window, pending_.richColor);
+    paint(richTextLabel_, QPalette::WindowText, pending_.textRichColor);
 }
 
 void SettingsPanel::changeEvent(QEvent *event)
 {
-    // System colour codes follow the current colour scheme.
+    // System color codes follow the current color scheme.
     if (event->type() == QEvent::ApplicationPaletteChange)
         showColors();
     CollapsiblePanel::changeEvent(event);
+    // Other text makes other sizes.
+    if (event->type() == QEvent::FontChange && content_) {
+        for (QPushButton *button : content_->findChildren<QPushButton *>()) {
+            if (button == treeFontButton_ || button == textFontButton_) {
+                QFont caption = button->font();
+                caption.setPointSizeF(font().pointSizeF());
+                button->setFont(caption);
+            }
+            fitButton(button, button->property("designedSize").toSize());
+        }
+        fitContent();
+    }
 }
 
-QString SettingsPanel::treeFontName() const { return m_treeFace; }
-int SettingsPanel::treeFontSize() const { return m_treeSize; }
-QString SettingsPanel::textFontName() const { return m_textFace; }
-int SettingsPanel::textFontSize() const { return m_textSize; }
+QString SettingsPanel::treeFontName() const { return toQ(pending_.treeFont.face); }
+QString SettingsPanel::textFontName() const { return toQ(pending_.textFont.face); }
 
-void SettingsPanel::setButtonFont(QPushButton *button, const QString &face, int size)
+void SettingsPanel::showButtonFont(QPushButton *button, const FontSetting &setting)
 {
     QFont font = button->font();
-    font.setFamily(face);
-    // A size of 0 or less has no point size to show; the number itself is kept.
-    if (size > 0)
-        font.setPointSize(size);
+    font.setFamily(toQ(setting.face));
+    font.setPointSizeF(this->font().pointSizeF());
     button->setFont(font);
+    fitButton(button, button->property("designedSize").toSize());
+    fitContent();
 }
 
 void SettingsPanel::setTreeFontName(const QString &face)
 {
-    if (face.isEmpty())
-        return;
-    m_treeFace = face.left(kMaxFaceLength);
-    setButtonFont(m_button5, m_treeFace, m_treeSize);
+    setFace(pending_.treeFont, fromQ(face));
+    showButtonFont(treeFontButton_, pending_.treeFont);
 }
 
 void SettingsPanel::setTreeFontSize(int size)
 {
-    m_treeSize = size;
-    setButtonFont(m_button5, m_treeFace, m_treeSize);
+    pending_.treeFont.size = size;
 }
 
 void SettingsPanel::setTextFontName(const QString &face)
 {
-    if (face.isEmpty())
-        return;
-    m_textFace = face.left(kMaxFaceLength);
-    setButtonFont(m_button6, m_textFace, m_textSize);
+    setFace(pending_.textFont, fromQ(face));
+    showButtonFont(textFontButton_, pending_.textFont);
 }
 
 void SettingsPanel::setTextFontSize(int size)
 {
-    m_textSize = size;
-    setButtonFont(m_button6, m_textFace, m_textSize);
+    pending_.textFont.size = size;
 }
 
 void SettingsPanel::applyFonts()
 {
-    emit treeFontApplied(m_treeFace, m_treeSize);
-    emit editorFontApplied(m_textFace, m_textSize);
+    emit treeFontApplied(treeFontName(), pending_.treeFont.size);
+    emit editorFontApplied(textFontName(), pending_.textFont.size);
 }
 
 void SettingsPanel::apply()
 {
-    emit dragDropApplied(m_checkBoxes[0]->isChecked());
-    m_appliedTreeColor = m_treeColor;
-    m_appliedTextTreeColor = m_textTreeColor;
-    emit treeColorsApplied(colorFromValue(m_treeColor), colorFromValue(m_textTreeColor));
-    m_appliedRichColor = m_richColor;
-    m_appliedTextRichColor = m_textRichColor;
-    emit editorColorsApplied(colorFromValue(m_richColor), colorFromValue(m_textRichColor));
+    emit dragDropApplied(pending_.dragDrop);
+    appliedTreeColor_ = pending_.treeColor;
+    appliedTextTreeColor_ = pending_.textTreeColor;
+    emit treeColorsApplied(colorFromValue(pending_.treeColor), colorFromValue(pending_.textTreeColor));
+    appliedRichColor_ = pending_.richColor;
+    appliedTextRichColor_ = pending_.textRichColor;
+    emit editorColorsApplied(colorFromValue(pending_.richColor), colorFromValue(pending_.textRichColor));
 }
 
 void SettingsPanel::ok()
@@ -363,11 +452,11 @@ void SettingsPanel::ok()
 
 void SettingsPanel::cancel()
 {
-    // Only the colours go back to what the panes show; options and fonts stay.
-    m_treeColor = m_appliedTreeColor;
-    m_textTreeColor = m_appliedTextTreeColor;
-    m_richColor = m_appliedRichColor;
-    m_textRichColor = m_appliedTextRichColor;
+    // Only the colors go back to what the panes show; options and fonts stay.
+    pending_.treeColor = appliedTreeColor_;
+    pending_.textTreeColor = appliedTextTreeColor_;
+    pending_.richColor = appliedRichColor_;
+    pending_.textRichColor = appliedTextRichColor_;
     showColors();
     close();
 }
@@ -407,7 +496,7 @@ void SettingsPanel::chooseRichTextColor()
         setTextRichColor(*code);
 }
 
-void SettingsPanel::chooseFont(QPushButton *button, QString &face, int &size)
+void SettingsPanel::chooseFont(QPushButton *button, FontSetting &setting)
 {
     const FontChooser &chooser = fontChooser() ? fontChooser() : FontChooser(runFontDialog);
     std::optional<QFont> chosen = chooser(this, lastFont());
@@ -417,33 +506,37 @@ void SettingsPanel::chooseFont(QPushButton *button, QString &face, int &size)
     font.setUnderline(false);
     font.setStrikeOut(false);
     lastFont() = font;
-    // The whole font goes to the button, so its caption shows the style too.
-    button->setFont(font);
     if (!font.family().isEmpty())
-        face = font.family().left(kMaxFaceLength);
+        setFace(setting, fromQ(font.family()));
     if (font.pointSize() > 0) {
-        size = font.pointSize();
+        setting.size = font.pointSize();
     } else if (font.pixelSize() > 0) {
         const double dpi = button->logicalDpiY();
-        size = int(std::lround(font.pixelSize() * 72.0 / dpi));
+        setting.size = int(std::lround(font.pixelSize() * 72.0 / dpi));
     }
+    // The caption shows the chosen face and style (bold, italic), at the
+    // panel's size.
+    font.setPointSizeF(this->font().pointSizeF());
+    button->setFont(font);
+    fitButton(button, button->property("designedSize").toSize());
+    fitContent();
     applyFonts();
 }
 
 void SettingsPanel::chooseTreeFont()
 {
-    chooseFont(m_button5, m_treeFace, m_treeSize);
+    chooseFont(treeFontButton_, pending_.treeFont);
 }
 
 void SettingsPanel::chooseTextFont()
 {
-    chooseFont(m_button6, m_textFace, m_textSize);
+    chooseFont(textFontButton_, pending_.textFont);
 }
 
 bool SettingsPanel::eventFilter(QObject *watched, QEvent *event)
 {
-    const bool swatchPart = watched == m_panel5 || watched == m_panel6 || watched == m_label1
-                            || watched == m_label2;
+    const bool swatchPart = watched == treeColorSwatch_ || watched == richColorSwatch_
+                            || watched == treeTextLabel_ || watched == richTextLabel_;
     if (swatchPart && (event->type() == QEvent::MouseButtonPress
                        || event->type() == QEvent::MouseButtonDblClick))
         return true;  // keep the caption's press from reaching its swatch
@@ -451,11 +544,11 @@ bool SettingsPanel::eventFilter(QObject *watched, QEvent *event)
         auto *widget = static_cast<QWidget *>(watched);
         const auto *me = static_cast<QMouseEvent *>(event);
         if (me->button() == Qt::LeftButton && widget->rect().contains(me->position().toPoint())) {
-            if (watched == m_panel5)
+            if (watched == treeColorSwatch_)
                 chooseTreeColor();
-            else if (watched == m_label1)
+            else if (watched == treeTextLabel_)
                 chooseTreeTextColor();
-            else if (watched == m_panel6)
+            else if (watched == richColorSwatch_)
                 chooseRichColor();
             else
                 chooseRichTextColor();
@@ -469,14 +562,36 @@ QColor SettingsPanel::colorFromValue(int32_t code)
 {
     if (code < 0)
         return QApplication::palette().color(QPalette::Active, systemRole(code & 0xFF));
-    const uint32_t v = uint32_t(code) & 0xFFFFFFu;
-    return QColor(int(v & 0xFF), int((v >> 8) & 0xFF), int((v >> 16) & 0xFF));
+    return QColor(colorcode::red(code), colorcode::green(code), colorcode::blue(code));
 }
 
 int32_t SettingsPanel::valueFromColor(const QColor &color)
 {
     const QColor rgb = color.toRgb();
     return int32_t(rgb.red() + 256 * rgb.green() + 65536 * rgb.blue());
+}
+
+QFont SettingsPanel::withRegularStyle(const QFont &font)
+{
+    if (!font.styleName().isEmpty() || font.bold() || font.italic())
+        return font;
+    // A face that is not installed opens on the face that stands in for it.
+    QFont regular = font;
+    if (!QFontDatabase::families().contains(font.family(), Qt::CaseInsensitive))
+        regular.setFamily(QFontInfo(font).family());
+    // The regular style: upright, normal weight, and of those the shortest
+    // name ("Book" rather than "Condensed").
+    QString best;
+    const QStringList styles = QFontDatabase::styles(regular.family());
+    for (const QString &style : styles) {
+        const QFont candidate = QFontDatabase::font(regular.family(), style, 12);
+        if (!candidate.italic() && candidate.weight() == QFont::Normal
+            && (best.isEmpty() || style.size() < best.size()))
+            best = style;
+    }
+    if (!best.isEmpty())
+        regular.setStyleName(best);
+    return regular;
 }
 
 void SettingsPanel::setColorChooser(std::function<std::optional<QColor>(QWidget *, const QColor &)> chooser)
@@ -491,8 +606,10 @@ void SettingsPanel::setFontChooser(std::function<std::optional<QFont>(QWidget *,
 
 void SettingsPanel::resetChooserState()
 {
-    keepCustomColoursInMemory();
-    setCustomColours(QList<QColor>(QColorDialog::customCount(), QColor(Qt::white)));
+    keepCustomColorsInMemory();
+    setCustomColors(QList<QColor>(QColorDialog::customCount(), QColor(Qt::white)));
     lastColor() = QColor(Qt::black);
     lastFont() = defaultFont();
 }
+
+} // namespace qv

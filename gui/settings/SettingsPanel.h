@@ -1,10 +1,12 @@
-// The settings strip at the top of the editor pane. Its controls are the
-// store of the pending settings; the tree and the editor get them on apply.
+// The settings strip at the top of the editor pane. It edits a pending copy
+// of the settings; the tree and the editor get them when they are applied.
 #pragma once
+
+#include "gui/common/CollapsiblePanel.h"
+#include "settings/Settings.h"
 
 #include <QColor>
 #include <QFont>
-#include "gui/common/CollapsiblePanel.h"
 #include <QString>
 
 #include <cstdint>
@@ -16,70 +18,85 @@ class QCheckBox;
 class QLabel;
 class QPushButton;
 
+namespace qv {
+
 class SettingsPanel : public CollapsiblePanel { // objectName "Panel4", height 0 or 178
     Q_OBJECT
 public:
     static constexpr int kOpenHeight = 178;
-    static constexpr int32_t kDefaultTreeColor = 14601924;
-    static constexpr int32_t kWindowColor = -2147483643;      // system window background
-    static constexpr int32_t kWindowTextColor = -2147483640;  // system window text
-    static constexpr int32_t kBtnFaceColor = -2147483633;     // system button face
-    static constexpr int kMaxFaceLength = 31;
-    static inline const char kDefaultFace[] = "MS Sans Serif";
-    static constexpr int kDefaultFontSize = 8;
+    static constexpr int32_t kWindowColor = colorcode::kWindow;
+    static constexpr int32_t kWindowTextColor = colorcode::kWindowText;
+    static constexpr int32_t kBtnFaceColor = colorcode::kButtonFace;
 
-    // toggleButton is SpeedButton10 (checkable, in the editor toolbar).
+    // toggleButton is the editor toolbar's checkable settings button.
     SettingsPanel(QAbstractButton *toggleButton, QWidget *parent = nullptr);
-    QCheckBox *checkBox1() const;     // "Разрешить перетаскивание элементов дерева"  (DragDrop)
-    QCheckBox *checkBox2() const;     // "Запоминать позицию и размер окна"           (Restore)
-    QCheckBox *checkBox3() const;     // "Создавать резервные копии базы данных"       (Backup)
-    QCheckBox *checkBox4() const;     // "Отрабатывать ссылку при одиночном нажатии"   (Link)
 
-    // Pending colours as colour codes (RGB 0..16777215 or system codes -2147483648+n), kept
-    // exactly as read so a system code is written back unchanged.
-    int32_t treeColor() const;      void setTreeColor(int32_t);      // Panel5 background
-    int32_t textTreeColor() const;  void setTextTreeColor(int32_t);  // Label1 text
-    int32_t richColor() const;      void setRichColor(int32_t);      // Panel6 background
-    int32_t textRichColor() const;  void setTextRichColor(int32_t);  // Label2 text
+    // The pending settings: what the panel shows and what the close writes.
+    const Settings &settings() const { return pending_; }
+    // Shows `settings` as the pending ones; applies nothing.
+    void setSettings(const Settings &settings);
 
-    // Fonts of Button5 (tree) and Button6 (editor): face (an empty face leaves it unchanged,
-    // longer than 31 characters is cut to 31) and size in points.
-    QString treeFontName() const;  void setTreeFontName(const QString &);
-    int treeFontSize() const;      void setTreeFontSize(int);
-    QString textFontName() const;  void setTextFontName(const QString &);
-    int textFontSize() const;      void setTextFontSize(int);
+    QCheckBox *dragDropCheck() const { return dragDropCheck_; }                // CheckBox1
+    QCheckBox *restoreCheck() const { return restoreCheck_; }                  // CheckBox2
+    QCheckBox *backupCheck() const { return backupCheck_; }                    // CheckBox3
+    QCheckBox *linkSingleClickCheck() const { return linkSingleClickCheck_; }  // CheckBox4
 
-    void applyFonts();                // ApplyFonts: emits treeFontApplied, editorFontApplied
-    void apply();                     // Button2Click: emits dragDropApplied, treeColorsApplied, editorColorsApplied
-    // close(), isOpen() and toggle() (SpeedButton10Click) come from CollapsiblePanel.
+    // Pending colors as color codes, kept exactly as given so a system code
+    // is written back unchanged.
+    int32_t treeColor() const { return pending_.treeColor; }
+    int32_t textTreeColor() const { return pending_.textTreeColor; }
+    int32_t richColor() const { return pending_.richColor; }
+    int32_t textRichColor() const { return pending_.textRichColor; }
+    void setTreeColor(int32_t code);
+    void setTextTreeColor(int32_t code);
+    void setRichColor(int32_t code);
+    void setTextRichColor(int32_t code);
+
+    // The two fonts: an empty face leaves it unchanged, a longer one than
+    // 31 characters is cut; sizes in points, kept as given.
+    QString treeFontName() const;
+    int treeFontSize() const { return pending_.treeFont.size; }
+    QString textFontName() const;
+    int textFontSize() const { return pending_.textFont.size; }
+    void setTreeFontName(const QString &face);
+    void setTreeFontSize(int size);
+    void setTextFontName(const QString &face);
+    void setTextFontSize(int size);
+
+    void applyFonts();   // emits treeFontApplied, editorFontApplied
+    void apply();        // "Применить": emits dragDropApplied, treeColorsApplied, editorColorsApplied
+    // close(), isOpen() and toggle() come from CollapsiblePanel.
 
     // The handlers behind the panel's own controls, public so the window and tests can run them.
-    void ok();                        // Button1Click: apply and close
-    void cancel();                    // Button3Click: revert the four pending colours and close
-    void chooseTreeColor();           // Panel5Click
-    void chooseTreeTextColor();       // Label1Click
-    void chooseRichColor();           // Panel6Click
-    void chooseRichTextColor();       // Label2Click
-    void chooseTreeFont();            // Button5Click
-    void chooseTextFont();            // Button6Click
+    void ok();                        // "ОК": apply and close
+    void cancel();                    // "Отмена": revert the four pending colors and close
+    void chooseTreeColor();           // click on the tree swatch
+    void chooseTreeTextColor();       // click on its caption
+    void chooseRichColor();           // click on the editor swatch
+    void chooseRichTextColor();       // click on its caption
+    void chooseTreeFont();
+    void chooseTextFont();
 
-    QPushButton *treeFontButton() const;  // Button5
-    QPushButton *textFontButton() const;  // Button6
-    QFrame *treeSwatch() const;           // Panel5
-    QFrame *richSwatch() const;           // Panel6
-    QLabel *treeCaption() const;          // Label1
-    QLabel *richCaption() const;          // Label2
+    QPushButton *treeFontButton() const { return treeFontButton_; }  // Button5
+    QPushButton *textFontButton() const { return textFontButton_; }  // Button6
+    QFrame *treeSwatch() const { return treeColorSwatch_; }          // Panel5
+    QFrame *richSwatch() const { return richColorSwatch_; }          // Panel6
+    QLabel *treeCaption() const { return treeTextLabel_; }           // Label1
+    QLabel *richCaption() const { return richTextLabel_; }           // Label2
 
     static QColor colorFromValue(int32_t code);  // system codes 5/8/15 -> palette Base/Text/Button
-    // An RGB colour as its code: red + 256*green + 65536*blue.
+    // An RGB color as its code: red + 256*green + 65536*blue.
     static int32_t valueFromColor(const QColor &color);
 
     // Test hooks replacing the choosers (nullopt = cancelled). An empty function restores the default.
     static void setColorChooser(std::function<std::optional<QColor>(QWidget *, const QColor &initial)>);
     static void setFontChooser(std::function<std::optional<QFont>(QWidget *, const QFont &initial)>);
     // Forget what the choosers confirmed during this run (they open on black and the default font
-    // again, the 16 custom colours are white).
+    // again, the 16 custom colors are white).
     static void resetChooserState();
+    // The font the chooser opens on for `font`: a font without a style of
+    // its own gets the regular style of its face.
+    static QFont withRegularStyle(const QFont &font);
 
 signals:
     void dragDropApplied(bool enabled);
@@ -91,34 +108,37 @@ signals:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void changeEvent(QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void opened() override;
 
 private:
     std::optional<int32_t> pickColor();
-    void chooseFont(QPushButton *button, QString &face, int &size);
+    void chooseFont(QPushButton *button, FontSetting &setting);
     void showColors();
-    void setButtonFont(QPushButton *button, const QString &face, int size);
+    void showChecks();
+    // The caption is drawn in the face and style of the font it stands for,
+    // at the panel's own size, so that it always fits the button.
+    void showButtonFont(QPushButton *button, const FontSetting &setting);
+    void fitContent();
 
-    QCheckBox *m_checkBoxes[4] = {};
-    QFrame *m_panel5 = nullptr;
-    QFrame *m_panel6 = nullptr;
-    QLabel *m_label1 = nullptr;
-    QLabel *m_label2 = nullptr;
-    QPushButton *m_button5 = nullptr;
-    QPushButton *m_button6 = nullptr;
+    Settings pending_;
+    // Colors last carried to the tree and the editor, restored by "Отмена".
+    int32_t appliedTreeColor_ = pending_.treeColor;
+    int32_t appliedTextTreeColor_ = pending_.textTreeColor;
+    int32_t appliedRichColor_ = pending_.richColor;
+    int32_t appliedTextRichColor_ = pending_.textRichColor;
 
-    // Pending codes shown by the swatches.
-    int32_t m_treeColor = kDefaultTreeColor;
-    int32_t m_textTreeColor = kWindowTextColor;
-    int32_t m_richColor = kWindowColor;
-    int32_t m_textRichColor = kWindowTextColor;
-    // Codes last carried to the tree and the editor, restored by "Отмена".
-    int32_t m_appliedTreeColor = kDefaultTreeColor;
-    int32_t m_appliedTextTreeColor = kWindowTextColor;
-    int32_t m_appliedRichColor = kWindowColor;
-    int32_t m_appliedTextRichColor = kWindowTextColor;
-    // Face and size of the two font buttons, kept as given (a size of 0 or less included).
-    QString m_treeFace;
-    int m_treeSize = 8;
-    QString m_textFace;
-    int m_textSize = 8;
+    QWidget *content_ = nullptr;  // the laid-out controls; the panel shows as much as its height allows
+    QCheckBox *dragDropCheck_ = nullptr;
+    QCheckBox *restoreCheck_ = nullptr;
+    QCheckBox *backupCheck_ = nullptr;
+    QCheckBox *linkSingleClickCheck_ = nullptr;
+    QFrame *treeColorSwatch_ = nullptr;
+    QFrame *richColorSwatch_ = nullptr;
+    QLabel *treeTextLabel_ = nullptr;
+    QLabel *richTextLabel_ = nullptr;
+    QPushButton *treeFontButton_ = nullptr;
+    QPushButton *textFontButton_ = nullptr;
 };
+
+} // namespace qv

@@ -1,6 +1,7 @@
 #include "gui/tree/IconPalette.h"
 
 #include "gui/common/Icons.h"
+#include "gui/common/WidgetLook.h"
 
 #include <QBoxLayout>
 #include <QEvent>
@@ -13,7 +14,6 @@ namespace qv {
 
 namespace {
 
-const QColor kPanelColor(196, 206, 222);  // color code 14601924
 constexpr int kButtonSize = 21;
 constexpr int kHeaderHeight = 21;
 constexpr int kHeaderWidth = 122;
@@ -42,7 +42,7 @@ IconPalette::IconPalette(QWidget *parent) : QFrame(parent)
     setObjectName(QStringLiteral("Panel3"));
     setFrameShape(QFrame::NoFrame);
     QPalette pal = palette();
-    pal.setColor(QPalette::Window, kPanelColor);
+    pal.setColor(QPalette::Window, qv::panelColor());
     setPalette(pal);
     setAutoFillBackground(true);
     setMinimumWidth(kHeaderWidth + kToggleSize + kToggleRightGap);

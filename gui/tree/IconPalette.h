@@ -10,7 +10,7 @@ class QToolButton;
 
 namespace qv {
 
-class IconPalette : public QFrame {  // objectName "Panel3", color 14601924, height 24 or 200
+class IconPalette : public QFrame {  // objectName "Panel3", the panel color, height 24 or 200
     Q_OBJECT
 public:
     static constexpr int kCollapsedHeight = 24;

@@ -214,7 +214,7 @@ void TreePane::buildTree()
     for (QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText})
         pal.setColor(QPalette::Inactive, role, pal.color(QPalette::Active, role));
     tree_->setPalette(pal);
-    setTreeColors(QColor(196, 206, 222), pal.color(QPalette::Active, QPalette::Text));
+    setTreeColors(qv::panelColor(), pal.color(QPalette::Active, QPalette::Text));
 
     connect(tree_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &TreePane::selectionChanged);

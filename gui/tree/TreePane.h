@@ -5,6 +5,7 @@
 #pragma once
 
 #include "catalog/Text.h"
+#include "settings/Settings.h"
 
 #include <QFrame>
 #include <QString>
@@ -29,7 +30,7 @@ class TreeModel;
 class TreePane : public QFrame {  // objectName "Panel1"
     Q_OBJECT
 public:
-    static constexpr int kMinimumWidth = 222;
+    static constexpr int kMinimumWidth = qv::kTreeWidth;
 
     explicit TreePane(Catalog &catalog, QWidget *parent = nullptr);
 

@@ -16,7 +16,6 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QCheckBox>
 #include <QCloseEvent>
 #include <QMenu>
 #include <QScreen>
@@ -52,7 +51,7 @@ void MainWindow::buildLayout()
 {
     treePane_ = new qv::TreePane(catalog_);
     editorPane_ = new EditorPane(catalog_);
-    settingsPanel_ = new SettingsPanel(editorPane_->settingsButton());
+    settingsPanel_ = new qv::SettingsPanel(editorPane_->settingsButton());
     aboutPanel_ = new AboutPanel(editorPane_->aboutButton());
     editorPane_->setPanels(settingsPanel_, aboutPanel_);
 
@@ -82,7 +81,7 @@ void MainWindow::connectParts()
 {
     qv::OutlineView *tree = treePane_->tree();
     editorPane_->setSelectedNodeProvider([this] { return treePane_->selectedNode(); });
-    editorPane_->setLinkOption([this] { return settingsPanel_->checkBox4()->isChecked(); });
+    editorPane_->setLinkOption([this] { return settingsPanel_->settings().linkSingleClick; });
     treePane_->setBeforeCommand([this] { editorPane_->flushNote(); });
 
     auto showNote = [this](qv::Node *node) {
@@ -103,12 +102,12 @@ void MainWindow::connectParts()
     connect(treePane_, &qv::TreePane::commandDone, keeper_.get(), &CatalogKeeper::changed);
     connect(editorPane_, &EditorPane::edited, keeper_.get(), &CatalogKeeper::changed);
 
-    connect(settingsPanel_, &SettingsPanel::treeFontApplied, treePane_, &qv::TreePane::setTreeFont);
-    connect(settingsPanel_, &SettingsPanel::editorFontApplied, editorPane_, &EditorPane::setEditorFont);
-    connect(settingsPanel_, &SettingsPanel::treeColorsApplied, treePane_, &qv::TreePane::setTreeColors);
-    connect(settingsPanel_, &SettingsPanel::editorColorsApplied, editorPane_,
+    connect(settingsPanel_, &qv::SettingsPanel::treeFontApplied, treePane_, &qv::TreePane::setTreeFont);
+    connect(settingsPanel_, &qv::SettingsPanel::editorFontApplied, editorPane_, &EditorPane::setEditorFont);
+    connect(settingsPanel_, &qv::SettingsPanel::treeColorsApplied, treePane_, &qv::TreePane::setTreeColors);
+    connect(settingsPanel_, &qv::SettingsPanel::editorColorsApplied, editorPane_,
             &EditorPane::setEditorColors);
-    connect(settingsPanel_, &SettingsPanel::dragDropApplied, tree, &qv::OutlineView::setDragDropEnabled);
+    connect(settingsPanel_, &qv::SettingsPanel::dragDropApplied, tree, &qv::OutlineView::setDragDropEnabled);
 
     // Menu items show their hints while highlighted.
     for (QMenu *menu : {treePane_->popupMenu(), editorPane_->contextMenu()}) {
@@ -129,10 +128,15 @@ void MainWindow::formCreate()
     }
     settings_.open(baseDir_ + "Quorvel.ini");
     try {
-        if (winsettings::readBackup(settings_, *settingsPanel_))
+        qv::Settings s = settingsPanel_->settings();
+        qv::readBackup(settings_, s);
+        settingsPanel_->setSettings(s);
+        if (s.backup)
             files_.makeBackups();
-        setTreeWidth(winsettings::readTreeWidth(settings_));
-        treePane_->tree()->setDragDropEnabled(winsettings::readDragDrop(settings_, *settingsPanel_));
+        qv::readTreeWidthAndDragDrop(settings_, s);
+        settingsPanel_->setSettings(s);
+        setTreeWidth(s.treeWidth);
+        treePane_->tree()->setDragDropEnabled(s.dragDrop);
         treePane_->palette()->collapse();
         settingsPanel_->close();
         aboutPanel_->close();
@@ -157,7 +161,12 @@ void MainWindow::beginActivation()
         // The placement is restored before the window reaches the screen;
         // the rest runs once it is there, so that a box about the catalogue
         // stands over the window.
-        winsettings::readPlacement(settings_, *settingsPanel_, *this);
+        qv::Settings s = settingsPanel_->settings();
+        s.placement = qv::placementOf(*this);  // the defaults: where the window is
+        qv::readPlacement(settings_, s);
+        settingsPanel_->setSettings(s);
+        if (s.restore)
+            qv::applyPlacement(*this, s.placement, [this] { fitMinimumToFrame(); });
     } catch (const std::exception &e) {
         qv::msg::showError(this, e);
         return;
@@ -186,9 +195,15 @@ void MainWindow::formActivate()
             treePane_->selectNode(first);
             editorPane_->showNote(first);
         }
-        winsettings::readFonts(settings_, *settingsPanel_);
-        winsettings::readColors(settings_, *settingsPanel_);
-        winsettings::readLink(settings_, *settingsPanel_);
+        qv::Settings s = settingsPanel_->settings();
+        qv::readFonts(settings_, s);
+        settingsPanel_->setSettings(s);
+        settingsPanel_->applyFonts();
+        qv::readColors(settings_, s);
+        settingsPanel_->setSettings(s);
+        settingsPanel_->apply();
+        qv::readLink(settings_, s);
+        settingsPanel_->setSettings(s);
         editorPane_->updatePasteEnabled();
         editorPane_->attachChangeHandler();
     } catch (const std::exception &e) {
@@ -215,7 +230,10 @@ bool MainWindow::saveCatalogue(bool interactive)
 bool MainWindow::writeSettings(bool interactive)
 {
     try {
-        winsettings::writeAll(settings_, *settingsPanel_, treePane_->width(), *this);
+        qv::Settings s = settingsPanel_->settings();
+        s.treeWidth = treePane_->width();
+        s.placement = qv::placementOf(*this);
+        qv::writeSettings(settings_, s);
     } catch (const std::exception &e) {
         report(e, interactive);
         return false;

@@ -16,11 +16,14 @@ class AboutPanel;
 class CatalogKeeper;
 class EditorPane;
 class QSplitter;
-class SettingsPanel;
 class TerminationSignals;
 
 namespace qv {
 class TreePane;
+}
+
+namespace qv {
+class SettingsPanel;
 }
 
 class MainWindow : public QMainWindow {
@@ -39,7 +42,7 @@ public:
     const qv::SettingsFile &settingsFile() const { return settings_; }
     qv::TreePane *treePane() const { return treePane_; }
     EditorPane *editorPane() const { return editorPane_; }
-    SettingsPanel *settingsPanel() const { return settingsPanel_; }
+    qv::SettingsPanel *settingsPanel() const { return settingsPanel_; }
     AboutPanel *aboutPanel() const { return aboutPanel_; }
     QSplitter *splitter() const { return splitter_; }
 
@@ -115,7 +118,7 @@ private:
 
     qv::TreePane *treePane_ = nullptr;
     EditorPane *editorPane_ = nullptr;
-    SettingsPanel *settingsPanel_ = nullptr;
+    qv::SettingsPanel *settingsPanel_ = nullptr;
     AboutPanel *aboutPanel_ = nullptr;
     QSplitter *splitter_ = nullptr;
     QPointer<QWidget> hintWidget_;   // the control whose hint the status bar shows

@@ -1,30 +1,22 @@
 #include "gui/window/WindowSettings.h"
 
-#include "settings/SettingsFile.h"
-#include "gui/settings/SettingsPanel.h"
-#include "gui/common/Codec.h"
-
-#include <QCheckBox>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTimer>
 #include <QWidget>
 
-namespace winsettings {
+#include <algorithm>
+
+namespace qv {
 
 namespace {
 
-const qv::Bytes kBase = "Base";
-const qv::Bytes kWindow = "Window";
-
-bool readCheck(const qv::SettingsFile &file, const qv::Bytes &section, const qv::Bytes &key,
-               QCheckBox *box)
-{
-    box->setChecked(file.readFlag(section, key, box->isChecked()));
-    return box->isChecked();
-}
+constexpr Qt::WindowStates kNotNormal = Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen;
 
 // The window's outer rectangle in the normal state.
 QRect normalFrame(const QWidget &window)
 {
-    if (!(window.windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)))
+    if (!(window.windowState() & kNotNormal))
         return window.frameGeometry();
     const QRect frame = window.frameGeometry();
     const QRect client = window.geometry();
@@ -33,93 +25,110 @@ QRect normalFrame(const QWidget &window)
     return window.normalGeometry().marginsAdded(margins);
 }
 
+// A window's position is its frame's; its size is the client area's.
+void setFrame(QWidget &window, const QRect &frame)
+{
+    const QSize margins = window.frameGeometry().size() - window.size();
+    window.move(frame.topLeft());
+    window.resize(frame.size() - margins);
+}
+
+// Puts the outer rectangle right once the window manager has framed the
+// window, then goes. The frame's size becomes known without any event to
+// the window (the client area may stay where it was asked to be), so the
+// keeper looks for it every 25 ms, for four seconds at most.
+class FrameKeeper : public QObject {
+public:
+    FrameKeeper(QWidget &window, const QRect &frame, std::function<void()> framed)
+        : QObject(&window), window_(window), frame_(frame), framed_(std::move(framed))
+    {
+        timer_.setInterval(25);
+        connect(&timer_, &QTimer::timeout, this, &FrameKeeper::check);
+        timer_.start();
+    }
+
+private:
+    void check()
+    {
+        if (window_.windowState() & kNotNormal || ++checks_ > 160) {
+            timer_.stop();
+            deleteLater();
+        } else if (window_.frameGeometry() != window_.geometry()) {
+            timer_.stop();
+            if (framed_)
+                framed_();
+            if (window_.frameGeometry() != frame_)
+                setFrame(window_, frame_);
+            deleteLater();
+        }
+    }
+
+    QWidget &window_;
+    QRect frame_;
+    std::function<void()> framed_;
+    QTimer timer_;
+    int checks_ = 0;
+};
+
 } // namespace
 
-bool readBackup(const qv::SettingsFile &file, SettingsPanel &panel)
+Placement placementOf(const QWidget &window)
 {
-    return readCheck(file, kBase, "Backup", panel.checkBox3());
+    Placement p;
+    p.windowState = window.isMaximized() ? 1 : 0;
+    const QRect r = normalFrame(window);
+    p.top = r.top();
+    p.left = r.left();
+    p.height = r.height();
+    p.width = r.width();
+    return p;
 }
 
-int readTreeWidth(const qv::SettingsFile &file)
+void applyPlacement(QWidget &window, const Placement &placement, std::function<void()> framed)
 {
-    return file.readNumber(kWindow, "TreeWidth", 222);
-}
-
-bool readDragDrop(const qv::SettingsFile &file, SettingsPanel &panel)
-{
-    return readCheck(file, kBase, "DragDrop", panel.checkBox1());
-}
-
-void readPlacement(const qv::SettingsFile &file, SettingsPanel &panel, QWidget &window)
-{
-    if (!readCheck(file, kWindow, "Restore", panel.checkBox2()))
-        return;
-    if (file.readNumber(kWindow, "WindowState", 1) == 1) {
+    if (placement.windowState == 1) {
         window.setWindowState((window.windowState() & ~Qt::WindowMinimized) | Qt::WindowMaximized);
         return;
     }
-    window.setWindowState(window.windowState()
-                          & ~(Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
-    // Each key defaults to the window's current value, read after the
-    // previous key took effect. Sizes are outer sizes, frame included.
-    const int top = file.readNumber(kWindow, "Top", window.frameGeometry().top());
-    window.move(window.frameGeometry().left(), top);
-    const int left = file.readNumber(kWindow, "Left", window.frameGeometry().left());
-    window.move(left, window.frameGeometry().top());
-    const int height = file.readNumber(kWindow, "Height", window.frameGeometry().height());
-    window.resize(window.width(), height - (window.frameGeometry().height() - window.height()));
-    const int width = file.readNumber(kWindow, "Width", window.frameGeometry().width());
-    window.resize(width - (window.frameGeometry().width() - window.width()), window.height());
+    window.setWindowState(window.windowState() & ~kNotNormal);
+    QList<QRect> areas;
+    const QList<QScreen *> screens = QGuiApplication::screens();
+    for (const QScreen *screen : screens)
+        areas.append(screen->availableGeometry());
+    const QRect frame = reachableFrame(QRect(placement.left, placement.top, placement.width, placement.height), areas);
+    setFrame(window, frame);
+    // The minimum size may have had its say.
+    const QRect wanted(frame.topLeft(), window.frameGeometry().size());
+    if (window.frameGeometry() == window.geometry())
+        new FrameKeeper(window, wanted, std::move(framed));
 }
 
-void readFonts(const qv::SettingsFile &file, SettingsPanel &panel)
+QRect reachableFrame(const QRect &frame, const QList<QRect> &areas)
 {
-    panel.setTreeFontName(qv::toQ(file.readEntry(kBase, "TreeFontName", qv::fromQ(panel.treeFontName()))));
-    panel.setTreeFontSize(file.readNumber(kBase, "TreeFontSize", panel.treeFontSize()));
-    panel.setTextFontName(qv::toQ(file.readEntry(kBase, "TextFontName", qv::fromQ(panel.textFontName()))));
-    panel.setTextFontSize(file.readNumber(kBase, "TextFontSize", panel.textFontSize()));
-    panel.applyFonts();
-}
-
-void readColors(const qv::SettingsFile &file, SettingsPanel &panel)
-{
-    panel.setTreeColor(file.readNumber(kBase, "TreeColor", panel.treeColor()));
-    panel.setRichColor(file.readNumber(kBase, "RichColor", panel.richColor()));
-    panel.setTextTreeColor(file.readNumber(kBase, "TextTreeColor", panel.textTreeColor()));
-    panel.setTextRichColor(file.readNumber(kBase, "TextRichColor", panel.textRichColor()));
-    panel.apply();
-}
-
-void readLink(const qv::SettingsFile &file, SettingsPanel &panel)
-{
-    readCheck(file, kBase, "Link", panel.checkBox4());
-}
-
-void writeAll(qv::SettingsFile &file, const SettingsPanel &panel, int treeWidth, const QWidget &window)
-{
-    file.writeNumber(kBase, "TreeColor", panel.treeColor());
-    file.writeNumber(kBase, "TextTreeColor", panel.textTreeColor());
-    file.writeNumber(kBase, "RichColor", panel.richColor());
-    file.writeNumber(kBase, "TextRichColor", panel.textRichColor());
-    file.writeFlag(kBase, "DragDrop", panel.checkBox1()->isChecked());
-    file.writeFlag(kBase, "Link", panel.checkBox4()->isChecked());
-    file.writeFlag(kBase, "Backup", panel.checkBox3()->isChecked());
-    file.writeFlag(kWindow, "Restore", panel.checkBox2()->isChecked());
-    file.writeNumber(kWindow, "TreeWidth", treeWidth);
-    file.writeEntry(kBase, "TreeFontName", qv::fromQ(panel.treeFontName()));
-    file.writeNumber(kBase, "TreeFontSize", panel.treeFontSize());
-    file.writeEntry(kBase, "TextFontName", qv::fromQ(panel.textFontName()));
-    file.writeNumber(kBase, "TextFontSize", panel.textFontSize());
-    if (window.isMaximized()) {
-        file.writeNumber(kWindow, "WindowState", 1);
-        return;
+    const int captionHeight = std::min(frame.height(), kCaptionHeight);
+    const QRect caption(frame.left(), frame.top(), frame.width(), captionHeight);
+    const int gripWidth = std::min(frame.width(), kGripWidth);
+    for (const QRect &area : areas) {
+        const QRect seen = area.intersected(caption);
+        if (seen.width() >= gripWidth && 2 * seen.height() >= captionHeight)
+            return frame;
     }
-    file.writeNumber(kWindow, "WindowState", 0);
-    const QRect r = normalFrame(window);
-    file.writeNumber(kWindow, "Top", r.top());
-    file.writeNumber(kWindow, "Left", r.left());
-    file.writeNumber(kWindow, "Height", r.height());
-    file.writeNumber(kWindow, "Width", r.width());
+    if (areas.isEmpty())
+        return frame;
+    // The area nearest to the frame's center.
+    const QPoint center = frame.center();
+    auto distance = [&center](const QRect &area) {
+        const int dx = center.x() - std::clamp(center.x(), area.left(), area.right());
+        const int dy = center.y() - std::clamp(center.y(), area.top(), area.bottom());
+        return qint64(dx) * dx + qint64(dy) * dy;
+    };
+    const QRect area = *std::min_element(areas.begin(), areas.end(), [&](const QRect &a, const QRect &b) {
+        return distance(a) < distance(b);
+    });
+    QRect moved = frame;
+    moved.moveLeft(std::clamp(frame.left(), area.left(), std::max(area.left(), area.right() + 1 - frame.width())));
+    moved.moveTop(std::clamp(frame.top(), area.top(), std::max(area.top(), area.bottom() + 1 - frame.height())));
+    return moved;
 }
 
-} // namespace winsettings
+} // namespace qv

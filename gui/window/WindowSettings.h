@@ -1,34 +1,35 @@
-// The settings file's reads at window creation and first activation, and
-// the writes at close. Each setting goes straight into, or out of, the
-// control that holds it; the current value of the control is the default.
+// The window's placement between the settings and the screen.
 #pragma once
 
+#include "settings/Settings.h"
+
+#include <QList>
+#include <QRect>
+
+#include <functional>
+
 class QWidget;
-class SettingsPanel;
 
 namespace qv {
-class SettingsFile;
-}
 
-namespace winsettings {
+// The window's state and outer rectangle in the normal state, frame and
+// caption included, as the close stores them (state 1 when maximized).
+Placement placementOf(const QWidget &window);
 
-// Backup into CheckBox3; returns its state.
-bool readBackup(const qv::SettingsFile &file, SettingsPanel &panel);
-// TreeWidth (222 by default).
-int readTreeWidth(const qv::SettingsFile &file);
-// DragDrop into CheckBox1; returns its state.
-bool readDragDrop(const qv::SettingsFile &file, SettingsPanel &panel);
+// Maximized, or the normal state with the stored outer rectangle. The
+// rectangle is the frame's: a window manager that frames the window only
+// once it is on screen gets the rectangle corrected then, so that a start
+// and a close with no change store what was read. A rectangle that leaves
+// no grip of the caption on any screen is moved onto one (reachableFrame).
+// `framed` runs when the frame becomes known, before that correction.
+void applyPlacement(QWidget &window, const Placement &placement, std::function<void()> framed = {});
 
-// Restore into CheckBox2; when on, WindowState and the placement.
-void readPlacement(const qv::SettingsFile &file, SettingsPanel &panel, QWidget &window);
-// The two fonts into Button5 and Button6, then ApplyFonts.
-void readFonts(const qv::SettingsFile &file, SettingsPanel &panel);
-// The four colours into the swatches, then the apply step.
-void readColors(const qv::SettingsFile &file, SettingsPanel &panel);
-// Link into CheckBox4.
-void readLink(const qv::SettingsFile &file, SettingsPanel &panel);
+// `frame` unchanged when at least a grip of its caption (the top
+// kCaptionHeight rows, kGripWidth wide, half of them tall) lies on one of
+// `areas`; otherwise the same size moved onto the area nearest to it, as
+// far in as it fits, its top-left corner on the area when it is larger.
+inline constexpr int kCaptionHeight = 24;
+inline constexpr int kGripWidth = 48;
+QRect reachableFrame(const QRect &frame, const QList<QRect> &areas);
 
-// Every key, in the fixed order of the close. Raises ESettingsWriteError.
-void writeAll(qv::SettingsFile &file, const SettingsPanel &panel, int treeWidth, const QWidget &window);
-
-} // namespace winsettings
+} // namespace qv

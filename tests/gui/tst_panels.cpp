@@ -9,6 +9,10 @@
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QDir>
+#include <QFontDialog>
+#include <QLayout>
+#include <QLineEdit>
+#include <QRegularExpression>
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
@@ -32,6 +36,8 @@ constexpr int32_t kRed = 255;
 constexpr int32_t code(int r, int g, int b) { return r + 256 * g + 65536 * b; }
 
 } // namespace
+
+using qv::SettingsPanel;
 
 class PanelsTest : public QObject {
     Q_OBJECT
@@ -76,6 +82,10 @@ private slots:
     void systemCodesAreKeptUntilAColourIsPicked();
     void fontChooserIsSharedAndStyleStaysOnTheButton();
     void fontNamesAndSizes();
+    void settingsLayoutFitsLargerText_data();
+    void settingsLayoutFitsLargerText();
+    void fontChooserOpensOnTheRegularStyleWithASample();
+    void settingsStructIsWhatThePanelShows();
     void colorFromValue_data();
     void colorFromValue();
 
@@ -394,10 +404,10 @@ void PanelsTest::settingsDefaults()
     QCOMPARE(panel.objectName(), QStringLiteral("Panel4"));
     QVERIFY(!panel.isOpen());
     QCOMPARE(panel.height(), 0);
-    QVERIFY(!panel.checkBox1()->isChecked());
-    QVERIFY(panel.checkBox2()->isChecked());
-    QVERIFY(panel.checkBox3()->isChecked());
-    QVERIFY(!panel.checkBox4()->isChecked());
+    QVERIFY(!panel.dragDropCheck()->isChecked());
+    QVERIFY(panel.restoreCheck()->isChecked());
+    QVERIFY(panel.backupCheck()->isChecked());
+    QVERIFY(!panel.linkSingleClickCheck()->isChecked());
     QCOMPARE(panel.treeColor(), 14601924);
     QCOMPARE(panel.textTreeColor(), -2147483640);
     QCOMPARE(panel.richColor(), -2147483643);
@@ -452,11 +462,11 @@ void PanelsTest::settingsLayout()
     // Tab order: boxes, ОК, Применить, Отмена, then the font buttons.
     const QStringList order = {"CheckBox1", "CheckBox2", "CheckBox3", "CheckBox4", "Button1",
                                "Button2", "Button3", "Button5", "Button6"};
-    auto nextTabStop = [](QWidget *w) {
+    auto nextTabStop = [](QWidget *from) {
         do
-            w = w->nextInFocusChain();
-        while (!(w->focusPolicy() & Qt::TabFocus));
-        return w;
+            from = from->nextInFocusChain();
+        while (!(from->focusPolicy() & Qt::TabFocus));
+        return from;
     };
     for (int i = 0; i + 1 < order.size(); ++i)
         QCOMPARE(nextTabStop(panel.findChild<QWidget *>(order[i]))->objectName(), order[i + 1]);
@@ -490,7 +500,7 @@ void PanelsTest::settingsApplyEmitsInOrder()
             [&](const QColor &bg, const QColor &fg) { log << "tree " + name(bg) + " " + name(fg); });
     connect(&panel, &SettingsPanel::editorColorsApplied, this,
             [&](const QColor &bg, const QColor &fg) { log << "editor " + name(bg) + " " + name(fg); });
-    panel.checkBox1()->setChecked(true);
+    panel.dragDropCheck()->setChecked(true);
     panel.setTreeColor(kRed);
     panel.setTextTreeColor(code(0, 0, 255));
     panel.setRichColor(code(0, 255, 0));
@@ -524,8 +534,8 @@ void PanelsTest::settingsCancelRevertsColoursOnly()
     SettingsPanel panel(&button);
     QSignalSpy applied(&panel, &SettingsPanel::dragDropApplied);
     panel.toggle();
-    panel.checkBox1()->setChecked(true);
-    panel.checkBox3()->setChecked(false);
+    panel.dragDropCheck()->setChecked(true);
+    panel.backupCheck()->setChecked(false);
     panel.setTreeColor(kRed);
     panel.setTextTreeColor(kRed);
     panel.setRichColor(kRed);
@@ -539,8 +549,8 @@ void PanelsTest::settingsCancelRevertsColoursOnly()
     QCOMPARE(panel.richColor(), -2147483643);
     QCOMPARE(panel.textRichColor(), -2147483640);
     QCOMPARE(panel.treeSwatch()->palette().color(QPalette::Window), QColor(196, 206, 222));
-    QVERIFY(panel.checkBox1()->isChecked());
-    QVERIFY(!panel.checkBox3()->isChecked());
+    QVERIFY(panel.dragDropCheck()->isChecked());
+    QVERIFY(!panel.backupCheck()->isChecked());
     QCOMPARE(panel.treeFontName(), QStringLiteral("Serif"));
     QCOMPARE(applied.size(), 0);
 }
@@ -666,7 +676,9 @@ void PanelsTest::fontChooserIsSharedAndStyleStaysOnTheButton()
     QVERIFY(!m_fontInitials[0].bold());
     QCOMPARE(log, (QStringList{"tree DejaVu Serif 12", "editor MS Sans Serif 8"}));
     QVERIFY(panel.treeFontButton()->font().bold());
-    QCOMPARE(panel.treeFontButton()->font().pointSize(), 12);
+    QCOMPARE(panel.treeFontButton()->font().family(), QStringLiteral("DejaVu Serif"));
+    // The caption keeps the panel's size, so that it fits the button.
+    QCOMPARE(panel.treeFontButton()->font().pointSize(), panel.font().pointSize());
     QVERIFY(!panel.textFontButton()->font().bold());
     QCOMPARE(panel.treeFontName(), QStringLiteral("DejaVu Serif"));
     QCOMPARE(panel.treeFontSize(), 12);
@@ -675,7 +687,7 @@ void PanelsTest::fontChooserIsSharedAndStyleStaysOnTheButton()
     log.clear();
     panel.chooseTextFont();
     QCOMPARE(m_fontInitials.size(), 2);
-    QCOMPARE(m_fontInitials[1], panel.treeFontButton()->font());
+    QCOMPARE(m_fontInitials[1], bold);
     QVERIFY(log.isEmpty());
     QCOMPARE(panel.textFontName(), QStringLiteral("MS Sans Serif"));
 
@@ -695,7 +707,7 @@ void PanelsTest::fontNamesAndSizes()
     QCOMPARE(panel.textFontName(), longFace.left(31));
     QCOMPARE(panel.textFontButton()->font().family(), longFace.left(31));
     panel.setTreeFontSize(14);
-    QCOMPARE(panel.treeFontButton()->font().pointSize(), 14);
+    QCOMPARE(panel.treeFontSize(), 14);
     panel.setTreeFontSize(0);
     QCOMPARE(panel.treeFontSize(), 0);   // kept as given, written back as such
     panel.setTextFontSize(-3);
@@ -704,6 +716,117 @@ void PanelsTest::fontNamesAndSizes()
     panel.applyFonts();
     QCOMPARE(spy.size(), 1);
     QCOMPARE(spy.at(0).at(1).toInt(), 0);
+}
+
+void PanelsTest::settingsLayoutFitsLargerText_data()
+{
+    QTest::addColumn<int>("pointSize");
+    QTest::addColumn<QString>("buttonFace");  // chosen for both font buttons
+    QTest::newRow("8 pt") << 8 << QString();
+    QTest::newRow("16 pt") << 16 << QString();
+    QTest::newRow("wide face") << 8 << QStringLiteral("DejaVu Sans Mono");
+}
+
+void PanelsTest::settingsLayoutFitsLargerText()
+{
+    QFETCH(int, pointSize);
+    QFETCH(QString, buttonFace);
+    QWidget host;
+    auto *panel = new SettingsPanel(nullptr, &host);
+    QFont font = panel->font();
+    font.setPointSize(pointSize);
+    panel->setFont(font);
+    if (!buttonFace.isEmpty()) {
+        QFont chosen(buttonFace, 40);
+        chosen.setBold(true);
+        m_fontAnswers = {chosen, chosen};
+        panel->chooseTreeFont();
+        panel->chooseTextFont();
+    }
+    panel->toggle();
+    host.resize(300, 600);
+    host.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&host));
+    if (pointSize == 8)
+        QCOMPARE(panel->height(), 178);
+    // Every control inside its parent and inside the open panel, no two
+    // overlapping, every caption whole.
+    const QRect open(QPoint(0, 0), panel->size());
+    const QList<QWidget *> controls = panel->findChildren<QWidget *>(QRegularExpression("^(CheckBox|Panel|Label|Button)"));
+    QCOMPARE(controls.size(), 13);
+    for (QWidget *w : controls) {
+        const QString name = w->objectName();
+        QVERIFY2(w->parentWidget()->rect().contains(w->geometry()), qPrintable(name));
+        const QRect inPanel(w->mapTo(panel, QPoint(0, 0)), w->size());
+        QVERIFY2(open.contains(inPanel), qPrintable(name));
+        for (QWidget *other : controls) {
+            if (other != w && other->parentWidget() == w->parentWidget())
+                QVERIFY2(!w->geometry().intersects(other->geometry()), qPrintable(name + " " + other->objectName()));
+        }
+        const QString text = w->property("text").toString();
+        if (!text.isEmpty())
+            QVERIFY2(w->fontMetrics().horizontalAdvance(text) <= w->width(), qPrintable(name));
+    }
+}
+
+void PanelsTest::fontChooserOpensOnTheRegularStyleWithASample()
+{
+    // The regular style of an installed face with many styles, not its first one.
+    const QFont regular = SettingsPanel::withRegularStyle(QFont(QStringLiteral("DejaVu Sans"), 8));
+    QCOMPARE(regular.family(), QStringLiteral("DejaVu Sans"));
+    QCOMPARE(regular.styleName(), QStringLiteral("Book"));
+    // A chosen style stays; a face that is not installed opens on the one standing in for it.
+    QFont bold(QStringLiteral("DejaVu Sans"), 8);
+    bold.setBold(true);
+    QCOMPARE(SettingsPanel::withRegularStyle(bold), bold);
+    const QFont missing = SettingsPanel::withRegularStyle(QFont(QStringLiteral("MS Sans Serif"), 8));
+    QCOMPARE(missing.family(), QFontInfo(QFont(QStringLiteral("MS Sans Serif"), 8)).family());
+    QVERIFY(!missing.styleName().isEmpty());
+
+    // The real chooser shows a sample line.
+    SettingsPanel::setFontChooser({});
+    SettingsPanel panel(nullptr);
+    QString sample;
+    int sampleHeight = 0;
+    QTimer::singleShot(0, [&] {
+        auto *dialog = qobject_cast<QFontDialog *>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("qt_fontDialog_sampleEdit"));
+        QVERIFY(edit);
+        dialog->layout()->activate();
+        sample = edit->text();
+        sampleHeight = edit->height() - edit->fontMetrics().height();
+        dialog->reject();
+    });
+    panel.chooseTreeFont();
+    QVERIFY(sample.contains(QStringLiteral("Аа")));
+    QVERIFY(sampleHeight > 0);
+}
+
+void PanelsTest::settingsStructIsWhatThePanelShows()
+{
+    SettingsPanel panel(nullptr);
+    qv::Settings s;
+    s.dragDrop = true;
+    s.restore = false;
+    s.linkSingleClick = true;
+    s.treeColor = kRed;
+    s.treeFont.face = "DejaVu Serif";
+    s.treeFont.size = 20;
+    panel.setSettings(s);
+    QVERIFY(panel.dragDropCheck()->isChecked());
+    QVERIFY(!panel.restoreCheck()->isChecked());
+    QVERIFY(panel.backupCheck()->isChecked());
+    QVERIFY(panel.linkSingleClickCheck()->isChecked());
+    QCOMPARE(panel.treeSwatch()->palette().color(QPalette::Window), QColor(255, 0, 0));
+    QCOMPARE(panel.treeFontButton()->font().family(), QStringLiteral("DejaVu Serif"));
+    QCOMPARE(panel.treeFontSize(), 20);
+    // The boxes edit the struct.
+    panel.backupCheck()->click();
+    panel.linkSingleClickCheck()->click();
+    QVERIFY(!panel.settings().backup);
+    QVERIFY(!panel.settings().linkSingleClick);
+    QVERIFY(panel.settings().dragDrop);
 }
 
 void PanelsTest::colorFromValue_data()

@@ -11,6 +11,7 @@
 #include "gui/common/Codec.h"
 #include "gui/common/MessageBox.h"
 #include "gui/tree/TreePane.h"
+#include "gui/window/WindowSettings.h"
 
 #include <QDir>
 #include <QFile>
@@ -84,6 +85,8 @@ private slots:
     void backupFailureStillStartsWindow();
     void placementRestoredAndWrittenBack_data();
     void placementRestoredAndWrittenBack();
+    void offScreenPlacementIsBroughtBack_data();
+    void offScreenPlacementIsBroughtBack();
     void treeWidthHasMinimum_data();
     void treeWidthHasMinimum();
     void saveButtonFollowsChanges();
@@ -323,7 +326,7 @@ void WindowStartup::backupFailureStillStartsWindow()
     QCOMPARE(f.takeBoxes(),
              QStringList({QString::fromUtf8("Не могу создать файл ") + f.path("data.bak") + "."}));
     // The rest of the creation did not run (DragDrop was never read); the activation did.
-    QVERIFY(!w->settingsPanel()->checkBox1()->isChecked());
+    QVERIFY(!w->settingsPanel()->dragDropCheck()->isChecked());
     QVERIFY(!w->treePane()->tree()->dragDropEnabled());
     QCOMPARE(w->treePane()->width(), 222);
     QCOMPARE(f.outlineText(), QString("A"));
@@ -377,6 +380,34 @@ void WindowStartup::placementRestoredAndWrittenBack()
         QCOMPARE(readNumber(f, "Window", "Height"), atClose.height());
         QCOMPARE(readNumber(f, "Window", "Width"), atClose.width());
     }
+}
+
+void WindowStartup::offScreenPlacementIsBroughtBack_data()
+{
+    QTest::addColumn<QRect>("frame");
+    QTest::addColumn<QList<QRect>>("areas");
+    QTest::addColumn<QRect>("expected");
+    const QList<QRect> one {QRect(0, 0, 1280, 1000)};
+    const QList<QRect> two {QRect(0, 0, 1280, 1000), QRect(1280, 200, 1024, 768)};
+    QTest::newRow("on screen") << QRect(50, 40, 600, 400) << one << QRect(50, 40, 600, 400);
+    QTest::newRow("partly off, a grip of the caption on") << QRect(1280 - 48, 990 - 12, 600, 400) << one
+                                                           << QRect(1280 - 48, 990 - 12, 600, 400);
+    QTest::newRow("monitor gone") << QRect(1500, 300, 600, 400) << one << QRect(680, 300, 600, 400);
+    QTest::newRow("far off") << QRect(-5000, -5000, 600, 400) << one << QRect(0, 0, 600, 400);
+    QTest::newRow("caption above the top") << QRect(50, -30, 600, 400) << one << QRect(50, 0, 600, 400);
+    QTest::newRow("too narrow a grip") << QRect(1280 - 40, 40, 600, 400) << one << QRect(680, 40, 600, 400);
+    QTest::newRow("larger than the screen") << QRect(3000, 50, 2000, 1500) << one << QRect(0, 0, 2000, 1500);
+    QTest::newRow("on the second monitor") << QRect(1400, 300, 600, 400) << two << QRect(1400, 300, 600, 400);
+    QTest::newRow("onto the nearest monitor") << QRect(2600, 100, 600, 400) << two << QRect(1704, 200, 600, 400);
+    QTest::newRow("no screen known") << QRect(5000, 40, 600, 400) << QList<QRect>() << QRect(5000, 40, 600, 400);
+}
+
+void WindowStartup::offScreenPlacementIsBroughtBack()
+{
+    QFETCH(QRect, frame);
+    QFETCH(QList<QRect>, areas);
+    QFETCH(QRect, expected);
+    QCOMPARE(qv::reachableFrame(frame, areas), expected);
 }
 
 void WindowStartup::treeWidthHasMinimum_data()
