@@ -67,29 +67,38 @@ void readLink(const SettingsFile &file, Settings &settings)
 
 void writeSettings(SettingsFile &file, const Settings &settings)
 {
-    file.writeNumber(kBase, "TreeColor", settings.treeColor);
-    file.writeNumber(kBase, "TextTreeColor", settings.textTreeColor);
-    file.writeNumber(kBase, "RichColor", settings.richColor);
-    file.writeNumber(kBase, "TextRichColor", settings.textRichColor);
-    file.writeFlag(kBase, "DragDrop", settings.dragDrop);
-    file.writeFlag(kBase, "Link", settings.linkSingleClick);
-    file.writeFlag(kBase, "Backup", settings.backup);
-    file.writeFlag(kWindow, "Restore", settings.restore);
-    file.writeNumber(kWindow, "TreeWidth", settings.treeWidth);
-    file.writeEntry(kBase, "TreeFontName", settings.treeFont.face);
-    file.writeNumber(kBase, "TreeFontSize", settings.treeFont.size);
-    file.writeEntry(kBase, "TextFontName", settings.textFont.face);
-    file.writeNumber(kBase, "TextFontSize", settings.textFont.size);
+    // Every key in the close's order, written as one replacement of the file.
+    std::vector<SettingsFile::Entry> entries;
+    auto number = [&entries](const Bytes &section, const char *key, int32_t value) {
+        entries.push_back({section, key, decimal(value)});
+    };
+    auto flag = [&entries](const Bytes &section, const char *key, bool value) {
+        entries.push_back({section, key, value ? "1" : "0"});
+    };
+    number(kBase, "TreeColor", settings.treeColor);
+    number(kBase, "TextTreeColor", settings.textTreeColor);
+    number(kBase, "RichColor", settings.richColor);
+    number(kBase, "TextRichColor", settings.textRichColor);
+    flag(kBase, "DragDrop", settings.dragDrop);
+    flag(kBase, "Link", settings.linkSingleClick);
+    flag(kBase, "Backup", settings.backup);
+    flag(kWindow, "Restore", settings.restore);
+    number(kWindow, "TreeWidth", settings.treeWidth);
+    entries.push_back({kBase, "TreeFontName", settings.treeFont.face});
+    number(kBase, "TreeFontSize", settings.treeFont.size);
+    entries.push_back({kBase, "TextFontName", settings.textFont.face});
+    number(kBase, "TextFontSize", settings.textFont.size);
     const Placement &p = settings.placement;
     if (p.windowState == 1) {
-        file.writeNumber(kWindow, "WindowState", 1);
-        return;
+        number(kWindow, "WindowState", 1);
+    } else {
+        number(kWindow, "WindowState", 0);
+        number(kWindow, "Top", p.top);
+        number(kWindow, "Left", p.left);
+        number(kWindow, "Height", p.height);
+        number(kWindow, "Width", p.width);
     }
-    file.writeNumber(kWindow, "WindowState", 0);
-    file.writeNumber(kWindow, "Top", p.top);
-    file.writeNumber(kWindow, "Left", p.left);
-    file.writeNumber(kWindow, "Height", p.height);
-    file.writeNumber(kWindow, "Width", p.width);
+    file.writeEntries(entries);
 }
 
 } // namespace qv

@@ -182,7 +182,51 @@ bool SettingsFile::readFlag(const Bytes &section, const Bytes &key, bool def) co
     return readNumber(section, key, def ? 1 : 0) != 0;
 }
 
+namespace {
+
+// One key set in the file's lines as writeEntry describes.
+void setEntry(std::vector<Line> &lines, const Bytes &section, const Bytes &key, const Bytes &value)
+{
+    // A line we append after one that had no line end gives it the end
+    // the file already uses.
+    Bytes usualEnd = kCrLf;
+    for (const Line &l : lines)
+        if (!l.end.empty()) {
+            usualEnd = l.end;
+            break;
+        }
+
+    const Bytes sec = oneLine(section), k = oneLine(key);
+    Line newLine {k + "=" + oneLine(value), kCrLf};
+    Location loc = locate(lines, sec, k);
+    if (loc.key != Bytes::npos) {
+        // The key keeps the spelling it has in the file.
+        newLine.text = Bytes(loc.keyName) + "=" + oneLine(value);
+        lines[loc.key] = newLine;
+    } else if (loc.section != Bytes::npos) {
+        size_t last = loc.section;
+        for (size_t i = loc.section + 1; i < loc.end; ++i)
+            if (!trim(lines[i].text).empty())
+                last = i;
+        if (lines[last].end.empty())
+            lines[last].end = usualEnd;
+        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(last + 1), newLine);
+    } else {
+        if (!lines.empty() && lines.back().end.empty())
+            lines.back().end = usualEnd;
+        lines.push_back({"[" + sec + "]", kCrLf});
+        lines.push_back(newLine);
+    }
+}
+
+} // namespace
+
 void SettingsFile::writeEntry(const Bytes &section, const Bytes &key, const Bytes &value)
+{
+    writeEntries({{section, key, value}});
+}
+
+void SettingsFile::writeEntries(const std::vector<Entry> &entries)
 {
     if (path_.empty())
         throw ESettingsWriteError(path_);
@@ -191,40 +235,10 @@ void SettingsFile::writeEntry(const Bytes &section, const Bytes &key, const Byte
         if (entryExists(path_))
             data = readWholeFile(path_);  // an unreadable file is not rewritten
         std::vector<Line> lines = splitLines(data);
-
-        // A line we append after one that had no line end gives it the end
-        // the file already uses.
-        Bytes usualEnd = kCrLf;
-        for (const Line &l : lines)
-            if (!l.end.empty()) {
-                usualEnd = l.end;
-                break;
-            }
-
-        const Bytes sec = oneLine(section), k = oneLine(key);
-        Line newLine {k + "=" + oneLine(value), kCrLf};
-        Location loc = locate(lines, sec, k);
-        if (loc.key != Bytes::npos) {
-            // The key keeps the spelling it has in the file.
-            newLine.text = Bytes(loc.keyName) + "=" + oneLine(value);
-            lines[loc.key] = newLine;
-        } else if (loc.section != Bytes::npos) {
-            size_t last = loc.section;
-            for (size_t i = loc.section + 1; i < loc.end; ++i)
-                if (!trim(lines[i].text).empty())
-                    last = i;
-            if (lines[last].end.empty())
-                lines[last].end = usualEnd;
-            lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(last + 1), newLine);
-        } else {
-            if (!lines.empty() && lines.back().end.empty())
-                lines.back().end = usualEnd;
-            lines.push_back({"[" + sec + "]", kCrLf});
-            lines.push_back(newLine);
-        }
-
+        for (const Entry &e : entries)
+            setEntry(lines, e.section, e.key, e.value);
         Bytes out;
-        out.reserve(data.size() + newLine.text.size() + sec.size() + 8);
+        out.reserve(data.size() + 64 * entries.size());
         for (const Line &l : lines) {
             out += l.text;
             out += l.end;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace qv {
 
@@ -31,6 +32,13 @@ public:
     void writeEntry(const Bytes &section, const Bytes &key, const Bytes &value);
     void writeNumber(const Bytes &section, const Bytes &key, int32_t value);
     void writeFlag(const Bytes &section, const Bytes &key, bool value);
+
+    // Several keys in one rewrite of the file: the same bytes as writing
+    // them one by one in this order, with one replacement of the file.
+    struct Entry {
+        Bytes section, key, value;
+    };
+    void writeEntries(const std::vector<Entry> &entries);
 
 private:
     std::string path_;

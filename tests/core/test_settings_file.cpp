@@ -254,3 +254,24 @@ TEST_F(SettingsTest, RefusedWritesRaiseTheSettingsErrorAndChangeNothing)
     EXPECT_EQ(qvtest::listing(dir.path()), "Quorvel.ini ro");
     EXPECT_EQ(qvtest::listing(dir.file("ro")), "");
 }
+
+// The close writes every key in one replacement of the file, to the bytes
+// the writes one by one give, whatever the file held.
+TEST_F(SettingsTest, BatchWriteGivesTheBytesOfOneByOneWritesWithOneSync)
+{
+    const std::vector<SettingsFile::Entry> entries = {
+        {"Base", "TreeColor", "1"}, {"window", "TOP", "5"}, {"New", "Key", "x"},
+        {"Base", "TreeColor", "2"}, {"Base", "Added", ""},  {"New", "Other", "y"},
+    };
+    for (const char *start : {"", "[Base]\nTreeColor=9\n; c\n\n[Window]\r\ntop=1", "x=1\r\n[BASE]\r\n"}) {
+        setFile(start);
+        for (const SettingsFile::Entry &e : entries)
+            ini.writeEntry(e.section, e.key, e.value);
+        const std::string oneByOne = file();
+        setFile(start);
+        const long long syncs = AtomicFile::syncCount();
+        ini.writeEntries(entries);
+        EXPECT_EQ(AtomicFile::syncCount() - syncs, 1);
+        EXPECT_EQ(file(), oneByOne) << start;
+    }
+}
