@@ -51,7 +51,7 @@ MainWindow::~MainWindow()
 void MainWindow::buildLayout()
 {
     treePane_ = new TreePane(catalog_);
-    editorPane_ = new EditorPane(catalog_);
+    editorPane_ = new qv::EditorPane(catalog_);
     settingsPanel_ = new SettingsPanel(editorPane_->settingsButton());
     aboutPanel_ = new AboutPanel(editorPane_->aboutButton());
     editorPane_->setPanels(settingsPanel_, aboutPanel_);
@@ -98,16 +98,16 @@ void MainWindow::connectParts()
     connect(treePane_, &TreePane::selectionMoved, this, showNote);
     connect(treePane_, &TreePane::treeClicked, this, showNote);
     connect(treePane_, &TreePane::commandDone, this, &MainWindow::refreshSaveButton);
-    connect(editorPane_, &EditorPane::edited, this, &MainWindow::refreshSaveButton);
+    connect(editorPane_, &qv::EditorPane::edited, this, &MainWindow::refreshSaveButton);
     connect(editorPane_->saveButton(), &QAbstractButton::clicked, this, [this] { saveAll(); });
     connect(treePane_, &TreePane::commandDone, keeper_.get(), &CatalogKeeper::changed);
-    connect(editorPane_, &EditorPane::edited, keeper_.get(), &CatalogKeeper::changed);
+    connect(editorPane_, &qv::EditorPane::edited, keeper_.get(), &CatalogKeeper::changed);
 
     connect(settingsPanel_, &SettingsPanel::treeFontApplied, treePane_, &TreePane::setTreeFont);
-    connect(settingsPanel_, &SettingsPanel::editorFontApplied, editorPane_, &EditorPane::setEditorFont);
+    connect(settingsPanel_, &SettingsPanel::editorFontApplied, editorPane_, &qv::EditorPane::setEditorFont);
     connect(settingsPanel_, &SettingsPanel::treeColorsApplied, treePane_, &TreePane::setTreeColors);
     connect(settingsPanel_, &SettingsPanel::editorColorsApplied, editorPane_,
-            &EditorPane::setEditorColors);
+            &qv::EditorPane::setEditorColors);
     connect(settingsPanel_, &SettingsPanel::dragDropApplied, tree, &DATreeView::setDragDropEnabled);
 
     // Menu items show their hints while highlighted.
@@ -394,7 +394,7 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
             showHint(widget);
     } else {
         DATreeView *tree = treePane_->tree();
-        NoteEditor *editor = editorPane_->editor();
+        qv::NoteEditor *editor = editorPane_->editor();
         QWidget *focus = QApplication::focusWidget();
         if (watched == tree->viewport()) {
             // Not while a label is being edited inside the tree.

@@ -14,11 +14,14 @@
 
 class AboutPanel;
 class CatalogKeeper;
-class EditorPane;
 class QSplitter;
 class SettingsPanel;
 class TerminationSignals;
 class TreePane;
+
+namespace qv {
+class EditorPane;
+}
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -35,7 +38,7 @@ public:
     qv::CatalogFiles &files() { return files_; }
     const qv::SettingsFile &settingsFile() const { return settings_; }
     TreePane *treePane() const { return treePane_; }
-    EditorPane *editorPane() const { return editorPane_; }
+    qv::EditorPane *editorPane() const { return editorPane_; }
     SettingsPanel *settingsPanel() const { return settingsPanel_; }
     AboutPanel *aboutPanel() const { return aboutPanel_; }
     QSplitter *splitter() const { return splitter_; }
@@ -111,7 +114,7 @@ private:
     std::unique_ptr<CatalogKeeper> keeper_;
 
     TreePane *treePane_ = nullptr;
-    EditorPane *editorPane_ = nullptr;
+    qv::EditorPane *editorPane_ = nullptr;
     SettingsPanel *settingsPanel_ = nullptr;
     AboutPanel *aboutPanel_ = nullptr;
     QSplitter *splitter_ = nullptr;

@@ -15,7 +15,7 @@
 #include <QTest>
 #include <QToolButton>
 
-using qv::W;
+using namespace qv;
 
 namespace {
 
@@ -57,8 +57,8 @@ class EditorPaneTest : public QObject {
     NoteEditor *ed() const { return pane->editor(); }
     bool enabled(const char *name) const
     {
-        if (QToolButton *b = pane->button(QLatin1String(name)))
-            return b->isEnabled();
+        if (QToolButton *toolButton = pane->button(QLatin1String(name)))
+            return toolButton->isEnabled();
         return pane->action(QLatin1String(name))->isEnabled();
     }
     QString record(qv::Node *n) const
