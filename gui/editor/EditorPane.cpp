@@ -162,8 +162,11 @@ void EditorPane::createActions()
                       void (EditorPane::*command)()) {
         auto *action = new QAction(text, this);
         action->setObjectName(QLatin1String(objectName));
-        if (glyph)
+        if (glyph) {
+            // A toolbar command: its tooltip is its whole text, "..." included.
             action->setIcon(icons::glyph(QLatin1String(glyph)));
+            action->setToolTip(text);
+        }
         action->setStatusTip(hint);
         if (command)
             connect(action, &QAction::triggered, this, command);
