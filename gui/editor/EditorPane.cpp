@@ -254,6 +254,9 @@ void EditorPane::buildToolbar()
     toolbar_->setIconSize(QSize(16, 16));
     toolbar_->setFixedHeight(30);
     toolbar_->setContextMenuPolicy(Qt::PreventContextMenu);
+    // Buttons side by side, 2 px in from the edges, as the toolbar has always had them.
+    toolbar_->layout()->setContentsMargins(2, 2, 2, 2);
+    toolbar_->layout()->setSpacing(0);
 
     auto add = [this](QAction *action, const char *buttonName, int width) {
         toolbar_->addAction(action);

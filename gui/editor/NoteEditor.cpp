@@ -163,7 +163,7 @@ QMimeData *NoteEditor::createMimeDataFromSelection() const
 {
     // Plain text only, each character as the note holds it: no-break spaces
     // stay (the toolkit's own copy would make them blanks), and no formatted
-    // copy carries the editor's font and colours along.
+    // copy carries the editor's font and colors along.
     QString text = textCursor().selectedText();
     for (QChar &c : text) {
         if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator)
@@ -430,7 +430,7 @@ void NoteEditor::changeEvent(QEvent *e)
 
 void NoteEditor::updateSelectionColors()
 {
-    // Without the focus the selection is drawn in the text's own colours, so
+    // Without the focus the selection is drawn in the text's own colors, so
     // it does not show.
     QPalette p = palette();
     if (p.color(QPalette::Inactive, QPalette::Highlight) == p.color(QPalette::Inactive, QPalette::Base) &&

@@ -57,8 +57,8 @@ public:
     Qt::MouseButton pendingButton() const { return pendingButton_; }
 
 signals:
-    void urlClick(const QString &linkText, Qt::MouseButton button);  // OnURLClick
-    void mouseDown(Qt::MouseButton button);                           // OnMouseDown (after link recording)
+    void urlClick(const QString &linkText, Qt::MouseButton button);
+    void mouseDown(Qt::MouseButton button);                           // after any link report of the press
     // The menu key (a context menu asked for from the keyboard), with the
     // caret's place in viewport coordinates.
     void menuKeyPressed(const QPoint &viewportPos);

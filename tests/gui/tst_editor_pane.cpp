@@ -169,6 +169,7 @@ private slots:
         QVERIFY(settings.left() > pane->button(QStringLiteral("SpeedButton19"))->geometry().right());
         QVERIFY(about.left() > settings.right() && about.left() - settings.right() < 4);
         QVERIFY(pane->toolbar()->rect().contains(about));
+        QCOMPARE(pane->toolbar()->height(), 30);
     }
 
     void loadBeforeAttachIsNoEdit()
