@@ -263,15 +263,6 @@ void EditorPane::buildToolbar()
         QWidget *button = toolbar_->widgetForAction(action);
         button->setObjectName(QLatin1String(buttonName));
         button->setMinimumSize(width, 25);
-        // A state the window or a panel sets on the button directly goes to
-        // the action, which every other control of the command follows.
-        button->installEventFilter(this);
-        if (auto *toolButton = qobject_cast<QToolButton *>(button)) {
-            connect(toolButton, &QToolButton::toggled, action, [action](bool on) {
-                if (action->isCheckable())
-                    action->setChecked(on);
-            });
-        }
     };
     add(saveAllAction_, "SpeedButton3", 25);
     toolbar_->addSeparator();
@@ -289,14 +280,27 @@ void EditorPane::buildToolbar()
     toolbar_->addSeparator();
     add(settingsToggleAction_, "SpeedButton10", 25);
     add(aboutToggleAction_, "SpeedButton11", 25);
+
+    // The buttons handed out (saveButton() and the panel toggles): a state
+    // set on one of them directly goes to its action, which every other
+    // control of the command follows.
+    for (QAbstractButton *handedOut : {saveButton(), settingsButton(), aboutButton()}) {
+        handedOut->installEventFilter(this);
+        QAction *action = static_cast<QToolButton *>(handedOut)->defaultAction();
+        connect(handedOut, &QAbstractButton::toggled, action, [action](bool on) {
+            if (action->isCheckable())
+                action->setChecked(on);
+        });
+    }
 }
 
 bool EditorPane::eventFilter(QObject *watched, QEvent *event)
 {
+    // Only the button's own state counts, not one it takes from a disabled parent.
     if (event->type() == QEvent::EnabledChange) {
         if (auto *toolButton = qobject_cast<QToolButton *>(watched)) {
             if (QAction *action = toolButton->defaultAction())
-                action->setEnabled(toolButton->isEnabled());
+                action->setEnabled(!toolButton->testAttribute(Qt::WA_ForceDisabled));
         }
     }
     return QWidget::eventFilter(watched, event);

@@ -531,6 +531,12 @@ private slots:
         QVERIFY(pane->settingsToggleAction()->isChecked());
         pane->aboutToggleAction()->setChecked(true);
         QVERIFY(pane->aboutButton()->isChecked());
+        // a disabled parent is no state of the button's own
+        pane->saveAllAction()->setEnabled(true);
+        pane->toolbar()->setEnabled(false);
+        pane->toolbar()->setEnabled(true);
+        QVERIFY(pane->saveAllAction()->isEnabled());
+        QVERIFY(!pane->undoAction()->isEnabled());
     }
 
     // Each key with the focus in the note, in the tree or in the tree's
