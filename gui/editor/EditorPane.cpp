@@ -153,7 +153,9 @@ QToolButton *EditorPane::button(const QString &name) const
 
 QAction *EditorPane::action(const QString &name) const
 {
-    return findChild<QAction *>(name);
+    if (QAction *command = findChild<QAction *>(name, Qt::FindDirectChildrenOnly))
+        return command;
+    return contextMenu_->findChild<QAction *>(name, Qt::FindDirectChildrenOnly);  // the separator N7
 }
 
 void EditorPane::createActions()

@@ -170,6 +170,8 @@ private slots:
         QVERIFY(about.left() > settings.right() && about.left() - settings.right() < 4);
         QVERIFY(pane->toolbar()->rect().contains(about));
         QCOMPARE(pane->toolbar()->height(), 30);
+        QCOMPARE(pane->button(QStringLiteral("SpeedButton4"))->focusPolicy(), Qt::NoFocus);
+        QVERIFY(pane->action(QStringLiteral("N7"))->isSeparator());
     }
 
     void loadBeforeAttachIsNoEdit()
