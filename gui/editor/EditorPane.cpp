@@ -165,8 +165,10 @@ void EditorPane::createActions()
         auto *action = new QAction(text, this);
         action->setObjectName(QLatin1String(objectName));
         if (glyph) {
-            // A toolbar command: its tooltip is its whole text, "..." included.
+            // A toolbar command: its tooltip is its whole text, "..." included,
+            // and its picture stays on the toolbar (menu items have none).
             action->setIcon(icons::glyph(QLatin1String(glyph)));
+            action->setIconVisibleInMenu(false);
             action->setToolTip(text);
         }
         action->setStatusTip(hint);
