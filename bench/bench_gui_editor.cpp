@@ -82,7 +82,7 @@ int main(int argc, char **argv)
     qv::Node *node = catalog.outline().append(catalog.outline().top(), qv::W("Длинная заметка"));
     catalog.records().append(node->caption(), longNote(bytes), "0");
 
-    EditorPane pane(catalog);
+    qv::EditorPane pane(catalog);
     pane.setSelectedNodeProvider([node] { return node; });
     pane.resize(800, 600);
     pane.show();

@@ -4,8 +4,15 @@
 
 namespace qv {
 
-Bytes editorToRecord(std::string_view editorText) { return replaceAll(editorText, "\r\n", "~~"); }
-Bytes recordToEditor(std::string_view recordText) { return replaceAll(recordText, "~~", "\r\n"); }
+Bytes editorToRecord(std::string_view editorText)
+{
+    return replaceAll(editorText, kEditorLineBreak, kRecordLineBreak);
+}
+
+Bytes recordToEditor(std::string_view recordText)
+{
+    return replaceAll(recordText, kRecordLineBreak, kEditorLineBreak);
+}
 
 std::optional<Bytes> Catalog::noteForEditor(const Bytes &caption) const
 {
@@ -20,6 +27,11 @@ void Catalog::storeNote(const Node *node, std::string_view editorText)
     Bytes text = editorToRecord(editorText);
     if (!records_.setText(node->caption(), text))
         records_.append(node->caption(), std::move(text), decimal(node->imageIndex()));
+}
+
+bool Catalog::setRecordText(const Node *node, Bytes recordText)
+{
+    return records_.setText(node->caption(), std::move(recordText));
 }
 
 void Catalog::joinIcons()

@@ -9,7 +9,11 @@
 
 namespace qv {
 
-// Line breaks of the editor (CR LF) and of a record ("~~").
+// A note's line break as the editor gives it and as its record holds it.
+inline constexpr std::string_view kEditorLineBreak = "\r\n";
+inline constexpr std::string_view kRecordLineBreak = "~~";
+
+// A note between the editor's line breaks and the record's.
 Bytes editorToRecord(std::string_view editorText);
 Bytes recordToEditor(std::string_view recordText);
 
@@ -32,6 +36,11 @@ public:
     // record gets one appended (section = caption, icons = its icon), so an
     // edit is never thrown away. Does not touch the flag.
     void storeNote(const Node *node, std::string_view editorText);
+    // Stores a note already in record form ("~~" line breaks) into the node's
+    // first record; false, with nothing changed, when no record carries the
+    // node's caption. The editor keeps this form current edit by edit, so a
+    // keystroke costs no conversion of the whole note. Does not touch the flag.
+    bool setRecordText(const Node *node, Bytes recordText);
     // The icon join of a load: every node, in flat order, takes the icon of
     // its first record. Raises EConvertError for an icons field that is not
     // an integer.

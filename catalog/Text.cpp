@@ -100,6 +100,21 @@ const CaseTables &caseTables()
     return tables;
 }
 
+// Letter case of UTF-16 text through one of the byte tables.
+std::u16string changeCase(std::u16string_view text, const std::array<unsigned char, 256> &table,
+                          char16_t (*otherCase)(char16_t))
+{
+    std::u16string out(text);
+    for (char16_t &unit : out) {
+        const char b = byteFor(unit);
+        if (b != '?' || unit == u'?')
+            unit = codePoint(table[static_cast<unsigned char>(b)]);
+        else if ((unit < 0xD800 || unit > 0xDFFF) && unit != 0x2029 && otherCase)
+            unit = otherCase(unit);
+    }
+    return out;
+}
+
 void appendUtf8(std::string &out, char32_t cp)
 {
     if (cp < 0x80) {
@@ -228,6 +243,24 @@ Bytes lower(std::string_view bytes)
     Bytes out(bytes);
     for (char &c : out)
         c = static_cast<char>(t[static_cast<unsigned char>(c)]);
+    return out;
+}
+
+std::u16string upper(std::u16string_view text, UnitCase otherCase)
+{
+    return changeCase(text, caseTables().up, otherCase);
+}
+
+std::u16string lower(std::u16string_view text, UnitCase otherCase)
+{
+    return changeCase(text, caseTables().low, otherCase);
+}
+
+std::u16string capitalized(std::u16string_view text, UnitCase otherUpper, UnitCase otherLower)
+{
+    std::u16string out = lower(text, otherLower);
+    if (!out.empty())
+        out.replace(0, 1, upper(std::u16string_view(out).substr(0, 1), otherUpper));
     return out;
 }
 

@@ -29,6 +29,16 @@ char toLower(char c);
 Bytes upper(std::string_view bytes);
 Bytes lower(std::string_view bytes);
 
+// The same letter case over UTF-16 text (the note editor's): a character of
+// the code page changes as its byte does above; any other character is
+// handed to `otherCase`, the caller's own Unicode rule, except surrogate
+// halves and the paragraph separator, which stay as they are.
+using UnitCase = char16_t (*)(char16_t unit);
+std::u16string upper(std::u16string_view text, UnitCase otherCase);
+std::u16string lower(std::u16string_view text, UnitCase otherCase);
+// The first character in upper case and the rest in lower case.
+std::u16string capitalized(std::u16string_view text, UnitCase otherUpper, UnitCase otherLower);
+
 } // namespace cp1251
 
 // Shorthand for a program text written in UTF-8 source, as Windows-1251.

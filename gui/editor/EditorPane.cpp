@@ -10,16 +10,17 @@
 #include <QAction>
 #include <QClipboard>
 #include <QDesktopServices>
-#include <QFrame>
 #include <QGuiApplication>
-#include <QHash>
 #include <QMenu>
 #include <QProcess>
 #include <QScopedValueRollback>
 #include <QTextBlock>
+#include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
+
+namespace qv {
 
 namespace {
 
@@ -58,51 +59,25 @@ void defaultStartBrowser(const QString &program, const QString &argument)
         QProcess::startDetached(QStringLiteral("xdg-open"), {urlFor(argument).toString()});
 }
 
-// Letter case over the code page's letters, as the catalogue's bytes see
-// them; characters the code page cannot hold follow their own case rules.
-class CaseTables {
-public:
-    static const CaseTables &get()
-    {
-        static const CaseTables tables;
-        return tables;
-    }
-    QString map(const QString &text, bool toUpper) const
-    {
-        const QHash<char16_t, char16_t> &table = toUpper ? upper_ : lower_;
-        QString out = text;
-        for (qsizetype i = 0; i < out.size(); ++i) {
-            const char16_t c = out[i].unicode();
-            const auto it = table.constFind(c);
-            if (it != table.constEnd())
-                out[i] = QChar(*it);
-            else if (!codePage_.contains(c) && !QChar::isSurrogate(c) && c != QChar::ParagraphSeparator)
-                out[i] = toUpper ? out[i].toUpper() : out[i].toLower();
-        }
-        return out;
-    }
+// Letter case through the catalogue's code-page tables; characters the code
+// page cannot hold follow their own Unicode rules.
+char16_t unicodeUpper(char16_t unit) { return QChar(unit).toUpper().unicode(); }
+char16_t unicodeLower(char16_t unit) { return QChar(unit).toLower().unicode(); }
 
-private:
-    CaseTables()
-    {
-        for (int b = 0; b < 256; ++b) {
-            const qv::Bytes one(1, char(b));
-            const std::u16string u = qv::cp1251::toUtf16(one);
-            if (u.size() != 1 || qv::cp1251::fromUtf16(u) != one)
-                continue;
-            codePage_.insert(u[0], true);
-            const std::u16string up = qv::cp1251::toUtf16(qv::cp1251::upper(one));
-            const std::u16string low = qv::cp1251::toUtf16(qv::cp1251::lower(one));
-            if (up.size() == 1 && up[0] != u[0])
-                upper_.insert(u[0], up[0]);
-            if (low.size() == 1 && low[0] != u[0])
-                lower_.insert(u[0], low[0]);
-        }
-    }
-    QHash<char16_t, bool> codePage_;
-    QHash<char16_t, char16_t> upper_;
-    QHash<char16_t, char16_t> lower_;
-};
+QString upperCased(const QString &text)
+{
+    return QString::fromStdU16String(cp1251::upper(text.toStdU16String(), unicodeUpper));
+}
+
+QString lowerCased(const QString &text)
+{
+    return QString::fromStdU16String(cp1251::lower(text.toStdU16String(), unicodeLower));
+}
+
+QString capitalized(const QString &text)
+{
+    return QString::fromStdU16String(cp1251::capitalized(text.toStdU16String(), unicodeUpper, unicodeLower));
+}
 
 const QString kNoNodeTitle = QStringLiteral("Неверное действие");
 const QString kNoNodeText = QStringLiteral(
@@ -118,30 +93,48 @@ QString captionText(const QString &link)
     return s;
 }
 
+// The keys of a standard command on this platform, with `required` added
+// where the platform leaves them out.
+QList<QKeySequence> keysFor(QKeySequence::StandardKey command, std::initializer_list<QKeySequence> required)
+{
+    QList<QKeySequence> keys = QKeySequence::keyBindings(command);
+    for (const QKeySequence &key : required) {
+        if (!keys.contains(key))
+            keys.append(key);
+    }
+    return keys;
+}
+
 } // namespace
 
-EditorPane::EditorPane(qv::Catalog &catalog, QWidget *parent) : QWidget(parent), catalog_(catalog)
+EditorPane::EditorPane(Catalog &catalog, QWidget *parent) : QWidget(parent), catalog_(catalog)
 {
     setObjectName(QStringLiteral("Panel2"));
     layout_ = new QVBoxLayout(this);
     layout_->setContentsMargins(0, 0, 0, 0);
     layout_->setSpacing(0);
 
-    editor_ = new NoteEditor(this);
-    mirror_ = new RecordMirror(editor_->document(), this);
+    noteEditor_ = new NoteEditor(this);
+    recordMirror_ = new RecordMirror(noteEditor_->document(), this);
+    createActions();
     buildToolbar();
-    buildMenu();
+    buildContextMenu();
     layout_->addWidget(toolbar_);
-    layout_->addWidget(editor_, 1);
+    layout_->addWidget(noteEditor_, 1);
 
-    connect(editor_, &QPlainTextEdit::textChanged, this, &EditorPane::textChanged);
-    connect(editor_, &QPlainTextEdit::selectionChanged, this, &EditorPane::selectionChanged);
-    connect(editor_, &QPlainTextEdit::undoAvailable, this, &EditorPane::updateUndoRedo);
-    connect(editor_, &QPlainTextEdit::redoAvailable, this, &EditorPane::updateUndoRedo);
-    connect(editor_, &NoteEditor::urlClick, this, &EditorPane::urlClicked);
-    connect(editor_, &NoteEditor::mouseDown, this, &EditorPane::editorMouseDown);
-    connect(editor_, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
-        menu_->popup(editor_->viewport()->mapToGlobal(pos));
+    connect(noteEditor_, &QPlainTextEdit::textChanged, this, &EditorPane::textChanged);
+    connect(noteEditor_, &QPlainTextEdit::selectionChanged, this, &EditorPane::selectionChanged);
+    connect(noteEditor_, &QPlainTextEdit::undoAvailable, this, &EditorPane::updateUndoRedo);
+    connect(noteEditor_, &QPlainTextEdit::redoAvailable, this, &EditorPane::updateUndoRedo);
+    connect(noteEditor_, &NoteEditor::urlClick, this, &EditorPane::urlClicked);
+    connect(noteEditor_, &NoteEditor::mouseDown, this, &EditorPane::editorMouseDown);
+    connect(noteEditor_, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
+        contextMenu_->popup(noteEditor_->viewport()->mapToGlobal(pos));
+    });
+    // The menu key opens the menu as a right click off any link does.
+    connect(noteEditor_, &NoteEditor::menuKeyPressed, this, [this](const QPoint &pos) {
+        forgetMenuLink();
+        contextMenu_->popup(noteEditor_->viewport()->mapToGlobal(pos));
     });
     if (QClipboard *clipboard = QGuiApplication::clipboard())
         connect(clipboard, &QClipboard::dataChanged, this, &EditorPane::updatePasteEnabled);
@@ -149,10 +142,9 @@ EditorPane::EditorPane(qv::Catalog &catalog, QWidget *parent) : QWidget(parent),
 
 EditorPane::~EditorPane() = default;
 
-NoteEditor *EditorPane::editor() const { return editor_; }
-QAbstractButton *EditorPane::saveButton() const { return save_; }
-QAbstractButton *EditorPane::settingsButton() const { return settings_; }
-QAbstractButton *EditorPane::aboutButton() const { return about_; }
+QAbstractButton *EditorPane::saveButton() const { return button(QStringLiteral("SpeedButton3")); }
+QAbstractButton *EditorPane::settingsButton() const { return button(QStringLiteral("SpeedButton10")); }
+QAbstractButton *EditorPane::aboutButton() const { return button(QStringLiteral("SpeedButton11")); }
 
 QToolButton *EditorPane::button(const QString &name) const
 {
@@ -161,87 +153,172 @@ QToolButton *EditorPane::button(const QString &name) const
 
 QAction *EditorPane::action(const QString &name) const
 {
-    return menu_->findChild<QAction *>(name, Qt::FindDirectChildrenOnly);
+    if (QAction *command = findChild<QAction *>(name, Qt::FindDirectChildrenOnly))
+        return command;
+    return contextMenu_->findChild<QAction *>(name, Qt::FindDirectChildrenOnly);  // the separator N7
+}
+
+void EditorPane::createActions()
+{
+    auto add = [this](const char *objectName, const QString &text, const char *glyph, const QString &hint,
+                      void (EditorPane::*command)()) {
+        auto *action = new QAction(text, this);
+        action->setObjectName(QLatin1String(objectName));
+        if (glyph) {
+            // A toolbar command: its tooltip is its whole text, "..." included,
+            // and its picture stays on the toolbar (menu items have none).
+            action->setIcon(icons::glyph(QLatin1String(glyph)));
+            action->setIconVisibleInMenu(false);
+            action->setToolTip(text);
+        }
+        action->setStatusTip(hint);
+        if (command)
+            connect(action, &QAction::triggered, this, command);
+        return action;
+    };
+    // Each tooltip names the command's first key.
+    auto setKeys = [this](QAction *action, const QList<QKeySequence> &keys, Qt::ShortcutContext context) {
+        action->setShortcuts(keys);
+        action->setShortcutContext(context);
+        action->setToolTip(QStringLiteral("%1 (%2)").arg(action->text(),
+                                                         keys.first().toString(QKeySequence::NativeText)));
+        // Keys of the note alone are the editor's own.
+        if (context == Qt::WidgetShortcut)
+            noteEditor_->addAction(action);
+    };
+    auto editorCommand = [this](void (QPlainTextEdit::*command)()) {
+        return [this, command] { (noteEditor_->*command)(); };
+    };
+
+    saveAllAction_ = add("saveAllAction", QStringLiteral("Сохранить всё"), "save", QStringLiteral("Сохранить всё"),
+                         nullptr);
+    saveAllAction_->setEnabled(false);
+    setKeys(saveAllAction_, keysFor(QKeySequence::Save, {QKeySequence(Qt::CTRL | Qt::Key_S)}),
+            Qt::WindowShortcut);
+
+    undoAction_ = add("undoAction", QStringLiteral("Отменить"), "undo", QStringLiteral("Отменить"), nullptr);
+    connect(undoAction_, &QAction::triggered, this, editorCommand(&QPlainTextEdit::undo));
+    setKeys(undoAction_, keysFor(QKeySequence::Undo, {QKeySequence(Qt::CTRL | Qt::Key_Z)}), Qt::WindowShortcut);
+    redoAction_ = add("redoAction", QStringLiteral("Вернуть"), "redo", QStringLiteral("Вернуть"), nullptr);
+    connect(redoAction_, &QAction::triggered, this, editorCommand(&QPlainTextEdit::redo));
+    setKeys(redoAction_,
+            keysFor(QKeySequence::Redo,
+                    {QKeySequence(Qt::CTRL | Qt::Key_Y), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)}),
+            Qt::WindowShortcut);
+
+    cutAction_ = add("N3", QStringLiteral("Вырезать"), "cut", QStringLiteral("Вырезать"), nullptr);
+    connect(cutAction_, &QAction::triggered, this, editorCommand(&QPlainTextEdit::cut));
+    setKeys(cutAction_, keysFor(QKeySequence::Cut, {QKeySequence(Qt::CTRL | Qt::Key_X)}), Qt::WidgetShortcut);
+    copyAction_ = add("N4", QStringLiteral("Копировать"), "copy", QStringLiteral("Копировать"), nullptr);
+    connect(copyAction_, &QAction::triggered, this, editorCommand(&QPlainTextEdit::copy));
+    setKeys(copyAction_, keysFor(QKeySequence::Copy, {QKeySequence(Qt::CTRL | Qt::Key_C)}), Qt::WidgetShortcut);
+    pasteAction_ = add("N5", QStringLiteral("Вставить"), "paste", QStringLiteral("Вставить"), nullptr);
+    connect(pasteAction_, &QAction::triggered, this, editorCommand(&QPlainTextEdit::paste));
+    setKeys(pasteAction_, keysFor(QKeySequence::Paste, {QKeySequence(Qt::CTRL | Qt::Key_V)}),
+            Qt::WidgetShortcut);
+    deleteTextAction_ = add("N11", QStringLiteral("Удалить"), "erase", QStringLiteral("Удалить"),
+                            &EditorPane::deleteSelection);
+    setKeys(deleteTextAction_, keysFor(QKeySequence::Delete, {QKeySequence(Qt::Key_Delete)}),
+            Qt::WidgetShortcut);
+    selectAllAction_ = add("N6", QStringLiteral("Выделить всё"), nullptr, QString(), nullptr);
+    connect(selectAllAction_, &QAction::triggered, this, editorCommand(&QPlainTextEdit::selectAll));
+    setKeys(selectAllAction_, keysFor(QKeySequence::SelectAll, {QKeySequence(Qt::CTRL | Qt::Key_A)}),
+            Qt::WidgetShortcut);
+
+    upperCaseAction_ = add("upperCaseAction", QStringLiteral("Все буквы большие"), "upper",
+                           QStringLiteral("Все буквы большие"), &EditorPane::upperCase);
+    capitalizeAction_ = add("capitalizeAction", QStringLiteral("Первая буква большая, остальные маленькие"),
+                            "capitalise", QStringLiteral("Первая буква большая, остальные маленькие"),
+                            &EditorPane::capitalize);
+    lowerCaseAction_ = add("lowerCaseAction", QStringLiteral("Все буквы маленькие"), "lower",
+                           QStringLiteral("Все буквы маленькие"), &EditorPane::lowerCase);
+    for (QAction *action : {undoAction_, redoAction_, cutAction_, copyAction_, pasteAction_, deleteTextAction_,
+                            upperCaseAction_, capitalizeAction_, lowerCaseAction_})
+        action->setEnabled(false);
+
+    settingsToggleAction_ = add("settingsToggleAction", QStringLiteral("Настройка"), "settings",
+                                QStringLiteral("Настройка"), nullptr);
+    settingsToggleAction_->setCheckable(true);
+    aboutToggleAction_ = add("aboutToggleAction", QStringLiteral("О программе..."), "about",
+                             QStringLiteral("О программе..."), nullptr);
+    aboutToggleAction_->setCheckable(true);
+
+    copyLinkAction_ = add("N8", kCopyLink, nullptr, QString(), &EditorPane::copyLink);
+    openLinkAction_ = add("N9", QStringLiteral("Открыть"), nullptr, QString(), &EditorPane::openLink);
+    openLinkInNewWindowAction_ = add("N10", QStringLiteral("Открыть в новом окне"), nullptr, QString(),
+                                     &EditorPane::openLinkInNewWindow);
 }
 
 void EditorPane::buildToolbar()
 {
-    toolbar_ = new QFrame(this);
+    toolbar_ = new QToolBar(this);
     toolbar_->setObjectName(QStringLiteral("CoolBar2"));
+    toolbar_->setMovable(false);
+    toolbar_->setFloatable(false);
+    toolbar_->setIconSize(QSize(16, 16));
     toolbar_->setFixedHeight(30);
+    toolbar_->setContextMenuPolicy(Qt::PreventContextMenu);
+    // Buttons side by side, 2 px in from the edges, as the toolbar has always had them.
+    toolbar_->layout()->setContentsMargins(2, 2, 2, 2);
+    toolbar_->layout()->setSpacing(0);
 
-    auto add = [this](const char *name, int x, int width, const char *glyph, const QString &hint,
-                      void (EditorPane::*handler)()) {
-        auto *b = new QToolButton(toolbar_);
-        b->setObjectName(QLatin1String(name));
-        b->setAutoRaise(true);
-        b->setGeometry(x, 2, width, 25);
-        b->setIconSize(QSize(16, 16));
-        b->setIcon(qv::icons::glyph(QLatin1String(glyph)));
-        b->setStatusTip(hint);
-        b->setToolTip(QString());
-        b->setFocusPolicy(Qt::NoFocus);
-        if (handler)
-            connect(b, &QToolButton::clicked, this, handler);
-        return b;
+    auto add = [this](QAction *action, const char *buttonName, int width) {
+        toolbar_->addAction(action);
+        QWidget *button = toolbar_->widgetForAction(action);
+        button->setObjectName(QLatin1String(buttonName));
+        button->setMinimumSize(width, 25);
     };
-    auto separator = [this](int x) {
-        auto *line = new QFrame(toolbar_);
-        line->setFrameShape(QFrame::VLine);
-        line->setFrameShadow(QFrame::Sunken);
-        line->setGeometry(x, 3, 2, 23);
-    };
+    add(saveAllAction_, "SpeedButton3", 25);
+    toolbar_->addSeparator();
+    add(undoAction_, "SpeedButton4", 25);
+    add(redoAction_, "SpeedButton5", 25);
+    toolbar_->addSeparator();
+    add(cutAction_, "SpeedButton6", 25);
+    add(copyAction_, "SpeedButton7", 25);
+    add(pasteAction_, "SpeedButton8", 25);
+    add(deleteTextAction_, "SpeedButton12", 25);
+    toolbar_->addSeparator();
+    add(upperCaseAction_, "SpeedButton9", 32);
+    add(capitalizeAction_, "SpeedButton18", 32);
+    add(lowerCaseAction_, "SpeedButton19", 32);
+    toolbar_->addSeparator();
+    add(settingsToggleAction_, "SpeedButton10", 25);
+    add(aboutToggleAction_, "SpeedButton11", 25);
 
-    save_ = add("SpeedButton3", 2, 25, "save", QStringLiteral("Сохранить всё"), nullptr);
-    save_->setEnabled(false);
-    separator(29);
-    add("SpeedButton4", 33, 25, "undo", QStringLiteral("Отменить"), &EditorPane::undo)->setEnabled(false);
-    add("SpeedButton5", 58, 25, "redo", QStringLiteral("Вернуть"), &EditorPane::redo)->setEnabled(false);
-    separator(85);
-    add("SpeedButton6", 89, 25, "cut", QStringLiteral("Вырезать"), &EditorPane::cut)->setEnabled(false);
-    add("SpeedButton7", 114, 25, "copy", QStringLiteral("Копировать"), &EditorPane::copy)->setEnabled(false);
-    add("SpeedButton8", 139, 25, "paste", QStringLiteral("Вставить"), &EditorPane::paste)->setEnabled(false);
-    add("SpeedButton12", 164, 25, "erase", QStringLiteral("Удалить"), &EditorPane::deleteSelection)
-        ->setEnabled(false);
-    separator(193);
-    add("SpeedButton9", 197, 32, "upper", QStringLiteral("Все буквы большие"), &EditorPane::upperCase)
-        ->setEnabled(false);
-    add("SpeedButton18", 229, 32, "capitalise",
-        QStringLiteral("Первая буква большая, остальные маленькие"), &EditorPane::capitalise)
-        ->setEnabled(false);
-    add("SpeedButton19", 261, 32, "lower", QStringLiteral("Все буквы маленькие"), &EditorPane::lowerCase)
-        ->setEnabled(false);
-    separator(297);
-    settings_ = add("SpeedButton10", 302, 25, "settings", QStringLiteral("Настройка"), nullptr);
-    settings_->setCheckable(true);
-    about_ = add("SpeedButton11", 327, 25, "about", QStringLiteral("О программе..."), nullptr);
-    about_->setCheckable(true);
+    // The buttons handed out (saveButton() and the panel toggles): a state
+    // set on one of them directly goes to its action, which every other
+    // control of the command follows.
+    for (QAbstractButton *handedOut : {saveButton(), settingsButton(), aboutButton()}) {
+        handedOut->installEventFilter(this);
+        QAction *action = static_cast<QToolButton *>(handedOut)->defaultAction();
+        connect(handedOut, &QAbstractButton::toggled, action, [action](bool on) {
+            if (action->isCheckable())
+                action->setChecked(on);
+        });
+    }
 }
 
-void EditorPane::buildMenu()
+bool EditorPane::eventFilter(QObject *watched, QEvent *event)
 {
-    menu_ = new QMenu(this);
-    menu_->setObjectName(QStringLiteral("PopupMenu2"));
-    auto add = [this](const char *name, const QString &caption, void (EditorPane::*handler)()) {
-        auto *a = new QAction(caption, menu_);
-        a->setObjectName(QLatin1String(name));
-        if (handler)
-            connect(a, &QAction::triggered, this, handler);
-        menu_->addAction(a);
-        return a;
-    };
-    add("N3", QStringLiteral("Вырезать"), &EditorPane::cut)->setEnabled(false);
-    add("N4", QStringLiteral("Копировать"), &EditorPane::copy)->setEnabled(false);
-    add("N5", QStringLiteral("Вставить"), &EditorPane::paste)->setEnabled(false);
-    add("N11", QStringLiteral("Удалить"), &EditorPane::deleteSelection)->setEnabled(false);
-    add("N6", QStringLiteral("Выделить всё"), &EditorPane::selectAll);
-    QAction *sep = menu_->addSeparator();
-    sep->setObjectName(QStringLiteral("N7"));
-    sep->setParent(menu_);
-    add("N8", kCopyLink, &EditorPane::copyLink);
-    add("N9", QStringLiteral("Открыть"), &EditorPane::openLink);
-    add("N10", QStringLiteral("Открыть в новом окне"), &EditorPane::openLinkInNewWindow);
-    connect(menu_, &QMenu::aboutToShow, this, &EditorPane::menuAboutToShow);
+    // Only the button's own state counts, not one it takes from a disabled parent.
+    if (event->type() == QEvent::EnabledChange) {
+        if (auto *toolButton = qobject_cast<QToolButton *>(watched)) {
+            if (QAction *action = toolButton->defaultAction())
+                action->setEnabled(!toolButton->testAttribute(Qt::WA_ForceDisabled));
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void EditorPane::buildContextMenu()
+{
+    contextMenu_ = new QMenu(this);
+    contextMenu_->setObjectName(QStringLiteral("PopupMenu2"));
+    contextMenu_->addActions({cutAction_, copyAction_, pasteAction_, deleteTextAction_, selectAllAction_});
+    QAction *separator = contextMenu_->addSeparator();
+    separator->setObjectName(QStringLiteral("N7"));
+    contextMenu_->addActions({copyLinkAction_, openLinkAction_, openLinkInNewWindowAction_});
+    connect(contextMenu_, &QMenu::aboutToShow, this, &EditorPane::contextMenuAboutToShow);
 }
 
 void EditorPane::setPanels(QWidget *settingsPanel, QWidget *aboutPanel)
@@ -249,17 +326,17 @@ void EditorPane::setPanels(QWidget *settingsPanel, QWidget *aboutPanel)
     if (settingsPanel)
         layout_->insertWidget(layout_->indexOf(toolbar_) + 1, settingsPanel);
     if (aboutPanel)
-        layout_->insertWidget(layout_->indexOf(editor_) + 1, aboutPanel);
+        layout_->insertWidget(layout_->indexOf(noteEditor_) + 1, aboutPanel);
 }
 
-void EditorPane::setSelectedNodeProvider(std::function<qv::Node *()> selected)
+void EditorPane::setSelectedNodeProvider(std::function<Node *()> selected)
 {
-    selected_ = std::move(selected);
+    selectedNode_ = std::move(selected);
 }
 
 void EditorPane::setLinkOption(std::function<bool()> singleClickOpens)
 {
-    linkOption_ = std::move(singleClickOpens);
+    singleClickOpensLinks_ = std::move(singleClickOpens);
 }
 
 void EditorPane::setUrlOpener(std::function<void(const QString &)> opener)
@@ -274,32 +351,32 @@ void EditorPane::setBrowserStarter(std::function<void(const QString &, const QSt
 
 // ---- the binding to the selected node ----
 
-void EditorPane::showNote(qv::Node *node)
+void EditorPane::showNote(Node *node)
 {
     if (!node)
         return;
     try {
         // A node without a record shows an empty note rather than the text of
         // the node shown before, which would otherwise be stored under it.
-        const std::optional<qv::Bytes> note = catalog_.noteForEditor(node->caption());
-        const QString text = NoteEditor::normalised(note ? qv::toQ(*note) : QString());
-        if (text != editor_->noteText()) {
+        const std::optional<Bytes> note = catalog_.noteForEditor(node->caption());
+        const QString text = NoteEditor::normalised(note ? toQ(*note) : QString());
+        if (text != noteEditor_->noteText()) {
             // Reported as a text change; loading alone appends no record.
             const QScopedValueRollback<bool> loading(loading_, true);
-            editor_->setNoteText(text);  // also starts a fresh undo history
+            noteEditor_->setNoteText(text);  // also starts a fresh undo history
         } else if (node != shownNode_) {
             // The same text under another node: the steps of the note shown
             // before must not be undone into this one.
-            editor_->document()->clearUndoRedoStacks();
+            noteEditor_->document()->clearUndoRedoStacks();
         }
         shownNode_ = node;
-        QTextCursor c = editor_->textCursor();
+        QTextCursor c = noteEditor_->textCursor();
         c.movePosition(QTextCursor::Start);
-        editor_->setTextCursor(c);
+        noteEditor_->setTextCursor(c);
         selectionChanged();
         updateUndoRedo();
     } catch (const std::exception &e) {
-        qv::msg::showError(window(), e);
+        msg::showError(window(), e);
     }
 }
 
@@ -308,14 +385,14 @@ void EditorPane::attachChangeHandler()
     attached_ = true;
 }
 
-void EditorPane::storeInto(qv::Node *node)
+void EditorPane::storeInto(Node *node)
 {
     // The record takes the text in its own form, kept current by the mirror;
     // only a node without a record needs the editor text converted whole.
     // Such a node gets its record from its first edit, not from showing its
     // (empty) note.
-    if (!catalog_.records().setText(node->caption(), mirror_->bytes()) && !loading_)
-        catalog_.storeNote(node, qv::fromQ(editor_->noteText()));
+    if (!catalog_.setRecordText(node, recordMirror_->bytes()) && !loading_)
+        catalog_.storeNote(node, fromQ(noteEditor_->noteText()));
 }
 
 void EditorPane::textChanged()
@@ -323,65 +400,54 @@ void EditorPane::textChanged()
     if (!attached_)
         return;
     try {
-        qv::Node *node = selected_ ? selected_() : nullptr;
+        Node *node = selectedNode_ ? selectedNode_() : nullptr;
         if (node)
             storeInto(node);
         else
-            qv::msg::show(window(), QMessageBox::Warning, kNoNodeTitle, kNoNodeText, QMessageBox::Ok);
+            msg::show(window(), QMessageBox::Warning, kNoNodeTitle, kNoNodeText, QMessageBox::Ok);
         catalog_.markChanged();
-        save_->setEnabled(true);
+        saveAllAction_->setEnabled(true);
         updateUndoRedo();
         emit edited();
     } catch (const std::exception &e) {
-        qv::msg::showError(window(), e);
+        msg::showError(window(), e);
     }
 }
 
 void EditorPane::updateUndoRedo()
 {
-    button(QStringLiteral("SpeedButton4"))->setEnabled(editor_->document()->isUndoAvailable());
-    button(QStringLiteral("SpeedButton5"))->setEnabled(editor_->document()->isRedoAvailable());
+    undoAction_->setEnabled(noteEditor_->document()->isUndoAvailable());
+    redoAction_->setEnabled(noteEditor_->document()->isRedoAvailable());
 }
 
 void EditorPane::selectionChanged()
 {
-    const bool any = editor_->textCursor().hasSelection();
-    for (const char *name : {"SpeedButton6", "SpeedButton7", "SpeedButton12", "SpeedButton9", "SpeedButton18",
-                             "SpeedButton19"})
-        button(QLatin1String(name))->setEnabled(any);
-    for (const char *name : {"N3", "N4", "N11"})
-        action(QLatin1String(name))->setEnabled(any);
+    const bool any = noteEditor_->textCursor().hasSelection();
+    for (QAction *action : {cutAction_, copyAction_, deleteTextAction_, upperCaseAction_, capitalizeAction_,
+                            lowerCaseAction_})
+        action->setEnabled(any);
     updatePasteEnabled();
 }
 
 void EditorPane::updatePasteEnabled()
 {
-    const bool can = editor_->canPaste();
-    button(QStringLiteral("SpeedButton8"))->setEnabled(can);
-    action(QStringLiteral("N5"))->setEnabled(can);
+    pasteAction_->setEnabled(noteEditor_->canPaste());
 }
 
 // ---- commands ----
 
-void EditorPane::undo() { editor_->undo(); }
-void EditorPane::redo() { editor_->redo(); }
-void EditorPane::cut() { editor_->cut(); }
-void EditorPane::copy() { editor_->copy(); }
-void EditorPane::paste() { editor_->paste(); }
-void EditorPane::selectAll() { editor_->selectAll(); }
-
 void EditorPane::deleteSelection()
 {
-    QTextCursor c = editor_->textCursor();
+    QTextCursor c = noteEditor_->textCursor();
     if (!c.hasSelection())
         return;
     c.removeSelectedText();
-    editor_->setTextCursor(c);
+    noteEditor_->setTextCursor(c);
 }
 
 void EditorPane::replaceSelection(const QString &text)
 {
-    QTextCursor c = editor_->textCursor();
+    QTextCursor c = noteEditor_->textCursor();
     const int start = c.selectionStart();
     c.beginEditBlock();
     c.insertText(text);
@@ -389,43 +455,43 @@ void EditorPane::replaceSelection(const QString &text)
     // Block breaks count one character each, as in the selection's text.
     c.setPosition(start);
     c.setPosition(start + int(text.size()), QTextCursor::KeepAnchor);
-    editor_->setTextCursor(c);
-    editor_->ensureCursorVisible();
+    noteEditor_->setTextCursor(c);
+    noteEditor_->ensureCursorVisible();
 }
 
 void EditorPane::upperCase()
 {
-    const QTextCursor c = editor_->textCursor();
+    const QTextCursor c = noteEditor_->textCursor();
     if (c.hasSelection())
-        replaceSelection(CaseTables::get().map(c.selectedText(), true));
+        replaceSelection(upperCased(c.selectedText()));
 }
 
 void EditorPane::lowerCase()
 {
-    const QTextCursor c = editor_->textCursor();
+    const QTextCursor c = noteEditor_->textCursor();
     if (c.hasSelection())
-        replaceSelection(CaseTables::get().map(c.selectedText(), false));
+        replaceSelection(lowerCased(c.selectedText()));
 }
 
-void EditorPane::capitalise()
+void EditorPane::capitalize()
 {
-    if (!editor_->textCursor().hasSelection())
+    if (!noteEditor_->textCursor().hasSelection())
         return;
     lowerCase();
-    const QString lowered = editor_->textCursor().selectedText();
+    const QString lowered = noteEditor_->textCursor().selectedText();
     if (lowered.isEmpty())
         return;
-    replaceSelection(CaseTables::get().map(lowered.left(1), true) + lowered.mid(1));
+    replaceSelection(capitalized(lowered));
 }
 
 void EditorPane::setEditorFont(const QString &face, int pointSize)
 {
-    qv::applyFontFaceAndSize(editor_, face, pointSize);
+    applyFontFaceAndSize(noteEditor_, face, pointSize);
 }
 
 void EditorPane::setEditorColors(const QColor &background, const QColor &text)
 {
-    qv::applyTextColors(editor_, background, text);
+    applyTextColors(noteEditor_, background, text);
 }
 
 // ---- links ----
@@ -433,7 +499,7 @@ void EditorPane::setEditorColors(const QColor &background, const QColor &text)
 void EditorPane::urlClicked(const QString &link, Qt::MouseButton button)
 {
     if (button == Qt::LeftButton) {
-        if (linkOption_ && linkOption_())
+        if (singleClickOpensLinks_ && singleClickOpensLinks_())
             openUrl(link);
         return;
     }
@@ -441,25 +507,29 @@ void EditorPane::urlClicked(const QString &link, Qt::MouseButton button)
         return;
     linkUnderMenu_ = link;
     const QString shown = captionText(link);
-    action(QStringLiteral("N8"))->setText(QStringLiteral("Копировать: ") + shown);
-    action(QStringLiteral("N9"))->setText(QStringLiteral("Открыть: ") + shown);
-    action(QStringLiteral("N10"))->setText(QStringLiteral("Открыть в новом окне: ") + shown);
+    copyLinkAction_->setText(QStringLiteral("Копировать: ") + shown);
+    openLinkAction_->setText(QStringLiteral("Открыть: ") + shown);
+    openLinkInNewWindowAction_->setText(QStringLiteral("Открыть в новом окне: ") + shown);
 }
 
 void EditorPane::editorMouseDown(Qt::MouseButton button)
 {
-    if (button != Qt::RightButton)
-        return;
-    linkUnderMenu_.clear();
-    action(QStringLiteral("N8"))->setText(kCopyLink);
+    if (button == Qt::RightButton)
+        forgetMenuLink();
 }
 
-void EditorPane::menuAboutToShow()
+void EditorPane::forgetMenuLink()
+{
+    linkUnderMenu_.clear();
+    copyLinkAction_->setText(kCopyLink);
+}
+
+void EditorPane::contextMenuAboutToShow()
 {
     const bool link = !linkUnderMenu_.isEmpty();
-    action(QStringLiteral("N8"))->setEnabled(link);
-    action(QStringLiteral("N9"))->setVisible(link);
-    action(QStringLiteral("N10"))->setVisible(link);
+    copyLinkAction_->setEnabled(link);
+    openLinkAction_->setVisible(link);
+    openLinkInNewWindowAction_->setVisible(link);
 }
 
 void EditorPane::copyLink()
@@ -493,3 +563,5 @@ void EditorPane::openUrl(const QString &link)
     else
         defaultOpen(link);
 }
+
+} // namespace qv

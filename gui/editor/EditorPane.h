@@ -8,36 +8,67 @@
 
 #include <functional>
 
-class RecordMirror;
 class QAbstractButton;
 class QAction;
 class QMenu;
+class QToolBar;
 class QToolButton;
 class QVBoxLayout;
-class QFrame;
 
 namespace qv {
+
 class Catalog;
 class Node;
-}
+class RecordMirror;
 
-class EditorPane : public QWidget {   // objectName "Panel2"
+// Every editor command is one QAction, shared by its toolbar button, its
+// context-menu item and its shortcut; its enabled state is set on the action
+// only. Save, undo and redo answer their keys anywhere in the window; the
+// editing keys only while the note has the focus, so they never take a key
+// from the tree or its rename editor.
+class EditorPane : public QWidget {  // objectName "Panel2"
     Q_OBJECT
 public:
-    EditorPane(qv::Catalog &catalog, QWidget *parent = nullptr);
+    EditorPane(Catalog &catalog, QWidget *parent = nullptr);
     ~EditorPane() override;
 
-    NoteEditor *editor() const;
-    QAbstractButton *saveButton() const;      // SpeedButton3 "Сохранить всё" (initially disabled)
-    QAbstractButton *settingsButton() const;  // SpeedButton10 "Настройка" (checkable)
-    QAbstractButton *aboutButton() const;     // SpeedButton11 "О программе..." (checkable)
+    NoteEditor *editor() const { return noteEditor_; }
+    QToolBar *toolbar() const { return toolbar_; }  // CoolBar2
+
+    // ---- the commands ----
+    // "Сохранить всё" (SpeedButton3, Ctrl+S anywhere in the window): the window
+    // connects triggered to its save; disabled until there is something to save.
+    QAction *saveAllAction() const { return saveAllAction_; }
+    QAction *undoAction() const { return undoAction_; }                // SpeedButton4
+    QAction *redoAction() const { return redoAction_; }                // SpeedButton5
+    QAction *cutAction() const { return cutAction_; }                  // N3, SpeedButton6
+    QAction *copyAction() const { return copyAction_; }                // N4, SpeedButton7
+    QAction *pasteAction() const { return pasteAction_; }              // N5, SpeedButton8
+    QAction *deleteTextAction() const { return deleteTextAction_; }    // N11, SpeedButton12
+    QAction *selectAllAction() const { return selectAllAction_; }      // N6
+    QAction *upperCaseAction() const { return upperCaseAction_; }      // SpeedButton9
+    QAction *capitalizeAction() const { return capitalizeAction_; }    // SpeedButton18
+    QAction *lowerCaseAction() const { return lowerCaseAction_; }      // SpeedButton19
+    // The panel toggles (checkable): "Настройка" (SpeedButton10), "О программе..." (SpeedButton11).
+    QAction *settingsToggleAction() const { return settingsToggleAction_; }
+    QAction *aboutToggleAction() const { return aboutToggleAction_; }
+    QAction *copyLinkAction() const { return copyLinkAction_; }                        // N8
+    QAction *openLinkAction() const { return openLinkAction_; }                        // N9
+    QAction *openLinkInNewWindowAction() const { return openLinkInNewWindowAction_; }  // N10
+
+    // The toolbar buttons of the save command and the panel toggles. A state
+    // set on one of these buttons directly is passed on to its action.
+    QAbstractButton *saveButton() const;      // SpeedButton3
+    QAbstractButton *settingsButton() const;  // SpeedButton10
+    QAbstractButton *aboutButton() const;     // SpeedButton11
+
     // Layout top to bottom: CoolBar2, settingsPanel (Panel4), the editor, aboutPanel (Panel7).
     void setPanels(QWidget *settingsPanel, QWidget *aboutPanel);
-    void setSelectedNodeProvider(std::function<qv::Node *()> selected);  // the tree's selected node or null
-    void setLinkOption(std::function<bool()> singleClickOpens);       // reads CheckBox4 at each click
-    void showNote(qv::Node *node);            // show note (selection change / tree click)
+    void setSelectedNodeProvider(std::function<Node *()> selected);  // the tree's selected node or null
+    void setLinkOption(std::function<bool()> singleClickOpens);     // read at each click
+    void showNote(Node *node);                // show note (selection change / tree click)
     void attachChangeHandler();               // last start-up step: from now on edits are stored
-    void updatePasteEnabled();                // paste controls from the clipboard
+    void updatePasteEnabled();                // paste from the clipboard
     void setEditorFont(const QString &face, int pointSize);
     void setEditorColors(const QColor &background, const QColor &text);
     // Every edit reaches its record as it is made, so there is never anything
@@ -49,54 +80,68 @@ public:
     static void setBrowserStarter(std::function<void(const QString &program, const QString &argument)> starter);
 
     // The editor's context menu (PopupMenu2) and the link under it.
-    QMenu *contextMenu() const { return menu_; }
+    QMenu *contextMenu() const { return contextMenu_; }
     QString linkUnderMenu() const { return linkUnderMenu_; }
-    // A toolbar button or menu item by objectName ("SpeedButton4", "N8", ...).
+    // A toolbar button or an action by objectName ("SpeedButton4", "N8", "undoAction", ...).
     QToolButton *button(const QString &name) const;
     QAction *action(const QString &name) const;
 
 signals:
-    void edited();                            // the catalogue's unsaved-changes flag was set
+    void edited();  // the catalogue's unsaved-changes flag was set
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void createActions();
     void buildToolbar();
-    void buildMenu();
-    void textChanged();          // RxRichEdit1Change
-    void selectionChanged();     // RxRichEdit1SelectionChange
-    void undo();
-    void redo();
-    void cut();
-    void copy();
-    void paste();
+    void buildContextMenu();
+    void textChanged();
+    void selectionChanged();
     void deleteSelection();
-    void selectAll();
     void upperCase();
-    void capitalise();
+    void capitalize();
     void lowerCase();
     void replaceSelection(const QString &text);
-    void urlClicked(const QString &link, Qt::MouseButton button);  // RxRichEdit1URLClick
-    void editorMouseDown(Qt::MouseButton button);                   // RxRichEdit1MouseDown
-    void menuAboutToShow();                                         // PopupMenu2Popup
-    void copyLink();   // N8Click
-    void openLink();   // N9Click
-    void openLinkInNewWindow();  // N10Click
+    void urlClicked(const QString &link, Qt::MouseButton button);
+    void editorMouseDown(Qt::MouseButton button);
+    void forgetMenuLink();
+    void contextMenuAboutToShow();
+    void copyLink();
+    void openLink();
+    void openLinkInNewWindow();
     void openUrl(const QString &link);
-    void storeInto(qv::Node *node);
+    void storeInto(Node *node);
     void updateUndoRedo();
 
-    qv::Catalog &catalog_;
-    NoteEditor *editor_ = nullptr;
-    QFrame *toolbar_ = nullptr;
+    Catalog &catalog_;
+    NoteEditor *noteEditor_ = nullptr;
+    QToolBar *toolbar_ = nullptr;
     QVBoxLayout *layout_ = nullptr;
-    QMenu *menu_ = nullptr;
-    QToolButton *save_ = nullptr;
-    QToolButton *settings_ = nullptr;
-    QToolButton *about_ = nullptr;
-    std::function<qv::Node *()> selected_;
-    std::function<bool()> linkOption_;
+    QMenu *contextMenu_ = nullptr;
+    QAction *saveAllAction_ = nullptr;
+    QAction *undoAction_ = nullptr;
+    QAction *redoAction_ = nullptr;
+    QAction *cutAction_ = nullptr;
+    QAction *copyAction_ = nullptr;
+    QAction *pasteAction_ = nullptr;
+    QAction *deleteTextAction_ = nullptr;
+    QAction *selectAllAction_ = nullptr;
+    QAction *upperCaseAction_ = nullptr;
+    QAction *capitalizeAction_ = nullptr;
+    QAction *lowerCaseAction_ = nullptr;
+    QAction *settingsToggleAction_ = nullptr;
+    QAction *aboutToggleAction_ = nullptr;
+    QAction *copyLinkAction_ = nullptr;
+    QAction *openLinkAction_ = nullptr;
+    QAction *openLinkInNewWindowAction_ = nullptr;
+    std::function<Node *()> selectedNode_;
+    std::function<bool()> singleClickOpensLinks_;
     QString linkUnderMenu_;
-    RecordMirror *mirror_ = nullptr;
+    RecordMirror *recordMirror_ = nullptr;
     bool attached_ = false;
-    bool loading_ = false;                    // a note is being shown, not edited
-    const qv::Node *shownNode_ = nullptr;     // compared only, never followed
+    bool loading_ = false;                 // a note is being shown, not edited
+    const Node *shownNode_ = nullptr;      // compared only, never followed
 };
+
+} // namespace qv

@@ -90,9 +90,9 @@ Highlighter::Highlighter(QTextDocument *document) : QSyntaxHighlighter(document)
     format_.setForeground(QColor(0, 0, 255));
 }
 
-void Highlighter::setLinkColour(const QColor &colour)
+void Highlighter::setLinkColor(const QColor &color)
 {
-    format_.setForeground(colour);
+    format_.setForeground(color);
     rehighlight();
 }
 

@@ -26,13 +26,13 @@ public:
     std::vector<Span> spans;
 };
 
-// Underlines and colours links, recomputed for every block the document
+// Underlines and colors links, recomputed for every block the document
 // reports as changed (typing, paste, undo, load).
 class Highlighter : public QSyntaxHighlighter {
     Q_OBJECT
 public:
     explicit Highlighter(QTextDocument *document);
-    void setLinkColour(const QColor &colour);
+    void setLinkColor(const QColor &color);
 
 protected:
     void highlightBlock(const QString &text) override;

@@ -1,5 +1,6 @@
 #include "gui/editor/NoteEditor.h"
 
+#include "catalog/Catalog.h"
 #include "gui/editor/LinkDetector.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -40,6 +41,8 @@ QString withBlockBreaks(const QString &text, bool keepLoneLineFeeds)
 
 } // namespace
 
+namespace qv {
+
 NoteEditor::NoteEditor(QWidget *parent) : QPlainTextEdit(parent)
 {
     setObjectName(QStringLiteral("RxRichEdit1"));
@@ -56,7 +59,7 @@ NoteEditor::NoteEditor(QWidget *parent) : QPlainTextEdit(parent)
     viewport()->setMouseTracking(true);
     highlighter_ = new qv::links::Highlighter(document());
     highlighter_->rehighlight();
-    updateSelectionColours();
+    updateSelectionColors();
 }
 
 NoteEditor::~NoteEditor() = default;
@@ -65,19 +68,22 @@ QString NoteEditor::noteText() const
 {
     QString out;
     out.reserve(document()->characterCount() + document()->blockCount());
+    const QString lineBreak = QString::fromLatin1(kEditorLineBreak);
     for (QTextBlock b = document()->begin(); b.isValid(); b = b.next()) {
         if (b != document()->begin())
-            out += QStringLiteral("\r\n");
-        const QString t = b.text();
-        if (t.contains(QChar::LineSeparator)) {
-            QString s = t;
-            s.replace(QChar::LineSeparator, QChar(u'\n'));
-            out += s;
-        } else {
-            out += t;
-        }
+            out += lineBreak;
+        out += noteLine(b.text());
     }
     return out;
+}
+
+QString NoteEditor::noteLine(const QString &blockText)
+{
+    if (!blockText.contains(QChar::LineSeparator))
+        return blockText;
+    QString line = blockText;
+    line.replace(QChar::LineSeparator, QChar(u'\n'));
+    return line;
 }
 
 void NoteEditor::setNoteText(const QString &text)
@@ -92,9 +98,8 @@ void NoteEditor::setNoteText(const QString &text)
 QString NoteEditor::normalised(const QString &text)
 {
     QString out = withBlockBreaks(text, true);
-    out.replace(u'\n', QStringLiteral("\r\n"));
-    out.replace(QChar::LineSeparator, QChar(u'\n'));
-    return out;
+    out.replace(u'\n', QString::fromLatin1(kEditorLineBreak));
+    return noteLine(out);
 }
 
 NoteEditor::LinkRange NoteEditor::linkAt(int position) const
@@ -158,15 +163,15 @@ QMimeData *NoteEditor::createMimeDataFromSelection() const
 {
     // Plain text only, each character as the note holds it: no-break spaces
     // stay (the toolkit's own copy would make them blanks), and no formatted
-    // copy carries the editor's font and colours along.
+    // copy carries the editor's font and colors along.
     QString text = textCursor().selectedText();
     for (QChar &c : text) {
         if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator)
             c = u'\n';
     }
-    auto *data = new QMimeData;
-    data->setText(text);
-    return data;
+    auto *mimeData = new QMimeData;
+    mimeData->setText(text);
+    return mimeData;
 }
 
 bool NoteEditor::canInsertFromMimeData(const QMimeData *source) const
@@ -352,6 +357,19 @@ void NoteEditor::mouseReleaseEvent(QMouseEvent *e)
         emit customContextMenuRequested(e->position().toPoint());
 }
 
+bool NoteEditor::event(QEvent *e)
+{
+    // The menu key opens the menu at the caret, never over a link.
+    if (e->type() == QEvent::ContextMenu &&
+        static_cast<QContextMenuEvent *>(e)->reason() != QContextMenuEvent::Mouse &&
+        contextMenuPolicy() == Qt::CustomContextMenu) {
+        e->accept();
+        emit menuKeyPressed(cursorRect().center());
+        return true;
+    }
+    return QPlainTextEdit::event(e);
+}
+
 bool NoteEditor::viewportEvent(QEvent *e)
 {
     // A mouse-made context menu request is answered at the right button's
@@ -407,12 +425,12 @@ void NoteEditor::changeEvent(QEvent *e)
 {
     QPlainTextEdit::changeEvent(e);
     if (e->type() == QEvent::PaletteChange && !updatingPalette_)
-        updateSelectionColours();
+        updateSelectionColors();
 }
 
-void NoteEditor::updateSelectionColours()
+void NoteEditor::updateSelectionColors()
 {
-    // Without the focus the selection is drawn in the text's own colours, so
+    // Without the focus the selection is drawn in the text's own colors, so
     // it does not show.
     QPalette p = palette();
     if (p.color(QPalette::Inactive, QPalette::Highlight) == p.color(QPalette::Inactive, QPalette::Base) &&
@@ -424,3 +442,5 @@ void NoteEditor::updateSelectionColours()
     setPalette(p);
     updatingPalette_ = false;
 }
+
+} // namespace qv

@@ -1,4 +1,4 @@
-// The note editor: a plain-text editor with one font and colour, link
+// The note editor: a plain-text editor with one font and color, link
 // detection and link press/release reports.
 #pragma once
 
@@ -10,7 +10,9 @@
 
 class QMimeData;
 
-namespace qv::links {
+namespace qv {
+
+namespace links {
 class Highlighter;
 }
 
@@ -31,6 +33,9 @@ public:
     // What noteText() gives back after setNoteText(text): every line break
     // (CR LF, lone CR or LF, line and paragraph separators) as CR LF.
     static QString normalised(const QString &text);
+    // A block's text (or part of one) as the note holds it: a line separator
+    // inside a block stands for a lone LF of the stored note.
+    static QString noteLine(const QString &blockText);
 
     // A detected link: document positions, end exclusive.
     struct LinkRange {
@@ -52,8 +57,11 @@ public:
     Qt::MouseButton pendingButton() const { return pendingButton_; }
 
 signals:
-    void urlClick(const QString &linkText, Qt::MouseButton button);  // OnURLClick
-    void mouseDown(Qt::MouseButton button);                           // OnMouseDown (after link recording)
+    void urlClick(const QString &linkText, Qt::MouseButton button);
+    void mouseDown(Qt::MouseButton button);                           // after any link report of the press
+    // The menu key (a context menu asked for from the keyboard), with the
+    // caret's place in viewport coordinates.
+    void menuKeyPressed(const QPoint &viewportPos);
 
 protected:
     QMimeData *createMimeDataFromSelection() const override;
@@ -65,6 +73,7 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *e) override;
     void keyPressEvent(QKeyEvent *e) override;
     void inputMethodEvent(QInputMethodEvent *e) override;
+    bool event(QEvent *e) override;
     bool viewportEvent(QEvent *e) override;
     void changeEvent(QEvent *e) override;
 
@@ -78,7 +87,7 @@ private:
     bool inLineStrip(const QPoint &viewportPos) const;
     void selectLines(int fromBlock, int toBlock);
     int roomLeft() const;
-    void updateSelectionColours();
+    void updateSelectionColors();
 
     qv::links::Highlighter *highlighter_ = nullptr;
     LinkRange pending_;
@@ -88,3 +97,5 @@ private:
     int stripAnchorBlock_ = -1;
     bool updatingPalette_ = false;
 };
+
+} // namespace qv

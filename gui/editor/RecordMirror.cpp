@@ -1,25 +1,23 @@
 #include "gui/editor/RecordMirror.h"
 
+#include "catalog/Catalog.h"
 #include "gui/common/Codec.h"
+#include "gui/editor/NoteEditor.h"
 
 #include <QTextBlock>
 #include <QTextDocument>
 
+namespace qv {
+
 namespace {
 
-const qv::Bytes kBreak = "~~";
+// A block break is one character of the document and two bytes of the record.
+static_assert(kRecordLineBreak.size() == 2);
 
-// One block's text (or part of it) in record form. A line separator inside a
-// block stands for a lone LF of the stored note and goes back as one.
-void appendRecordForm(qv::Bytes &out, const QString &text)
+// One block's text (or part of it) in record form.
+void appendRecordForm(Bytes &out, const QString &blockText)
 {
-    if (!text.contains(QChar::LineSeparator)) {
-        out += qv::fromQ(text);
-        return;
-    }
-    QString t = text;
-    t.replace(QChar::LineSeparator, QChar(u'\n'));
-    out += qv::fromQ(t);
+    out += fromQ(NoteEditor::noteLine(blockText));
 }
 
 } // namespace
@@ -31,13 +29,13 @@ RecordMirror::RecordMirror(QTextDocument *document, QObject *parent)
     rebuild();
 }
 
-qv::Bytes RecordMirror::convert(const QTextDocument &document)
+Bytes RecordMirror::convert(const QTextDocument &document)
 {
-    qv::Bytes out;
+    Bytes out;
     out.reserve(size_t(document.characterCount()) + size_t(document.blockCount()));
     for (QTextBlock b = document.begin(); b.isValid(); b = b.next()) {
         if (b != document.begin())
-            out += kBreak;
+            out += kRecordLineBreak;
         appendRecordForm(out, b.text());
     }
     return out;
@@ -50,9 +48,9 @@ void RecordMirror::rebuild()
     ++rebuilds_;
 }
 
-qv::Bytes RecordMirror::convertRange(int from, int to) const
+Bytes RecordMirror::convertRange(int from, int to) const
 {
-    qv::Bytes out;
+    Bytes out;
     QTextBlock b = document_->findBlock(from);
     while (b.isValid() && b.position() < to) {
         const int start = std::max(from, b.position());
@@ -61,7 +59,7 @@ qv::Bytes RecordMirror::convertRange(int from, int to) const
         if (end > start)
             appendRecordForm(out, b.text().mid(start - b.position(), end - start));
         if (to > textEnd)
-            out += kBreak;
+            out += kRecordLineBreak;
         b = b.next();
     }
     return out;
@@ -97,3 +95,5 @@ void RecordMirror::contentsChange(int position, int removed, int added)
     }
     ++patches_;
 }
+
+} // namespace qv

@@ -9,6 +9,8 @@
 
 class QTextDocument;
 
+namespace qv {
+
 class RecordMirror : public QObject {
     Q_OBJECT
 public:
@@ -34,3 +36,5 @@ private:
     size_t patches_ = 0;
     size_t rebuilds_ = 0;
 };
+
+} // namespace qv

@@ -50,7 +50,7 @@ MainWindow::~MainWindow()
 void MainWindow::buildLayout()
 {
     treePane_ = new qv::TreePane(catalog_);
-    editorPane_ = new EditorPane(catalog_);
+    editorPane_ = new qv::EditorPane(catalog_);
     settingsPanel_ = new qv::SettingsPanel(editorPane_->settingsButton());
     aboutPanel_ = new AboutPanel(editorPane_->aboutButton());
     editorPane_->setPanels(settingsPanel_, aboutPanel_);
@@ -97,16 +97,16 @@ void MainWindow::connectParts()
     connect(treePane_, &qv::TreePane::selectionMoved, this, showNote);
     connect(treePane_, &qv::TreePane::treeClicked, this, showNote);
     connect(treePane_, &qv::TreePane::commandDone, this, &MainWindow::refreshSaveButton);
-    connect(editorPane_, &EditorPane::edited, this, &MainWindow::refreshSaveButton);
-    connect(editorPane_->saveButton(), &QAbstractButton::clicked, this, [this] { saveAll(); });
+    connect(editorPane_, &qv::EditorPane::edited, this, &MainWindow::refreshSaveButton);
+    connect(editorPane_->saveAllAction(), &QAction::triggered, this, [this] { saveAll(); });
     connect(treePane_, &qv::TreePane::commandDone, keeper_.get(), &CatalogKeeper::changed);
-    connect(editorPane_, &EditorPane::edited, keeper_.get(), &CatalogKeeper::changed);
+    connect(editorPane_, &qv::EditorPane::edited, keeper_.get(), &CatalogKeeper::changed);
 
     connect(settingsPanel_, &qv::SettingsPanel::treeFontApplied, treePane_, &qv::TreePane::setTreeFont);
-    connect(settingsPanel_, &qv::SettingsPanel::editorFontApplied, editorPane_, &EditorPane::setEditorFont);
+    connect(settingsPanel_, &qv::SettingsPanel::editorFontApplied, editorPane_, &qv::EditorPane::setEditorFont);
     connect(settingsPanel_, &qv::SettingsPanel::treeColorsApplied, treePane_, &qv::TreePane::setTreeColors);
     connect(settingsPanel_, &qv::SettingsPanel::editorColorsApplied, editorPane_,
-            &EditorPane::setEditorColors);
+            &qv::EditorPane::setEditorColors);
     connect(settingsPanel_, &qv::SettingsPanel::dragDropApplied, tree, &qv::OutlineView::setDragDropEnabled);
 
     // Menu items show their hints while highlighted.
@@ -311,7 +311,7 @@ void MainWindow::saveBeforeQuit()
 
 void MainWindow::refreshSaveButton()
 {
-    editorPane_->saveButton()->setEnabled(catalog_.modified());
+    editorPane_->saveAllAction()->setEnabled(catalog_.modified());
 }
 
 bool MainWindow::event(QEvent *event)
@@ -412,7 +412,7 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
             showHint(widget);
     } else {
         qv::OutlineView *tree = treePane_->tree();
-        NoteEditor *editor = editorPane_->editor();
+        qv::NoteEditor *editor = editorPane_->editor();
         QWidget *focus = QApplication::focusWidget();
         if (watched == tree->viewport()) {
             // Not while a label is being edited inside the tree.

@@ -14,7 +14,6 @@
 
 class AboutPanel;
 class CatalogKeeper;
-class EditorPane;
 class QSplitter;
 class TerminationSignals;
 
@@ -24,6 +23,10 @@ class TreePane;
 
 namespace qv {
 class SettingsPanel;
+}
+
+namespace qv {
+class EditorPane;
 }
 
 class MainWindow : public QMainWindow {
@@ -41,7 +44,7 @@ public:
     qv::CatalogFiles &files() { return files_; }
     const qv::SettingsFile &settingsFile() const { return settings_; }
     qv::TreePane *treePane() const { return treePane_; }
-    EditorPane *editorPane() const { return editorPane_; }
+    qv::EditorPane *editorPane() const { return editorPane_; }
     qv::SettingsPanel *settingsPanel() const { return settingsPanel_; }
     AboutPanel *aboutPanel() const { return aboutPanel_; }
     QSplitter *splitter() const { return splitter_; }
@@ -117,7 +120,7 @@ private:
     std::unique_ptr<CatalogKeeper> keeper_;
 
     qv::TreePane *treePane_ = nullptr;
-    EditorPane *editorPane_ = nullptr;
+    qv::EditorPane *editorPane_ = nullptr;
     qv::SettingsPanel *settingsPanel_ = nullptr;
     AboutPanel *aboutPanel_ = nullptr;
     QSplitter *splitter_ = nullptr;

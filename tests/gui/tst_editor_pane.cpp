@@ -7,15 +7,20 @@
 
 #include <QAction>
 #include <QClipboard>
+#include <QApplication>
 #include <QGuiApplication>
 #include <QImage>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolBar>
 #include <QToolButton>
+#include <QTreeView>
+#include <QVBoxLayout>
 
-using qv::W;
+using namespace qv;
 
 namespace {
 
@@ -48,6 +53,7 @@ class EditorPaneTest : public QObject {
 
     qv::Catalog cat;
     EditorPane *pane = nullptr;
+    QWidget *host = nullptr;  // a window around the pane, for the keys
     qv::Node *a = nullptr, *b = nullptr, *c = nullptr;
     qv::Node *selected = nullptr;
     bool option = false;
@@ -55,10 +61,14 @@ class EditorPaneTest : public QObject {
     QList<QPair<QString, QString>> started;
 
     NoteEditor *ed() const { return pane->editor(); }
+    // A button's state is its action's, shared with the menu item.
     bool enabled(const char *name) const
     {
-        if (QToolButton *b = pane->button(QLatin1String(name)))
-            return b->isEnabled();
+        if (QToolButton *toolButton = pane->button(QLatin1String(name))) {
+            if (toolButton->isEnabled() != toolButton->defaultAction()->isEnabled())
+                return !toolButton->isEnabled();  // fails the caller's check either way
+            return toolButton->isEnabled();
+        }
         return pane->action(QLatin1String(name))->isEnabled();
     }
     QString record(qv::Node *n) const
@@ -136,6 +146,8 @@ private slots:
     {
         delete pane;
         pane = nullptr;
+        delete host;
+        host = nullptr;
     }
 
     void initialStates()
@@ -149,9 +161,17 @@ private slots:
         QVERIFY(pane->aboutButton()->isCheckable());
         QCOMPARE(pane->button(QStringLiteral("SpeedButton18"))->statusTip(),
                  QStringLiteral("Первая буква большая, остальные маленькие"));
-        QVERIFY(pane->button(QStringLiteral("SpeedButton18"))->toolTip().isEmpty());
-        QCOMPARE(pane->button(QStringLiteral("SpeedButton10"))->x(), 302);
-        QCOMPARE(pane->button(QStringLiteral("SpeedButton11"))->x(), 327);
+        QCOMPARE(pane->button(QStringLiteral("SpeedButton18"))->toolTip(),
+                 QStringLiteral("Первая буква большая, остальные маленькие"));
+        // the panel toggles end the toolbar, side by side
+        const QRect settings = pane->button(QStringLiteral("SpeedButton10"))->geometry();
+        const QRect about = pane->button(QStringLiteral("SpeedButton11"))->geometry();
+        QVERIFY(settings.left() > pane->button(QStringLiteral("SpeedButton19"))->geometry().right());
+        QVERIFY(about.left() > settings.right() && about.left() - settings.right() < 4);
+        QVERIFY(pane->toolbar()->rect().contains(about));
+        QCOMPARE(pane->toolbar()->height(), 30);
+        QCOMPARE(pane->button(QStringLiteral("SpeedButton4"))->focusPolicy(), Qt::NoFocus);
+        QVERIFY(pane->action(QStringLiteral("N7"))->isSeparator());
     }
 
     void loadBeforeAttachIsNoEdit()
@@ -451,6 +471,212 @@ private slots:
         // a left click leaves the menu's link alone
         QVERIFY(pane->linkUnderMenu().isEmpty());
         QCOMPARE(pane->action(QStringLiteral("N8"))->text(), QStringLiteral("Копировать ссылку"));
+    }
+    void actionsAreShared_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<bool>("inMenu");
+        QTest::addColumn<QString>("toolTip");
+        QTest::addColumn<QString>("hint");
+        QTest::newRow("save") << "saveAllAction" << "SpeedButton3" << false << QStringLiteral("Сохранить всё (Ctrl+S)")
+                              << QStringLiteral("Сохранить всё");
+        QTest::newRow("undo") << "undoAction" << "SpeedButton4" << false << QStringLiteral("Отменить (Ctrl+Z)")
+                              << QStringLiteral("Отменить");
+        QTest::newRow("redo") << "redoAction" << "SpeedButton5" << false << QStringLiteral("Вернуть (Ctrl+Y)")
+                              << QStringLiteral("Вернуть");
+        QTest::newRow("cut") << "N3" << "SpeedButton6" << true << QStringLiteral("Вырезать (Ctrl+X)")
+                             << QStringLiteral("Вырезать");
+        QTest::newRow("copy") << "N4" << "SpeedButton7" << true << QStringLiteral("Копировать (Ctrl+C)")
+                              << QStringLiteral("Копировать");
+        QTest::newRow("paste") << "N5" << "SpeedButton8" << true << QStringLiteral("Вставить (Ctrl+V)")
+                               << QStringLiteral("Вставить");
+        QTest::newRow("delete") << "N11" << "SpeedButton12" << true << QStringLiteral("Удалить (Del)")
+                                << QStringLiteral("Удалить");
+        QTest::newRow("select all") << "N6" << "" << true << QStringLiteral("Выделить всё (Ctrl+A)") << QString();
+        QTest::newRow("upper") << "upperCaseAction" << "SpeedButton9" << false
+                               << QStringLiteral("Все буквы большие") << QStringLiteral("Все буквы большие");
+        QTest::newRow("settings") << "settingsToggleAction" << "SpeedButton10" << false
+                                  << QStringLiteral("Настройка") << QStringLiteral("Настройка");
+        QTest::newRow("about") << "aboutToggleAction" << "SpeedButton11" << false
+                               << QStringLiteral("О программе...") << QStringLiteral("О программе...");
+    }
+    void actionsAreShared()
+    {
+        QFETCH(QString, action);
+        QFETCH(QString, button);
+        QFETCH(bool, inMenu);
+        QFETCH(QString, toolTip);
+        QFETCH(QString, hint);
+        QAction *command = pane->action(action);
+        QVERIFY(command);
+        QCOMPARE(command->toolTip(), toolTip);
+        QCOMPARE(command->statusTip(), hint);
+        QCOMPARE(pane->contextMenu()->actions().contains(command), inMenu);
+        if (!button.isEmpty()) {
+            QToolButton *toolButton = pane->button(button);
+            QVERIFY(toolButton);
+            QCOMPARE(toolButton->defaultAction(), command);
+            QCOMPARE(toolButton->statusTip(), hint);
+            QCOMPARE(toolButton->toolTip(), toolTip);
+        }
+    }
+
+    // The window and the panels may still set the buttons themselves.
+    void aButtonStateSetDirectlyReachesItsAction()
+    {
+        pane->saveButton()->setEnabled(true);
+        QVERIFY(pane->saveAllAction()->isEnabled());
+        pane->saveButton()->setEnabled(false);
+        QVERIFY(!pane->saveAllAction()->isEnabled());
+        pane->settingsButton()->setChecked(true);
+        QVERIFY(pane->settingsToggleAction()->isChecked());
+        pane->aboutToggleAction()->setChecked(true);
+        QVERIFY(pane->aboutButton()->isChecked());
+        // a disabled parent is no state of the button's own
+        pane->saveAllAction()->setEnabled(true);
+        pane->toolbar()->setEnabled(false);
+        pane->toolbar()->setEnabled(true);
+        QVERIFY(pane->saveAllAction()->isEnabled());
+        QVERIFY(!pane->undoAction()->isEnabled());
+    }
+
+    // Each key with the focus in the note, in the tree or in the tree's
+    // rename editor. The effect: note text | selected text | clipboard |
+    // saves | keys the tree took | rename text | focus afterwards. Before
+    // each key the note is "alpha beta gamma" with "beta" selected, one
+    // step to undo and one to redo.
+    void editorKeys_data()
+    {
+        QTest::addColumn<QString>("focus");
+        QTest::addColumn<QKeySequence>("key");
+        QTest::addColumn<QString>("effect");
+        const QString unchanged = QStringLiteral("alpha beta gamma|beta|clip|0|0|name2|");
+        auto row = [](const char *name, const char *focus, QKeySequence key, const QString &effect) {
+            QTest::newRow(name) << QString::fromLatin1(focus) << key << effect + QString::fromLatin1(focus);
+        };
+        row("undo in the note", "note", QKeySequence(Qt::CTRL | Qt::Key_Z), "alpha beta||clip|0|0|name2|");
+        row("undo from the tree", "tree", QKeySequence(Qt::CTRL | Qt::Key_Z), "alpha beta||clip|0|0|name2|");
+        row("undo in the rename editor is its own", "rename", QKeySequence(Qt::CTRL | Qt::Key_Z),
+            "alpha beta gamma|beta|clip|0|0|name|");
+        row("redo in the note", "note", QKeySequence(Qt::CTRL | Qt::Key_Y), "lpha beta gamma||clip|0|0|name2|");
+        row("redo from the tree", "tree", QKeySequence(Qt::CTRL | Qt::Key_Y), "lpha beta gamma||clip|0|0|name2|");
+        row("shift redo in the note", "note", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z),
+            "lpha beta gamma||clip|0|0|name2|");
+        row("shift redo from the tree", "tree", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z),
+            "lpha beta gamma||clip|0|0|name2|");
+        row("save in the note", "note", QKeySequence(Qt::CTRL | Qt::Key_S), "alpha beta gamma|beta|clip|1|0|name2|");
+        row("save from the tree", "tree", QKeySequence(Qt::CTRL | Qt::Key_S), "alpha beta gamma|beta|clip|1|0|name2|");
+        row("select all in the note", "note", QKeySequence(Qt::CTRL | Qt::Key_A),
+            "alpha beta gamma|alpha beta gamma|clip|0|0|name2|");
+        row("select all: not from the tree", "tree", QKeySequence(Qt::CTRL | Qt::Key_A), unchanged);
+        row("copy in the note", "note", QKeySequence(Qt::CTRL | Qt::Key_C), "alpha beta gamma|beta|beta|0|0|name2|");
+        row("copy: not from the tree", "tree", QKeySequence(Qt::CTRL | Qt::Key_C), unchanged);
+        row("cut in the note", "note", QKeySequence(Qt::CTRL | Qt::Key_X), "alpha  gamma||beta|0|0|name2|");
+        row("cut: not from the tree", "tree", QKeySequence(Qt::CTRL | Qt::Key_X), unchanged);
+        row("paste in the note", "note", QKeySequence(Qt::CTRL | Qt::Key_V), "alpha clip gamma||clip|0|0|name2|");
+        row("paste: not from the tree", "tree", QKeySequence(Qt::CTRL | Qt::Key_V), unchanged);
+        row("delete in the note", "note", QKeySequence(Qt::Key_Delete), "alpha  gamma||clip|0|0|name2|");
+        row("delete in the tree stays the tree's", "tree", QKeySequence(Qt::Key_Delete),
+            "alpha beta gamma|beta|clip|0|1|name2|");
+        row("insert in the note is no tree key", "note", QKeySequence(Qt::Key_Insert), unchanged);
+        row("insert in the tree", "tree", QKeySequence(Qt::Key_Insert), "alpha beta gamma|beta|clip|0|1|name2|");
+        row("ctrl+insert in the note copies", "note", QKeySequence(Qt::CTRL | Qt::Key_Insert),
+            "alpha beta gamma|beta|beta|0|0|name2|");
+        row("ctrl+insert in the tree", "tree", QKeySequence(Qt::CTRL | Qt::Key_Insert),
+            "alpha beta gamma|beta|clip|0|1|name2|");
+        row("home in the note", "note", QKeySequence(Qt::Key_Home), "alpha beta gamma||clip|0|0|name2|");
+        row("ctrl+right in the note", "note", QKeySequence(Qt::CTRL | Qt::Key_Right),
+            "alpha beta gamma||clip|0|0|name2|");
+        QTest::newRow("tab leaves the note") << "note" << QKeySequence(Qt::Key_Tab)
+                                             << QStringLiteral("alpha beta gamma|beta|clip|0|0|name2|tree");
+    }
+    void editorKeys()
+    {
+        QFETCH(QString, focus);
+        QFETCH(QKeySequence, key);
+        QFETCH(QString, effect);
+
+        // A window with the pane, a stand-in for the tree with tree-only keys
+        // and a line editor like the tree's rename editor.
+        host = new QWidget;
+        auto *tree = new QTreeView(host);
+        auto *rename = new QLineEdit(host);
+        auto *layout = new QVBoxLayout(host);
+        layout->addWidget(tree);
+        layout->addWidget(rename);
+        layout->addWidget(pane);
+        int treeKeys = 0;
+        for (QKeySequence treeKey : {QKeySequence(Qt::Key_Delete), QKeySequence(Qt::Key_Insert),
+                                     QKeySequence(Qt::CTRL | Qt::Key_Insert)}) {
+            auto *treeCommand = new QAction(tree);
+            treeCommand->setShortcut(treeKey);
+            treeCommand->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+            tree->addAction(treeCommand);
+            connect(treeCommand, &QAction::triggered, tree, [&treeKeys] { ++treeKeys; });
+        }
+        int saves = 0;
+        connect(pane->saveAllAction(), &QAction::triggered, host, [&saves] { ++saves; });
+        host->resize(600, 600);
+        host->show();
+        host->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(host));
+
+        cat.records().setText(a->caption(), W("alpha beta"));
+        show(a);
+        pane->attachChangeHandler();
+        ed()->setFocus();
+        ed()->moveCursor(QTextCursor::End);
+        QTest::keyClicks(ed(), QStringLiteral(" gamma"));
+        ed()->moveCursor(QTextCursor::Start);
+        QTest::keyClick(ed(), Qt::Key_Delete);
+        pane->undoAction()->trigger();
+        QCOMPARE(ed()->noteText(), QStringLiteral("alpha beta gamma"));
+        select(6, 10);
+        rename->setText(QStringLiteral("name"));
+        QTest::keyClicks(rename, QStringLiteral("2"));
+        QGuiApplication::clipboard()->setText(QStringLiteral("clip"));
+
+        QWidget *target = ed();
+        if (focus == u"tree")
+            target = tree;
+        else if (focus == u"rename")
+            target = rename;
+        target->setFocus();
+        QCOMPARE(QApplication::focusWidget(), target);
+        QTest::keyClick(target, Qt::Key(key[0].key()), key[0].keyboardModifiers());
+
+        QWidget *now = QApplication::focusWidget();
+        const QString focusAfter = now == ed() ? QStringLiteral("note")
+                                   : now == tree ? QStringLiteral("tree")
+                                   : now == rename ? QStringLiteral("rename") : QStringLiteral("other");
+        const QStringList got = {ed()->noteText(), ed()->textCursor().selectedText(),
+                                 QGuiApplication::clipboard()->text(), QString::number(saves),
+                                 QString::number(treeKeys), rename->text(), focusAfter};
+        QCOMPARE(got.join(u'|'), effect);
+        QCOMPARE(record(a), qv::toQ(qv::editorToRecord(qv::fromQ(ed()->noteText()))));
+    }
+
+    // The menu key (a context menu asked for from the keyboard) opens the
+    // menu as a right click off any link does.
+    void menuKeyOpensTheMenuWithoutALink()
+    {
+        cat.records().setText(a->caption(), W("see http://k.example/ now"));
+        show(a);
+        QVERIFY(rightClick(pointAt(6), pointAt(8)));
+        QCOMPARE(pane->linkUnderMenu(), QStringLiteral("http://k.example/"));
+
+        ed()->setFocus();
+        const QPoint caret = ed()->cursorRect().center();
+        QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, caret, ed()->mapToGlobal(caret));
+        QCoreApplication::sendEvent(ed(), &menuKey);
+        QVERIFY(pane->contextMenu()->isVisible());
+        pane->contextMenu()->hide();
+        QVERIFY(pane->linkUnderMenu().isEmpty());
+        QCOMPARE(pane->copyLinkAction()->text(), QStringLiteral("Копировать ссылку"));
+        QVERIFY(!pane->copyLinkAction()->isEnabled());
+        QVERIFY(!pane->openLinkAction()->isVisible());
+        QVERIFY(!pane->openLinkInNewWindowAction()->isVisible());
     }
 };
 

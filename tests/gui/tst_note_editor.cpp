@@ -17,6 +17,8 @@
 
 #include <random>
 
+using namespace qv;
+
 namespace {
 
 void sendMouse(QWidget *w, QEvent::Type type, Qt::MouseButton button, QPoint pos)
