@@ -1,30 +1,71 @@
 #include "gui/common/CollapsiblePanel.h"
 
 #include <QAbstractButton>
+#include <QAction>
+#include <QToolButton>
 
-CollapsiblePanel::CollapsiblePanel(QAbstractButton *toggleButton, int openHeight, QWidget *parent)
-    : QFrame(parent), m_toggleButton(toggleButton), m_openHeight(openHeight)
+#include <algorithm>
+
+namespace qv {
+
+namespace {
+
+// The panel fills itself with its color and sets its text in the window's
+// 8-point font.
+void applyPanelLook(QFrame *panel)
 {
-    setFrameShape(QFrame::NoFrame);
-    QPalette pal = palette();
+    panel->setFrameShape(QFrame::NoFrame);
+    QPalette pal = panel->palette();
     pal.setColor(QPalette::Window, kPanelColor);
-    setPalette(pal);
-    setAutoFillBackground(true);
-    // The panel is laid out for the window's 8-point font.
+    panel->setPalette(pal);
+    panel->setAutoFillBackground(true);
     QFont small;
     small.setPointSize(8);
-    setFont(small);
-    if (m_toggleButton) {
-        m_toggleButton->setCheckable(true);
-        // clicked, not toggled: toggle() sets the button's state itself.
-        connect(m_toggleButton, &QAbstractButton::clicked, this, &CollapsiblePanel::toggle);
+    panel->setFont(small);
+}
+
+} // namespace
+
+CollapsiblePanel::CollapsiblePanel(QAction *toggleAction, int openHeight, QWidget *parent)
+    : QFrame(parent), toggleAction_(toggleAction), openHeight_(openHeight)
+{
+    applyPanelLook(this);
+    if (toggleAction_) {
+        toggleAction_->setCheckable(true);
+        // triggered, not toggled: toggle() sets the action's state itself.
+        connect(toggleAction_, &QAction::triggered, this, &CollapsiblePanel::toggle);
     }
+}
+
+CollapsiblePanel::CollapsiblePanel(QAbstractButton *toggleButton, int openHeight, QWidget *parent)
+    : CollapsiblePanel(static_cast<QAction *>(nullptr), openHeight, parent)
+{
+    auto *toolButton = qobject_cast<QToolButton *>(toggleButton);
+    if (toolButton && toolButton->defaultAction()) {
+        toggleAction_ = toolButton->defaultAction();
+        toggleAction_->setCheckable(true);
+        connect(toggleAction_, &QAction::triggered, this, &CollapsiblePanel::toggle);
+        return;
+    }
+    toggleButton_ = toggleButton;
+    if (toggleButton_) {
+        toggleButton_->setCheckable(true);
+        // clicked, not toggled: toggle() sets the button's state itself.
+        connect(toggleButton_, &QAbstractButton::clicked, this, &CollapsiblePanel::toggle);
+    }
+}
+
+void CollapsiblePanel::setToggleChecked(bool checked)
+{
+    if (toggleAction_)
+        toggleAction_->setChecked(checked);
+    if (toggleButton_)
+        toggleButton_->setChecked(checked);
 }
 
 void CollapsiblePanel::close()
 {
-    if (m_toggleButton)
-        m_toggleButton->setChecked(false);
+    setToggleChecked(false);
     setFixedHeight(0);
 }
 
@@ -39,8 +80,10 @@ void CollapsiblePanel::toggle()
         close();
         return;
     }
-    if (m_toggleButton)
-        m_toggleButton->setChecked(true);
-    setFixedHeight(m_openHeight);
+    setToggleChecked(true);
+    // A larger font than the panel was laid out for makes it taller.
+    setFixedHeight(std::max(openHeight_, minimumSizeHint().height()));
     opened();
 }
+
+} // namespace qv

@@ -1,5 +1,7 @@
 #include "gui/common/Icons.h"
 
+#include "gui/common/WidgetLook.h"
+
 #include <QFont>
 #include <QLinearGradient>
 #include <QPainter>
@@ -11,7 +13,6 @@ namespace qv::icons {
 
 namespace {
 
-const QColor kPanelColor(196, 206, 222);  // the panels' light blue-grey
 const QColor kEdgeColor(120, 134, 160);   // the line the header tab stands on
 
 QString glyphPath(const QString &name) { return QStringLiteral(":/glyphs/%1.png").arg(name); }

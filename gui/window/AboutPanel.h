@@ -15,15 +15,20 @@ class QLabel;
 class QPushButton;
 class QUrl;
 
+namespace qv {
+
+class ElidedLabel;
+
 class AboutPanel : public CollapsiblePanel {    // objectName "Panel7", height 0 or 100
     Q_OBJECT
 public:
     static constexpr int kOpenHeight = 100;
     static inline const char kContactAddress[] = "quorvel@example.org";
 
-    // toggleButton is SpeedButton11 (checkable, owned by the editor toolbar); the panel connects to it.
-    AboutPanel(QAbstractButton *toggleButton, QWidget *parent = nullptr);
-    // close(), isOpen() and toggle() (SpeedButton11Click, also "Закрыть") come from CollapsiblePanel.
+    // toggleButton is SpeedButton11 (checkable, owned by the editor
+    // toolbar; its action when it stands for one); the panel connects to it.
+    explicit AboutPanel(QAbstractButton *toggleButton, QWidget *parent = nullptr);
+    // close(), isOpen() and toggle() (the toggle's command, also "Закрыть") come from CollapsiblePanel.
 
     // Test hooks: memory figures in bytes (total, available); the launcher for the mailto: address.
     // An empty function restores the default.
@@ -38,27 +43,27 @@ public:
     // The catalogue folder in use, shown on one line right of the memory
     // figures (elided in the middle when long; the whole path as the tooltip).
     void setFolder(const QString &folder);
-    QString folder() const { return m_folderPath; }
-    QLabel *folderLabel() const { return m_folder; }         // CatalogFolderLabel
+    QString folder() const { return folderPath_; }
+    QLabel *folderLabel() const;                                        // CatalogFolderLabel
 
-    QLabel *contactLabel() const { return m_contact; }      // Label6
-    QLabel *totalLabel() const { return m_total; }          // Label9
-    QLabel *availableLabel() const { return m_available; }  // Label8
-    QPushButton *closeButton() const { return m_closeButton; }  // Button4
+    QLabel *contactLabel() const { return contactLabel_; }              // Label6
+    QLabel *totalLabel() const { return totalMemoryLabel_; }            // Label9
+    QLabel *availableLabel() const { return availableMemoryLabel_; }    // Label8
+    QPushButton *closeButton() const { return closeButton_; }           // Button4
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void opened() override { refreshMemory(); }
-    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void refreshMemory();
-    void layoutFolder();
 
-    QLabel *m_total = nullptr;
-    QLabel *m_available = nullptr;
-    QLabel *m_contact = nullptr;
-    QLabel *m_folder = nullptr;
-    QString m_folderPath;
-    QPushButton *m_closeButton = nullptr;
+    QLabel *totalMemoryLabel_ = nullptr;
+    QLabel *availableMemoryLabel_ = nullptr;
+    QLabel *contactLabel_ = nullptr;
+    ElidedLabel *folderLabel_ = nullptr;
+    QString folderPath_;
+    QPushButton *closeButton_ = nullptr;
 };
+
+} // namespace qv

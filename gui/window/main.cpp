@@ -24,7 +24,7 @@ namespace {
 // The window while the event loop runs. A window system plugin that loses
 // its display ends the process with exit(), past the event loop: the exit
 // handler still saves what the window holds.
-MainWindow *g_window = nullptr;
+qv::MainWindow *g_window = nullptr;
 
 void saveAtExit()
 {
@@ -75,7 +75,7 @@ int main(int argc, char *argv[])
     const std::optional<std::string> folder = catalogFolder();
     if (!folder)
         return 1;
-    MainWindow window(*folder);
+    qv::MainWindow window(*folder);
     if (window.refused())
         return 1;
     window.aboutPanel()->setFolder(QFile::decodeName(QByteArray::fromStdString(*folder)));

@@ -351,7 +351,7 @@ void TreeCommands::collapseMovesSelectionToTheCollapsedNode()
     WindowFixture f;
     f.writeFile("data.dat", lines({"A", "\tB", "\t\tC", "D"}));
     f.writeFile("text.dat", lines({"3", "A", "note A", "0", "B", "note B", "0", "C", "note C", "0"}));
-    MainWindow *w = f.open();
+    qv::MainWindow *w = f.open();
     f.selectIndex(2);
     QCOMPARE(w->editorPane()->editor()->noteText(), QString("note C"));
 
@@ -379,7 +379,7 @@ void TreeCommands::rightClickKeepsSelection()
 {
     WindowFixture f;
     f.writeFile("data.dat", lines({"A", "B"}));
-    MainWindow *w = f.open();
+    qv::MainWindow *w = f.open();
     f.selectIndex(0);
     const QRect row = f.tree()->visualRect(f.model()->indexFor(f.node(1)));
     QTest::mouseClick(f.tree()->viewport(), Qt::RightButton, {}, row.center());

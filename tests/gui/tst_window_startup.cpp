@@ -54,11 +54,11 @@ int runEventLoop(const std::function<void()> &trigger)
 
 // A catalogue of one node "A" with the note "old", and "typed" typed in
 // front of it.
-MainWindow *openAndType(WindowFixture &f)
+qv::MainWindow *openAndType(WindowFixture &f)
 {
     f.writeFile("data.dat", lines({"A"}));
     f.writeFile("text.dat", lines({"1", "A", "old", "0"}));
-    MainWindow *w = f.open();
+    qv::MainWindow *w = f.open();
     w->watchSessionEnd();
     QTest::keyClicks(w->editorPane()->editor(), "typed");
     return w;
@@ -103,7 +103,7 @@ void WindowStartup::firstRunWritesEmptyCatalogueAndDefaultSettings()
 {
     QFETCH(bool, maximised);
     WindowFixture f;
-    MainWindow *w = f.open();
+    qv::MainWindow *w = f.open();
     QVERIFY(w->isMaximized());
     QCOMPARE(w->treePane()->width(), 222);
     QVERIFY(!f.saveButton()->isEnabled());
@@ -145,7 +145,7 @@ void WindowStartup::startupLoadsBacksUpAndShowsFirstNote()
     f.writeFile("data.dat", data);
     f.writeFile("text.dat", text);
     f.writeFile("data.bak", "stale");
-    MainWindow *w = f.open();
+    qv::MainWindow *w = f.open();
 
     QCOMPARE(f.readFile("data.bak"), data);
     QCOMPARE(f.readFile("text.bak"), text);
@@ -185,7 +185,7 @@ void WindowStartup::neverStartedWindowWritesNothing()
 void WindowStartup::failedSaveKeepsWindowOpen()
 {
     WindowFixture f;
-    MainWindow *w = openAndType(f);
+    qv::MainWindow *w = openAndType(f);
     qv::AtomicFile::failAfter(0, ENOSPC);
     QVERIFY(!f.close());
     QVERIFY(w->isVisible());
@@ -203,7 +203,7 @@ void WindowStartup::readOnlySettingsKeepWindowOpen()
     WindowFixture f;
     f.writeFile("Quorvel.ini", "[Base]\r\nLink=1\r\n");
     QVERIFY(QFile::setPermissions(f.path("Quorvel.ini"), QFileDevice::ReadOwner | QFileDevice::ReadOther));
-    MainWindow *w = f.open();
+    qv::MainWindow *w = f.open();
     f.click("SpeedButton1");
     QVERIFY(!f.close());
     QVERIFY(w->isVisible());
@@ -236,7 +236,7 @@ void WindowStartup::endOfRunSavesAsACloseDoes()
 {
     QFETCH(int, signalNumber);
     WindowFixture f;
-    MainWindow *w = openAndType(f);
+    qv::MainWindow *w = openAndType(f);
     const int status = runEventLoop([signalNumber] {
         if (signalNumber == 0) {
             QCoreApplication::quit();
@@ -259,7 +259,7 @@ void WindowStartup::signalEndsTheRunThoughSettingsFail()
     WindowFixture f;
     f.writeFile("Quorvel.ini", "[Base]\r\nLink=1\r\n");
     QVERIFY(QFile::setPermissions(f.path("Quorvel.ini"), QFileDevice::ReadOwner | QFileDevice::ReadOther));
-    MainWindow *w = openAndType(f);
+    qv::MainWindow *w = openAndType(f);
     QCOMPARE(runEventLoop([] { ::raise(SIGTERM); }), 0);
     QVERIFY(!w->isVisible());
     QVERIFY(f.takeBoxes().isEmpty());
@@ -270,7 +270,7 @@ void WindowStartup::signalEndsTheRunThoughSettingsFail()
 void WindowStartup::sessionManagerRequestSavesWithoutClosing()
 {
     WindowFixture f;
-    MainWindow *w = openAndType(f);
+    qv::MainWindow *w = openAndType(f);
     auto *manager = qApp->findChild<QSessionManager *>();
     QVERIFY(manager);
     emit qApp->commitDataRequest(*manager);
@@ -288,7 +288,7 @@ void WindowStartup::failedLoadStillStoresEditsAndKeepsOriginals()
     const QByteArray text = lines({"1", "C", "note of C", "4"});
     f.writeFile("data.dat", data);
     f.writeFile("text.dat", text);
-    MainWindow *w = f.open();
+    qv::MainWindow *w = f.open();
     QCOMPARE(f.takeBoxes(), QStringList({QString::fromUtf8("Неверный уровень (2) для элемента \"B\"")}));
     QCOMPARE(f.outlineText(), QString("A"));
     QVERIFY(w->started());
@@ -319,7 +319,7 @@ void WindowStartup::backupFailureStillStartsWindow()
     f.writeFile("data.dat", lines({"A"}));
     QVERIFY(QDir(QString::fromStdString(f.base())).mkdir("data.bak"));
     f.writeFile("Quorvel.ini", "[Base]\r\nDragDrop=1\r\n");
-    MainWindow *w = f.open();
+    qv::MainWindow *w = f.open();
     QCOMPARE(f.takeBoxes(),
              QStringList({QString::fromUtf8("Не могу создать файл ") + f.path("data.bak") + "."}));
     // The rest of the creation did not run (DragDrop was never read); the activation did.
@@ -358,7 +358,7 @@ void WindowStartup::placementRestoredAndWrittenBack()
     QFETCH(QRect, frame);
     WindowFixture f;
     f.writeFile("Quorvel.ini", ini);
-    MainWindow *w = f.open();
+    qv::MainWindow *w = f.open();
     QCOMPARE(w->isMaximized(), maximised);
     if (!frame.isNull())
         QCOMPARE(w->frameGeometry(), frame);
@@ -394,7 +394,7 @@ void WindowStartup::treeWidthHasMinimum()
     QFETCH(int, width);
     WindowFixture f;
     f.writeFile("Quorvel.ini", ini);
-    MainWindow *w = f.open();
+    qv::MainWindow *w = f.open();
     QCOMPARE(w->treePane()->width(), width);
     // The splitter cannot squeeze the pane below its minimum.
     w->splitter()->setSizes({50, 2000});
@@ -423,7 +423,7 @@ void WindowStartup::saveButtonFollowsChanges()
 void WindowStartup::windowKeepsMinimumSize()
 {
     WindowFixture f;
-    MainWindow *w = f.open();
+    qv::MainWindow *w = f.open();
     w->showNormal();
     w->resize(300, 200);
     QCOMPARE(w->frameGeometry().size(), QSize(487, 310));
@@ -443,7 +443,7 @@ void WindowStartup::windowKeepsMinimumSize()
 void WindowStartup::hintsAndFocusFollowTheMouse()
 {
     WindowFixture f;
-    MainWindow *w = f.open();
+    qv::MainWindow *w = f.open();
     QStatusBar *bar = w->statusBar();
     auto *button = f.find<QToolButton>("SpeedButton16");
     QEnterEvent enter(QPointF(3, 3), QPointF(3, 3), QPointF(3, 3));
