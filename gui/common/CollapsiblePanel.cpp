@@ -81,9 +81,16 @@ void CollapsiblePanel::toggle()
         return;
     }
     setToggleChecked(true);
-    // A larger font than the panel was laid out for makes it taller.
-    setFixedHeight(std::max(openHeight_, minimumSizeHint().height()));
+    setFixedHeight(openHeight_);
+    fitHeight();
     opened();
+}
+
+void CollapsiblePanel::fitHeight()
+{
+    // A larger font than the panel was laid out for makes it taller.
+    if (isOpen())
+        setFixedHeight(std::max(openHeight_, minimumSizeHint().height()));
 }
 
 } // namespace qv

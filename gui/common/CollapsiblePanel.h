@@ -29,6 +29,9 @@ public:
 protected:
     // Runs each time the panel opens, after its height is set.
     virtual void opened() {}
+    // An open panel takes the height its layout needs now, at least its
+    // open height.
+    void fitHeight();
 
 private:
     void setToggleChecked(bool checked);

@@ -12,6 +12,9 @@
 #include <QPushButton>
 #include <QUrl>
 
+#include <algorithm>
+#include <initializer_list>
+
 namespace qv {
 
 // One line of text elided in the middle to the width the layout gives it;
@@ -80,76 +83,124 @@ AboutPanel::AboutPanel(QAbstractButton *toggleButton, QWidget *parent)
     : CollapsiblePanel(toggleButton, kOpenHeight, parent)
 {
     setObjectName(QStringLiteral("Panel7"));
+    // The panel takes the pane's width, however narrow: it rearranges
+    // itself to fit (see arrange()).
+    setSizePolicy(QSizePolicy::Ignored, sizePolicy().verticalPolicy());
 
-    // Three columns: the credits, the memory figures with the close button
-    // below them, and the catalogue folder taking the rest of the width.
-    auto *grid = new QGridLayout(this);
-    grid->setContentsMargins(5, 2, 5, 6);
-    grid->setHorizontalSpacing(4);
-    grid->setVerticalSpacing(4);
-    grid->setColumnStretch(2, 1);
-
-    QLabel *title = makeLabel(this, "Label3", QStringLiteral("Quorvel"));
-    QFont titleFont = title->font();
+    title_ = makeLabel(this, "Label3", QStringLiteral("Quorvel"));
+    QFont titleFont = title_->font();
     titleFont.setBold(true);
     titleFont.setPixelSize(21);
-    title->setFont(titleFont);
-    setTextColor(title, QColor(0, 128, 255));
-    title->setContentsMargins(3, 0, 0, 0);
-    grid->addWidget(title, 0, 0);
-    grid->addWidget(makeLabel(this, "Label4", QStringLiteral("Версия 1.2")), 0, 1, Qt::AlignVCenter);
+    title_->setFont(titleFont);
+    setTextColor(title_, QColor(0, 128, 255));
+    title_->setContentsMargins(3, 0, 0, 0);
+    version_ = makeLabel(this, "Label4", QStringLiteral("Версия 1.2"));
 
-    QFrame *creditsFrame = makeSunkenFrame(this);
-    creditsFrame->setMinimumSize(196, 36);
-    auto *credits = new QVBoxLayout(creditsFrame);
+    creditsFrame_ = makeSunkenFrame(this);
+    creditsFrame_->setMinimumSize(196, 36);
+    auto *credits = new QVBoxLayout(creditsFrame_);
     credits->setContentsMargins(4, 3, 4, 3);
-    credits->addWidget(makeLabel(creditsFrame, "Label5",
+    credits->addWidget(makeLabel(creditsFrame_, "Label5",
                                  QStringLiteral("Каталог ссылок и заметок\n© Разработчики Quorvel")),
                        0, Qt::AlignLeft | Qt::AlignTop);
-    grid->addWidget(creditsFrame, 1, 0);
 
-    QFrame *memoryFrame = makeSunkenFrame(this);
-    memoryFrame->setMinimumSize(147, 36);
-    auto *memory = new QGridLayout(memoryFrame);
+    memoryFrame_ = makeSunkenFrame(this);
+    memoryFrame_->setMinimumSize(147, 36);
+    auto *memory = new QGridLayout(memoryFrame_);
     memory->setContentsMargins(6, 2, 4, 2);
     memory->setHorizontalSpacing(5);
     memory->setVerticalSpacing(1);
     // The figures keep a gap after their captions, however wide the font draws those.
     memory->setColumnMinimumWidth(0, 73);
     memory->setColumnStretch(1, 1);
-    memory->addWidget(makeLabel(memoryFrame, "Label7", QStringLiteral("Всего памяти")), 0, 0);
-    memory->addWidget(makeLabel(memoryFrame, "Label10", QStringLiteral("Доступно")), 1, 0);
-    totalMemoryLabel_ = makeLabel(memoryFrame, "Label9", megabytes(0));
-    availableMemoryLabel_ = makeLabel(memoryFrame, "Label8", megabytes(0));
+    memory->addWidget(makeLabel(memoryFrame_, "Label7", QStringLiteral("Всего памяти")), 0, 0);
+    memory->addWidget(makeLabel(memoryFrame_, "Label10", QStringLiteral("Доступно")), 1, 0);
+    totalMemoryLabel_ = makeLabel(memoryFrame_, "Label9", megabytes(0));
+    availableMemoryLabel_ = makeLabel(memoryFrame_, "Label8", megabytes(0));
     memory->addWidget(totalMemoryLabel_, 0, 1);
     memory->addWidget(availableMemoryLabel_, 1, 1);
-    grid->addWidget(memoryFrame, 1, 1);
 
     folderLabel_ = new ElidedLabel(this);
     folderLabel_->setObjectName(QStringLiteral("CatalogFolderLabel"));
     folderLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     folderLabel_->setContentsMargins(0, 3, 0, 0);
-    grid->addWidget(folderLabel_, 1, 2, Qt::AlignTop);
 
     contactLabel_ = makeLabel(this, "Label6", QStringLiteral("E-mail:  ") + QString::fromLatin1(kContactAddress));
     setTextColor(contactLabel_, QColor(0, 0, 255));
+    contactLabel_->setContentsMargins(29, 0, 0, 0);
     contactLabel_->setCursor(Qt::PointingHandCursor);
     contactLabel_->setToolTip(QStringLiteral("Написать письмо"));
     contactLabel_->setStatusTip(contactLabel_->toolTip());
     contactLabel_->installEventFilter(this);
-    auto *contactRow = new QHBoxLayout;
-    contactRow->setContentsMargins(29, 0, 0, 0);
-    contactRow->addWidget(contactLabel_, 0, Qt::AlignLeft | Qt::AlignVCenter);
-    grid->addLayout(contactRow, 2, 0);
 
     closeButton_ = new QPushButton(QStringLiteral("Закрыть"), this);
     closeButton_->setObjectName(QStringLiteral("Button4"));
     closeButton_->setAutoDefault(false);
     closeButton_->setDefault(false);
     connect(closeButton_, &QPushButton::clicked, this, &AboutPanel::toggle);
-    grid->addWidget(closeButton_, 2, 1);
+
+    grid_ = new QGridLayout(this);
+    grid_->setContentsMargins(5, 2, 5, 6);
+    grid_->setHorizontalSpacing(4);
+    grid_->setVerticalSpacing(4);
+    arrange(false);
 
     close();
+}
+
+int AboutPanel::wideWidth() const
+{
+    // Two columns side by side, and the folder's column with no width.
+    const auto widest = [](std::initializer_list<const QWidget *> widgets) {
+        int width = 0;
+        for (const QWidget *w : widgets)
+            width = std::max(width, std::max(w->minimumWidth(), w->minimumSizeHint().width()));
+        return width;
+    };
+    const QMargins margins = grid_->contentsMargins();
+    return margins.left() + widest({title_, creditsFrame_, contactLabel_}) + grid_->horizontalSpacing()
+           + widest({version_, memoryFrame_, closeButton_}) + grid_->horizontalSpacing() + margins.right();
+}
+
+void AboutPanel::arrange(bool narrow)
+{
+    narrow_ = narrow;
+    for (QWidget *w : std::initializer_list<QWidget *>{title_, version_, creditsFrame_, memoryFrame_, folderLabel_,
+                                                        contactLabel_, closeButton_})
+        grid_->removeWidget(w);
+    grid_->addWidget(title_, 0, 0);
+    grid_->addWidget(version_, 0, 1, Qt::AlignVCenter);
+    if (!narrow) {
+        // The credits with the address below them, the memory figures with
+        // the close button below them, and the folder in the rest.
+        grid_->addWidget(creditsFrame_, 1, 0);
+        grid_->addWidget(memoryFrame_, 1, 1);
+        grid_->addWidget(folderLabel_, 1, 2, Qt::AlignTop);
+        grid_->addWidget(contactLabel_, 2, 0);
+        grid_->addWidget(closeButton_, 2, 1);
+        grid_->setColumnStretch(2, 1);
+        grid_->setColumnStretch(0, 0);
+    } else {
+        // Too narrow for that: the credits across, the memory figures with
+        // the close button beside them, then the address and the folder.
+        grid_->addWidget(creditsFrame_, 1, 0, 1, 2);
+        grid_->addWidget(memoryFrame_, 2, 0);
+        grid_->addWidget(closeButton_, 2, 1, Qt::AlignBottom);
+        grid_->addWidget(contactLabel_, 3, 0, 1, 2);
+        grid_->addWidget(folderLabel_, 4, 0, 1, 2);
+        grid_->setColumnStretch(2, 0);
+        grid_->setColumnStretch(0, 1);
+    }
+}
+
+void AboutPanel::resizeEvent(QResizeEvent *event)
+{
+    CollapsiblePanel::resizeEvent(event);
+    const bool narrow = width() < wideWidth();
+    if (narrow != narrow_) {
+        arrange(narrow);
+        fitHeight();
+    }
 }
 
 QLabel *AboutPanel::folderLabel() const

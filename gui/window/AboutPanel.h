@@ -11,6 +11,7 @@
 #include <utility>
 
 class QAbstractButton;
+class QGridLayout;
 class QLabel;
 class QPushButton;
 class QUrl;
@@ -54,10 +55,22 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void opened() override { refreshMemory(); }
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void refreshMemory();
+    // Wide: the credits, the memory figures and the folder side by side.
+    // Narrow (the window's minimum width): the figures below the credits,
+    // and the panel as high as that needs.
+    void arrange(bool narrow);
+    int wideWidth() const;
 
+    QGridLayout *grid_ = nullptr;
+    bool narrow_ = false;
+    QLabel *title_ = nullptr;
+    QLabel *version_ = nullptr;
+    QFrame *creditsFrame_ = nullptr;
+    QFrame *memoryFrame_ = nullptr;
     QLabel *totalMemoryLabel_ = nullptr;
     QLabel *availableMemoryLabel_ = nullptr;
     QLabel *contactLabel_ = nullptr;
