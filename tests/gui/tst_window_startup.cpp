@@ -12,6 +12,7 @@
 #include "gui/common/MessageBox.h"
 #include "gui/tree/TreePane.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QSplitter>
@@ -89,6 +90,8 @@ private slots:
     void saveButtonFollowsChanges();
     void windowKeepsMinimumSize();
     void hintsAndFocusFollowTheMouse();
+    void keysMoveTheFocusBetweenTreeAndNote_data();
+    void keysMoveTheFocusBetweenTreeAndNote();
     void errorBoxShowsPathsAsTheSystemSpellsThem();
 };
 
@@ -479,6 +482,45 @@ void WindowStartup::hintsAndFocusFollowTheMouse()
     QCOMPARE(w->focusWidget(), editor);
     move(f.tree()->viewport());
     QCOMPARE(w->focusWidget(), static_cast<QWidget *>(f.tree()));
+    f.discard();
+}
+
+// F6 goes both ways; Tab and Shift+Tab leave the tree for the note. The
+// toolbars' buttons are never on the way.
+void WindowStartup::keysMoveTheFocusBetweenTreeAndNote_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<bool>("backFromTheNote");
+    QTest::newRow("F6") << int(Qt::Key_F6) << true;
+    QTest::newRow("Tab") << int(Qt::Key_Tab) << false;
+    QTest::newRow("Shift+Tab") << int(Qt::Key_Backtab) << false;
+}
+
+void WindowStartup::keysMoveTheFocusBetweenTreeAndNote()
+{
+    QFETCH(int, key);
+    QFETCH(bool, backFromTheNote);
+    WindowFixture f;
+    f.writeFile("data.dat", lines({"A"}));
+    qv::MainWindow *w = f.open();
+    QApplication::setActiveWindow(w);
+    QVERIFY(QTest::qWaitForWindowActive(w));
+    QWidget *tree = f.tree();
+    QWidget *note = w->editorPane()->editor();
+    tree->setFocus();
+    QCOMPARE(QApplication::focusWidget(), tree);
+    QTest::keyClick(tree, Qt::Key(key));
+    QCOMPARE(QApplication::focusWidget(), note);
+    if (backFromTheNote) {
+        QTest::keyClick(note, Qt::Key(key));
+        QCOMPARE(QApplication::focusWidget(), tree);
+        // From anywhere else it goes to the tree.
+        w->settingsPanel()->checkBox1()->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key(key));
+        QCOMPARE(QApplication::focusWidget(), tree);
+    }
+    QCOMPARE(f.outlineText(), QString("A"));
+    QVERIFY(!w->catalog().modified());
     f.discard();
 }
 
