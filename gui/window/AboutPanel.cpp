@@ -17,8 +17,7 @@
 
 namespace qv {
 
-// One line of text elided in the middle to the width the layout gives it;
-// its size hint asks for no width, so a long text never widens the panel.
+// One line of text elided in the middle to the width the layout gives it.
 class ElidedLabel : public QLabel {
 public:
     using QLabel::QLabel;
@@ -122,6 +121,7 @@ AboutPanel::AboutPanel(QAbstractButton *toggleButton, QWidget *parent)
 
     folderLabel_ = new ElidedLabel(this);
     folderLabel_->setObjectName(QStringLiteral("CatalogFolderLabel"));
+    // A long path never widens the panel: it takes the width that is left.
     folderLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     folderLabel_->setContentsMargins(0, 3, 0, 0);
 

@@ -42,10 +42,10 @@ int64_t now()
 CatalogKeeper::CatalogKeeper(CatalogFiles &files, QMainWindow *window)
     : files_(files), window_(window), lock_(files.baseDir()), journal_(files.baseDir())
 {
-    timer_ = new QTimer(this);
-    timer_->setSingleShot(true);
-    timer_->setInterval(kFlushDelayMs);
-    connect(timer_, &QTimer::timeout, this, [this] { flush(true); });
+    flushTimer_ = new QTimer(this);
+    flushTimer_->setSingleShot(true);
+    flushTimer_->setInterval(kFlushDelayMs);
+    connect(flushTimer_, &QTimer::timeout, this, [this] { flush(true); });
     journal_.setOnChange([this] { startTimer(); });
 }
 
@@ -73,7 +73,7 @@ bool CatalogKeeper::claimFolder()
 
 void CatalogKeeper::releaseFolder()
 {
-    timer_->stop();
+    flushTimer_->stop();
     lock_.release();
 }
 
@@ -142,8 +142,8 @@ void CatalogKeeper::offerJournal(Catalog &catalog)
 
 void CatalogKeeper::startTimer()
 {
-    if (!timer_->isActive())
-        timer_->start();
+    if (!flushTimer_->isActive())
+        flushTimer_->start();
 }
 
 void CatalogKeeper::changed()
@@ -157,7 +157,7 @@ bool CatalogKeeper::flush(bool interactive)
     // Nothing is recorded, nor written, before the journal knows its base.
     if (!attached_)
         return true;
-    timer_->stop();
+    flushTimer_->stop();
     try {
         journal_.flush();
     } catch (const std::exception &e) {

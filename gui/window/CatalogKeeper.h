@@ -72,7 +72,7 @@ public:
     bool save(Catalog &catalog, bool interactive);
 
     Journal &journal() { return journal_; }
-    QTimer *flushTimer() const { return timer_; }
+    QTimer *flushTimer() const { return flushTimer_; }
 
 private:
     void reportStartupCopies();
@@ -87,7 +87,7 @@ private:
     QMainWindow *window_;
     CatalogLock lock_;
     Journal journal_;
-    QTimer *timer_ = nullptr;
+    QTimer *flushTimer_ = nullptr;
     bool attached_ = false;      // afterLoad() ran: flushes may write
     bool flushFailing_ = false;  // the last flush failed and was reported
     QString flushMessage_;       // the status bar's text about it

@@ -29,7 +29,7 @@ MainWindow::MainWindow(const std::string &baseDir, QWidget *parent)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Quorvel"));
-    setWindowIcon(icons::programIcon());
+    setWindowIcon(qv::icons::programIcon());
     setMinimumSize(kMinimumWidth, kMinimumHeight);
     // The size a new window gets when the settings give none: three
     // quarters of the screen, as desktop systems choose for a new window.
@@ -86,13 +86,13 @@ void MainWindow::connectParts()
     editorPane_->setLinkOption([this] { return settingsPanel_->checkBox4()->isChecked(); });
     treePane_->setBeforeCommand([this] { editorPane_->flushNote(); });
 
-    auto showNote = [this](Node *node) {
+    auto showNote = [this](qv::Node *node) {
         if (!node)
             return;
         try {
             editorPane_->showNote(node);
         } catch (const std::exception &e) {
-            msg::showError(this, e);
+            qv::msg::showError(this, e);
         }
         updateSaveAllEnabled();
     };
@@ -189,7 +189,7 @@ void MainWindow::runCreationSequence()
         settingsPanel_->close();
         aboutPanel_->close();
     } catch (const std::exception &e) {
-        msg::showError(this, e);
+        qv::msg::showError(this, e);
     }
 }
 
@@ -211,7 +211,7 @@ void MainWindow::beginActivation()
         // stands over the window.
         winsettings::readPlacement(settings_, *settingsPanel_, *this);
     } catch (const std::exception &e) {
-        msg::showError(this, e);
+        qv::msg::showError(this, e);
         return;
     }
     QMetaObject::invokeMethod(this, &MainWindow::runActivationSequence, Qt::QueuedConnection);
@@ -229,12 +229,12 @@ void MainWindow::runActivationSequence()
         } catch (const std::exception &e) {
             // The start-up goes on, so later edits are still stored; the
             // first save keeps the files that could not be read.
-            msg::showError(this, e);
+            qv::msg::showError(this, e);
         }
         // Before the first note is shown, so that it shows recovered edits.
         keeper_->afterLoad(catalog_);
         treePane_->palette()->fillPictures();
-        if (Node *first = catalog_.outline().first()) {
+        if (qv::Node *first = catalog_.outline().first()) {
             treePane_->selectNode(first);
             editorPane_->showNote(first);
         }
@@ -244,7 +244,7 @@ void MainWindow::runActivationSequence()
         editorPane_->updatePasteEnabled();
         editorPane_->attachChangeHandler();
     } catch (const std::exception &e) {
-        msg::showError(this, e);
+        qv::msg::showError(this, e);
     }
     updateSaveAllEnabled();
 }
@@ -278,9 +278,9 @@ bool MainWindow::writeSettings(bool interactive)
 void MainWindow::report(const std::exception &error, bool interactive)
 {
     if (interactive)
-        msg::showError(this, error);
+        qv::msg::showError(this, error);
     else
-        msg::logText(msg::errorText(error));
+        qv::msg::logText(qv::msg::errorText(error));
 }
 
 bool MainWindow::runCloseSequence(bool interactive)
@@ -317,7 +317,7 @@ void MainWindow::endSession()
     if (ending_)
         return;
     ending_ = true;
-    msg::setUnattended();
+    qv::msg::setUnattended();
     if (!closed_)
         runCloseSequence(false);
     closed_ = true;
@@ -339,7 +339,7 @@ void MainWindow::saveBeforeQuit()
     if (closed_ || ending_ || QThread::currentThread() != thread())
         return;
     ending_ = true;
-    msg::setUnattended();
+    qv::msg::setUnattended();
     runCloseSequence(false);
 }
 

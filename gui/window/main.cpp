@@ -66,7 +66,7 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.quorvel.Quorvel")));
 
     // The program speaks Russian, and so do the toolkit's own buttons and
-    // choosers ("Да", "Нет", the colour and font choosers) where Qt's
+    // choosers ("Да", "Нет", the color and font choosers) where Qt's
     // translations are installed.
     QTranslator toolkitTexts;
     if (toolkitTexts.load(QStringLiteral("qtbase_ru"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
