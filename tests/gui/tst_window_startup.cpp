@@ -22,6 +22,7 @@
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
+#include <QToolBar>
 #include <QToolButton>
 #include <QWindow>
 
@@ -90,6 +91,7 @@ private slots:
     void saveButtonFollowsChanges();
     void windowKeepsMinimumSize();
     void hintsAndFocusFollowTheMouse();
+    void hintsComeFromActions();
     void keysMoveTheFocusBetweenTreeAndNote_data();
     void keysMoveTheFocusBetweenTreeAndNote();
     void errorBoxShowsPathsAsTheSystemSpellsThem();
@@ -482,6 +484,40 @@ void WindowStartup::hintsAndFocusFollowTheMouse()
     QCOMPARE(w->focusWidget(), editor);
     move(f.tree()->viewport());
     QCOMPARE(w->focusWidget(), static_cast<QWidget *>(f.tree()));
+    f.discard();
+}
+
+// A toolbar button made from an action shows the action's hint, follows a
+// change of it under the mouse, and Qt's own hint events do not clear it;
+// a menu made after the window shows its items' hints too.
+void WindowStartup::hintsComeFromActions()
+{
+    WindowFixture f;
+    qv::MainWindow *w = f.open();
+    QStatusBar *bar = w->statusBar();
+    auto *toolbar = new QToolBar(w->editorPane());
+    auto *action = toolbar->addAction(QStringLiteral("Команда"));
+    action->setStatusTip(QStringLiteral("Первая подсказка"));
+    toolbar->show();
+    QWidget *button = toolbar->widgetForAction(action);
+    QEnterEvent enter(QPointF(3, 3), QPointF(3, 3), QPointF(3, 3));
+    QCoreApplication::sendEvent(button, &enter);
+    QCOMPARE(bar->currentMessage(), QString::fromUtf8("Первая подсказка"));
+    action->setStatusTip(QStringLiteral("Вторая подсказка"));
+    QCoreApplication::processEvents();
+    QCOMPARE(bar->currentMessage(), QString::fromUtf8("Вторая подсказка"));
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(button, &leave);
+    QCOMPARE(bar->currentMessage(), QString());
+
+    auto *menu = new QMenu(w->treePane());
+    QAction *item = menu->addAction(QStringLiteral("Пункт"));
+    item->setStatusTip(QStringLiteral("Подсказка пункта"));
+    menu->popup(QPoint(10, 10));
+    menu->setActiveAction(item);
+    QCOMPARE(bar->currentMessage(), QString::fromUtf8("Подсказка пункта"));
+    menu->hide();
+    QCOMPARE(bar->currentMessage(), QString());
     f.discard();
 }
 
