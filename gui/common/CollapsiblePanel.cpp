@@ -27,24 +27,19 @@ void applyPanelLook(QFrame *panel)
 } // namespace
 
 CollapsiblePanel::CollapsiblePanel(QAction *toggleAction, int openHeight, QWidget *parent)
-    : QFrame(parent), toggleAction_(toggleAction), openHeight_(openHeight)
+    : QFrame(parent), openHeight_(openHeight)
 {
     applyPanelLook(this);
-    if (toggleAction_) {
-        toggleAction_->setCheckable(true);
-        // triggered, not toggled: toggle() sets the action's state itself.
-        connect(toggleAction_, &QAction::triggered, this, &CollapsiblePanel::toggle);
-    }
+    attachToggleAction(toggleAction);
 }
 
 CollapsiblePanel::CollapsiblePanel(QAbstractButton *toggleButton, int openHeight, QWidget *parent)
-    : CollapsiblePanel(static_cast<QAction *>(nullptr), openHeight, parent)
+    : QFrame(parent), openHeight_(openHeight)
 {
+    applyPanelLook(this);
     auto *toolButton = qobject_cast<QToolButton *>(toggleButton);
     if (toolButton && toolButton->defaultAction()) {
-        toggleAction_ = toolButton->defaultAction();
-        toggleAction_->setCheckable(true);
-        connect(toggleAction_, &QAction::triggered, this, &CollapsiblePanel::toggle);
+        attachToggleAction(toolButton->defaultAction());
         return;
     }
     toggleButton_ = toggleButton;
@@ -53,6 +48,16 @@ CollapsiblePanel::CollapsiblePanel(QAbstractButton *toggleButton, int openHeight
         // clicked, not toggled: toggle() sets the button's state itself.
         connect(toggleButton_, &QAbstractButton::clicked, this, &CollapsiblePanel::toggle);
     }
+}
+
+void CollapsiblePanel::attachToggleAction(QAction *action)
+{
+    toggleAction_ = action;
+    if (!toggleAction_)
+        return;
+    toggleAction_->setCheckable(true);
+    // triggered, not toggled: toggle() sets the action's state itself.
+    connect(toggleAction_, &QAction::triggered, this, &CollapsiblePanel::toggle);
 }
 
 void CollapsiblePanel::setToggleChecked(bool checked)

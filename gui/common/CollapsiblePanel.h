@@ -34,6 +34,7 @@ protected:
     void fitHeight();
 
 private:
+    void attachToggleAction(QAction *action);
     void setToggleChecked(bool checked);
 
     QAction *toggleAction_ = nullptr;

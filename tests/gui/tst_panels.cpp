@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
 
@@ -54,6 +55,7 @@ private slots:
 
     // about panel
     void aboutPanelMirrorsTheToolbarButton();
+    void aboutPanelFollowsTheButtonsAction();
     void aboutPanelRefreshesMemoryAtEachOpening();
     void aboutPanelShowsMebibytesRoundedDown_data();
     void aboutPanelShowsMebibytesRoundedDown();
@@ -287,6 +289,31 @@ void PanelsTest::aboutPanelMirrorsTheToolbarButton()
     panel->close();
     QVERIFY(!panel->isOpen());
     QVERIFY(!button->isChecked());
+}
+
+// A toolbar button made from an action: the panel and the action agree,
+// whether the button, the action's shortcut or "Закрыть" is used.
+void PanelsTest::aboutPanelFollowsTheButtonsAction()
+{
+    qv::AboutPanel::setMemoryProvider([] { return std::pair<quint64, quint64>{0, 0}; });
+    QWidget host;
+    auto *toolbar = new QToolBar(&host);
+    QAction *action = toolbar->addAction(QStringLiteral("О программе..."));
+    auto *button = qobject_cast<QToolButton *>(toolbar->widgetForAction(action));
+    auto *panel = new qv::AboutPanel(button, &host);
+    host.show();
+    QTest::mouseClick(button, Qt::LeftButton);
+    QVERIFY(panel->isOpen());
+    QVERIFY(action->isChecked() && button->isChecked());
+    QTest::mouseClick(panel->closeButton(), Qt::LeftButton);
+    QVERIFY(!panel->isOpen());
+    QVERIFY(!action->isChecked() && !button->isChecked());
+    action->trigger();
+    QVERIFY(panel->isOpen());
+    QVERIFY(action->isChecked() && button->isChecked());
+    QTest::mouseClick(button, Qt::LeftButton);
+    QVERIFY(!panel->isOpen());
+    QVERIFY(!action->isChecked() && !button->isChecked());
 }
 
 void PanelsTest::aboutPanelRefreshesMemoryAtEachOpening()
