@@ -102,9 +102,9 @@ int main(int argc, char **argv)
     // Boxes are answered without being shown (the delete confirmation).
     qv::msg::setNextAnswers({});
 
-    MainWindow *window = nullptr;
+    qv::MainWindow *window = nullptr;
     row("construction to a usable window", timed([&] {
-            window = new MainWindow(base);
+            window = new qv::MainWindow(base);
             window->show();
         }));
     if (!window->started() || window->catalog().outline().nodeCount() != count) {

@@ -3,30 +3,76 @@
 #include "gui/common/WidgetLook.h"
 
 #include <QAbstractButton>
+#include <QAction>
+#include <QToolButton>
 
-CollapsiblePanel::CollapsiblePanel(QAbstractButton *toggleButton, int openHeight, QWidget *parent)
-    : QFrame(parent), m_toggleButton(toggleButton), m_openHeight(openHeight)
+#include <algorithm>
+
+namespace qv {
+
+namespace {
+
+// The panel fills itself with its color and sets its text in the window's
+// 8-point font.
+void applyPanelLook(QFrame *panel)
 {
-    setFrameShape(QFrame::NoFrame);
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, qv::panelColor());
-    setPalette(pal);
-    setAutoFillBackground(true);
-    // The panel is laid out for the window's 8-point font.
+    panel->setFrameShape(QFrame::NoFrame);
+    QPalette pal = panel->palette();
+    pal.setColor(QPalette::Window, panelColor());
+    panel->setPalette(pal);
+    panel->setAutoFillBackground(true);
     QFont small;
     small.setPointSize(8);
-    setFont(small);
-    if (m_toggleButton) {
-        m_toggleButton->setCheckable(true);
-        // clicked, not toggled: toggle() sets the button's state itself.
-        connect(m_toggleButton, &QAbstractButton::clicked, this, &CollapsiblePanel::toggle);
+    panel->setFont(small);
+}
+
+} // namespace
+
+CollapsiblePanel::CollapsiblePanel(QAction *toggleAction, int openHeight, QWidget *parent)
+    : QFrame(parent), openHeight_(openHeight)
+{
+    applyPanelLook(this);
+    attachToggleAction(toggleAction);
+}
+
+CollapsiblePanel::CollapsiblePanel(QAbstractButton *toggleButton, int openHeight, QWidget *parent)
+    : QFrame(parent), openHeight_(openHeight)
+{
+    applyPanelLook(this);
+    auto *toolButton = qobject_cast<QToolButton *>(toggleButton);
+    if (toolButton && toolButton->defaultAction()) {
+        attachToggleAction(toolButton->defaultAction());
+        return;
     }
+    toggleButton_ = toggleButton;
+    if (toggleButton_) {
+        toggleButton_->setCheckable(true);
+        // clicked, not toggled: toggle() sets the button's state itself.
+        connect(toggleButton_, &QAbstractButton::clicked, this, &CollapsiblePanel::toggle);
+    }
+}
+
+void CollapsiblePanel::attachToggleAction(QAction *action)
+{
+    toggleAction_ = action;
+    if (!toggleAction_)
+        return;
+    toggleAction_->setCheckable(true);
+    // triggered, not toggled: toggle() sets the action's state itself.
+    connect(toggleAction_, &QAction::triggered, this, &CollapsiblePanel::toggle);
+}
+
+void CollapsiblePanel::setToggleChecked(bool checked)
+{
+    if (toggleAction_)
+        toggleAction_->setChecked(checked);
+    if (toggleButton_)
+        toggleButton_->setChecked(checked);
 }
 
 void CollapsiblePanel::close()
 {
-    if (m_toggleButton)
-        m_toggleButton->setChecked(false);
+    setToggleChecked(false);
     setFixedHeight(0);
 }
 
@@ -41,8 +87,17 @@ void CollapsiblePanel::toggle()
         close();
         return;
     }
-    if (m_toggleButton)
-        m_toggleButton->setChecked(true);
-    setFixedHeight(m_openHeight);
+    setToggleChecked(true);
+    setFixedHeight(openHeight_);
+    fitHeight();
     opened();
 }
+
+void CollapsiblePanel::fitHeight()
+{
+    // A larger font than the panel was laid out for makes it taller.
+    if (isOpen())
+        setFixedHeight(std::max(openHeight_, minimumSizeHint().height()));
+}
+
+} // namespace qv

@@ -1,29 +1,46 @@
 // A strip of the window that opens to a fixed height and closes to nothing,
-// with a sticky toolbar button whose down state mirrors it.
+// with a sticky toolbar command whose checked state mirrors it.
 #pragma once
 
-#include <QColor>
+#include "gui/common/WidgetLook.h"
+
 #include <QFrame>
 
 class QAbstractButton;
+class QAction;
+
+namespace qv {
 
 class CollapsiblePanel : public QFrame {
     Q_OBJECT
 public:
-    // toggleButton (may be null) is made checkable; its clicks toggle the panel.
-    // The panel is borderless, filled with the panel color and laid out for an
-    // 8-point font.
+    // The toggle (either may be null) is made checkable; triggering it
+    // toggles the panel. A toolbar button that stands for an action hands
+    // the panel its action. The panel is borderless, filled with
+    // the panel color and set in an 8-point font; open, it is `openHeight`
+    // high, or as high as its layout needs when a larger font needs more.
+    CollapsiblePanel(QAction *toggleAction, int openHeight, QWidget *parent = nullptr);
     CollapsiblePanel(QAbstractButton *toggleButton, int openHeight, QWidget *parent = nullptr);
 
-    void close();          // height 0, button up
+    void close();          // height 0, toggle unchecked
     bool isOpen() const;   // height not 0
     void toggle();         // open when closed, close when open
 
 protected:
     // Runs each time the panel opens, after its height is set.
     virtual void opened() {}
+    // An open panel takes the height its layout needs now, at least its
+    // open height.
+    void fitHeight();
 
 private:
-    QAbstractButton *m_toggleButton = nullptr;
-    int m_openHeight = 0;
+    void attachToggleAction(QAction *action);
+    void setToggleChecked(bool checked);
+
+    QAction *toggleAction_ = nullptr;
+    QAbstractButton *toggleButton_ = nullptr;
+    int openHeight_ = 0;
 };
+
+} // namespace qv
+

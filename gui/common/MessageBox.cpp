@@ -5,6 +5,9 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QGridLayout>
 
 #include <algorithm>
 #include <cstdio>
@@ -55,11 +58,35 @@ QMessageBox::StandardButton show(QWidget *parent, QMessageBox::Icon icon, const 
         logText(text);
         return mildest(buttons);
     }
-    QMessageBox box(icon, title, text, buttons, parent);
-    box.setWindowModality(Qt::ApplicationModal);
+    const std::unique_ptr<QMessageBox> box = createBox(parent, icon, title, text, buttons, defaultButton);
+    return QMessageBox::StandardButton(box->exec());
+}
+
+int widthForTitle(const QString &title)
+{
+    // Window managers draw the caption in a bold face of the title font.
+    QFont font = QFontDatabase::systemFont(QFontDatabase::TitleFont);
+    font.setBold(true);
+    const QFontMetrics metrics(font);
+    // The caption's icon, up to three buttons and the gaps around them take
+    // about six times the caption's line height.
+    return metrics.horizontalAdvance(title) + 6 * metrics.height();
+}
+
+std::unique_ptr<QMessageBox> createBox(QWidget *parent, QMessageBox::Icon icon, const QString &title,
+                                       const QString &text, QMessageBox::StandardButtons buttons,
+                                       QMessageBox::StandardButton defaultButton)
+{
+    auto box = std::make_unique<QMessageBox>(icon, title, text, buttons, parent);
+    box->setWindowModality(Qt::ApplicationModal);
     if (defaultButton != QMessageBox::NoButton)
-        box.setDefaultButton(defaultButton);
-    return QMessageBox::StandardButton(box.exec());
+        box->setDefaultButton(defaultButton);
+    // The box sizes itself to its layout when shown: a row with nothing but
+    // an empty item of the title's width keeps it from being narrower.
+    if (auto *grid = qobject_cast<QGridLayout *>(box->layout()))
+        grid->addItem(new QSpacerItem(widthForTitle(title), 0, QSizePolicy::Fixed, QSizePolicy::Fixed),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+    return box;
 }
 
 QString errorText(const std::exception &error)

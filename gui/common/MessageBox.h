@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <exception>
+#include <memory>
 
 namespace qv::msg {
 
@@ -16,6 +17,15 @@ namespace qv::msg {
 QMessageBox::StandardButton show(QWidget *parent, QMessageBox::Icon icon, const QString &title,
                                  const QString &text, QMessageBox::StandardButtons buttons,
                                  QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+
+// The box show() runs, made but not shown: at least as wide as its title
+// needs under a window manager's caption (the title in the caption font,
+// with room for the caption's icon and buttons).
+std::unique_ptr<QMessageBox> createBox(QWidget *parent, QMessageBox::Icon icon, const QString &title,
+                                       const QString &text, QMessageBox::StandardButtons buttons,
+                                       QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+// The width a box needs for its title to be read whole in its caption.
+int widthForTitle(const QString &title);
 
 // The error box: title "Quorvel", stop icon, OK, the error's message with a
 // full stop appended when its last byte sorts after '.'.

@@ -1,7 +1,9 @@
-// The face, size and colours the settings give the tree and the editor.
+// The face, size and colors the settings give the tree and the editor, and
+// the panels' own color.
 #pragma once
 
-class QColor;
+#include <QColor>
+
 class QString;
 class QWidget;
 
@@ -14,7 +16,7 @@ QColor panelColor();
 // Face and size only: an empty face keeps the current one, and sizes of 0
 // and below mean nothing to Qt, so the widget keeps its size then.
 void applyFontFaceAndSize(QWidget *widget, const QString &face, int pointSize);
-// Background (Base) and text colour of the widget's whole text, in every state.
+// Background (Base) and text color of the widget's whole text, in every state.
 void applyTextColors(QWidget *widget, const QColor &background, const QColor &text);
 
 } // namespace qv

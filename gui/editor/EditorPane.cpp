@@ -2,6 +2,7 @@
 
 #include "catalog/Catalog.h"
 #include "gui/editor/RecordMirror.h"
+#include "gui/common/ToolbarStrip.h"
 #include "gui/common/Codec.h"
 #include "gui/common/WidgetLook.h"
 #include "gui/common/Icons.h"
@@ -148,7 +149,7 @@ QAbstractButton *EditorPane::aboutButton() const { return button(QStringLiteral(
 
 QToolButton *EditorPane::button(const QString &name) const
 {
-    return toolbar_->findChild<QToolButton *>(name, Qt::FindDirectChildrenOnly);
+    return toolbar_->findChild<QToolButton *>(name);
 }
 
 QAction *EditorPane::action(const QString &name) const
@@ -251,37 +252,35 @@ void EditorPane::createActions()
 
 void EditorPane::buildToolbar()
 {
-    toolbar_ = new QToolBar(this);
+    // Groups of buttons side by side, 2 px in from the edges; a narrow pane
+    // carries the later groups onto a second row.
+    toolbar_ = new ToolbarStrip(30, this);
     toolbar_->setObjectName(QStringLiteral("CoolBar2"));
-    toolbar_->setMovable(false);
-    toolbar_->setFloatable(false);
-    toolbar_->setIconSize(QSize(16, 16));
-    toolbar_->setFixedHeight(30);
-    toolbar_->setContextMenuPolicy(Qt::PreventContextMenu);
-    // Buttons side by side, 2 px in from the edges, as the toolbar has always had them.
-    toolbar_->layout()->setContentsMargins(2, 2, 2, 2);
-    toolbar_->layout()->setSpacing(0);
-
-    auto add = [this](QAction *action, const char *buttonName, int width) {
-        toolbar_->addAction(action);
-        QWidget *button = toolbar_->widgetForAction(action);
+    QToolBar *group = nullptr;
+    auto add = [&group](QAction *action, const char *buttonName, int width) {
+        group->addAction(action);
+        QWidget *button = group->widgetForAction(action);
         button->setObjectName(QLatin1String(buttonName));
         button->setMinimumSize(width, 25);
     };
+    group = toolbar_->addGroup();
     add(saveAllAction_, "SpeedButton3", 25);
-    toolbar_->addSeparator();
+    group->addSeparator();
     add(undoAction_, "SpeedButton4", 25);
     add(redoAction_, "SpeedButton5", 25);
-    toolbar_->addSeparator();
+    group->addSeparator();
+    group = toolbar_->addGroup();
     add(cutAction_, "SpeedButton6", 25);
     add(copyAction_, "SpeedButton7", 25);
     add(pasteAction_, "SpeedButton8", 25);
     add(deleteTextAction_, "SpeedButton12", 25);
-    toolbar_->addSeparator();
+    group->addSeparator();
+    group = toolbar_->addGroup();
     add(upperCaseAction_, "SpeedButton9", 32);
     add(capitalizeAction_, "SpeedButton18", 32);
     add(lowerCaseAction_, "SpeedButton19", 32);
-    toolbar_->addSeparator();
+    group->addSeparator();
+    group = toolbar_->addGroup();
     add(settingsToggleAction_, "SpeedButton10", 25);
     add(aboutToggleAction_, "SpeedButton11", 25);
 

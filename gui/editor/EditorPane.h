@@ -20,6 +20,7 @@ namespace qv {
 class Catalog;
 class Node;
 class RecordMirror;
+class ToolbarStrip;
 
 // Every editor command is one QAction, shared by its toolbar button, its
 // context-menu item and its shortcut; its enabled state is set on the action
@@ -33,7 +34,7 @@ public:
     ~EditorPane() override;
 
     NoteEditor *editor() const { return noteEditor_; }
-    QToolBar *toolbar() const { return toolbar_; }  // CoolBar2
+    ToolbarStrip *toolbar() const { return toolbar_; }  // CoolBar2
 
     // ---- the commands ----
     // "Сохранить всё" (SpeedButton3, Ctrl+S anywhere in the window): the window
@@ -116,7 +117,7 @@ private:
 
     Catalog &catalog_;
     NoteEditor *noteEditor_ = nullptr;
-    QToolBar *toolbar_ = nullptr;
+    ToolbarStrip *toolbar_ = nullptr;
     QVBoxLayout *layout_ = nullptr;
     QMenu *contextMenu_ = nullptr;
     QAction *saveAllAction_ = nullptr;

@@ -1,19 +1,47 @@
 #include "gui/window/AboutPanel.h"
 
 #include <QAbstractButton>
+#include <QBoxLayout>
 #include <QDesktopServices>
 #include <QEvent>
 #include <QFile>
 #include <QFontMetrics>
+#include <QGridLayout>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QUrl>
 
-namespace {
+#include <algorithm>
+#include <initializer_list>
 
-// Where the folder line starts: right of the memory frame.
-constexpr int kFolderX = 360;
+namespace qv {
+
+// One line of text elided in the middle to the width the layout gives it.
+class ElidedLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+
+    void setFullText(const QString &text)
+    {
+        fullText_ = text;
+        elide();
+    }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override
+    {
+        QLabel::resizeEvent(event);
+        elide();
+    }
+
+private:
+    void elide() { setText(fontMetrics().elidedText(fullText_, Qt::ElideMiddle, contentsRect().width())); }
+
+    QString fullText_;
+};
+
+namespace {
 
 std::function<std::pair<quint64, quint64>()> &memoryProvider()
 {
@@ -27,21 +55,25 @@ std::function<void(const QUrl &)> &urlOpener()
     return opener;
 }
 
-QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, int x, int y)
+QLabel *makeLabel(QWidget *parent, const char *name, const QString &text)
 {
     auto *label = new QLabel(text, parent);
     label->setObjectName(QString::fromLatin1(name));
-    label->move(x, y);
-    label->adjustSize();
     return label;
 }
 
-QFrame *makeFrame(QWidget *parent, const QRect &geometry)
+QFrame *makeSunkenFrame(QWidget *parent)
 {
     auto *frame = new QFrame(parent);
     frame->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    frame->setGeometry(geometry);
     return frame;
+}
+
+void setTextColor(QLabel *label, const QColor &color)
+{
+    QPalette pal = label->palette();
+    pal.setColor(QPalette::WindowText, color);
+    label->setPalette(pal);
 }
 
 } // namespace
@@ -50,76 +82,137 @@ AboutPanel::AboutPanel(QAbstractButton *toggleButton, QWidget *parent)
     : CollapsiblePanel(toggleButton, kOpenHeight, parent)
 {
     setObjectName(QStringLiteral("Panel7"));
+    // The panel takes the pane's width, however narrow: it rearranges
+    // itself to fit (see arrange()).
+    setSizePolicy(QSizePolicy::Ignored, sizePolicy().verticalPolicy());
 
-    // Frames first, so the labels placed over them stay on top.
-    makeFrame(this, QRect(5, 29, 196, 36));
-    makeFrame(this, QRect(205, 29, 147, 36));
-
-    QLabel *title = makeLabel(this, "Label3", QStringLiteral("Quorvel"), 8, 2);
-    QFont titleFont = title->font();
+    title_ = makeLabel(this, "Label3", QStringLiteral("Quorvel"));
+    QFont titleFont = title_->font();
     titleFont.setBold(true);
     titleFont.setPixelSize(21);
-    title->setFont(titleFont);
-    QPalette titlePal = title->palette();
-    titlePal.setColor(QPalette::WindowText, QColor(0, 128, 255));
-    title->setPalette(titlePal);
-    title->adjustSize();
+    title_->setFont(titleFont);
+    setTextColor(title_, QColor(0, 128, 255));
+    title_->setContentsMargins(3, 0, 0, 0);
+    version_ = makeLabel(this, "Label4", QStringLiteral("Версия 1.2"));
 
-    makeLabel(this, "Label4", QStringLiteral("Версия 1.2"), 205, 9);
-    makeLabel(this, "Label5",
-              QStringLiteral("Каталог ссылок и заметок\n© Разработчики Quorvel"), 10, 33);
+    creditsFrame_ = makeSunkenFrame(this);
+    creditsFrame_->setMinimumSize(196, 36);
+    auto *credits = new QVBoxLayout(creditsFrame_);
+    credits->setContentsMargins(4, 3, 4, 3);
+    credits->addWidget(makeLabel(creditsFrame_, "Label5",
+                                 QStringLiteral("Каталог ссылок и заметок\n© Разработчики Quorvel")),
+                       0, Qt::AlignLeft | Qt::AlignTop);
 
-    m_contact = makeLabel(this, "Label6",
-                          QStringLiteral("E-mail:  ") + QString::fromLatin1(kContactAddress), 34, 75);
-    QPalette contactPal = m_contact->palette();
-    contactPal.setColor(QPalette::WindowText, QColor(0, 0, 255));
-    m_contact->setPalette(contactPal);
-    m_contact->setCursor(Qt::PointingHandCursor);
-    m_contact->setToolTip(QStringLiteral("Написать письмо"));
-    m_contact->setStatusTip(m_contact->toolTip());
-    m_contact->installEventFilter(this);
-
-    QLabel *totalCaption = makeLabel(this, "Label7", QStringLiteral("Всего памяти"), 212, 32);
-    QLabel *availableCaption = makeLabel(this, "Label10", QStringLiteral("Доступно"), 212, 47);
+    memoryFrame_ = makeSunkenFrame(this);
+    memoryFrame_->setMinimumSize(147, 36);
+    auto *memory = new QGridLayout(memoryFrame_);
+    memory->setContentsMargins(6, 2, 4, 2);
+    memory->setHorizontalSpacing(5);
+    memory->setVerticalSpacing(1);
     // The figures keep a gap after their captions, however wide the font draws those.
-    const int figuresX = qMax(290, qMax(totalCaption->geometry().right(),
-                                        availableCaption->geometry().right()) + 5);
-    m_total = makeLabel(this, "Label9", megabytes(0), figuresX, 32);
-    m_available = makeLabel(this, "Label8", megabytes(0), figuresX, 48);
+    memory->setColumnMinimumWidth(0, 73);
+    memory->setColumnStretch(1, 1);
+    memory->addWidget(makeLabel(memoryFrame_, "Label7", QStringLiteral("Всего памяти")), 0, 0);
+    memory->addWidget(makeLabel(memoryFrame_, "Label10", QStringLiteral("Доступно")), 1, 0);
+    totalMemoryLabel_ = makeLabel(memoryFrame_, "Label9", megabytes(0));
+    availableMemoryLabel_ = makeLabel(memoryFrame_, "Label8", megabytes(0));
+    memory->addWidget(totalMemoryLabel_, 0, 1);
+    memory->addWidget(availableMemoryLabel_, 1, 1);
 
-    m_closeButton = new QPushButton(QStringLiteral("Закрыть"), this);
-    m_closeButton->setObjectName(QStringLiteral("Button4"));
-    m_closeButton->setGeometry(205, 71, 147, 23);
-    m_closeButton->setAutoDefault(false);
-    m_closeButton->setDefault(false);
-    connect(m_closeButton, &QPushButton::clicked, this, &AboutPanel::toggle);
+    folderLabel_ = new ElidedLabel(this);
+    folderLabel_->setObjectName(QStringLiteral("CatalogFolderLabel"));
+    // A long path never widens the panel: it takes the width that is left.
+    folderLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    folderLabel_->setContentsMargins(0, 3, 0, 0);
 
-    m_folder = makeLabel(this, "CatalogFolderLabel", QString(), kFolderX, 32);
+    contactLabel_ = makeLabel(this, "Label6", QStringLiteral("E-mail:  ") + QString::fromLatin1(kContactAddress));
+    setTextColor(contactLabel_, QColor(0, 0, 255));
+    contactLabel_->setContentsMargins(29, 0, 0, 0);
+    contactLabel_->setCursor(Qt::PointingHandCursor);
+    contactLabel_->setToolTip(QStringLiteral("Написать письмо"));
+    contactLabel_->setStatusTip(contactLabel_->toolTip());
+    contactLabel_->installEventFilter(this);
+
+    closeButton_ = new QPushButton(QStringLiteral("Закрыть"), this);
+    closeButton_->setObjectName(QStringLiteral("Button4"));
+    closeButton_->setAutoDefault(false);
+    closeButton_->setDefault(false);
+    connect(closeButton_, &QPushButton::clicked, this, &AboutPanel::toggle);
+
+    grid_ = new QGridLayout(this);
+    grid_->setContentsMargins(5, 2, 5, 6);
+    grid_->setHorizontalSpacing(4);
+    grid_->setVerticalSpacing(4);
+    arrange(false);
 
     close();
 }
 
-void AboutPanel::setFolder(const QString &folder)
+int AboutPanel::wideWidth() const
 {
-    m_folderPath = folder;
-    m_folder->setToolTip(folder);
-    layoutFolder();
+    // Two columns side by side, and the folder's column with no width.
+    const auto widest = [](std::initializer_list<const QWidget *> widgets) {
+        int width = 0;
+        for (const QWidget *w : widgets)
+            width = std::max(width, std::max(w->minimumWidth(), w->minimumSizeHint().width()));
+        return width;
+    };
+    const QMargins margins = grid_->contentsMargins();
+    return margins.left() + widest({title_, creditsFrame_, contactLabel_}) + grid_->horizontalSpacing()
+           + widest({version_, memoryFrame_, closeButton_}) + grid_->horizontalSpacing() + margins.right();
+}
+
+void AboutPanel::arrange(bool narrow)
+{
+    narrow_ = narrow;
+    for (QWidget *w : std::initializer_list<QWidget *>{title_, version_, creditsFrame_, memoryFrame_, folderLabel_,
+                                                        contactLabel_, closeButton_})
+        grid_->removeWidget(w);
+    grid_->addWidget(title_, 0, 0);
+    grid_->addWidget(version_, 0, 1, Qt::AlignVCenter);
+    if (!narrow) {
+        // The credits with the address below them, the memory figures with
+        // the close button below them, and the folder in the rest.
+        grid_->addWidget(creditsFrame_, 1, 0);
+        grid_->addWidget(memoryFrame_, 1, 1);
+        grid_->addWidget(folderLabel_, 1, 2, Qt::AlignTop);
+        grid_->addWidget(contactLabel_, 2, 0);
+        grid_->addWidget(closeButton_, 2, 1);
+        grid_->setColumnStretch(2, 1);
+        grid_->setColumnStretch(0, 0);
+    } else {
+        // Too narrow for that: the credits across, the memory figures with
+        // the close button beside them, then the address and the folder.
+        grid_->addWidget(creditsFrame_, 1, 0, 1, 2);
+        grid_->addWidget(memoryFrame_, 2, 0);
+        grid_->addWidget(closeButton_, 2, 1, Qt::AlignBottom);
+        grid_->addWidget(contactLabel_, 3, 0, 1, 2);
+        grid_->addWidget(folderLabel_, 4, 0, 1, 2);
+        grid_->setColumnStretch(2, 0);
+        grid_->setColumnStretch(0, 1);
+    }
 }
 
 void AboutPanel::resizeEvent(QResizeEvent *event)
 {
     CollapsiblePanel::resizeEvent(event);
-    layoutFolder();
+    const bool narrow = width() < wideWidth();
+    if (narrow != narrow_) {
+        arrange(narrow);
+        fitHeight();
+    }
 }
 
-void AboutPanel::layoutFolder()
+QLabel *AboutPanel::folderLabel() const
 {
-    if (!m_folder)
-        return;
-    const QString text = QStringLiteral("Папка каталога: ") + m_folderPath;
-    const int width = qMax(0, this->width() - kFolderX - 5);
-    m_folder->setText(m_folder->fontMetrics().elidedText(text, Qt::ElideMiddle, width));
-    m_folder->resize(width, m_folder->sizeHint().height());
+    return folderLabel_;
+}
+
+void AboutPanel::setFolder(const QString &folder)
+{
+    folderPath_ = folder;
+    folderLabel_->setToolTip(folder);
+    folderLabel_->setFullText(QStringLiteral("Папка каталога: ") + folder);
 }
 
 void AboutPanel::setMemoryProvider(std::function<std::pair<quint64, quint64>()> provider)
@@ -176,20 +269,18 @@ QString AboutPanel::megabytes(quint64 bytes)
 void AboutPanel::refreshMemory()
 {
     const auto [total, available] = memoryProvider() ? memoryProvider()() : systemMemory();
-    m_total->setText(megabytes(total));
-    m_total->adjustSize();
-    m_available->setText(megabytes(available));
-    m_available->adjustSize();
+    totalMemoryLabel_->setText(megabytes(total));
+    availableMemoryLabel_->setText(megabytes(available));
 }
 
 bool AboutPanel::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_contact) {
+    if (watched == contactLabel_) {
         if (event->type() == QEvent::MouseButtonPress)
             return true;
         if (event->type() == QEvent::MouseButtonRelease) {
             const auto *me = static_cast<QMouseEvent *>(event);
-            if (me->button() == Qt::LeftButton && m_contact->rect().contains(me->position().toPoint())) {
+            if (me->button() == Qt::LeftButton && contactLabel_->rect().contains(me->position().toPoint())) {
                 const QUrl url(QStringLiteral("mailto:") + QString::fromLatin1(kContactAddress));
                 if (urlOpener())
                     urlOpener()(url);
@@ -201,3 +292,5 @@ bool AboutPanel::eventFilter(QObject *watched, QEvent *event)
     }
     return CollapsiblePanel::eventFilter(watched, event);
 }
+
+} // namespace qv

@@ -11,9 +11,14 @@
 #include <utility>
 
 class QAbstractButton;
+class QGridLayout;
 class QLabel;
 class QPushButton;
 class QUrl;
+
+namespace qv {
+
+class ElidedLabel;
 
 class AboutPanel : public CollapsiblePanel {    // objectName "Panel7", height 0 or 100
     Q_OBJECT
@@ -21,9 +26,10 @@ public:
     static constexpr int kOpenHeight = 100;
     static inline const char kContactAddress[] = "quorvel@example.org";
 
-    // toggleButton is SpeedButton11 (checkable, owned by the editor toolbar); the panel connects to it.
-    AboutPanel(QAbstractButton *toggleButton, QWidget *parent = nullptr);
-    // close(), isOpen() and toggle() (SpeedButton11Click, also "Закрыть") come from CollapsiblePanel.
+    // toggleButton is SpeedButton11 (checkable, owned by the editor
+    // toolbar; its action when it stands for one); the panel connects to it.
+    explicit AboutPanel(QAbstractButton *toggleButton, QWidget *parent = nullptr);
+    // close(), isOpen() and toggle() (the toggle's command, also "Закрыть") come from CollapsiblePanel.
 
     // Test hooks: memory figures in bytes (total, available); the launcher for the mailto: address.
     // An empty function restores the default.
@@ -38,13 +44,13 @@ public:
     // The catalogue folder in use, shown on one line right of the memory
     // figures (elided in the middle when long; the whole path as the tooltip).
     void setFolder(const QString &folder);
-    QString folder() const { return m_folderPath; }
-    QLabel *folderLabel() const { return m_folder; }         // CatalogFolderLabel
+    QString folder() const { return folderPath_; }
+    QLabel *folderLabel() const;                                        // CatalogFolderLabel
 
-    QLabel *contactLabel() const { return m_contact; }      // Label6
-    QLabel *totalLabel() const { return m_total; }          // Label9
-    QLabel *availableLabel() const { return m_available; }  // Label8
-    QPushButton *closeButton() const { return m_closeButton; }  // Button4
+    QLabel *contactLabel() const { return contactLabel_; }              // Label6
+    QLabel *totalLabel() const { return totalMemoryLabel_; }            // Label9
+    QLabel *availableLabel() const { return availableMemoryLabel_; }    // Label8
+    QPushButton *closeButton() const { return closeButton_; }           // Button4
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -53,12 +59,24 @@ protected:
 
 private:
     void refreshMemory();
-    void layoutFolder();
+    // Wide: the credits, the memory figures and the folder side by side.
+    // Narrow (the window's minimum width): the figures below the credits,
+    // and the panel as high as that needs.
+    void arrange(bool narrow);
+    int wideWidth() const;
 
-    QLabel *m_total = nullptr;
-    QLabel *m_available = nullptr;
-    QLabel *m_contact = nullptr;
-    QLabel *m_folder = nullptr;
-    QString m_folderPath;
-    QPushButton *m_closeButton = nullptr;
+    QGridLayout *grid_ = nullptr;
+    bool narrow_ = false;
+    QLabel *title_ = nullptr;
+    QLabel *version_ = nullptr;
+    QFrame *creditsFrame_ = nullptr;
+    QFrame *memoryFrame_ = nullptr;
+    QLabel *totalMemoryLabel_ = nullptr;
+    QLabel *availableMemoryLabel_ = nullptr;
+    QLabel *contactLabel_ = nullptr;
+    ElidedLabel *folderLabel_ = nullptr;
+    QString folderPath_;
+    QPushButton *closeButton_ = nullptr;
 };
+
+} // namespace qv

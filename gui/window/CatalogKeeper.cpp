@@ -12,6 +12,8 @@
 #include <QStatusBar>
 #include <QTimer>
 
+namespace qv {
+
 namespace {
 
 const QString kTitle = QStringLiteral("Quorvel");
@@ -37,13 +39,13 @@ int64_t now()
 
 } // namespace
 
-CatalogKeeper::CatalogKeeper(qv::CatalogFiles &files, QMainWindow *window)
+CatalogKeeper::CatalogKeeper(CatalogFiles &files, QMainWindow *window)
     : files_(files), window_(window), lock_(files.baseDir()), journal_(files.baseDir())
 {
-    timer_ = new QTimer(this);
-    timer_->setSingleShot(true);
-    timer_->setInterval(kFlushDelayMs);
-    connect(timer_, &QTimer::timeout, this, [this] { flush(true); });
+    flushTimer_ = new QTimer(this);
+    flushTimer_->setSingleShot(true);
+    flushTimer_->setInterval(kFlushDelayMs);
+    connect(flushTimer_, &QTimer::timeout, this, [this] { flush(true); });
     journal_.setOnChange([this] { startTimer(); });
 }
 
@@ -55,8 +57,8 @@ CatalogKeeper::~CatalogKeeper()
 
 bool CatalogKeeper::claimFolder()
 {
-    if (lock_.acquire() == qv::CatalogLock::State::Busy) {
-        qv::msg::showError(window_, qv::Error(qv::catalogBusyText()));
+    if (lock_.acquire() == CatalogLock::State::Busy) {
+        msg::showError(window_, Error(catalogBusyText()));
         return false;
     }
     try {
@@ -64,18 +66,18 @@ bool CatalogKeeper::claimFolder()
         if (files_.repairAtStart())
             journal_.discard();
     } catch (const std::exception &e) {
-        qv::msg::showError(window_, e);
+        msg::showError(window_, e);
     }
     return true;
 }
 
 void CatalogKeeper::releaseFolder()
 {
-    timer_->stop();
+    flushTimer_->stop();
     lock_.release();
 }
 
-void CatalogKeeper::afterLoad(qv::Catalog &catalog)
+void CatalogKeeper::afterLoad(Catalog &catalog)
 {
     reportStartupCopies();
     offerJournal(catalog);
@@ -89,7 +91,7 @@ void CatalogKeeper::afterLoad(qv::Catalog &catalog)
 void CatalogKeeper::reportStartupCopies()
 {
     QStringList parts;
-    for (const qv::PartialRead &p : files_.partialReads())
+    for (const PartialRead &p : files_.partialReads())
         parts << QStringLiteral(u"Файл %1 прочитан не полностью: чтение остановлено на байте %2.")
                      .arg(fileName(p.path))
                      .arg(p.offset);
@@ -99,17 +101,17 @@ void CatalogKeeper::reportStartupCopies()
         parts << QStringLiteral(u"Прежние резервные копии сохранены под именами:")
                      + nameList(files_.keptBackups());
     if (!parts.isEmpty())
-        qv::msg::show(window_, QMessageBox::Information, kTitle, parts.join(QStringLiteral("\r\n")),
+        msg::show(window_, QMessageBox::Information, kTitle, parts.join(QStringLiteral("\r\n")),
                       QMessageBox::Ok);
 }
 
-void CatalogKeeper::offerJournal(qv::Catalog &catalog)
+void CatalogKeeper::offerJournal(Catalog &catalog)
 {
     try {
         if (const std::optional<int64_t> since = journal_.pendingSince()) {
             const QString when = QDateTime::fromSecsSinceEpoch(*since).toString(
                 QStringLiteral("dd.MM.yyyy HH:mm:ss"));
-            const auto answer = qv::msg::show(
+            const auto answer = msg::show(
                 window_, QMessageBox::Question, kTitle,
                 QStringLiteral(u"Восстановить несохранённые изменения от %1?").arg(when),
                 QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
@@ -122,26 +124,26 @@ void CatalogKeeper::offerJournal(qv::Catalog &catalog)
             } catch (const std::exception &e) {
                 // What applied stays, and goes into a fresh journal; the
                 // file itself is kept as it was.
-                qv::msg::showError(window_, e);
+                msg::showError(window_, e);
                 journal_.setAside(now());
             }
         } else if (journal_.present()) {
             const std::string kept = journal_.setAside(now());
-            qv::msg::show(window_, QMessageBox::Information, kTitle,
+            msg::show(window_, QMessageBox::Information, kTitle,
                           QStringLiteral(u"Журнал несохранённых изменений не подходит к нынешним файлам "
                                          u"каталога и сохранён под именем %1.")
                               .arg(fileName(kept)),
                           QMessageBox::Ok);
         }
     } catch (const std::exception &e) {
-        qv::msg::showError(window_, e);
+        msg::showError(window_, e);
     }
 }
 
 void CatalogKeeper::startTimer()
 {
-    if (!timer_->isActive())
-        timer_->start();
+    if (!flushTimer_->isActive())
+        flushTimer_->start();
 }
 
 void CatalogKeeper::changed()
@@ -155,18 +157,18 @@ bool CatalogKeeper::flush(bool interactive)
     // Nothing is recorded, nor written, before the journal knows its base.
     if (!attached_)
         return true;
-    timer_->stop();
+    flushTimer_->stop();
     try {
         journal_.flush();
     } catch (const std::exception &e) {
-        flushMessage_ = QStringLiteral(u"Журнал несохранённых изменений не записан: ") + qv::msg::errorText(e);
+        flushMessage_ = QStringLiteral(u"Журнал несохранённых изменений не записан: ") + msg::errorText(e);
         window_->statusBar()->showMessage(flushMessage_);
         if (!flushFailing_) {
             flushFailing_ = true;
             if (interactive)
-                qv::msg::show(window_, QMessageBox::Critical, kTitle, flushMessage_, QMessageBox::Ok);
+                msg::show(window_, QMessageBox::Critical, kTitle, flushMessage_, QMessageBox::Ok);
             else
-                qv::msg::logText(flushMessage_);
+                msg::logText(flushMessage_);
         }
         return false;
     }
@@ -180,22 +182,22 @@ bool CatalogKeeper::flush(bool interactive)
 
 bool CatalogKeeper::overwriteAgreed()
 {
-    return qv::msg::show(window_, QMessageBox::Question, kTitle,
+    return msg::show(window_, QMessageBox::Question, kTitle,
                          QStringLiteral(u"Файлы каталога изменены другой программой. Записать поверх них? "
                                         u"Их нынешняя версия будет сохранена под другим именем."),
                          QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
            == QMessageBox::Yes;
 }
 
-bool CatalogKeeper::save(qv::Catalog &catalog, bool interactive)
+bool CatalogKeeper::save(Catalog &catalog, bool interactive)
 {
     const size_t originalsBefore = files_.keptOriginals().size();
     std::vector<std::string> others;
     bool saved = false;
     try {
         if (files_.changedOnDisk()) {
-            const std::pair onDisk{qv::fileIdentity(files_.outlinePath()),
-                                   qv::fileIdentity(files_.recordPath())};
+            const std::pair onDisk{fileIdentity(files_.outlinePath()),
+                                   fileIdentity(files_.recordPath())};
             // Unless a save that failed kept this very version already.
             if (otherKept_ != onDisk) {
                 if (interactive && !overwriteAgreed())
@@ -233,15 +235,17 @@ void CatalogKeeper::reportCopies(size_t originalsBefore, const std::vector<std::
 void CatalogKeeper::tell(const QString &text, bool interactive)
 {
     if (interactive)
-        qv::msg::show(window_, QMessageBox::Information, kTitle, text, QMessageBox::Ok);
+        msg::show(window_, QMessageBox::Information, kTitle, text, QMessageBox::Ok);
     else
-        qv::msg::logText(text);
+        msg::logText(text);
 }
 
 void CatalogKeeper::report(const std::exception &error, bool interactive)
 {
     if (interactive)
-        qv::msg::showError(window_, error);
+        msg::showError(window_, error);
     else
-        qv::msg::logText(qv::msg::errorText(error));
+        msg::logText(msg::errorText(error));
 }
+
+} // namespace qv

@@ -21,9 +21,9 @@ class QMainWindow;
 class QTimer;
 
 namespace qv {
+
 class Catalog;
 class CatalogFiles;
-}
 
 class CatalogKeeper : public QObject {
     Q_OBJECT
@@ -33,7 +33,7 @@ public:
 
     // `files` and `window` outlive the keeper; so must the catalogue given
     // to afterLoad().
-    CatalogKeeper(qv::CatalogFiles &files, QMainWindow *window);
+    CatalogKeeper(CatalogFiles &files, QMainWindow *window);
     ~CatalogKeeper() override;
 
     // The first step of the start-up: takes the folder's lock, then
@@ -51,7 +51,7 @@ public:
     // kept, offers the journal's changes (Yes replays them on `catalog`, No
     // sets the journal aside; one that no longer fits the files is set
     // aside with a word), then records every later change.
-    void afterLoad(qv::Catalog &catalog);
+    void afterLoad(Catalog &catalog);
 
     // Writes the changes recorded since the last flush to the journal. The
     // first failure of a run of them is reported (interactive: a box,
@@ -69,29 +69,31 @@ public:
     // before the new files replace the old ones. Errors are reported
     // (interactive: the error box, otherwise stderr); dated copies made on
     // the way are named in one box, whether the save went through or not.
-    bool save(qv::Catalog &catalog, bool interactive);
+    bool save(Catalog &catalog, bool interactive);
 
-    qv::Journal &journal() { return journal_; }
-    QTimer *flushTimer() const { return timer_; }
+    Journal &journal() { return journal_; }
+    QTimer *flushTimer() const { return flushTimer_; }
 
 private:
     void reportStartupCopies();
-    void offerJournal(qv::Catalog &catalog);
+    void offerJournal(Catalog &catalog);
     void startTimer();
     bool overwriteAgreed();
     void reportCopies(size_t originalsBefore, const std::vector<std::string> &others, bool interactive);
     void tell(const QString &text, bool interactive);
     void report(const std::exception &error, bool interactive);
 
-    qv::CatalogFiles &files_;
+    CatalogFiles &files_;
     QMainWindow *window_;
-    qv::CatalogLock lock_;
-    qv::Journal journal_;
-    QTimer *timer_ = nullptr;
+    CatalogLock lock_;
+    Journal journal_;
+    QTimer *flushTimer_ = nullptr;
     bool attached_ = false;      // afterLoad() ran: flushes may write
     bool flushFailing_ = false;  // the last flush failed and was reported
     QString flushMessage_;       // the status bar's text about it
     // The files another program wrote, already kept and agreed to be
     // overwritten by a save that then failed.
-    std::optional<std::pair<qv::FileIdentity, qv::FileIdentity>> otherKept_;
+    std::optional<std::pair<FileIdentity, FileIdentity>> otherKept_;
 };
+
+} // namespace qv

@@ -1,20 +1,18 @@
 #include "gui/window/MainWindow.h"
 
-#include "gui/tree/OutlineView.h"
-#include "gui/tree/TreeModel.h"
-#include "gui/editor/EditorPane.h"
-#include "gui/settings/SettingsPanel.h"
-#include "gui/window/AboutPanel.h"
-#include "gui/window/CatalogKeeper.h"
 #include "gui/common/Codec.h"
-#include "gui/tree/IconPalette.h"
 #include "gui/common/Icons.h"
 #include "gui/common/MessageBox.h"
+#include "gui/tree/OutlineView.h"
+#include "gui/tree/IconPalette.h"
+#include "gui/tree/TreeModel.h"
+#include "gui/window/AboutPanel.h"
+#include "gui/window/CatalogKeeper.h"
 #include "gui/window/TerminationSignals.h"
-#include "gui/tree/TreePane.h"
 #include "gui/window/WindowSettings.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QMenu>
@@ -22,6 +20,8 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QThread>
+
+namespace qv {
 
 MainWindow::MainWindow(const std::string &baseDir, QWidget *parent)
     : QMainWindow(parent), baseDir_(baseDir), files_(baseDir)
@@ -37,9 +37,10 @@ MainWindow::MainWindow(const std::string &baseDir, QWidget *parent)
 
     keeper_ = std::make_unique<CatalogKeeper>(files_, this);
     buildLayout();
+    createWindowActions();
     connectParts();
     qApp->installEventFilter(this);
-    formCreate();
+    runCreationSequence();
 }
 
 MainWindow::~MainWindow()
@@ -79,7 +80,7 @@ void MainWindow::buildLayout()
 
 void MainWindow::connectParts()
 {
-    qv::OutlineView *tree = treePane_->tree();
+    auto *tree = treePane_->tree();
     editorPane_->setSelectedNodeProvider([this] { return treePane_->selectedNode(); });
     editorPane_->setLinkOption([this] { return settingsPanel_->settings().linkSingleClick; });
     treePane_->setBeforeCommand([this] { editorPane_->flushNote(); });
@@ -92,15 +93,15 @@ void MainWindow::connectParts()
         } catch (const std::exception &e) {
             qv::msg::showError(this, e);
         }
-        refreshSaveButton();
+        updateSaveAllEnabled();
     };
-    connect(treePane_, &qv::TreePane::selectionMoved, this, showNote);
-    connect(treePane_, &qv::TreePane::treeClicked, this, showNote);
-    connect(treePane_, &qv::TreePane::commandDone, this, &MainWindow::refreshSaveButton);
-    connect(editorPane_, &qv::EditorPane::edited, this, &MainWindow::refreshSaveButton);
+    connect(treePane_, &TreePane::selectionMoved, this, showNote);
+    connect(treePane_, &TreePane::treeClicked, this, showNote);
+    connect(treePane_, &TreePane::commandDone, this, &MainWindow::updateSaveAllEnabled);
+    connect(editorPane_, &EditorPane::edited, this, &MainWindow::updateSaveAllEnabled);
     connect(editorPane_->saveAllAction(), &QAction::triggered, this, [this] { saveAll(); });
-    connect(treePane_, &qv::TreePane::commandDone, keeper_.get(), &CatalogKeeper::changed);
-    connect(editorPane_, &qv::EditorPane::edited, keeper_.get(), &CatalogKeeper::changed);
+    connect(treePane_, &TreePane::commandDone, keeper_.get(), &CatalogKeeper::changed);
+    connect(editorPane_, &EditorPane::edited, keeper_.get(), &CatalogKeeper::changed);
 
     connect(settingsPanel_, &qv::SettingsPanel::treeFontApplied, treePane_, &qv::TreePane::setTreeFont);
     connect(settingsPanel_, &qv::SettingsPanel::editorFontApplied, editorPane_, &qv::EditorPane::setEditorFont);
@@ -109,17 +110,68 @@ void MainWindow::connectParts()
             &qv::EditorPane::setEditorColors);
     connect(settingsPanel_, &qv::SettingsPanel::dragDropApplied, tree, &qv::OutlineView::setDragDropEnabled);
 
-    // Menu items show their hints while highlighted.
-    for (QMenu *menu : {treePane_->popupMenu(), editorPane_->contextMenu()}) {
-        if (!menu)
-            continue;
-        connect(menu, &QMenu::hovered, this,
-                [this](QAction *a) { statusBar()->showMessage(a->statusTip()); });
-        connect(menu, &QMenu::aboutToHide, statusBar(), &QStatusBar::clearMessage);
-    }
+    // Menu items show their hints while highlighted; menus made later are
+    // watched when they first open (eventFilter).
+    for (QMenu *menu : {treePane_->popupMenu(), editorPane_->contextMenu()})
+        watchMenu(menu);
 }
 
-void MainWindow::formCreate()
+void MainWindow::createWindowActions()
+{
+    // The panes open their own context menus (the menu key included); the
+    // window has none of its own to offer over them.
+    setContextMenuPolicy(Qt::NoContextMenu);
+
+    switchPaneAction_ = new QAction(QStringLiteral("Дерево / заметка"), this);
+    switchPaneAction_->setObjectName(QStringLiteral("switchPaneAction"));
+    switchPaneAction_->setShortcut(QKeySequence(Qt::Key_F6));
+    switchPaneAction_->setShortcutContext(Qt::WindowShortcut);
+    addAction(switchPaneAction_);
+    connect(switchPaneAction_, &QAction::triggered, this, [this] { switchPane(Qt::ShortcutFocusReason); });
+}
+
+bool MainWindow::treeHasFocus() const
+{
+    const QWidget *focus = QApplication::focusWidget();
+    const QWidget *tree = treePane_->tree();
+    return focus && (focus == tree || tree->isAncestorOf(focus));
+}
+
+void MainWindow::switchPane(Qt::FocusReason reason)
+{
+    if (treeHasFocus())
+        editorPane_->editor()->setFocus(reason);
+    else
+        treePane_->tree()->setFocus(reason);
+}
+
+bool MainWindow::focusNextPrevChild(bool next)
+{
+    // The tab order is the tree and the note, nothing else: the toolbars'
+    // buttons take no focus, and the panels' controls keep the order of
+    // their own.
+    const QWidget *focus = QApplication::focusWidget();
+    if (treeHasFocus() || (focus && focus == editorPane_->editor())) {
+        switchPane(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+        return true;
+    }
+    return QMainWindow::focusNextPrevChild(next);
+}
+
+void MainWindow::watchMenu(QMenu *menu)
+{
+    if (!menu)
+        return;
+    connect(menu, &QMenu::hovered, this, &MainWindow::showActionHint, Qt::UniqueConnection);
+    connect(menu, &QMenu::aboutToHide, statusBar(), &QStatusBar::clearMessage, Qt::UniqueConnection);
+}
+
+void MainWindow::showActionHint(QAction *action)
+{
+    statusBar()->showMessage(action ? action->statusTip() : QString());
+}
+
+void MainWindow::runCreationSequence()
 {
     // Nothing of the folder is read before it is ours.
     if (!keeper_->claimFolder()) {
@@ -171,10 +223,10 @@ void MainWindow::beginActivation()
         qv::msg::showError(this, e);
         return;
     }
-    QMetaObject::invokeMethod(this, &MainWindow::formActivate, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &MainWindow::runActivationSequence, Qt::QueuedConnection);
 }
 
-void MainWindow::formActivate()
+void MainWindow::runActivationSequence()
 {
     // Closed before it got this far: nothing is loaded.
     if (!isVisible())
@@ -209,7 +261,7 @@ void MainWindow::formActivate()
     } catch (const std::exception &e) {
         qv::msg::showError(this, e);
     }
-    refreshSaveButton();
+    updateSaveAllEnabled();
 }
 
 bool MainWindow::saveAll()
@@ -221,7 +273,7 @@ bool MainWindow::saveCatalogue(bool interactive)
 {
     editorPane_->flushNote();
     const bool saved = keeper_->save(catalog_, interactive);
-    refreshSaveButton();
+    updateSaveAllEnabled();
     if (saved && interactive)
         QApplication::beep();
     return saved;
@@ -267,10 +319,10 @@ bool MainWindow::runCloseSequence(bool interactive)
 
 void MainWindow::watchSessionEnd()
 {
-    if (termination_)
+    if (terminationSignals_)
         return;
-    termination_ = new TerminationSignals(this);
-    connect(termination_, &TerminationSignals::received, this, &MainWindow::endSession);
+    terminationSignals_ = new TerminationSignals(this);
+    connect(terminationSignals_, &TerminationSignals::received, this, &MainWindow::endSession);
     // The session manager's requests must be answered before they return.
     connect(qApp, &QGuiApplication::commitDataRequest, this, &MainWindow::commitSession,
             Qt::DirectConnection);
@@ -309,7 +361,7 @@ void MainWindow::saveBeforeQuit()
     runCloseSequence(false);
 }
 
-void MainWindow::refreshSaveButton()
+void MainWindow::updateSaveAllEnabled()
 {
     editorPane_->saveAllAction()->setEnabled(catalog_.modified());
 }
@@ -321,7 +373,10 @@ bool MainWindow::event(QEvent *event)
         beginActivation();
         break;
     case QEvent::StatusTip:
-        // Hints are shown from the mouse's enter and leave (see eventFilter).
+        // Hints are shown from the mouse's enter and leave and from the
+        // highlighted menu item (see eventFilter and watchMenu): the tips
+        // Qt sends on its own (empty ones as the mouse leaves a control)
+        // would undo them.
         return true;
     default:
         break;
@@ -386,14 +441,25 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
     // The application is told to quit (the session manager's end of the
     // session does this): it then closes every window, and nobody may be
     // there to answer a box.
-    if (type == QEvent::Quit && watched == qApp && termination_) {
+    if (type == QEvent::Quit && watched == qApp && terminationSignals_) {
         saveBeforeQuit();
         return QMainWindow::eventFilter(watched, event);
     }
     if (type != QEvent::Enter && type != QEvent::Leave && type != QEvent::MouseMove
-        && type != QEvent::ToolTipChange)
+        && type != QEvent::ToolTipChange && type != QEvent::ActionChanged && type != QEvent::Show)
         return QMainWindow::eventFilter(watched, event);
     auto *widget = qobject_cast<QWidget *>(watched);
+    if (type == QEvent::Show) {
+        // A menu of this window opens (a submenu belongs to its menu's owner).
+        if (auto *menu = qobject_cast<QMenu *>(widget)) {
+            QWidget *owner = menu->parentWidget();
+            while (qobject_cast<QMenu *>(owner))
+                owner = owner->parentWidget();
+            if (owner && owner->window() == this)
+                watchMenu(menu);
+        }
+        return QMainWindow::eventFilter(watched, event);
+    }
     if (!widget || widget->window() != this)
         return QMainWindow::eventFilter(watched, event);
 
@@ -410,9 +476,14 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
         // toggle's, when it is clicked): the status bar follows at once.
         if (widget == hintWidget_)
             showHint(widget);
+    } else if (type == QEvent::ActionChanged) {
+        // A toolbar button under the mouse takes its action's new hint
+        // once this event has reached it.
+        if (widget == hintWidget_)
+            QMetaObject::invokeMethod(this, [this] { showHint(hintWidget_); }, Qt::QueuedConnection);
     } else {
-        qv::OutlineView *tree = treePane_->tree();
-        qv::NoteEditor *editor = editorPane_->editor();
+        auto *tree = treePane_->tree();
+        auto *editor = editorPane_->editor();
         QWidget *focus = QApplication::focusWidget();
         if (watched == tree->viewport()) {
             // Not while a label is being edited inside the tree.
@@ -425,3 +496,5 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
     }
     return QMainWindow::eventFilter(watched, event);
 }
+
+} // namespace qv

@@ -3,6 +3,9 @@
 #pragma once
 
 #include "catalog/Catalog.h"
+#include "gui/editor/EditorPane.h"
+#include "gui/settings/SettingsPanel.h"
+#include "gui/tree/TreePane.h"
 #include "settings/SettingsFile.h"
 #include "storage/CatalogFiles.h"
 
@@ -12,24 +15,20 @@
 #include <memory>
 #include <string>
 
+class QAction;
+class QMenu;
+class QSplitter;
+
+namespace qv {
+
 class AboutPanel;
 class CatalogKeeper;
-class QSplitter;
 class TerminationSignals;
 
-namespace qv {
-class TreePane;
-}
-
-namespace qv {
-class SettingsPanel;
-}
-
-namespace qv {
-class EditorPane;
-}
-
-class MainWindow : public QMainWindow {
+// Keys of the whole window: F6 (and Tab, Shift+Tab) move the focus between
+// the tree and the note; the menu key opens the focused pane's own context
+// menu, which the window leaves alone.
+class MainWindow : public QMainWindow {   // objectName "Form1"
     Q_OBJECT
 public:
     static constexpr int kMinimumWidth = 487;
@@ -40,14 +39,16 @@ public:
     explicit MainWindow(const std::string &baseDir, QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    qv::Catalog &catalog() { return catalog_; }
-    qv::CatalogFiles &files() { return files_; }
-    const qv::SettingsFile &settingsFile() const { return settings_; }
-    qv::TreePane *treePane() const { return treePane_; }
-    qv::EditorPane *editorPane() const { return editorPane_; }
-    qv::SettingsPanel *settingsPanel() const { return settingsPanel_; }
+    Catalog &catalog() { return catalog_; }
+    CatalogFiles &files() { return files_; }
+    const SettingsFile &settingsFile() const { return settings_; }
+    TreePane *treePane() const { return treePane_; }
+    EditorPane *editorPane() const { return editorPane_; }
+    SettingsPanel *settingsPanel() const { return settingsPanel_; }
     AboutPanel *aboutPanel() const { return aboutPanel_; }
-    QSplitter *splitter() const { return splitter_; }
+    QSplitter *splitter() const { return splitter_; }                 // RxSplitter1
+    // F6: the focus from the tree to the note, and from anywhere else to the tree.
+    QAction *switchPaneAction() const { return switchPaneAction_; }   // switchPaneAction
 
     // The first activation has run (the catalogue was loaded or tried).
     bool started() const { return started_; }
@@ -58,7 +59,8 @@ public:
     // The lock, the journal and the checks around a save.
     CatalogKeeper *keeper() const { return keeper_.get(); }
 
-    // SpeedButton3Click: saves the catalogue; errors go to the error box.
+    // The save-all command (SpeedButton3, Ctrl+S): saves the catalogue;
+    // errors go to the error box.
     // Returns whether the save went through.
     bool saveAll();
 
@@ -86,15 +88,26 @@ protected:
     void closeEvent(QCloseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    // Tab and Shift+Tab from the tree go to the note, and from the note to the tree.
+    bool focusNextPrevChild(bool next) override;
 
 private:
     void buildLayout();
+    void createWindowActions();
     void connectParts();
-    void formCreate();
+    // The creation sequence: the folder claimed, the settings read that
+    // come before the window is shown.
+    void runCreationSequence();
     // The first activation: the placement at once, the rest queued.
     void beginActivation();
-    void formActivate();
-    void refreshSaveButton();
+    void runActivationSequence();
+    void updateSaveAllEnabled();
+    // The tree's focus goes to the note; any other goes to the tree.
+    void switchPane(Qt::FocusReason reason);
+    bool treeHasFocus() const;
+    // Hints of a menu of this window follow its highlighted item.
+    void watchMenu(QMenu *menu);
+    void showActionHint(QAction *action);
     // The close: the journal flushed, the catalogue saved, then the
     // settings written, then the settings file and the folder let go (a
     // window that never loaded its catalogue only lets them go).
@@ -113,9 +126,9 @@ private:
     void fitMinimumToFrame();
 
     std::string baseDir_;
-    qv::Catalog catalog_;
-    qv::CatalogFiles files_;
-    qv::SettingsFile settings_;
+    Catalog catalog_;
+    CatalogFiles files_;
+    SettingsFile settings_;
     // Goes before the catalogue it records.
     std::unique_ptr<CatalogKeeper> keeper_;
 
@@ -124,6 +137,7 @@ private:
     qv::SettingsPanel *settingsPanel_ = nullptr;
     AboutPanel *aboutPanel_ = nullptr;
     QSplitter *splitter_ = nullptr;
+    QAction *switchPaneAction_ = nullptr;
     QPointer<QWidget> hintWidget_;   // the control whose hint the status bar shows
 
     bool refused_ = false;     // another copy holds the folder
@@ -131,5 +145,7 @@ private:
     bool started_ = false;     // it reached the catalogue load
     bool closed_ = false;      // the close sequence went through
     bool ending_ = false;      // endSession or saveBeforeQuit has begun
-    TerminationSignals *termination_ = nullptr;
+    TerminationSignals *terminationSignals_ = nullptr;
 };
+
+} // namespace qv

@@ -14,6 +14,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+namespace qv {
+
 namespace {
 
 constexpr int kCaught[] = {SIGTERM, SIGINT, SIGHUP};
@@ -114,10 +116,16 @@ void TerminationSignals::readPending()
     }
 }
 
+} // namespace qv
+
 #else
+
+namespace qv {
 
 TerminationSignals::TerminationSignals(QObject *parent) : QObject(parent) {}
 TerminationSignals::~TerminationSignals() = default;
 void TerminationSignals::readPending() {}
+
+} // namespace qv
 
 #endif

@@ -9,6 +9,8 @@
 
 class QSocketNotifier;
 
+namespace qv {
+
 class TerminationSignals : public QObject {
     Q_OBJECT
 public:
@@ -24,3 +26,5 @@ private:
 
     QSocketNotifier *notifier_ = nullptr;
 };
+
+} // namespace qv

@@ -24,7 +24,7 @@ namespace {
 // The window while the event loop runs. A window system plugin that loses
 // its display ends the process with exit(), past the event loop: the exit
 // handler still saves what the window holds.
-MainWindow *g_window = nullptr;
+qv::MainWindow *g_window = nullptr;
 
 void saveAtExit()
 {
@@ -66,7 +66,7 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.quorvel.Quorvel")));
 
     // The program speaks Russian, and so do the toolkit's own buttons and
-    // choosers ("Да", "Нет", the colour and font choosers) where Qt's
+    // choosers ("Да", "Нет", the color and font choosers) where Qt's
     // translations are installed.
     QTranslator toolkitTexts;
     if (toolkitTexts.load(QStringLiteral("qtbase_ru"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
@@ -75,7 +75,7 @@ int main(int argc, char *argv[])
     const std::optional<std::string> folder = catalogFolder();
     if (!folder)
         return 1;
-    MainWindow window(*folder);
+    qv::MainWindow window(*folder);
     if (window.refused())
         return 1;
     window.aboutPanel()->setFolder(QFile::decodeName(QByteArray::fromStdString(*folder)));

@@ -38,11 +38,11 @@ QMap<QString, QByteArray> contents(const WindowFixture &f)
 
 // The catalogue of one node "A" with the note "old", open, "typed" typed
 // in front of the note.
-MainWindow *openAndType(WindowFixture &f)
+qv::MainWindow *openAndType(WindowFixture &f)
 {
     f.writeFile("data.dat", kData);
     f.writeFile("text.dat", kText);
-    MainWindow *w = f.open();
+    qv::MainWindow *w = f.open();
     // The tests flush by hand; a slow machine must not see the timer fire
     // between a change and the check that it started.
     w->keeper()->flushTimer()->setInterval(10 * 60 * 1000);
@@ -74,11 +74,11 @@ private slots:
 void DataSafety::secondWindowOnTheFolderIsRefused()
 {
     WindowFixture f;
-    MainWindow *first = openAndType(f);
+    qv::MainWindow *first = openAndType(f);
     QVERIFY(f.exists(".Quorvel.lock"));
     const QMap<QString, QByteArray> before = contents(f);
 
-    auto second = std::make_unique<MainWindow>(f.base());
+    auto second = std::make_unique<qv::MainWindow>(f.base());
     QVERIFY(second->refused());
     QVERIFY(!second->started());
     QCOMPARE(f.takeBoxes(), QStringList({QString::fromUtf8("Каталог уже открыт другой копией Quorvel.")}));
@@ -116,7 +116,7 @@ void DataSafety::killedRunIsOfferedBack()
     QFETCH(bool, killed);
     QFETCH(QString, then);
     WindowFixture f;
-    MainWindow *w = openAndType(f);
+    qv::MainWindow *w = openAndType(f);
     w->watchSessionEnd();
     QVERIFY(w->saveAll());
     QByteArray savedText = lines({"1", "A", "typedold", "0"});
@@ -201,7 +201,7 @@ void DataSafety::killedRunIsOfferedBack()
 void DataSafety::journalFailureToldOnce()
 {
     WindowFixture f;
-    MainWindow *w = openAndType(f);
+    qv::MainWindow *w = openAndType(f);
     QVERIFY(QDir().mkdir(f.path("Quorvel.journal")));
     QVERIFY(!w->keeper()->flush(true));
     QTest::keyClicks(w->editorPane()->editor(), "x");
@@ -236,7 +236,7 @@ void DataSafety::filesChangedByAnotherProgram()
 {
     QFETCH(QString, how);
     WindowFixture f;
-    MainWindow *w = openAndType(f);
+    qv::MainWindow *w = openAndType(f);
     w->watchSessionEnd();
     const QByteArray outside = lines({"1", "A", "from elsewhere", "0"});
     f.writeFile("text.dat", outside);
@@ -298,7 +298,7 @@ void DataSafety::partialLoadToldOnceAndOriginalsNamedAfterFailedSave()
         file.write(bytes);
     }
 
-    auto w = std::make_unique<MainWindow>(base);
+    auto w = std::make_unique<qv::MainWindow>(base);
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w.get()));
     QCoreApplication::processEvents();

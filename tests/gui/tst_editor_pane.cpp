@@ -1,6 +1,7 @@
 // The editor pane against a catalogue: showing notes, storing every edit in
 // the record, the enabling rules, the case commands and the link menu.
 #include "catalog/Catalog.h"
+#include "gui/common/ToolbarStrip.h"
 #include "gui/editor/EditorPane.h"
 #include "gui/common/Codec.h"
 #include "gui/common/MessageBox.h"
@@ -164,9 +165,13 @@ private slots:
         QCOMPARE(pane->button(QStringLiteral("SpeedButton18"))->toolTip(),
                  QStringLiteral("Первая буква большая, остальные маленькие"));
         // the panel toggles end the toolbar, side by side
-        const QRect settings = pane->button(QStringLiteral("SpeedButton10"))->geometry();
-        const QRect about = pane->button(QStringLiteral("SpeedButton11"))->geometry();
-        QVERIFY(settings.left() > pane->button(QStringLiteral("SpeedButton19"))->geometry().right());
+        auto inStrip = [this](const char *name) {
+            QWidget *button = pane->button(QLatin1String(name));
+            return QRect(button->mapTo(pane->toolbar(), QPoint()), button->size());
+        };
+        const QRect settings = inStrip("SpeedButton10");
+        const QRect about = inStrip("SpeedButton11");
+        QVERIFY(settings.left() > inStrip("SpeedButton19").right());
         QVERIFY(about.left() > settings.right() && about.left() - settings.right() < 4);
         QVERIFY(pane->toolbar()->rect().contains(about));
         QCOMPARE(pane->toolbar()->height(), 30);

@@ -21,6 +21,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
 
@@ -60,6 +61,7 @@ private slots:
 
     // about panel
     void aboutPanelMirrorsTheToolbarButton();
+    void aboutPanelFollowsTheButtonsAction();
     void aboutPanelRefreshesMemoryAtEachOpening();
     void aboutPanelShowsMebibytesRoundedDown_data();
     void aboutPanelShowsMebibytesRoundedDown();
@@ -112,13 +114,13 @@ void PanelsTest::init()
         m_fontInitials.append(initial);
         return m_fontAnswers.isEmpty() ? std::nullopt : m_fontAnswers.takeFirst();
     });
-    AboutPanel::setUrlOpener([](const QUrl &url) { QFAIL(qPrintable("unexpected launch " + url.toString())); });
+    qv::AboutPanel::setUrlOpener([](const QUrl &url) { QFAIL(qPrintable("unexpected launch " + url.toString())); });
 }
 
 void PanelsTest::cleanup()
 {
-    AboutPanel::setMemoryProvider({});
-    AboutPanel::setUrlOpener({});
+    qv::AboutPanel::setMemoryProvider({});
+    qv::AboutPanel::setUrlOpener({});
 }
 
 // ---- artwork ----
@@ -267,11 +269,11 @@ void PanelsTest::paletteFillShowsTheListImages()
 
 void PanelsTest::aboutPanelMirrorsTheToolbarButton()
 {
-    AboutPanel::setMemoryProvider([] { return std::pair<quint64, quint64>{0, 0}; });
+    qv::AboutPanel::setMemoryProvider([] { return std::pair<quint64, quint64>{0, 0}; });
     QWidget host;
     auto *button = new QToolButton(&host);
     button->setCheckable(true);
-    auto *panel = new AboutPanel(button, &host);
+    auto *panel = new qv::AboutPanel(button, &host);
     host.show();
     QCOMPARE(panel->objectName(), QStringLiteral("Panel7"));
     QVERIFY(!panel->isOpen());
@@ -299,12 +301,37 @@ void PanelsTest::aboutPanelMirrorsTheToolbarButton()
     QVERIFY(!button->isChecked());
 }
 
+// A toolbar button made from an action: the panel and the action agree,
+// whether the button, the action's shortcut or "Закрыть" is used.
+void PanelsTest::aboutPanelFollowsTheButtonsAction()
+{
+    qv::AboutPanel::setMemoryProvider([] { return std::pair<quint64, quint64>{0, 0}; });
+    QWidget host;
+    auto *toolbar = new QToolBar(&host);
+    QAction *action = toolbar->addAction(QStringLiteral("О программе..."));
+    auto *button = qobject_cast<QToolButton *>(toolbar->widgetForAction(action));
+    auto *panel = new qv::AboutPanel(button, &host);
+    host.show();
+    QTest::mouseClick(button, Qt::LeftButton);
+    QVERIFY(panel->isOpen());
+    QVERIFY(action->isChecked() && button->isChecked());
+    QTest::mouseClick(panel->closeButton(), Qt::LeftButton);
+    QVERIFY(!panel->isOpen());
+    QVERIFY(!action->isChecked() && !button->isChecked());
+    action->trigger();
+    QVERIFY(panel->isOpen());
+    QVERIFY(action->isChecked() && button->isChecked());
+    QTest::mouseClick(button, Qt::LeftButton);
+    QVERIFY(!panel->isOpen());
+    QVERIFY(!action->isChecked() && !button->isChecked());
+}
+
 void PanelsTest::aboutPanelRefreshesMemoryAtEachOpening()
 {
     quint64 total = 1024ull << 20, available = 300ull << 20;
     int calls = 0;
-    AboutPanel::setMemoryProvider([&] { ++calls; return std::pair{total, available}; });
-    AboutPanel panel(nullptr);
+    qv::AboutPanel::setMemoryProvider([&] { ++calls; return std::pair{total, available}; });
+    qv::AboutPanel panel(nullptr);
     QCOMPARE(calls, 0);
     panel.toggle();
     QCOMPARE(panel.totalLabel()->text(), QStringLiteral("1024 Мб"));
@@ -332,8 +359,8 @@ void PanelsTest::aboutPanelShowsMebibytesRoundedDown()
 {
     QFETCH(quint64, bytes);
     QFETCH(QString, text);
-    AboutPanel::setMemoryProvider([bytes] { return std::pair{bytes, bytes}; });
-    AboutPanel panel(nullptr);
+    qv::AboutPanel::setMemoryProvider([bytes] { return std::pair{bytes, bytes}; });
+    qv::AboutPanel panel(nullptr);
     panel.toggle();
     QCOMPARE(panel.totalLabel()->text(), text);
     QCOMPARE(panel.availableLabel()->text(), text);
@@ -342,7 +369,7 @@ void PanelsTest::aboutPanelShowsMebibytesRoundedDown()
 void PanelsTest::aboutPanelReadsTheSystemMemory()
 {
 #ifdef Q_OS_LINUX
-    const auto [total, available] = AboutPanel::systemMemory();
+    const auto [total, available] = qv::AboutPanel::systemMemory();
     QVERIFY(total > (16ull << 20));
     QVERIFY(available > 0);
     QVERIFY(available <= total);
@@ -354,9 +381,9 @@ void PanelsTest::aboutPanelReadsTheSystemMemory()
 void PanelsTest::aboutPanelContactOpensMailto()
 {
     QList<QUrl> opened;
-    AboutPanel::setUrlOpener([&](const QUrl &url) { opened.append(url); });
-    AboutPanel::setMemoryProvider([] { return std::pair<quint64, quint64>{0, 0}; });
-    AboutPanel panel(nullptr);
+    qv::AboutPanel::setUrlOpener([&](const QUrl &url) { opened.append(url); });
+    qv::AboutPanel::setMemoryProvider([] { return std::pair<quint64, quint64>{0, 0}; });
+    qv::AboutPanel panel(nullptr);
     panel.toggle();
     panel.show();
     QLabel *contact = panel.findChild<QLabel *>(QStringLiteral("Label6"));
@@ -375,8 +402,8 @@ void PanelsTest::aboutPanelContactOpensMailto()
 // always whole in the tooltip.
 void PanelsTest::aboutPanelShowsTheCatalogueFolder()
 {
-    AboutPanel::setMemoryProvider([] { return std::pair<quint64, quint64>{0, 0}; });
-    AboutPanel panel(nullptr);
+    qv::AboutPanel::setMemoryProvider([] { return std::pair<quint64, quint64>{0, 0}; });
+    qv::AboutPanel panel(nullptr);
     const QString folder = QFile::decodeName(QByteArray("/home/u/.local/share/\xd0\x9a\xd0\xb0\xd1\x82/quorvel/"));
     panel.resize(900, 100);
     panel.setFolder(folder);

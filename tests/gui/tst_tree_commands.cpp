@@ -366,7 +366,7 @@ void TreeCommands::collapseMovesSelectionToTheCollapsedNode()
     WindowFixture f;
     f.writeFile("data.dat", lines({"A", "\tB", "\t\tC", "D"}));
     f.writeFile("text.dat", lines({"3", "A", "note A", "0", "B", "note B", "0", "C", "note C", "0"}));
-    MainWindow *w = f.open();
+    qv::MainWindow *w = f.open();
     f.selectIndex(2);
     QCOMPARE(w->editorPane()->editor()->noteText(), QString("note C"));
 
@@ -394,7 +394,7 @@ void TreeCommands::rightClickKeepsSelection()
 {
     WindowFixture f;
     f.writeFile("data.dat", lines({"A", "B"}));
-    MainWindow *w = f.open();
+    qv::MainWindow *w = f.open();
     f.selectIndex(0);
     const QRect row = f.tree()->visualRect(f.model()->indexFor(f.node(1)));
     QTest::mouseClick(f.tree()->viewport(), Qt::RightButton, {}, row.center());
@@ -456,7 +456,7 @@ void TreeCommands::modelFollowsEveryCoreChange()
 void TreeCommands::actionsAreSharedByButtonAndMenu()
 {
     WindowFixture f;
-    MainWindow *w = f.open();
+    qv::MainWindow *w = f.open();
     w->resize(w->minimumSize());
     QCoreApplication::processEvents();
     qv::TreePane *pane = w->treePane();
@@ -618,7 +618,7 @@ void TreeCommands::menuKeyOpensTheMenuAtTheSelection()
     QFETCH(bool, shiftF10);
     WindowFixture f;
     f.writeFile("data.dat", lines({"A", "B", "C"}));
-    MainWindow *w = f.open();
+    qv::MainWindow *w = f.open();
     f.selectIndex(1);
     f.tree()->setFocus();
     if (shiftF10) {

@@ -75,7 +75,7 @@ void WindowFrame::startAndCloseKeepTheStoredFrame()
     f.writeFile("Quorvel.ini", placement(frame));
     // Two runs: each writes back what it read.
     for (int run = 0; run < 2; ++run) {
-        MainWindow *w = f.open();
+        qv::MainWindow *w = f.open();
         QVERIFY(framed(w));
         // The frame may come later on a busy machine: wait for it, not a while.
         QTRY_COMPARE_WITH_TIMEOUT(w->frameGeometry(), frame, 10000);
@@ -90,7 +90,7 @@ void WindowFrame::offScreenFrameComesBackWithItsSize()
     WindowFixture f;
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
     f.writeFile("Quorvel.ini", placement(QRect(screen.right() + 500, 100, 600, 400)));
-    MainWindow *w = f.open();
+    qv::MainWindow *w = f.open();
     QVERIFY(framed(w));
     QTRY_COMPARE_WITH_TIMEOUT(w->frameGeometry().size(), QSize(600, 400), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(screen.contains(w->frameGeometry()), 10000);

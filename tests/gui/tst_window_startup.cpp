@@ -13,6 +13,7 @@
 #include "gui/tree/TreePane.h"
 #include "gui/window/WindowSettings.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QSplitter>
@@ -22,6 +23,7 @@
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
+#include <QToolBar>
 #include <QToolButton>
 #include <QWindow>
 
@@ -55,11 +57,11 @@ int runEventLoop(const std::function<void()> &trigger)
 
 // A catalogue of one node "A" with the note "old", and "typed" typed in
 // front of it.
-MainWindow *openAndType(WindowFixture &f)
+qv::MainWindow *openAndType(WindowFixture &f)
 {
     f.writeFile("data.dat", lines({"A"}));
     f.writeFile("text.dat", lines({"1", "A", "old", "0"}));
-    MainWindow *w = f.open();
+    qv::MainWindow *w = f.open();
     w->watchSessionEnd();
     QTest::keyClicks(w->editorPane()->editor(), "typed");
     return w;
@@ -92,6 +94,9 @@ private slots:
     void saveButtonFollowsChanges();
     void windowKeepsMinimumSize();
     void hintsAndFocusFollowTheMouse();
+    void hintsComeFromActions();
+    void keysMoveTheFocusBetweenTreeAndNote_data();
+    void keysMoveTheFocusBetweenTreeAndNote();
     void errorBoxShowsPathsAsTheSystemSpellsThem();
 };
 
@@ -106,7 +111,7 @@ void WindowStartup::firstRunWritesEmptyCatalogueAndDefaultSettings()
 {
     QFETCH(bool, maximised);
     WindowFixture f;
-    MainWindow *w = f.open();
+    qv::MainWindow *w = f.open();
     QVERIFY(w->isMaximized());
     QCOMPARE(w->treePane()->width(), 222);
     QVERIFY(!f.saveButton()->isEnabled());
@@ -148,7 +153,7 @@ void WindowStartup::startupLoadsBacksUpAndShowsFirstNote()
     f.writeFile("data.dat", data);
     f.writeFile("text.dat", text);
     f.writeFile("data.bak", "stale");
-    MainWindow *w = f.open();
+    qv::MainWindow *w = f.open();
 
     QCOMPARE(f.readFile("data.bak"), data);
     QCOMPARE(f.readFile("text.bak"), text);
@@ -188,7 +193,7 @@ void WindowStartup::neverStartedWindowWritesNothing()
 void WindowStartup::failedSaveKeepsWindowOpen()
 {
     WindowFixture f;
-    MainWindow *w = openAndType(f);
+    qv::MainWindow *w = openAndType(f);
     qv::AtomicFile::failAfter(0, ENOSPC);
     QVERIFY(!f.close());
     QVERIFY(w->isVisible());
@@ -206,7 +211,7 @@ void WindowStartup::readOnlySettingsKeepWindowOpen()
     WindowFixture f;
     f.writeFile("Quorvel.ini", "[Base]\r\nLink=1\r\n");
     QVERIFY(QFile::setPermissions(f.path("Quorvel.ini"), QFileDevice::ReadOwner | QFileDevice::ReadOther));
-    MainWindow *w = f.open();
+    qv::MainWindow *w = f.open();
     f.click("SpeedButton1");
     QVERIFY(!f.close());
     QVERIFY(w->isVisible());
@@ -239,7 +244,7 @@ void WindowStartup::endOfRunSavesAsACloseDoes()
 {
     QFETCH(int, signalNumber);
     WindowFixture f;
-    MainWindow *w = openAndType(f);
+    qv::MainWindow *w = openAndType(f);
     const int status = runEventLoop([signalNumber] {
         if (signalNumber == 0) {
             QCoreApplication::quit();
@@ -262,7 +267,7 @@ void WindowStartup::signalEndsTheRunThoughSettingsFail()
     WindowFixture f;
     f.writeFile("Quorvel.ini", "[Base]\r\nLink=1\r\n");
     QVERIFY(QFile::setPermissions(f.path("Quorvel.ini"), QFileDevice::ReadOwner | QFileDevice::ReadOther));
-    MainWindow *w = openAndType(f);
+    qv::MainWindow *w = openAndType(f);
     QCOMPARE(runEventLoop([] { ::raise(SIGTERM); }), 0);
     QVERIFY(!w->isVisible());
     QVERIFY(f.takeBoxes().isEmpty());
@@ -273,7 +278,7 @@ void WindowStartup::signalEndsTheRunThoughSettingsFail()
 void WindowStartup::sessionManagerRequestSavesWithoutClosing()
 {
     WindowFixture f;
-    MainWindow *w = openAndType(f);
+    qv::MainWindow *w = openAndType(f);
     auto *manager = qApp->findChild<QSessionManager *>();
     QVERIFY(manager);
     emit qApp->commitDataRequest(*manager);
@@ -291,7 +296,7 @@ void WindowStartup::failedLoadStillStoresEditsAndKeepsOriginals()
     const QByteArray text = lines({"1", "C", "note of C", "4"});
     f.writeFile("data.dat", data);
     f.writeFile("text.dat", text);
-    MainWindow *w = f.open();
+    qv::MainWindow *w = f.open();
     QCOMPARE(f.takeBoxes(), QStringList({QString::fromUtf8("Неверный уровень (2) для элемента \"B\"")}));
     QCOMPARE(f.outlineText(), QString("A"));
     QVERIFY(w->started());
@@ -322,7 +327,7 @@ void WindowStartup::backupFailureStillStartsWindow()
     f.writeFile("data.dat", lines({"A"}));
     QVERIFY(QDir(QString::fromStdString(f.base())).mkdir("data.bak"));
     f.writeFile("Quorvel.ini", "[Base]\r\nDragDrop=1\r\n");
-    MainWindow *w = f.open();
+    qv::MainWindow *w = f.open();
     QCOMPARE(f.takeBoxes(),
              QStringList({QString::fromUtf8("Не могу создать файл ") + f.path("data.bak") + "."}));
     // The rest of the creation did not run (DragDrop was never read); the activation did.
@@ -361,7 +366,7 @@ void WindowStartup::placementRestoredAndWrittenBack()
     QFETCH(QRect, frame);
     WindowFixture f;
     f.writeFile("Quorvel.ini", ini);
-    MainWindow *w = f.open();
+    qv::MainWindow *w = f.open();
     QCOMPARE(w->isMaximized(), maximised);
     if (!frame.isNull())
         QCOMPARE(w->frameGeometry(), frame);
@@ -425,7 +430,7 @@ void WindowStartup::treeWidthHasMinimum()
     QFETCH(int, width);
     WindowFixture f;
     f.writeFile("Quorvel.ini", ini);
-    MainWindow *w = f.open();
+    qv::MainWindow *w = f.open();
     QCOMPARE(w->treePane()->width(), width);
     // The splitter cannot squeeze the pane below its minimum.
     w->splitter()->setSizes({50, 2000});
@@ -454,7 +459,7 @@ void WindowStartup::saveButtonFollowsChanges()
 void WindowStartup::windowKeepsMinimumSize()
 {
     WindowFixture f;
-    MainWindow *w = f.open();
+    qv::MainWindow *w = f.open();
     w->showNormal();
     w->resize(300, 200);
     QCOMPARE(w->frameGeometry().size(), QSize(487, 310));
@@ -474,7 +479,7 @@ void WindowStartup::windowKeepsMinimumSize()
 void WindowStartup::hintsAndFocusFollowTheMouse()
 {
     WindowFixture f;
-    MainWindow *w = f.open();
+    qv::MainWindow *w = f.open();
     QStatusBar *bar = w->statusBar();
     auto *button = f.find<QToolButton>("SpeedButton16");
     QEnterEvent enter(QPointF(3, 3), QPointF(3, 3), QPointF(3, 3));
@@ -510,6 +515,79 @@ void WindowStartup::hintsAndFocusFollowTheMouse()
     QCOMPARE(w->focusWidget(), editor);
     move(f.tree()->viewport());
     QCOMPARE(w->focusWidget(), static_cast<QWidget *>(f.tree()));
+    f.discard();
+}
+
+// A toolbar button made from an action shows the action's hint, follows a
+// change of it under the mouse, and Qt's own hint events do not clear it;
+// a menu made after the window shows its items' hints too.
+void WindowStartup::hintsComeFromActions()
+{
+    WindowFixture f;
+    qv::MainWindow *w = f.open();
+    QStatusBar *bar = w->statusBar();
+    auto *toolbar = new QToolBar(w->editorPane());
+    auto *action = toolbar->addAction(QStringLiteral("Команда"));
+    action->setStatusTip(QStringLiteral("Первая подсказка"));
+    toolbar->show();
+    QWidget *button = toolbar->widgetForAction(action);
+    QEnterEvent enter(QPointF(3, 3), QPointF(3, 3), QPointF(3, 3));
+    QCoreApplication::sendEvent(button, &enter);
+    QCOMPARE(bar->currentMessage(), QString::fromUtf8("Первая подсказка"));
+    action->setStatusTip(QStringLiteral("Вторая подсказка"));
+    QCoreApplication::processEvents();
+    QCOMPARE(bar->currentMessage(), QString::fromUtf8("Вторая подсказка"));
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(button, &leave);
+    QCOMPARE(bar->currentMessage(), QString());
+
+    auto *menu = new QMenu(w->treePane());
+    QAction *item = menu->addAction(QStringLiteral("Пункт"));
+    item->setStatusTip(QStringLiteral("Подсказка пункта"));
+    menu->popup(QPoint(10, 10));
+    menu->setActiveAction(item);
+    QCOMPARE(bar->currentMessage(), QString::fromUtf8("Подсказка пункта"));
+    menu->hide();
+    QCOMPARE(bar->currentMessage(), QString());
+    f.discard();
+}
+
+// F6 goes both ways; Tab and Shift+Tab leave the tree for the note. The
+// toolbars' buttons are never on the way.
+void WindowStartup::keysMoveTheFocusBetweenTreeAndNote_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<bool>("backFromTheNote");
+    QTest::newRow("F6") << int(Qt::Key_F6) << true;
+    QTest::newRow("Tab") << int(Qt::Key_Tab) << false;
+    QTest::newRow("Shift+Tab") << int(Qt::Key_Backtab) << false;
+}
+
+void WindowStartup::keysMoveTheFocusBetweenTreeAndNote()
+{
+    QFETCH(int, key);
+    QFETCH(bool, backFromTheNote);
+    WindowFixture f;
+    f.writeFile("data.dat", lines({"A"}));
+    qv::MainWindow *w = f.open();
+    QApplication::setActiveWindow(w);
+    QVERIFY(QTest::qWaitForWindowActive(w));
+    QWidget *tree = f.tree();
+    QWidget *note = w->editorPane()->editor();
+    tree->setFocus();
+    QCOMPARE(QApplication::focusWidget(), tree);
+    QTest::keyClick(tree, Qt::Key(key));
+    QCOMPARE(QApplication::focusWidget(), note);
+    if (backFromTheNote) {
+        QTest::keyClick(note, Qt::Key(key));
+        QCOMPARE(QApplication::focusWidget(), tree);
+        // From anywhere else it goes to the tree.
+        w->settingsPanel()->dragDropCheck()->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key(key));
+        QCOMPARE(QApplication::focusWidget(), tree);
+    }
+    QCOMPARE(f.outlineText(), QString("A"));
+    QVERIFY(!w->catalog().modified());
     f.discard();
 }
 

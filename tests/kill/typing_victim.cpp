@@ -54,7 +54,7 @@
 
 namespace {
 
-MainWindow *g_window = nullptr;
+qv::MainWindow *g_window = nullptr;
 
 void saveAtExit()
 {
@@ -86,7 +86,7 @@ void say(const std::string &line)
 // Types one step every 20 to 50 ms.
 class Typist : public QObject {
 public:
-    Typist(MainWindow &window, unsigned long long seed, long keys)
+    Typist(qv::MainWindow &window, unsigned long long seed, long keys)
         : window_(window), rng_(seed), keys_(keys)
     {
     }
@@ -132,7 +132,7 @@ private:
             next();
     }
 
-    MainWindow &window_;
+    qv::MainWindow &window_;
     std::mt19937_64 rng_;
     long keys_;
     long done_ = 0;
@@ -140,7 +140,7 @@ private:
     QAbstractButton *create_ = nullptr;
 };
 
-void report(MainWindow &window)
+void report(qv::MainWindow &window)
 {
     for (const QString &text : qv::msg::shownTexts())
         say("box " + escaped(text));
@@ -157,7 +157,7 @@ void report(MainWindow &window)
 
 // Calls `then` once the window has loaded its catalogue and the start-up's
 // queued work has run.
-void whenStarted(MainWindow &window, std::function<void()> then)
+void whenStarted(qv::MainWindow &window, std::function<void()> then)
 {
     auto *poll = new QTimer(&window);
     QObject::connect(poll, &QTimer::timeout, &window, [poll, &window, then] {
@@ -211,7 +211,7 @@ int main(int argc, char *argv[])
     else
         qv::msg::setUnattended();
 
-    MainWindow window(dir);
+    qv::MainWindow window(dir);
     if (window.refused()) {
         if (mode == "report")
             for (const QString &text : qv::msg::shownTexts())

@@ -79,14 +79,14 @@ QStringList WindowFixture::listing() const
     return QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name);
 }
 
-MainWindow *WindowFixture::construct()
+qv::MainWindow *WindowFixture::construct()
 {
     if (!window_)
-        window_ = std::make_unique<MainWindow>(base());
+        window_ = std::make_unique<qv::MainWindow>(base());
     return window_.get();
 }
 
-MainWindow *WindowFixture::open()
+qv::MainWindow *WindowFixture::open()
 {
     construct();
     window_->show();

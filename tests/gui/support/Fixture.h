@@ -43,10 +43,10 @@ public:
     QStringList listing() const;
 
     // Runs the creation sequence only.
-    MainWindow *construct();
+    qv::MainWindow *construct();
     // Constructs (unless done), shows and waits until the start-up has run.
-    MainWindow *open();
-    MainWindow *window() const { return window_.get(); }
+    qv::MainWindow *open();
+    qv::MainWindow *window() const { return window_.get(); }
     // Asks the window to close; true when it closed.
     bool close();
     // Destroys the window (closed or not) without a close event.
@@ -78,7 +78,7 @@ public:
 
 private:
     QTemporaryDir dir_;
-    std::unique_ptr<MainWindow> window_;
+    std::unique_ptr<qv::MainWindow> window_;
 };
 
 } // namespace qvtest

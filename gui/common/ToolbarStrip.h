@@ -1,0 +1,41 @@
+// A row of toolbars that wraps: each group of buttons is a QToolBar of its
+// own, laid side by side while they fit and carried onto a further row of
+// the strip's width when they do not, so no button is ever cut off or
+// hidden behind an overflow arrow.
+#pragma once
+
+#include <QWidget>
+
+class QToolBar;
+
+namespace qv {
+
+class ToolbarStrip : public QWidget {
+    Q_OBJECT
+public:
+    // Rows are `rowHeight` high (the 96-dpi toolbar height).
+    explicit ToolbarStrip(int rowHeight, QWidget *parent = nullptr);
+
+    // A new group at the end of the strip: not movable, not floatable,
+    // icons of 16 pixels.
+    QToolBar *addGroup();
+    const QList<QToolBar *> &groups() const { return groups_; }
+
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    // Places the groups for `width`; returns the height they take.
+    int arrange(int width, bool place) const;
+
+    QList<QToolBar *> groups_;
+    int rowHeight_;
+};
+
+} // namespace qv
