@@ -604,21 +604,23 @@ void TreePane::finishRename(const QModelIndex &index, const QString &text)
 
 void TreePane::undo()
 {
-    if (tree_->dragState() != OutlineView::DragState::None)
+    if (tree_->dragState() != OutlineView::DragState::None || !undoStack_->canUndo())
         return;
     run([this] {
-        if (undoStack_->canUndo())
-            undoStack_->undo();
+        undoStack_->undo();
+        // The note shown follows the record even when the selection stays.
+        selectionPending_ = true;
     });
 }
 
 void TreePane::redo()
 {
-    if (tree_->dragState() != OutlineView::DragState::None)
+    if (tree_->dragState() != OutlineView::DragState::None || !undoStack_->canRedo())
         return;
     run([this] {
-        if (undoStack_->canRedo())
-            undoStack_->redo();
+        undoStack_->redo();
+        // The note shown follows the record even when the selection stays.
+        selectionPending_ = true;
     });
 }
 

@@ -106,6 +106,7 @@ private slots:
     void everyCommandBackAndAgainByteForByte();
     void menuItemsFollowTheHistory();
     void keysUndoInTheFocusedPart();
+    void noteFollowsTheRecordBack();
 };
 
 // Each command through its control, named in the undo item; as many Ctrl+Z
@@ -252,6 +253,25 @@ void TreeUndo::keysUndoInTheFocusedPart()
     w.key(Qt::Key_Z, Qt::ControlModifier);
     QCOMPARE(w.f.outlineText(), QString::fromUtf8(kOutline).remove('\r').trimmed());
     QCOMPARE(windowWide, 0);
+    w.f.discard();
+}
+
+// An icon given to a node without a record made one, which then took a
+// note: the undo takes both away, and the note shown with them.
+void TreeUndo::noteFollowsTheRecordBack()
+{
+    Window w;
+    w.select("E");
+    w.f.click("bi5");
+    auto *note = w.f.window()->editorPane()->editor();
+    note->setFocus();
+    QTest::keyClicks(note, "zz");
+    w.key(Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(w.f.selected(), w.node("E"));
+    QCOMPARE(note->toPlainText(), QString());
+    w.key(Qt::Key_Y, Qt::ControlModifier);
+    QCOMPARE(note->toPlainText(), QString("zz"));
+    QCOMPARE(w.saved(), kOutline + "\n--\n7" + kRecords.mid(1) + lines({"E", "zz", "5"}));
     w.f.discard();
 }
 
