@@ -8,11 +8,11 @@
 // and redo are then timed, R times over (the median is shown).
 
 #include "catalog/Catalog.h"
+#include "generator/Generator.h"
 #include "gui/common/MessageBox.h"
 #include "gui/tree/OutlineView.h"
 #include "gui/tree/TreeModel.h"
 #include "gui/tree/TreePane.h"
-#include "generator/Generator.h"
 
 #include <QApplication>
 #include <QMouseEvent>
@@ -160,7 +160,7 @@ int main(int argc, char **argv)
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    qv::msg::setNextAnswers({});  // boxes answered, never shown
+    qv::msg::setNextAnswers({}); // boxes answered, never shown
     qv::gen::Options options;
     options.nodes = nodes;
     const qv::gen::Generated generated = qv::gen::generate(options);
@@ -187,24 +187,25 @@ int main(int argc, char **argv)
     step("icon change", [](Bench &b, qv::Node *) { b.pane->setIcon(42); });
     step("move up", [](Bench &b, qv::Node *) { b.pane->moveUp(); });
     step("move down", [](Bench &b, qv::Node *) { b.pane->moveDown(); });
-    step("drag-and-drop (a leaf)", [](Bench &b, qv::Node *leaf) {
-        dragOnto(*b.pane, leaf, b.catalog.outline().root(0));
-    });
+    step("drag-and-drop (a leaf)",
+         [](Bench &b, qv::Node *leaf) { dragOnto(*b.pane, leaf, b.catalog.outline().root(0)); });
     for (bool expanded : {false, true}) {
         Bench b(generated, branch);
         qv::Outline &o = b.catalog.outline();
         if (expanded)
             b.pane->tree()->expandRecursively(b.pane->model()->indexFor(o.root(1)));
-        const std::string name = "drag-and-drop (" + std::to_string(branch) + "-node branch"
-                                 + (expanded ? ", open)" : ")");
-        rows.push_back(measure(name, kBranchGoalMs, b, runs, [&] { dragOnto(*b.pane, o.root(1), o.root(0)); }));
+        const std::string name
+            = "drag-and-drop (" + std::to_string(branch) + "-node branch" + (expanded ? ", open)" : ")");
+        rows.push_back(
+            measure(name, kBranchGoalMs, b, runs, [&] { dragOnto(*b.pane, o.root(1), o.root(0)); }));
     }
 
     std::printf("undo and redo in a tree of %zu nodes (median of %d runs)\n", nodes, runs);
     std::printf("  %-40s  %9s  %9s  %7s\n", "step", "undo ms", "redo ms", "goal ms");
     for (const Row &r : rows) {
         const bool ok = r.undoMs >= 0 && r.undoMs <= r.goal && r.redoMs <= r.goal;
-        std::printf("  %-40s  %9.2f  %9.2f  %7.0f  %s\n", r.name.c_str(), r.undoMs, r.redoMs, r.goal, ok ? "ok" : "SLOW");
+        std::printf("  %-40s  %9.2f  %9.2f  %7.0f  %s\n", r.name.c_str(), r.undoMs, r.redoMs, r.goal,
+                    ok ? "ok" : "SLOW");
     }
     return 0;
 }

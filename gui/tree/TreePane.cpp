@@ -162,8 +162,10 @@ void TreePane::buildActions()
         connect(a, &QAction::triggered, this, handler);
         return a;
     };
-    undoAction_ = history("treeUndoAction", u"Отменить", "undo", QKeySequence(Qt::CTRL | Qt::Key_Z), &TreePane::undo);
-    redoAction_ = history("treeRedoAction", u"Повторить", "redo", QKeySequence(Qt::CTRL | Qt::Key_Y), &TreePane::redo);
+    undoAction_ = history("treeUndoAction", u"Отменить", "undo", QKeySequence(Qt::CTRL | Qt::Key_Z),
+                          &TreePane::undo);
+    redoAction_ = history("treeRedoAction", u"Повторить", "redo", QKeySequence(Qt::CTRL | Qt::Key_Y),
+                          &TreePane::redo);
 }
 
 void TreePane::buildToolbar()
@@ -637,12 +639,13 @@ void TreePane::pushStep(std::unique_ptr<EditStep> step)
 
 void TreePane::refreshUndoActions()
 {
-    const QString undoText = QStringLiteral(u"Отменить");
-    const QString redoText = QStringLiteral(u"Повторить");
-    undoAction_->setEnabled(undoStack_->canUndo());
-    undoAction_->setText(undoStack_->canUndo() ? undoText + QStringLiteral(": ") + undoStack_->undoText() : undoText);
-    redoAction_->setEnabled(undoStack_->canRedo());
-    redoAction_->setText(undoStack_->canRedo() ? redoText + QStringLiteral(": ") + undoStack_->redoText() : redoText);
+    // "Отменить: удаление «Имя»"; the plain word when there is nothing.
+    auto follow = [](QAction *a, const QString &word, bool can, const QString &step) {
+        a->setEnabled(can);
+        a->setText(can ? word + QStringLiteral(": ") + step : word);
+    };
+    follow(undoAction_, QStringLiteral(u"Отменить"), undoStack_->canUndo(), undoStack_->undoText());
+    follow(redoAction_, QStringLiteral(u"Повторить"), undoStack_->canRedo(), undoStack_->redoText());
 }
 
 } // namespace qv

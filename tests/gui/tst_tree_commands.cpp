@@ -466,7 +466,8 @@ void TreeCommands::actionsAreSharedByButtonAndMenu()
     QStringList menuOrder;
     for (QAction *a : pane->popupMenu()->actions())
         menuOrder << a->objectName();
-    QCOMPARE(menuOrder, (QStringList{"N1", "N12", "N2", "", "N14", "N15", "", "N17", "N18", "", "treeUndoAction", "treeRedoAction"}));
+    QCOMPARE(menuOrder, (QStringList{"N1", "N12", "N2", "", "N14", "N15", "", "N17", "N18", "", "treeUndoAction",
+                                     "treeRedoAction"}));
 
     const std::pair<const char *, QAction *> buttons[] = {
         {"SpeedButton1", pane->createNodeAction()},  {"SpeedButton15", pane->createChildAction()},

@@ -23,15 +23,16 @@ namespace {
 
 // Records out of outline order, one without a node, one node without a record.
 const QByteArray kOutline = lines({"A", "\tB", "\t\tC", "\tB2", "D", "\tE", "F"});
-const QByteArray kRecords = lines({"6", "F", "note f", "7", "C", "note c", "2", "X", "orphan", "4", "A", "note a",
-                                   "1", "D", "note d", "5", "B2", "note b2", "3"});
+const QByteArray kRecords = lines({"6", "F", "note f", "7", "C", "note c", "2", "X", "orphan", "4", "A",
+                                   "note a", "1", "D", "note d", "5", "B2", "note b2", "3"});
 
 const QString kUndo = QString::fromUtf8("Отменить");
 const QString kRedo = QString::fromUtf8("Повторить");
 
 QString named(const QString &prefix, const char *step, const QString &caption)
 {
-    return prefix + ": " + QString::fromUtf8(step) + QString::fromUtf8(" «") + caption + QString::fromUtf8("»");
+    return prefix + ": " + QString::fromUtf8(step) + QString::fromUtf8(" «") + caption
+        + QString::fromUtf8("»");
 }
 
 class Window {
@@ -169,12 +170,13 @@ void TreeUndo::everyCommandBackAndAgainByteForByte()
     QCOMPARE(w.saved(), before);
 
     for (int i = 0; i < steps; ++i)
-        w.key(i % 2 ? Qt::Key_Y : Qt::Key_Z, i % 2 ? Qt::ControlModifier : Qt::ControlModifier | Qt::ShiftModifier);
+        w.key(i % 2 ? Qt::Key_Y : Qt::Key_Z,
+              i % 2 ? Qt::ControlModifier : Qt::ControlModifier | Qt::ShiftModifier);
     QVERIFY(w.f.saveButton()->isEnabled());
     QCOMPARE(w.f.outlineText(), endOutline);
     QCOMPARE(qv::toQ(w.f.selected()->caption()), endSelected);
     QCOMPARE(w.saved(), after);
-    QVERIFY(w.f.takeBoxes().size() == 1);  // the delete's question only
+    QVERIFY(w.f.takeBoxes().size() == 1); // the delete's question only
     w.f.discard();
 }
 
