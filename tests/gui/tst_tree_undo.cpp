@@ -10,6 +10,7 @@
 #include "gui/tree/TreeModel.h"
 #include "gui/tree/TreePane.h"
 
+#include <QAbstractItemModelTester>
 #include <QAction>
 #include <QLineEdit>
 #include <QMenu>
@@ -116,6 +117,7 @@ private slots:
 void TreeUndo::everyCommandBackAndAgainByteForByte()
 {
     Window w(true);
+    QAbstractItemModelTester modelCheck(w.f.model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
     QAction *undo = w.pane()->undoAction();
     w.select("F");
     const QByteArray before = w.saved();
