@@ -1,6 +1,7 @@
 #include "gui/tree/OutlineView.h"
 
 #include "catalog/Catalog.h"
+#include "catalog/EditSteps.h"
 #include "gui/tree/TreeModel.h"
 #include "gui/common/MessageBox.h"
 
@@ -468,7 +469,13 @@ void OutlineView::moveBranch(Node *dragged, Node *target)
     // for it (from an expand-all, or from children it had before), which
     // must not open the branch it now receives.
     const bool targetWasLeaf = !target->hasChildren();
-    catalog_.dragMove(dragged, target, beforeEach);
+    Node *selected = nullptr;
+    if (selectionModel()) {
+        const QModelIndexList rows = selectionModel()->selectedRows();
+        if (!rows.isEmpty())
+            selected = outlineModel->nodeFor(rows.first());
+    }
+    std::unique_ptr<EditStep> step = dragMoveStep(catalog_, dragged, target, selected, beforeEach);
     if (targetWasLeaf) {
         const QModelIndex targetIndex = outlineModel->indexFor(target);
         if (isExpanded(targetIndex))
@@ -490,6 +497,8 @@ void OutlineView::moveBranch(Node *dragged, Node *target)
             selectionModel()->setCurrentIndex(outlineModel->indexFor(next), QItemSelectionModel::ClearAndSelect
                                                                      | QItemSelectionModel::Rows);
     }
+    if (step && onMoveStep)
+        onMoveStep(std::move(step));
     if (failure)
         std::rethrow_exception(failure);
 }

@@ -14,12 +14,14 @@
 #include <QTreeView>
 
 #include <functional>
+#include <memory>
 
 class QLabel;
 
 namespace qv {
 
 class Catalog;
+class EditStep;
 class Node;
 class TreeModel;
 
@@ -52,6 +54,9 @@ public:
     // node and the node dropped on (also when they are the same) instead of
     // moving anything.
     std::function<void(Node *src, Node *dst)> onDragNodeEvent;
+    // A drop that moved a branch hands over the step that takes it back,
+    // once the selection after the move is set.
+    std::function<void(std::unique_ptr<EditStep>)> onMoveStep;
 
     // The node whose row contains the point (viewport coordinates), or null;
     // the expand button and the indent belong to the row.

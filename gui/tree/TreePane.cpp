@@ -1,6 +1,7 @@
 #include "gui/tree/TreePane.h"
 
 #include "catalog/Catalog.h"
+#include "catalog/EditSteps.h"
 #include "gui/common/Codec.h"
 #include "gui/common/Icons.h"
 #include "gui/common/MessageBox.h"
@@ -8,6 +9,7 @@
 #include "gui/tree/IconPalette.h"
 #include "gui/tree/OutlineView.h"
 #include "gui/tree/TreeModel.h"
+#include "gui/tree/UndoCommands.h"
 
 #include <QAction>
 #include <QContextMenuEvent>
@@ -19,6 +21,7 @@
 #include <QStyledItemDelegate>
 #include <QToolBar>
 #include <QToolButton>
+#include <QUndoStack>
 #include <QVBoxLayout>
 #include <qdrawutil.h>
 
@@ -87,6 +90,8 @@ TreePane::TreePane(Catalog &catalog, QWidget *parent)
     setFrameShape(QFrame::NoFrame);
     setMinimumWidth(kMinimumWidth);
 
+    undoStack_ = new QUndoStack(this);
+    undoStack_->setUndoLimit(kUndoLimit);
     buildTree();
     buildActions();
     buildToolbar();
@@ -101,6 +106,8 @@ TreePane::TreePane(Catalog &catalog, QWidget *parent)
     layout->addWidget(tree_, 1);
 
     connect(palette_, &IconPalette::iconChosen, this, &TreePane::setIcon);
+    connect(undoStack_, &QUndoStack::indexChanged, this, &TreePane::refreshUndoActions);
+    refreshUndoActions();
 }
 
 void TreePane::buildActions()
@@ -142,6 +149,23 @@ void TreePane::buildActions()
                             {QKeySequence(Qt::ALT | Qt::Key_Up)}, &TreePane::moveUp);
     moveDownAction_ = command("N18", u"Переместить ниже", u"Перемещение элемента дерева вниз", "moveDown",
                               {QKeySequence(Qt::ALT | Qt::Key_Down)}, &TreePane::moveDown);
+
+    // The menu items only: the keys are taken by the tree itself (see
+    // eventFilter), so that they win over the note's window-wide undo.
+    auto history = [this](const char *name, const char16_t *hint, const char *glyph, const QKeySequence &key,
+                          void (TreePane::*handler)()) {
+        auto *a = new QAction(this);
+        a->setObjectName(QString::fromLatin1(name));
+        a->setIcon(icons::glyph(QString::fromLatin1(glyph)));
+        a->setStatusTip(QString::fromUtf16(hint));
+        a->setToolTip(QStringLiteral("%1 (%2)").arg(a->statusTip(), key.toString(QKeySequence::NativeText)));
+        connect(a, &QAction::triggered, this, handler);
+        return a;
+    };
+    undoAction_ = history("treeUndoAction", u"Отменить", "undo", QKeySequence(Qt::CTRL | Qt::Key_Z),
+                          &TreePane::undo);
+    redoAction_ = history("treeRedoAction", u"Повторить", "redo", QKeySequence(Qt::CTRL | Qt::Key_Y),
+                          &TreePane::redo);
 }
 
 void TreePane::buildToolbar()
@@ -189,6 +213,9 @@ void TreePane::buildMenu()
     contextMenu_->addSeparator();
     contextMenu_->addAction(moveUpAction_);
     contextMenu_->addAction(moveDownAction_);
+    contextMenu_->addSeparator();
+    contextMenu_->addAction(undoAction_);
+    contextMenu_->addAction(redoAction_);
 }
 
 void TreePane::buildTree()
@@ -220,6 +247,7 @@ void TreePane::buildTree()
             &TreePane::selectionChanged);
     connect(tree_, &QTreeView::collapsed, this, &TreePane::branchCollapsed);
     connect(tree_, &QWidget::customContextMenuRequested, this, &TreePane::showMenu);
+    tree_->onMoveStep = [this](std::unique_ptr<EditStep> step) { pushStep(std::move(step)); };
 }
 
 QToolButton *TreePane::button(const QString &name) const
@@ -338,19 +366,39 @@ bool TreePane::isCommandKey(const QKeyEvent *key) const
     return false;
 }
 
+bool TreePane::isUndoKey(const QKeyEvent *key)
+{
+    return key->matches(QKeySequence::Undo) || key->keyCombination() == QKeyCombination(Qt::CTRL, Qt::Key_Z);
+}
+
+bool TreePane::isRedoKey(const QKeyEvent *key)
+{
+    const QKeyCombination pressed = key->keyCombination();
+    return key->matches(QKeySequence::Redo) || pressed == QKeyCombination(Qt::CTRL, Qt::Key_Y)
+           || pressed == QKeyCombination(Qt::CTRL | Qt::SHIFT, Qt::Key_Z);
+}
+
 bool TreePane::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == tree_) {
         const bool renaming = tree_->isRenaming();
         switch (event->type()) {
-        case QEvent::ShortcutOverride:
+        case QEvent::ShortcutOverride: {
             // The rename line's keys stay its own: the node commands' keys
             // type into it (the key comes up here unless the line took it).
-            if (renaming && isCommandKey(static_cast<QKeyEvent *>(event))) {
+            const auto *key = static_cast<QKeyEvent *>(event);
+            if (renaming && isCommandKey(key)) {
+                event->accept();
+                return true;
+            }
+            // Undo and redo come to the tree as key presses, before any
+            // window-wide action on the same keys.
+            if (!renaming && (isUndoKey(key) || isRedoKey(key))) {
                 event->accept();
                 return true;
             }
             break;
+        }
         case QEvent::ContextMenu:
             // Mouse menus arrive at the viewport; this one is the menu key's.
             if (static_cast<QContextMenuEvent *>(event)->reason() == QContextMenuEvent::Keyboard) {
@@ -363,6 +411,14 @@ bool TreePane::eventFilter(QObject *watched, QEvent *event)
             const auto *key = static_cast<QKeyEvent *>(event);
             if (!renaming && key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier) {
                 showMenuAtSelection();
+                return true;
+            }
+            if (!renaming && isUndoKey(key)) {
+                undo();
+                return true;
+            }
+            if (!renaming && isRedoKey(key)) {
+                redo();
                 return true;
             }
             break;
@@ -397,19 +453,23 @@ void TreePane::createNode()
     run([this] {
         Node *selected = selectedNode();
         Node *created = nullptr;
+        std::unique_ptr<EditStep> step;
         if (selected) {
             tree_->setUpdatesEnabled(false);
             try {
-                created = catalog_.createNode(selected);
+                step = createNodeStep(catalog_, selected);
             } catch (...) {
                 tree_->setUpdatesEnabled(true);
                 throw;
             }
             tree_->setUpdatesEnabled(true);
         } else {
-            created = catalog_.createNode(nullptr);
+            step = createNodeStep(catalog_, nullptr);
         }
+        if (step)
+            created = nodeAt(catalog_.outline(), step->selectionAfter());
         selectNode(created);
+        pushStep(std::move(step));
     });
 }
 
@@ -420,15 +480,18 @@ void TreePane::createChild()
         if (!selected)
             return;
         tree_->setUpdatesEnabled(false);
-        Node *created = nullptr;
+        std::unique_ptr<EditStep> step;
         try {
-            created = catalog_.createChild(selected);
+            step = createChildStep(catalog_, selected);
         } catch (...) {
             tree_->setUpdatesEnabled(true);
             throw;
         }
         tree_->setUpdatesEnabled(true);
-        selectNode(created);
+        if (!step)
+            return;
+        selectNode(nodeAt(catalog_.outline(), step->selectionAfter()));
+        pushStep(std::move(step));
     });
 }
 
@@ -453,7 +516,7 @@ void TreePane::deleteNode()
             return;
         // The box's event loop may have let the selection move.
         if (selectedNode() == selected && !selected->hasChildren())
-            catalog_.deleteLeaf(selected);
+            pushStep(deleteLeafStep(catalog_, selected));
     });
 }
 
@@ -481,8 +544,10 @@ void TreePane::moveUp()
 {
     run([this] {
         Node *selected = selectedNode();
-        if (selected && catalog_.moveUp(selected))
+        if (auto step = moveUpStep(catalog_, selected)) {
             selectNode(selected);
+            pushStep(std::move(step));
+        }
     });
 }
 
@@ -490,8 +555,10 @@ void TreePane::moveDown()
 {
     run([this] {
         Node *selected = selectedNode();
-        if (selected && catalog_.moveDown(selected))
+        if (auto step = moveDownStep(catalog_, selected)) {
             selectNode(selected);
+            pushStep(std::move(step));
+        }
     });
 }
 
@@ -499,7 +566,7 @@ void TreePane::setIcon(int k)
 {
     run([this, k] {
         if (Node *selected = selectedNode())
-            catalog_.setIcon(selected, k);
+            pushStep(setIconStep(catalog_, selected, k));
     });
 }
 
@@ -522,7 +589,8 @@ void TreePane::finishRename(const QModelIndex &index, const QString &text)
     Node *node = model_->nodeFor(index);
     run([this, node, &text] {
         const Bytes s = fromQ(text);
-        const Catalog::RenameResult result = catalog_.rename(node, captionAtRenameStart_, s);
+        Catalog::RenameResult result;
+        std::unique_ptr<EditStep> step = renameStep(catalog_, node, captionAtRenameStart_, s, &result);
         const QString duplicate = QStringLiteral(u"Узел \"") + toQ(s)
                                   + QStringLiteral(u"\" \r\nуже имеется в списке.\r\n\r\nВведите другое имя.");
         for (size_t i = 0; i < result.duplicateMessages; ++i)
@@ -532,7 +600,52 @@ void TreePane::finishRename(const QModelIndex &index, const QString &text)
                           QStringLiteral(u"Имя узла не может начинаться с пробела или табуляции\r\n"
                                          u"и не может содержать переводов строки."),
                           QMessageBox::Ok);
+        pushStep(std::move(step));
     });
+}
+
+void TreePane::undo()
+{
+    if (tree_->dragState() != OutlineView::DragState::None || !undoStack_->canUndo())
+        return;
+    run([this] {
+        undoStack_->undo();
+        // The note shown follows the record even when the selection stays.
+        selectionPending_ = true;
+    });
+}
+
+void TreePane::redo()
+{
+    if (tree_->dragState() != OutlineView::DragState::None || !undoStack_->canRedo())
+        return;
+    run([this] {
+        undoStack_->redo();
+        // The note shown follows the record even when the selection stays.
+        selectionPending_ = true;
+    });
+}
+
+void TreePane::pushStep(std::unique_ptr<EditStep> step)
+{
+    if (!step)
+        return;
+    // Made again, the step leaves the selection the command left.
+    step->setSelectionAfter(pathOf(selectedNode()));
+    undoStack_->push(new StepCommand(catalog_, std::move(step), [this](const RowPath &path) {
+        selectNode(nodeAt(catalog_.outline(), path));
+    }));
+}
+
+void TreePane::refreshUndoActions()
+{
+    // "Отменить: удаление «Имя»"; the plain word when there is nothing.
+    auto follow = [](QAction *a, const QString &word, bool can, const QString &step) {
+        a->setEnabled(can);
+        a->setText(can ? word + QStringLiteral(": ") + step : word);
+    };
+    follow(undoAction_, QStringLiteral(u"Отменить"), undoStack_->canUndo(), undoStack_->undoText());
+    follow(redoAction_, QStringLiteral(u"Повторить"), undoStack_->canRedo(), undoStack_->redoText());
 }
 
 } // namespace qv

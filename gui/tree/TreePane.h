@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 class QAction;
 class QKeyEvent;
@@ -18,10 +19,12 @@ class QMenu;
 class QModelIndex;
 class QToolBar;
 class QToolButton;
+class QUndoStack;
 
 namespace qv {
 
 class Catalog;
+class EditStep;
 class IconPalette;
 class Node;
 class OutlineView;
@@ -51,6 +54,13 @@ public:
     QAction *collapseAllAction() const { return collapseAllAction_; }  // N15, SpeedButton17
     QAction *moveUpAction() const { return moveUpAction_; }            // N17, SpeedButton13
     QAction *moveDownAction() const { return moveDownAction_; }        // N18, SpeedButton14
+    // Taking the last tree command back and making it again: the tree
+    // menu's last items, and Ctrl+Z / Ctrl+Y / Ctrl+Shift+Z in the tree.
+    QAction *undoAction() const { return undoAction_; }  // treeUndoAction
+    QAction *redoAction() const { return redoAction_; }  // treeRedoAction
+    // The tree commands' history, for this run only.
+    QUndoStack *undoStack() const { return undoStack_; }
+    static constexpr int kUndoLimit = 500;
 
     // The tree's single selected node, or null.
     Node *selectedNode() const;
@@ -72,6 +82,8 @@ public:
     void moveUp();
     void moveDown();
     void setIcon(int k);  // a palette button
+    void undo();
+    void redo();
     // In-place rename: editing of a label begins / is confirmed with `text`.
     void beginRename(const QModelIndex &index);
     void finishRename(const QModelIndex &index, const QString &text);
@@ -99,6 +111,13 @@ private:
     void showMenuAtSelection();
     // True when the key is one of the node commands' keys.
     bool isCommandKey(const QKeyEvent *key) const;
+    // The undo and redo keys, which the tree takes before any window-wide
+    // action on the same keys.
+    static bool isUndoKey(const QKeyEvent *key);
+    static bool isRedoKey(const QKeyEvent *key);
+    // Records a step the command just ran, with the selection it left.
+    void pushStep(std::unique_ptr<EditStep> step);
+    void refreshUndoActions();
     // Runs one command: the editor flushed first, errors into the error box,
     // selection changes reported once at the end.
     void run(const std::function<void()> &command);
@@ -116,6 +135,9 @@ private:
     QAction *collapseAllAction_ = nullptr;
     QAction *moveUpAction_ = nullptr;
     QAction *moveDownAction_ = nullptr;
+    QAction *undoAction_ = nullptr;
+    QAction *redoAction_ = nullptr;
+    QUndoStack *undoStack_ = nullptr;
     std::function<void()> beforeCommand_;
     Bytes captionAtRenameStart_;
     bool busy_ = false;
