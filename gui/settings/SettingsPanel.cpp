@@ -5,6 +5,8 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QBoxLayout>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QEvent>
@@ -211,8 +213,20 @@ SettingsPanel::SettingsPanel(QAbstractButton *toggleButton, QWidget *parent)
 {
     setObjectName(QStringLiteral("Panel4"));
     // The controls live on a page of their own at the panel's top left:
-    // the panel cuts it off while closed, and the page keeps its layout.
-    content_ = new QWidget(this);
+    // the panel cuts it off while closed, and the page keeps its layout. A
+    // pane narrower than the page scrolls it sideways.
+    scroll_ = new QScrollArea(this);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    scroll_->setWidgetResizable(false);
+    scroll_->setFocusPolicy(Qt::NoFocus);
+    scroll_->viewport()->setAutoFillBackground(false);
+    content_ = new QWidget;
+    content_->setAutoFillBackground(false);
+    // In place before the controls are made: they size themselves in the
+    // panel's font.
+    scroll_->setWidget(content_);
 
     dragDropCheck_ = makeCheck(content_, "CheckBox1", "Разрешить перетаскивание элементов дерева", 265);
     restoreCheck_ = makeCheck(content_, "CheckBox2", "Запоминать позицию и размер окна", 257);
@@ -315,10 +329,22 @@ void SettingsPanel::fitContent()
 {
     const QSize need = content_->sizeHint().expandedTo(content_->minimumSizeHint());
     content_->setGeometry(0, 0, qMax(width(), need.width()), qMax(kOpenHeight, need.height()));
+    const int bar = need.width() > width() ? scroll_->horizontalScrollBar()->sizeHint().height() : 0;
+    scroll_->setGeometry(0, 0, width(), content_->height() + bar);
+    // Open, the panel is as high as the page and its scroll bar.
+    if (isOpen() && height() != scroll_->height())
+        setFixedHeight(scroll_->height());
     // The controls are where they belong even before the panel is shown.
     content_->layout()->activate();
     treeColorSwatch_->layout()->activate();
     richColorSwatch_->layout()->activate();
+}
+
+QSize SettingsPanel::sizeHint() const
+{
+    // The whole page, without a scroll bar.
+    const QSize need = content_->sizeHint().expandedTo(content_->minimumSizeHint());
+    return QSize(need.width(), qMax(kOpenHeight, need.height()));
 }
 
 void SettingsPanel::resizeEvent(QResizeEvent *event)
@@ -331,8 +357,8 @@ void SettingsPanel::opened()
 {
     // Larger text than the 96-dpi layout was made for needs more height.
     fitContent();
-    if (content_->height() > height())
-        setFixedHeight(content_->height());
+    if (scroll_->height() > height())
+        setFixedHeight(scroll_->height());
 }
 
 void SettingsPanel::setTreeColor(int32_t code)

@@ -17,6 +17,7 @@ class QAbstractButton;
 class QCheckBox;
 class QLabel;
 class QPushButton;
+class QScrollArea;
 
 namespace qv {
 
@@ -110,6 +111,7 @@ protected:
     void changeEvent(QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void opened() override;
+    QSize sizeHint() const override;
 
 private:
     std::optional<int32_t> pickColor();
@@ -128,6 +130,7 @@ private:
     int32_t appliedRichColor_ = pending_.richColor;
     int32_t appliedTextRichColor_ = pending_.textRichColor;
 
+    QScrollArea *scroll_ = nullptr;
     QWidget *content_ = nullptr;  // the laid-out controls; the panel shows as much as its height allows
     QCheckBox *dragDropCheck_ = nullptr;
     QCheckBox *restoreCheck_ = nullptr;

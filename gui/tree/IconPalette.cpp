@@ -97,6 +97,10 @@ IconPalette::IconPalette(QWidget *parent) : QFrame(parent)
             b->setFocusPolicy(Qt::NoFocus);
             b->setIconSize(QSize(16, 16));
             b->setFixedSize(kButtonSize, kButtonSize);
+            // Laid out in its place while the closed palette hides it.
+            QSizePolicy policy = b->sizePolicy();
+            policy.setRetainSizeWhenHidden(true);
+            b->setSizePolicy(policy);
             connect(b, &QToolButton::clicked, this, [this, value] { emit iconChosen(value); });
             grid->addWidget(b, row, column);
             iconButtons_.append(b);
@@ -148,6 +152,10 @@ QToolButton *IconPalette::button(int number) const
 void IconPalette::showState(bool expanded)
 {
     setFixedHeight(expanded ? kExpandedHeight : kCollapsedHeight);
+    // The closed palette shows its header only: the buttons below it are
+    // hidden, not left lying outside the panel.
+    for (QToolButton *b : std::as_const(iconButtons_))
+        b->setVisible(expanded);
     togglePicture_->setPixmap(icons::toggleGlyph(!expanded));
     // The hint shows as a tooltip and in the window's status bar.
     const QString hint = expanded ? QStringLiteral("Свернуть") : QStringLiteral("Развернуть");
