@@ -26,14 +26,16 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-constexpr double kTimeGoal = 2.0;  // seconds, each format
+constexpr double kTimeGoal = 2.0; // seconds, each format
 
-[[noreturn]] void usage() {
+[[noreturn]] void usage()
+{
     std::fprintf(stderr, "usage: bench_core_exchange [--nodes N] [--runs R] [--seed S]\n");
     std::exit(2);
 }
 
-size_t number(const char *text) {
+size_t number(const char *text)
+{
     char *end = nullptr;
     unsigned long long v = std::strtoull(text, &end, 10);
     if (!end || *end || end == text)
@@ -43,7 +45,8 @@ size_t number(const char *text) {
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     qv::gen::Options options;
     size_t runs = 5;
     for (int i = 1; i < argc; ++i) {
@@ -78,9 +81,9 @@ int main(int argc, char **argv) {
         qv::ExportFormat format;
     };
     bool ok = true;
-    for (const Format &f : {Format{"html", qv::ExportFormat::Html},
-                            Format{"markdown", qv::ExportFormat::Markdown},
-                            Format{"text", qv::ExportFormat::Text}}) {
+    for (const Format &f :
+         {Format{"html", qv::ExportFormat::Html}, Format{"markdown", qv::ExportFormat::Markdown},
+          Format{"text", qv::ExportFormat::Text}}) {
         const std::string path = dir + "/out." + f.name;
         std::vector<double> times;
         for (size_t r = 0; r < runs; ++r) {
@@ -98,9 +101,8 @@ int main(int argc, char **argv) {
         std::sort(times.begin(), times.end());
         const double median = times[times.size() / 2];
         const double size = static_cast<double>(fs::file_size(path));
-        std::printf("export %-8s median %.3f s (best %.3f s), %.1f MB%s\n", f.name, median,
-                    times.front(), size / (1024.0 * 1024.0),
-                    median < kTimeGoal ? "" : "  -- over the goal");
+        std::printf("export %-8s median %.3f s (best %.3f s), %.1f MB%s\n", f.name, median, times.front(),
+                    size / (1024.0 * 1024.0), median < kTimeGoal ? "" : "  -- over the goal");
         ok = ok && median < kTimeGoal;
     }
     std::error_code ec;

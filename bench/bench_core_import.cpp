@@ -23,9 +23,10 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr double kTimeGoal = 2.0;  // seconds, parse and add
+constexpr double kTimeGoal = 2.0; // seconds, parse and add
 
-std::vector<std::string> noteLines(const qv::Bytes &record) {
+std::vector<std::string> noteLines(const qv::Bytes &record)
+{
     std::vector<std::string> lines;
     if (record.empty())
         return lines;
@@ -40,7 +41,8 @@ std::vector<std::string> noteLines(const qv::Bytes &record) {
     }
 }
 
-std::string textForm(const qv::gen::Generated &g) {
+std::string textForm(const qv::gen::Generated &g)
+{
     std::string out;
     for (const qv::gen::Entry &e : g.entries) {
         const std::string tabs(e.depth, '\t');
@@ -51,7 +53,8 @@ std::string textForm(const qv::gen::Generated &g) {
     return out;
 }
 
-std::string escaped(const std::string &s) {
+std::string escaped(const std::string &s)
+{
     std::string out;
     for (char c : s) {
         if (std::string_view("\\`*_{}[]()#+-.!<>|~").find(c) != std::string_view::npos)
@@ -61,7 +64,8 @@ std::string escaped(const std::string &s) {
     return out;
 }
 
-std::string markdownForm(const qv::gen::Generated &g) {
+std::string markdownForm(const qv::gen::Generated &g)
+{
     std::string out;
     for (const qv::gen::Entry &e : g.entries) {
         std::string indent;
@@ -79,16 +83,16 @@ std::string markdownForm(const qv::gen::Generated &g) {
     return out;
 }
 
-double seconds(Clock::time_point from) {
-    return std::chrono::duration<double>(Clock::now() - from).count();
-}
+double seconds(Clock::time_point from) { return std::chrono::duration<double>(Clock::now() - from).count(); }
 
-double median(std::vector<double> v) {
+double median(std::vector<double> v)
+{
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
 }
 
-size_t number(const char *text) {
+size_t number(const char *text)
+{
     char *end = nullptr;
     const unsigned long long v = std::strtoull(text, &end, 10);
     if (!end || *end || end == text) {
@@ -100,7 +104,8 @@ size_t number(const char *text) {
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     qv::gen::Options options;
     size_t runs = 5;
     for (int i = 1; i + 1 < argc; i += 2) {
@@ -120,15 +125,15 @@ int main(int argc, char **argv) {
     };
     const Form forms[] = {{"text", qv::exchange::ImportFormat::Text, textForm(generated)},
                           {"markdown", qv::exchange::ImportFormat::Markdown, markdownForm(generated)}};
-    std::printf("import of %zu nodes (seed %llu), median of %zu runs, goal under %.1f s\n",
-                options.nodes, static_cast<unsigned long long>(options.seed), runs, kTimeGoal);
+    std::printf("import of %zu nodes (seed %llu), median of %zu runs, goal under %.1f s\n", options.nodes,
+                static_cast<unsigned long long>(options.seed), runs, kTimeGoal);
     for (const Form &f : forms) {
         std::vector<double> parseAdd, save;
         for (size_t r = 0; r < runs; ++r) {
             const Clock::time_point t0 = Clock::now();
             qv::exchange::ImportedTree tree = f.format == qv::exchange::ImportFormat::Text
-                                                  ? qv::exchange::parseText(f.input)
-                                                  : qv::exchange::parseMarkdown(f.input);
+                ? qv::exchange::parseText(f.input)
+                : qv::exchange::parseMarkdown(f.input);
             qv::Catalog catalog;
             const qv::exchange::ImportSummary s = qv::exchange::addToCatalog(std::move(tree), catalog);
             parseAdd.push_back(seconds(t0));
@@ -150,8 +155,8 @@ int main(int argc, char **argv) {
                              options.nodes);
                 return 1;
             }
-            const std::string dir = std::filesystem::temp_directory_path().string() +
-                                    "/bench_core_import." + std::to_string(getpid()) + "/";
+            const std::string dir = std::filesystem::temp_directory_path().string() + "/bench_core_import."
+                + std::to_string(getpid()) + "/";
             std::filesystem::create_directories(dir);
             const Clock::time_point t1 = Clock::now();
             qv::CatalogFiles(dir).save(catalog);

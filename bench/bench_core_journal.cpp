@@ -93,7 +93,8 @@ struct Figures {
 };
 
 // One character typed K times into `node`'s note, as the editor stores it.
-Figures measure(qv::Catalog &catalog, qv::Journal &journal, const std::string &dir, qv::Node *node, size_t keys)
+Figures measure(qv::Catalog &catalog, qv::Journal &journal, const std::string &dir, qv::Node *node,
+                size_t keys)
 {
     Figures f;
     const std::string original = qv::recordToEditor(catalog.records().find(node->caption())->text);
@@ -136,8 +137,8 @@ Figures measure(qv::Catalog &catalog, qv::Journal &journal, const std::string &d
 
 void print(const char *what, const Figures &f)
 {
-    std::printf("  %-22s %10.1f us %10.1f us %10.1f us %10.0f B\n", what, f.storeDetached, f.storeAttached, f.flush,
-                f.bytes);
+    std::printf("  %-22s %10.1f us %10.1f us %10.1f us %10.0f B\n", what, f.storeDetached, f.storeAttached,
+                f.flush, f.bytes);
 }
 
 } // namespace

@@ -31,8 +31,8 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-constexpr double kTimeGoal = 0.25;    // seconds, load and save each
-constexpr double kMemoryGoal = 2.5;   // peak of a load / size of the two files
+constexpr double kTimeGoal = 0.25;  // seconds, load and save each
+constexpr double kMemoryGoal = 2.5; // peak of a load / size of the two files
 
 struct Config {
     size_t nodes = 100000;
@@ -41,14 +41,16 @@ struct Config {
     std::optional<size_t> deep;
 };
 
-[[noreturn]] void usage() {
+[[noreturn]] void usage()
+{
     std::fprintf(stderr,
                  "usage: bench_core_load_save [--nodes N] [--runs R] [--seed S]\n"
                  "       bench_core_load_save --deep [N] [--runs R]\n");
     std::exit(2);
 }
 
-size_t number(const char *text) {
+size_t number(const char *text)
+{
     char *end = nullptr;
     unsigned long long v = std::strtoull(text, &end, 10);
     if (!end || *end || end == text)
@@ -57,7 +59,8 @@ size_t number(const char *text) {
 }
 
 // A kB figure from /proc/self/status ("VmHWM:", "VmRSS:").
-long statusKb(const char *key) {
+long statusKb(const char *key)
+{
     std::ifstream f("/proc/self/status");
     std::string line;
     size_t len = std::strlen(key);
@@ -67,15 +70,12 @@ long statusKb(const char *key) {
     return -1;
 }
 
-std::string withSeparator(const std::string &dir) {
-    return dir.back() == '/' ? dir : dir + '/';
-}
+std::string withSeparator(const std::string &dir) { return dir.back() == '/' ? dir : dir + '/'; }
 
-double seconds(Clock::duration d) {
-    return std::chrono::duration<double>(d).count();
-}
+double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
-std::string megabytes(double bytes) {
+std::string megabytes(double bytes)
+{
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.1f MB", bytes / (1024.0 * 1024.0));
     return buf;
@@ -83,7 +83,8 @@ std::string megabytes(double bytes) {
 
 class TempDir {
 public:
-    TempDir() {
+    TempDir()
+    {
         const char *base = std::getenv("TMPDIR");
         std::string pattern = std::string(base && *base ? base : "/tmp") + "/qv-bench-XXXXXX";
         std::vector<char> buf(pattern.begin(), pattern.end());
@@ -94,12 +95,14 @@ public:
         }
         path_ = buf.data();
     }
-    ~TempDir() {
+    ~TempDir()
+    {
         std::error_code ec;
         fs::remove_all(path_, ec);
     }
     const std::string &path() const { return path_; }
-    std::string sub(const char *name) const {
+    std::string sub(const char *name) const
+    {
         std::string p = path_ + "/" + name;
         fs::create_directories(p);
         return p;
@@ -111,7 +114,8 @@ private:
 
 // The child's side of the memory measurement: a fresh process loads the
 // catalogue and reports its high-water mark before and after.
-int measureLoad(const std::string &dir) {
+int measureLoad(const std::string &dir)
+{
     long before = statusKb("VmHWM:");
     qv::Catalog catalog;
     qv::CatalogFiles files(withSeparator(dir));
@@ -132,7 +136,8 @@ struct Memory {
 };
 
 // Runs this program again as `--measure-load DIR` and reads its figures.
-std::optional<Memory> peakOfLoad(const std::string &dir) {
+std::optional<Memory> peakOfLoad(const std::string &dir)
+{
     int fds[2];
     if (pipe(fds) != 0)
         return std::nullopt;
@@ -158,8 +163,8 @@ std::optional<Memory> peakOfLoad(const std::string &dir) {
     waitpid(pid, &status, 0);
     Memory m;
     size_t count = 0;
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
-        std::sscanf(out.c_str(), "%ld %ld %zu", &m.baselineKb, &m.peakKb, &count) != 3)
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0
+        || std::sscanf(out.c_str(), "%ld %ld %zu", &m.baselineKb, &m.peakKb, &count) != 3)
         return std::nullopt;
     return m;
 }
@@ -170,7 +175,8 @@ struct Timing {
 };
 
 template <typename F>
-Timing timeRuns(size_t runs, F &&once) {
+Timing timeRuns(size_t runs, F &&once)
+{
     std::vector<double> t;
     for (size_t i = 0; i < std::max<size_t>(runs, 1); ++i)
         t.push_back(once());
@@ -178,41 +184,46 @@ Timing timeRuns(size_t runs, F &&once) {
     return {t.front(), t[t.size() / 2]};
 }
 
-double timedLoad(const std::string &dir, size_t expectedNodes) {
+double timedLoad(const std::string &dir, size_t expectedNodes)
+{
     auto catalog = std::make_unique<qv::Catalog>();
     qv::CatalogFiles files(withSeparator(dir));
     auto start = Clock::now();
     files.load(*catalog);
     double s = seconds(Clock::now() - start);
     if (catalog->outline().nodeCount() != expectedNodes) {
-        std::fprintf(stderr, "load gave %zu nodes, expected %zu\n",
-                     catalog->outline().nodeCount(), expectedNodes);
+        std::fprintf(stderr, "load gave %zu nodes, expected %zu\n", catalog->outline().nodeCount(),
+                     expectedNodes);
         std::exit(1);
     }
-    return s;  // the catalogue is torn down outside the measured time
+    return s; // the catalogue is torn down outside the measured time
 }
 
-double timedSave(qv::Catalog &catalog, const std::string &dir) {
+double timedSave(qv::Catalog &catalog, const std::string &dir)
+{
     qv::CatalogFiles files(withSeparator(dir));
     auto start = Clock::now();
     files.save(catalog);
     return seconds(Clock::now() - start);
 }
 
-qv::Bytes fileBytes(const std::string &path) {
+qv::Bytes fileBytes(const std::string &path)
+{
     std::ifstream f(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 
 // The goals hold for the standard catalogue; other shapes print figures only.
-void row(const char *what, const Timing &t, std::optional<double> goal) {
+void row(const char *what, const Timing &t, std::optional<double> goal)
+{
     std::printf("  %-26s %9.3f s %9.3f s", what, t.best, t.median);
     if (goal)
         std::printf("   < %.2f s  %s", *goal, t.best < *goal ? "ok" : "MISSED");
     std::printf("\n");
 }
 
-int run(const Config &cfg) {
+int run(const Config &cfg)
+{
     TempDir tmp;
     const std::string src = tmp.sub("src");
     const std::string dst = tmp.sub("dst");
@@ -240,16 +251,13 @@ int run(const Config &cfg) {
         std::printf("Outline nested %zu levels", nodes);
     else
         std::printf("Catalogue of %zu nodes", nodes);
-    std::printf(" (seed %llu, generated in %.2f s)\n", static_cast<unsigned long long>(cfg.seed),
-                genSeconds);
-    std::printf("  data.dat %s, text.dat %s, together %s\n\n",
-                megabytes(static_cast<double>(dataSize)).c_str(),
-                megabytes(static_cast<double>(textSize)).c_str(),
-                megabytes(static_cast<double>(filesSize)).c_str());
+    std::printf(" (seed %llu, generated in %.2f s)\n", static_cast<unsigned long long>(cfg.seed), genSeconds);
+    std::printf(
+        "  data.dat %s, text.dat %s, together %s\n\n", megabytes(static_cast<double>(dataSize)).c_str(),
+        megabytes(static_cast<double>(textSize)).c_str(), megabytes(static_cast<double>(filesSize)).c_str());
 
     const bool standard = !cfg.deep && cfg.nodes == 100000;
-    const std::optional<double> timeGoal =
-        standard ? std::optional<double>(kTimeGoal) : std::nullopt;
+    const std::optional<double> timeGoal = standard ? std::optional<double>(kTimeGoal) : std::nullopt;
     std::printf("  %-26s %11s %11s   %-8s\n", "", "best", "median", standard ? "goal" : "");
     try {
         Timing load = timeRuns(cfg.runs, [&] { return timedLoad(src, nodes); });
@@ -264,14 +272,13 @@ int run(const Config &cfg) {
         return 1;
     }
 
-    const bool same = fileBytes(dst + "/data.dat") == expectedOutline &&
-                      fileBytes(dst + "/text.dat") == expectedRecords;
+    const bool same
+        = fileBytes(dst + "/data.dat") == expectedOutline && fileBytes(dst + "/text.dat") == expectedRecords;
 
     if (auto m = peakOfLoad(src)) {
         double used = static_cast<double>(m->peakKb - m->baselineKb) * 1024.0;
         double ratio = used / static_cast<double>(filesSize);
-        std::printf("  %-26s %11s %8.2f x files", "peak memory of a load",
-                    megabytes(used).c_str(), ratio);
+        std::printf("  %-26s %11s %8.2f x files", "peak memory of a load", megabytes(used).c_str(), ratio);
         if (standard)
             std::printf("   < %.1f x  %s", kMemoryGoal, ratio < kMemoryGoal ? "ok" : "MISSED");
         std::printf("\n");
@@ -286,7 +293,8 @@ int run(const Config &cfg) {
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     if (argc == 3 && std::strcmp(argv[1], "--measure-load") == 0)
         return measureLoad(argv[2]);
 

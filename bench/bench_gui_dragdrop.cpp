@@ -9,9 +9,9 @@
 // "deep" (a chain N levels deep).
 
 #include "catalog/Catalog.h"
+#include "generator/Generator.h"
 #include "gui/tree/OutlineView.h"
 #include "gui/tree/TreeModel.h"
-#include "generator/Generator.h"
 
 #include <QApplication>
 #include <QMouseEvent>
@@ -119,7 +119,7 @@ double run(Shape shape, size_t branch, size_t others)
     const auto t1 = Clock::now();
 
     const bool moved = catalog.outline().rootCount() == roots - 1 && target->childCount() == 1
-                       && qv::branchSize(target->child(0)) == branch && catalog.outline().nodeCount() == total;
+        && qv::branchSize(target->child(0)) == branch && catalog.outline().nodeCount() == total;
     return moved ? std::chrono::duration<double, std::milli>(t1 - t0).count() : -1.0;
 }
 

@@ -8,9 +8,9 @@
 // toolkit's own share of the cost.
 
 #include "catalog/Catalog.h"
-#include "gui/editor/EditorPane.h"
 #include "generator/Generator.h"
 #include "gui/common/Codec.h"
+#include "gui/editor/EditorPane.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -30,8 +30,9 @@ constexpr double kGoalMs = 5.0;
 // Lines of mixed words and addresses, "~~" between them, about `bytes` long.
 qv::Bytes longNote(size_t bytes)
 {
-    static const char *const words[] = {"заметка", "ссылка", "note", "text", "каталог", "www.example.org",
-                                        "http://q.example/path?x=1", "узел", "line", "слово"};
+    static const char *const words[]
+        = {"заметка", "ссылка", "note", "text", "каталог", "www.example.org", "http://q.example/path?x=1",
+           "узел",    "line",   "слово"};
     qv::gen::Random rnd(42);
     std::string utf8;
     qv::Bytes note;
@@ -124,14 +125,15 @@ int main(int argc, char **argv)
         const auto start = Clock::now();
         for (int i = 0; i < keys; ++i) {
             press(ed, k.key, k.text);
-            QCoreApplication::processEvents();  // repaint as a user would see it
+            QCoreApplication::processEvents(); // repaint as a user would see it
         }
         const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count() / keys;
         std::printf("%-10s %.3f ms per keystroke (goal < %.0f ms)\n", k.name, ms, kGoalMs);
         ok = ok && ms < kGoalMs;
     }
     // The record holds what the editor shows.
-    const bool same = bare || catalog.records().at(0).text == qv::editorToRecord(qv::fromQ(pane.editor()->noteText()));
+    const bool same
+        = bare || catalog.records().at(0).text == qv::editorToRecord(qv::fromQ(pane.editor()->noteText()));
     if (!bare)
         std::printf("record matches the editor: %s\n", same ? "yes" : "NO");
     return ok && same ? 0 : 1;

@@ -6,13 +6,13 @@
 //   bench_gui_window --deep [N]      an outline nested N levels (100000)
 
 #include "catalog/Catalog.h"
-#include "gui/tree/OutlineView.h"
-#include "gui/tree/TreeModel.h"
 #include "generator/Generator.h"
-#include "gui/window/MainWindow.h"
 #include "gui/common/MessageBox.h"
 #include "gui/common/StackRoom.h"
+#include "gui/tree/OutlineView.h"
+#include "gui/tree/TreeModel.h"
 #include "gui/tree/TreePane.h"
+#include "gui/window/MainWindow.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -74,10 +74,7 @@ double timed(const std::function<void()> &step)
     return double(t.nsecsElapsed()) / 1e6;
 }
 
-void row(const char *what, double ms)
-{
-    std::printf("| %-44s | %10.1f |\n", what, ms);
-}
+void row(const char *what, double ms) { std::printf("| %-44s | %10.1f |\n", what, ms); }
 
 } // namespace
 
@@ -132,7 +129,8 @@ int main(int argc, char **argv)
             pane->finishRename(index, QStringLiteral("bench renamed"));
         }));
     row("expand all", timed([&] { click("SpeedButton16"); }));
-    row("selection change (expanded, last node)", timed([&] { pane->selectNode(outline.at(outline.nodeCount() - 1)); }));
+    row("selection change (expanded, last node)",
+        timed([&] { pane->selectNode(outline.at(outline.nodeCount() - 1)); }));
     row("move up (expanded)", timed([&] { click("SpeedButton13"); }));
     row("create node (expanded)", timed([&] { click("SpeedButton1"); }));
     row("collapse all", timed([&] { click("SpeedButton17"); }));

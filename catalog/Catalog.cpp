@@ -140,7 +140,7 @@ bool Catalog::moveDown(Node *selected)
         return false;
     Node *next = flatNext(selected);
     if (!next)
-        return false;  // the last node stays
+        return false; // the last node stays
     if (Node *target = flatNext(next))
         outline_.move(selected, target->parent(), target->row());
     else

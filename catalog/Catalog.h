@@ -57,9 +57,9 @@ public:
     void deleteLeaf(Node *node);
 
     struct RenameResult {
-        size_t duplicateMessages = 0;  // one "Узел ... уже имеется" box each
-        bool invalidCaption = false;   // a caption the outline file cannot hold
-        bool renamed = false;          // the node now carries the new caption
+        size_t duplicateMessages = 0; // one "Узел ... уже имеется" box each
+        bool invalidCaption = false;  // a caption the outline file cannot hold
+        bool renamed = false;         // the node now carries the new caption
     };
     // Rename of `node`, whose caption was `currentKey` when editing began, to
     // `text`. On refusal the node keeps (or gets back) `currentKey`.
@@ -81,8 +81,7 @@ public:
     // followed by the removal of d's branch; `onDelete` sees each removed node
     // deepest first. Refused (false, nothing changes) when t is d or lies in
     // d's branch. Leaves the flag alone. Returns the copy through `copy`.
-    bool dragMove(Node *d, Node *t, const std::function<void(Node *)> &onDelete = {},
-                  Node **copy = nullptr);
+    bool dragMove(Node *d, Node *t, const std::function<void(Node *)> &onDelete = {}, Node **copy = nullptr);
 
     // Empties both halves (for a fresh load).
     void clear();

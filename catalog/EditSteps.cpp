@@ -53,7 +53,7 @@ void moveTo(Outline &outline, Node *n, const RowPath &to)
     }
     size_t row = to.back();
     if (n->parent() == parent && n->row() < row)
-        ++row;  // rows are counted before n is taken out
+        ++row; // rows are counted before n is taken out
     outline.move(n, parent, row);
 }
 
@@ -165,8 +165,8 @@ public:
     IconStep(const Node *n, RowPath before, int32_t oldImage, size_t recordRow, bool appended, Bytes oldIcons,
              const Catalog &catalog)
         : EditStep(Kind::Icon, n->caption(), std::move(before)), path_(pathOf(n)), oldImage_(oldImage),
-          newImage_(n->imageIndex()), recordRow_(recordRow), appended_(appended), oldIcons_(std::move(oldIcons)),
-          newIcons_(catalog.records().at(recordRow).icons)
+          newImage_(n->imageIndex()), recordRow_(recordRow), appended_(appended),
+          oldIcons_(std::move(oldIcons)), newIcons_(catalog.records().at(recordRow).icons)
     {
         setSelectionAfter(path_);
     }
@@ -244,14 +244,16 @@ std::unique_ptr<EditStep> createNodeStep(Catalog &catalog, Node *selected)
 {
     RowPath before = pathOf(selected);
     const size_t records = catalog.records().size();
-    return inserted(EditStep::Kind::CreateNode, catalog, catalog.createNode(selected), std::move(before), records);
+    return inserted(EditStep::Kind::CreateNode, catalog, catalog.createNode(selected), std::move(before),
+                    records);
 }
 
 std::unique_ptr<EditStep> createChildStep(Catalog &catalog, Node *selected)
 {
     RowPath before = pathOf(selected);
     const size_t records = catalog.records().size();
-    return inserted(EditStep::Kind::CreateChild, catalog, catalog.createChild(selected), std::move(before), records);
+    return inserted(EditStep::Kind::CreateChild, catalog, catalog.createChild(selected), std::move(before),
+                    records);
 }
 
 std::unique_ptr<EditStep> deleteLeafStep(Catalog &catalog, Node *node)
@@ -325,7 +327,8 @@ std::unique_ptr<EditStep> dragMoveStep(Catalog &catalog, Node *d, Node *t, Node 
     Node *copy = nullptr;
     if (!catalog.dragMove(d, t, onDelete, &copy))
         return nullptr;
-    return std::make_unique<MoveStep>(EditStep::Kind::DragMove, caption, std::move(before), std::move(from), copy);
+    return std::make_unique<MoveStep>(EditStep::Kind::DragMove, caption, std::move(before), std::move(from),
+                                      copy);
 }
 
 } // namespace qv

@@ -6,10 +6,9 @@
 namespace qv {
 
 Error::Error(const Bytes &before, const std::string &path, const Bytes &after)
-    : std::runtime_error(before + path + after), message_(before + path + after),
-      pathOffset_(before.size()), pathLength_(path.size())
-{
-}
+    : std::runtime_error(before + path + after), message_(before + path + after), pathOffset_(before.size()),
+      pathLength_(path.size())
+{}
 
 std::string messageUtf8(const Error &error)
 {
@@ -34,14 +33,22 @@ EInOutError::EInOutError(int code) : Error(messageFor(code)), code_(code) {}
 Bytes EInOutError::messageFor(int code)
 {
     switch (code) {
-    case 2: return W("Файл не найден");
-    case 3: return W("Неверное имя файла");
-    case 4: return W("Слишком много открытых файлов");
-    case 5: return W("В доступе к файлу отказано");
-    case 100: return W("Чтение за окончанием файла");
-    case 101: return W("Диск полон");
-    case 106: return W("Неверный ввод числа");
-    default: return W("Ошибка ввода/вывода ") + decimal(code);
+    case 2:
+        return W("Файл не найден");
+    case 3:
+        return W("Неверное имя файла");
+    case 4:
+        return W("Слишком много открытых файлов");
+    case 5:
+        return W("В доступе к файлу отказано");
+    case 100:
+        return W("Чтение за окончанием файла");
+    case 101:
+        return W("Диск полон");
+    case 106:
+        return W("Неверный ввод числа");
+    default:
+        return W("Ошибка ввода/вывода ") + decimal(code);
     }
 }
 
@@ -87,7 +94,13 @@ int EInOutError::codeFromErrno(int err)
         // one of the classic codes above, whose messages would mislead
         // (EIO is 5 on Linux, "access denied").
         switch (err) {
-        case 2: case 3: case 4: case 5: case 100: case 101: case 106:
+        case 2:
+        case 3:
+        case 4:
+        case 5:
+        case 100:
+        case 101:
+        case 106:
             return kGeneralFailure;
         default:
             return err;
@@ -97,8 +110,7 @@ int EInOutError::codeFromErrno(int err)
 
 EConvertError::EConvertError(const Bytes &text)
     : Error("'" + clipQuoted(text) + W("' - неверное целое значение"))
-{
-}
+{}
 
 EFOpenError::EFOpenError(const std::string &fileName) : Error(W("Не могу открыть файл "), fileName, {}) {}
 
@@ -110,15 +122,14 @@ EWriteError::EWriteError() : Error(W("Ошибка записи потока")) 
 
 ETreeViewError::ETreeViewError(long long level, const Bytes &caption)
     : Error(W("Неверный уровень (") + decimal(level) + W(") для элемента \"") + clipQuoted(caption) + "\"")
-{
-}
+{}
 
-ESettingsWriteError::ESettingsWriteError(const std::string &path) : Error(W("Не могу записать в "), path, {}) {}
+ESettingsWriteError::ESettingsWriteError(const std::string &path) : Error(W("Не могу записать в "), path, {})
+{}
 
 ENotRegularFile::ENotRegularFile(const std::string &path)
     : Error(W("Файл "), path, W(" не является обычным файлом"))
-{
-}
+{}
 
 Bytes errorBoxText(const Bytes &message)
 {

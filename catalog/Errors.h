@@ -46,6 +46,7 @@ public:
     static int codeFromErrno(int err);
     static EInOutError fromErrno(int err) { return EInOutError(codeFromErrno(err)); }
     static Bytes messageFor(int code);
+
 private:
     int code_;
 };

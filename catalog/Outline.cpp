@@ -227,6 +227,7 @@ public:
     ~SinkPause() { slot_ = saved_; }
     SinkPause(const SinkPause &) = delete;
     SinkPause &operator=(const SinkPause &) = delete;
+
 private:
     OutlineChangeSink *&slot_;
     OutlineChangeSink *saved_;
@@ -262,7 +263,7 @@ void Outline::move(Node *n, Node *newParent, size_t row)
     Node *oldParent = n->parent();
     const size_t oldRow = n->row();
     if (oldParent == newParent && (row == oldRow || row == oldRow + 1))
-        return;  // already there
+        return; // already there
     if (sink_)
         sink_->moving(n, newParent, row);
     if (listener_)
@@ -316,10 +317,7 @@ void Outline::assignImages(const std::function<bool(const Node *, int32_t &)> &p
     }
 }
 
-void Outline::clear()
-{
-    replaceAll(std::make_unique<Node>());
-}
+void Outline::clear() { replaceAll(std::make_unique<Node>()); }
 
 void Outline::refreshAll()
 {

@@ -19,7 +19,7 @@ class Outline;
 class Node {
 public:
     explicit Node(Bytes caption = {});
-    ~Node();  // tears the branch down without recursion
+    ~Node(); // tears the branch down without recursion
     Node(const Node &) = delete;
     Node &operator=(const Node &) = delete;
 
@@ -44,7 +44,7 @@ public:
     Node *prevSibling() const;
     // Number of ancestors: 0 for a root. O(depth).
     size_t depth() const;
-    bool isAncestorOf(const Node *other) const;  // O(depth of other)
+    bool isAncestorOf(const Node *other) const; // O(depth of other)
 
     // Building a detached branch (before it is handed to an Outline). A node
     // inside an outline changes only through the Outline, or the change
@@ -67,10 +67,10 @@ private:
 };
 
 // Pre-order ("flat order") walking. Works on any node of an outline.
-Node *flatNext(const Node *n);          // next in flat order, or null
-Node *flatPrev(const Node *n);          // previous in flat order, or null (never the top node)
-Node *deepestLast(Node *n);             // n's deepest last descendant, or n itself
-size_t branchSize(const Node *n);       // n and all its descendants
+Node *flatNext(const Node *n);    // next in flat order, or null
+Node *flatPrev(const Node *n);    // previous in flat order, or null (never the top node)
+Node *deepestLast(Node *n);       // n's deepest last descendant, or n itself
+size_t branchSize(const Node *n); // n and all its descendants
 
 class OutlineListener {
 public:
@@ -85,7 +85,7 @@ public:
     virtual void moved() = 0;
     virtual void aboutToReset() = 0;
     virtual void reset() = 0;
-    virtual void changed(Node *node) = 0;  // caption or icon
+    virtual void changed(Node *node) = 0; // caption or icon
 };
 
 // What changed, for a record of the changes (the recovery journal). Each
@@ -141,7 +141,8 @@ public:
 
     // Mutators. `parent` may be top().
     Node *insert(Node *parent, size_t row, Bytes caption, int32_t image = 0);
-    Node *append(Node *parent, Bytes caption, int32_t image = 0) {
+    Node *append(Node *parent, Bytes caption, int32_t image = 0)
+    {
         return insert(parent, parent->childCount(), std::move(caption), image);
     }
     Node *insertBranch(Node *parent, size_t row, std::unique_ptr<Node> branch);
@@ -177,7 +178,6 @@ private:
     void indexBranch(const Node *n, int delta);
     // Removes n's branch, telling the listener but not the sink.
     void takeOut(Node *n);
-
 
     std::unique_ptr<Node> top_;
     size_t count_ = 0;

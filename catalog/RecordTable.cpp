@@ -141,7 +141,8 @@ void RecordTable::append(Bytes section, Bytes text, Bytes icons)
 {
     if (sink_)
         sink_->appending(section, text, icons);
-    auto row = std::make_unique<Row>(Row{{std::move(section), std::move(text), std::move(icons)}, nextSeq_++});
+    auto row
+        = std::make_unique<Row>(Row{{std::move(section), std::move(text), std::move(icons)}, nextSeq_++});
     indexAdd(row.get());
     rows_.push_back(std::move(row));
 }

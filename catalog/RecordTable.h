@@ -11,9 +11,9 @@
 namespace qv {
 
 struct NoteRecord {
-    Bytes section;  // the caption of the node it belongs to
-    Bytes text;     // the note, line breaks held as "~~"
-    Bytes icons;    // decimal icon number as text
+    Bytes section; // the caption of the node it belongs to
+    Bytes text;    // the note, line breaks held as "~~"
+    Bytes icons;   // decimal icon number as text
 };
 
 // What changed, for a record of the changes (the recovery journal). Each
@@ -81,9 +81,9 @@ public:
 private:
     struct Row {
         NoteRecord rec;
-        uint64_t seq;              // increases with table position
-        size_t hash = 0;           // of rec.section
-        Row *nextSame = nullptr;   // the next row with this section, in table order
+        uint64_t seq;            // increases with table position
+        size_t hash = 0;         // of rec.section
+        Row *nextSame = nullptr; // the next row with this section, in table order
     };
     void indexAdd(Row *row);
     void indexRemove(Row *row);
@@ -99,7 +99,7 @@ private:
     // first row (in table order) of one section; the rows with the same
     // section follow it through nextSame. At most half the slots are used.
     std::vector<Row *> slots_;
-    size_t distinct_ = 0;   // sections in the index
+    size_t distinct_ = 0; // sections in the index
     uint64_t nextSeq_ = 0;
     RecordChangeSink *sink_ = nullptr;
 };

@@ -12,14 +12,14 @@ namespace {
 // Code points of the bytes 0x80..0xBF; 0xC0..0xFF are U+0410..U+044F.
 // 0x98 has no character in the code page and travels as U+0098.
 constexpr std::array<char16_t, 64> kHigh = {
-    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021,  // 80
-    0x20AC, 0x2030, 0x0409, 0x2039, 0x040A, 0x040C, 0x040B, 0x040F,  // 88
-    0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 90
-    0x0098, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F,  // 98
-    0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7,  // A0
-    0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407,  // A8
-    0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7,  // B0
-    0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,  // B8
+    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, // 80
+    0x20AC, 0x2030, 0x0409, 0x2039, 0x040A, 0x040C, 0x040B, 0x040F, // 88
+    0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, // 90
+    0x0098, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, // 98
+    0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7, // A0
+    0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407, // A8
+    0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7, // B0
+    0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457, // B8
 };
 
 char16_t codePoint(unsigned char b)
@@ -58,8 +58,8 @@ char byteFor(char32_t cp)
     if (cp > 0xFFFF)
         return '?';
     const auto &e = reverseTable().entries;
-    auto it = std::lower_bound(e.begin(), e.end(), std::make_pair(static_cast<char16_t>(cp),
-                                                                  static_cast<unsigned char>(0)));
+    auto it = std::lower_bound(e.begin(), e.end(),
+                               std::make_pair(static_cast<char16_t>(cp), static_cast<unsigned char>(0)));
     if (it != e.end() && it->first == cp)
         return static_cast<char>(it->second);
     return '?';
@@ -187,7 +187,7 @@ Bytes fromUtf8(std::string_view utf8)
             extra = 3;
             cp = b & 0x07;
         } else {
-            out += '?';  // stray continuation byte or invalid lead byte
+            out += '?'; // stray continuation byte or invalid lead byte
             ++i;
             continue;
         }
@@ -218,15 +218,9 @@ std::string toUtf8(std::string_view bytes)
     return out;
 }
 
-char toUpper(char c)
-{
-    return static_cast<char>(caseTables().up[static_cast<unsigned char>(c)]);
-}
+char toUpper(char c) { return static_cast<char>(caseTables().up[static_cast<unsigned char>(c)]); }
 
-char toLower(char c)
-{
-    return static_cast<char>(caseTables().low[static_cast<unsigned char>(c)]);
-}
+char toLower(char c) { return static_cast<char>(caseTables().low[static_cast<unsigned char>(c)]); }
 
 Bytes upper(std::string_view bytes)
 {
@@ -288,8 +282,8 @@ Bytes replaceAll(std::string_view text, std::string_view from, std::string_view 
 Bytes decimal(long long value)
 {
     // Work on the magnitude as unsigned so the most negative value is safe.
-    unsigned long long mag = value < 0 ? 0ULL - static_cast<unsigned long long>(value)
-                                       : static_cast<unsigned long long>(value);
+    unsigned long long mag
+        = value < 0 ? 0ULL - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
     char buf[24];
     char *p = buf + sizeof buf;
     do {

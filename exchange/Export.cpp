@@ -15,27 +15,34 @@ namespace {
 // ---- characters of the code page ----
 
 struct CharTables {
-    std::array<std::string, 256> utf8;      // each byte as UTF-8
-    std::array<bool, 256> word{};           // a word character of the link rule
-    std::array<bool, 256> stopsLink{};      // ends a link
-    std::array<bool, 256> control{};        // a C0 or C1 control other than TAB
+    std::array<std::string, 256> utf8; // each byte as UTF-8
+    std::array<bool, 256> word{};      // a word character of the link rule
+    std::array<bool, 256> stopsLink{}; // ends a link
+    std::array<bool, 256> control{};   // a C0 or C1 control other than TAB
 };
 
-const CharTables &chars() {
+const CharTables &chars()
+{
     static const CharTables tables = [] {
         CharTables t;
         for (int b = 0; b < 256; ++b) {
             const char c = static_cast<char>(b);
             t.utf8[b] = cp1251::toUtf8(std::string_view(&c, 1));
             const char16_t u = cp1251::toUtf16(std::string_view(&c, 1)).front();
-            t.word[b] = (u >= u'0' && u <= u'9') || (u >= u'a' && u <= u'z') ||
-                        (u >= u'A' && u <= u'Z') || u == u'_' || u == 0xB5 ||
-                        (u >= 0x400 && u <= 0x4FF);
+            t.word[b] = (u >= u'0' && u <= u'9') || (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z')
+                || u == u'_' || u == 0xB5 || (u >= 0x400 && u <= 0x4FF);
             t.control[b] = (u < 0x20 && u != u'\t') || (u >= 0x7F && u < 0xA0);
-            t.stopsLink[b] = u <= 0x20 || (u >= 0x7F && u <= 0xA0) || u == 0x2028 ||
-                             u == 0x2029 || u == 0x85;
+            t.stopsLink[b] = u <= 0x20 || (u >= 0x7F && u <= 0xA0) || u == 0x2028 || u == 0x2029 || u == 0x85;
             switch (u) {
-            case '<': case '>': case '"': case '{': case '}': case '|': case '\\': case '^': case '`':
+            case '<':
+            case '>':
+            case '"':
+            case '{':
+            case '}':
+            case '|':
+            case '\\':
+            case '^':
+            case '`':
                 t.stopsLink[b] = true;
                 break;
             default:
@@ -47,7 +54,8 @@ const CharTables &chars() {
     return tables;
 }
 
-bool startsWithNoCase(std::string_view text, size_t at, std::string_view prefix) {
+bool startsWithNoCase(std::string_view text, size_t at, std::string_view prefix)
+{
     if (text.size() - at < prefix.size())
         return false;
     for (size_t i = 0; i < prefix.size(); ++i) {
@@ -61,10 +69,11 @@ bool startsWithNoCase(std::string_view text, size_t at, std::string_view prefix)
 }
 
 // Length of the link start (scheme or "www.") at `at`, or 0.
-size_t linkStart(std::string_view line, size_t at) {
-    static constexpr std::string_view kStarts[] = {
-        "http://", "https://", "ftp://", "gopher://", "telnet://", "wais://", "prospero://",
-        "nntp://", "file:", "mailto:", "news:", "www."};
+size_t linkStart(std::string_view line, size_t at)
+{
+    static constexpr std::string_view kStarts[]
+        = {"http://",     "https://", "ftp://", "gopher://", "telnet://", "wais://",
+           "prospero://", "nntp://",  "file:",  "mailto:",   "news:",     "www."};
     for (std::string_view s : kStarts) {
         if (startsWithNoCase(line, at, s))
             return s.size();
@@ -72,9 +81,17 @@ size_t linkStart(std::string_view line, size_t at) {
     return 0;
 }
 
-bool trailingPunctuation(char c) {
+bool trailingPunctuation(char c)
+{
     switch (c) {
-    case '.': case ',': case ';': case ':': case '!': case '?': case '\'': case '*':
+    case '.':
+    case ',':
+    case ';':
+    case ':':
+    case '!':
+    case '?':
+    case '\'':
+    case '*':
         return true;
     default:
         return false;
@@ -83,8 +100,9 @@ bool trailingPunctuation(char c) {
 
 // The brackets of a link, counted once and kept as its end is trimmed.
 struct Brackets {
-    size_t opens[2] = {}, closes[2] = {};  // () and []
-    explicit Brackets(std::string_view link) {
+    size_t opens[2] = {}, closes[2] = {}; // () and []
+    explicit Brackets(std::string_view link)
+    {
         for (char c : link) {
             opens[0] += c == '(';
             closes[0] += c == ')';
@@ -94,7 +112,8 @@ struct Brackets {
     }
     // `close` (')' or ']') ends the link without its opening one: it is
     // taken off the count, as it is taken off the link.
-    bool dropsUnbalanced(char close) {
+    bool dropsUnbalanced(char close)
+    {
         const int k = close == ')' ? 0 : 1;
         if (opens[k] >= closes[k])
             return false;
@@ -108,13 +127,15 @@ struct Brackets {
 class Out {
 public:
     explicit Out(const ExportSink &sink) : sink_(sink) { buf_.reserve(kChunk + 4096); }
-    void put(std::string_view s) {
+    void put(std::string_view s)
+    {
         buf_ += s;
         if (buf_.size() >= kChunk)
             flush();
     }
     void put(char c) { buf_ += c; }
-    void repeat(char c, size_t n) {
+    void repeat(char c, size_t n)
+    {
         while (n) {
             const size_t k = std::min(n, kChunk);
             buf_.append(k, c);
@@ -124,7 +145,8 @@ public:
         }
     }
     // Windows-1251 bytes as UTF-8.
-    void text(std::string_view bytes) {
+    void text(std::string_view bytes)
+    {
         const CharTables &t = chars();
         for (char c : bytes)
             buf_ += t.utf8[static_cast<unsigned char>(c)];
@@ -135,7 +157,8 @@ public:
 
 private:
     static constexpr size_t kChunk = 64 * 1024;
-    void flush() {
+    void flush()
+    {
         if (!buf_.empty())
             sink_(buf_);
         buf_.clear();
@@ -146,7 +169,8 @@ private:
 
 // The lines of a node's note (the first record carrying its caption); none
 // for an empty note or a node without a record.
-std::vector<std::string_view> noteLines(const Bytes &note) {
+std::vector<std::string_view> noteLines(const Bytes &note)
+{
     std::vector<std::string_view> lines;
     if (note.empty())
         return lines;
@@ -163,7 +187,8 @@ std::vector<std::string_view> noteLines(const Bytes &note) {
 
 // Calls visit(node, depth) for every node in flat order, without recursion.
 template <class Visit>
-void walk(const Outline &outline, Visit visit) {
+void walk(const Outline &outline, Visit visit)
+{
     size_t depth = 0;
     const Node *n = outline.first();
     while (n) {
@@ -190,16 +215,27 @@ void walk(const Outline &outline, Visit visit) {
 
 // ---- html ----
 
-void htmlText(Out &out, std::string_view bytes) {
+void htmlText(Out &out, std::string_view bytes)
+{
     const CharTables &t = chars();
     for (char c : bytes) {
         const auto b = static_cast<unsigned char>(c);
         switch (c) {
-        case '&': out.put("&amp;"); break;
-        case '<': out.put("&lt;"); break;
-        case '>': out.put("&gt;"); break;
-        case '"': out.put("&quot;"); break;
-        case '\'': out.put("&#39;"); break;
+        case '&':
+            out.put("&amp;");
+            break;
+        case '<':
+            out.put("&lt;");
+            break;
+        case '>':
+            out.put("&gt;");
+            break;
+        case '"':
+            out.put("&quot;");
+            break;
+        case '\'':
+            out.put("&#39;");
+            break;
         default:
             // A control character is an error in a page; it shows as U+FFFD.
             out.put(t.control[b] ? std::string_view("\xEF\xBF\xBD") : std::string_view(t.utf8[b]));
@@ -207,7 +243,8 @@ void htmlText(Out &out, std::string_view bytes) {
     }
 }
 
-void htmlNoteLine(Out &out, std::string_view line) {
+void htmlNoteLine(Out &out, std::string_view line)
+{
     size_t at = 0;
     for (const auto &[start, end] : findLinks(line)) {
         htmlText(out, line.substr(at, start - at));
@@ -224,12 +261,12 @@ void htmlNoteLine(Out &out, std::string_view line) {
     htmlText(out, line.substr(at));
 }
 
-void base64(Out &out, const unsigned char *data, size_t size) {
-    static constexpr char kDigits[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+void base64(Out &out, const unsigned char *data, size_t size)
+{
+    static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     for (size_t i = 0; i < size; i += 3) {
-        const unsigned v = data[i] << 16 | (i + 1 < size ? data[i + 1] << 8 : 0) |
-                           (i + 2 < size ? data[i + 2] : 0);
+        const unsigned v
+            = data[i] << 16 | (i + 1 < size ? data[i + 1] << 8 : 0) | (i + 2 < size ? data[i + 2] : 0);
         out.put(kDigits[v >> 18 & 63]);
         out.put(kDigits[v >> 12 & 63]);
         out.put(i + 1 < size ? kDigits[v >> 6 & 63] : '=');
@@ -239,7 +276,8 @@ void base64(Out &out, const unsigned char *data, size_t size) {
 
 bool hasIcon(const Node *n) { return n->imageIndex() >= 0 && n->imageIndex() < exchange::kIconCount; }
 
-void exportHtml(const Catalog &catalog, Out &out) {
+void exportHtml(const Catalog &catalog, Out &out)
+{
     out.put("<!DOCTYPE html>\n<html lang=\"ru\">\n<head>\n<meta charset=\"utf-8\">\n"
             "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
             "<title>Quorvel</title>\n<style>\n"
@@ -274,7 +312,7 @@ void exportHtml(const Catalog &catalog, Out &out) {
     // comes back above it; a leaf is closed by the next node.
     bool first = true;
     size_t previous = 0;
-    auto closeTo = [&](size_t depth) {  // close the previous node and its ancestors down to depth
+    auto closeTo = [&](size_t depth) { // close the previous node and its ancestors down to depth
         out.put("</li>\n");
         for (size_t k = previous; k > depth; --k)
             out.put("</ul></details></li>\n");
@@ -315,11 +353,30 @@ void exportHtml(const Catalog &catalog, Out &out) {
 
 // ---- markdown ----
 
-bool markdownSpecial(char c) {
+bool markdownSpecial(char c)
+{
     switch (c) {
-    case '\\': case '`': case '*': case '_': case '{': case '}': case '[': case ']': case '(':
-    case ')': case '#': case '+': case '-': case '.': case '!': case '|': case '<': case '>':
-    case '&': case '~': case '=':
+    case '\\':
+    case '`':
+    case '*':
+    case '_':
+    case '{':
+    case '}':
+    case '[':
+    case ']':
+    case '(':
+    case ')':
+    case '#':
+    case '+':
+    case '-':
+    case '.':
+    case '!':
+    case '|':
+    case '<':
+    case '>':
+    case '&':
+    case '~':
+    case '=':
         return true;
     default:
         return false;
@@ -328,7 +385,8 @@ bool markdownSpecial(char c) {
 
 // Text with every special character escaped; blanks and TABs in front
 // (which would indent) as character references.
-void markdownText(Out &out, std::string_view bytes, bool atLineStart) {
+void markdownText(Out &out, std::string_view bytes, bool atLineStart)
+{
     const CharTables &t = chars();
     for (char c : bytes) {
         if (atLineStart && (c == ' ' || c == '\t')) {
@@ -342,7 +400,8 @@ void markdownText(Out &out, std::string_view bytes, bool atLineStart) {
     }
 }
 
-void markdownNoteLine(Out &out, std::string_view line) {
+void markdownNoteLine(Out &out, std::string_view line)
+{
     size_t at = 0;
     for (const auto &[start, end] : findLinks(line)) {
         markdownText(out, line.substr(at, start - at), at == 0);
@@ -359,13 +418,14 @@ void markdownNoteLine(Out &out, std::string_view line) {
 
 constexpr size_t kHeadingLevels = 6;
 
-void exportMarkdown(const Catalog &catalog, Out &out) {
+void exportMarkdown(const Catalog &catalog, Out &out)
+{
     bool first = true;
     walk(catalog.outline(), [&](const Node *n, size_t depth) {
         if (!first)
             out.put('\n');
         first = false;
-        size_t indent = 0;  // of the note's lines
+        size_t indent = 0; // of the note's lines
         if (depth < kHeadingLevels) {
             out.repeat('#', depth + 1);
             out.put(' ');
@@ -399,7 +459,8 @@ void exportMarkdown(const Catalog &catalog, Out &out) {
 
 // ---- text ----
 
-void exportText(const Catalog &catalog, Out &out) {
+void exportText(const Catalog &catalog, Out &out)
+{
     walk(catalog.outline(), [&](const Node *n, size_t depth) {
         out.repeat('\t', depth);
         out.text(n->caption());
@@ -416,7 +477,8 @@ void exportText(const Catalog &catalog, Out &out) {
 
 } // namespace
 
-bool parseExportFormat(std::string_view name, ExportFormat &format) {
+bool parseExportFormat(std::string_view name, ExportFormat &format)
+{
     if (name == "html")
         format = ExportFormat::Html;
     else if (name == "markdown")
@@ -428,14 +490,16 @@ bool parseExportFormat(std::string_view name, ExportFormat &format) {
     return true;
 }
 
-std::vector<std::pair<size_t, size_t>> findLinks(std::string_view line) {
+std::vector<std::pair<size_t, size_t>> findLinks(std::string_view line)
+{
     const CharTables &t = chars();
     std::vector<std::pair<size_t, size_t>> out;
     size_t at = 0;
     while (at < line.size()) {
         size_t prefix = 0;
-        if (at == 0 || !(t.word[static_cast<unsigned char>(line[at - 1])] || line[at - 1] == '@' ||
-                         line[at - 1] == '.' || line[at - 1] == '-' || line[at - 1] == '/'))
+        if (at == 0
+            || !(t.word[static_cast<unsigned char>(line[at - 1])] || line[at - 1] == '@'
+                 || line[at - 1] == '.' || line[at - 1] == '-' || line[at - 1] == '/'))
             prefix = linkStart(line, at);
         if (!prefix) {
             ++at;
@@ -449,8 +513,7 @@ std::vector<std::pair<size_t, size_t>> findLinks(std::string_view line) {
         Brackets brackets(line.substr(start, end - start));
         while (end > prefixEnd) {
             const char last = line[end - 1];
-            if (trailingPunctuation(last) ||
-                ((last == ')' || last == ']') && brackets.dropsUnbalanced(last)))
+            if (trailingPunctuation(last) || ((last == ')' || last == ']') && brackets.dropsUnbalanced(last)))
                 --end;
             else
                 break;
@@ -465,17 +528,25 @@ std::vector<std::pair<size_t, size_t>> findLinks(std::string_view line) {
     return out;
 }
 
-void exportCatalog(const Catalog &catalog, ExportFormat format, const ExportSink &sink) {
+void exportCatalog(const Catalog &catalog, ExportFormat format, const ExportSink &sink)
+{
     Out out(sink);
     switch (format) {
-    case ExportFormat::Html: exportHtml(catalog, out); break;
-    case ExportFormat::Markdown: exportMarkdown(catalog, out); break;
-    case ExportFormat::Text: exportText(catalog, out); break;
+    case ExportFormat::Html:
+        exportHtml(catalog, out);
+        break;
+    case ExportFormat::Markdown:
+        exportMarkdown(catalog, out);
+        break;
+    case ExportFormat::Text:
+        exportText(catalog, out);
+        break;
     }
     out.finish();
 }
 
-void exportCatalog(const Catalog &catalog, ExportFormat format, std::ostream &out) {
+void exportCatalog(const Catalog &catalog, ExportFormat format, std::ostream &out)
+{
     exportCatalog(catalog, format, [&out](std::string_view piece) {
         out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
     });

@@ -38,18 +38,15 @@ void forEachLine(std::string_view text, F &&each)
     }
 }
 
-bool blankOnly(std::string_view s)
-{
-    return s.find_first_not_of(" \t") == std::string_view::npos;
-}
+bool blankOnly(std::string_view s) { return s.find_first_not_of(" \t") == std::string_view::npos; }
 
 void addNode(ImportedTree &tree, size_t line, size_t depth, std::string_view caption)
 {
     const size_t deepest = tree.nodes.empty() ? 0 : tree.nodes.back().depth + 1;
     if (depth > deepest)
-        lineError(line, depth == 1 || tree.nodes.empty()
-                            ? "узел с отступом без узла над ним"
-                            : "отступ больше предыдущего более чем на один уровень");
+        lineError(line,
+                  depth == 1 || tree.nodes.empty() ? "узел с отступом без узла над ним"
+                                                   : "отступ больше предыдущего более чем на один уровень");
     tree.nodes.push_back({depth, std::string(caption), {}});
 }
 
@@ -74,8 +71,8 @@ ImportedTree parseSpaceIndented(std::string_view text)
 
 bool asciiPunct(char c)
 {
-    return (c >= '!' && c <= '/') || (c >= ':' && c <= '@') || (c >= '[' && c <= '`') ||
-           (c >= '{' && c <= '~');
+    return (c >= '!' && c <= '/') || (c >= ':' && c <= '@') || (c >= '[' && c <= '`')
+        || (c >= '{' && c <= '~');
 }
 
 // The length of an autolink "<scheme:...>" at the start of s, or 0.
@@ -87,8 +84,8 @@ size_t autolinkLength(std::string_view s)
     auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
     if (!letter(s[i]))
         return 0;
-    while (i < s.size() && i <= 33 &&
-           (letter(s[i]) || (s[i] >= '0' && s[i] <= '9') || s[i] == '+' || s[i] == '.' || s[i] == '-'))
+    while (i < s.size() && i <= 33
+           && (letter(s[i]) || (s[i] >= '0' && s[i] <= '9') || s[i] == '+' || s[i] == '.' || s[i] == '-'))
         ++i;
     if (i < 3 || i >= s.size() || s[i] != ':')
         return 0;
@@ -180,9 +177,8 @@ int heading(std::string_view line, std::string_view &caption)
     if (lead == std::string_view::npos || lead > 3)
         return 0;
     line.remove_prefix(lead);
-    const size_t hashes = line.find_first_not_of('#') == std::string_view::npos
-                              ? line.size()
-                              : line.find_first_not_of('#');
+    const size_t hashes
+        = line.find_first_not_of('#') == std::string_view::npos ? line.size() : line.find_first_not_of('#');
     if (hashes < 1 || hashes > 6)
         return 0;
     if (hashes < line.size() && line[hashes] != ' ' && line[hashes] != '\t')
@@ -266,7 +262,7 @@ ImportedTree parseText(std::string_view utf8)
         const size_t k = std::min(line.find_first_not_of('\t'), line.size());
         std::string_view rest = line.substr(k);
         if (k == 0 && blankOnly(rest))
-            return;  // a blank line between nodes
+            return; // a blank line between nodes
         if (!rest.empty() && rest[0] == ' ') {
             if (k == 0)
                 lineError(number, "строка начинается с пробела в файле с отступом табуляцией");
@@ -293,7 +289,7 @@ ImportedTree parseMarkdown(std::string_view utf8)
         size_t depth;
     };
     std::vector<Heading> headings;
-    std::vector<size_t> items;  // indentation of the open list items
+    std::vector<size_t> items; // indentation of the open list items
     bool inItem = false;
     size_t itemIndent = 0;
     bool inFence = false;
@@ -332,7 +328,7 @@ ImportedTree parseMarkdown(std::string_view utf8)
         if (tree.nodes.empty()) {
             if (blankOnly(line))
                 return;
-            tree.nodes.push_back({0, {}, {}});  // text before the first heading
+            tree.nodes.push_back({0, {}, {}}); // text before the first heading
         }
         if (inItem) {
             const size_t strip = std::min(line.find_first_not_of(' '), itemIndent + 2);
@@ -423,12 +419,10 @@ ImportSummary addToCatalog(ImportedTree tree, Catalog &catalog)
     std::unordered_set<Bytes> used;
     used.reserve(tree.nodes.size());
     std::unordered_map<Bytes, size_t> nextSuffix;
-    auto taken = [&](const Bytes &c) {
-        return used.count(c) || outline.captionCount(c) || records.count(c);
-    };
+    auto taken = [&](const Bytes &c) { return used.count(c) || outline.captionCount(c) || records.count(c); };
 
     std::vector<std::unique_ptr<Node>> roots;
-    std::vector<Node *> path;  // the ancestors of the next node
+    std::vector<Node *> path; // the ancestors of the next node
     for (ImportedNode &n : tree.nodes) {
         Bytes caption = storableCaption(n.caption, s.replaced);
         if (caption.empty()) {
@@ -477,12 +471,12 @@ ImportSummary addToCatalog(ImportedTree tree, Catalog &catalog)
 
 std::string summaryLine(const ImportSummary &s)
 {
-    std::string line = "imported " + std::to_string(s.nodes) + " nodes, " + std::to_string(s.notes) +
-                       " notes; " + std::to_string(s.replaced) + " characters replaced, " +
-                       std::to_string(s.renamed) + " captions renamed";
+    std::string line = "imported " + std::to_string(s.nodes) + " nodes, " + std::to_string(s.notes)
+        + " notes; " + std::to_string(s.replaced) + " characters replaced, " + std::to_string(s.renamed)
+        + " captions renamed";
     if (s.imagesSkipped || s.filesSkipped)
-        line += ", " + std::to_string(s.imagesSkipped) + " images and " + std::to_string(s.filesSkipped) +
-                " embedded files skipped";
+        line += ", " + std::to_string(s.imagesSkipped) + " images and " + std::to_string(s.filesSkipped)
+            + " embedded files skipped";
     return line;
 }
 

@@ -20,15 +20,15 @@ enum class ImportFormat { Text, Markdown, CherryTree };
 
 // One node of the detached tree, in flat (pre-order) order.
 struct ImportedNode {
-    size_t depth = 0;      // 0 for a root; at most one more than the previous node's
-    std::string caption;   // UTF-8
-    std::string note;      // UTF-8, lines separated by LF
+    size_t depth = 0;    // 0 for a root; at most one more than the previous node's
+    std::string caption; // UTF-8
+    std::string note;    // UTF-8, lines separated by LF
 };
 
 struct ImportedTree {
     std::vector<ImportedNode> nodes;
-    size_t imagesSkipped = 0;  // CherryTree images
-    size_t filesSkipped = 0;   // CherryTree embedded files
+    size_t imagesSkipped = 0; // CherryTree images
+    size_t filesSkipped = 0;  // CherryTree embedded files
 };
 
 // A source that cannot be imported: the message names the line (or the XML
@@ -56,9 +56,9 @@ ImportedTree parseFile(const std::string &path, ImportFormat format);
 
 struct ImportSummary {
     size_t nodes = 0;
-    size_t notes = 0;          // nodes with a non-empty note
-    size_t replaced = 0;       // characters the code page cannot hold, and line ends/NUL in captions
-    size_t renamed = 0;        // captions given a numeric suffix or a default name
+    size_t notes = 0;    // nodes with a non-empty note
+    size_t replaced = 0; // characters the code page cannot hold, and line ends/NUL in captions
+    size_t renamed = 0;  // captions given a numeric suffix or a default name
     size_t imagesSkipped = 0;
     size_t filesSkipped = 0;
 };

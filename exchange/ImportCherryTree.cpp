@@ -33,12 +33,12 @@ constexpr size_t kChunk = 1 << 16;
 struct Reader {
     XML_Parser parser = nullptr;
     ImportedTree tree;
-    std::vector<size_t> open;  // the entries of the open <node> elements
-    int textDepth = 0;         // inside rich_text, codebox or cell
-    int skipDepth = 0;         // inside an image or embedded file
+    std::vector<size_t> open; // the entries of the open <node> elements
+    int textDepth = 0;        // inside rich_text, codebox or cell
+    int skipDepth = 0;        // inside an image or embedded file
     bool rootSeen = false;
     bool firstCell = false;
-    Bytes error;               // why the handlers stopped the parser
+    Bytes error; // why the handlers stopped the parser
 
     std::string *note() { return open.empty() ? nullptr : &tree.nodes[open.back()].note; }
 
@@ -164,25 +164,24 @@ ImportedTree parseCherryTree(const std::function<size_t(char *, size_t)> &read)
     XML_SetBillionLaughsAttackProtectionMaximumAmplification(p, kMaxAmplification);
     XML_SetBillionLaughsAttackProtectionActivationThreshold(p, kAmplificationThreshold);
     XML_SetParamEntityParsing(p, XML_PARAM_ENTITY_PARSING_NEVER);
-    XML_SetExternalEntityRefHandler(p, [](XML_Parser, const XML_Char *, const XML_Char *,
-                                          const XML_Char *, const XML_Char *) {
-        return static_cast<int>(XML_STATUS_ERROR);
-    });
-    XML_SetEntityDeclHandler(p, [](void *data, const XML_Char *, int, const XML_Char *, int,
-                                   const XML_Char *, const XML_Char *systemId, const XML_Char *,
-                                   const XML_Char *) {
-        if (systemId)
-            guarded(data, [](Reader &r) { r.fail("внешние сущности не допускаются"); });
-    });
+    XML_SetExternalEntityRefHandler(p,
+                                    [](XML_Parser, const XML_Char *, const XML_Char *, const XML_Char *,
+                                       const XML_Char *) { return static_cast<int>(XML_STATUS_ERROR); });
+    XML_SetEntityDeclHandler(p,
+                             [](void *data, const XML_Char *, int, const XML_Char *, int, const XML_Char *,
+                                const XML_Char *systemId, const XML_Char *, const XML_Char *) {
+                                 if (systemId)
+                                     guarded(data,
+                                             [](Reader &r) { r.fail("внешние сущности не допускаются"); });
+                             });
     XML_SetElementHandler(
         p,
         [](void *data, const XML_Char *name, const XML_Char **atts) {
             guarded(data, [&](Reader &r) { r.start(name, atts); });
         },
         [](void *data, const XML_Char *name) { guarded(data, [&](Reader &r) { r.end(name); }); });
-    XML_SetCharacterDataHandler(p, [](void *data, const XML_Char *s, int len) {
-        guarded(data, [&](Reader &r) { r.text(s, len); });
-    });
+    XML_SetCharacterDataHandler(
+        p, [](void *data, const XML_Char *s, int len) { guarded(data, [&](Reader &r) { r.text(s, len); }); });
 
     for (;;) {
         void *buf = XML_GetBuffer(p, static_cast<int>(kChunk));
@@ -192,12 +191,11 @@ ImportedTree parseCherryTree(const std::function<size_t(char *, size_t)> &read)
         if (XML_ParseBuffer(p, static_cast<int>(got), got == 0) != XML_STATUS_OK) {
             const XML_Error code = XML_GetErrorCode(p);
             Bytes why = code == XML_ERROR_ABORTED && !reader.error.empty() ? reader.error
-                                                                       : Bytes(XML_ErrorString(code));
-            throw EImportError(W("Ошибка XML в строке ") +
-                               decimal(static_cast<long long>(XML_GetCurrentLineNumber(p))) +
-                               W(", позиция ") +
-                               decimal(static_cast<long long>(XML_GetCurrentColumnNumber(p)) + 1) +
-                               ": " + why);
+                                                                           : Bytes(XML_ErrorString(code));
+            throw EImportError(
+                W("Ошибка XML в строке ") + decimal(static_cast<long long>(XML_GetCurrentLineNumber(p)))
+                + W(", позиция ") + decimal(static_cast<long long>(XML_GetCurrentColumnNumber(p)) + 1) + ": "
+                + why);
         }
         if (got == 0)
             break;

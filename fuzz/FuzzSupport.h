@@ -53,7 +53,7 @@ inline std::string scratchDir()
 {
     static const std::string dir = [] {
         std::string base = "/tmp";
-        struct stat st{};
+        struct stat st {};
         if (const char *t = std::getenv("TMPDIR"); t && *t)
             base = t;
         else if (::stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) && ::access("/dev/shm", W_OK) == 0)

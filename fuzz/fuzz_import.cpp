@@ -22,9 +22,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     ImportedTree tree;
     try {
         switch (data[0] % 3) {
-        case 0: tree = parseText(source); break;
-        case 1: tree = parseMarkdown(source); break;
-        default: tree = parseCherryTree(source); break;
+        case 0:
+            tree = parseText(source);
+            break;
+        case 1:
+            tree = parseMarkdown(source);
+            break;
+        default:
+            tree = parseCherryTree(source);
+            break;
         }
     } catch (const EImportError &) {
         return 0;

@@ -19,8 +19,8 @@ void checkShape(const Outline &outline)
         ++count;
         require(n->parent() && n->parent()->child(n->row()) == n, "row matches the parent's child");
         require(outline.captionCount(n->caption()) >= 1, "caption index counts every caption");
-        require(n->caption().find_first_of("\r\n", 0) == Bytes::npos &&
-                    n->caption().find('\0') == Bytes::npos,
+        require(n->caption().find_first_of("\r\n", 0) == Bytes::npos
+                    && n->caption().find('\0') == Bytes::npos,
                 "caption holds no line end");
         require(n->caption().empty() || (n->caption()[0] != '\t' && n->caption()[0] != ' '),
                 "caption starts with no indent");

@@ -31,8 +31,8 @@ bool blank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c
 // around it (they are not part of a name or value).
 bool plain(std::string_view s, size_t maxSize)
 {
-    return !s.empty() && s.size() <= maxSize && s.find_first_of("\r\n") == std::string_view::npos &&
-           !blank(s.front()) && !blank(s.back());
+    return !s.empty() && s.size() <= maxSize && s.find_first_of("\r\n") == std::string_view::npos
+        && !blank(s.front()) && !blank(s.back());
 }
 
 bool wellFormed(std::string_view section, std::string_view key, std::string_view value)
@@ -45,7 +45,8 @@ bool wellFormed(std::string_view section, std::string_view key, std::string_view
     if (value.empty())
         return true;
     // A value in matching quotes reads back without them.
-    const bool quoted = value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0];
+    const bool quoted
+        = value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0];
     return plain(value, 2047) && !quoted;
 }
 

@@ -46,7 +46,7 @@ std::optional<int32_t> expected(std::string_view s)
             return std::nullopt;
         value = value * base + d;
         if (value > 0xFFFFFFFFu)
-            return std::nullopt;  // out of range however the digits go on
+            return std::nullopt; // out of range however the digits go on
     }
     if (hex)
         return static_cast<int32_t>(static_cast<uint32_t>(value));

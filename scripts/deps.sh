@@ -28,6 +28,8 @@ packages=(
   # sanitizer runtimes.
   clang
   libclang-rt-14-dev
+  # The layout check of the sources (.clang-format).
+  clang-format
 )
 
 if ! command -v dpkg >/dev/null 2>&1; then

@@ -11,9 +11,9 @@ namespace qv {
 // Color codes: 0..16777215 is red + 256*green + 65536*blue; a code with the
 // top bit set names the system color in its low byte.
 namespace colorcode {
-inline constexpr int32_t kWindow = -2147483643;      // system window background
-inline constexpr int32_t kWindowText = -2147483640;  // system window text
-inline constexpr int32_t kButtonFace = -2147483633;  // system button face
+inline constexpr int32_t kWindow = -2147483643;     // system window background
+inline constexpr int32_t kWindowText = -2147483640; // system window text
+inline constexpr int32_t kButtonFace = -2147483633; // system button face
 // The panels' fixed light blue-grey (red 196, green 206, blue 222), also
 // the tree's default background.
 inline constexpr int32_t kPanel = 14601924;
@@ -27,12 +27,12 @@ constexpr int blue(int32_t code) { return int((uint32_t(code) >> 16) & 0xFF); }
 inline constexpr int32_t kTreeWidth = 222;
 
 struct FontSetting {
-    Bytes face;         // at most kMaxFaceLength characters
-    int32_t size = 8;   // points; 0 and below are kept as given
+    Bytes face;       // at most kMaxFaceLength characters
+    int32_t size = 8; // points; 0 and below are kept as given
 };
 
 struct Placement {
-    int32_t windowState = 1;  // 1: maximized; anything else: the four values below
+    int32_t windowState = 1; // 1: maximized; anything else: the four values below
     // Outer rectangle, frame and caption included, in screen pixels.
     int32_t top = 0;
     int32_t left = 0;
@@ -48,8 +48,8 @@ struct Settings {
     int32_t textTreeColor = colorcode::kWindowText;
     int32_t richColor = colorcode::kWindow;
     int32_t textRichColor = colorcode::kWindowText;
-    FontSetting treeFont {kDefaultFace, 8};
-    FontSetting textFont {kDefaultFace, 8};
+    FontSetting treeFont{kDefaultFace, 8};
+    FontSetting textFont{kDefaultFace, 8};
     bool dragDrop = false;
     bool restore = true;
     bool backup = true;

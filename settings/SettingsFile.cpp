@@ -95,10 +95,10 @@ bool entry(std::string_view line, std::string_view &key, std::string_view &value
 }
 
 struct Location {
-    size_t section = Bytes::npos;  // header line of the first matching section
-    size_t end = 0;                // first line after that section
-    size_t key = Bytes::npos;      // the key's line within it
-    std::string_view keyName;      // the key as the file spells it
+    size_t section = Bytes::npos; // header line of the first matching section
+    size_t end = 0;               // first line after that section
+    size_t key = Bytes::npos;     // the key's line within it
+    std::string_view keyName;     // the key as the file spells it
     std::string_view value;
 };
 
@@ -197,7 +197,7 @@ void setEntry(std::vector<Line> &lines, const Bytes &section, const Bytes &key, 
         }
 
     const Bytes sec = oneLine(section), k = oneLine(key);
-    Line newLine {k + "=" + oneLine(value), kCrLf};
+    Line newLine{k + "=" + oneLine(value), kCrLf};
     Location loc = locate(lines, sec, k);
     if (loc.key != Bytes::npos) {
         // The key keeps the spelling it has in the file.
@@ -233,7 +233,7 @@ void SettingsFile::writeEntries(const std::vector<Entry> &entries)
     try {
         Bytes data;
         if (entryExists(path_))
-            data = readWholeFile(path_);  // an unreadable file is not rewritten
+            data = readWholeFile(path_); // an unreadable file is not rewritten
         std::vector<Line> lines = splitLines(data);
         for (const Entry &e : entries)
             setEntry(lines, e.section, e.key, e.value);

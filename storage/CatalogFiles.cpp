@@ -35,7 +35,7 @@ bool toLocal(int64_t seconds, std::tm &out)
 // packed form can hold (1980..2107).
 bool dosRounded(int64_t seconds, int64_t &rounded)
 {
-    std::tm tm {};
+    std::tm tm{};
     if (!toLocal(seconds, tm))
         return false;
     int year = tm.tm_year + 1900;
@@ -131,10 +131,7 @@ void backupCopy(const std::string &source, const std::string &destination)
 
 CatalogFiles::CatalogFiles(std::string baseDir) : baseDir_(std::move(baseDir)) {}
 
-int64_t CatalogFiles::now() const
-{
-    return clock_ ? clock_() : static_cast<int64_t>(std::time(nullptr));
-}
+int64_t CatalogFiles::now() const { return clock_ ? clock_() : static_cast<int64_t>(std::time(nullptr)); }
 
 void CatalogFiles::makeBackups()
 {
@@ -154,8 +151,7 @@ void CatalogFiles::backUp(const std::string &source, const std::string &backup,
         bool whole = false;
         try {
             whole = readsWhole(in);
-        } catch (const Error &) {
-        }
+        } catch (const Error &) {}
         in.rewind();
         if (!whole && !sameBytes(in, backup))
             keptBackups_.push_back(copyAside(backup, backup + "." + dateStamp(now())));
@@ -186,7 +182,7 @@ void CatalogFiles::load(Catalog &catalog)
             if (auto stop = readRecordFile(recordPath(), catalog.records()))
                 partial_.push_back({recordPath(), *stop});
         }
-        joinFailed_ = true;  // every byte is read; only the join can fail now
+        joinFailed_ = true; // every byte is read; only the join can fail now
         catalog.joinIcons();
         joinFailed_ = false;
     } catch (...) {
@@ -202,8 +198,8 @@ void CatalogFiles::load(Catalog &catalog)
 void CatalogFiles::keepOriginals()
 {
     const std::string suffix = ".unread-" + dateStamp(now());
-    const std::pair<std::string, bool *> files[] = {{outlinePath(), &outlineKept_},
-                                                    {recordPath(), &recordsKept_}};
+    const std::pair<std::string, bool *> files[]
+        = {{outlinePath(), &outlineKept_}, {recordPath(), &recordsKept_}};
     for (const auto &[path, done] : files) {
         if (*done)
             continue;
@@ -285,9 +281,9 @@ bool CatalogFiles::finishInterruptedSave()
 bool CatalogFiles::repairAtStart()
 {
     const bool renamed = finishInterruptedSave();
-    paircommit::removeStaleTemporaries(
-        baseDir_, {"data.dat", "text.dat", "data.bak", "text.bak", "Quorvel.ini", ".Quorvel.commit",
-                   "Quorvel.journal"});
+    paircommit::removeStaleTemporaries(baseDir_,
+                                       {"data.dat", "text.dat", "data.bak", "text.bak", "Quorvel.ini",
+                                        ".Quorvel.commit", "Quorvel.journal"});
     // The temporaries of a catalogue file kept elsewhere through a link.
     for (const std::string &path : {outlinePath(), recordPath()}) {
         const std::string target = paircommit::resolvedPath(path);
@@ -310,8 +306,7 @@ void CatalogFiles::rememberIdentities()
 bool CatalogFiles::changedOnDisk() const
 {
     return identityKnown_
-           && (fileIdentity(outlinePath()) != outlineIdentity_
-               || fileIdentity(recordPath()) != recordIdentity_);
+        && (fileIdentity(outlinePath()) != outlineIdentity_ || fileIdentity(recordPath()) != recordIdentity_);
 }
 
 std::vector<std::string> CatalogFiles::keepOtherVersion()

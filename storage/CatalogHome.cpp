@@ -30,8 +30,8 @@ std::string normalDir(const std::string &dir)
 
 bool isSystemBindir(const std::string &dir)
 {
-    static const std::array<const char *, 6> kSystem = {
-        "/bin/", "/sbin/", "/usr/bin/", "/usr/sbin/", "/usr/local/bin/", "/usr/local/sbin/"};
+    static const std::array<const char *, 6> kSystem
+        = {"/bin/", "/sbin/", "/usr/bin/", "/usr/sbin/", "/usr/local/bin/", "/usr/local/sbin/"};
     for (const char *s : kSystem)
         if (dir == s)
             return true;

@@ -9,13 +9,13 @@ namespace qv {
 
 // What the choice depends on, gathered by catalogHomeFacts() or written by a test.
 struct CatalogHomeFacts {
-    std::string exeDir;         // the executable's folder, ending with "/"
-    std::string installBindir;  // the configured install bin folder (empty: none)
-    bool exeDirWritable = true; // as the running user can write it
-    bool hasCatalogFile = false;// exeDir holds data.dat, text.dat or Quorvel.ini
-    bool root = false;          // effective uid 0
+    std::string exeDir;                     // the executable's folder, ending with "/"
+    std::string installBindir;              // the configured install bin folder (empty: none)
+    bool exeDirWritable = true;             // as the running user can write it
+    bool hasCatalogFile = false;            // exeDir holds data.dat, text.dat or Quorvel.ini
+    bool root = false;                      // effective uid 0
     std::optional<std::string> xdgDataHome; // $XDG_DATA_HOME, unset: nullopt
-    std::string home;           // $HOME (or the password entry's home)
+    std::string home;                       // $HOME (or the password entry's home)
 };
 
 // The folder to use, ending with "/". The executable's folder unless the

@@ -55,7 +55,8 @@ bool isRegular(int fd)
 // our open and our lock.
 bool sameFile(int fd, const std::string &path)
 {
-    struct stat open {}, named {};
+    struct stat open {
+    }, named{};
     if (::fstat(fd, &open) != 0 || ::lstat(path.c_str(), &named) != 0)
         return false;
     return open.st_dev == named.st_dev && open.st_ino == named.st_ino;
@@ -76,17 +77,11 @@ constexpr int kAttempts = 16;
 
 } // namespace
 
-Bytes catalogBusyText()
-{
-    return W("Каталог уже открыт другой копией Quorvel");
-}
+Bytes catalogBusyText() { return W("Каталог уже открыт другой копией Quorvel"); }
 
 CatalogLock::CatalogLock(std::string baseDir) : path_(std::move(baseDir) + ".Quorvel.lock") {}
 
-CatalogLock::~CatalogLock()
-{
-    release();
-}
+CatalogLock::~CatalogLock() { release(); }
 
 CatalogLock::State CatalogLock::acquire()
 {

@@ -19,10 +19,10 @@ public:
     CatalogLock &operator=(const CatalogLock &) = delete;
 
     enum class State {
-        Held,        // this object holds the lock
-        Busy,        // another running copy holds it
-        Unavailable  // no lock file can be made (a read-only folder, say):
-                     // the program runs without one
+        Held,       // this object holds the lock
+        Busy,       // another running copy holds it
+        Unavailable // no lock file can be made (a read-only folder, say):
+                    // the program runs without one
     };
     // Takes the lock without waiting. Again while held: Held.
     State acquire();

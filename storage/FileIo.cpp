@@ -4,10 +4,10 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <cstdio>
 #include <vector>
 
 #include <fcntl.h>
@@ -28,7 +28,7 @@ struct Status {
     bool directory = false;
     bool regular = false;
     bool symlink = false;
-    unsigned mode = 0;  // permission bits
+    unsigned mode = 0; // permission bits
     long long uid = -1, gid = -1;
 };
 
@@ -285,15 +285,9 @@ bool fileExists(const std::string &path)
     return st.exists && !st.directory;
 }
 
-bool entryExists(const std::string &path)
-{
-    return os::status(path).exists;
-}
+bool entryExists(const std::string &path) { return os::status(path).exists; }
 
-bool plainFileAt(const std::string &path)
-{
-    return os::status(path, false).regular;
-}
+bool plainFileAt(const std::string &path) { return os::status(path, false).regular; }
 
 FileIdentity fileIdentity(const std::string &path)
 {
@@ -347,10 +341,7 @@ InputFile::~InputFile()
         os::closeFile(fd_);
 }
 
-long long InputFile::read(char *buf, size_t n)
-{
-    return os::readSome(fd_, buf, n);
-}
+long long InputFile::read(char *buf, size_t n) { return os::readSome(fd_, buf, n); }
 
 void InputFile::rewind()
 {
@@ -432,7 +423,7 @@ AtomicFile::AtomicFile(const std::string &path, Refusal refusal, Links links)
     // no file of ours to replace either.
     os::Status target = os::status(path_, links == Links::FollowLink);
     if (target.symlink)
-        target = {};  // the link goes, its target is none of our business
+        target = {}; // the link goes, its target is none of our business
     if (target.exists && (!target.regular || !os::writableInPlace(path_)))
         refuse(path, refusal, 5);
 
@@ -470,7 +461,7 @@ AtomicFile::~AtomicFile()
 void AtomicFile::write(std::string_view bytes)
 {
     if (fd_ < 0)
-        throw EInOutError(103);  // not open
+        throw EInOutError(103); // not open
     if (buffer_.size() + bytes.size() < kBufferSize) {
         buffer_.append(bytes);
         return;
@@ -517,10 +508,7 @@ void AtomicFile::setModificationTime(int64_t seconds)
     mtime_ = seconds;
 }
 
-long long AtomicFile::syncCount()
-{
-    return os::g_syncs;
-}
+long long AtomicFile::syncCount() { return os::g_syncs; }
 
 void AtomicFile::prepare()
 {
@@ -530,7 +518,7 @@ void AtomicFile::prepare()
     if (failAt_ >= 0 && written_ >= failAt_)
         throw EInOutError::fromErrno(failErr_);
     if (hasMtime_)
-        os::setModificationTime(fd_, mtime_);  // a time stamp is not worth failing for
+        os::setModificationTime(fd_, mtime_); // a time stamp is not worth failing for
     if (os::syncFile(fd_) != 0)
         throw EInOutError::fromErrno(errno);
     int fd = fd_;
@@ -601,7 +589,7 @@ std::string copyAside(const std::string &source, const std::string &name)
     }
     if (os::setMode(out, mode) != 0)
         throw EInOutError::fromErrno(errno);
-    os::setModificationTimeNs(out, mtimeNs);  // a time stamp is not worth failing for
+    os::setModificationTimeNs(out, mtimeNs); // a time stamp is not worth failing for
     if (os::syncFile(out) != 0)
         throw EInOutError::fromErrno(errno);
     output.fd = -1;
@@ -621,15 +609,12 @@ std::string copyAside(const std::string &source, const std::string &name)
     return chosen;
 }
 
-void syncDirectory(const std::string &dir)
-{
-    os::syncDirectory(dir);
-}
+void syncDirectory(const std::string &dir) { os::syncDirectory(dir); }
 
 std::string dateStamp(int64_t seconds)
 {
     std::time_t t = static_cast<std::time_t>(seconds);
-    std::tm tm {};
+    std::tm tm{};
     char buf[80];
     if (!localtime_r(&t, &tm) || std::strftime(buf, sizeof buf, "%Y-%m-%d-%H%M%S", &tm) == 0)
         return std::to_string(seconds);

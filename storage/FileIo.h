@@ -117,7 +117,7 @@ public:
 
     int64_t size() const { return size_; }
     int64_t modificationTime() const { return mtime_; }
-    unsigned mode() const { return mode_; }  // permission bits
+    unsigned mode() const { return mode_; } // permission bits
     // Reads up to n bytes: the count, 0 at the end, -1 on failure.
     long long read(char *buf, size_t n);
     // Back to the first byte; raises EInOutError.

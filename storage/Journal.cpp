@@ -15,8 +15,7 @@ namespace qv {
 
 EJournalMismatch::EJournalMismatch()
     : Error(W("Журнал несохранённых изменений не подходит к каталогу; восстановлена только часть изменений"))
-{
-}
+{}
 
 namespace {
 
@@ -50,22 +49,22 @@ enum Op : uint8_t {
     SetImages = 7,       // node, icon
     ReplaceAll = 8,      // nodes of the whole forest
     // record table
-    Append = 16,         // section, text, icons
+    Append = 16, // section, text, icons
     Clear = 17,
-    RemoveRecord = 18,   // section
-    Rename = 19,         // old section, new section
-    SetText = 20,        // section, text
-    SetIcons = 21,       // section, icons
-    InsertAt = 22,       // row, section, text, icons
-    RemoveAt = 23,       // row
-    RenameAt = 24,       // row, new section
-    SetIconsAt = 25,     // row, icons
+    RemoveRecord = 18, // section
+    Rename = 19,       // old section, new section
+    SetText = 20,      // section, text
+    SetIcons = 21,     // section, icons
+    InsertAt = 22,     // row, section, text, icons
+    RemoveAt = 23,     // row
+    RenameAt = 24,     // row, new section
+    SetIconsAt = 25,   // row, icons
 };
 
 uint32_t crc32(uint32_t crc, std::string_view bytes)
 {
     static const std::array<uint32_t, 256> table = [] {
-        std::array<uint32_t, 256> t {};
+        std::array<uint32_t, 256> t{};
         for (uint32_t i = 0; i < 256; ++i) {
             uint32_t c = i;
             for (int k = 0; k < 8; ++k)
@@ -390,7 +389,7 @@ public:
             throw EJournalMismatch();
         auto top = std::make_unique<Node>();
         std::unique_ptr<Node> root;
-        std::vector<Node *> chain;  // the last node at each depth so far
+        std::vector<Node *> chain; // the last node at each depth so far
         for (uint64_t i = 0; i < count; ++i) {
             const uint64_t depth = var();
             if (depth > chain.size() || (!forest && (i == 0) != (depth == 0)))
@@ -451,8 +450,7 @@ class Journal::Recorder final : public OutlineChangeSink, public RecordChangeSin
 public:
     Recorder(const Catalog &catalog, std::function<void()> onFirst)
         : catalog_(catalog), onFirst_(std::move(onFirst))
-    {
-    }
+    {}
 
     bool empty() const { return ops_.empty() && !lazy_; }
     // Everything recorded, the pending note text included.
@@ -609,7 +607,7 @@ private:
     const Catalog &catalog_;
     std::function<void()> onFirst_;
     Bytes ops_;
-    std::optional<Bytes> lazy_;  // section whose first record's text was set last
+    std::optional<Bytes> lazy_; // section whose first record's text was set last
 };
 
 // ---------------------------------------------------------------------------
@@ -626,16 +624,14 @@ void Journal::setOnChange(std::function<void()> onChange) { onChange_ = std::mov
 void Journal::setClock(std::function<int64_t()> clock) { clock_ = std::move(clock); }
 void Journal::setSizeLimit(uint64_t bytes) { sizeLimit_ = bytes; }
 
-int64_t Journal::now() const
-{
-    return clock_ ? clock_() : static_cast<int64_t>(std::time(nullptr));
-}
+int64_t Journal::now() const { return clock_ ? clock_() : static_cast<int64_t>(std::time(nullptr)); }
 
 uint64_t Journal::sizeLimit() const
 {
     if (sizeLimit_)
         return sizeLimit_;
-    const uint64_t files = static_cast<uint64_t>(std::max<int64_t>(data_.size, 0) + std::max<int64_t>(text_.size, 0));
+    const uint64_t files
+        = static_cast<uint64_t>(std::max<int64_t>(data_.size, 0) + std::max<int64_t>(text_.size, 0));
     return std::max<uint64_t>(uint64_t(64) << 20, 4 * files);
 }
 
@@ -881,10 +877,7 @@ void Journal::rebase(FileIdentity data, FileIdentity text)
     text_ = text;
 }
 
-bool Journal::dirty() const
-{
-    return !replayed_.empty() || (recorder_ && !recorder_->empty());
-}
+bool Journal::dirty() const { return !replayed_.empty() || (recorder_ && !recorder_->empty()); }
 
 void Journal::closeFile()
 {

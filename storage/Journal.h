@@ -125,11 +125,11 @@ private:
     Catalog *catalog_ = nullptr;
     FileIdentity data_, text_;
     std::unique_ptr<Recorder> recorder_;
-    std::vector<Batch> replayed_;  // sound batches replay() applied, not yet rewritten
+    std::vector<Batch> replayed_; // sound batches replay() applied, not yet rewritten
     FileIdentity replayedData_, replayedText_;
-    int fd_ = -1;                  // the live journal, open for appending
-    uint64_t fileEnd_ = 0;         // end of its last sound batch
-    bool truncate_ = false;        // a failed append may have left bytes after it
+    int fd_ = -1;           // the live journal, open for appending
+    uint64_t fileEnd_ = 0;  // end of its last sound batch
+    bool truncate_ = false; // a failed append may have left bytes after it
     uint64_t sizeLimit_ = 0;
     std::function<void()> onChange_;
     std::function<int64_t()> clock_;

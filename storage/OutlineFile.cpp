@@ -13,10 +13,7 @@ namespace {
 
 // A caption byte the file cannot carry: the line ends CR, LF and NUL, and
 // 0x1A, which ends the data of the record file that keys on the same caption.
-bool unstorable(char c)
-{
-    return c == '\r' || c == '\n' || c == '\0' || c == '\x1A';
-}
+bool unstorable(char c) { return c == '\r' || c == '\n' || c == '\0' || c == '\x1A'; }
 
 void appendLine(Bytes &line, size_t depth, const Bytes &caption)
 {

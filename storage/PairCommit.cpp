@@ -131,11 +131,9 @@ bool isTemporaryName(const std::string &name, const std::string &of)
     const std::string prefix = "." + of + kTemporaryInfix;
     if (name.size() != prefix.size() + kUniqueLength || name.compare(0, prefix.size(), prefix) != 0)
         return false;
-    return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
-                       [](char c) {
-                           return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z')
-                                  || (c >= 'A' && c <= 'Z');
-                       });
+    return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    });
 }
 
 // The temporary sits beside its target under the name an atomic write of the
@@ -153,25 +151,13 @@ bool isOurTemporary(const Move &m)
 
 } // namespace
 
-std::string markerPath(const std::string &baseDir)
-{
-    return baseDir + ".Quorvel.commit";
-}
+std::string markerPath(const std::string &baseDir) { return baseDir + ".Quorvel.commit"; }
 
-std::string resolvedPath(const std::string &path)
-{
-    return os::resolveLink(path);
-}
+std::string resolvedPath(const std::string &path) { return os::resolveLink(path); }
 
-bool entryExists(const std::string &path)
-{
-    return os::kindOf(path) != os::Kind::None;
-}
+bool entryExists(const std::string &path) { return os::kindOf(path) != os::Kind::None; }
 
-void removeFile(const std::string &path)
-{
-    os::removeEntry(path);
-}
+void removeFile(const std::string &path) { os::removeEntry(path); }
 
 void writeMarker(const std::string &baseDir, const std::vector<Move> &moves)
 {
@@ -190,7 +176,7 @@ void writeMarker(const std::string &baseDir, const std::vector<Move> &moves)
         os::removeEntry(path);
     AtomicFile file(path, AtomicFile::Refusal::InOut);
     file.write(bytes);
-    file.commit();  // fsynced, renamed, the folder synced
+    file.commit(); // fsynced, renamed, the folder synced
 }
 
 std::optional<std::vector<Move>> readMarker(const std::string &baseDir,
@@ -205,8 +191,7 @@ std::optional<std::vector<Move>> readMarker(const std::string &baseDir,
         fields.push_back(bytes->substr(pos, end - pos));
         pos = end + 1;
     }
-    if (fields.size() < 4 || fields.size() % 2 != 0 || fields.front() != kHeader
-        || fields.back() != kTrailer)
+    if (fields.size() < 4 || fields.size() % 2 != 0 || fields.front() != kHeader || fields.back() != kTrailer)
         return std::nullopt;
     std::vector<Move> moves;
     for (size_t i = 1; i + 1 < fields.size(); i += 2) {
@@ -224,7 +209,7 @@ size_t applyMoves(const std::vector<Move> &moves)
     std::vector<std::string> dirs;
     for (const Move &m : moves) {
         if (os::kindOf(m.temporary) != os::Kind::Regular)
-            continue;  // renamed before the interruption
+            continue; // renamed before the interruption
         if (int err = os::renameFile(m.temporary, m.target))
             throw EInOutError::fromErrno(err);
         ++renamed;

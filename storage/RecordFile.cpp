@@ -49,6 +49,7 @@ public:
     {
         return offset < all_.size() && !ignorable(all_.substr(static_cast<size_t>(offset)));
     }
+
 private:
     std::string_view bytes_;
     std::string_view all_;
@@ -124,10 +125,10 @@ public:
             if (line.size() > limit)
                 return false;
             if (*stop == kEndOfData) {
-                endAtMark();  // left in place: the data is over
+                endAtMark(); // left in place: the data is over
                 return true;
             }
-            ++pos_;  // the CR
+            ++pos_; // the CR
             if (pos_ == chunk_.size())
                 refill();
             if (!ended_ && chunk_[pos_] == '\n')
@@ -166,7 +167,7 @@ private:
 
     ByteSource &source_;
     std::string_view chunk_;
-    uint64_t base_ = 0;  // offset of chunk_ in the source
+    uint64_t base_ = 0; // offset of chunk_ in the source
     size_t pos_ = 0;
     bool ended_ = false;
     std::optional<uint64_t> mark_;
@@ -210,8 +211,8 @@ std::optional<uint64_t> readRecords(ByteSource &source, size_t sizeHint, RecordT
     // A record present in the file takes at least three line ends, so the
     // size bounds how many rows can come, whatever the count claims.
     const size_t present = sizeHint / 3 + 1;
-    table->reserve(table->size() + std::min<size_t>(static_cast<size_t>(count),
-                                                    present + kMaxEmptyTrailingRecords));
+    table->reserve(table->size()
+                   + std::min<size_t>(static_cast<size_t>(count), present + kMaxEmptyTrailingRecords));
 
     size_t emptyTrailing = 0;
     for (int32_t k = 0; k < count; ++k) {
@@ -236,7 +237,8 @@ std::optional<uint64_t> readRecords(ByteSource &source, size_t sizeHint, RecordT
 // its set for every byte).
 std::string_view storable(const Bytes &field, Bytes &scratch)
 {
-    if (!std::memchr(field.data(), '\r', field.size()) && !std::memchr(field.data(), kEndOfData, field.size()))
+    if (!std::memchr(field.data(), '\r', field.size())
+        && !std::memchr(field.data(), kEndOfData, field.size()))
         return field;
     scratch = field;
     for (char &c : scratch)

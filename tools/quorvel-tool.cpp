@@ -38,40 +38,41 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char *kUsage =
-    "Usage:\n"
-    "  quorvel-tool check DIR\n"
-    "      Load the catalogue in DIR (data.dat, text.dat) as the program does\n"
-    "      and print a summary: nodes, records, records no node shows, nodes\n"
-    "      without a record, captions carried by more than one node. When no\n"
-    "      running copy holds DIR, a save that was interrupted there is first\n"
-    "      finished as the program's start finishes it.\n"
-    "  quorvel-tool resave SRC DST\n"
-    "      Load the catalogue in SRC and write it into DST exactly as the\n"
-    "      program's save writes it. Nothing is written when the load fails\n"
-    "      or a running copy holds DST.\n"
-    "  quorvel-tool export DIR --format html|markdown|text [-o FILE]\n"
-    "      Write the catalogue in DIR, every node in outline order with its\n"
-    "      note, as one self-contained HTML page, as Markdown or as text\n"
-    "      indented with tabs (a note's lines one tab deeper than its node,\n"
-    "      after a blank), in UTF-8, to FILE (replaced only once it is\n"
-    "      complete) or to standard output.\n"
-"  quorvel-tool import SRC DIR --format text|markdown|cherrytree [--append]\n"
-"      Read the outline and notes in SRC and write them as the catalogue in\n"
-"      DIR (created when missing). Refused when DIR already holds a catalogue,\n"
-"      unless --append adds the imported tree after its last root. Captions\n"
-"      are made unique and storable; one summary line is printed. Nothing is\n"
-"      written when SRC cannot be read whole.\n"
-    "  quorvel-tool --help\n"
-    "      Show this text.\n"
-    "\n"
-    "Exit status: 0 success, 1 the catalogue could not be loaded, saved or\n"
-    "exported, 2 bad usage.\n";
+constexpr const char *kUsage
+    = "Usage:\n"
+      "  quorvel-tool check DIR\n"
+      "      Load the catalogue in DIR (data.dat, text.dat) as the program does\n"
+      "      and print a summary: nodes, records, records no node shows, nodes\n"
+      "      without a record, captions carried by more than one node. When no\n"
+      "      running copy holds DIR, a save that was interrupted there is first\n"
+      "      finished as the program's start finishes it.\n"
+      "  quorvel-tool resave SRC DST\n"
+      "      Load the catalogue in SRC and write it into DST exactly as the\n"
+      "      program's save writes it. Nothing is written when the load fails\n"
+      "      or a running copy holds DST.\n"
+      "  quorvel-tool export DIR --format html|markdown|text [-o FILE]\n"
+      "      Write the catalogue in DIR, every node in outline order with its\n"
+      "      note, as one self-contained HTML page, as Markdown or as text\n"
+      "      indented with tabs (a note's lines one tab deeper than its node,\n"
+      "      after a blank), in UTF-8, to FILE (replaced only once it is\n"
+      "      complete) or to standard output.\n"
+      "  quorvel-tool import SRC DIR --format text|markdown|cherrytree [--append]\n"
+      "      Read the outline and notes in SRC and write them as the catalogue in\n"
+      "      DIR (created when missing). Refused when DIR already holds a catalogue,\n"
+      "      unless --append adds the imported tree after its last root. Captions\n"
+      "      are made unique and storable; one summary line is printed. Nothing is\n"
+      "      written when SRC cannot be read whole.\n"
+      "  quorvel-tool --help\n"
+      "      Show this text.\n"
+      "\n"
+      "Exit status: 0 success, 1 the catalogue could not be loaded, saved or\n"
+      "exported, 2 bad usage.\n";
 
 // How many examples each summary line lists.
 constexpr size_t kExamples = 5;
 
-std::string withSeparator(std::string dir) {
+std::string withSeparator(std::string dir)
+{
     if (dir.empty())
         dir = ".";
     if (dir.back() != '/')
@@ -81,14 +82,16 @@ std::string withSeparator(std::string dir) {
 
 // The message of a core error as the program's error box shows it, in
 // UTF-8 (a file name in it keeps the system's bytes).
-void reportError(const qv::Error &e) {
+void reportError(const qv::Error &e)
+{
     std::string text = qv::messageUtf8(e);
     if (qv::errorBoxText(e.message()).size() > e.message().size())
         text += '.';
     std::fprintf(stderr, "%s\n", text.c_str());
 }
 
-bool isDirectory(const std::string &path) {
+bool isDirectory(const std::string &path)
+{
     std::error_code ec;
     return fs::is_directory(path, ec);
 }
@@ -96,7 +99,8 @@ bool isDirectory(const std::string &path) {
 // Loads `dir` into `catalog`; false (with the message on stderr) on failure.
 // `into`, when given, does the load (a save through it after a partial read
 // then keeps the original files aside, as the program's does).
-bool loadCatalog(const std::string &dir, qv::Catalog &catalog, qv::CatalogFiles *into = nullptr) {
+bool loadCatalog(const std::string &dir, qv::Catalog &catalog, qv::CatalogFiles *into = nullptr)
+{
     if (!isDirectory(dir)) {
         std::fprintf(stderr, "quorvel-tool: %s: no such directory\n", dir.c_str());
         return false;
@@ -120,21 +124,23 @@ bool loadCatalog(const std::string &dir, qv::Catalog &catalog, qv::CatalogFiles 
 struct Summary {
     size_t nodes = 0;
     size_t records = 0;
-    size_t hiddenRecords = 0;      // no node shows them
+    size_t hiddenRecords = 0; // no node shows them
     size_t nodesWithoutRecord = 0;
-    size_t duplicateCaptions = 0;  // distinct captions on more than one node
+    size_t duplicateCaptions = 0; // distinct captions on more than one node
     size_t nodesWithDuplicates = 0;
     std::vector<qv::Bytes> hiddenExamples;
     std::vector<qv::Bytes> withoutRecordExamples;
     std::vector<qv::Bytes> duplicateExamples;
 };
 
-void keepExample(std::vector<qv::Bytes> &examples, const qv::Bytes &caption) {
+void keepExample(std::vector<qv::Bytes> &examples, const qv::Bytes &caption)
+{
     if (examples.size() < kExamples)
         examples.push_back(caption);
 }
 
-Summary summarise(const qv::Catalog &catalog) {
+Summary summarise(const qv::Catalog &catalog)
+{
     Summary s;
     const qv::Outline &outline = catalog.outline();
     const qv::RecordTable &records = catalog.records();
@@ -144,7 +150,7 @@ Summary summarise(const qv::Catalog &catalog) {
     // Captions with the number of nodes carrying each, in one flat walk.
     std::unordered_map<qv::Bytes, size_t> captions;
     captions.reserve(s.nodes);
-    std::vector<const qv::Node *> firstOfCaption;  // for examples in flat order
+    std::vector<const qv::Node *> firstOfCaption; // for examples in flat order
     for (const qv::Node *n = outline.first(); n; n = qv::flatNext(n)) {
         auto [it, fresh] = captions.try_emplace(n->caption(), 0);
         ++it->second;
@@ -181,7 +187,8 @@ Summary summarise(const qv::Catalog &catalog) {
 
 // A caption for the terminal: UTF-8, control bytes (an escape sequence from a
 // hand-edited file, say) shown as \xNN instead of being obeyed.
-std::string printable(const qv::Bytes &caption) {
+std::string printable(const qv::Bytes &caption)
+{
     qv::Bytes safe;
     for (char c : caption) {
         const auto b = static_cast<unsigned char>(c);
@@ -196,8 +203,8 @@ std::string printable(const qv::Bytes &caption) {
     return qv::cp1251::toUtf8(safe);
 }
 
-void printLine(const char *label, size_t value, const std::vector<qv::Bytes> &examples = {},
-               size_t total = 0) {
+void printLine(const char *label, size_t value, const std::vector<qv::Bytes> &examples = {}, size_t total = 0)
+{
     std::printf("%-24s %zu\n", label, value);
     for (const qv::Bytes &caption : examples)
         std::printf("    \"%s\"\n", printable(caption).c_str());
@@ -208,7 +215,8 @@ void printLine(const char *label, size_t value, const std::vector<qv::Bytes> &ex
 // Takes the folder's lock and finishes an interrupted save there. False (with
 // the message on stderr) when another copy holds the folder and `needLock`,
 // or the repair fails. Without the lock the folder is read as it is.
-bool lockAndRepair(qv::CatalogLock &lock, const std::string &dir, bool needLock) {
+bool lockAndRepair(qv::CatalogLock &lock, const std::string &dir, bool needLock)
+{
     const qv::CatalogLock::State state = lock.acquire();
     if (state == qv::CatalogLock::State::Busy && needLock) {
         std::fprintf(stderr, "%s\n", qv::cp1251::toUtf8(qv::catalogBusyText()).c_str());
@@ -226,7 +234,8 @@ bool lockAndRepair(qv::CatalogLock &lock, const std::string &dir, bool needLock)
 }
 
 // A new catalogue folder, created and locked before anything is written.
-bool createLocked(qv::CatalogLock &lock, const std::string &dir) {
+bool createLocked(qv::CatalogLock &lock, const std::string &dir)
+{
     std::error_code ec;
     if (!fs::create_directories(dir, ec)) {
         std::fprintf(stderr, "quorvel-tool: %s: cannot create the directory (%s)\n", dir.c_str(),
@@ -236,7 +245,8 @@ bool createLocked(qv::CatalogLock &lock, const std::string &dir) {
     return lockAndRepair(lock, dir, true);
 }
 
-int check(const std::string &dir) {
+int check(const std::string &dir)
+{
     qv::Catalog catalog;
     qv::CatalogLock lock(withSeparator(dir));
     if (isDirectory(dir) && !lockAndRepair(lock, dir, false))
@@ -247,16 +257,15 @@ int check(const std::string &dir) {
     printLine("nodes:", s.nodes);
     printLine("records:", s.records);
     printLine("records not shown:", s.hiddenRecords, s.hiddenExamples, s.hiddenRecords);
-    printLine("nodes without a record:", s.nodesWithoutRecord, s.withoutRecordExamples,
-              s.nodesWithoutRecord);
-    printLine("duplicate captions:", s.duplicateCaptions, s.duplicateExamples,
-              s.duplicateCaptions);
+    printLine("nodes without a record:", s.nodesWithoutRecord, s.withoutRecordExamples, s.nodesWithoutRecord);
+    printLine("duplicate captions:", s.duplicateCaptions, s.duplicateExamples, s.duplicateCaptions);
     if (s.duplicateCaptions)
         printLine("nodes sharing a caption:", s.nodesWithDuplicates);
     return 0;
 }
 
-int resave(const std::string &src, const std::string &dst) {
+int resave(const std::string &src, const std::string &dst)
+{
     qv::Catalog catalog;
     qv::CatalogLock lock(withSeparator(dst));
     // An existing DST is locked before SRC is read (they may be one folder);
@@ -281,7 +290,8 @@ int resave(const std::string &src, const std::string &dst) {
     return 0;
 }
 
-int exportCommand(const std::string &dir, qv::ExportFormat format, const std::string *file) {
+int exportCommand(const std::string &dir, qv::ExportFormat format, const std::string *file)
+{
     qv::Catalog catalog;
     qv::CatalogLock lock(withSeparator(dir));
     if (isDirectory(dir) && !lockAndRepair(lock, dir, false))
@@ -315,8 +325,8 @@ int exportCommand(const std::string &dir, qv::ExportFormat format, const std::st
 
 // `import SRC DIR --format F [--append]`: SRC parsed first (a bad file
 // writes nothing), then DIR locked, checked and, with --append, loaded.
-int importInto(const std::string &src, const std::string &dir, qv::exchange::ImportFormat format,
-               bool append) {
+int importInto(const std::string &src, const std::string &dir, qv::exchange::ImportFormat format, bool append)
+{
     qv::exchange::ImportedTree tree;
     try {
         tree = qv::exchange::parseFile(src, format);
@@ -335,8 +345,8 @@ int importInto(const std::string &src, const std::string &dir, qv::exchange::Imp
     if (isDirectory(dir)) {
         if (!lockAndRepair(lock, dir, true))
             return 1;
-        const bool holdsCatalogue = fs::exists(withSeparator(dir) + "data.dat", ec) ||
-                                    fs::exists(withSeparator(dir) + "text.dat", ec);
+        const bool holdsCatalogue = fs::exists(withSeparator(dir) + "data.dat", ec)
+            || fs::exists(withSeparator(dir) + "text.dat", ec);
         if (holdsCatalogue && !append) {
             std::fprintf(stderr,
                          "quorvel-tool: %s already holds a catalogue (data.dat or text.dat); "
@@ -366,13 +376,15 @@ int importInto(const std::string &src, const std::string &dir, qv::exchange::Imp
     return 0;
 }
 
-int usageError(const char *why) {
+int usageError(const char *why)
+{
     std::fprintf(stderr, "quorvel-tool: %s\n\n%s", why, kUsage);
     return 2;
 }
 
 // export DIR --format F [-o FILE], the options in any order after DIR.
-int exportMain(const std::vector<std::string_view> &args) {
+int exportMain(const std::vector<std::string_view> &args)
+{
     std::optional<std::string> dir, file;
     std::optional<qv::ExportFormat> format;
     for (size_t i = 1; i < args.size(); ++i) {
@@ -402,7 +414,8 @@ int exportMain(const std::vector<std::string_view> &args) {
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     std::vector<std::string_view> args(argv + 1, argv + argc);
     if (args.empty())
         return usageError("no command given");
@@ -436,12 +449,13 @@ int main(int argc, char **argv) {
                 paths.push_back(args[i]);
         }
         using F = qv::exchange::ImportFormat;
-        const std::optional<F> f = format == "text"       ? std::optional<F>(F::Text)
-                                   : format == "markdown" ? std::optional<F>(F::Markdown)
-                                   : format == "cherrytree" ? std::optional<F>(F::CherryTree)
-                                                            : std::nullopt;
+        const std::optional<F> f = format == "text" ? std::optional<F>(F::Text)
+            : format == "markdown"                  ? std::optional<F>(F::Markdown)
+            : format == "cherrytree"                ? std::optional<F>(F::CherryTree)
+                                                    : std::nullopt;
         if (paths.size() != 2 || !f)
-            return usageError("import takes a source file, a directory and --format text|markdown|cherrytree");
+            return usageError(
+                "import takes a source file, a directory and --format text|markdown|cherrytree");
         return importInto(std::string(paths[0]), std::string(paths[1]), *f, append);
     }
     return usageError(("unknown command: " + std::string(command)).c_str());

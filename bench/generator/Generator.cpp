@@ -13,19 +13,19 @@ namespace qv::gen {
 namespace {
 
 // Program texts are UTF-8 here and turned into Windows-1251 once.
-const std::vector<Bytes> &cyrillicWords() {
+const std::vector<Bytes> &cyrillicWords()
+{
     static const std::vector<Bytes> words = [] {
         const char *utf8[] = {
-            "Статьи", "Рецепты", "Ссылки", "Заметки", "Программы", "Драйверы",
-            "Музыка", "Книги", "Работа", "Дом", "Сад", "Путешествия",
-            "Фильмы", "Новости", "Погода", "Карты", "Форумы", "Учёба",
-            "Математика", "Физика", "История", "Словари", "Переводы", "Игры",
-            "Здоровье", "Спорт", "Финансы", "Банки", "Магазины", "Почта",
-            "Фото", "Видео", "Архив", "Черновики", "Проекты", "Идеи",
-            "Покупки", "Адреса", "Телефоны", "Документы", "Справка", "Обзоры",
-            "Советы", "Журналы", "Блоги", "Сети", "Безопасность", "Железо",
-            "Ёлка", "Щенки", "Язык", "Эхо", "Юмор", "Жёлтые", "старые",
-            "новые", "важные", "разные", "полезные", "личные",
+            "Статьи",   "Рецепты",  "Ссылки",   "Заметки",  "Программы",    "Драйверы",  "Музыка",
+            "Книги",    "Работа",   "Дом",      "Сад",      "Путешествия",  "Фильмы",    "Новости",
+            "Погода",   "Карты",    "Форумы",   "Учёба",    "Математика",   "Физика",    "История",
+            "Словари",  "Переводы", "Игры",     "Здоровье", "Спорт",        "Финансы",   "Банки",
+            "Магазины", "Почта",    "Фото",     "Видео",    "Архив",        "Черновики", "Проекты",
+            "Идеи",     "Покупки",  "Адреса",   "Телефоны", "Документы",    "Справка",   "Обзоры",
+            "Советы",   "Журналы",  "Блоги",    "Сети",     "Безопасность", "Железо",    "Ёлка",
+            "Щенки",    "Язык",     "Эхо",      "Юмор",     "Жёлтые",       "старые",    "новые",
+            "важные",   "разные",   "полезные", "личные",
         };
         std::vector<Bytes> out;
         for (const char *w : utf8)
@@ -35,25 +35,25 @@ const std::vector<Bytes> &cyrillicWords() {
     return words;
 }
 
-const std::vector<Bytes> &latinWords() {
+const std::vector<Bytes> &latinWords()
+{
     static const std::vector<Bytes> words = {
-        "Linux", "Windows", "Lisp", "Haskell", "Qt", "Python", "Kernel", "Docs",
-        "FAQ", "HowTo", "Mail", "News", "Radio", "Forum", "Wiki", "Download",
-        "Setup", "Tools", "Utils", "Audio", "Video", "Network", "Proxy", "DNS",
-        "Cache", "Backup", "Server", "Client", "Mirror", "Archive", "Project", "Notes",
-        "Links", "Reference", "Manual", "Guide", "Tips", "Blog", "Shop", "Maps",
-        "Travel", "Music", "Books", "Games", "Photo", "Design", "Fonts", "Icons",
+        "Linux",  "Windows",   "Lisp",   "Haskell", "Qt",     "Python",  "Kernel",  "Docs",
+        "FAQ",    "HowTo",     "Mail",   "News",    "Radio",  "Forum",   "Wiki",    "Download",
+        "Setup",  "Tools",     "Utils",  "Audio",   "Video",  "Network", "Proxy",   "DNS",
+        "Cache",  "Backup",    "Server", "Client",  "Mirror", "Archive", "Project", "Notes",
+        "Links",  "Reference", "Manual", "Guide",   "Tips",   "Blog",    "Shop",    "Maps",
+        "Travel", "Music",     "Books",  "Games",   "Photo",  "Design",  "Fonts",   "Icons",
     };
     return words;
 }
 
 const char *const kTlds[] = {"ru", "com", "org", "net", "info", "su", "de"};
 
-const Bytes &pick(const std::vector<Bytes> &list, Random &rnd) {
-    return list[rnd.below(list.size())];
-}
+const Bytes &pick(const std::vector<Bytes> &list, Random &rnd) { return list[rnd.below(list.size())]; }
 
-Bytes lowerLatin(std::string_view s) {
+Bytes lowerLatin(std::string_view s)
+{
     Bytes out(s);
     for (char &c : out)
         if (c >= 'A' && c <= 'Z')
@@ -61,7 +61,8 @@ Bytes lowerLatin(std::string_view s) {
     return out;
 }
 
-Bytes webAddress(Random &rnd) {
+Bytes webAddress(Random &rnd)
+{
     Bytes host = lowerLatin(pick(latinWords(), rnd));
     if (rnd.chance(40))
         host += lowerLatin(pick(latinWords(), rnd));
@@ -79,11 +80,10 @@ Bytes webAddress(Random &rnd) {
     return address;
 }
 
-Bytes anyWord(Random &rnd) {
-    return rnd.chance(60) ? pick(cyrillicWords(), rnd) : pick(latinWords(), rnd);
-}
+Bytes anyWord(Random &rnd) { return rnd.chance(60) ? pick(cyrillicWords(), rnd) : pick(latinWords(), rnd); }
 
-Bytes caption(Random &rnd) {
+Bytes caption(Random &rnd)
+{
     Bytes text = anyWord(rnd);
     size_t more = rnd.below(3);
     for (size_t i = 0; i < more; ++i) {
@@ -93,7 +93,8 @@ Bytes caption(Random &rnd) {
     return text;
 }
 
-Bytes note(Random &rnd, size_t target) {
+Bytes note(Random &rnd, size_t target)
+{
     Bytes text;
     text.reserve(target + 64);
     size_t lineStart = 0;
@@ -104,7 +105,7 @@ Bytes note(Random &rnd, size_t target) {
             if (text.size() - lineStart >= lineLength) {
                 text += "~~";
                 if (rnd.chance(15))
-                    text += "~~";  // an empty line between paragraphs
+                    text += "~~"; // an empty line between paragraphs
                 lineStart = text.size();
                 lineLength = 40 + rnd.below(50);
             } else {
@@ -127,18 +128,18 @@ Bytes note(Random &rnd, size_t target) {
 
 } // namespace
 
-uint64_t Random::next() {
+uint64_t Random::next()
+{
     uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
     return z ^ (z >> 31);
 }
 
-size_t Random::below(size_t n) {
-    return static_cast<size_t>(next() % n);
-}
+size_t Random::below(size_t n) { return static_cast<size_t>(next() % n); }
 
-Generated generate(const Options &options) {
+Generated generate(const Options &options)
+{
     Random rnd(options.seed);
     Generated out;
     out.entries.reserve(options.nodes);
@@ -151,9 +152,9 @@ Generated generate(const Options &options) {
         if (i > 0) {
             size_t roll = rnd.below(100);
             if (roll < 30 && depth + 1 < levels)
-                ++depth;                       // first child of the previous node
+                ++depth; // first child of the previous node
             else if (roll >= 75 && depth > 0)
-                depth = rnd.below(depth);      // back up to some ancestor's level
+                depth = rnd.below(depth); // back up to some ancestor's level
         }
         Entry e;
         e.depth = depth;
@@ -180,9 +181,10 @@ Generated generate(const Options &options) {
     return out;
 }
 
-void fill(const Generated &generated, Catalog &catalog) {
+void fill(const Generated &generated, Catalog &catalog)
+{
     Outline &outline = catalog.outline();
-    std::vector<Node *> parents{outline.top()};  // parents[d] holds nodes of depth d
+    std::vector<Node *> parents{outline.top()}; // parents[d] holds nodes of depth d
     for (const Entry &e : generated.entries) {
         parents.resize(e.depth + 1);
         Node *n = outline.append(parents.back(), e.caption, e.icon);
@@ -196,7 +198,8 @@ void fill(const Generated &generated, Catalog &catalog) {
     }
 }
 
-Bytes outlineFileBytes(const Generated &generated) {
+Bytes outlineFileBytes(const Generated &generated)
+{
     size_t size = 0;
     for (const Entry &e : generated.entries)
         size += e.depth + e.caption.size() + 2;
@@ -210,7 +213,8 @@ Bytes outlineFileBytes(const Generated &generated) {
     return out;
 }
 
-Bytes recordFileBytes(const Generated &generated) {
+Bytes recordFileBytes(const Generated &generated)
+{
     Bytes out = decimal(static_cast<long long>(generated.recordOrder.size())) + "\r\n";
     for (size_t i : generated.recordOrder) {
         const Entry &e = generated.entries[i];
@@ -225,7 +229,8 @@ Bytes recordFileBytes(const Generated &generated) {
 }
 
 namespace {
-void writeFile(const std::string &path, const Bytes &bytes) {
+void writeFile(const std::string &path, const Bytes &bytes)
+{
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
     f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     f.close();
@@ -234,7 +239,8 @@ void writeFile(const std::string &path, const Bytes &bytes) {
 }
 } // namespace
 
-size_t writeCatalogFiles(const std::string &dir, const Generated &generated) {
+size_t writeCatalogFiles(const std::string &dir, const Generated &generated)
+{
     std::string base = dir;
     if (base.empty() || base.back() != '/')
         base += '/';
@@ -247,7 +253,8 @@ size_t writeCatalogFiles(const std::string &dir, const Generated &generated) {
     return total + outline.size();
 }
 
-Generated deepChain(size_t levels, uint64_t seed) {
+Generated deepChain(size_t levels, uint64_t seed)
+{
     Random rnd(seed);
     Generated out;
     out.entries.reserve(levels);

@@ -26,13 +26,13 @@ struct Options {
 struct Entry {
     size_t depth = 0;
     Bytes caption;
-    Bytes note;  // line breaks as "~~"
+    Bytes note; // line breaks as "~~"
     int32_t icon = 0;
 };
 
 struct Generated {
-    std::vector<Entry> entries;        // flat order; depth steps down by at most one
-    std::vector<size_t> recordOrder;   // entries' indices in record table order
+    std::vector<Entry> entries;      // flat order; depth steps down by at most one
+    std::vector<size_t> recordOrder; // entries' indices in record table order
 };
 
 // Small deterministic random source (splitmix64), independent of the

@@ -15,8 +15,8 @@ inline QString toQ(std::string_view bytes)
 
 inline Bytes fromQ(const QString &text)
 {
-    return cp1251::fromUtf16(std::u16string_view(reinterpret_cast<const char16_t *>(text.utf16()),
-                                                 size_t(text.size())));
+    return cp1251::fromUtf16(
+        std::u16string_view(reinterpret_cast<const char16_t *>(text.utf16()), size_t(text.size())));
 }
 
 } // namespace qv

@@ -76,10 +76,7 @@ void CollapsiblePanel::close()
     setFixedHeight(0);
 }
 
-bool CollapsiblePanel::isOpen() const
-{
-    return maximumHeight() != 0;
-}
+bool CollapsiblePanel::isOpen() const { return maximumHeight() != 0; }
 
 void CollapsiblePanel::toggle()
 {

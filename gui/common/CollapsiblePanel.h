@@ -22,9 +22,9 @@ public:
     CollapsiblePanel(QAction *toggleAction, int openHeight, QWidget *parent = nullptr);
     CollapsiblePanel(QAbstractButton *toggleButton, int openHeight, QWidget *parent = nullptr);
 
-    void close();          // height 0, toggle unchecked
-    bool isOpen() const;   // height not 0
-    void toggle();         // open when closed, close when open
+    void close();        // height 0, toggle unchecked
+    bool isOpen() const; // height not 0
+    void toggle();       // open when closed, close when open
 
 protected:
     // Runs each time the panel opens, after its height is set.
@@ -43,4 +43,3 @@ private:
 };
 
 } // namespace qv
-

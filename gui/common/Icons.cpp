@@ -13,7 +13,7 @@ namespace qv::icons {
 
 namespace {
 
-const QColor kEdgeColor(120, 134, 160);   // the line the header tab stands on
+const QColor kEdgeColor(120, 134, 160); // the line the header tab stands on
 
 QString glyphPath(const QString &name) { return QStringLiteral(":/glyphs/%1.png").arg(name); }
 
@@ -40,10 +40,10 @@ QIcon image(int index)
 
 QIcon glyph(const QString &name)
 {
-    static const std::array<const char *, 22> known = {
-        "create", "createChild", "delete", "expandAll", "collapseAll", "moveUp", "moveDown",
-        "save", "undo", "redo", "cut", "copy", "paste", "erase", "upper", "capitalise",
-        "lower", "settings", "about", "expand", "collapse", "program"};
+    static const std::array<const char *, 22> known
+        = {"create", "createChild", "delete", "expandAll", "collapseAll", "moveUp", "moveDown", "save",
+           "undo",   "redo",        "cut",    "copy",      "paste",       "erase",  "upper",    "capitalise",
+           "lower",  "settings",    "about",  "expand",    "collapse",    "program"};
     for (const char *k : known) {
         if (name == QLatin1String(k))
             return QIcon(glyphPath(name));
@@ -103,9 +103,6 @@ QPixmap paletteStrip()
     return pm;
 }
 
-QIcon programIcon()
-{
-    return QIcon(glyphPath(QStringLiteral("program")));
-}
+QIcon programIcon() { return QIcon(glyphPath(QStringLiteral("program"))); }
 
 } // namespace qv::icons

@@ -98,8 +98,7 @@ QString errorText(const std::exception &error)
     // The file name is in the system's encoding, the rest in the code page.
     const size_t at = e->pathOffset();
     const size_t length = std::min(e->pathLength(), text.size() - at);
-    return toQ(text.substr(0, at))
-        + QFile::decodeName(QByteArray(text.data() + at, qsizetype(length)))
+    return toQ(text.substr(0, at)) + QFile::decodeName(QByteArray(text.data() + at, qsizetype(length)))
         + toQ(text.substr(at + length));
 }
 
@@ -108,10 +107,7 @@ void showError(QWidget *parent, const std::exception &error)
     show(parent, QMessageBox::Critical, QStringLiteral("Quorvel"), errorText(error), QMessageBox::Ok);
 }
 
-void setUnattended()
-{
-    hook().unattended = true;
-}
+void setUnattended() { hook().unattended = true; }
 
 void logText(const QString &text)
 {

@@ -80,7 +80,8 @@ void ToolbarStrip::resizeEvent(QResizeEvent *event)
 bool ToolbarStrip::eventFilter(QObject *watched, QEvent *event)
 {
     // A group's size changes with its buttons (font, style, actions).
-    if (event->type() == QEvent::LayoutRequest || event->type() == QEvent::Show || event->type() == QEvent::Hide) {
+    if (event->type() == QEvent::LayoutRequest || event->type() == QEvent::Show
+        || event->type() == QEvent::Hide) {
         updateGeometry();
         arrange(width(), true);
     }

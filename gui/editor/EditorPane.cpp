@@ -1,12 +1,12 @@
 #include "gui/editor/EditorPane.h"
 
 #include "catalog/Catalog.h"
-#include "gui/editor/RecordMirror.h"
-#include "gui/common/ToolbarStrip.h"
 #include "gui/common/Codec.h"
-#include "gui/common/WidgetLook.h"
 #include "gui/common/Icons.h"
 #include "gui/common/MessageBox.h"
+#include "gui/common/ToolbarStrip.h"
+#include "gui/common/WidgetLook.h"
+#include "gui/editor/RecordMirror.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -48,10 +48,7 @@ std::function<void(const QString &, const QString &)> &browserStarter()
     return starter;
 }
 
-void defaultOpen(const QString &link)
-{
-    QDesktopServices::openUrl(urlFor(link));
-}
+void defaultOpen(const QString &link) { QDesktopServices::openUrl(urlFor(link)); }
 
 void defaultStartBrowser(const QString &program, const QString &argument)
 {
@@ -81,9 +78,9 @@ QString capitalized(const QString &text)
 }
 
 const QString kNoNodeTitle = QStringLiteral("Неверное действие");
-const QString kNoNodeText = QStringLiteral(
-    "Введённый текст не будет сохранён,\r\nтак как нет ни одного узла к которому\r\n"
-    "можно прикрепить этот текст.\r\n\r\nСоздайте сначала узел в дереве.");
+const QString kNoNodeText
+    = QStringLiteral("Введённый текст не будет сохранён,\r\nтак как нет ни одного узла к которому\r\n"
+                     "можно прикрепить этот текст.\r\n\r\nСоздайте сначала узел в дереве.");
 const QString kCopyLink = QStringLiteral("Копировать ссылку");
 
 // A link inside a menu caption: '&' would otherwise mark a shortcut letter.
@@ -129,9 +126,8 @@ EditorPane::EditorPane(Catalog &catalog, QWidget *parent) : QWidget(parent), cat
     connect(noteEditor_, &QPlainTextEdit::redoAvailable, this, &EditorPane::updateUndoRedo);
     connect(noteEditor_, &NoteEditor::urlClick, this, &EditorPane::urlClicked);
     connect(noteEditor_, &NoteEditor::mouseDown, this, &EditorPane::editorMouseDown);
-    connect(noteEditor_, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
-        contextMenu_->popup(noteEditor_->viewport()->mapToGlobal(pos));
-    });
+    connect(noteEditor_, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint &pos) { contextMenu_->popup(noteEditor_->viewport()->mapToGlobal(pos)); });
     // The menu key opens the menu as a right click off any link does.
     connect(noteEditor_, &NoteEditor::menuKeyPressed, this, [this](const QPoint &pos) {
         forgetMenuLink();
@@ -156,7 +152,7 @@ QAction *EditorPane::action(const QString &name) const
 {
     if (QAction *command = findChild<QAction *>(name, Qt::FindDirectChildrenOnly))
         return command;
-    return contextMenu_->findChild<QAction *>(name, Qt::FindDirectChildrenOnly);  // the separator N7
+    return contextMenu_->findChild<QAction *>(name, Qt::FindDirectChildrenOnly); // the separator N7
 }
 
 void EditorPane::createActions()
@@ -181,8 +177,8 @@ void EditorPane::createActions()
     auto setKeys = [this](QAction *action, const QList<QKeySequence> &keys, Qt::ShortcutContext context) {
         action->setShortcuts(keys);
         action->setShortcutContext(context);
-        action->setToolTip(QStringLiteral("%1 (%2)").arg(action->text(),
-                                                         keys.first().toString(QKeySequence::NativeText)));
+        action->setToolTip(
+            QStringLiteral("%1 (%2)").arg(action->text(), keys.first().toString(QKeySequence::NativeText)));
         // Keys of the note alone are the editor's own.
         if (context == Qt::WidgetShortcut)
             noteEditor_->addAction(action);
@@ -191,15 +187,16 @@ void EditorPane::createActions()
         return [this, command] { (noteEditor_->*command)(); };
     };
 
-    saveAllAction_ = add("saveAllAction", QStringLiteral("Сохранить всё"), "save", QStringLiteral("Сохранить всё"),
-                         nullptr);
+    saveAllAction_ = add("saveAllAction", QStringLiteral("Сохранить всё"), "save",
+                         QStringLiteral("Сохранить всё"), nullptr);
     saveAllAction_->setEnabled(false);
     setKeys(saveAllAction_, keysFor(QKeySequence::Save, {QKeySequence(Qt::CTRL | Qt::Key_S)}),
             Qt::WindowShortcut);
 
     undoAction_ = add("undoAction", QStringLiteral("Отменить"), "undo", QStringLiteral("Отменить"), nullptr);
     connect(undoAction_, &QAction::triggered, this, editorCommand(&QPlainTextEdit::undo));
-    setKeys(undoAction_, keysFor(QKeySequence::Undo, {QKeySequence(Qt::CTRL | Qt::Key_Z)}), Qt::WindowShortcut);
+    setKeys(undoAction_, keysFor(QKeySequence::Undo, {QKeySequence(Qt::CTRL | Qt::Key_Z)}),
+            Qt::WindowShortcut);
     redoAction_ = add("redoAction", QStringLiteral("Вернуть"), "redo", QStringLiteral("Вернуть"), nullptr);
     connect(redoAction_, &QAction::triggered, this, editorCommand(&QPlainTextEdit::redo));
     setKeys(redoAction_,
@@ -212,7 +209,8 @@ void EditorPane::createActions()
     setKeys(cutAction_, keysFor(QKeySequence::Cut, {QKeySequence(Qt::CTRL | Qt::Key_X)}), Qt::WidgetShortcut);
     copyAction_ = add("N4", QStringLiteral("Копировать"), "copy", QStringLiteral("Копировать"), nullptr);
     connect(copyAction_, &QAction::triggered, this, editorCommand(&QPlainTextEdit::copy));
-    setKeys(copyAction_, keysFor(QKeySequence::Copy, {QKeySequence(Qt::CTRL | Qt::Key_C)}), Qt::WidgetShortcut);
+    setKeys(copyAction_, keysFor(QKeySequence::Copy, {QKeySequence(Qt::CTRL | Qt::Key_C)}),
+            Qt::WidgetShortcut);
     pasteAction_ = add("N5", QStringLiteral("Вставить"), "paste", QStringLiteral("Вставить"), nullptr);
     connect(pasteAction_, &QAction::triggered, this, editorCommand(&QPlainTextEdit::paste));
     setKeys(pasteAction_, keysFor(QKeySequence::Paste, {QKeySequence(Qt::CTRL | Qt::Key_V)}),
@@ -228,13 +226,13 @@ void EditorPane::createActions()
 
     upperCaseAction_ = add("upperCaseAction", QStringLiteral("Все буквы большие"), "upper",
                            QStringLiteral("Все буквы большие"), &EditorPane::upperCase);
-    capitalizeAction_ = add("capitalizeAction", QStringLiteral("Первая буква большая, остальные маленькие"),
-                            "capitalise", QStringLiteral("Первая буква большая, остальные маленькие"),
-                            &EditorPane::capitalize);
+    capitalizeAction_
+        = add("capitalizeAction", QStringLiteral("Первая буква большая, остальные маленькие"), "capitalise",
+              QStringLiteral("Первая буква большая, остальные маленькие"), &EditorPane::capitalize);
     lowerCaseAction_ = add("lowerCaseAction", QStringLiteral("Все буквы маленькие"), "lower",
                            QStringLiteral("Все буквы маленькие"), &EditorPane::lowerCase);
-    for (QAction *action : {undoAction_, redoAction_, cutAction_, copyAction_, pasteAction_, deleteTextAction_,
-                            upperCaseAction_, capitalizeAction_, lowerCaseAction_})
+    for (QAction *action : {undoAction_, redoAction_, cutAction_, copyAction_, pasteAction_,
+                            deleteTextAction_, upperCaseAction_, capitalizeAction_, lowerCaseAction_})
         action->setEnabled(false);
 
     settingsToggleAction_ = add("settingsToggleAction", QStringLiteral("Настройка"), "settings",
@@ -362,7 +360,7 @@ void EditorPane::showNote(Node *node)
         if (text != noteEditor_->noteText()) {
             // Reported as a text change; loading alone appends no record.
             const QScopedValueRollback<bool> loading(loading_, true);
-            noteEditor_->setNoteText(text);  // also starts a fresh undo history
+            noteEditor_->setNoteText(text); // also starts a fresh undo history
         } else if (node != shownNode_) {
             // The same text under another node: the steps of the note shown
             // before must not be undone into this one.
@@ -379,10 +377,7 @@ void EditorPane::showNote(Node *node)
     }
 }
 
-void EditorPane::attachChangeHandler()
-{
-    attached_ = true;
-}
+void EditorPane::attachChangeHandler() { attached_ = true; }
 
 void EditorPane::storeInto(Node *node)
 {
@@ -422,16 +417,13 @@ void EditorPane::updateUndoRedo()
 void EditorPane::selectionChanged()
 {
     const bool any = noteEditor_->textCursor().hasSelection();
-    for (QAction *action : {cutAction_, copyAction_, deleteTextAction_, upperCaseAction_, capitalizeAction_,
-                            lowerCaseAction_})
+    for (QAction *action :
+         {cutAction_, copyAction_, deleteTextAction_, upperCaseAction_, capitalizeAction_, lowerCaseAction_})
         action->setEnabled(any);
     updatePasteEnabled();
 }
 
-void EditorPane::updatePasteEnabled()
-{
-    pasteAction_->setEnabled(noteEditor_->canPaste());
-}
+void EditorPane::updatePasteEnabled() { pasteAction_->setEnabled(noteEditor_->canPaste()); }
 
 // ---- commands ----
 

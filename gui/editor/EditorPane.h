@@ -27,49 +27,49 @@ class ToolbarStrip;
 // only. Save, undo and redo answer their keys anywhere in the window; the
 // editing keys only while the note has the focus, so they never take a key
 // from the tree or its rename editor.
-class EditorPane : public QWidget {  // objectName "Panel2"
+class EditorPane : public QWidget { // objectName "Panel2"
     Q_OBJECT
 public:
     EditorPane(Catalog &catalog, QWidget *parent = nullptr);
     ~EditorPane() override;
 
     NoteEditor *editor() const { return noteEditor_; }
-    ToolbarStrip *toolbar() const { return toolbar_; }  // CoolBar2
+    ToolbarStrip *toolbar() const { return toolbar_; } // CoolBar2
 
     // ---- the commands ----
     // "Сохранить всё" (SpeedButton3, Ctrl+S anywhere in the window): the window
     // connects triggered to its save; disabled until there is something to save.
     QAction *saveAllAction() const { return saveAllAction_; }
-    QAction *undoAction() const { return undoAction_; }                // SpeedButton4
-    QAction *redoAction() const { return redoAction_; }                // SpeedButton5
-    QAction *cutAction() const { return cutAction_; }                  // N3, SpeedButton6
-    QAction *copyAction() const { return copyAction_; }                // N4, SpeedButton7
-    QAction *pasteAction() const { return pasteAction_; }              // N5, SpeedButton8
-    QAction *deleteTextAction() const { return deleteTextAction_; }    // N11, SpeedButton12
-    QAction *selectAllAction() const { return selectAllAction_; }      // N6
-    QAction *upperCaseAction() const { return upperCaseAction_; }      // SpeedButton9
-    QAction *capitalizeAction() const { return capitalizeAction_; }    // SpeedButton18
-    QAction *lowerCaseAction() const { return lowerCaseAction_; }      // SpeedButton19
+    QAction *undoAction() const { return undoAction_; }             // SpeedButton4
+    QAction *redoAction() const { return redoAction_; }             // SpeedButton5
+    QAction *cutAction() const { return cutAction_; }               // N3, SpeedButton6
+    QAction *copyAction() const { return copyAction_; }             // N4, SpeedButton7
+    QAction *pasteAction() const { return pasteAction_; }           // N5, SpeedButton8
+    QAction *deleteTextAction() const { return deleteTextAction_; } // N11, SpeedButton12
+    QAction *selectAllAction() const { return selectAllAction_; }   // N6
+    QAction *upperCaseAction() const { return upperCaseAction_; }   // SpeedButton9
+    QAction *capitalizeAction() const { return capitalizeAction_; } // SpeedButton18
+    QAction *lowerCaseAction() const { return lowerCaseAction_; }   // SpeedButton19
     // The panel toggles (checkable): "Настройка" (SpeedButton10), "О программе..." (SpeedButton11).
     QAction *settingsToggleAction() const { return settingsToggleAction_; }
     QAction *aboutToggleAction() const { return aboutToggleAction_; }
-    QAction *copyLinkAction() const { return copyLinkAction_; }                        // N8
-    QAction *openLinkAction() const { return openLinkAction_; }                        // N9
-    QAction *openLinkInNewWindowAction() const { return openLinkInNewWindowAction_; }  // N10
+    QAction *copyLinkAction() const { return copyLinkAction_; }                       // N8
+    QAction *openLinkAction() const { return openLinkAction_; }                       // N9
+    QAction *openLinkInNewWindowAction() const { return openLinkInNewWindowAction_; } // N10
 
     // The toolbar buttons of the save command and the panel toggles. A state
     // set on one of these buttons directly is passed on to its action.
-    QAbstractButton *saveButton() const;      // SpeedButton3
-    QAbstractButton *settingsButton() const;  // SpeedButton10
-    QAbstractButton *aboutButton() const;     // SpeedButton11
+    QAbstractButton *saveButton() const;     // SpeedButton3
+    QAbstractButton *settingsButton() const; // SpeedButton10
+    QAbstractButton *aboutButton() const;    // SpeedButton11
 
     // Layout top to bottom: CoolBar2, settingsPanel (Panel4), the editor, aboutPanel (Panel7).
     void setPanels(QWidget *settingsPanel, QWidget *aboutPanel);
-    void setSelectedNodeProvider(std::function<Node *()> selected);  // the tree's selected node or null
+    void setSelectedNodeProvider(std::function<Node *()> selected); // the tree's selected node or null
     void setLinkOption(std::function<bool()> singleClickOpens);     // read at each click
-    void showNote(Node *node);                // show note (selection change / tree click)
-    void attachChangeHandler();               // last start-up step: from now on edits are stored
-    void updatePasteEnabled();                // paste from the clipboard
+    void showNote(Node *node);  // show note (selection change / tree click)
+    void attachChangeHandler(); // last start-up step: from now on edits are stored
+    void updatePasteEnabled();  // paste from the clipboard
     void setEditorFont(const QString &face, int pointSize);
     void setEditorColors(const QColor &background, const QColor &text);
     // Every edit reaches its record as it is made, so there is never anything
@@ -78,7 +78,8 @@ public:
     void flushNote() {}
     // Test hooks: the desktop launcher and the browser program starter.
     static void setUrlOpener(std::function<void(const QString &url)> opener);
-    static void setBrowserStarter(std::function<void(const QString &program, const QString &argument)> starter);
+    static void setBrowserStarter(
+        std::function<void(const QString &program, const QString &argument)> starter);
 
     // The editor's context menu (PopupMenu2) and the link under it.
     QMenu *contextMenu() const { return contextMenu_; }
@@ -88,7 +89,7 @@ public:
     QAction *action(const QString &name) const;
 
 signals:
-    void edited();  // the catalogue's unsaved-changes flag was set
+    void edited(); // the catalogue's unsaved-changes flag was set
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -141,8 +142,8 @@ private:
     QString linkUnderMenu_;
     RecordMirror *recordMirror_ = nullptr;
     bool attached_ = false;
-    bool loading_ = false;                 // a note is being shown, not edited
-    const Node *shownNode_ = nullptr;      // compared only, never followed
+    bool loading_ = false;            // a note is being shown, not edited
+    const Node *shownNode_ = nullptr; // compared only, never followed
 };
 
 } // namespace qv

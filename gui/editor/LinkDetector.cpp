@@ -22,8 +22,17 @@ bool stopsLink(QChar c)
     if (c.isSpace() || c.category() == QChar::Other_Control)
         return true;
     switch (c.unicode()) {
-    case '<': case '>': case '"': case '{': case '}': case '|': case '\\': case '^': case '`':
-    case 0x2028: case 0x2029:
+    case '<':
+    case '>':
+    case '"':
+    case '{':
+    case '}':
+    case '|':
+    case '\\':
+    case '^':
+    case '`':
+    case 0x2028:
+    case 0x2029:
         return true;
     default:
         return false;
@@ -33,7 +42,14 @@ bool stopsLink(QChar c)
 bool trailingPunctuation(QChar c)
 {
     switch (c.unicode()) {
-    case '.': case ',': case ';': case ':': case '!': case '?': case '\'': case '*':
+    case '.':
+    case ',':
+    case ';':
+    case ':':
+    case '!':
+    case '?':
+    case '\'':
+    case '*':
         return true;
     default:
         return false;
@@ -68,8 +84,8 @@ std::vector<Span> find(QStringView line)
         // Give back punctuation that closes the sentence rather than the address.
         while (end > prefixEnd) {
             const QChar last = line[end - 1];
-            if (trailingPunctuation(last) ||
-                ((last == u')' || last == u']') && unbalancedClose(line.mid(start, end - start), last)))
+            if (trailingPunctuation(last)
+                || ((last == u')' || last == u']') && unbalancedClose(line.mid(start, end - start), last)))
                 --end;
             else
                 break;

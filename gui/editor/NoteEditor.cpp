@@ -128,8 +128,8 @@ NoteEditor::LinkRange NoteEditor::linkAtPoint(const QPoint &viewportPos) const
         const QRect left = cursorRect(c);
         const QChar ch = document()->characterAt(cand);
         const int right = left.left() + std::max(1, fontMetrics().horizontalAdvance(ch));
-        if (viewportPos.x() >= left.left() && viewportPos.x() < right && viewportPos.y() >= left.top() &&
-            viewportPos.y() <= left.bottom())
+        if (viewportPos.x() >= left.left() && viewportPos.x() < right && viewportPos.y() >= left.top()
+            && viewportPos.y() <= left.bottom())
             return r;
     }
     return {};
@@ -174,10 +174,7 @@ QMimeData *NoteEditor::createMimeDataFromSelection() const
     return mimeData;
 }
 
-bool NoteEditor::canInsertFromMimeData(const QMimeData *source) const
-{
-    return source && source->hasText();
-}
+bool NoteEditor::canInsertFromMimeData(const QMimeData *source) const { return source && source->hasText(); }
 
 void NoteEditor::insertFromMimeData(const QMimeData *source)
 {
@@ -188,7 +185,7 @@ void NoteEditor::insertFromMimeData(const QMimeData *source)
     if (text.size() > room) {
         qsizetype keep = room;
         if (keep > 0 && text[keep - 1].isHighSurrogate())
-            --keep;  // never half a character
+            --keep; // never half a character
         text.truncate(keep);
     }
     if (text.isEmpty() && !textCursor().hasSelection())
@@ -333,8 +330,8 @@ void NoteEditor::mouseMoveEvent(QMouseEvent *e)
         return;
     }
     viewport()->setCursor(linkAtPoint(p).start >= 0 ? Qt::PointingHandCursor
-                          : inLineStrip(p)        ? Qt::ArrowCursor
-                                                  : Qt::IBeamCursor);
+                              : inLineStrip(p)      ? Qt::ArrowCursor
+                                                    : Qt::IBeamCursor);
     QPlainTextEdit::mouseMoveEvent(e);
     // Automatic word selection: once a drag leaves the word it began in,
     // the selection takes whole words.
@@ -360,9 +357,9 @@ void NoteEditor::mouseReleaseEvent(QMouseEvent *e)
 bool NoteEditor::event(QEvent *e)
 {
     // The menu key opens the menu at the caret, never over a link.
-    if (e->type() == QEvent::ContextMenu &&
-        static_cast<QContextMenuEvent *>(e)->reason() != QContextMenuEvent::Mouse &&
-        contextMenuPolicy() == Qt::CustomContextMenu) {
+    if (e->type() == QEvent::ContextMenu
+        && static_cast<QContextMenuEvent *>(e)->reason() != QContextMenuEvent::Mouse
+        && contextMenuPolicy() == Qt::CustomContextMenu) {
         e->accept();
         emit menuKeyPressed(cursorRect().center());
         return true;
@@ -374,9 +371,9 @@ bool NoteEditor::viewportEvent(QEvent *e)
 {
     // A mouse-made context menu request is answered at the right button's
     // release instead (above), so the link report comes first.
-    if (e->type() == QEvent::ContextMenu &&
-        static_cast<QContextMenuEvent *>(e)->reason() == QContextMenuEvent::Mouse &&
-        contextMenuPolicy() == Qt::CustomContextMenu) {
+    if (e->type() == QEvent::ContextMenu
+        && static_cast<QContextMenuEvent *>(e)->reason() == QContextMenuEvent::Mouse
+        && contextMenuPolicy() == Qt::CustomContextMenu) {
         e->accept();
         return true;
     }
@@ -433,8 +430,9 @@ void NoteEditor::updateSelectionColors()
     // Without the focus the selection is drawn in the text's own colors, so
     // it does not show.
     QPalette p = palette();
-    if (p.color(QPalette::Inactive, QPalette::Highlight) == p.color(QPalette::Inactive, QPalette::Base) &&
-        p.color(QPalette::Inactive, QPalette::HighlightedText) == p.color(QPalette::Inactive, QPalette::Text))
+    if (p.color(QPalette::Inactive, QPalette::Highlight) == p.color(QPalette::Inactive, QPalette::Base)
+        && p.color(QPalette::Inactive, QPalette::HighlightedText)
+            == p.color(QPalette::Inactive, QPalette::Text))
         return;
     p.setColor(QPalette::Inactive, QPalette::Highlight, p.color(QPalette::Inactive, QPalette::Base));
     p.setColor(QPalette::Inactive, QPalette::HighlightedText, p.color(QPalette::Inactive, QPalette::Text));

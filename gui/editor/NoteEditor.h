@@ -16,7 +16,7 @@ namespace links {
 class Highlighter;
 }
 
-class NoteEditor : public QPlainTextEdit {  // objectName "RxRichEdit1"
+class NoteEditor : public QPlainTextEdit { // objectName "RxRichEdit1"
     Q_OBJECT
 public:
     // The most characters a note can hold.
@@ -29,7 +29,7 @@ public:
 
     // The text with every line break as CR LF and every other character kept (no-break spaces too).
     QString noteText() const;
-    void setNoteText(const QString &text);  // CR LF / LF line breaks in
+    void setNoteText(const QString &text); // CR LF / LF line breaks in
     // What noteText() gives back after setNoteText(text): every line break
     // (CR LF, lone CR or LF, line and paragraph separators) as CR LF.
     static QString normalised(const QString &text);
@@ -58,7 +58,7 @@ public:
 
 signals:
     void urlClick(const QString &linkText, Qt::MouseButton button);
-    void mouseDown(Qt::MouseButton button);                           // after any link report of the press
+    void mouseDown(Qt::MouseButton button); // after any link report of the press
     // The menu key (a context menu asked for from the keyboard), with the
     // caret's place in viewport coordinates.
     void menuKeyPressed(const QPoint &viewportPos);
@@ -93,7 +93,7 @@ private:
     LinkRange pending_;
     Qt::MouseButton pendingButton_ = Qt::LeftButton;
     bool stripDrag_ = false;
-    int wordAnchor_ = -1;  // where a plain left press put the caret, while it lasts
+    int wordAnchor_ = -1; // where a plain left press put the caret, while it lasts
     int stripAnchorBlock_ = -1;
     bool updatingPalette_ = false;
 };

@@ -15,15 +15,11 @@ namespace {
 static_assert(kRecordLineBreak.size() == 2);
 
 // One block's text (or part of it) in record form.
-void appendRecordForm(Bytes &out, const QString &blockText)
-{
-    out += fromQ(NoteEditor::noteLine(blockText));
-}
+void appendRecordForm(Bytes &out, const QString &blockText) { out += fromQ(NoteEditor::noteLine(blockText)); }
 
 } // namespace
 
-RecordMirror::RecordMirror(QTextDocument *document, QObject *parent)
-    : QObject(parent), document_(document)
+RecordMirror::RecordMirror(QTextDocument *document, QObject *parent) : QObject(parent), document_(document)
 {
     connect(document_, &QTextDocument::contentsChange, this, &RecordMirror::contentsChange);
     rebuild();
@@ -54,7 +50,7 @@ Bytes RecordMirror::convertRange(int from, int to) const
     QTextBlock b = document_->findBlock(from);
     while (b.isValid() && b.position() < to) {
         const int start = std::max(from, b.position());
-        const int textEnd = b.position() + b.length() - 1;  // before the block's break
+        const int textEnd = b.position() + b.length() - 1; // before the block's break
         const int end = std::min(to, textEnd);
         if (end > start)
             appendRecordForm(out, b.text().mid(start - b.position(), end - start));

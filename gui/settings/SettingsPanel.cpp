@@ -5,8 +5,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QBoxLayout>
-#include <QScrollArea>
-#include <QScrollBar>
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QEvent>
@@ -18,6 +16,8 @@
 #include <QMouseEvent>
 #include <QPalette>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSignalBlocker>
 #include <QStyle>
@@ -135,23 +135,52 @@ std::optional<QFont> runFontDialog(QWidget *parent, const QFont &initial)
 QPalette::ColorRole systemRole(int n)
 {
     switch (n) {
-    case 1: case 12: case 16: return QPalette::Dark;        // desktop, workspace, button shadow
-    case 2: case 13: case 27: case 29: return QPalette::Highlight;  // captions, selection
-    case 3: case 28: return QPalette::Mid;                  // inactive caption
-    case 5: return QPalette::Base;                          // window background
-    case 6: case 21: return QPalette::Shadow;               // frame, dark 3-D shadow
-    case 7: case 19: return QPalette::WindowText;           // menu text, inactive caption text
-    case 8: return QPalette::Text;                          // window text
-    case 9: case 14: return QPalette::HighlightedText;      // caption text, selected text
-    case 0: case 10: case 11: case 15: return QPalette::Button;  // scroll bar, borders, button face
-    case 17: return QPalette::PlaceholderText;              // grey text
-    case 18: return QPalette::ButtonText;
-    case 20: return QPalette::Light;                        // button highlight
-    case 22: return QPalette::Midlight;                     // 3-D light
-    case 23: return QPalette::ToolTipText;
-    case 24: return QPalette::ToolTipBase;
-    case 26: return QPalette::Link;                         // hot-tracked item
-    default: return QPalette::Window;                       // menus, menu bar and the rest
+    case 1:
+    case 12:
+    case 16:
+        return QPalette::Dark; // desktop, workspace, button shadow
+    case 2:
+    case 13:
+    case 27:
+    case 29:
+        return QPalette::Highlight; // captions, selection
+    case 3:
+    case 28:
+        return QPalette::Mid; // inactive caption
+    case 5:
+        return QPalette::Base; // window background
+    case 6:
+    case 21:
+        return QPalette::Shadow; // frame, dark 3-D shadow
+    case 7:
+    case 19:
+        return QPalette::WindowText; // menu text, inactive caption text
+    case 8:
+        return QPalette::Text; // window text
+    case 9:
+    case 14:
+        return QPalette::HighlightedText; // caption text, selected text
+    case 0:
+    case 10:
+    case 11:
+    case 15:
+        return QPalette::Button; // scroll bar, borders, button face
+    case 17:
+        return QPalette::PlaceholderText; // grey text
+    case 18:
+        return QPalette::ButtonText;
+    case 20:
+        return QPalette::Light; // button highlight
+    case 22:
+        return QPalette::Midlight; // 3-D light
+    case 23:
+        return QPalette::ToolTipText;
+    case 24:
+        return QPalette::ToolTipBase;
+    case 26:
+        return QPalette::Link; // hot-tracked item
+    default:
+        return QPalette::Window; // menus, menu bar and the rest
     }
 }
 
@@ -165,7 +194,7 @@ void fitButton(QPushButton *b, QSize designed)
     QStyleOptionButton option;
     option.initFrom(b);
     const int margin = b->style()->pixelMetric(QStyle::PM_ButtonMargin, &option, b)
-                       + 2 * b->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, b);
+        + 2 * b->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, b);
     const QSize text = fm.size(Qt::TextShowMnemonic, b->text());
     b->setFixedSize((text + QSize(margin, margin)).expandedTo(designed));
 }
@@ -231,7 +260,8 @@ SettingsPanel::SettingsPanel(QAbstractButton *toggleButton, QWidget *parent)
     dragDropCheck_ = makeCheck(content_, "CheckBox1", "Разрешить перетаскивание элементов дерева", 265);
     restoreCheck_ = makeCheck(content_, "CheckBox2", "Запоминать позицию и размер окна", 257);
     backupCheck_ = makeCheck(content_, "CheckBox3", "Создавать резервные копии базы данных", 257);
-    linkSingleClickCheck_ = makeCheck(content_, "CheckBox4", "Отрабатывать ссылку при одиночном нажатии", 265);
+    linkSingleClickCheck_
+        = makeCheck(content_, "CheckBox4", "Отрабатывать ссылку при одиночном нажатии", 265);
     connect(dragDropCheck_, &QCheckBox::toggled, this, [this](bool on) { pending_.dragDrop = on; });
     connect(restoreCheck_, &QCheckBox::toggled, this, [this](bool on) { pending_.restore = on; });
     connect(backupCheck_, &QCheckBox::toggled, this, [this](bool on) { pending_.backup = on; });
@@ -257,14 +287,14 @@ SettingsPanel::SettingsPanel(QAbstractButton *toggleButton, QWidget *parent)
         auto *layout = new QHBoxLayout(swatch);
         layout->setContentsMargins(captionMargins);
         layout->addWidget(label, 0, Qt::AlignTop);
-        return std::pair {swatch, label};
+        return std::pair{swatch, label};
     };
     // Margins from the frame's inside: the captions sit 23 and 16 pixels in,
     // 5 down; a longer caption makes its swatch wider.
-    std::tie(treeColorSwatch_, treeTextLabel_) =
-        makeSwatch("Panel5", "Label1", QStringLiteral("Цвет дерева"), QMargins(22, 4, 2, 1));
-    std::tie(richColorSwatch_, richTextLabel_) =
-        makeSwatch("Panel6", "Label2", QStringLiteral("Цвет редактора"), QMargins(15, 4, 2, 1));
+    std::tie(treeColorSwatch_, treeTextLabel_)
+        = makeSwatch("Panel5", "Label1", QStringLiteral("Цвет дерева"), QMargins(22, 4, 2, 1));
+    std::tie(richColorSwatch_, richTextLabel_)
+        = makeSwatch("Panel6", "Label2", QStringLiteral("Цвет редактора"), QMargins(15, 4, 2, 1));
 
     treeFontButton_ = makeButton(content_, "Button5", QStringLiteral("Шрифт дерева"), {113, 25});
     textFontButton_ = makeButton(content_, "Button6", QStringLiteral("Шрифт редактора"), {113, 25});
@@ -294,8 +324,8 @@ SettingsPanel::SettingsPanel(QAbstractButton *toggleButton, QWidget *parent)
     connect(cancelButton, &QPushButton::clicked, this, &SettingsPanel::cancel);
 
     // Tab order: the four boxes, "ОК", "Применить", "Отмена", then the two font buttons.
-    QWidget *order[] = {dragDropCheck_, restoreCheck_, backupCheck_, linkSingleClickCheck_,
-                        okButton, applyButton, cancelButton, treeFontButton_, textFontButton_};
+    QWidget *order[] = {dragDropCheck_, restoreCheck_, backupCheck_,    linkSingleClickCheck_, okButton,
+                        applyButton,    cancelButton,  treeFontButton_, textFontButton_};
     for (size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
 
@@ -437,10 +467,7 @@ void SettingsPanel::setTreeFontName(const QString &face)
     showButtonFont(treeFontButton_, pending_.treeFont);
 }
 
-void SettingsPanel::setTreeFontSize(int size)
-{
-    pending_.treeFont.size = size;
-}
+void SettingsPanel::setTreeFontSize(int size) { pending_.treeFont.size = size; }
 
 void SettingsPanel::setTextFontName(const QString &face)
 {
@@ -448,10 +475,7 @@ void SettingsPanel::setTextFontName(const QString &face)
     showButtonFont(textFontButton_, pending_.textFont);
 }
 
-void SettingsPanel::setTextFontSize(int size)
-{
-    pending_.textFont.size = size;
-}
+void SettingsPanel::setTextFontSize(int size) { pending_.textFont.size = size; }
 
 void SettingsPanel::applyFonts()
 {
@@ -549,23 +573,17 @@ void SettingsPanel::chooseFont(QPushButton *button, FontSetting &setting)
     applyFonts();
 }
 
-void SettingsPanel::chooseTreeFont()
-{
-    chooseFont(treeFontButton_, pending_.treeFont);
-}
+void SettingsPanel::chooseTreeFont() { chooseFont(treeFontButton_, pending_.treeFont); }
 
-void SettingsPanel::chooseTextFont()
-{
-    chooseFont(textFontButton_, pending_.textFont);
-}
+void SettingsPanel::chooseTextFont() { chooseFont(textFontButton_, pending_.textFont); }
 
 bool SettingsPanel::eventFilter(QObject *watched, QEvent *event)
 {
     const bool swatchPart = watched == treeColorSwatch_ || watched == richColorSwatch_
-                            || watched == treeTextLabel_ || watched == richTextLabel_;
-    if (swatchPart && (event->type() == QEvent::MouseButtonPress
-                       || event->type() == QEvent::MouseButtonDblClick))
-        return true;  // keep the caption's press from reaching its swatch
+        || watched == treeTextLabel_ || watched == richTextLabel_;
+    if (swatchPart
+        && (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick))
+        return true; // keep the caption's press from reaching its swatch
     if (swatchPart && event->type() == QEvent::MouseButtonRelease) {
         auto *widget = static_cast<QWidget *>(watched);
         const auto *me = static_cast<QMouseEvent *>(event);

@@ -37,10 +37,10 @@ public:
     // Shows `settings` as the pending ones; applies nothing.
     void setSettings(const Settings &settings);
 
-    QCheckBox *dragDropCheck() const { return dragDropCheck_; }                // CheckBox1
-    QCheckBox *restoreCheck() const { return restoreCheck_; }                  // CheckBox2
-    QCheckBox *backupCheck() const { return backupCheck_; }                    // CheckBox3
-    QCheckBox *linkSingleClickCheck() const { return linkSingleClickCheck_; }  // CheckBox4
+    QCheckBox *dragDropCheck() const { return dragDropCheck_; }               // CheckBox1
+    QCheckBox *restoreCheck() const { return restoreCheck_; }                 // CheckBox2
+    QCheckBox *backupCheck() const { return backupCheck_; }                   // CheckBox3
+    QCheckBox *linkSingleClickCheck() const { return linkSingleClickCheck_; } // CheckBox4
 
     // Pending colors as color codes, kept exactly as given so a system code
     // is written back unchanged.
@@ -64,28 +64,28 @@ public:
     void setTextFontName(const QString &face);
     void setTextFontSize(int size);
 
-    void applyFonts();   // emits treeFontApplied, editorFontApplied
-    void apply();        // "Применить": emits dragDropApplied, treeColorsApplied, editorColorsApplied
+    void applyFonts(); // emits treeFontApplied, editorFontApplied
+    void apply();      // "Применить": emits dragDropApplied, treeColorsApplied, editorColorsApplied
     // close(), isOpen() and toggle() come from CollapsiblePanel.
 
     // The handlers behind the panel's own controls, public so the window and tests can run them.
-    void ok();                        // "ОК": apply and close
-    void cancel();                    // "Отмена": revert the four pending colors and close
-    void chooseTreeColor();           // click on the tree swatch
-    void chooseTreeTextColor();       // click on its caption
-    void chooseRichColor();           // click on the editor swatch
-    void chooseRichTextColor();       // click on its caption
+    void ok();                  // "ОК": apply and close
+    void cancel();              // "Отмена": revert the four pending colors and close
+    void chooseTreeColor();     // click on the tree swatch
+    void chooseTreeTextColor(); // click on its caption
+    void chooseRichColor();     // click on the editor swatch
+    void chooseRichTextColor(); // click on its caption
     void chooseTreeFont();
     void chooseTextFont();
 
-    QPushButton *treeFontButton() const { return treeFontButton_; }  // Button5
-    QPushButton *textFontButton() const { return textFontButton_; }  // Button6
-    QFrame *treeSwatch() const { return treeColorSwatch_; }          // Panel5
-    QFrame *richSwatch() const { return richColorSwatch_; }          // Panel6
-    QLabel *treeCaption() const { return treeTextLabel_; }           // Label1
-    QLabel *richCaption() const { return richTextLabel_; }           // Label2
+    QPushButton *treeFontButton() const { return treeFontButton_; } // Button5
+    QPushButton *textFontButton() const { return textFontButton_; } // Button6
+    QFrame *treeSwatch() const { return treeColorSwatch_; }         // Panel5
+    QFrame *richSwatch() const { return richColorSwatch_; }         // Panel6
+    QLabel *treeCaption() const { return treeTextLabel_; }          // Label1
+    QLabel *richCaption() const { return richTextLabel_; }          // Label2
 
-    static QColor colorFromValue(int32_t code);  // system codes 5/8/15 -> palette Base/Text/Button
+    static QColor colorFromValue(int32_t code); // system codes 5/8/15 -> palette Base/Text/Button
     // An RGB color as its code: red + 256*green + 65536*blue.
     static int32_t valueFromColor(const QColor &color);
 
@@ -131,7 +131,7 @@ private:
     int32_t appliedTextRichColor_ = pending_.textRichColor;
 
     QScrollArea *scroll_ = nullptr;
-    QWidget *content_ = nullptr;  // the laid-out controls; the panel shows as much as its height allows
+    QWidget *content_ = nullptr; // the laid-out controls; the panel shows as much as its height allows
     QCheckBox *dragDropCheck_ = nullptr;
     QCheckBox *restoreCheck_ = nullptr;
     QCheckBox *backupCheck_ = nullptr;

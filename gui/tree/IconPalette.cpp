@@ -121,10 +121,7 @@ IconPalette::IconPalette(QWidget *parent) : QFrame(parent)
     layout->activate();
 }
 
-void IconPalette::collapse()
-{
-    showState(false);
-}
+void IconPalette::collapse() { showState(false); }
 
 void IconPalette::fillPictures()
 {
@@ -132,15 +129,9 @@ void IconPalette::fillPictures()
         b->setIcon(icons::image(b->property("tag").toInt()));
 }
 
-bool IconPalette::isExpanded() const
-{
-    return maximumHeight() != kCollapsedHeight;
-}
+bool IconPalette::isExpanded() const { return maximumHeight() != kCollapsedHeight; }
 
-void IconPalette::toggle()
-{
-    showState(!isExpanded());
-}
+void IconPalette::toggle() { showState(!isExpanded()); }
 
 QToolButton *IconPalette::button(int number) const
 {

@@ -10,7 +10,7 @@ class QToolButton;
 
 namespace qv {
 
-class IconPalette : public QFrame {  // objectName "Panel3", the panel color, height 24 or 200
+class IconPalette : public QFrame { // objectName "Panel3", the panel color, height 24 or 200
     Q_OBJECT
 public:
     static constexpr int kCollapsedHeight = 24;
@@ -19,18 +19,18 @@ public:
     static constexpr int kRows = 8;
 
     explicit IconPalette(QWidget *parent = nullptr);
-    void collapse();      // height 24, expand glyph, tooltip "Развернуть" (window creation)
-    void fillPictures();  // start-up: buttons get their pictures from the image list
+    void collapse();     // height 24, expand glyph, tooltip "Развернуть" (window creation)
+    void fillPictures(); // start-up: buttons get their pictures from the image list
     bool isExpanded() const;
-    void toggle();        // a click on the toggle, a double click on the header picture
+    void toggle(); // a click on the toggle, a double click on the header picture
 
     // bi1..bi80 by their number 1..80; any other number gives null.
     QToolButton *button(int number) const;
-    QLabel *headerPicture() const { return headerPicture_; }  // Image1
-    QLabel *togglePicture() const { return togglePicture_; }  // Image4
+    QLabel *headerPicture() const { return headerPicture_; } // Image1
+    QLabel *togglePicture() const { return togglePicture_; } // Image4
 
 signals:
-    void iconChosen(int value);  // bi1..bi79 -> 1..79, bi80 -> 0
+    void iconChosen(int value); // bi1..bi79 -> 1..79, bi80 -> 0
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

@@ -2,8 +2,8 @@
 
 #include "catalog/Catalog.h"
 #include "catalog/EditSteps.h"
-#include "gui/tree/TreeModel.h"
 #include "gui/common/MessageBox.h"
+#include "gui/tree/TreeModel.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -45,8 +45,7 @@ private:
     OutlineView *view_;
 };
 
-OutlineView::OutlineView(Catalog &catalog, QWidget *parent)
-    : QTreeView(parent), catalog_(catalog)
+OutlineView::OutlineView(Catalog &catalog, QWidget *parent) : QTreeView(parent), catalog_(catalog)
 {
     setObjectName(QStringLiteral("TreeView1"));
     // Qt's own drag session stays off: the drag here is driven by the mouse
@@ -59,10 +58,7 @@ OutlineView::OutlineView(Catalog &catalog, QWidget *parent)
 
 OutlineView::~OutlineView() = default;
 
-TreeModel *OutlineView::treeModel() const
-{
-    return qobject_cast<TreeModel *>(model());
-}
+TreeModel *OutlineView::treeModel() const { return qobject_cast<TreeModel *>(model()); }
 
 QModelIndex OutlineView::rowAt(const QPoint &pos) const
 {
@@ -124,8 +120,8 @@ QRect OutlineView::itemRect(const QModelIndex &index) const
     // The label ends where its text does (with the margins the style draws
     // it with), not at the row's right edge.
     const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
-    const int labelRight =
-        std::min(text.right(), text.left() + 2 * margin + opt.fontMetrics.horizontalAdvance(opt.text) - 1);
+    const int labelRight
+        = std::min(text.right(), text.left() + 2 * margin + opt.fontMetrics.horizontalAdvance(opt.text) - 1);
     int left = text.left();
     if (opt.features & QStyleOptionViewItem::HasDecoration)
         left = std::min(left, style()->subElementRect(QStyle::SE_ItemViewItemDecoration, &opt, this).left());
@@ -172,20 +168,19 @@ void OutlineView::mousePressEvent(QMouseEvent *event)
         beginDrag(pos, event->globalPosition(), event->modifiers());
 }
 
-void OutlineView::beginDrag(const QPoint &pos, const QPointF &globalPos,
-                           Qt::KeyboardModifiers modifiers)
+void OutlineView::beginDrag(const QPoint &pos, const QPointF &globalPos, Qt::KeyboardModifiers modifiers)
 {
     dragState_ = DragState::Pending;
     releaseOwed_ = true;
     pressPos_ = pos;
     dropAccepted_ = false;
-    viewport()->installEventFilter(releaseGate_);  // in front of every other filter
+    viewport()->installEventFilter(releaseGate_); // in front of every other filter
 
     // The press is finished as a click at once: the tree sees a release
     // here, so whoever reacts to clicks on the tree does so now, with the
     // pressed node selected. The real release later belongs to the drag.
-    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(pos), globalPos, Qt::LeftButton,
-                        Qt::NoButton, modifiers);
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(pos), globalPos, Qt::LeftButton, Qt::NoButton,
+                        modifiers);
     finishingPress_ = true;
     QCoreApplication::sendEvent(viewport(), &release);
     finishingPress_ = false;
@@ -280,7 +275,7 @@ void OutlineView::timerEvent(QTimerEvent *event)
 }
 
 QItemSelectionModel::SelectionFlags OutlineView::selectionCommand(const QModelIndex &index,
-                                                                 const QEvent *event) const
+                                                                  const QEvent *event) const
 {
     // Ctrl with a click or Space on the selected node would leave the tree
     // with nothing selected, and the note's edits with nowhere to go: it
@@ -288,13 +283,13 @@ QItemSelectionModel::SelectionFlags OutlineView::selectionCommand(const QModelIn
     QItemSelectionModel::SelectionFlags flags = QTreeView::selectionCommand(index, event);
     if (selectionMode() == QAbstractItemView::SingleSelection && (flags & QItemSelectionModel::Deselect))
         flags = (flags & ~QItemSelectionModel::SelectionFlags(QItemSelectionModel::Deselect))
-                | QItemSelectionModel::ClearAndSelect;
+            | QItemSelectionModel::ClearAndSelect;
     return flags;
 }
 
 void OutlineView::startDrag(const QPoint &pos)
 {
-    if (!draggedIndex_.isValid()) {  // the node went away meanwhile
+    if (!draggedIndex_.isValid()) { // the node went away meanwhile
         cancelDrag();
         return;
     }
@@ -380,7 +375,7 @@ void OutlineView::setDropTarget(const QModelIndex &index)
 }
 
 void OutlineView::drawRow(QPainter *painter, const QStyleOptionViewItem &option,
-                         const QModelIndex &index) const
+                          const QModelIndex &index) const
 {
     QTreeView::drawRow(painter, option, index);
     if (!dropTargetIndex_.isValid() || QModelIndex(dropTargetIndex_) != index)
@@ -408,10 +403,7 @@ void OutlineView::endDrag()
     viewport()->unsetCursor();
 }
 
-void OutlineView::cancelDrag()
-{
-    endDrag();
-}
+void OutlineView::cancelDrag() { endDrag(); }
 
 void OutlineView::finishDrag(const QPoint &pos)
 {
@@ -494,8 +486,9 @@ void OutlineView::moveBranch(Node *dragged, Node *target)
         else if (!parent->isTop())
             next = parent;
         if (next)
-            selectionModel()->setCurrentIndex(outlineModel->indexFor(next), QItemSelectionModel::ClearAndSelect
-                                                                     | QItemSelectionModel::Rows);
+            selectionModel()->setCurrentIndex(outlineModel->indexFor(next),
+                                              QItemSelectionModel::ClearAndSelect
+                                                  | QItemSelectionModel::Rows);
     }
     if (step && onMoveStep)
         onMoveStep(std::move(step));

@@ -25,7 +25,7 @@ class EditStep;
 class Node;
 class TreeModel;
 
-class OutlineView : public QTreeView {  // objectName "TreeView1"
+class OutlineView : public QTreeView { // objectName "TreeView1"
     Q_OBJECT
     Q_PROPERTY(bool dragDropEnabled READ dragDropEnabled WRITE setDragDropEnabled)
     Q_PROPERTY(bool customDragDrop READ customDragDrop WRITE setCustomDragDrop)

@@ -5,16 +5,12 @@
 
 namespace qv {
 
-TreeModel::TreeModel(Outline &outline, QObject *parent)
-    : QAbstractItemModel(parent), outline_(outline)
+TreeModel::TreeModel(Outline &outline, QObject *parent) : QAbstractItemModel(parent), outline_(outline)
 {
     outline_.setListener(this);
 }
 
-TreeModel::~TreeModel()
-{
-    outline_.setListener(nullptr);
-}
+TreeModel::~TreeModel() { outline_.setListener(nullptr); }
 
 QModelIndex TreeModel::indexFor(const Node *node) const
 {
@@ -54,10 +50,7 @@ int TreeModel::rowCount(const QModelIndex &parent) const
     return int(nodeFor(parent)->childCount());
 }
 
-int TreeModel::columnCount(const QModelIndex &) const
-{
-    return 1;
-}
+int TreeModel::columnCount(const QModelIndex &) const { return 1; }
 
 bool TreeModel::hasChildren(const QModelIndex &parent) const
 {
@@ -83,17 +76,14 @@ QVariant TreeModel::data(const QModelIndex &index, int role) const
     }
 }
 
-bool TreeModel::setData(const QModelIndex &, const QVariant &, int)
-{
-    return false;
-}
+bool TreeModel::setData(const QModelIndex &, const QVariant &, int) { return false; }
 
 Qt::ItemFlags TreeModel::flags(const QModelIndex &index) const
 {
     if (!index.isValid())
         return Qt::ItemIsDropEnabled;
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable | Qt::ItemIsDragEnabled
-           | Qt::ItemIsDropEnabled;
+        | Qt::ItemIsDropEnabled;
 }
 
 void TreeModel::aboutToInsert(Node *parent, size_t row, size_t count)
@@ -101,20 +91,14 @@ void TreeModel::aboutToInsert(Node *parent, size_t row, size_t count)
     beginInsertRows(indexFor(parent), int(row), int(row + count) - 1);
 }
 
-void TreeModel::inserted()
-{
-    endInsertRows();
-}
+void TreeModel::inserted() { endInsertRows(); }
 
 void TreeModel::aboutToRemove(Node *parent, size_t row, size_t count)
 {
     beginRemoveRows(indexFor(parent), int(row), int(row + count) - 1);
 }
 
-void TreeModel::removed()
-{
-    endRemoveRows();
-}
+void TreeModel::removed() { endRemoveRows(); }
 
 void TreeModel::aboutToMove(Node *srcParent, size_t srcRow, Node *dstParent, size_t dstRow)
 {
@@ -143,15 +127,9 @@ void TreeModel::moved()
         endResetModel();
 }
 
-void TreeModel::aboutToReset()
-{
-    beginResetModel();
-}
+void TreeModel::aboutToReset() { beginResetModel(); }
 
-void TreeModel::reset()
-{
-    endResetModel();
-}
+void TreeModel::reset() { endResetModel(); }
 
 void TreeModel::changed(Node *node)
 {

@@ -83,8 +83,7 @@ constexpr int kMoveGroupGap = 36;
 
 } // namespace
 
-TreePane::TreePane(Catalog &catalog, QWidget *parent)
-    : QFrame(parent), catalog_(catalog)
+TreePane::TreePane(Catalog &catalog, QWidget *parent) : QFrame(parent), catalog_(catalog)
 {
     setObjectName(QStringLiteral("Panel1"));
     setFrameShape(QFrame::NoFrame);
@@ -113,16 +112,16 @@ TreePane::TreePane(Catalog &catalog, QWidget *parent)
 void TreePane::buildActions()
 {
     // Each command's hint goes to the status bar; its tooltip adds the first key.
-    auto command = [this](const char *name, const char16_t *text, const char16_t *hint,
-                          const char *glyph, QList<QKeySequence> keys, void (TreePane::*handler)()) {
+    auto command = [this](const char *name, const char16_t *text, const char16_t *hint, const char *glyph,
+                          QList<QKeySequence> keys, void (TreePane::*handler)()) {
         auto *a = new QAction(QString::fromUtf16(text), this);
         a->setObjectName(QString::fromLatin1(name));
         a->setIcon(icons::glyph(QString::fromLatin1(glyph)));
         a->setStatusTip(QString::fromUtf16(hint));
         a->setShortcuts(keys);
         a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-        a->setToolTip(QStringLiteral("%1 (%2)").arg(a->statusTip(),
-                                                    keys.first().toString(QKeySequence::NativeText)));
+        a->setToolTip(
+            QStringLiteral("%1 (%2)").arg(a->statusTip(), keys.first().toString(QKeySequence::NativeText)));
         connect(a, &QAction::triggered, this, handler);
         // The keys work while the tree (not the note) has the focus.
         tree_->addAction(a);
@@ -131,18 +130,19 @@ void TreePane::buildActions()
     QList<QKeySequence> deleteKeys = QKeySequence::keyBindings(QKeySequence::Delete);
     if (deleteKeys.isEmpty())
         deleteKeys = {QKeySequence(Qt::Key_Delete)};
-    createNodeAction_ = command("N1", u"Создать узел", u"Создать узел", "create",
-                                {QKeySequence(QKeySequence::New), QKeySequence(Qt::Key_Insert)},
-                                &TreePane::createNode);
-    createChildAction_ = command("N12", u"Создать потомка", u"Создать потомка", "createChild",
-                                 {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N),
-                                  QKeySequence(Qt::CTRL | Qt::Key_Insert)},
-                                 &TreePane::createChild);
-    deleteNodeAction_ = command("N2", u"Удалить узел", u"Удалить узел", "delete", deleteKeys,
-                                &TreePane::deleteNode);
-    expandAllAction_ = command("N14", u"Развернуть все ветви", u"Развернуть все ветви", "expandAll",
-                               {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)},
-                               &TreePane::expandAll);
+    createNodeAction_
+        = command("N1", u"Создать узел", u"Создать узел", "create",
+                  {QKeySequence(QKeySequence::New), QKeySequence(Qt::Key_Insert)}, &TreePane::createNode);
+    createChildAction_
+        = command("N12", u"Создать потомка", u"Создать потомка", "createChild",
+                  {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N), QKeySequence(Qt::CTRL | Qt::Key_Insert)},
+                  &TreePane::createChild);
+    deleteNodeAction_
+        = command("N2", u"Удалить узел", u"Удалить узел", "delete", deleteKeys, &TreePane::deleteNode);
+    expandAllAction_
+        = command("N14", u"Развернуть все ветви", u"Развернуть все ветви", "expandAll",
+                  {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)},
+                  &TreePane::expandAll);
     collapseAllAction_ = command("N15", u"Свернуть все ветви", u"Свернуть все ветви", "collapseAll",
                                  {QKeySequence(Qt::CTRL | Qt::Key_Minus)}, &TreePane::collapseAll);
     moveUpAction_ = command("N17", u"Переместить выше", u"Перемещение элемента дерева вверх", "moveUp",
@@ -162,8 +162,8 @@ void TreePane::buildActions()
         connect(a, &QAction::triggered, this, handler);
         return a;
     };
-    undoAction_ = history("treeUndoAction", u"Отменить", "undo", QKeySequence(Qt::CTRL | Qt::Key_Z),
-                          &TreePane::undo);
+    undoAction_
+        = history("treeUndoAction", u"Отменить", "undo", QKeySequence(Qt::CTRL | Qt::Key_Z), &TreePane::undo);
     redoAction_ = history("treeRedoAction", u"Повторить", "redo", QKeySequence(Qt::CTRL | Qt::Key_Y),
                           &TreePane::redo);
 }
@@ -250,10 +250,7 @@ void TreePane::buildTree()
     tree_->onMoveStep = [this](std::unique_ptr<EditStep> step) { pushStep(std::move(step)); };
 }
 
-QToolButton *TreePane::button(const QString &name) const
-{
-    return toolbar_->findChild<QToolButton *>(name);
-}
+QToolButton *TreePane::button(const QString &name) const { return toolbar_->findChild<QToolButton *>(name); }
 
 QAction *TreePane::action(const QString &name) const
 {
@@ -282,8 +279,8 @@ void TreePane::selectNode(Node *node)
             tree_->expand(pi);
     }
     const QModelIndex index = model_->indexFor(node);
-    tree_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect
-                                                        | QItemSelectionModel::Rows);
+    tree_->selectionModel()->setCurrentIndex(index,
+                                             QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     tree_->scrollTo(index);
 }
 
@@ -335,14 +332,11 @@ void TreePane::branchCollapsed(const QModelIndex &index)
         selectNode(collapsed);
 }
 
-void TreePane::showMenu(const QPoint &pos)
-{
-    contextMenu_->popup(tree_->viewport()->mapToGlobal(pos));
-}
+void TreePane::showMenu(const QPoint &pos) { contextMenu_->popup(tree_->viewport()->mapToGlobal(pos)); }
 
 void TreePane::showMenuAtSelection()
 {
-    QPoint at;  // the viewport's corner when nothing is selected
+    QPoint at; // the viewport's corner when nothing is selected
     if (Node *selected = selectedNode()) {
         const QModelIndex index = model_->indexFor(selected);
         tree_->scrollTo(index);
@@ -375,7 +369,7 @@ bool TreePane::isRedoKey(const QKeyEvent *key)
 {
     const QKeyCombination pressed = key->keyCombination();
     return key->matches(QKeySequence::Redo) || pressed == QKeyCombination(Qt::CTRL, Qt::Key_Y)
-           || pressed == QKeyCombination(Qt::CTRL | Qt::SHIFT, Qt::Key_Z);
+        || pressed == QKeyCombination(Qt::CTRL | Qt::SHIFT, Qt::Key_Z);
 }
 
 bool TreePane::eventFilter(QObject *watched, QEvent *event)
@@ -503,15 +497,14 @@ void TreePane::deleteNode()
             return;
         if (selected->hasChildren()) {
             msg::show(window(), QMessageBox::Warning, kRefusalTitle,
-                          QStringLiteral(u"Невозможно удалить узел,\r\nсодержащий потомков.\r\n\r\n"
-                                         u"Сначала удалите всех потомков."),
-                          QMessageBox::Ok);
+                      QStringLiteral(u"Невозможно удалить узел,\r\nсодержащий потомков.\r\n\r\n"
+                                     u"Сначала удалите всех потомков."),
+                      QMessageBox::Ok);
             return;
         }
-        const auto answer = msg::show(window(), QMessageBox::Question,
-                                          QStringLiteral(u"Подтверждение удаления"),
-                                          QStringLiteral(u"Удалить выбранный узел?"),
-                                          QMessageBox::Yes | QMessageBox::No);
+        const auto answer
+            = msg::show(window(), QMessageBox::Question, QStringLiteral(u"Подтверждение удаления"),
+                        QStringLiteral(u"Удалить выбранный узел?"), QMessageBox::Yes | QMessageBox::No);
         if (answer != QMessageBox::Yes)
             return;
         // The box's event loop may have let the selection move.
@@ -592,14 +585,14 @@ void TreePane::finishRename(const QModelIndex &index, const QString &text)
         Catalog::RenameResult result;
         std::unique_ptr<EditStep> step = renameStep(catalog_, node, captionAtRenameStart_, s, &result);
         const QString duplicate = QStringLiteral(u"Узел \"") + toQ(s)
-                                  + QStringLiteral(u"\" \r\nуже имеется в списке.\r\n\r\nВведите другое имя.");
+            + QStringLiteral(u"\" \r\nуже имеется в списке.\r\n\r\nВведите другое имя.");
         for (size_t i = 0; i < result.duplicateMessages; ++i)
             msg::show(window(), QMessageBox::Warning, kRefusalTitle, duplicate, QMessageBox::Ok);
         if (result.invalidCaption)
             msg::show(window(), QMessageBox::Warning, kRefusalTitle,
-                          QStringLiteral(u"Имя узла не может начинаться с пробела или табуляции\r\n"
-                                         u"и не может содержать переводов строки."),
-                          QMessageBox::Ok);
+                      QStringLiteral(u"Имя узла не может начинаться с пробела или табуляции\r\n"
+                                     u"и не может содержать переводов строки."),
+                      QMessageBox::Ok);
         pushStep(std::move(step));
     });
 }

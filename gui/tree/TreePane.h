@@ -30,7 +30,7 @@ class Node;
 class OutlineView;
 class TreeModel;
 
-class TreePane : public QFrame {  // objectName "Panel1"
+class TreePane : public QFrame { // objectName "Panel1"
     Q_OBJECT
 public:
     static constexpr int kMinimumWidth = qv::kTreeWidth;
@@ -47,17 +47,17 @@ public:
     QAction *action(const QString &name) const;
 
     // The node commands.
-    QAction *createNodeAction() const { return createNodeAction_; }    // N1, SpeedButton1
-    QAction *createChildAction() const { return createChildAction_; }  // N12, SpeedButton15
-    QAction *deleteNodeAction() const { return deleteNodeAction_; }    // N2, SpeedButton2
-    QAction *expandAllAction() const { return expandAllAction_; }      // N14, SpeedButton16
-    QAction *collapseAllAction() const { return collapseAllAction_; }  // N15, SpeedButton17
-    QAction *moveUpAction() const { return moveUpAction_; }            // N17, SpeedButton13
-    QAction *moveDownAction() const { return moveDownAction_; }        // N18, SpeedButton14
+    QAction *createNodeAction() const { return createNodeAction_; }   // N1, SpeedButton1
+    QAction *createChildAction() const { return createChildAction_; } // N12, SpeedButton15
+    QAction *deleteNodeAction() const { return deleteNodeAction_; }   // N2, SpeedButton2
+    QAction *expandAllAction() const { return expandAllAction_; }     // N14, SpeedButton16
+    QAction *collapseAllAction() const { return collapseAllAction_; } // N15, SpeedButton17
+    QAction *moveUpAction() const { return moveUpAction_; }           // N17, SpeedButton13
+    QAction *moveDownAction() const { return moveDownAction_; }       // N18, SpeedButton14
     // Taking the last tree command back and making it again: the tree
     // menu's last items, and Ctrl+Z / Ctrl+Y / Ctrl+Shift+Z in the tree.
-    QAction *undoAction() const { return undoAction_; }  // treeUndoAction
-    QAction *redoAction() const { return redoAction_; }  // treeRedoAction
+    QAction *undoAction() const { return undoAction_; } // treeUndoAction
+    QAction *redoAction() const { return redoAction_; } // treeRedoAction
     // The tree commands' history, for this run only.
     QUndoStack *undoStack() const { return undoStack_; }
     static constexpr int kUndoLimit = 500;
@@ -81,7 +81,7 @@ public:
     void collapseAll();
     void moveUp();
     void moveDown();
-    void setIcon(int k);  // a palette button
+    void setIcon(int k); // a palette button
     void undo();
     void redo();
     // In-place rename: editing of a label begins / is confirmed with `text`.

@@ -125,7 +125,8 @@ AboutPanel::AboutPanel(QAbstractButton *toggleButton, QWidget *parent)
     folderLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     folderLabel_->setContentsMargins(0, 3, 0, 0);
 
-    contactLabel_ = makeLabel(this, "Label6", QStringLiteral("E-mail:  ") + QString::fromLatin1(kContactAddress));
+    contactLabel_
+        = makeLabel(this, "Label6", QStringLiteral("E-mail:  ") + QString::fromLatin1(kContactAddress));
     setTextColor(contactLabel_, QColor(0, 0, 255));
     contactLabel_->setContentsMargins(29, 0, 0, 0);
     contactLabel_->setCursor(Qt::PointingHandCursor);
@@ -159,14 +160,14 @@ int AboutPanel::wideWidth() const
     };
     const QMargins margins = grid_->contentsMargins();
     return margins.left() + widest({title_, creditsFrame_, contactLabel_}) + grid_->horizontalSpacing()
-           + widest({version_, memoryFrame_, closeButton_}) + grid_->horizontalSpacing() + margins.right();
+        + widest({version_, memoryFrame_, closeButton_}) + grid_->horizontalSpacing() + margins.right();
 }
 
 void AboutPanel::arrange(bool narrow)
 {
     narrow_ = narrow;
-    for (QWidget *w : std::initializer_list<QWidget *>{title_, version_, creditsFrame_, memoryFrame_, folderLabel_,
-                                                        contactLabel_, closeButton_})
+    for (QWidget *w : std::initializer_list<QWidget *>{title_, version_, creditsFrame_, memoryFrame_,
+                                                       folderLabel_, contactLabel_, closeButton_})
         grid_->removeWidget(w);
     grid_->addWidget(title_, 0, 0);
     grid_->addWidget(version_, 0, 1, Qt::AlignVCenter);
@@ -203,10 +204,7 @@ void AboutPanel::resizeEvent(QResizeEvent *event)
     }
 }
 
-QLabel *AboutPanel::folderLabel() const
-{
-    return folderLabel_;
-}
+QLabel *AboutPanel::folderLabel() const { return folderLabel_; }
 
 void AboutPanel::setFolder(const QString &folder)
 {
@@ -220,10 +218,7 @@ void AboutPanel::setMemoryProvider(std::function<std::pair<quint64, quint64>()> 
     memoryProvider() = std::move(provider);
 }
 
-void AboutPanel::setUrlOpener(std::function<void(const QUrl &)> opener)
-{
-    urlOpener() = std::move(opener);
-}
+void AboutPanel::setUrlOpener(std::function<void(const QUrl &)> opener) { urlOpener() = std::move(opener); }
 
 std::pair<quint64, quint64> AboutPanel::systemMemory()
 {
@@ -261,10 +256,7 @@ std::pair<quint64, quint64> AboutPanel::systemMemory()
     return {total, haveAvailable ? available : freeMem};
 }
 
-QString AboutPanel::megabytes(quint64 bytes)
-{
-    return QString::number(bytes >> 20) + QStringLiteral(" Мб");
-}
+QString AboutPanel::megabytes(quint64 bytes) { return QString::number(bytes >> 20) + QStringLiteral(" Мб"); }
 
 void AboutPanel::refreshMemory()
 {

@@ -20,7 +20,7 @@ namespace qv {
 
 class ElidedLabel;
 
-class AboutPanel : public CollapsiblePanel {    // objectName "Panel7", height 0 or 100
+class AboutPanel : public CollapsiblePanel { // objectName "Panel7", height 0 or 100
     Q_OBJECT
 public:
     static constexpr int kOpenHeight = 100;
@@ -45,12 +45,12 @@ public:
     // figures (elided in the middle when long; the whole path as the tooltip).
     void setFolder(const QString &folder);
     QString folder() const { return folderPath_; }
-    QLabel *folderLabel() const;                                        // CatalogFolderLabel
+    QLabel *folderLabel() const; // CatalogFolderLabel
 
-    QLabel *contactLabel() const { return contactLabel_; }              // Label6
-    QLabel *totalLabel() const { return totalMemoryLabel_; }            // Label9
-    QLabel *availableLabel() const { return availableMemoryLabel_; }    // Label8
-    QPushButton *closeButton() const { return closeButton_; }           // Button4
+    QLabel *contactLabel() const { return contactLabel_; }           // Label6
+    QLabel *totalLabel() const { return totalMemoryLabel_; }         // Label9
+    QLabel *availableLabel() const { return availableMemoryLabel_; } // Label8
+    QPushButton *closeButton() const { return closeButton_; }        // Button4
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

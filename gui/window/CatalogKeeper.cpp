@@ -2,8 +2,8 @@
 
 #include "catalog/Catalog.h"
 #include "catalog/Errors.h"
-#include "storage/CatalogFiles.h"
 #include "gui/common/MessageBox.h"
+#include "storage/CatalogFiles.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -19,10 +19,7 @@ namespace {
 const QString kTitle = QStringLiteral("Quorvel");
 
 // File names are the system's bytes, never the catalogue's code page.
-QString fileName(const std::string &path)
-{
-    return QFile::decodeName(QByteArray::fromStdString(path));
-}
+QString fileName(const std::string &path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
 
 QString nameList(const std::vector<std::string> &paths, size_t from = 0)
 {
@@ -32,10 +29,7 @@ QString nameList(const std::vector<std::string> &paths, size_t from = 0)
     return out;
 }
 
-int64_t now()
-{
-    return QDateTime::currentSecsSinceEpoch();
-}
+int64_t now() { return QDateTime::currentSecsSinceEpoch(); }
 
 } // namespace
 
@@ -99,22 +93,22 @@ void CatalogKeeper::reportStartupCopies()
         parts << QStringLiteral(u"При первом сохранении прежние файлы будут сохранены под другими именами.");
     if (!files_.keptBackups().empty())
         parts << QStringLiteral(u"Прежние резервные копии сохранены под именами:")
-                     + nameList(files_.keptBackups());
+                + nameList(files_.keptBackups());
     if (!parts.isEmpty())
         msg::show(window_, QMessageBox::Information, kTitle, parts.join(QStringLiteral("\r\n")),
-                      QMessageBox::Ok);
+                  QMessageBox::Ok);
 }
 
 void CatalogKeeper::offerJournal(Catalog &catalog)
 {
     try {
         if (const std::optional<int64_t> since = journal_.pendingSince()) {
-            const QString when = QDateTime::fromSecsSinceEpoch(*since).toString(
-                QStringLiteral("dd.MM.yyyy HH:mm:ss"));
-            const auto answer = msg::show(
-                window_, QMessageBox::Question, kTitle,
-                QStringLiteral(u"Восстановить несохранённые изменения от %1?").arg(when),
-                QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+            const QString when
+                = QDateTime::fromSecsSinceEpoch(*since).toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
+            const auto answer
+                = msg::show(window_, QMessageBox::Question, kTitle,
+                            QStringLiteral(u"Восстановить несохранённые изменения от %1?").arg(when),
+                            QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
             if (answer != QMessageBox::Yes) {
                 journal_.setAside(now());
                 return;
@@ -130,10 +124,10 @@ void CatalogKeeper::offerJournal(Catalog &catalog)
         } else if (journal_.present()) {
             const std::string kept = journal_.setAside(now());
             msg::show(window_, QMessageBox::Information, kTitle,
-                          QStringLiteral(u"Журнал несохранённых изменений не подходит к нынешним файлам "
-                                         u"каталога и сохранён под именем %1.")
-                              .arg(fileName(kept)),
-                          QMessageBox::Ok);
+                      QStringLiteral(u"Журнал несохранённых изменений не подходит к нынешним файлам "
+                                     u"каталога и сохранён под именем %1.")
+                          .arg(fileName(kept)),
+                      QMessageBox::Ok);
         }
     } catch (const std::exception &e) {
         msg::showError(window_, e);
@@ -183,10 +177,10 @@ bool CatalogKeeper::flush(bool interactive)
 bool CatalogKeeper::overwriteAgreed()
 {
     return msg::show(window_, QMessageBox::Question, kTitle,
-                         QStringLiteral(u"Файлы каталога изменены другой программой. Записать поверх них? "
-                                        u"Их нынешняя версия будет сохранена под другим именем."),
-                         QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
-           == QMessageBox::Yes;
+                     QStringLiteral(u"Файлы каталога изменены другой программой. Записать поверх них? "
+                                    u"Их нынешняя версия будет сохранена под другим именем."),
+                     QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+        == QMessageBox::Yes;
 }
 
 bool CatalogKeeper::save(Catalog &catalog, bool interactive)
@@ -196,8 +190,7 @@ bool CatalogKeeper::save(Catalog &catalog, bool interactive)
     bool saved = false;
     try {
         if (files_.changedOnDisk()) {
-            const std::pair onDisk{fileIdentity(files_.outlinePath()),
-                                   fileIdentity(files_.recordPath())};
+            const std::pair onDisk{fileIdentity(files_.outlinePath()), fileIdentity(files_.recordPath())};
             // Unless a save that failed kept this very version already.
             if (otherKept_ != onDisk) {
                 if (interactive && !overwriteAgreed())
@@ -224,10 +217,10 @@ void CatalogKeeper::reportCopies(size_t originalsBefore, const std::vector<std::
     if (files_.keptOriginals().size() > originalsBefore)
         parts << QStringLiteral(u"Файлы каталога не были прочитаны полностью при запуске.\r\n"
                                 u"Прежние файлы сохранены под именами:")
-                     + nameList(files_.keptOriginals(), originalsBefore);
+                + nameList(files_.keptOriginals(), originalsBefore);
     if (!others.empty())
         parts << QStringLiteral(u"Файлы каталога, записанные другой программой, сохранены под именами:")
-                     + nameList(others);
+                + nameList(others);
     if (!parts.isEmpty())
         tell(parts.join(QStringLiteral("\r\n")), interactive);
 }

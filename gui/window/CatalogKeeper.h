@@ -88,9 +88,9 @@ private:
     CatalogLock lock_;
     Journal journal_;
     QTimer *flushTimer_ = nullptr;
-    bool attached_ = false;      // afterLoad() ran: flushes may write
-    bool flushFailing_ = false;  // the last flush failed and was reported
-    QString flushMessage_;       // the status bar's text about it
+    bool attached_ = false;     // afterLoad() ran: flushes may write
+    bool flushFailing_ = false; // the last flush failed and was reported
+    QString flushMessage_;      // the status bar's text about it
     // The files another program wrote, already kept and agreed to be
     // overwritten by a save that then failed.
     std::optional<std::pair<FileIdentity, FileIdentity>> otherKept_;

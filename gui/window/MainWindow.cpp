@@ -3,8 +3,8 @@
 #include "gui/common/Codec.h"
 #include "gui/common/Icons.h"
 #include "gui/common/MessageBox.h"
-#include "gui/tree/OutlineView.h"
 #include "gui/tree/IconPalette.h"
+#include "gui/tree/OutlineView.h"
 #include "gui/tree/TreeModel.h"
 #include "gui/window/AboutPanel.h"
 #include "gui/window/CatalogKeeper.h"
@@ -43,10 +43,7 @@ MainWindow::MainWindow(const std::string &baseDir, QWidget *parent)
     runCreationSequence();
 }
 
-MainWindow::~MainWindow()
-{
-    qApp->removeEventFilter(this);
-}
+MainWindow::~MainWindow() { qApp->removeEventFilter(this); }
 
 void MainWindow::buildLayout()
 {
@@ -104,7 +101,8 @@ void MainWindow::connectParts()
     connect(editorPane_, &EditorPane::edited, keeper_.get(), &CatalogKeeper::changed);
 
     connect(settingsPanel_, &qv::SettingsPanel::treeFontApplied, treePane_, &qv::TreePane::setTreeFont);
-    connect(settingsPanel_, &qv::SettingsPanel::editorFontApplied, editorPane_, &qv::EditorPane::setEditorFont);
+    connect(settingsPanel_, &qv::SettingsPanel::editorFontApplied, editorPane_,
+            &qv::EditorPane::setEditorFont);
     connect(settingsPanel_, &qv::SettingsPanel::treeColorsApplied, treePane_, &qv::TreePane::setTreeColors);
     connect(settingsPanel_, &qv::SettingsPanel::editorColorsApplied, editorPane_,
             &qv::EditorPane::setEditorColors);
@@ -214,7 +212,7 @@ void MainWindow::beginActivation()
         // the rest runs once it is there, so that a box about the catalogue
         // stands over the window.
         qv::Settings s = settingsPanel_->settings();
-        s.placement = qv::placementOf(*this);  // the defaults: where the window is
+        s.placement = qv::placementOf(*this); // the defaults: where the window is
         qv::readPlacement(settings_, s);
         settingsPanel_->setSettings(s);
         if (s.restore)
@@ -264,10 +262,7 @@ void MainWindow::runActivationSequence()
     updateSaveAllEnabled();
 }
 
-bool MainWindow::saveAll()
-{
-    return saveCatalogue(true);
-}
+bool MainWindow::saveAll() { return saveCatalogue(true); }
 
 bool MainWindow::saveCatalogue(bool interactive)
 {
@@ -361,10 +356,7 @@ void MainWindow::saveBeforeQuit()
     runCloseSequence(false);
 }
 
-void MainWindow::updateSaveAllEnabled()
-{
-    editorPane_->saveAllAction()->setEnabled(catalog_.modified());
-}
+void MainWindow::updateSaveAllEnabled() { editorPane_->saveAllAction()->setEnabled(catalog_.modified()); }
 
 bool MainWindow::event(QEvent *event)
 {
@@ -480,7 +472,8 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
         // A toolbar button under the mouse takes its action's new hint
         // once this event has reached it.
         if (widget == hintWidget_)
-            QMetaObject::invokeMethod(this, [this] { showHint(hintWidget_); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this] { showHint(hintWidget_); }, Qt::QueuedConnection);
     } else {
         auto *tree = treePane_->tree();
         auto *editor = editorPane_->editor();

@@ -28,7 +28,7 @@ class TerminationSignals;
 // Keys of the whole window: F6 (and Tab, Shift+Tab) move the focus between
 // the tree and the note; the menu key opens the focused pane's own context
 // menu, which the window leaves alone.
-class MainWindow : public QMainWindow {   // objectName "Form1"
+class MainWindow : public QMainWindow { // objectName "Form1"
     Q_OBJECT
 public:
     static constexpr int kMinimumWidth = 487;
@@ -46,9 +46,9 @@ public:
     EditorPane *editorPane() const { return editorPane_; }
     SettingsPanel *settingsPanel() const { return settingsPanel_; }
     AboutPanel *aboutPanel() const { return aboutPanel_; }
-    QSplitter *splitter() const { return splitter_; }                 // RxSplitter1
+    QSplitter *splitter() const { return splitter_; } // RxSplitter1
     // F6: the focus from the tree to the note, and from anywhere else to the tree.
-    QAction *switchPaneAction() const { return switchPaneAction_; }   // switchPaneAction
+    QAction *switchPaneAction() const { return switchPaneAction_; } // switchPaneAction
 
     // The first activation has run (the catalogue was loaded or tried).
     bool started() const { return started_; }
@@ -138,13 +138,13 @@ private:
     AboutPanel *aboutPanel_ = nullptr;
     QSplitter *splitter_ = nullptr;
     QAction *switchPaneAction_ = nullptr;
-    QPointer<QWidget> hintWidget_;   // the control whose hint the status bar shows
+    QPointer<QWidget> hintWidget_; // the control whose hint the status bar shows
 
-    bool refused_ = false;     // another copy holds the folder
-    bool activated_ = false;   // the first activation has begun
-    bool started_ = false;     // it reached the catalogue load
-    bool closed_ = false;      // the close sequence went through
-    bool ending_ = false;      // endSession or saveBeforeQuit has begun
+    bool refused_ = false;   // another copy holds the folder
+    bool activated_ = false; // the first activation has begun
+    bool started_ = false;   // it reached the catalogue load
+    bool closed_ = false;    // the close sequence went through
+    bool ending_ = false;    // endSession or saveBeforeQuit has begun
     TerminationSignals *terminationSignals_ = nullptr;
 };
 

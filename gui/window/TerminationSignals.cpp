@@ -45,7 +45,7 @@ bool prepare(int fd)
     const int fdFlags = ::fcntl(fd, F_GETFD);
     const int flFlags = ::fcntl(fd, F_GETFL);
     return fdFlags >= 0 && flFlags >= 0 && ::fcntl(fd, F_SETFD, fdFlags | FD_CLOEXEC) == 0
-           && ::fcntl(fd, F_SETFL, flFlags | O_NONBLOCK) == 0;
+        && ::fcntl(fd, F_SETFL, flFlags | O_NONBLOCK) == 0;
 }
 
 } // namespace

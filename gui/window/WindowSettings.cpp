@@ -95,7 +95,8 @@ void applyPlacement(QWidget &window, const Placement &placement, std::function<v
     const QList<QScreen *> screens = QGuiApplication::screens();
     for (const QScreen *screen : screens)
         areas.append(screen->availableGeometry());
-    const QRect frame = reachableFrame(QRect(placement.left, placement.top, placement.width, placement.height), areas);
+    const QRect frame
+        = reachableFrame(QRect(placement.left, placement.top, placement.width, placement.height), areas);
     setFrame(window, frame);
     // The minimum size may have had its say.
     const QRect wanted(frame.topLeft(), window.frameGeometry().size());
@@ -126,8 +127,10 @@ QRect reachableFrame(const QRect &frame, const QList<QRect> &areas)
         return distance(a) < distance(b);
     });
     QRect moved = frame;
-    moved.moveLeft(std::clamp(frame.left(), area.left(), std::max(area.left(), area.right() + 1 - frame.width())));
-    moved.moveTop(std::clamp(frame.top(), area.top(), std::max(area.top(), area.bottom() + 1 - frame.height())));
+    moved.moveLeft(
+        std::clamp(frame.left(), area.left(), std::max(area.left(), area.right() + 1 - frame.width())));
+    moved.moveTop(
+        std::clamp(frame.top(), area.top(), std::max(area.top(), area.bottom() + 1 - frame.height())));
     return moved;
 }
 

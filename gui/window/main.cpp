@@ -1,9 +1,9 @@
 #include "catalog/Errors.h"
-#include "storage/CatalogHome.h"
-#include "gui/window/AboutPanel.h"
-#include "gui/window/MainWindow.h"
 #include "gui/common/MessageBox.h"
 #include "gui/common/StackRoom.h"
+#include "gui/window/AboutPanel.h"
+#include "gui/window/MainWindow.h"
+#include "storage/CatalogHome.h"
 
 #include <QApplication>
 #include <QFile>

@@ -58,8 +58,7 @@ public:
             return;
         failed = true;
         std::ostringstream s;
-        s << (r.file_name() ? r.file_name() : "?") << ":" << r.line_number() << ": " << r.summary()
-          << "\n";
+        s << (r.file_name() ? r.file_name() : "?") << ":" << r.line_number() << ": " << r.summary() << "\n";
         send(s.str());
     }
     void send(const std::string &text)
@@ -129,8 +128,7 @@ void runAsNobody(const std::function<void()> &body)
     }
     ::close(fds[0]);
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
     if (WIFSIGNALED(status))
         ADD_FAILURE() << "unprivileged part died with signal " << WTERMSIG(status) << "\n" << messages;
     else if (WEXITSTATUS(status) != 0)

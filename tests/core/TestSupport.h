@@ -10,7 +10,7 @@
 namespace qv {
 class Catalog;
 class EditStep;
-}
+} // namespace qv
 
 namespace qvtest {
 
@@ -36,12 +36,11 @@ private:
 // fail the calling test), or inline otherwise.
 void runAsNobody(const std::function<void()> &body);
 
-
 // Small file helpers.
 std::string readFile(const std::string &path);
 void writeFile(const std::string &path, const std::string &bytes, unsigned mode = 0666);
 unsigned fileMode(const std::string &path);
-long long mtimeNs(const std::string &path);           // modification time, ns since the epoch
+long long mtimeNs(const std::string &path); // modification time, ns since the epoch
 void setMtime(const std::string &path, long long sec, long nsec = 0);
 // Names in the directory (not recursive), sorted.
 std::string listing(const std::string &dir);

@@ -46,13 +46,29 @@ class CountingListener : public OutlineListener {
 public:
     int open = 0, inserts = 0, removes = 0, moves = 0, resets = 0, changes = 0;
     void aboutToInsert(Node *, size_t, size_t) override { ++open; }
-    void inserted() override { --open; ++inserts; }
+    void inserted() override
+    {
+        --open;
+        ++inserts;
+    }
     void aboutToRemove(Node *, size_t, size_t) override { ++open; }
-    void removed() override { --open; ++removes; }
+    void removed() override
+    {
+        --open;
+        ++removes;
+    }
     void aboutToMove(Node *, size_t, Node *, size_t) override { ++open; }
-    void moved() override { --open; ++moves; }
+    void moved() override
+    {
+        --open;
+        ++moves;
+    }
     void aboutToReset() override { ++open; }
-    void reset() override { --open; ++resets; }
+    void reset() override
+    {
+        --open;
+        ++resets;
+    }
     void changed(Node *) override { ++changes; }
 };
 
@@ -93,11 +109,11 @@ TEST(Outline, DeepChainIsBuiltMovedCopiedAndDestroyedWithoutRecursion)
     ASSERT_TRUE(c->dragMove(c->outline().first(), other, [&](Node *x) { deleted.push_back(x->caption()); }));
     EXPECT_EQ(deleted.size(), depth);
     EXPECT_EQ(deleted.front(), "n" + std::to_string(depth - 1));
-    EXPECT_EQ(deleted.back(), "r");  // the dragged node goes last
+    EXPECT_EQ(deleted.back(), "r"); // the dragged node goes last
     EXPECT_EQ(c->outline().rootCount(), 1u);
     EXPECT_EQ(c->outline().nodeCount(), depth + 1);
     EXPECT_EQ(deepestLast(other)->depth(), depth);
-    c.reset();  // must not overflow the stack
+    c.reset(); // must not overflow the stack
 }
 
 TEST(Outline, ListenerSeesEveryChangePaired)
@@ -128,8 +144,8 @@ TEST(RecordTable, FirstMatchRuleForEveryOperation)
     t.append("a", "lower", "2");
     t.append("A", "second", "3");
     EXPECT_EQ(t.find("A")->text, "first");
-    EXPECT_EQ(t.find("a")->text, "lower");  // case-sensitive
-    EXPECT_EQ(t.find("A "), nullptr);  // no trimming
+    EXPECT_EQ(t.find("a")->text, "lower"); // case-sensitive
+    EXPECT_EQ(t.find("A "), nullptr);      // no trimming
     EXPECT_EQ(t.count("A"), 2u);
 
     t.setText("A", "edited");
@@ -222,8 +238,9 @@ TEST(RecordTable, IndexAgreesWithALinearScanUnderRandomOperations)
         if (found) {
             ASSERT_EQ(found->text, it->text) << step;
         }
-        ASSERT_EQ(t.count(probe), size_t(std::count_if(plain.begin(), plain.end(),
-                                                       [&](const NoteRecord &r) { return r.section == probe; })));
+        ASSERT_EQ(t.count(probe), size_t(std::count_if(plain.begin(), plain.end(), [&](const NoteRecord &r) {
+                      return r.section == probe;
+                  })));
     }
     ASSERT_EQ(t.size(), plain.size());
     for (size_t i = 0; i < plain.size(); ++i)
@@ -238,7 +255,7 @@ TEST(Join, LineBreaksAndTildes)
     c.storeNote(a, "a\r\nb");
     EXPECT_EQ(c.records().find("A")->text, "a~~b");
     EXPECT_EQ(*c.noteForEditor("A"), "a\r\nb");
-    c.storeNote(a, "a~~b\rc\nd");  // lone CR and LF are kept
+    c.storeNote(a, "a~~b\rc\nd"); // lone CR and LF are kept
     EXPECT_EQ(*c.noteForEditor("A"), "a\r\nb\rc\nd");
     c.records().setText("A", "a~~~b");
     EXPECT_EQ(*c.noteForEditor("A"), "a\r\n~b");
@@ -272,9 +289,9 @@ TEST(Commands, CreateNodeAndChildCaptionsPlacesAndRecords)
     EXPECT_EQ(c.records().at(0).text, "");
     EXPECT_EQ(c.records().at(0).icons, "0");
 
-    Node *second = c.createNode(nullptr);  // nothing selected: last root
+    Node *second = c.createNode(nullptr); // nothing selected: last root
     c.createNode(nullptr);
-    Node *between = c.createNode(second);  // before the selected one
+    Node *between = c.createNode(second); // before the selected one
     EXPECT_EQ(shape(c.outline()), "Новый элемент 0,Новый элемент 3,Новый элемент 1,Новый элемент 2");
     EXPECT_EQ(between->caption(), W("Новый элемент 3"));
 
@@ -294,7 +311,7 @@ TEST(Commands, DefaultCaptionSkipsCaptionsInUse)
     c.createNode(nullptr);
     Node *one = c.createNode(nullptr);
     c.createNode(nullptr);
-    c.deleteLeaf(one);  // leaves 0 and 2; the count is 2 again
+    c.deleteLeaf(one); // leaves 0 and 2; the count is 2 again
     Node *n = c.createNode(nullptr);
     EXPECT_EQ(n->caption(), W("Новый элемент 3"));
     // A record without a node blocks its caption too.
@@ -308,7 +325,7 @@ TEST(Commands, DeleteLeafRemovesFirstRecordOnly)
     build(c, {{0, "A"}, {1, "B"}});
     c.records().append("B", "dup", "0");
     c.clearChanged();
-    c.deleteLeaf(c.outline().first());  // has children: refused here too
+    c.deleteLeaf(c.outline().first()); // has children: refused here too
     EXPECT_EQ(c.outline().nodeCount(), 2u);
     EXPECT_FALSE(c.modified());
     c.deleteLeaf(c.outline().at(1));
@@ -352,20 +369,20 @@ TEST_P(Rename, DuplicateAndStorabilityRules)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, Rename, ::testing::Values(
-    RenameCase{"accepted", "Новое имя", 0, false, true},
-    RenameCase{"trailingBlankKept", "A ", 0, false, true},
-    RenameCase{"otherNodesCaption", "B", 1, false, false},
-    RenameCase{"unchangedShowsOwnRecord", "A", 1, false, false},
-    RenameCase{"oneMessagePerRecord", "Ghost", 2, false, false},
-    RenameCase{"nodeWithoutRecordCounts", "Orphan", 1, false, false},
-    RenameCase{"emptyRefusedSilently", "", 0, false, false},
-    RenameCase{"leadingBlank", " A2", 0, true, false},
-    RenameCase{"leadingTab", "\tA2", 0, true, false},
-    RenameCase{"lineBreak", "A\r\nB2", 0, true, false},
-    RenameCase{"endOfDataMark", "A\x1a", 0, true, false},
-    RenameCase{"lowerCaseIsDifferent", "a", 0, false, true}),
-    [](const auto &testInfo) { return std::string(testInfo.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, Rename,
+                         ::testing::Values(RenameCase{"accepted", "Новое имя", 0, false, true},
+                                           RenameCase{"trailingBlankKept", "A ", 0, false, true},
+                                           RenameCase{"otherNodesCaption", "B", 1, false, false},
+                                           RenameCase{"unchangedShowsOwnRecord", "A", 1, false, false},
+                                           RenameCase{"oneMessagePerRecord", "Ghost", 2, false, false},
+                                           RenameCase{"nodeWithoutRecordCounts", "Orphan", 1, false, false},
+                                           RenameCase{"emptyRefusedSilently", "", 0, false, false},
+                                           RenameCase{"leadingBlank", " A2", 0, true, false},
+                                           RenameCase{"leadingTab", "\tA2", 0, true, false},
+                                           RenameCase{"lineBreak", "A\r\nB2", 0, true, false},
+                                           RenameCase{"endOfDataMark", "A\x1a", 0, true, false},
+                                           RenameCase{"lowerCaseIsDifferent", "a", 0, false, true}),
+                         [](const auto &testInfo) { return std::string(testInfo.param.name); });
 
 TEST(Rename, NodeWithoutRecordStillGetsTheCaption)
 {
@@ -418,22 +435,36 @@ TEST_P(Moves, FlatOrderMovesChangeLevels)
     EXPECT_EQ(moved, c.modified());
     EXPECT_EQ(c.records().size(), c.outline().nodeCount());
     if (moved) {
-        EXPECT_EQ(sel->caption(), mc.selected);  // the same node, still valid
+        EXPECT_EQ(sel->caption(), mc.selected); // the same node, still valid
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, Moves, ::testing::Values(
-    MoveCase{"upSwapsLeafSiblings", {{0, "A"}, {0, "B"}, {0, "C"}}, "C", true, "A,C,B"},
-    MoveCase{"upFirstChildBecomesParentsPrevSibling", {{0, "A"}, {0, "R"}, {1, "X"}, {1, "Y"}}, "X", true, "A,X,R(Y)"},
-    MoveCase{"upIntoBranchBesideDeepestLast", {{0, "R"}, {1, "X"}, {2, "D"}, {0, "N"}}, "N", true, "R(X(N,D))"},
-    MoveCase{"upNodeZeroStays", {{0, "A"}, {0, "B"}}, "A", true, "A,B"},
-    MoveCase{"upNodeWithChildrenStays", {{0, "A"}, {0, "B"}, {1, "C"}}, "B", true, "A,B(C)"},
-    MoveCase{"downSwapsLeafSiblings", {{0, "A"}, {0, "B"}, {0, "C"}}, "A", false, "B,A,C"},
-    MoveCase{"downIntoFollowingBranch", {{0, "A"}, {0, "B"}, {1, "C"}}, "A", false, "B(A,C)"},
-    MoveCase{"downNextToLastChildBecomesLastRoot", {{0, "R"}, {1, "X"}, {1, "Y"}}, "X", false, "R(Y),X"},
-    MoveCase{"downOutOfBranchBeforeNextRoot", {{0, "R"}, {1, "X"}, {1, "Y"}, {0, "S"}, {0, "T"}}, "X", false, "R(Y),X,S,T"},
-    MoveCase{"downLastNodeStays", {{0, "A"}, {1, "B"}}, "B", false, "A(B)"},
-    MoveCase{"downNodeWithChildrenStays", {{0, "A"}, {1, "B"}, {0, "C"}}, "A", false, "A(B),C"}),
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Moves,
+    ::testing::Values(
+        MoveCase{"upSwapsLeafSiblings", {{0, "A"}, {0, "B"}, {0, "C"}}, "C", true, "A,C,B"},
+        MoveCase{"upFirstChildBecomesParentsPrevSibling",
+                 {{0, "A"}, {0, "R"}, {1, "X"}, {1, "Y"}},
+                 "X",
+                 true,
+                 "A,X,R(Y)"},
+        MoveCase{"upIntoBranchBesideDeepestLast",
+                 {{0, "R"}, {1, "X"}, {2, "D"}, {0, "N"}},
+                 "N",
+                 true,
+                 "R(X(N,D))"},
+        MoveCase{"upNodeZeroStays", {{0, "A"}, {0, "B"}}, "A", true, "A,B"},
+        MoveCase{"upNodeWithChildrenStays", {{0, "A"}, {0, "B"}, {1, "C"}}, "B", true, "A,B(C)"},
+        MoveCase{"downSwapsLeafSiblings", {{0, "A"}, {0, "B"}, {0, "C"}}, "A", false, "B,A,C"},
+        MoveCase{"downIntoFollowingBranch", {{0, "A"}, {0, "B"}, {1, "C"}}, "A", false, "B(A,C)"},
+        MoveCase{"downNextToLastChildBecomesLastRoot", {{0, "R"}, {1, "X"}, {1, "Y"}}, "X", false, "R(Y),X"},
+        MoveCase{"downOutOfBranchBeforeNextRoot",
+                 {{0, "R"}, {1, "X"}, {1, "Y"}, {0, "S"}, {0, "T"}},
+                 "X",
+                 false,
+                 "R(Y),X,S,T"},
+        MoveCase{"downLastNodeStays", {{0, "A"}, {1, "B"}}, "B", false, "A(B)"},
+        MoveCase{"downNodeWithChildrenStays", {{0, "A"}, {1, "B"}, {0, "C"}}, "A", false, "A(B),C"}),
     [](const auto &testInfo) { return std::string(testInfo.param.name); });
 
 TEST(Commands, SetIconStoresDecimalInFirstRecord)
@@ -461,8 +492,9 @@ TEST(DragMove, BranchBecomesLastChildWithIconsDeepestFirstDeletion)
     c.clearChanged();
     std::vector<std::string> deleted;
     Node *copy = nullptr;
-    ASSERT_TRUE(c.dragMove(c.outline().first(), c.outline().at(4),
-                           [&](Node *n) { deleted.push_back(cp1251::toUtf8(n->caption())); }, &copy));
+    ASSERT_TRUE(c.dragMove(
+        c.outline().first(), c.outline().at(4),
+        [&](Node *n) { deleted.push_back(cp1251::toUtf8(n->caption())); }, &copy));
     EXPECT_EQ(deleted, (std::vector<std::string>{"C2", "E", "C1", "D"}));
     EXPECT_EQ(shape(c.outline()), "T(old,D(C1(E),C2))");
     EXPECT_EQ(copy->caption(), "D");
@@ -479,7 +511,7 @@ TEST(DragMove, OntoOwnParentMovesBehindSiblingsAndIntoOwnBranchIsRefused)
     build(c, {{0, "P"}, {1, "A"}, {2, "A1"}, {1, "B"}});
     Node *a = c.outline().at(1);
     EXPECT_FALSE(c.dragMove(a, a));
-    EXPECT_FALSE(c.dragMove(a, c.outline().at(2)));  // inside its own branch
+    EXPECT_FALSE(c.dragMove(a, c.outline().at(2))); // inside its own branch
     EXPECT_EQ(shape(c.outline()), "P(A(A1),B)");
     EXPECT_TRUE(c.dragMove(a, c.outline().first()));
     EXPECT_EQ(shape(c.outline()), "P(B,A(A1))");

@@ -4,8 +4,8 @@
 
 #include "catalog/Catalog.h"
 #include "catalog/Errors.h"
-#include "storage/CatalogFiles.h"
 #include "settings/SettingsFile.h"
+#include "storage/CatalogFiles.h"
 #include "storage/FileIo.h"
 
 #include <gtest/gtest.h>
@@ -27,7 +27,7 @@ namespace {
 // Seconds since the epoch of a local date and time.
 int64_t localTime(int y, int mo, int d, int h, int mi, int s)
 {
-    std::tm tm {};
+    std::tm tm{};
     tm.tm_year = y - 1900;
     tm.tm_mon = mo - 1;
     tm.tm_mday = d;
@@ -41,7 +41,7 @@ int64_t localTime(int y, int mo, int d, int h, int mi, int s)
 std::string localStamp(int64_t t)
 {
     std::time_t tt = static_cast<std::time_t>(t);
-    std::tm tm {};
+    std::tm tm{};
     localtime_r(&tt, &tm);
     char buf[64];
     std::strftime(buf, sizeof buf, "%Y-%m-%d-%H%M%S", &tm);
@@ -92,7 +92,7 @@ TEST(CatalogFilesTest, FirstRunInEmptyDirectory)
 TEST(CatalogFilesTest, BackupsAreByteCopiesWithTheSourceTimeAtTwoSeconds)
 {
     TempDir dir;
-    const std::string outline = largeOutline();  // several copy chunks
+    const std::string outline = largeOutline(); // several copy chunks
     const std::string records = std::string("1\r\nA\r\nx\0y\r\n0\r\n", 15);
     qvtest::writeFile(dir.file("data.dat"), outline);
     qvtest::writeFile(dir.file("text.dat"), records);
@@ -167,8 +167,9 @@ TEST(CatalogFilesTest, LoadJoinsIconsFirstRecordWinsAndLeavesFlagClear)
 {
     TempDir dir;
     qvtest::writeFile(dir.file("data.dat"), "A\r\n\tB\r\nC\r\n");
-    qvtest::writeFile(dir.file("text.dat"), "4\r\nB\r\nnote b\r\n7\r\nA\r\n\r\n$10\r\n"
-                                            "B\r\nsecond\r\n9\r\nOrphan\r\nx\r\n3\r\n");
+    qvtest::writeFile(dir.file("text.dat"),
+                      "4\r\nB\r\nnote b\r\n7\r\nA\r\n\r\n$10\r\n"
+                      "B\r\nsecond\r\n9\r\nOrphan\r\nx\r\n3\r\n");
     CatalogFiles files(dir.path());
     Catalog cat;
     files.load(cat);
@@ -178,14 +179,15 @@ TEST(CatalogFilesTest, LoadJoinsIconsFirstRecordWinsAndLeavesFlagClear)
     EXPECT_EQ(cat.outline().at(0)->imageIndex(), 16);
     EXPECT_EQ(cat.outline().at(1)->imageIndex(), 7);
     EXPECT_EQ(cat.outline().at(1)->selectedImageIndex(), 7);
-    EXPECT_EQ(cat.outline().at(2)->imageIndex(), 0);  // no record
+    EXPECT_EQ(cat.outline().at(2)->imageIndex(), 0); // no record
     EXPECT_EQ(cat.records().size(), 4u);
 
     // Saving unchanged writes the files back as the program writes them.
     files.save(cat);
     EXPECT_EQ(qvtest::readFile(dir.file("data.dat")), "A\r\n\tB\r\nC\r\n");
-    EXPECT_EQ(qvtest::readFile(dir.file("text.dat")), "4\r\nB\r\nnote b\r\n7\r\nA\r\n\r\n$10\r\n"
-                                                      "B\r\nsecond\r\n9\r\nOrphan\r\nx\r\n3\r\n");
+    EXPECT_EQ(qvtest::readFile(dir.file("text.dat")),
+              "4\r\nB\r\nnote b\r\n7\r\nA\r\n\r\n$10\r\n"
+              "B\r\nsecond\r\n9\r\nOrphan\r\nx\r\n3\r\n");
 }
 
 TEST(CatalogFilesTest, BadIconsFieldStopsTheLoadWithConversionError)
@@ -229,18 +231,18 @@ namespace {
 
 struct LoadCase {
     const char *name;
-    std::string outline;  // data.dat
-    std::string records;  // text.dat
-    std::string partial;  // "data.dat@6 text.dat@12" for partialReads()
-    bool failed;          // the load raises
-    bool keeps;           // the first save copies the originals aside
+    std::string outline; // data.dat
+    std::string records; // text.dat
+    std::string partial; // "data.dat@6 text.dat@12" for partialReads()
+    bool failed;         // the load raises
+    bool keeps;          // the first save copies the originals aside
 };
 void PrintTo(const LoadCase &c, std::ostream *os) { *os << c.name; }
 
 class PartialOrFailedLoad : public ::testing::TestWithParam<LoadCase> {};
 
 const std::string kRecords = "1\r\nA\r\nnote\r\n5\r\n";
-const std::string kLongText(3 << 20, 'x');  // past the reader's 1 MiB chunks
+const std::string kLongText(3 << 20, 'x'); // past the reader's 1 MiB chunks
 
 } // namespace
 
@@ -274,7 +276,7 @@ TEST_P(PartialOrFailedLoad, ReportsAndKeepsOriginalsAsCopies)
     std::string partial;
     for (const PartialRead &p : files.partialReads())
         partial += (partial.empty() ? "" : " ") + p.path.substr(dir.path().size()) + "@"
-                 + std::to_string(p.offset);
+            + std::to_string(p.offset);
     EXPECT_EQ(partial, c.partial);
     EXPECT_EQ(files.keepsOriginals(), c.keeps);
 
@@ -309,13 +311,20 @@ INSTANTIATE_TEST_SUITE_P(
         LoadCase{"JoinOnly", "A\r\n", "1\r\nA\r\n\r\nabc\r\n", "", true, false},
         LoadCase{"NulBeforeNodes", std::string("A\r\nB\r\n\0C\r\n", 10), kRecords, "data.dat@6", false, true},
         LoadCase{"NulBeforePaddingOnly", std::string("A\r\n\0\0\r\n\x1A", 8), kRecords, "", false, false},
-        LoadCase{"SubBeforeRecords", "A\r\n", "2\r\nA\r\nx\r\n1\r\n\x1A" "B\r\ny\r\n2\r\n", "text.dat@12",
-                 false, true},
+        LoadCase{"SubBeforeRecords", "A\r\n",
+                 "2\r\nA\r\nx\r\n1\r\n\x1A"
+                 "B\r\ny\r\n2\r\n",
+                 "text.dat@12", false, true},
         LoadCase{"SubAtTheEnd", "A\r\n", "3\r\nA\r\nx\r\n1\r\n\x1A\r\n", "", false, false},
-        LoadCase{"SubPastChunkEdge", "A\r\n", "1\r\nZ\r\n" + kLongText + "\x1A" "more",
+        LoadCase{"SubPastChunkEdge", "A\r\n",
+                 "1\r\nZ\r\n" + kLongText
+                     + "\x1A"
+                       "more",
                  "text.dat@" + std::to_string(6 + kLongText.size()), false, true},
-        LoadCase{"BothFiles", std::string("A\r\n\0B", 5), "2\r\nZ\r\n\x1A" "B\r\n", "data.dat@3 text.dat@6",
-                 false, true}),
+        LoadCase{"BothFiles", std::string("A\r\n\0B", 5),
+                 "2\r\nZ\r\n\x1A"
+                 "B\r\n",
+                 "data.dat@3 text.dat@6", false, true}),
     [](const auto &testInfo) { return std::string(testInfo.param.name); });
 
 // An original the user may not read is moved aside whole rather than
@@ -374,7 +383,7 @@ TEST(CatalogFilesTest, SparseFilesReadWithBoundedMemory)
     EXPECT_EQ(files.partialReads()[0].offset, 3u);
     struct rusage usage {};
     ASSERT_EQ(::getrusage(RUSAGE_SELF, &usage), 0);
-    EXPECT_LT(usage.ru_maxrss, 1L << 20) << "KiB at the peak";  // far below the 2 GB
+    EXPECT_LT(usage.ru_maxrss, 1L << 20) << "KiB at the peak"; // far below the 2 GB
 }
 
 // ---- entries that are no regular file ----
@@ -480,8 +489,8 @@ namespace {
 struct BackupCase {
     const char *name;
     std::string outline, records;
-    std::string kept;         // the old backups kept aside, without their stamp
-    bool sameAsOld = false;   // the old backups hold the sources' bytes
+    std::string kept;       // the old backups kept aside, without their stamp
+    bool sameAsOld = false; // the old backups hold the sources' bytes
 };
 void PrintTo(const BackupCase &c, std::ostream *os) { *os << c.name; }
 
@@ -512,21 +521,24 @@ TEST_P(BackupOfDamagedSource, KeepsTheOldBackupFirst)
     for (const std::string &name : files.keptBackups()) {
         kept += (kept.empty() ? "" : " ") + name.substr(dir.path().size(), 8);
         EXPECT_EQ(name.substr(dir.path().size() + 8), "." + localStamp(now));
-        EXPECT_EQ(qvtest::readFile(name), name.find("data.bak") != std::string::npos ? oldOutline : oldRecords);
+        EXPECT_EQ(qvtest::readFile(name),
+                  name.find("data.bak") != std::string::npos ? oldOutline : oldRecords);
     }
     EXPECT_EQ(kept, c.kept);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Sources, BackupOfDamagedSource,
-    ::testing::Values(
-        BackupCase{"Whole", "A\r\n", "0\r\n", ""},
-        BackupCase{"OutlineStopsAtNul", std::string("A\r\n\0B\r\n", 7), "0\r\n", "data.bak"},
-        BackupCase{"OutlineLevelError", "A\r\n\t\tB\r\n", "0\r\n", "data.bak"},
-        BackupCase{"RecordsStopAtSub", "A\r\n", "2\r\nA\r\n\r\n0\x1A" "B\r\n", "text.bak"},
-        BackupCase{"RecordsConversionError", "A\r\n", "zz\r\n", "text.bak"},
-        // Damaged, but the old backups hold the same bytes: nothing to keep.
-        BackupCase{"DamagedSameAsOld", std::string("A\r\n\0B\r\n", 7), "zz\r\n", "", true}),
+    ::testing::Values(BackupCase{"Whole", "A\r\n", "0\r\n", ""},
+                      BackupCase{"OutlineStopsAtNul", std::string("A\r\n\0B\r\n", 7), "0\r\n", "data.bak"},
+                      BackupCase{"OutlineLevelError", "A\r\n\t\tB\r\n", "0\r\n", "data.bak"},
+                      BackupCase{"RecordsStopAtSub", "A\r\n",
+                                 "2\r\nA\r\n\r\n0\x1A"
+                                 "B\r\n",
+                                 "text.bak"},
+                      BackupCase{"RecordsConversionError", "A\r\n", "zz\r\n", "text.bak"},
+                      // Damaged, but the old backups hold the same bytes: nothing to keep.
+                      BackupCase{"DamagedSameAsOld", std::string("A\r\n\0B\r\n", 7), "zz\r\n", "", true}),
     [](const auto &testInfo) { return std::string(testInfo.param.name); });
 
 TEST(CatalogFilesTest, FailedRecordWriteLeavesBothFilesAndTheFlag)

@@ -43,7 +43,8 @@ TEST_P(EditStepProperty, UndoAllGivesTheStartAndRedoAllTheEnd)
     EXPECT_EQ(qvtest::dump(c), start);
     for (size_t i = 0; i < steps.size(); ++i) {
         steps[i]->redo(c);
-        ASSERT_EQ(qvtest::dump(c), states[i + 1]) << "redo of step " << i << " kind " << int(steps[i]->kind());
+        ASSERT_EQ(qvtest::dump(c), states[i + 1])
+            << "redo of step " << i << " kind " << int(steps[i]->kind());
     }
 }
 

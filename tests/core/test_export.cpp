@@ -17,7 +17,8 @@ using qv::Bytes;
 using qv::ExportFormat;
 using qv::W;
 
-std::string exportTo(const qv::Catalog &c, ExportFormat f) {
+std::string exportTo(const qv::Catalog &c, ExportFormat f)
+{
     std::ostringstream out;
     qv::exportCatalog(c, f, out);
     return out.str();
@@ -27,14 +28,14 @@ std::string exportTo(const qv::Catalog &c, ExportFormat f) {
 //   *Звезда* [x](y)  (icon 0, no record)
 //     # h  (icon 79, a note with leading blanks, an empty line, a www. link)
 // Z  (icon 200, which the list does not have; an empty note)
-void fillSmall(qv::Catalog &c) {
+void fillSmall(qv::Catalog &c)
+{
     qv::Outline &o = c.outline();
     qv::Node *root = o.append(o.top(), W("Корень <&>"), 3);
     qv::Node *star = o.append(root, W("*Звезда* [x](y)"), 0);
     o.append(star, "# h", 79);
     o.append(o.top(), "Z", 200);
-    c.records().append(W("Корень <&>"),
-                       W("Привет~~<script>x</script>~~https://ex.com/a_b?x=1&y=2."), "3");
+    c.records().append(W("Корень <&>"), W("Привет~~<script>x</script>~~https://ex.com/a_b?x=1&y=2."), "3");
     c.records().append("# h", "  indented~~~~www.ex.org", "79");
     c.records().append("Z", "", "200");
 }
@@ -42,13 +43,14 @@ void fillSmall(qv::Catalog &c) {
 struct FormatCase {
     const char *name;
     ExportFormat format;
-    std::string expected;  // the whole output; for html from "<body>" on
+    std::string expected; // the whole output; for html from "<body>" on
 };
 void PrintTo(const FormatCase &c, std::ostream *os) { *os << c.name; }
 
 class ExportSmall : public ::testing::TestWithParam<FormatCase> {};
 
-TEST_P(ExportSmall, WritesEveryNodeAndNoteEscaped) {
+TEST_P(ExportSmall, WritesEveryNodeAndNoteEscaped)
+{
     qv::Catalog c;
     fillSmall(c);
     std::string out = exportTo(c, GetParam().format);
@@ -57,8 +59,9 @@ TEST_P(ExportSmall, WritesEveryNodeAndNoteEscaped) {
         // Each icon used is one style class, defined once; no script anywhere.
         EXPECT_EQ(out.find("<script"), std::string::npos);
         size_t classes = 0;
-        for (size_t at = 0; (at = out.find("{background-image:url(data:image/png;base64,iVBORw0KGgo", at)) !=
-                            std::string::npos; ++at)
+        for (size_t at = 0; (at = out.find("{background-image:url(data:image/png;base64,iVBORw0KGgo", at))
+             != std::string::npos;
+             ++at)
             ++classes;
         EXPECT_EQ(classes, 3u);
         for (const char *cls : {".i0{", ".i3{", ".i79{"})
@@ -93,23 +96,25 @@ INSTANTIATE_TEST_SUITE_P(
                    "\n"
                    "<http://www.ex.org>\n\n"
                    "# Z\n"},
-        FormatCase{"Html", ExportFormat::Html,
-                   "<body>\n<ul>\n"
-                   "<li><details open><summary><span class=\"i i3\"></span>Корень &lt;&amp;&gt;</summary>"
-                   "<div class=\"n\">Привет\n&lt;script&gt;x&lt;/script&gt;\n"
-                   "<a href=\"https://ex.com/a_b?x=1&amp;y=2\">https://ex.com/a_b?x=1&amp;y=2</a>.</div><ul>\n"
-                   "<li><details open><summary><span class=\"i i0\"></span>*Звезда* [x](y)</summary><ul>\n"
-                   "<li><div class=\"c\"><span class=\"i i79\"></span># h</div>"
-                   "<div class=\"n\">  indented\n\n<a href=\"http://www.ex.org\">www.ex.org</a></div></li>\n"
-                   "</ul></details></li>\n"
-                   "</ul></details></li>\n"
-                   "<li><div class=\"c\">Z</div></li>\n"
-                   "</ul>\n</body>\n</html>\n"}),
+        FormatCase{
+            "Html", ExportFormat::Html,
+            "<body>\n<ul>\n"
+            "<li><details open><summary><span class=\"i i3\"></span>Корень &lt;&amp;&gt;</summary>"
+            "<div class=\"n\">Привет\n&lt;script&gt;x&lt;/script&gt;\n"
+            "<a href=\"https://ex.com/a_b?x=1&amp;y=2\">https://ex.com/a_b?x=1&amp;y=2</a>.</div><ul>\n"
+            "<li><details open><summary><span class=\"i i0\"></span>*Звезда* [x](y)</summary><ul>\n"
+            "<li><div class=\"c\"><span class=\"i i79\"></span># h</div>"
+            "<div class=\"n\">  indented\n\n<a href=\"http://www.ex.org\">www.ex.org</a></div></li>\n"
+            "</ul></details></li>\n"
+            "</ul></details></li>\n"
+            "<li><div class=\"c\">Z</div></li>\n"
+            "</ul>\n</body>\n</html>\n"}),
     [](const auto &testInfo) { return std::string(testInfo.param.name); });
 
 // A note holding every code page character from 0x20 to 0xFF, each as its
 // UTF-8 character, escaped where the format needs it.
-TEST(Export, EveryCodePageCharacter) {
+TEST(Export, EveryCodePageCharacter)
+{
     Bytes bytes;
     for (int b = 0x20; b <= 0xFF; ++b)
         bytes += static_cast<char>(b);
@@ -131,12 +136,23 @@ TEST(Export, EveryCodePageCharacter) {
     std::string html;
     for (char ch : qv::replaceAll(qv::replaceAll(utf8, "\x7f", "\uFFFD"), "\u0098", "\uFFFD")) {
         switch (ch) {
-        case '&': html += "&amp;"; break;
-        case '<': html += "&lt;"; break;
-        case '>': html += "&gt;"; break;
-        case '"': html += "&quot;"; break;
-        case '\'': html += "&#39;"; break;
-        default: html += ch;
+        case '&':
+            html += "&amp;";
+            break;
+        case '<':
+            html += "&lt;";
+            break;
+        case '>':
+            html += "&gt;";
+            break;
+        case '"':
+            html += "&quot;";
+            break;
+        case '\'':
+            html += "&#39;";
+            break;
+        default:
+            html += ch;
         }
     }
     const std::string page = exportTo(c, ExportFormat::Html);
@@ -145,7 +161,8 @@ TEST(Export, EveryCodePageCharacter) {
 
 // 10,000 levels, one node each: written without recursion, every element
 // closed in order, every line at its depth.
-TEST(Export, DeepOutline) {
+TEST(Export, DeepOutline)
+{
     constexpr size_t kLevels = 10000;
     qv::Catalog c;
     qv::Node *n = c.outline().top();
@@ -190,11 +207,11 @@ TEST(Export, DeepOutline) {
         size_t expected = 0;
         for (size_t d = 0; d < kLevels; ++d) {
             if (f == ExportFormat::Text)
-                expected += d + 2 + (d + 1) + 3;  // TABs "n\n", TABs " x\n"
+                expected += d + 2 + (d + 1) + 3; // TABs "n\n", TABs " x\n"
             else if (d < 6)
-                expected += (d ? 1 : 0) + d + 4 + 3;  // "\n", "#.. n\n", "\nx\n"
+                expected += (d ? 1 : 0) + d + 4 + 3; // "\n", "#.. n\n", "\nx\n"
             else
-                expected += 1 + 2 * (d - 6) + 4 + 1 + 2 * (d - 5) + 2;  // "\n", "- n\n", "\n", "x\n"
+                expected += 1 + 2 * (d - 6) + 4 + 1 + 2 * (d - 5) + 2; // "\n", "- n\n", "\n", "x\n"
         }
         EXPECT_EQ(lines, f == ExportFormat::Text ? 2 * kLevels : 3 * kLevels + (kLevels - 1));
         EXPECT_EQ(bytes, expected);
@@ -207,14 +224,15 @@ TEST(Export, DeepOutline) {
 
 struct LinkCase {
     const char *name;
-    std::string line;                  // UTF-8
-    std::vector<std::string> links;    // UTF-8
+    std::string line;               // UTF-8
+    std::vector<std::string> links; // UTF-8
 };
 void PrintTo(const LinkCase &c, std::ostream *os) { *os << c.name; }
 
 class ExportLinks : public ::testing::TestWithParam<LinkCase> {};
 
-TEST_P(ExportLinks, FindsTheEditorsLinks) {
+TEST_P(ExportLinks, FindsTheEditorsLinks)
+{
     const Bytes line = W(GetParam().line);
     std::vector<std::string> found;
     for (const auto &[start, end] : qv::findLinks(line))
@@ -224,12 +242,11 @@ TEST_P(ExportLinks, FindsTheEditorsLinks) {
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, ExportLinks,
-    ::testing::Values(
-        LinkCase{"TrailingFullStop", "see www.a.org/x.", {"www.a.org/x"}},
-        LinkCase{"Brackets", "(http://a.b/c_(d)),", {"http://a.b/c_(d)"}},
-        LinkCase{"SchemesAnyCase", "MAILTO:a@b.c, Ftp://h/п;", {"MAILTO:a@b.c", "Ftp://h/п"}},
-        LinkCase{"NotAfterWordOrAt", "a@www.x.org Дwww.x.org xhttp://y", {}},
-        LinkCase{"StopsAtBlankAndQuote", "https://x.y/\"z\" ftp://", {"https://x.y/"}}),
+    ::testing::Values(LinkCase{"TrailingFullStop", "see www.a.org/x.", {"www.a.org/x"}},
+                      LinkCase{"Brackets", "(http://a.b/c_(d)),", {"http://a.b/c_(d)"}},
+                      LinkCase{"SchemesAnyCase", "MAILTO:a@b.c, Ftp://h/п;", {"MAILTO:a@b.c", "Ftp://h/п"}},
+                      LinkCase{"NotAfterWordOrAt", "a@www.x.org Дwww.x.org xhttp://y", {}},
+                      LinkCase{"StopsAtBlankAndQuote", "https://x.y/\"z\" ftp://", {"https://x.y/"}}),
     [](const auto &testInfo) { return std::string(testInfo.param.name); });
 
 } // namespace

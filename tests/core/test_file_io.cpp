@@ -49,7 +49,7 @@ TEST(AtomicFileTest, ReplacesContentKeepsModeAndLeavesNoTemporary)
     const std::string content = bigText(200000);
     const long long syncs = AtomicFile::syncCount();
     replaceWith(target, content);
-    EXPECT_EQ(AtomicFile::syncCount(), syncs + 1);  // made durable before the rename
+    EXPECT_EQ(AtomicFile::syncCount(), syncs + 1); // made durable before the rename
     EXPECT_EQ(qvtest::readFile(target), content);
     EXPECT_EQ(qvtest::fileMode(target), 0640u);
     EXPECT_EQ(qvtest::listing(dir.path()), "data.dat");
@@ -166,7 +166,7 @@ TEST(FileIoTest, ExistenceAndWholeFileRead)
 {
     TempDir dir;
     EXPECT_FALSE(fileExists(dir.file("none")));
-    EXPECT_FALSE(fileExists(dir.path()));  // a directory is not a file
+    EXPECT_FALSE(fileExists(dir.path())); // a directory is not a file
     qvtest::writeFile(dir.file("f"), std::string("a\0b\r\n", 5));
     EXPECT_TRUE(fileExists(dir.file("f")));
     EXPECT_EQ(readWholeFile(dir.file("f")), std::string("a\0b\r\n", 5));

@@ -18,7 +18,8 @@ using namespace qv;
 using namespace qv::exchange;
 
 // The tree as "depth|caption|note" lines (note line breaks as '/').
-std::string dump(const ImportedTree &tree) {
+std::string dump(const ImportedTree &tree)
+{
     std::string out;
     for (const ImportedNode &n : tree.nodes) {
         std::string note = n.note;
@@ -31,7 +32,8 @@ std::string dump(const ImportedTree &tree) {
 }
 
 // The catalogue as the text export writes it.
-std::string asText(const Catalog &catalog) {
+std::string asText(const Catalog &catalog)
+{
     std::string out;
     exportCatalog(catalog, ExportFormat::Text, [&out](std::string_view piece) { out.append(piece); });
     return out;
@@ -41,22 +43,27 @@ struct ParseCase {
     const char *name;
     ImportFormat format;
     std::string input;
-    std::string expected;  // dump(), or the start of the error message (UTF-8)
+    std::string expected; // dump(), or the start of the error message (UTF-8)
 };
 void PrintTo(const ParseCase &c, std::ostream *os) { *os << c.name; }
 
-ImportedTree parse(ImportFormat format, const std::string &input) {
+ImportedTree parse(ImportFormat format, const std::string &input)
+{
     switch (format) {
-    case ImportFormat::Text: return parseText(input);
-    case ImportFormat::Markdown: return parseMarkdown(input);
-    case ImportFormat::CherryTree: return parseCherryTree(input);
+    case ImportFormat::Text:
+        return parseText(input);
+    case ImportFormat::Markdown:
+        return parseMarkdown(input);
+    case ImportFormat::CherryTree:
+        return parseCherryTree(input);
     }
     return {};
 }
 
 class ImportParse : public ::testing::TestWithParam<ParseCase> {};
 
-TEST_P(ImportParse, GivesTheTree) {
+TEST_P(ImportParse, GivesTheTree)
+{
     EXPECT_EQ(dump(parse(GetParam().format, GetParam().input)), GetParam().expected);
 }
 
@@ -66,10 +73,12 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"TextNotesAndTabsInCaptions", ImportFormat::Text,
                   "A\n\t note 1\n\t \n\t  indented\n\tB\tc\n\t\tC\n\t\t\t x\n\n\tD\nE\n",
                   "0|A|note 1// indented\n1|B\tc|\n2|C|x\n1|D|\n0|E|\n"},
-        ParseCase{"TextCrLfAndByteOrderMark", ImportFormat::Text, "\xEF\xBB\xBF" "A\r\n\t x\r\n\tB\r\n",
+        ParseCase{"TextCrLfAndByteOrderMark", ImportFormat::Text,
+                  "\xEF\xBB\xBF"
+                  "A\r\n\t x\r\n\tB\r\n",
                   "0|A|x\n1|B|\n"},
-        ParseCase{"SpacesTakeTheFirstIndentAsUnit", ImportFormat::Text,
-                  "A\n   B\n      C\n\n   D\nE\n", "0|A|\n1|B|\n2|C|\n1|D|\n0|E|\n"},
+        ParseCase{"SpacesTakeTheFirstIndentAsUnit", ImportFormat::Text, "A\n   B\n      C\n\n   D\nE\n",
+                  "0|A|\n1|B|\n2|C|\n1|D|\n0|E|\n"},
         ParseCase{"MarkdownHeadingsListsEscapes", ImportFormat::Markdown,
                   "intro\n# One #\n\n\\*not\\* a list\\\nsee <https://example.org/a_b>\n\n"
                   "### Skipped level\n## Two\n```\n# code \\*\n```\n###### Six\n- Seven\n  note\n"
@@ -92,28 +101,30 @@ INSTANTIATE_TEST_SUITE_P(
                   "<rich_text>after</rich_text></node><node name=\"\"/></cherrytree>",
                   "0|Папка|Привет, мир/вторая/int x;/a\tb/c\td/after\n1|Лист & ✓|x\n0||\n"}));
 
-TEST(ImportParse, CherryTreeCountsSkippedImagesAndFiles) {
-    const ImportedTree t = parseCherryTree(
-        "<cherrytree><node name=\"a\"><encoded_png char_offset=\"1\">x</encoded_png>"
-        "<image/><encoded_png filename=\"f\">y</encoded_png>"
-        "<encoded_png anchor=\"here\"/></node></cherrytree>");
+TEST(ImportParse, CherryTreeCountsSkippedImagesAndFiles)
+{
+    const ImportedTree t
+        = parseCherryTree("<cherrytree><node name=\"a\"><encoded_png char_offset=\"1\">x</encoded_png>"
+                          "<image/><encoded_png filename=\"f\">y</encoded_png>"
+                          "<encoded_png anchor=\"here\"/></node></cherrytree>");
     EXPECT_EQ(t.imagesSkipped, 2u);
     EXPECT_EQ(t.filesSkipped, 1u);
 }
 
 class ImportRefusal : public ::testing::TestWithParam<ParseCase> {};
 
-TEST_P(ImportRefusal, NamesThePlace) {
+TEST_P(ImportRefusal, NamesThePlace)
+{
     try {
         parse(GetParam().format, GetParam().input);
         FAIL() << "no error";
     } catch (const EImportError &e) {
-        EXPECT_EQ(cp1251::toUtf8(e.message()).substr(0, GetParam().expected.size()),
-                  GetParam().expected);
+        EXPECT_EQ(cp1251::toUtf8(e.message()).substr(0, GetParam().expected.size()), GetParam().expected);
     }
 }
 
-std::string billionLaughs() {
+std::string billionLaughs()
+{
     std::string xml = "<?xml version=\"1.0\"?>\n<!DOCTYPE cherrytree [\n<!ENTITY l0 \"lollollol\">\n";
     for (int i = 1; i < 10; ++i) {
         xml += "<!ENTITY l" + std::to_string(i) + " \"";
@@ -143,15 +154,15 @@ INSTANTIATE_TEST_SUITE_P(
                   "<!DOCTYPE cherrytree [<!ENTITY e SYSTEM \"file:///etc/passwd\">]>\n"
                   "<cherrytree><node name=\"x\"><rich_text>&e;</rich_text></node></cherrytree>",
                   "Ошибка XML в строке 1, позиция 61: внешние сущности не допускаются"},
-        ParseCase{"XmlBillionLaughs", ImportFormat::CherryTree, billionLaughs(),
-                  "Ошибка XML в строке 14"}));
+        ParseCase{"XmlBillionLaughs", ImportFormat::CherryTree, billionLaughs(), "Ошибка XML в строке 14"}));
 
 // Import is the exact inverse of the text export: import → export gives the
 // same bytes, and so does export → import → export.
-TEST(ImportText, RoundTripGivesTheSameBytes) {
-    const std::string text =
-        "Корень\n\t первая строка\n\t \n\t  с отступом и\tтабуляцией\n"
-        "\tРебёнок\n\t\tВнук\n\t\t\t заметка внука\n\tВторой ребёнок\nЕщё корень\n\t x\n";
+TEST(ImportText, RoundTripGivesTheSameBytes)
+{
+    const std::string text
+        = "Корень\n\t первая строка\n\t \n\t  с отступом и\tтабуляцией\n"
+          "\tРебёнок\n\t\tВнук\n\t\t\t заметка внука\n\tВторой ребёнок\nЕщё корень\n\t x\n";
     Catalog catalog;
     addToCatalog(parseText(text), catalog);
     EXPECT_EQ(asText(catalog), text);
@@ -160,10 +171,11 @@ TEST(ImportText, RoundTripGivesTheSameBytes) {
     EXPECT_EQ(asText(again), text);
 }
 
-TEST(ImportCatalog, CaptionsAreMadeUniqueAndStorable) {
+TEST(ImportCatalog, CaptionsAreMadeUniqueAndStorable)
+{
     Catalog catalog;
     catalog.outline().append(catalog.outline().top(), W("Узел"));
-    catalog.records().append(W("Скрытая"), "", "0");  // a record no node shows
+    catalog.records().append(W("Скрытая"), "", "0"); // a record no node shows
     ImportedTree tree;
     for (const char *c : {"Узел", "Узел", " \tУзел", "Скрытая", "", "", "a\r\nb", "✓ ☺ x", "Узел (3)"})
         tree.nodes.push_back({0, c, {}});
@@ -173,17 +185,19 @@ TEST(ImportCatalog, CaptionsAreMadeUniqueAndStorable) {
     std::string got;
     for (const Node *n = catalog.outline().first(); n; n = flatNext(n))
         got += cp1251::toUtf8(n->caption()) + "|";
-    EXPECT_EQ(got, "Узел|Узел (2)|Узел (3)|Узел (4)|Скрытая (2)|Без имени|Без имени (2)|a  b|? ? x|"
-                   "Узел (3) (2)|child|");
+    EXPECT_EQ(got,
+              "Узел|Узел (2)|Узел (3)|Узел (4)|Скрытая (2)|Без имени|Без имени (2)|a  b|? ? x|"
+              "Узел (3) (2)|child|");
     EXPECT_EQ(catalog.records().find("child")->text, "line 1~~line ?~~");
     EXPECT_EQ(s.nodes, 10u);
     EXPECT_EQ(s.notes, 1u);
-    EXPECT_EQ(s.replaced, 5u);  // CR, LF, ✓, ☺ and the note's ✓
+    EXPECT_EQ(s.replaced, 5u); // CR, LF, ✓, ☺ and the note's ✓
     EXPECT_TRUE(catalog.modified());
     EXPECT_EQ(catalog.outline().root(9)->child(0)->caption(), "child");
 }
 
-TEST(ImportCatalog, TenThousandLevels) {
+TEST(ImportCatalog, TenThousandLevels)
+{
     std::string text, xml = "<cherrytree>";
     for (int i = 0; i < 10000; ++i) {
         text += std::string(i, '\t') + "n\n";

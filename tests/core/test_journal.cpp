@@ -18,8 +18,8 @@
 #include <unistd.h>
 
 using namespace qv;
-using qvtest::TempDir;
 using qvtest::dump;
+using qvtest::TempDir;
 
 namespace {
 
@@ -141,7 +141,7 @@ TEST_P(JournalProperty, ReplayAfterACrashGivesTheLastFlushedCatalogue)
     files.load(live);
     auto journal = std::make_unique<Journal>(d.path());
     if (GetParam() % 2)
-        journal->setSizeLimit(4096);  // rewritten whole now and then
+        journal->setSizeLimit(4096); // rewritten whole now and then
     journal->attach(live, dataId(d), textId(d));
     for (int i = 0; i < 300; ++i) {
         randomCommand(live, rng);
@@ -153,10 +153,10 @@ TEST_P(JournalProperty, ReplayAfterACrashGivesTheLastFlushedCatalogue)
             journal->rebase(dataId(d), textId(d));
         }
     }
-    live.createNode(nullptr);  // something after the last save
+    live.createNode(nullptr); // something after the last save
     journal->flush();
     const std::string flushed = dump(live);
-    randomCommand(live, rng);  // never flushed: lost in the crash
+    randomCommand(live, rng); // never flushed: lost in the crash
     live.createNode(nullptr);
     journal.reset();
 
@@ -186,7 +186,7 @@ namespace {
 // it was after each batch and where each batch ends in the file.
 struct Recorded {
     TempDir d;
-    std::string bytes;  // the journal
+    std::string bytes; // the journal
     std::vector<std::string> states;
     std::vector<size_t> ends;
 
@@ -270,7 +270,7 @@ TEST(Journal, FilesChangedSinceAreNotOfferedAndTheJournalIsSetAsideByDate)
 
     const int64_t when = 1700000000;
     std::time_t t = when;
-    std::tm tm {};
+    std::tm tm{};
     localtime_r(&t, &tm);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d-%H%M%S", &tm);
@@ -353,7 +353,8 @@ TEST(Journal, FlushAppendsWhatChangedNotTheCatalogue)
     int changes = 0;
     j.setOnChange([&changes] { ++changes; });
     j.attach(c, dataId(d), textId(d));
-    const auto size = [&j] { return std::filesystem::exists(j.path()) ? std::filesystem::file_size(j.path()) : 0; };
+    const auto size
+        = [&j] { return std::filesystem::exists(j.path()) ? std::filesystem::file_size(j.path()) : 0; };
 
     for (int round = 0; round < 2; ++round) {
         const auto before = size();

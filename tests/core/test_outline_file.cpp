@@ -64,7 +64,7 @@ struct ParseCase {
     const char *name;
     std::string bytes;
     std::string shape;
-    std::string error;  // UTF-8 message, empty when the read succeeds
+    std::string error; // UTF-8 message, empty when the read succeeds
 };
 
 void PrintTo(const ParseCase &c, std::ostream *os) { *os << c.name; }
@@ -79,7 +79,7 @@ TEST_P(OutlineParse, GivesShapeOrLevelError)
 {
     const ParseCase &c = GetParam();
     Outline o;
-    o.append(o.top(), "old");  // replaced by whatever the bytes hold
+    o.append(o.top(), "old"); // replaced by whatever the bytes hold
     std::string error;
     try {
         parseOutline(c.bytes, o);
@@ -88,35 +88,41 @@ TEST_P(OutlineParse, GivesShapeOrLevelError)
     }
     EXPECT_EQ(error, c.error);
     EXPECT_EQ(shape(o), c.shape);
-    EXPECT_EQ(o.nodeCount(), c.shape.empty() ? 0 : size_t(std::count(c.shape.begin(), c.shape.end(), '|') + 1));
+    EXPECT_EQ(o.nodeCount(),
+              c.shape.empty() ? 0 : size_t(std::count(c.shape.begin(), c.shape.end(), '|') + 1));
     EXPECT_TRUE(allIconsZero(o));
 }
 
-INSTANTIATE_TEST_SUITE_P(Bytes, OutlineParse, ::testing::Values(
-    ParseCase{"Empty", "", "", ""},
-    ParseCase{"SingleRoot", "A\r\n", "A", ""},
-    ParseCase{"Example19", kExample19, "A|.B|.C|..D|E", ""},
-    ParseCase{"LfOnly", "A\n\tB\n\tC\n\t\tD\nE\n", "A|.B|.C|..D|E", ""},
-    ParseCase{"CrOnly", "A\r\tB\r\tC\r\t\tD\rE\r", "A|.B|.C|..D|E", ""},
-    ParseCase{"NoFinalLineEnd", "A\r\n\tB", "A|.B", ""},
-    ParseCase{"BlankLineIsRootAfterLastRoot", "A\r\n\tB\r\n\r\n\tC\r\n", "A|.B||.C", ""},
-    ParseCase{"TabsOnlyIsEmptyChild", "A\r\n\t\r\n", "A|.", ""},
-    ParseCase{"BlanksOnlyLevelError", "A\r\n  \r\n", "A", "Неверный уровень (2) для элемента \"\""},
-    ParseCase{"LevelError", "A\r\n\t\tB\r\nC\r\n", "A", "Неверный уровень (2) для элемента \"B\""},
-    ParseCase{"LevelErrorDeeper", "A\r\nB\r\n\tC\r\n\t\tD\r\n\t\t\t\tE\r\nF\r\n", "A|B|.C|..D",
-              "Неверный уровень (4) для элемента \"E\""},
-    ParseCase{"IndentedFirstLineIsRoot", "\t\tA\r\nB\r\n\tC\r\n", "A|B|.C", ""},
-    ParseCase{"BackTwoLevels", "A\r\n\tB\r\n\t\tC\r\nD\r\n", "A|.B|..C|D", ""},
-    ParseCase{"BackToMiddle", "A\r\n\tB\r\n\t\tC\r\n\t\t\tD\r\n\tE\r\n", "A|.B|..C|...D|.E", ""},
-    ParseCase{"BlankCountsAsLevel", "X\r\n A\r\n", "X|.A", ""},
-    ParseCase{"MixedTabsAndBlanks", "X\r\n\tY\r\n \tZ\r\n\t W\r\n", "X|.Y|..Z|..W", ""},
-    ParseCase{"CrCrLf", "A\r\r\nB", "A||B", ""},
-    ParseCase{"LfCr", "A\n\rB", "A||B", ""},
-    ParseCase{"NulEndsText", std::string("A\r\nB\0C\r\nD\r\n", 11), "A|B", ""},
-    ParseCase{"LeadingNul", std::string("\0A\r\n", 4), "", ""},
-    ParseCase{"InnerTabsAndBlanksBelong", "A B\t C \r\n", "A B\t C ", ""},
-    ParseCase{"SubIsCaptionByte", "A\x1A" "B\r\nC\r\n", "A\x1A" "B|C", ""},
-    ParseCase{"Cyrillic", "\xC0\xE1\xE2\r\n\t\xA8\xB8\r\n", "\xC0\xE1\xE2|.\xA8\xB8", ""}));
+INSTANTIATE_TEST_SUITE_P(
+    Bytes, OutlineParse,
+    ::testing::Values(
+        ParseCase{"Empty", "", "", ""}, ParseCase{"SingleRoot", "A\r\n", "A", ""},
+        ParseCase{"Example19", kExample19, "A|.B|.C|..D|E", ""},
+        ParseCase{"LfOnly", "A\n\tB\n\tC\n\t\tD\nE\n", "A|.B|.C|..D|E", ""},
+        ParseCase{"CrOnly", "A\r\tB\r\tC\r\t\tD\rE\r", "A|.B|.C|..D|E", ""},
+        ParseCase{"NoFinalLineEnd", "A\r\n\tB", "A|.B", ""},
+        ParseCase{"BlankLineIsRootAfterLastRoot", "A\r\n\tB\r\n\r\n\tC\r\n", "A|.B||.C", ""},
+        ParseCase{"TabsOnlyIsEmptyChild", "A\r\n\t\r\n", "A|.", ""},
+        ParseCase{"BlanksOnlyLevelError", "A\r\n  \r\n", "A", "Неверный уровень (2) для элемента \"\""},
+        ParseCase{"LevelError", "A\r\n\t\tB\r\nC\r\n", "A", "Неверный уровень (2) для элемента \"B\""},
+        ParseCase{"LevelErrorDeeper", "A\r\nB\r\n\tC\r\n\t\tD\r\n\t\t\t\tE\r\nF\r\n", "A|B|.C|..D",
+                  "Неверный уровень (4) для элемента \"E\""},
+        ParseCase{"IndentedFirstLineIsRoot", "\t\tA\r\nB\r\n\tC\r\n", "A|B|.C", ""},
+        ParseCase{"BackTwoLevels", "A\r\n\tB\r\n\t\tC\r\nD\r\n", "A|.B|..C|D", ""},
+        ParseCase{"BackToMiddle", "A\r\n\tB\r\n\t\tC\r\n\t\t\tD\r\n\tE\r\n", "A|.B|..C|...D|.E", ""},
+        ParseCase{"BlankCountsAsLevel", "X\r\n A\r\n", "X|.A", ""},
+        ParseCase{"MixedTabsAndBlanks", "X\r\n\tY\r\n \tZ\r\n\t W\r\n", "X|.Y|..Z|..W", ""},
+        ParseCase{"CrCrLf", "A\r\r\nB", "A||B", ""}, ParseCase{"LfCr", "A\n\rB", "A||B", ""},
+        ParseCase{"NulEndsText", std::string("A\r\nB\0C\r\nD\r\n", 11), "A|B", ""},
+        ParseCase{"LeadingNul", std::string("\0A\r\n", 4), "", ""},
+        ParseCase{"InnerTabsAndBlanksBelong", "A B\t C \r\n", "A B\t C ", ""},
+        ParseCase{"SubIsCaptionByte",
+                  "A\x1A"
+                  "B\r\nC\r\n",
+                  "A\x1A"
+                  "B|C",
+                  ""},
+        ParseCase{"Cyrillic", "\xC0\xE1\xE2\r\n\t\xA8\xB8\r\n", "\xC0\xE1\xE2|.\xA8\xB8", ""}));
 
 namespace {
 
@@ -144,20 +150,29 @@ TEST_P(OutlineWrite, ExactBytesAndBack)
     EXPECT_EQ(shape(back), shape(o));
 }
 
-INSTANTIATE_TEST_SUITE_P(Outlines, OutlineWrite, ::testing::Values(
-    OutlineWriteCase{"Empty", {}, ""},
-    OutlineWriteCase{"SingleRoot", {"A"}, "A\r\n"},
-    OutlineWriteCase{"Example19", {"A", ".B", ".C", "..D", "E"}, kExample19},
-    OutlineWriteCase{"DeepThenRoot", {"A", ".B", "..C", "...D", "E", ".F"},
-              "A\r\n\tB\r\n\t\tC\r\n\t\t\tD\r\nE\r\n\tF\r\n"},
-    OutlineWriteCase{"UpOneLevel", {"A", ".B", "..C", ".D"}, "A\r\n\tB\r\n\t\tC\r\n\tD\r\n"},
-    OutlineWriteCase{"TrailingBlanksAndCyrillic", {"a  ", ".\xD1\xEB\xEE\xE2\xEE \xB9" "1 "},
-              "a  \r\n\t\xD1\xEB\xEE\xE2\xEE \xB9" "1 \r\n"}));
+INSTANTIATE_TEST_SUITE_P(
+    Outlines, OutlineWrite,
+    ::testing::Values(OutlineWriteCase{"Empty", {}, ""}, OutlineWriteCase{"SingleRoot", {"A"}, "A\r\n"},
+                      OutlineWriteCase{"Example19", {"A", ".B", ".C", "..D", "E"}, kExample19},
+                      OutlineWriteCase{"DeepThenRoot",
+                                       {"A", ".B", "..C", "...D", "E", ".F"},
+                                       "A\r\n\tB\r\n\t\tC\r\n\t\t\tD\r\nE\r\n\tF\r\n"},
+                      OutlineWriteCase{
+                          "UpOneLevel", {"A", ".B", "..C", ".D"}, "A\r\n\tB\r\n\t\tC\r\n\tD\r\n"},
+                      OutlineWriteCase{"TrailingBlanksAndCyrillic",
+                                       {"a  ",
+                                        ".\xD1\xEB\xEE\xE2\xEE \xB9"
+                                        "1 "},
+                                       "a  \r\n\t\xD1\xEB\xEE\xE2\xEE \xB9"
+                                       "1 \r\n"}));
 
 TEST(OutlineWrite, UnstorableCaptionBytesBecomeQuestionMarks)
 {
     Outline o;
-    o.append(o.top(), std::string("a\rb\nc\0d\x1A" "e", 9));
+    o.append(o.top(),
+             std::string("a\rb\nc\0d\x1A"
+                         "e",
+                         9));
     EXPECT_EQ(outlineBytes(o), "a?b?c?d?e\r\n");
 }
 
@@ -249,7 +264,7 @@ TEST(OutlineDepth, DeepChainParsesAndWritesWithoutRecursion)
         bytes += 'n';
         bytes += "\r\n";
     }
-    bytes += "tail\r\n";  // back to level 0 from the bottom at once
+    bytes += "tail\r\n"; // back to level 0 from the bottom at once
 
     size_t count = 0, lastDepth = 0;
     bool same = false;

@@ -17,8 +17,8 @@
 #include <ctime>
 #include <functional>
 #include <map>
-#include <set>
 #include <ostream>
+#include <set>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -62,10 +62,7 @@ std::string pairState(const std::string &outlinePath, const std::string &recordP
         return "new";
     return "mixed: " + outline + " / " + records;
 }
-std::string pairState(const std::string &dir)
-{
-    return pairState(dir + "data.dat", dir + "text.dat");
-}
+std::string pairState(const std::string &dir) { return pairState(dir + "data.dat", dir + "text.dat"); }
 
 // The first name in `dir` that starts with `prefix`.
 std::string entryStartingWith(const std::string &dir, const std::string &prefix)
@@ -186,8 +183,8 @@ TEST_P(PairSaveFailure, LeavesTheOldPairAndNothingElse)
     Catalog cat;
     loadAndChange(files, cat);
 
-    const long long sizes[] = {static_cast<long long>(kNewRecords.size()),
-                               static_cast<long long>(kNewOutline.size()), 0};
+    const long long sizes[]
+        = {static_cast<long long>(kNewRecords.size()), static_cast<long long>(kNewOutline.size()), 0};
     if (!c.inBeforeReplace) {
         long long at = c.bytes;
         if (at < 0 && c.file < 2) {
@@ -227,8 +224,7 @@ INSTANTIATE_TEST_SUITE_P(
     Phases, PairSaveFailure,
     ::testing::Values(SaveFailure{"TextWrite", 0, 5, false}, SaveFailure{"TextSync", 0, -1, false},
                       SaveFailure{"DataWrite", 1, 0, false}, SaveFailure{"DataSync", 1, -1, false},
-                      SaveFailure{"MarkerWrite", 2, 3, false},
-                      SaveFailure{"MarkerSync", 2, -1, false},
+                      SaveFailure{"MarkerWrite", 2, 3, false}, SaveFailure{"MarkerSync", 2, -1, false},
                       SaveFailure{"BeforeReplace", 0, 0, true}),
     [](const auto &testInfo) { return std::string(testInfo.param.name); });
 
@@ -298,8 +294,8 @@ INSTANTIATE_TEST_SUITE_P(
     Leftovers, RepairAtStart,
     ::testing::Values(
         Leftover{"BothTemporaries", [](const std::string &) {}, true, "new", "data.dat text.dat"},
-        Leftover{"TextAlreadyRenamed",
-                 [](const std::string &d) { renameTemporary(d, "text.dat"); }, true, "new", "data.dat text.dat"},
+        Leftover{"TextAlreadyRenamed", [](const std::string &d) { renameTemporary(d, "text.dat"); }, true,
+                 "new", "data.dat text.dat"},
         Leftover{"BothAlreadyRenamed",
                  [](const std::string &d) {
                      renameTemporary(d, "text.dat");
@@ -325,15 +321,14 @@ INSTANTIATE_TEST_SUITE_P(
         Leftover{"StaleTemporariesWithoutMarker",
                  [](const std::string &d) {
                      ::unlink((d + ".Quorvel.commit").c_str());
-                     for (const char *n : {".data.bak.tmp-a1B2c3", ".text.bak.tmp-zzzzzz",
-                                           ".Quorvel.ini.tmp-000000", "..Quorvel.commit.tmp-Q1w2e3",
-                                           ".Quorvel.journal.tmp-J0u7n1",
-                                           ".data.dat.tmp-x", ".notes.tmp-abcdef"})
+                     for (const char *n :
+                          {".data.bak.tmp-a1B2c3", ".text.bak.tmp-zzzzzz", ".Quorvel.ini.tmp-000000",
+                           "..Quorvel.commit.tmp-Q1w2e3", ".Quorvel.journal.tmp-J0u7n1", ".data.dat.tmp-x",
+                           ".notes.tmp-abcdef"})
                          writeFile(d + n, "x");
                      ASSERT_EQ(::symlink("data.dat", (d + ".text.dat.tmp-link00").c_str()), 0);
                  },
-                 false, "old",
-                 ".data.dat.tmp-x .notes.tmp-abcdef .text.dat.tmp-link00 data.dat text.dat"}),
+                 false, "old", ".data.dat.tmp-x .notes.tmp-abcdef .text.dat.tmp-link00 data.dat text.dat"}),
     [](const auto &testInfo) { return std::string(testInfo.param.name); });
 
 TEST(RepairAtStartTest, RollsForwardThroughALinkIntoAnotherFolder)
@@ -376,13 +371,13 @@ TEST_P(ChangedOnDisk, IsSeenAfterLoadAndSaveAndTheOtherVersionIsKept)
     constexpr int64_t now = 1700000000;
     files.setClock([] { return now; });
     std::time_t t = now;
-    std::tm tm {};
+    std::tm tm{};
     localtime_r(&t, &tm);
     char stamp[64];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d-%H%M%S", &tm);
 
     Catalog cat;
-    EXPECT_FALSE(files.changedOnDisk());  // nothing known yet
+    EXPECT_FALSE(files.changedOnDisk()); // nothing known yet
     loadAndChange(files, cat);
     std::set<std::string> allKept;
     // text.dat changed after the load, then data.dat after a save; the second
@@ -404,27 +399,26 @@ TEST_P(ChangedOnDisk, IsSeenAfterLoadAndSaveAndTheOtherVersionIsKept)
             EXPECT_EQ(readFile(path), onDisk[file]) << path;
             EXPECT_TRUE(allKept.insert(path).second) << path << " kept twice";
         }
-        files.save(cat);  // the window's Yes
+        files.save(cat); // the window's Yes
         EXPECT_FALSE(files.changedOnDisk());
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Changes, ChangedOnDisk,
-    ::testing::Values(
-        OutsideChange{"Size", [](const std::string &p) { writeFile(p, readFile(p) + "x"); }},
-        OutsideChange{"SameSizeOtherTime",
-                      [](const std::string &p) {
-                          writeFile(p, readFile(p));
-                          qvtest::setMtime(p, 1000000000, 1);
-                      }},
-        // Same bytes and time under a new inode: a copy renamed over it.
-        OutsideChange{"Replaced",
-                      [](const std::string &p) {
-                          const long long ns = qvtest::mtimeNs(p);
-                          writeFile(p + ".new", readFile(p));
-                          qvtest::setMtime(p + ".new", ns / 1000000000, ns % 1000000000);
-                          ASSERT_EQ(::rename((p + ".new").c_str(), p.c_str()), 0);
-                      }},
-        OutsideChange{"Removed", [](const std::string &p) { ::unlink(p.c_str()); }}),
+    ::testing::Values(OutsideChange{"Size", [](const std::string &p) { writeFile(p, readFile(p) + "x"); }},
+                      OutsideChange{"SameSizeOtherTime",
+                                    [](const std::string &p) {
+                                        writeFile(p, readFile(p));
+                                        qvtest::setMtime(p, 1000000000, 1);
+                                    }},
+                      // Same bytes and time under a new inode: a copy renamed over it.
+                      OutsideChange{"Replaced",
+                                    [](const std::string &p) {
+                                        const long long ns = qvtest::mtimeNs(p);
+                                        writeFile(p + ".new", readFile(p));
+                                        qvtest::setMtime(p + ".new", ns / 1000000000, ns % 1000000000);
+                                        ASSERT_EQ(::rename((p + ".new").c_str(), p.c_str()), 0);
+                                    }},
+                      OutsideChange{"Removed", [](const std::string &p) { ::unlink(p.c_str()); }}),
     [](const auto &testInfo) { return std::string(testInfo.param.name); });

@@ -38,17 +38,14 @@ struct ReadCase {
     const char *name;
     std::string bytes;
     Rows rows;
-    std::string error;  // UTF-8 message; empty when the read succeeds
+    std::string error; // UTF-8 message; empty when the read succeeds
 };
 
 void PrintTo(const ReadCase &c, std::ostream *os) { *os << c.name; }
 
 class RecordRead : public ::testing::TestWithParam<ReadCase> {};
 
-std::string convertError(const std::string &text)
-{
-    return "'" + text + "' - неверное целое значение";
-}
+std::string convertError(const std::string &text) { return "'" + text + "' - неверное целое значение"; }
 
 const std::string kSub = "\x1A";
 
@@ -79,50 +76,75 @@ TEST_P(RecordRead, RowsOrError)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Bytes, RecordRead, ::testing::Values(
-    ReadCase{"EmptyTable", "0\r\n", {}, ""},
-    ReadCase{"OneRecord11Bytes", "1\r\nA\r\n\r\n0\r\n", {{"A", "", "0"}}, ""},
-    ReadCase{"NoFinalLineEnd", "1\r\nA\r\n\r\n0", {{"A", "", "0"}}, ""},
-    ReadCase{"LoneCrLineEnds", "2\rA\rt\r7\rB\r\r1\r", {{"A", "t", "7"}, {"B", "", "1"}}, ""},
-    ReadCase{"EncodedBreaksUntouched", "1\r\ns\r\na~~~b\r\n5\r\n", {{"s", "a~~~b", "5"}}, ""},
-    ReadCase{"LoneLfIsContent", "1\r\nse\nc\r\nx\ny\n\r\n3\r\n", {{"se\nc", "x\ny\n", "3"}}, ""},
-    ReadCase{"NulIsContent", std::string("1\r\nA\0B\r\n\0\r\n0\r\n", 14),
-             {{std::string("A\0B", 3), std::string("\0", 1), "0"}}, ""},
-    ReadCase{"LoneCrShiftsFields", "2\r\nA\r\nt1\rt2\r\n0\r\nB\r\nx\r\n1\r\n",
-             {{"A", "t1", "t2"}, {"0", "B", "x"}}, ""},
-    ReadCase{"SubEndsAllData", "2\r\nA\r\nab" + kSub + "cd\r\n0\r\nB\r\nx\r\n1\r\n",
-             {{"A", "ab", ""}, {"", "", ""}}, ""},
-    ReadCase{"SubAfterLineEnd", "2\r\nA\r\nt\r\n" + kSub + "\r\nB\r\n",
-             {{"A", "t", ""}, {"", "", ""}}, ""},
-    ReadCase{"SubInCountLine", "1" + kSub + "\r\nA\r\n\r\n0\r\n", {{"", "", ""}}, ""},
-    ReadCase{"SubFirst", kSub + "1\r\n", {}, convertError("")},
-    ReadCase{"CountLargerThanRecords", "3\r\nA\r\nt\r\n1\r\n", {{"A", "t", "1"}, {"", "", ""}, {"", "", ""}}, ""},
-    ReadCase{"LastRecordCut", "2\r\nA\r\nt\r\n1\r\nB\r\n", {{"A", "t", "1"}, {"B", "", ""}}, ""},
-    ReadCase{"CrAtPhysicalEnd", "1\r\nA\r", {{"A", "", ""}}, ""},
-    ReadCase{"LinesAfterLastRecordIgnored", "1\r\nA\r\n\r\n0\r\nB\r\nt\r\n1\r\n", {{"A", "", "0"}}, ""},
-    ReadCase{"CountZeroIgnoresRest", "0\r\nA\r\n\r\n0\r\n", {}, ""},
-    ReadCase{"NegativeCount", "-2\r\nA\r\n\r\n0\r\n", {}, ""},
-    ReadCase{"BlankThenThree", " 3\r\na\r\n\r\n0\r\nb\r\n\r\n1\r\nc\r\n\r\n2\r\n",
-             {{"a", "", "0"}, {"b", "", "1"}, {"c", "", "2"}}, ""},
-    ReadCase{"HexCount", "$1\r\nA\r\n\r\n0\r\n", {{"A", "", "0"}}, ""},
-    ReadCase{"IconsNotValidated", "1\r\nA\r\n\r\nabc\r\n", {{"A", "", "abc"}}, ""},
-    ReadCase{"BlanksKept", "1\r\n A \r\n t \r\n 0 \r\n", {{" A ", " t ", " 0 "}}, ""},
-    ReadCase{"Cyrillic", "1\r\n\xD3\xE7\xE5\xEB\r\n\xCF\xF0\xE8\xE2\xE5\xF2\r\n12\r\n",
-             {{"\xD3\xE7\xE5\xEB", "\xCF\xF0\xE8\xE2\xE5\xF2", "12"}}, ""},
-    // Conversion failures: nothing appended, the whole line quoted.
-    ReadCase{"EmptyFile", "", {}, convertError("")},
-    ReadCase{"EmptyCountLine", "\r\nA\r\n\r\n0\r\n", {}, convertError("")},
-    ReadCase{"LfOnlyFile", "1\nA\n\n0\n", {}, convertError("1\nA\n\n0\n")},
-    ReadCase{"Utf8Bom", "\xEF\xBB\xBF" "1\r\nA\r\n\r\n0\r\n", {}, convertError("п»ї1")},
-    ReadCase{"TrailingBlank", "3 \r\n", {}, convertError("3 ")},
-    ReadCase{"LeadingBlanksQuoted", "  x\r\n", {}, convertError("  x")},
-    // A number line too long to be valid is refused, quoted in part.
-    ReadCase{"LongCountLine", std::string(kMaxNumberLine + 1, '7') + "\r\n", {},
-             convertError(std::string(80, '7') + "…")},
-    ReadCase{"LongIconsLine", "2\r\nA\r\n\r\n0\r\nB\r\n\r\n" + std::string(3 << 20, '1'),
-             {{"A", "", "0"}}, convertError(std::string(80, '1') + "…")},
-    ReadCase{"IconsLineAtTheLimit", "1\r\nA\r\n\r\n" + std::string(kMaxNumberLine, ' '),
-             {{"A", "", std::string(kMaxNumberLine, ' ')}}, ""}));
+INSTANTIATE_TEST_SUITE_P(
+    Bytes, RecordRead,
+    ::testing::Values(
+        ReadCase{"EmptyTable", "0\r\n", {}, ""},
+        ReadCase{"OneRecord11Bytes", "1\r\nA\r\n\r\n0\r\n", {{"A", "", "0"}}, ""},
+        ReadCase{"NoFinalLineEnd", "1\r\nA\r\n\r\n0", {{"A", "", "0"}}, ""},
+        ReadCase{"LoneCrLineEnds", "2\rA\rt\r7\rB\r\r1\r", {{"A", "t", "7"}, {"B", "", "1"}}, ""},
+        ReadCase{"EncodedBreaksUntouched", "1\r\ns\r\na~~~b\r\n5\r\n", {{"s", "a~~~b", "5"}}, ""},
+        ReadCase{"LoneLfIsContent", "1\r\nse\nc\r\nx\ny\n\r\n3\r\n", {{"se\nc", "x\ny\n", "3"}}, ""},
+        ReadCase{"NulIsContent",
+                 std::string("1\r\nA\0B\r\n\0\r\n0\r\n", 14),
+                 {{std::string("A\0B", 3), std::string("\0", 1), "0"}},
+                 ""},
+        ReadCase{"LoneCrShiftsFields",
+                 "2\r\nA\r\nt1\rt2\r\n0\r\nB\r\nx\r\n1\r\n",
+                 {{"A", "t1", "t2"}, {"0", "B", "x"}},
+                 ""},
+        ReadCase{"SubEndsAllData",
+                 "2\r\nA\r\nab" + kSub + "cd\r\n0\r\nB\r\nx\r\n1\r\n",
+                 {{"A", "ab", ""}, {"", "", ""}},
+                 ""},
+        ReadCase{
+            "SubAfterLineEnd", "2\r\nA\r\nt\r\n" + kSub + "\r\nB\r\n", {{"A", "t", ""}, {"", "", ""}}, ""},
+        ReadCase{"SubInCountLine", "1" + kSub + "\r\nA\r\n\r\n0\r\n", {{"", "", ""}}, ""},
+        ReadCase{"SubFirst", kSub + "1\r\n", {}, convertError("")},
+        ReadCase{"CountLargerThanRecords",
+                 "3\r\nA\r\nt\r\n1\r\n",
+                 {{"A", "t", "1"}, {"", "", ""}, {"", "", ""}},
+                 ""},
+        ReadCase{"LastRecordCut", "2\r\nA\r\nt\r\n1\r\nB\r\n", {{"A", "t", "1"}, {"B", "", ""}}, ""},
+        ReadCase{"CrAtPhysicalEnd", "1\r\nA\r", {{"A", "", ""}}, ""},
+        ReadCase{"LinesAfterLastRecordIgnored", "1\r\nA\r\n\r\n0\r\nB\r\nt\r\n1\r\n", {{"A", "", "0"}}, ""},
+        ReadCase{"CountZeroIgnoresRest", "0\r\nA\r\n\r\n0\r\n", {}, ""},
+        ReadCase{"NegativeCount", "-2\r\nA\r\n\r\n0\r\n", {}, ""},
+        ReadCase{"BlankThenThree",
+                 " 3\r\na\r\n\r\n0\r\nb\r\n\r\n1\r\nc\r\n\r\n2\r\n",
+                 {{"a", "", "0"}, {"b", "", "1"}, {"c", "", "2"}},
+                 ""},
+        ReadCase{"HexCount", "$1\r\nA\r\n\r\n0\r\n", {{"A", "", "0"}}, ""},
+        ReadCase{"IconsNotValidated", "1\r\nA\r\n\r\nabc\r\n", {{"A", "", "abc"}}, ""},
+        ReadCase{"BlanksKept", "1\r\n A \r\n t \r\n 0 \r\n", {{" A ", " t ", " 0 "}}, ""},
+        ReadCase{"Cyrillic",
+                 "1\r\n\xD3\xE7\xE5\xEB\r\n\xCF\xF0\xE8\xE2\xE5\xF2\r\n12\r\n",
+                 {{"\xD3\xE7\xE5\xEB", "\xCF\xF0\xE8\xE2\xE5\xF2", "12"}},
+                 ""},
+        // Conversion failures: nothing appended, the whole line quoted.
+        ReadCase{"EmptyFile", "", {}, convertError("")},
+        ReadCase{"EmptyCountLine", "\r\nA\r\n\r\n0\r\n", {}, convertError("")},
+        ReadCase{"LfOnlyFile", "1\nA\n\n0\n", {}, convertError("1\nA\n\n0\n")},
+        ReadCase{"Utf8Bom",
+                 "\xEF\xBB\xBF"
+                 "1\r\nA\r\n\r\n0\r\n",
+                 {},
+                 convertError("п»ї1")},
+        ReadCase{"TrailingBlank", "3 \r\n", {}, convertError("3 ")},
+        ReadCase{"LeadingBlanksQuoted", "  x\r\n", {}, convertError("  x")},
+        // A number line too long to be valid is refused, quoted in part.
+        ReadCase{"LongCountLine",
+                 std::string(kMaxNumberLine + 1, '7') + "\r\n",
+                 {},
+                 convertError(std::string(80, '7') + "…")},
+        ReadCase{"LongIconsLine",
+                 "2\r\nA\r\n\r\n0\r\nB\r\n\r\n" + std::string(3 << 20, '1'),
+                 {{"A", "", "0"}},
+                 convertError(std::string(80, '1') + "…")},
+        ReadCase{"IconsLineAtTheLimit",
+                 "1\r\nA\r\n\r\n" + std::string(kMaxNumberLine, ' '),
+                 {{"A", "", std::string(kMaxNumberLine, ' ')}},
+                 ""}));
 
 TEST(RecordRead, HugeCountWithThreeRecordsIsBounded)
 {
@@ -205,7 +227,7 @@ struct RecordWriteCase {
     const char *name;
     Rows rows;
     std::string bytes;
-    Rows readBack;  // what a read of those bytes gives
+    Rows readBack; // what a read of those bytes gives
 };
 
 void PrintTo(const RecordWriteCase &c, std::ostream *os) { *os << c.name; }
@@ -228,18 +250,32 @@ TEST_P(RecordWrite, ExactBytesAndBack)
     EXPECT_EQ(rowsOf(back), c.readBack);
 }
 
-INSTANTIATE_TEST_SUITE_P(Tables, RecordWrite, ::testing::Values(
-    RecordWriteCase{"Empty", {}, "0\r\n", {}},
-    RecordWriteCase{"OneRecord11Bytes", {{"A", "", "0"}}, "1\r\nA\r\n\r\n0\r\n", {{"A", "", "0"}}},
-    RecordWriteCase{"EncodedBreaks", {{"n", "a~~b", "1"}, {"m", "a~~~b", "2"}},
-              "2\r\nn\r\na~~b\r\n1\r\nm\r\na~~~b\r\n2\r\n", {{"n", "a~~b", "1"}, {"m", "a~~~b", "2"}}},
-    RecordWriteCase{"DuplicatesAndEmpties", {{"s", "", ""}, {"s", "x", ""}, {"", "", ""}},
-              "3\r\ns\r\n\r\n\r\ns\r\nx\r\n\r\n\r\n\r\n\r\n", {{"s", "", ""}, {"s", "x", ""}, {"", "", ""}}},
-    RecordWriteCase{"LoneLfKept", {{"a\nb", "c\n", "0"}}, "1\r\na\nb\r\nc\n\r\n0\r\n", {{"a\nb", "c\n", "0"}}},
-    RecordWriteCase{"CrAndSubBecomeQuestionMarks", {{"a\rb", "c\x1A" "d\r", "1\x1A"}},
-              "1\r\na?b\r\nc?d?\r\n1?\r\n", {{"a?b", "c?d?", "1?"}}},
-    RecordWriteCase{"CrLfInTextKeepsLayout", {{"s", "x\r\ny", "0"}, {"t", "", "1"}},
-              "2\r\ns\r\nx?\ny\r\n0\r\nt\r\n\r\n1\r\n", {{"s", "x?\ny", "0"}, {"t", "", "1"}}}));
+INSTANTIATE_TEST_SUITE_P(
+    Tables, RecordWrite,
+    ::testing::Values(
+        RecordWriteCase{"Empty", {}, "0\r\n", {}},
+        RecordWriteCase{"OneRecord11Bytes", {{"A", "", "0"}}, "1\r\nA\r\n\r\n0\r\n", {{"A", "", "0"}}},
+        RecordWriteCase{"EncodedBreaks",
+                        {{"n", "a~~b", "1"}, {"m", "a~~~b", "2"}},
+                        "2\r\nn\r\na~~b\r\n1\r\nm\r\na~~~b\r\n2\r\n",
+                        {{"n", "a~~b", "1"}, {"m", "a~~~b", "2"}}},
+        RecordWriteCase{"DuplicatesAndEmpties",
+                        {{"s", "", ""}, {"s", "x", ""}, {"", "", ""}},
+                        "3\r\ns\r\n\r\n\r\ns\r\nx\r\n\r\n\r\n\r\n\r\n",
+                        {{"s", "", ""}, {"s", "x", ""}, {"", "", ""}}},
+        RecordWriteCase{
+            "LoneLfKept", {{"a\nb", "c\n", "0"}}, "1\r\na\nb\r\nc\n\r\n0\r\n", {{"a\nb", "c\n", "0"}}},
+        RecordWriteCase{"CrAndSubBecomeQuestionMarks",
+                        {{"a\rb",
+                          "c\x1A"
+                          "d\r",
+                          "1\x1A"}},
+                        "1\r\na?b\r\nc?d?\r\n1?\r\n",
+                        {{"a?b", "c?d?", "1?"}}},
+        RecordWriteCase{"CrLfInTextKeepsLayout",
+                        {{"s", "x\r\ny", "0"}, {"t", "", "1"}},
+                        "2\r\ns\r\nx?\ny\r\n0\r\nt\r\n\r\n1\r\n",
+                        {{"s", "x?\ny", "0"}, {"t", "", "1"}}}));
 
 TEST(RecordWrite, UnwritableTargetRaisesInOutError)
 {

@@ -22,11 +22,11 @@ protected:
     SettingsFile ini;
 };
 
-const char kEveryKey[] =
-    "[Base]\r\nTreeColor=1\r\nTextTreeColor=2\r\nRichColor=3\r\nTextRichColor=4\r\nDragDrop=1\r\n"
-    "Link=1\r\nBackup=0\r\nTreeFontName=Tree Face\r\nTreeFontSize=11\r\nTextFontName=Text Face\r\n"
-    "TextFontSize=12\r\n[Window]\r\nRestore=1\r\nTreeWidth=300\r\nWindowState=0\r\nTop=5\r\n"
-    "Left=6\r\nHeight=400\r\nWidth=500\r\n";
+const char kEveryKey[]
+    = "[Base]\r\nTreeColor=1\r\nTextTreeColor=2\r\nRichColor=3\r\nTextRichColor=4\r\nDragDrop=1\r\n"
+      "Link=1\r\nBackup=0\r\nTreeFontName=Tree Face\r\nTreeFontSize=11\r\nTextFontName=Text Face\r\n"
+      "TextFontSize=12\r\n[Window]\r\nRestore=1\r\nTreeWidth=300\r\nWindowState=0\r\nTop=5\r\n"
+      "Left=6\r\nHeight=400\r\nWidth=500\r\n";
 
 } // namespace
 
@@ -71,7 +71,7 @@ TEST_F(SettingsStructTest, EachGroupReadsOnlyItsKeys)
 TEST_F(SettingsStructTest, PlacementKeysDependOnRestoreAndWindowState)
 {
     Settings s;
-    s.placement = {0, 10, 20, 30, 40};  // the window's current rectangle
+    s.placement = {0, 10, 20, 30, 40}; // the window's current rectangle
     setFile("[Window]\r\nRestore=0\r\nWindowState=0\r\nTop=1\r\n");
     readPlacement(ini, s);
     EXPECT_FALSE(s.restore);
@@ -82,10 +82,10 @@ TEST_F(SettingsStructTest, PlacementKeysDependOnRestoreAndWindowState)
     readPlacement(ini, s);
     EXPECT_EQ(s.placement.windowState, 7);
     EXPECT_EQ(s.placement.top, 1);
-    EXPECT_EQ(s.placement.left, 20);   // missing: the current value
-    EXPECT_EQ(s.placement.width, 30);  // malformed: the current value
+    EXPECT_EQ(s.placement.left, 20);  // missing: the current value
+    EXPECT_EQ(s.placement.width, 30); // malformed: the current value
 
-    setFile("[Window]\r\nTop=1\r\n");  // WindowState defaults to maximized
+    setFile("[Window]\r\nTop=1\r\n"); // WindowState defaults to maximized
     s.placement.top = 10;
     readPlacement(ini, s);
     EXPECT_EQ(s.placement.windowState, 1);
@@ -97,14 +97,15 @@ TEST_F(SettingsStructTest, FirstCloseWritesDefaultsAndMaximizedLeavesPlacement)
     Settings s;
     s.placement = {0, 1, 2, 3, 4};
     setFile("[Window]\r\nTop=99\r\n");
-    readFonts(ini, s);  // a missing face keeps the default
+    readFonts(ini, s); // a missing face keeps the default
     s.placement.windowState = 1;
     writeSettings(ini, s);
-    EXPECT_EQ(file(), "[Window]\r\nTop=99\r\nRestore=1\r\nTreeWidth=222\r\nWindowState=1\r\n"
-                      "[Base]\r\nTreeColor=14601924\r\nTextTreeColor=-2147483640\r\n"
-                      "RichColor=-2147483643\r\nTextRichColor=-2147483640\r\nDragDrop=0\r\nLink=0\r\n"
-                      "Backup=1\r\nTreeFontName=MS Sans Serif\r\nTreeFontSize=8\r\n"
-                      "TextFontName=MS Sans Serif\r\nTextFontSize=8\r\n");
+    EXPECT_EQ(file(),
+              "[Window]\r\nTop=99\r\nRestore=1\r\nTreeWidth=222\r\nWindowState=1\r\n"
+              "[Base]\r\nTreeColor=14601924\r\nTextTreeColor=-2147483640\r\n"
+              "RichColor=-2147483643\r\nTextRichColor=-2147483640\r\nDragDrop=0\r\nLink=0\r\n"
+              "Backup=1\r\nTreeFontName=MS Sans Serif\r\nTreeFontSize=8\r\n"
+              "TextFontName=MS Sans Serif\r\nTextFontSize=8\r\n");
 }
 
 TEST(SettingsFace, EmptyKeepsAndLongIsCut)

@@ -26,8 +26,8 @@ protected:
 };
 
 struct NumberCase {
-    const char *text;  // what follows "TreeColor=" in the file
-    int32_t expected;  // with the default 14601924
+    const char *text; // what follows "TreeColor=" in the file
+    int32_t expected; // with the default 14601924
 };
 
 void PrintTo(const NumberCase &c, std::ostream *os) { *os << '"' << c.text << '"'; }
@@ -44,15 +44,14 @@ TEST_P(SettingsNumberTest, ReadsOrFallsBackToDefault)
     EXPECT_EQ(ini.readNumber("Base", "TreeColor", kDef), GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Values, SettingsNumberTest,
-    // The syntax itself is the integer syntax's own; here what the file adds:
-    // blanks around the value, and a default instead of an error.
-    ::testing::Values(NumberCase {"$FF", 255}, NumberCase {"0xff", 255}, NumberCase {"   255", 255},
-                      NumberCase {"255  ", 255}, NumberCase {"\t-7", -7},
-                      NumberCase {"$80000005", -2147483643}, NumberCase {"-$FF", kDef},
-                      NumberCase {"255abc", kDef}, NumberCase {"2147483648", kDef},
-                      NumberCase {"", kDef}));
+INSTANTIATE_TEST_SUITE_P(Values, SettingsNumberTest,
+                         // The syntax itself is the integer syntax's own; here what the file adds:
+                         // blanks around the value, and a default instead of an error.
+                         ::testing::Values(NumberCase{"$FF", 255}, NumberCase{"0xff", 255},
+                                           NumberCase{"   255", 255}, NumberCase{"255  ", 255},
+                                           NumberCase{"\t-7", -7}, NumberCase{"$80000005", -2147483643},
+                                           NumberCase{"-$FF", kDef}, NumberCase{"255abc", kDef},
+                                           NumberCase{"2147483648", kDef}, NumberCase{"", kDef}));
 
 TEST_F(SettingsTest, FlagsAreNumbersWithNonZeroMeaningOn)
 {
@@ -70,7 +69,7 @@ TEST_F(SettingsTest, MissingFileSectionOrKeyGivesDefaultButEmptyValueIsEmpty)
 {
     EXPECT_EQ(ini.readEntry("Base", "TreeFontName", "MS Sans Serif"), "MS Sans Serif");
     EXPECT_EQ(ini.readNumber("Window", "TreeWidth", 222), 222);
-    EXPECT_FALSE(fileExists(ini.path()));  // reading never creates it
+    EXPECT_FALSE(fileExists(ini.path())); // reading never creates it
 
     setFile("[Base]\r\nTreeFontName=\r\n[Window]\r\n");
     EXPECT_EQ(ini.readEntry("Base", "TreeFontName", "MS Sans Serif"), "");
@@ -85,13 +84,13 @@ TEST_F(SettingsTest, NamesMatchWithoutCaseIncludingCyrillic)
     EXPECT_EQ(ini.readNumber("Base", "TreeColor", 0), 5);
     EXPECT_EQ(ini.readNumber("BASE", "TREECOLOR", 0), 5);
     EXPECT_EQ(ini.readNumber(W("Окно"), W("шИРИНА"), 0), 9);
-    EXPECT_EQ(ini.readNumber("Window", "TreeColor", 0), 0);  // not across sections
+    EXPECT_EQ(ini.readNumber("Window", "TreeColor", 0), 0); // not across sections
 }
 
 TEST_F(SettingsTest, BlanksQuotesCommentsAndDuplicates)
 {
-    setFile("TreeColor=1\r\n"          // before any section: no section's key
-            "[Base\r\n"                 // no closing bracket: no header
+    setFile("TreeColor=1\r\n" // before any section: no section's key
+            "[Base\r\n"       // no closing bracket: no header
             "Link=1\r\n"
             "; TreeColor=1\r\n"
             "  [ Base ]  \r\n"
@@ -111,7 +110,7 @@ TEST_F(SettingsTest, BlanksQuotesCommentsAndDuplicates)
     EXPECT_EQ(ini.readEntry("Base", "Odd", ""), "\"half'");
     EXPECT_EQ(ini.readNumber("Base", "TreeColor", 0), 3);
     EXPECT_EQ(ini.readEntry("Base", "NoEquals", "d"), "d");
-    EXPECT_FALSE(ini.readFlag("Base", "Backup", true));  // a trailing DOS end-of-file byte is a blank
+    EXPECT_FALSE(ini.readFlag("Base", "Backup", true)); // a trailing DOS end-of-file byte is a blank
     // The first of two sections of one name is the one used.
     EXPECT_FALSE(ini.readFlag("Base", "Link", false));
 }
@@ -136,13 +135,14 @@ TEST_F(SettingsTest, UpdateInPlaceKeepsEverythingElse)
                                "TreeWidth=300\r\n";
     setFile(before);
     ini.writeNumber("Base", "TreeColor", -2147483633);
-    EXPECT_EQ(file(), "; my settings\r\n"
-                      "[base]\r\n"
-                      "treecolor=-2147483633\r\n"
-                      "Extra=keep\r\n"
-                      "\r\n"
-                      "[Window]\r\n"
-                      "TreeWidth=300\r\n");
+    EXPECT_EQ(file(),
+              "; my settings\r\n"
+              "[base]\r\n"
+              "treecolor=-2147483633\r\n"
+              "Extra=keep\r\n"
+              "\r\n"
+              "[Window]\r\n"
+              "TreeWidth=300\r\n");
     EXPECT_EQ(ini.readNumber("Base", "TreeColor", 0), -2147483633);
 }
 
@@ -158,17 +158,18 @@ TEST_F(SettingsTest, MissingKeyGoesToSectionEndMissingSectionToFileEnd)
     ini.writeFlag("Base", "Backup", false);
     ini.writeNumber("Window", "TreeWidth", 250);
     ini.writeEntry("Extra", "Name", "value");
-    EXPECT_EQ(file(), "[Base]\r\n"
-                      "Link=1\r\n"
-                      "; last line of Base\r\n"
-                      "Backup=0\r\n"
-                      "\r\n"
-                      "\r\n"
-                      "[Window]\r\n"
-                      "Restore=0\r\n"
-                      "TreeWidth=250\r\n"
-                      "[Extra]\r\n"
-                      "Name=value\r\n");
+    EXPECT_EQ(file(),
+              "[Base]\r\n"
+              "Link=1\r\n"
+              "; last line of Base\r\n"
+              "Backup=0\r\n"
+              "\r\n"
+              "\r\n"
+              "[Window]\r\n"
+              "Restore=0\r\n"
+              "TreeWidth=250\r\n"
+              "[Extra]\r\n"
+              "Name=value\r\n");
 }
 
 TEST_F(SettingsTest, LfOnlyFileAndMissingFinalLineEndKeepTheirLines)
@@ -200,22 +201,23 @@ TEST_F(SettingsTest, FirstRunCloseWritesTheExpectedFile)
     ini.writeEntry("Base", "TextFontName", "MS Sans Serif");
     ini.writeNumber("Base", "TextFontSize", 8);
     ini.writeNumber("Window", "WindowState", 1);
-    EXPECT_EQ(file(), "[Base]\r\n"
-                      "TreeColor=14601924\r\n"
-                      "TextTreeColor=-2147483640\r\n"
-                      "RichColor=-2147483643\r\n"
-                      "TextRichColor=-2147483640\r\n"
-                      "DragDrop=0\r\n"
-                      "Link=0\r\n"
-                      "Backup=1\r\n"
-                      "TreeFontName=MS Sans Serif\r\n"
-                      "TreeFontSize=8\r\n"
-                      "TextFontName=MS Sans Serif\r\n"
-                      "TextFontSize=8\r\n"
-                      "[Window]\r\n"
-                      "Restore=1\r\n"
-                      "TreeWidth=222\r\n"
-                      "WindowState=1\r\n");
+    EXPECT_EQ(file(),
+              "[Base]\r\n"
+              "TreeColor=14601924\r\n"
+              "TextTreeColor=-2147483640\r\n"
+              "RichColor=-2147483643\r\n"
+              "TextRichColor=-2147483640\r\n"
+              "DragDrop=0\r\n"
+              "Link=0\r\n"
+              "Backup=1\r\n"
+              "TreeFontName=MS Sans Serif\r\n"
+              "TreeFontSize=8\r\n"
+              "TextFontName=MS Sans Serif\r\n"
+              "TextFontSize=8\r\n"
+              "[Window]\r\n"
+              "Restore=1\r\n"
+              "TreeWidth=222\r\n"
+              "WindowState=1\r\n");
     // A second identical close changes nothing.
     const std::string once = file();
     ini.writeNumber("Base", "TreeColor", 14601924);

@@ -52,16 +52,17 @@ TEST_P(CodecTable, ByteMapsToCodePoint)
     EXPECT_EQ(cp1251::fromUtf16(std::u16string(1, unit)), Bytes(1, static_cast<char>(byte)));
 }
 
-INSTANTIATE_TEST_SUITE_P(Samples, CodecTable, ::testing::Values(
-    CodePoint{0x00, 0x0000}, CodePoint{0x1A, 0x001A}, CodePoint{0x7F, 0x007F},
-    CodePoint{0x80, 0x0402}, CodePoint{0x81, 0x0403}, CodePoint{0x82, 0x201A},
-    CodePoint{0x88, 0x20AC}, CodePoint{0x8D, 0x040C}, CodePoint{0x8E, 0x040B},
-    CodePoint{0x97, 0x2014}, CodePoint{0x98, 0x0098}, CodePoint{0x99, 0x2122},
-    CodePoint{0xA0, 0x00A0}, CodePoint{0xA1, 0x040E}, CodePoint{0xA5, 0x0490},
-    CodePoint{0xA8, 0x0401}, CodePoint{0xAD, 0x00AD}, CodePoint{0xB2, 0x0406},
-    CodePoint{0xB4, 0x0491}, CodePoint{0xB8, 0x0451}, CodePoint{0xB9, 0x2116},
-    CodePoint{0xBC, 0x0458}, CodePoint{0xBF, 0x0457}, CodePoint{0xC0, 0x0410},
-    CodePoint{0xDF, 0x042F}, CodePoint{0xE0, 0x0430}, CodePoint{0xFF, 0x044F}));
+INSTANTIATE_TEST_SUITE_P(
+    Samples, CodecTable,
+    ::testing::Values(CodePoint{0x00, 0x0000}, CodePoint{0x1A, 0x001A}, CodePoint{0x7F, 0x007F},
+                      CodePoint{0x80, 0x0402}, CodePoint{0x81, 0x0403}, CodePoint{0x82, 0x201A},
+                      CodePoint{0x88, 0x20AC}, CodePoint{0x8D, 0x040C}, CodePoint{0x8E, 0x040B},
+                      CodePoint{0x97, 0x2014}, CodePoint{0x98, 0x0098}, CodePoint{0x99, 0x2122},
+                      CodePoint{0xA0, 0x00A0}, CodePoint{0xA1, 0x040E}, CodePoint{0xA5, 0x0490},
+                      CodePoint{0xA8, 0x0401}, CodePoint{0xAD, 0x00AD}, CodePoint{0xB2, 0x0406},
+                      CodePoint{0xB4, 0x0491}, CodePoint{0xB8, 0x0451}, CodePoint{0xB9, 0x2116},
+                      CodePoint{0xBC, 0x0458}, CodePoint{0xBF, 0x0457}, CodePoint{0xC0, 0x0410},
+                      CodePoint{0xDF, 0x042F}, CodePoint{0xE0, 0x0430}, CodePoint{0xFF, 0x044F}));
 
 TEST(Codec, UnmappableBecomesQuestionMarkNeverSub)
 {
@@ -78,12 +79,16 @@ TEST(Codec, UnmappableBecomesQuestionMarkNeverSub)
 
 TEST(Codec, BrokenUtf8GivesQuestionMarks)
 {
-    EXPECT_EQ(cp1251::fromUtf8("a\x80" "b"), "a?b");
-    EXPECT_EQ(cp1251::fromUtf8("a\xD0"), "a?");          // cut short at the end
-    EXPECT_EQ(cp1251::fromUtf8("\xD0" "A"), "?A");        // continuation missing
+    EXPECT_EQ(cp1251::fromUtf8("a\x80"
+                               "b"),
+              "a?b");
+    EXPECT_EQ(cp1251::fromUtf8("a\xD0"), "a?"); // cut short at the end
+    EXPECT_EQ(cp1251::fromUtf8("\xD0"
+                               "A"),
+              "?A"); // continuation missing
     // Overlong forms are no characters: never 0x1A, NUL, a line end or '$'.
-    for (const char *overlong : {"\xC0\x9A", "\xE0\x80\x9A", "\xF0\x80\x80\x9A", "\xC0\x80",
-                                 "\xC0\x8D", "\xC1\x8A", "\xC0\xA4", "\xE0\x90\x90"})
+    for (const char *overlong : {"\xC0\x9A", "\xE0\x80\x9A", "\xF0\x80\x80\x9A", "\xC0\x80", "\xC0\x8D",
+                                 "\xC1\x8A", "\xC0\xA4", "\xE0\x90\x90"})
         EXPECT_EQ(cp1251::fromUtf8(overlong), "?") << overlong;
 }
 
@@ -105,10 +110,11 @@ TEST_P(LetterCase, MapsBothWays)
     EXPECT_EQ(cp1251::lower(low), low);
 }
 
-INSTANTIATE_TEST_SUITE_P(Alphabets, LetterCase, ::testing::Values(
-    CasePair{"ABCDEFGHIJKLMNOPQRSTUVWXYZ", "abcdefghijklmnopqrstuvwxyz"},
-    CasePair{"АБВГДЕЖЗИЙКЛМНОПРСТУФХЦЧШЩЪЫЬЭЮЯ", "абвгдежзийклмнопрстуфхцчшщъыьэюя"},
-    CasePair{"ЁЎЄЇІҐЂЃЉЊЌЋЏЈЅ", "ёўєїіґђѓљњќћџјѕ"}));
+INSTANTIATE_TEST_SUITE_P(
+    Alphabets, LetterCase,
+    ::testing::Values(CasePair{"ABCDEFGHIJKLMNOPQRSTUVWXYZ", "abcdefghijklmnopqrstuvwxyz"},
+                      CasePair{"АБВГДЕЖЗИЙКЛМНОПРСТУФХЦЧШЩЪЫЬЭЮЯ", "абвгдежзийклмнопрстуфхцчшщъыьэюя"},
+                      CasePair{"ЁЎЄЇІҐЂЃЉЊЌЋЏЈЅ", "ёўєїіґђѓљњќћџјѕ"}));
 
 TEST(LetterCase, NonLettersUnchanged)
 {
@@ -147,12 +153,11 @@ TEST_P(ReplaceAll, LeftToRightNonOverlapping)
     EXPECT_EQ(replaceAll(p.text, p.from, p.to), p.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, ReplaceAll, ::testing::Values(
-    Replacement{"~~~~~", "~~", "\r\n", "\r\n\r\n~"},
-    Replacement{"a\rb\nc", "\r\n", "~~", "a\rb\nc"},
-    Replacement{"", "~~", "x", ""},
-    Replacement{"abc", "", "x", "abc"},
-    Replacement{"aaa", "a", "aa", "aaaaaa"}));
+INSTANTIATE_TEST_SUITE_P(Cases, ReplaceAll,
+                         ::testing::Values(Replacement{"~~~~~", "~~", "\r\n", "\r\n\r\n~"},
+                                           Replacement{"a\rb\nc", "\r\n", "~~", "a\rb\nc"},
+                                           Replacement{"", "~~", "x", ""}, Replacement{"abc", "", "x", "abc"},
+                                           Replacement{"aaa", "a", "aa", "aaaaaa"}));
 
 TEST(Decimal, SignedTexts)
 {
@@ -168,12 +173,16 @@ TEST(Decimal, SignedTexts)
 
 TEST(Errors, InOutMessagesByCode)
 {
-    const std::pair<int, const char *> table[] = {
-        {2, "Файл не найден"}, {3, "Неверное имя файла"}, {4, "Слишком много открытых файлов"},
-        {5, "В доступе к файлу отказано"}, {100, "Чтение за окончанием файла"},
-        {101, "Диск полон"}, {106, "Неверный ввод числа"},
-        {32, "Ошибка ввода/вывода 32"}, {0, "Ошибка ввода/вывода 0"},
-        {-7, "Ошибка ввода/вывода -7"}};
+    const std::pair<int, const char *> table[] = {{2, "Файл не найден"},
+                                                  {3, "Неверное имя файла"},
+                                                  {4, "Слишком много открытых файлов"},
+                                                  {5, "В доступе к файлу отказано"},
+                                                  {100, "Чтение за окончанием файла"},
+                                                  {101, "Диск полон"},
+                                                  {106, "Неверный ввод числа"},
+                                                  {32, "Ошибка ввода/вывода 32"},
+                                                  {0, "Ошибка ввода/вывода 0"},
+                                                  {-7, "Ошибка ввода/вывода -7"}};
     for (auto [code, text] : table) {
         EInOutError e(code);
         EXPECT_EQ(e.code(), code);
@@ -183,11 +192,11 @@ TEST(Errors, InOutMessagesByCode)
 
 TEST(Errors, ErrnoMapping)
 {
-    const std::pair<int, int> table[] = {
-        {ENOENT, 2}, {ENOTDIR, 3}, {ENAMETOOLONG, 3}, {EINVAL, 3}, {EISDIR, 3},
-        {EMFILE, 4}, {ENFILE, 4}, {EACCES, 5}, {EPERM, 5}, {EROFS, 5},
-        {ENOSPC, 101}, {EDQUOT, 101}, {EFBIG, 101}, {EBUSY, 32}, {ETXTBSY, 32}, {EAGAIN, 32},
-        {ELOOP, 3}, {EIO, 31}, {EXDEV, EXDEV}};
+    const std::pair<int, int> table[]
+        = {{ENOENT, 2},   {ENOTDIR, 3},  {ENAMETOOLONG, 3}, {EINVAL, 3},   {EISDIR, 3},
+           {EMFILE, 4},   {ENFILE, 4},   {EACCES, 5},       {EPERM, 5},    {EROFS, 5},
+           {ENOSPC, 101}, {EDQUOT, 101}, {EFBIG, 101},      {EBUSY, 32},   {ETXTBSY, 32},
+           {EAGAIN, 32},  {ELOOP, 3},    {EIO, 31},         {EXDEV, EXDEV}};
     for (auto [err, code] : table)
         EXPECT_EQ(EInOutError::codeFromErrno(err), code) << err;
     // No other system code may pose as a classic one ("Диск полон" for an
@@ -218,12 +227,12 @@ TEST(Errors, OtherMessages)
 // terminal text converts only the rest.
 TEST(Errors, FileNamesAreLocatedAndPrintReadably)
 {
-    const std::string path = "/tmp/Каталог/data.bak";  // UTF-8, as the system spells it
-    const std::pair<Error, std::string> table[] = {
-        {EFOpenError(path), "Не могу открыть файл " + path},
-        {EFCreateError(path), "Не могу создать файл " + path},
-        {ESettingsWriteError(path), "Не могу записать в " + path},
-        {ENotRegularFile(path), "Файл " + path + " не является обычным файлом"}};
+    const std::string path = "/tmp/Каталог/data.bak"; // UTF-8, as the system spells it
+    const std::pair<Error, std::string> table[]
+        = {{EFOpenError(path), "Не могу открыть файл " + path},
+           {EFCreateError(path), "Не могу создать файл " + path},
+           {ESettingsWriteError(path), "Не могу записать в " + path},
+           {ENotRegularFile(path), "Файл " + path + " не является обычным файлом"}};
     for (const auto &[e, utf8] : table) {
         EXPECT_EQ(e.message().substr(e.pathOffset(), e.pathLength()), path);
         EXPECT_EQ(messageUtf8(e), utf8);
@@ -248,12 +257,19 @@ TEST(Errors, QuotedTextIsCutAtEightyCharacters)
 
 TEST(Errors, BoxTextFullStop)
 {
-    const std::pair<Bytes, Bytes> table[] = {
-        {"abc", "abc."}, {"abc.", "abc."}, {"", ""},
-        {"x!", "x!"}, {"x)", "x)"}, {"x\"", "x\""}, {"x-", "x-"}, {"x/", "x/."},
-        {"x0", "x0."}, {"x'", "x'"},
-        {W("Диск полон"), W("Диск полон.")},      // bytes above 0x7F sort after '.'
-        {W("значение»"), W("значение».")}};
+    const std::pair<Bytes, Bytes> table[]
+        = {{"abc", "abc."},
+           {"abc.", "abc."},
+           {"", ""},
+           {"x!", "x!"},
+           {"x)", "x)"},
+           {"x\"", "x\""},
+           {"x-", "x-"},
+           {"x/", "x/."},
+           {"x0", "x0."},
+           {"x'", "x'"},
+           {W("Диск полон"), W("Диск полон.")}, // bytes above 0x7F sort after '.'
+           {W("значение»"), W("значение».")}};
     for (const auto &[in, out] : table)
         EXPECT_EQ(errorBoxText(in), out) << in;
 }

@@ -1,11 +1,11 @@
 // quorvel-tool run as a separate process on small catalogues: the check
 // summary, the error exit with the error box's text, and resave writing what
 // the program's own save writes (and nothing after a failed load).
+#include "TestSupport.h"
 #include "catalog/Catalog.h"
 #include "catalog/Text.h"
 #include "storage/CatalogFiles.h"
 #include "storage/CatalogLock.h"
-#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -31,7 +31,8 @@ using qvtest::TempDir;
 using qvtest::writeFile;
 
 // A fresh subdirectory of `dir`.
-std::string subdir(const TempDir &dir, const std::string &name) {
+std::string subdir(const TempDir &dir, const std::string &name)
+{
     fs::create_directories(dir.file(name));
     return dir.file(name) + "/";
 }
@@ -44,7 +45,8 @@ struct Result {
 
 // Runs the tool with `args`, stdout and stderr caught in files of a private
 // temporary directory.
-Result runTool(const std::vector<std::string> &args) {
+Result runTool(const std::vector<std::string> &args)
+{
     TempDir io;
     const std::string outPath = io.file("out");
     const std::string errPath = io.file("err");
@@ -75,7 +77,8 @@ Result runTool(const std::vector<std::string> &args) {
 }
 
 // "label: number" lines of the summary (example lines are indented).
-std::map<std::string, long> figures(const std::string &out) {
+std::map<std::string, long> figures(const std::string &out)
+{
     std::map<std::string, long> f;
     std::istringstream in(out);
     std::string line;
@@ -88,7 +91,8 @@ std::map<std::string, long> figures(const std::string &out) {
     return f;
 }
 
-std::string crlf(std::initializer_list<std::string> lines) {
+std::string crlf(std::initializer_list<std::string> lines)
+{
     std::string s;
     for (const std::string &l : lines)
         s += l + "\r\n";
@@ -106,7 +110,8 @@ void PrintTo(const UsageCase &c, std::ostream *os) { *os << c.name; }
 
 class ToolUsage : public ::testing::TestWithParam<UsageCase> {};
 
-TEST_P(ToolUsage, PrintsUsageWithExitCode) {
+TEST_P(ToolUsage, PrintsUsageWithExitCode)
+{
     const UsageCase &c = GetParam();
     Result r = runTool(c.args);
     EXPECT_EQ(r.exitCode, c.exitCode);
@@ -130,23 +135,25 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- check ----
 
-TEST(ToolCheck, CountsJoinMismatchesDuplicatesAndHiddenRecords) {
+TEST(ToolCheck, CountsJoinMismatchesDuplicatesAndHiddenRecords)
+{
     TempDir dir;
     const std::string home = qv::W("Дом");
     // Nodes: A, B, A, C, Дом, Дом, ESC[2J. Records: A, A (later duplicate), B, X
     // (no node), c (differs from C only in case), Дом.
     writeFile(dir.file("data.dat"), crlf({"A", "\tB", "\tA", "C", home, "\t" + home, "\x1b[2J"}));
-    writeFile(dir.file("text.dat"), crlf({"6", "A", "first", "1", "A", "second", "2", "B", "",
-                                           "3", "X", "orphan", "4", "c", "", "5", home, "", "6"}));
+    writeFile(dir.file("text.dat"),
+              crlf({"6", "A", "first", "1", "A", "second", "2", "B", "", "3", "X", "orphan", "4", "c", "",
+                    "5", home, "", "6"}));
     Result r = runTool({"check", dir.path()});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err, "");
     auto f = figures(r.out);
     EXPECT_EQ(f["nodes"], 7);
     EXPECT_EQ(f["records"], 6);
-    EXPECT_EQ(f["records not shown"], 3);       // second A, X, c
-    EXPECT_EQ(f["nodes without a record"], 2);  // C and the escape sequence
-    EXPECT_EQ(f["duplicate captions"], 2);      // A, Дом
+    EXPECT_EQ(f["records not shown"], 3);      // second A, X, c
+    EXPECT_EQ(f["nodes without a record"], 2); // C and the escape sequence
+    EXPECT_EQ(f["duplicate captions"], 2);     // A, Дом
     EXPECT_EQ(f["nodes sharing a caption"], 4);
     // Examples come out in UTF-8.
     EXPECT_NE(r.out.find("\"Дом\""), std::string::npos) << r.out;
@@ -155,7 +162,8 @@ TEST(ToolCheck, CountsJoinMismatchesDuplicatesAndHiddenRecords) {
     EXPECT_NE(r.out.find("\"\\x1b[2J\""), std::string::npos) << r.out;
 }
 
-TEST(ToolCheck, EmptyDirectoryIsAnEmptyCatalogue) {
+TEST(ToolCheck, EmptyDirectoryIsAnEmptyCatalogue)
+{
     TempDir dir;
     Result r = runTool({"check", dir.path()});
     ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -168,7 +176,8 @@ TEST(ToolCheck, EmptyDirectoryIsAnEmptyCatalogue) {
     EXPECT_EQ(listing(dir.path()), "") << "check must not write anything";
 }
 
-TEST(ToolCheck, MissingDirectoryIsAnError) {
+TEST(ToolCheck, MissingDirectoryIsAnError)
+{
     TempDir dir;
     Result r = runTool({"check", dir.file("nowhere")});
     EXPECT_EQ(r.exitCode, 1);
@@ -178,7 +187,8 @@ TEST(ToolCheck, MissingDirectoryIsAnError) {
 
 // 100,000 nodes all carrying one caption and as many records with that
 // section: the summary must not compare every pair.
-TEST(ToolCheck, HundredThousandSharedCaptions) {
+TEST(ToolCheck, HundredThousandSharedCaptions)
+{
     TempDir dir;
     const size_t n = 100000;
     std::string outline, records = std::to_string(n) + "\r\n";
@@ -204,15 +214,16 @@ TEST(ToolCheck, HundredThousandSharedCaptions) {
 
 struct LoadFailure {
     const char *name;
-    std::string outline;  // data.dat
-    std::string records;  // text.dat
-    std::string message;  // stderr in UTF-8, as the error box shows it
+    std::string outline; // data.dat
+    std::string records; // text.dat
+    std::string message; // stderr in UTF-8, as the error box shows it
 };
 void PrintTo(const LoadFailure &c, std::ostream *os) { *os << c.name; }
 
 class ToolLoadFailure : public ::testing::TestWithParam<LoadFailure> {};
 
-TEST_P(ToolLoadFailure, CheckReportsTheErrorBoxText) {
+TEST_P(ToolLoadFailure, CheckReportsTheErrorBoxText)
+{
     const LoadFailure &c = GetParam();
     TempDir dir;
     writeFile(dir.file("data.dat"), c.outline);
@@ -223,7 +234,8 @@ TEST_P(ToolLoadFailure, CheckReportsTheErrorBoxText) {
     EXPECT_EQ(r.err, c.message + "\n");
 }
 
-TEST_P(ToolLoadFailure, ExportReportsTheErrorBoxTextAndWritesNothing) {
+TEST_P(ToolLoadFailure, ExportReportsTheErrorBoxTextAndWritesNothing)
+{
     const LoadFailure &c = GetParam();
     TempDir dir;
     const std::string src = subdir(dir, "src");
@@ -235,7 +247,8 @@ TEST_P(ToolLoadFailure, ExportReportsTheErrorBoxTextAndWritesNothing) {
     EXPECT_EQ(listing(dir.path()), "src");
 }
 
-TEST_P(ToolLoadFailure, ResaveWritesNothing) {
+TEST_P(ToolLoadFailure, ResaveWritesNothing)
+{
     const LoadFailure &c = GetParam();
     TempDir dir;
     const std::string src = subdir(dir, "src");
@@ -257,16 +270,15 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // The box appends a full stop after a last byte that sorts after '.'.
         LoadFailure{"BadCount", "A\r\n", "abc\r\n", "'abc' - неверное целое значение."},
-        LoadFailure{"BadIconsField", "A\r\n", "1\r\nA\r\n\r\nzz\r\n",
-                    "'zz' - неверное целое значение."},
+        LoadFailure{"BadIconsField", "A\r\n", "1\r\nA\r\n\r\nzz\r\n", "'zz' - неверное целое значение."},
         // ...and none after a closing quote.
-        LoadFailure{"LevelJump", "A\r\n\t\t\tB\r\n", "0\r\n",
-                    "Неверный уровень (3) для элемента \"B\""}),
+        LoadFailure{"LevelJump", "A\r\n\t\t\tB\r\n", "0\r\n", "Неверный уровень (3) для элемента \"B\""}),
     [](const auto &testInfo) { return std::string(testInfo.param.name); });
 
 // A file name in a message prints as the system spells it, the rest of the
 // message converted; a read that stopped early is told with its offset.
-TEST(ToolCheck, MessagesShowPathsAndPartialReadsReadably) {
+TEST(ToolCheck, MessagesShowPathsAndPartialReadsReadably)
+{
     TempDir dir;
     const std::string folder = subdir(dir, "Каталог");
     fs::create_directory(folder + "data.dat");
@@ -278,7 +290,8 @@ TEST(ToolCheck, MessagesShowPathsAndPartialReadsReadably) {
     writeFile(folder + "data.dat", std::string("A\r\n\0B\r\n", 7));
     r = runTool({"check", folder});
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.err, "quorvel-tool: " + folder + "data.dat: the read stopped at byte 3, the rest is left out\n");
+    EXPECT_EQ(r.err,
+              "quorvel-tool: " + folder + "data.dat: the read stopped at byte 3, the rest is left out\n");
     EXPECT_EQ(figures(r.out)["nodes"], 1);
 }
 
@@ -290,10 +303,11 @@ TEST(ToolCheck, MessagesShowPathsAndPartialReadsReadably) {
 const std::string kQuirkyOutline = "A\n B\r\tC\r\nD";
 const std::string kQuirkyRecords = "3\r\nA\r\nline\none\r\n5\r\nB\r\n~~x~~\r\n12";
 
-TEST(ToolResave, WritesWhatTheProgramsSaveWrites) {
+TEST(ToolResave, WritesWhatTheProgramsSaveWrites)
+{
     TempDir dir;
     const std::string src = subdir(dir, "src");
-    const std::string viaTool = dir.file("tool/deeper/");  // created on demand
+    const std::string viaTool = dir.file("tool/deeper/"); // created on demand
     const std::string viaCore = subdir(dir, "core");
     writeFile(src + "data.dat", kQuirkyOutline);
     writeFile(src + "text.dat", kQuirkyRecords);
@@ -317,7 +331,8 @@ TEST(ToolResave, WritesWhatTheProgramsSaveWrites) {
     EXPECT_EQ(readFile(src + "text.dat"), kQuirkyRecords);
 }
 
-TEST(ToolResave, ReplacesExistingFilesInDestination) {
+TEST(ToolResave, ReplacesExistingFilesInDestination)
+{
     TempDir dir;
     const std::string src = subdir(dir, "src");
     const std::string dst = subdir(dir, "dst");
@@ -327,12 +342,13 @@ TEST(ToolResave, ReplacesExistingFilesInDestination) {
     Result r = runTool({"resave", src, dst});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(readFile(dst + "data.dat"), "A\r\n");
-    EXPECT_EQ(readFile(dst + "text.dat"), "0\r\n");  // no text.dat in SRC: empty table
+    EXPECT_EQ(readFile(dst + "text.dat"), "0\r\n"); // no text.dat in SRC: empty table
 }
 
 // Another running copy holds DST: resave refuses and writes nothing; check
 // still reads the folder as it is.
-TEST(ToolResave, FolderHeldByAnotherCopyIsLeftAlone) {
+TEST(ToolResave, FolderHeldByAnotherCopyIsLeftAlone)
+{
     TempDir dir;
     const std::string src = subdir(dir, "src");
     const std::string dst = subdir(dir, "dst");
@@ -354,7 +370,8 @@ TEST(ToolResave, FolderHeldByAnotherCopyIsLeftAlone) {
     EXPECT_EQ(listing(dst), "data.dat");
 }
 
-TEST(ToolResave, MissingSourceDirectoryWritesNothing) {
+TEST(ToolResave, MissingSourceDirectoryWritesNothing)
+{
     TempDir dir;
     const std::string dst = subdir(dir, "dst");
     Result r = runTool({"resave", dir.file("nowhere"), dst});
@@ -366,7 +383,8 @@ TEST(ToolResave, MissingSourceDirectoryWritesNothing) {
 
 // The same bytes to standard output and, atomically, to a file (replacing
 // one that was there, leaving no temporary file).
-TEST(ToolExport, WritesStandardOutputOrFile) {
+TEST(ToolExport, WritesStandardOutputOrFile)
+{
     TempDir dir;
     const std::string src = subdir(dir, "src");
     writeFile(src + "data.dat", crlf({qv::W("Дом"), "\tB"}));
@@ -395,7 +413,8 @@ TEST(ToolExport, WritesStandardOutputOrFile) {
 
 namespace {
 
-TEST(ToolImport, WritesTheCatalogueAndRefusesAnExistingOneUnlessAppending) {
+TEST(ToolImport, WritesTheCatalogueAndRefusesAnExistingOneUnlessAppending)
+{
     TempDir dir;
     const std::string src = dir.file("outline.txt");
     writeFile(src, "Корень\n\t заметка ✓\n\tРебёнок\n");
@@ -419,11 +438,11 @@ TEST(ToolImport, WritesTheCatalogueAndRefusesAnExistingOneUnlessAppending) {
     qv::CatalogFiles(out + "/").load(catalog);
     EXPECT_EQ(catalog.outline().rootCount(), 2u);
     EXPECT_EQ(qv::cp1251::toUtf8(catalog.outline().root(1)->child(0)->caption()), "Ребёнок (2)");
-    EXPECT_EQ(qv::cp1251::toUtf8(*catalog.noteForEditor(catalog.outline().root(1)->caption())),
-              "заметка ?");
+    EXPECT_EQ(qv::cp1251::toUtf8(*catalog.noteForEditor(catalog.outline().root(1)->caption())), "заметка ?");
 }
 
-TEST(ToolImport, MalformedSourceNamesThePlaceAndWritesNothing) {
+TEST(ToolImport, MalformedSourceNamesThePlaceAndWritesNothing)
+{
     TempDir dir;
     struct Case {
         const char *format;

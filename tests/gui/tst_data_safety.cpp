@@ -4,9 +4,9 @@
 #include "support/Fixture.h"
 
 #include "gui/editor/EditorPane.h"
+#include "gui/window/CatalogKeeper.h"
 #include "storage/CatalogFiles.h"
 #include "storage/FileIo.h"
-#include "gui/window/CatalogKeeper.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -50,10 +50,7 @@ qv::MainWindow *openAndType(WindowFixture &f)
     return w;
 }
 
-QString noteShown(const WindowFixture &f)
-{
-    return f.window()->editorPane()->editor()->noteText();
-}
+QString noteShown(const WindowFixture &f) { return f.window()->editorPane()->editor()->noteText(); }
 
 } // namespace
 
@@ -141,7 +138,8 @@ void DataSafety::killedRunIsOfferedBack()
         QVERIFY(!w->keeper()->flushTimer()->isActive());
     } else {
         qv::AtomicFile::failAfter(0, ENOSPC);
-        QMetaObject::invokeMethod(qApp, [] { ::raise(SIGTERM); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            qApp, [] { ::raise(SIGTERM); }, Qt::QueuedConnection);
         QCOMPARE(QCoreApplication::exec(), 0);
     }
     const qint64 flushedTo = QDateTime::currentSecsSinceEpoch();
@@ -158,17 +156,18 @@ void DataSafety::killedRunIsOfferedBack()
     f.open();
     const QStringList boxes = f.takeBoxes();
     QCOMPARE(boxes.size(), 1);
-    const QStringList aside =
-        f.listing().filter(QRegularExpression("^Quorvel\\.journal\\.\\d{4}-\\d\\d-\\d\\d-\\d{6}$"));
+    const QStringList aside
+        = f.listing().filter(QRegularExpression("^Quorvel\\.journal\\.\\d{4}-\\d\\d-\\d\\d-\\d{6}$"));
     QCOMPARE(aside.size(), then == "Yes" ? 0 : 1);
     QStringList offered;
     for (qint64 t = flushedFrom; t <= flushedTo; ++t)
         offered << QString::fromUtf8("Восстановить несохранённые изменения от %1?")
                        .arg(QDateTime::fromSecsSinceEpoch(t).toString("dd.MM.yyyy HH:mm:ss"));
     if (then == "replaced")
-        QCOMPARE(boxes.first(), QString::fromUtf8("Журнал несохранённых изменений не подходит к нынешним файлам "
-                                                  "каталога и сохранён под именем %1.")
-                                    .arg(f.path(aside.value(0))));
+        QCOMPARE(boxes.first(),
+                 QString::fromUtf8("Журнал несохранённых изменений не подходит к нынешним файлам "
+                                   "каталога и сохранён под именем %1.")
+                     .arg(f.path(aside.value(0))));
     else
         QVERIFY2(offered.contains(boxes.first()), qPrintable(boxes.first()));
 
@@ -240,8 +239,9 @@ void DataSafety::filesChangedByAnotherProgram()
     w->watchSessionEnd();
     const QByteArray outside = lines({"1", "A", "from elsewhere", "0"});
     f.writeFile("text.dat", outside);
-    const QString question = QString::fromUtf8("Файлы каталога изменены другой программой. Записать поверх них? "
-                                               "Их нынешняя версия будет сохранена под другим именем.");
+    const QString question
+        = QString::fromUtf8("Файлы каталога изменены другой программой. Записать поверх них? "
+                            "Их нынешняя версия будет сохранена под другим именем.");
 
     if (how == "No") {
         f.answer({QMessageBox::No});
@@ -267,14 +267,17 @@ void DataSafety::filesChangedByAnotherProgram()
         watchdog.setSingleShot(true);
         QObject::connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(99); });
         watchdog.start(60000);
-        QMetaObject::invokeMethod(qApp, [] { ::raise(SIGTERM); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            qApp, [] { ::raise(SIGTERM); }, Qt::QueuedConnection);
         QCOMPARE(QCoreApplication::exec(), 0);
         QVERIFY(f.takeBoxes().isEmpty());
     }
     const QStringList kept = f.listing().filter(".other-");
     QCOMPARE(kept.size(), 2);
     for (const QString &name : kept) {
-        QVERIFY2(QRegularExpression("^(data|text)\\.dat\\.other-\\d{4}-\\d\\d-\\d\\d-\\d{6}$").match(name).hasMatch(),
+        QVERIFY2(QRegularExpression("^(data|text)\\.dat\\.other-\\d{4}-\\d\\d-\\d\\d-\\d{6}$")
+                     .match(name)
+                     .hasMatch(),
                  qPrintable(name));
         QCOMPARE(f.readFile(name), name.startsWith("data") ? kData : outside);
     }
@@ -305,9 +308,10 @@ void DataSafety::partialLoadToldOnceAndOriginalsNamedAfterFailedSave()
     const QStringList oldBackup = QDir(dir).entryList({"data.bak.*"}, QDir::Files);
     QCOMPARE(oldBackup.size(), 1);
     QCOMPARE(f.takeBoxes(),
-             QStringList({QString::fromUtf8("Файл %1/data.dat прочитан не полностью: чтение остановлено на байте 6.\r\n"
-                                            "При первом сохранении прежние файлы будут сохранены под другими именами.\r\n"
-                                            "Прежние резервные копии сохранены под именами:\r\n%1/%2")
+             QStringList({QString::fromUtf8(
+                              "Файл %1/data.dat прочитан не полностью: чтение остановлено на байте 6.\r\n"
+                              "При первом сохранении прежние файлы будут сохранены под другими именами.\r\n"
+                              "Прежние резервные копии сохранены под именами:\r\n%1/%2")
                               .arg(dir, oldBackup.first())}));
 
     qv::AtomicFile::failAfter(0, ENOSPC);

@@ -3,12 +3,12 @@
 #include "support/Fixture.h"
 
 #include "catalog/Catalog.h"
-#include "gui/tree/OutlineView.h"
-#include "gui/tree/TreeModel.h"
+#include "gui/common/Codec.h"
 #include "gui/editor/EditorPane.h"
 #include "gui/editor/NoteEditor.h"
 #include "gui/settings/SettingsPanel.h"
-#include "gui/common/Codec.h"
+#include "gui/tree/OutlineView.h"
+#include "gui/tree/TreeModel.h"
 #include "gui/tree/TreePane.h"
 
 #include <QCheckBox>
@@ -99,15 +99,9 @@ private:
     std::unique_ptr<qvtest::WindowFixture> fx_;
 };
 
-void DragDropTest::init()
-{
-    fx_ = std::make_unique<qvtest::WindowFixture>();
-}
+void DragDropTest::init() { fx_ = std::make_unique<qvtest::WindowFixture>(); }
 
-void DragDropTest::cleanup()
-{
-    fx_.reset();
-}
+void DragDropTest::cleanup() { fx_.reset(); }
 
 void DragDropTest::start(bool dragDrop, const QByteArray &records)
 {
@@ -130,10 +124,7 @@ Node *DragDropTest::node(const char *caption) const
     return nullptr;
 }
 
-QModelIndex DragDropTest::indexOf(const char *caption) const
-{
-    return fx_->model()->indexFor(node(caption));
-}
+QModelIndex DragDropTest::indexOf(const char *caption) const { return fx_->model()->indexFor(node(caption)); }
 
 QPoint DragDropTest::at(const char *caption, Spot spot) const
 {
@@ -156,10 +147,7 @@ QPoint DragDropTest::at(const char *caption, Spot spot) const
     return {};
 }
 
-QWidget *DragDropTest::viewport() const
-{
-    return fx_->tree()->viewport();
-}
+QWidget *DragDropTest::viewport() const { return fx_->tree()->viewport(); }
 
 QPoint DragDropTest::belowTheNodes() const
 {
@@ -185,10 +173,7 @@ void DragDropTest::dragNode(const char *from, const char *onto)
     drag(start, {start + QPoint(0, 8), end});
 }
 
-QString DragDropTest::note() const
-{
-    return fx_->window()->editorPane()->editor()->noteText();
-}
+QString DragDropTest::note() const { return fx_->window()->editorPane()->editor()->noteText(); }
 
 // Presses that arm no drag: the option off, other buttons, or a left press
 // beside the item. Nothing moves whatever the pointer does; a left click is
@@ -239,7 +224,7 @@ void DragDropTest::unarmedPressesMoveNothing()
 void DragDropTest::releaseWithinThresholdOnlyClicks()
 {
     start(true);
-    fx_->selectIndex(4);  // D
+    fx_->selectIndex(4); // D
     QCOMPARE(fx_->selected(), node("D"));
     const QString before = fx_->outlineText();
     QSignalSpy clicked(fx_->window()->treePane(), &qv::TreePane::treeClicked);
@@ -344,7 +329,7 @@ void DragDropTest::dropsThatChangeNothing()
     QCOMPARE(fx_->tree()->dragState(), qv::OutlineView::DragState::None);
     QCOMPARE(fx_->outlineText(), before);
     QVERIFY(deleted.empty());
-    QCOMPARE(clicked.count(), 1);  // the one at the press
+    QCOMPARE(clicked.count(), 1); // the one at the press
     QCOMPARE(fx_->selected(), node("C2"));
     QVERIFY(!fx_->tree()->dropTarget());
 }
@@ -609,7 +594,7 @@ void DragDropTest::controlKeepsTheSelection()
 {
     QFETCH(bool, dragDrop);
     start(dragDrop);
-    fx_->selectIndex(4);  // D
+    fx_->selectIndex(4); // D
     QCOMPARE(fx_->selected(), node("D"));
     QTest::mouseClick(viewport(), Qt::LeftButton, Qt::ControlModifier, at("D", Spot::Label));
     QCOMPARE(fx_->selected(), node("D"));

@@ -1,14 +1,14 @@
 // The editor pane against a catalogue: showing notes, storing every edit in
 // the record, the enabling rules, the case commands and the link menu.
 #include "catalog/Catalog.h"
-#include "gui/common/ToolbarStrip.h"
-#include "gui/editor/EditorPane.h"
 #include "gui/common/Codec.h"
 #include "gui/common/MessageBox.h"
+#include "gui/common/ToolbarStrip.h"
+#include "gui/editor/EditorPane.h"
 
 #include <QAction>
-#include <QClipboard>
 #include <QApplication>
+#include <QClipboard>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLineEdit>
@@ -27,7 +27,8 @@ namespace {
 
 void sendMouse(QWidget *w, QEvent::Type type, Qt::MouseButton button, QPoint pos)
 {
-    const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
+    const Qt::MouseButtons held
+        = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
     QMouseEvent e(type, QPointF(pos), w->mapToGlobal(QPointF(pos)), button, held, Qt::NoModifier);
     QCoreApplication::sendEvent(w, &e);
 }
@@ -43,9 +44,9 @@ void type(QWidget *w, const QString &text)
     }
 }
 
-const QString kNoNodeText = QStringLiteral(
-    "Введённый текст не будет сохранён,\r\nтак как нет ни одного узла к которому\r\n"
-    "можно прикрепить этот текст.\r\n\r\nСоздайте сначала узел в дереве.");
+const QString kNoNodeText
+    = QStringLiteral("Введённый текст не будет сохранён,\r\nтак как нет ни одного узла к которому\r\n"
+                     "можно прикрепить этот текст.\r\n\r\nСоздайте сначала узел в дереве.");
 
 } // namespace
 
@@ -54,7 +55,7 @@ class EditorPaneTest : public QObject {
 
     qv::Catalog cat;
     EditorPane *pane = nullptr;
-    QWidget *host = nullptr;  // a window around the pane, for the keys
+    QWidget *host = nullptr; // a window around the pane, for the keys
     qv::Node *a = nullptr, *b = nullptr, *c = nullptr;
     qv::Node *selected = nullptr;
     bool option = false;
@@ -67,7 +68,7 @@ class EditorPaneTest : public QObject {
     {
         if (QToolButton *toolButton = pane->button(QLatin1String(name))) {
             if (toolButton->isEnabled() != toolButton->defaultAction()->isEnabled())
-                return !toolButton->isEnabled();  // fails the caller's check either way
+                return !toolButton->isEnabled(); // fails the caller's check either way
             return toolButton->isEnabled();
         }
         return pane->action(QLatin1String(name))->isEnabled();
@@ -117,8 +118,9 @@ private slots:
     {
         qv::msg::setNextAnswers({});
         EditorPane::setUrlOpener([this](const QString &url) { opened << url; });
-        EditorPane::setBrowserStarter(
-            [this](const QString &program, const QString &arg) { started.append({program, arg}); });
+        EditorPane::setBrowserStarter([this](const QString &program, const QString &arg) {
+            started.append({program, arg});
+        });
     }
 
     void init()
@@ -153,9 +155,9 @@ private slots:
 
     void initialStates()
     {
-        for (const char *name : {"SpeedButton3", "SpeedButton4", "SpeedButton5", "SpeedButton6", "SpeedButton7",
-                                 "SpeedButton12", "SpeedButton9", "SpeedButton18", "SpeedButton19", "N3", "N4",
-                                 "N11"})
+        for (const char *name :
+             {"SpeedButton3", "SpeedButton4", "SpeedButton5", "SpeedButton6", "SpeedButton7", "SpeedButton12",
+              "SpeedButton9", "SpeedButton18", "SpeedButton19", "N3", "N4", "N11"})
             QVERIFY2(!enabled(name), name);
         QVERIFY(enabled("N6"));
         QVERIFY(pane->settingsButton()->isCheckable());
@@ -230,7 +232,7 @@ private slots:
     {
         pane->attachChangeHandler();
         show(a);
-        show(b);  // e.g. moved there with the keyboard
+        show(b); // e.g. moved there with the keyboard
         ed()->setFocus();
         QTest::keyClicks(ed(), QStringLiteral("X"));
         QCOMPARE(record(b), QStringLiteral("Xhttp://b.example/ и текст"));
@@ -310,12 +312,12 @@ private slots:
         show(a);
         pane->attachChangeHandler();
         select(0, 3);
-        for (const char *name : {"SpeedButton6", "SpeedButton7", "SpeedButton12", "SpeedButton9", "SpeedButton18",
-                                 "SpeedButton19", "N3", "N4", "N11"})
+        for (const char *name : {"SpeedButton6", "SpeedButton7", "SpeedButton12", "SpeedButton9",
+                                 "SpeedButton18", "SpeedButton19", "N3", "N4", "N11"})
             QVERIFY2(enabled(name), name);
         select(2, 2);
-        for (const char *name : {"SpeedButton6", "SpeedButton7", "SpeedButton12", "SpeedButton9", "SpeedButton18",
-                                 "SpeedButton19", "N3", "N4", "N11"})
+        for (const char *name : {"SpeedButton6", "SpeedButton7", "SpeedButton12", "SpeedButton9",
+                                 "SpeedButton18", "SpeedButton19", "N3", "N4", "N11"})
             QVERIFY2(!enabled(name), name);
         QVERIFY(enabled("N6"));
 
@@ -366,17 +368,18 @@ private slots:
         QTest::addColumn<int>("to");
         QTest::addColumn<QString>("button");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("lower") << QStringLiteral("ПрИвЕт") << 0 << 6 << "SpeedButton19" << QStringLiteral("привет");
-        QTest::newRow("upper with ё") << QStringLiteral("x ёжик y") << 2 << 6 << "SpeedButton9"
-                                      << QStringLiteral("x ЁЖИК y");
+        QTest::newRow("lower") << QStringLiteral("ПрИвЕт") << 0 << 6 << "SpeedButton19"
+                               << QStringLiteral("привет");
+        QTest::newRow("upper with ё")
+            << QStringLiteral("x ёжик y") << 2 << 6 << "SpeedButton9" << QStringLiteral("x ЁЖИК y");
         QTest::newRow("capitalise") << QStringLiteral("пРИВЕТ мИР") << 0 << 10 << "SpeedButton18"
                                     << QStringLiteral("Привет мир");
-        QTest::newRow("across a line break") << QStringLiteral("ab\r\ncd") << 1 << 4 << "SpeedButton9"
-                                             << QStringLiteral("aB\r\nCd");
-        QTest::newRow("outside the code page") << QStringLiteral("αβ Ωmega") << 0 << 8 << "SpeedButton19"
-                                               << QStringLiteral("αβ ωmega");
-        QTest::newRow("no-break space kept") << QStringLiteral("a\u00A0b") << 0 << 3 << "SpeedButton9"
-                                             << QStringLiteral("A\u00A0B");
+        QTest::newRow("across a line break")
+            << QStringLiteral("ab\r\ncd") << 1 << 4 << "SpeedButton9" << QStringLiteral("aB\r\nCd");
+        QTest::newRow("outside the code page")
+            << QStringLiteral("αβ Ωmega") << 0 << 8 << "SpeedButton19" << QStringLiteral("αβ ωmega");
+        QTest::newRow("no-break space kept")
+            << QStringLiteral("a\u00A0b") << 0 << 3 << "SpeedButton9" << QStringLiteral("A\u00A0B");
     }
     void caseCommands()
     {
@@ -386,7 +389,7 @@ private slots:
         QFETCH(QString, button);
         QFETCH(QString, expected);
         show(a);
-        ed()->setNoteText(text);  // as typed: may hold characters no record can
+        ed()->setNoteText(text); // as typed: may hold characters no record can
         pane->attachChangeHandler();
         select(from, to);
         pane->button(button)->click();
@@ -415,10 +418,11 @@ private slots:
     void rightClickMenus()
     {
         const QString link = QStringLiteral("http://m.example/?a=1&b=2");
-        cat.records().setText(a->caption(), qv::fromQ(QStringLiteral("see ") + link + QStringLiteral(" plain words")));
+        cat.records().setText(a->caption(),
+                              qv::fromQ(QStringLiteral("see ") + link + QStringLiteral(" plain words")));
         show(a);
         pane->attachChangeHandler();
-        option = true;  // a right click never opens, whatever the option
+        option = true; // a right click never opens, whatever the option
 
         QMenu *menu = rightClick(pointAt(6), pointAt(12));
         QVERIFY(menu);
@@ -468,9 +472,9 @@ private slots:
         show(a);
         clickAt(Qt::LeftButton, pointAt(5), pointAt(5));
         QVERIFY(opened.isEmpty());
-        QCOMPARE(ed()->textCursor().position(), 5);  // placed like on any text
+        QCOMPARE(ed()->textCursor().position(), 5); // placed like on any text
 
-        option = true;  // read at the click
+        option = true; // read at the click
         clickAt(Qt::LeftButton, pointAt(3), pointAt(5));
         QCOMPARE(opened, QStringList{QStringLiteral("www.left.example")});
         // a left click leaves the menu's link alone
@@ -484,27 +488,38 @@ private slots:
         QTest::addColumn<bool>("inMenu");
         QTest::addColumn<QString>("toolTip");
         QTest::addColumn<QString>("hint");
-        QTest::newRow("save") << "saveAllAction" << "SpeedButton3" << false << QStringLiteral("Сохранить всё (Ctrl+S)")
+        QTest::newRow("save") << "saveAllAction"
+                              << "SpeedButton3" << false << QStringLiteral("Сохранить всё (Ctrl+S)")
                               << QStringLiteral("Сохранить всё");
-        QTest::newRow("undo") << "undoAction" << "SpeedButton4" << false << QStringLiteral("Отменить (Ctrl+Z)")
+        QTest::newRow("undo") << "undoAction"
+                              << "SpeedButton4" << false << QStringLiteral("Отменить (Ctrl+Z)")
                               << QStringLiteral("Отменить");
-        QTest::newRow("redo") << "redoAction" << "SpeedButton5" << false << QStringLiteral("Вернуть (Ctrl+Y)")
+        QTest::newRow("redo") << "redoAction"
+                              << "SpeedButton5" << false << QStringLiteral("Вернуть (Ctrl+Y)")
                               << QStringLiteral("Вернуть");
-        QTest::newRow("cut") << "N3" << "SpeedButton6" << true << QStringLiteral("Вырезать (Ctrl+X)")
+        QTest::newRow("cut") << "N3"
+                             << "SpeedButton6" << true << QStringLiteral("Вырезать (Ctrl+X)")
                              << QStringLiteral("Вырезать");
-        QTest::newRow("copy") << "N4" << "SpeedButton7" << true << QStringLiteral("Копировать (Ctrl+C)")
+        QTest::newRow("copy") << "N4"
+                              << "SpeedButton7" << true << QStringLiteral("Копировать (Ctrl+C)")
                               << QStringLiteral("Копировать");
-        QTest::newRow("paste") << "N5" << "SpeedButton8" << true << QStringLiteral("Вставить (Ctrl+V)")
+        QTest::newRow("paste") << "N5"
+                               << "SpeedButton8" << true << QStringLiteral("Вставить (Ctrl+V)")
                                << QStringLiteral("Вставить");
-        QTest::newRow("delete") << "N11" << "SpeedButton12" << true << QStringLiteral("Удалить (Del)")
+        QTest::newRow("delete") << "N11"
+                                << "SpeedButton12" << true << QStringLiteral("Удалить (Del)")
                                 << QStringLiteral("Удалить");
-        QTest::newRow("select all") << "N6" << "" << true << QStringLiteral("Выделить всё (Ctrl+A)") << QString();
-        QTest::newRow("upper") << "upperCaseAction" << "SpeedButton9" << false
-                               << QStringLiteral("Все буквы большие") << QStringLiteral("Все буквы большие");
-        QTest::newRow("settings") << "settingsToggleAction" << "SpeedButton10" << false
-                                  << QStringLiteral("Настройка") << QStringLiteral("Настройка");
-        QTest::newRow("about") << "aboutToggleAction" << "SpeedButton11" << false
-                               << QStringLiteral("О программе...") << QStringLiteral("О программе...");
+        QTest::newRow("select all") << "N6"
+                                    << "" << true << QStringLiteral("Выделить всё (Ctrl+A)") << QString();
+        QTest::newRow("upper") << "upperCaseAction"
+                               << "SpeedButton9" << false << QStringLiteral("Все буквы большие")
+                               << QStringLiteral("Все буквы большие");
+        QTest::newRow("settings") << "settingsToggleAction"
+                                  << "SpeedButton10" << false << QStringLiteral("Настройка")
+                                  << QStringLiteral("Настройка");
+        QTest::newRow("about") << "aboutToggleAction"
+                               << "SpeedButton11" << false << QStringLiteral("О программе...")
+                               << QStringLiteral("О программе...");
     }
     void actionsAreShared()
     {
@@ -564,28 +579,35 @@ private slots:
         row("undo from the tree", "tree", QKeySequence(Qt::CTRL | Qt::Key_Z), "alpha beta||clip|0|0|name2|");
         row("undo in the rename editor is its own", "rename", QKeySequence(Qt::CTRL | Qt::Key_Z),
             "alpha beta gamma|beta|clip|0|0|name|");
-        row("redo in the note", "note", QKeySequence(Qt::CTRL | Qt::Key_Y), "lpha beta gamma||clip|0|0|name2|");
-        row("redo from the tree", "tree", QKeySequence(Qt::CTRL | Qt::Key_Y), "lpha beta gamma||clip|0|0|name2|");
+        row("redo in the note", "note", QKeySequence(Qt::CTRL | Qt::Key_Y),
+            "lpha beta gamma||clip|0|0|name2|");
+        row("redo from the tree", "tree", QKeySequence(Qt::CTRL | Qt::Key_Y),
+            "lpha beta gamma||clip|0|0|name2|");
         row("shift redo in the note", "note", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z),
             "lpha beta gamma||clip|0|0|name2|");
         row("shift redo from the tree", "tree", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z),
             "lpha beta gamma||clip|0|0|name2|");
-        row("save in the note", "note", QKeySequence(Qt::CTRL | Qt::Key_S), "alpha beta gamma|beta|clip|1|0|name2|");
-        row("save from the tree", "tree", QKeySequence(Qt::CTRL | Qt::Key_S), "alpha beta gamma|beta|clip|1|0|name2|");
+        row("save in the note", "note", QKeySequence(Qt::CTRL | Qt::Key_S),
+            "alpha beta gamma|beta|clip|1|0|name2|");
+        row("save from the tree", "tree", QKeySequence(Qt::CTRL | Qt::Key_S),
+            "alpha beta gamma|beta|clip|1|0|name2|");
         row("select all in the note", "note", QKeySequence(Qt::CTRL | Qt::Key_A),
             "alpha beta gamma|alpha beta gamma|clip|0|0|name2|");
         row("select all: not from the tree", "tree", QKeySequence(Qt::CTRL | Qt::Key_A), unchanged);
-        row("copy in the note", "note", QKeySequence(Qt::CTRL | Qt::Key_C), "alpha beta gamma|beta|beta|0|0|name2|");
+        row("copy in the note", "note", QKeySequence(Qt::CTRL | Qt::Key_C),
+            "alpha beta gamma|beta|beta|0|0|name2|");
         row("copy: not from the tree", "tree", QKeySequence(Qt::CTRL | Qt::Key_C), unchanged);
         row("cut in the note", "note", QKeySequence(Qt::CTRL | Qt::Key_X), "alpha  gamma||beta|0|0|name2|");
         row("cut: not from the tree", "tree", QKeySequence(Qt::CTRL | Qt::Key_X), unchanged);
-        row("paste in the note", "note", QKeySequence(Qt::CTRL | Qt::Key_V), "alpha clip gamma||clip|0|0|name2|");
+        row("paste in the note", "note", QKeySequence(Qt::CTRL | Qt::Key_V),
+            "alpha clip gamma||clip|0|0|name2|");
         row("paste: not from the tree", "tree", QKeySequence(Qt::CTRL | Qt::Key_V), unchanged);
         row("delete in the note", "note", QKeySequence(Qt::Key_Delete), "alpha  gamma||clip|0|0|name2|");
         row("delete in the tree stays the tree's", "tree", QKeySequence(Qt::Key_Delete),
             "alpha beta gamma|beta|clip|0|1|name2|");
         row("insert in the note is no tree key", "note", QKeySequence(Qt::Key_Insert), unchanged);
-        row("insert in the tree", "tree", QKeySequence(Qt::Key_Insert), "alpha beta gamma|beta|clip|0|1|name2|");
+        row("insert in the tree", "tree", QKeySequence(Qt::Key_Insert),
+            "alpha beta gamma|beta|clip|0|1|name2|");
         row("ctrl+insert in the note copies", "note", QKeySequence(Qt::CTRL | Qt::Key_Insert),
             "alpha beta gamma|beta|beta|0|0|name2|");
         row("ctrl+insert in the tree", "tree", QKeySequence(Qt::CTRL | Qt::Key_Insert),
@@ -653,11 +675,16 @@ private slots:
 
         QWidget *now = QApplication::focusWidget();
         const QString focusAfter = now == ed() ? QStringLiteral("note")
-                                   : now == tree ? QStringLiteral("tree")
-                                   : now == rename ? QStringLiteral("rename") : QStringLiteral("other");
-        const QStringList got = {ed()->noteText(), ed()->textCursor().selectedText(),
-                                 QGuiApplication::clipboard()->text(), QString::number(saves),
-                                 QString::number(treeKeys), rename->text(), focusAfter};
+            : now == tree                      ? QStringLiteral("tree")
+            : now == rename                    ? QStringLiteral("rename")
+                                               : QStringLiteral("other");
+        const QStringList got = {ed()->noteText(),
+                                 ed()->textCursor().selectedText(),
+                                 QGuiApplication::clipboard()->text(),
+                                 QString::number(saves),
+                                 QString::number(treeKeys),
+                                 rename->text(),
+                                 focusAfter};
         QCOMPARE(got.join(u'|'), effect);
         QCOMPARE(record(a), qv::toQ(qv::editorToRecord(qv::fromQ(ed()->noteText()))));
     }

@@ -2,10 +2,10 @@
 // form kept in step with every edit, links found as the text changes, and the
 // press/release reports over links.
 #include "catalog/Catalog.h"
+#include "gui/common/Codec.h"
 #include "gui/editor/LinkDetector.h"
 #include "gui/editor/NoteEditor.h"
 #include "gui/editor/RecordMirror.h"
-#include "gui/common/Codec.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -23,7 +23,8 @@ namespace {
 
 void sendMouse(QWidget *w, QEvent::Type type, Qt::MouseButton button, QPoint pos)
 {
-    const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
+    const Qt::MouseButtons held
+        = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
     QMouseEvent e(type, QPointF(pos), w->mapToGlobal(QPointF(pos)), button, held, Qt::NoModifier);
     QCoreApplication::sendEvent(w, &e);
 }
@@ -149,7 +150,7 @@ private slots:
     {
         const int cap = 16777215;
         const int used = cap - 2;
-        const QString line = QString(999, QLatin1Char('x')) + QStringLiteral("\r\n");  // 1,000 characters
+        const QString line = QString(999, QLatin1Char('x')) + QStringLiteral("\r\n"); // 1,000 characters
         ed->setNoteText(line.repeated(used / 1000) + QString(used % 1000, QLatin1Char('y')));
         const auto length = [this] { return ed->document()->characterCount() - 1; };
         QCOMPARE(length(), used);
@@ -174,9 +175,14 @@ private slots:
     {
         RecordMirror mirror(ed->document());
         std::mt19937 rng(7);
-        const QStringList pieces = {QStringLiteral("a"), QStringLiteral("\n"), QStringLiteral("Жж"),
-                                    QStringLiteral("x\ny\n"), QStringLiteral("\u00A0"), QStringLiteral("~~"),
-                                    QStringLiteral("http://q.example/"), QStringLiteral("\n\n"),
+        const QStringList pieces = {QStringLiteral("a"),
+                                    QStringLiteral("\n"),
+                                    QStringLiteral("Жж"),
+                                    QStringLiteral("x\ny\n"),
+                                    QStringLiteral("\u00A0"),
+                                    QStringLiteral("~~"),
+                                    QStringLiteral("http://q.example/"),
+                                    QStringLiteral("\n\n"),
                                     QStringLiteral("lone\u2028feed")};
         ed->setNoteText(QStringLiteral("start\r\nof\nthe note"));
         for (int step = 0; step < 400; ++step) {
@@ -236,14 +242,14 @@ private slots:
         QTest::newRow("in brackets") << QStringLiteral("(http://f.example/a_(b)) [www.g.example]")
                                      << QStringList{QStringLiteral("http://f.example/a_(b)"),
                                                     QStringLiteral("www.g.example")};
-        QTest::newRow("upper case scheme") << QStringLiteral("HTTP://H.EXAMPLE")
-                                           << QStringList{QStringLiteral("HTTP://H.EXAMPLE")};
-        QTest::newRow("ends at no-break space") << QStringLiteral("http://i.example\u00A0x")
-                                                << QStringList{QStringLiteral("http://i.example")};
+        QTest::newRow("upper case scheme")
+            << QStringLiteral("HTTP://H.EXAMPLE") << QStringList{QStringLiteral("HTTP://H.EXAMPLE")};
+        QTest::newRow("ends at no-break space")
+            << QStringLiteral("http://i.example\u00A0x") << QStringList{QStringLiteral("http://i.example")};
         QTest::newRow("prefix alone") << QStringLiteral("http:// and www. alone") << QStringList{};
         QTest::newRow("inside a word") << QStringLiteral("awww.j.example xhttp://k.example") << QStringList{};
-        QTest::newRow("cyrillic around") << QStringLiteral("сайт:www.пример.рф, ок")
-                                         << QStringList{QStringLiteral("www.пример.рф")};
+        QTest::newRow("cyrillic around")
+            << QStringLiteral("сайт:www.пример.рф, ок") << QStringList{QStringLiteral("www.пример.рф")};
     }
     void linksAreFound()
     {
@@ -273,7 +279,8 @@ private slots:
         ed->setFocus();
         ed->moveCursor(QTextCursor::Start);
         QTest::keyClicks(ed, QStringLiteral("www.typed.example "));
-        QCOMPARE(linkTexts(), (QStringList{QStringLiteral("www.typed.example"), QStringLiteral("http://loaded.example")}));
+        QCOMPARE(linkTexts(),
+                 (QStringList{QStringLiteral("www.typed.example"), QStringLiteral("http://loaded.example")}));
 
         ed->moveCursor(QTextCursor::End);
         ed->insertPlainText(QStringLiteral(" ftp://pasted.example"));
@@ -350,14 +357,15 @@ private slots:
     {
         ed->setNoteText(QStringLiteral("www.a.example text"));
         QList<std::pair<Qt::MouseButton, int>> seen;
-        connect(ed, &NoteEditor::mouseDown, this,
-                [&](Qt::MouseButton b) { seen.append({b, ed->pendingRange().start}); });
+        connect(ed, &NoteEditor::mouseDown, this, [&](Qt::MouseButton b) {
+            seen.append({b, ed->pendingRange().start});
+        });
         sendMouse(ed->viewport(), QEvent::MouseButtonPress, Qt::RightButton, pointAt(2));
         sendMouse(ed->viewport(), QEvent::MouseButtonPress, Qt::LeftButton, pointAt(16));
         sendMouse(ed->viewport(), QEvent::MouseButtonPress, Qt::MiddleButton, pointAt(16));
         QCOMPARE(seen.size(), 3);
         QCOMPARE(seen[0], std::make_pair(Qt::RightButton, 0));
-        QCOMPARE(seen[1].first, Qt::LeftButton);  // off the link: the right press stays recorded
+        QCOMPARE(seen[1].first, Qt::LeftButton); // off the link: the right press stays recorded
         QCOMPARE(seen[1].second, 0);
         QCOMPARE(seen[2].first, Qt::MiddleButton);
     }
@@ -380,8 +388,9 @@ private slots:
 
         // dragging down the strip takes whole lines
         sendMouse(ed->viewport(), QEvent::MouseButtonPress, Qt::LeftButton, stripPoint(1));
-        QMouseEvent move(QEvent::MouseMove, QPointF(stripPoint(3)), ed->viewport()->mapToGlobal(QPointF(stripPoint(3))),
-                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent move(QEvent::MouseMove, QPointF(stripPoint(3)),
+                         ed->viewport()->mapToGlobal(QPointF(stripPoint(3))), Qt::NoButton, Qt::LeftButton,
+                         Qt::NoModifier);
         QCoreApplication::sendEvent(ed->viewport(), &move);
         sendMouse(ed->viewport(), QEvent::MouseButtonRelease, Qt::LeftButton, stripPoint(3));
         QCOMPARE(ed->textCursor().selectedText(), QStringLiteral("beta\u2029gamma\u2029delta"));
@@ -409,8 +418,9 @@ private slots:
         QFETCH(QString, selected);
         ed->setNoteText(QStringLiteral("alpha beta gamma"));
         sendMouse(ed->viewport(), QEvent::MouseButtonPress, Qt::LeftButton, pointAt(from));
-        QMouseEvent move(QEvent::MouseMove, QPointF(pointAt(to)), ed->viewport()->mapToGlobal(QPointF(pointAt(to))),
-                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent move(QEvent::MouseMove, QPointF(pointAt(to)),
+                         ed->viewport()->mapToGlobal(QPointF(pointAt(to))), Qt::NoButton, Qt::LeftButton,
+                         Qt::NoModifier);
         QCoreApplication::sendEvent(ed->viewport(), &move);
         sendMouse(ed->viewport(), QEvent::MouseButtonRelease, Qt::LeftButton, pointAt(to));
         QCOMPARE(ed->textCursor().selectedText(), selected);

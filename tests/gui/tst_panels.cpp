@@ -1,21 +1,21 @@
 // The icon list, the icon palette, the about panel and the settings panel as
 // standalone widgets.
-#include "gui/settings/SettingsPanel.h"
-#include "gui/window/AboutPanel.h"
-#include "gui/tree/IconPalette.h"
 #include "gui/common/Icons.h"
+#include "gui/settings/SettingsPanel.h"
+#include "gui/tree/IconPalette.h"
+#include "gui/window/AboutPanel.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QDir>
+#include <QFile>
 #include <QFontDialog>
+#include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
-#include <QRegularExpression>
-#include <QFile>
-#include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSet>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -114,7 +114,8 @@ void PanelsTest::init()
         m_fontInitials.append(initial);
         return m_fontAnswers.isEmpty() ? std::nullopt : m_fontAnswers.takeFirst();
     });
-    qv::AboutPanel::setUrlOpener([](const QUrl &url) { QFAIL(qPrintable("unexpected launch " + url.toString())); });
+    qv::AboutPanel::setUrlOpener(
+        [](const QUrl &url) { QFAIL(qPrintable("unexpected launch " + url.toString())); });
 }
 
 void PanelsTest::cleanup()
@@ -143,9 +144,10 @@ void PanelsTest::imageListHasEightyDistinctIcons()
 
 void PanelsTest::glyphsAndPictures()
 {
-    const char *names[] = {"create", "createChild", "delete", "expandAll", "collapseAll", "moveUp",
-                           "moveDown", "save", "undo", "redo", "cut", "copy", "paste", "erase",
-                           "upper", "capitalise", "lower", "settings", "about", "expand", "collapse"};
+    const char *names[]
+        = {"create", "createChild", "delete", "expandAll", "collapseAll", "moveUp", "moveDown",
+           "save",   "undo",        "redo",   "cut",       "copy",        "paste",  "erase",
+           "upper",  "capitalise",  "lower",  "settings",  "about",       "expand", "collapse"};
     for (const char *name : names)
         QVERIFY2(!qv::icons::glyph(QString::fromLatin1(name)).pixmap(16, 16).isNull(), name);
     QVERIFY(qv::icons::glyph(QStringLiteral("nonsense")).isNull());
@@ -330,16 +332,19 @@ void PanelsTest::aboutPanelRefreshesMemoryAtEachOpening()
 {
     quint64 total = 1024ull << 20, available = 300ull << 20;
     int calls = 0;
-    qv::AboutPanel::setMemoryProvider([&] { ++calls; return std::pair{total, available}; });
+    qv::AboutPanel::setMemoryProvider([&] {
+        ++calls;
+        return std::pair{total, available};
+    });
     qv::AboutPanel panel(nullptr);
     QCOMPARE(calls, 0);
     panel.toggle();
     QCOMPARE(panel.totalLabel()->text(), QStringLiteral("1024 Мб"));
     QCOMPARE(panel.availableLabel()->text(), QStringLiteral("300 Мб"));
     available = 200ull << 20;
-    QCOMPARE(panel.availableLabel()->text(), QStringLiteral("300 Мб"));  // not while open
+    QCOMPARE(panel.availableLabel()->text(), QStringLiteral("300 Мб")); // not while open
     panel.toggle();
-    QCOMPARE(calls, 1);  // closing reads nothing
+    QCOMPARE(calls, 1); // closing reads nothing
     panel.toggle();
     QCOMPARE(calls, 2);
     QCOMPARE(panel.availableLabel()->text(), QStringLiteral("200 Мб"));
@@ -404,7 +409,8 @@ void PanelsTest::aboutPanelShowsTheCatalogueFolder()
 {
     qv::AboutPanel::setMemoryProvider([] { return std::pair<quint64, quint64>{0, 0}; });
     qv::AboutPanel panel(nullptr);
-    const QString folder = QFile::decodeName(QByteArray("/home/u/.local/share/\xd0\x9a\xd0\xb0\xd1\x82/quorvel/"));
+    const QString folder
+        = QFile::decodeName(QByteArray("/home/u/.local/share/\xd0\x9a\xd0\xb0\xd1\x82/quorvel/"));
     panel.resize(900, 100);
     panel.setFolder(folder);
     panel.toggle();
@@ -459,17 +465,28 @@ void PanelsTest::settingsLayout_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QPoint>("pos");
-    QTest::newRow("CheckBox1") << "CheckBox1" << "Разрешить перетаскивание элементов дерева" << QPoint(8, 7);
-    QTest::newRow("CheckBox2") << "CheckBox2" << "Запоминать позицию и размер окна" << QPoint(8, 26);
-    QTest::newRow("CheckBox3") << "CheckBox3" << "Создавать резервные копии базы данных" << QPoint(8, 45);
-    QTest::newRow("CheckBox4") << "CheckBox4" << "Отрабатывать ссылку при одиночном нажатии" << QPoint(8, 64);
-    QTest::newRow("Label1") << "Label1" << "Цвет дерева" << QPoint(23, 5);
-    QTest::newRow("Label2") << "Label2" << "Цвет редактора" << QPoint(16, 5);
-    QTest::newRow("Button5") << "Button5" << "Шрифт дерева" << QPoint(8, 114);
-    QTest::newRow("Button6") << "Button6" << "Шрифт редактора" << QPoint(124, 114);
-    QTest::newRow("Button1") << "Button1" << "\u041E\u041A" << QPoint(8, 148);  // Cyrillic О, К
-    QTest::newRow("Button2") << "Button2" << "Применить" << QPoint(89, 148);
-    QTest::newRow("Button3") << "Button3" << "Отмена" << QPoint(169, 148);
+    QTest::newRow("CheckBox1") << "CheckBox1"
+                               << "Разрешить перетаскивание элементов дерева" << QPoint(8, 7);
+    QTest::newRow("CheckBox2") << "CheckBox2"
+                               << "Запоминать позицию и размер окна" << QPoint(8, 26);
+    QTest::newRow("CheckBox3") << "CheckBox3"
+                               << "Создавать резервные копии базы данных" << QPoint(8, 45);
+    QTest::newRow("CheckBox4") << "CheckBox4"
+                               << "Отрабатывать ссылку при одиночном нажатии" << QPoint(8, 64);
+    QTest::newRow("Label1") << "Label1"
+                            << "Цвет дерева" << QPoint(23, 5);
+    QTest::newRow("Label2") << "Label2"
+                            << "Цвет редактора" << QPoint(16, 5);
+    QTest::newRow("Button5") << "Button5"
+                             << "Шрифт дерева" << QPoint(8, 114);
+    QTest::newRow("Button6") << "Button6"
+                             << "Шрифт редактора" << QPoint(124, 114);
+    QTest::newRow("Button1") << "Button1"
+                             << "\u041E\u041A" << QPoint(8, 148); // Cyrillic О, К
+    QTest::newRow("Button2") << "Button2"
+                             << "Применить" << QPoint(89, 148);
+    QTest::newRow("Button3") << "Button3"
+                             << "Отмена" << QPoint(169, 148);
 }
 
 void PanelsTest::settingsLayout()
@@ -488,7 +505,7 @@ void PanelsTest::settingsLayout()
 
     // Tab order: boxes, ОК, Применить, Отмена, then the font buttons.
     const QStringList order = {"CheckBox1", "CheckBox2", "CheckBox3", "CheckBox4", "Button1",
-                               "Button2", "Button3", "Button5", "Button6"};
+                               "Button2",   "Button3",   "Button5",   "Button6"};
     auto nextTabStop = [](QWidget *from) {
         do
             from = from->nextInFocusChain();
@@ -536,7 +553,7 @@ void PanelsTest::settingsApplyEmitsInOrder()
     QTest::mouseClick(panel.findChild<QPushButton *>(QStringLiteral("Button2")), Qt::LeftButton);
     const QString text = QApplication::palette().color(QPalette::Text).name();
     QCOMPARE(log, (QStringList{"drag 1", "tree #ff0000 #0000ff", "editor #00ff00 " + text}));
-    QVERIFY(panel.isOpen());  // "Применить" leaves the panel as it is
+    QVERIFY(panel.isOpen()); // "Применить" leaves the panel as it is
 }
 
 void PanelsTest::settingsOkAppliesAndCloses()
@@ -585,12 +602,12 @@ void PanelsTest::settingsCancelRevertsColoursOnly()
 void PanelsTest::settingsCancelAfterApplyChangesNothing()
 {
     SettingsPanel panel(nullptr);
-    panel.setTreeColor(SettingsPanel::kBtnFaceColor);  // as read from the settings
+    panel.setTreeColor(SettingsPanel::kBtnFaceColor); // as read from the settings
     panel.setRichColor(code(1, 2, 3));
     panel.apply();
     panel.setTreeColor(kRed);
     panel.cancel();
-    QCOMPARE(panel.treeColor(), SettingsPanel::kBtnFaceColor);  // the code itself, not its RGB
+    QCOMPARE(panel.treeColor(), SettingsPanel::kBtnFaceColor); // the code itself, not its RGB
     QCOMPARE(panel.richColor(), code(1, 2, 3));
     QCOMPARE(panel.treeSwatch()->palette().color(QPalette::Window),
              QApplication::palette().color(QPalette::Button));
@@ -602,13 +619,13 @@ void PanelsTest::colourChooserStartsBlackThenLastConfirmed()
     SettingsPanel other(nullptr);
     m_colorAnswers = {QColor(10, 20, 30), std::nullopt, QColor(40, 50, 60)};
     panel.chooseTreeColor();
-    panel.chooseRichTextColor();   // cancelled
-    other.chooseRichColor();       // another panel shares the chooser
-    panel.chooseTreeTextColor();   // cancelled: queue empty
-    QCOMPARE(m_colorInitials, (QList<QColor>{QColor(Qt::black), QColor(10, 20, 30), QColor(10, 20, 30),
-                                             QColor(40, 50, 60)}));
+    panel.chooseRichTextColor(); // cancelled
+    other.chooseRichColor();     // another panel shares the chooser
+    panel.chooseTreeTextColor(); // cancelled: queue empty
+    QCOMPARE(m_colorInitials,
+             (QList<QColor>{QColor(Qt::black), QColor(10, 20, 30), QColor(10, 20, 30), QColor(40, 50, 60)}));
     QCOMPARE(panel.treeColor(), code(10, 20, 30));
-    QCOMPARE(panel.textRichColor(), -2147483640);  // the cancelled choice changed nothing
+    QCOMPARE(panel.textRichColor(), -2147483640); // the cancelled choice changed nothing
     QCOMPARE(panel.textTreeColor(), -2147483640);
     QCOMPARE(other.richColor(), code(40, 50, 60));
 
@@ -630,7 +647,7 @@ void PanelsTest::customColoursLastForTheRunWhenConfirmed()
         QTimer::singleShot(0, [confirm] {
             auto *dialog = qobject_cast<QColorDialog *>(QApplication::activeModalWidget());
             QVERIFY(dialog);
-            QColorDialog::setCustomColor(0, QColor(Qt::red));  // "Add to Custom Colors"
+            QColorDialog::setCustomColor(0, QColor(Qt::red)); // "Add to Custom Colors"
             dialog->setCurrentColor(QColor(0, 0, 255));
             confirm ? dialog->accept() : dialog->reject();
         });
@@ -666,13 +683,13 @@ void PanelsTest::swatchClicksPickBackgroundOrCaption()
     QCOMPARE(panel.richSwatch()->palette().color(QPalette::Window), QColor(0, 255, 0));
     QTest::mouseClick(panel.richCaption(), Qt::LeftButton);
     QCOMPARE(panel.textRichColor(), code(1, 1, 1));
-    QCOMPARE(m_colorInitials.size(), 4);  // one chooser per click, none for the caption's swatch
+    QCOMPARE(m_colorInitials.size(), 4); // one chooser per click, none for the caption's swatch
 }
 
 void PanelsTest::systemCodesAreKeptUntilAColourIsPicked()
 {
     SettingsPanel panel(nullptr);
-    const int32_t odd = int32_t(0x80000105u);  // top bit and other bits set; low byte 5
+    const int32_t odd = int32_t(0x80000105u); // top bit and other bits set; low byte 5
     panel.setTextTreeColor(SettingsPanel::kBtnFaceColor);
     panel.setRichColor(odd);
     QCOMPARE(panel.textTreeColor(), SettingsPanel::kBtnFaceColor);
@@ -690,8 +707,9 @@ void PanelsTest::fontChooserIsSharedAndStyleStaysOnTheButton()
     QStringList log;
     connect(&panel, &SettingsPanel::treeFontApplied, this,
             [&](const QString &face, int size) { log << QStringLiteral("tree %1 %2").arg(face).arg(size); });
-    connect(&panel, &SettingsPanel::editorFontApplied, this,
-            [&](const QString &face, int size) { log << QStringLiteral("editor %1 %2").arg(face).arg(size); });
+    connect(&panel, &SettingsPanel::editorFontApplied, this, [&](const QString &face, int size) {
+        log << QStringLiteral("editor %1 %2").arg(face).arg(size);
+    });
 
     QFont bold(QStringLiteral("DejaVu Serif"), 12);
     bold.setBold(true);
@@ -729,14 +747,14 @@ void PanelsTest::fontNamesAndSizes()
     SettingsPanel panel(nullptr);
     panel.setTreeFontName(QString());
     QCOMPARE(panel.treeFontName(), QStringLiteral("MS Sans Serif"));
-    const QString longFace = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmn");  // 40
+    const QString longFace = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmn"); // 40
     panel.setTextFontName(longFace);
     QCOMPARE(panel.textFontName(), longFace.left(31));
     QCOMPARE(panel.textFontButton()->font().family(), longFace.left(31));
     panel.setTreeFontSize(14);
     QCOMPARE(panel.treeFontSize(), 14);
     panel.setTreeFontSize(0);
-    QCOMPARE(panel.treeFontSize(), 0);   // kept as given, written back as such
+    QCOMPARE(panel.treeFontSize(), 0); // kept as given, written back as such
     panel.setTextFontSize(-3);
     QCOMPARE(panel.textFontSize(), -3);
     QSignalSpy spy(&panel, &SettingsPanel::treeFontApplied);
@@ -748,7 +766,7 @@ void PanelsTest::fontNamesAndSizes()
 void PanelsTest::settingsLayoutFitsLargerText_data()
 {
     QTest::addColumn<int>("pointSize");
-    QTest::addColumn<QString>("buttonFace");  // chosen for both font buttons
+    QTest::addColumn<QString>("buttonFace"); // chosen for both font buttons
     QTest::newRow("8 pt") << 8 << QString();
     QTest::newRow("16 pt") << 16 << QString();
     QTest::newRow("wide face") << 8 << QStringLiteral("DejaVu Sans Mono");
@@ -779,7 +797,8 @@ void PanelsTest::settingsLayoutFitsLargerText()
     // Every control inside its parent and inside the open panel, no two
     // overlapping, every caption whole.
     const QRect open(QPoint(0, 0), panel->size());
-    const QList<QWidget *> controls = panel->findChildren<QWidget *>(QRegularExpression("^(CheckBox|Panel|Label|Button)"));
+    const QList<QWidget *> controls
+        = panel->findChildren<QWidget *>(QRegularExpression("^(CheckBox|Panel|Label|Button)"));
     QCOMPARE(controls.size(), 13);
     for (QWidget *w : controls) {
         const QString name = w->objectName();
@@ -788,7 +807,8 @@ void PanelsTest::settingsLayoutFitsLargerText()
         QVERIFY2(open.contains(inPanel), qPrintable(name));
         for (QWidget *other : controls) {
             if (other != w && other->parentWidget() == w->parentWidget())
-                QVERIFY2(!w->geometry().intersects(other->geometry()), qPrintable(name + " " + other->objectName()));
+                QVERIFY2(!w->geometry().intersects(other->geometry()),
+                         qPrintable(name + " " + other->objectName()));
         }
         const QString text = w->property("text").toString();
         if (!text.isEmpty())

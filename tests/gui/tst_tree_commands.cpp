@@ -3,10 +3,10 @@
 #include "support/Fixture.h"
 
 #include "catalog/Catalog.h"
+#include "gui/common/Codec.h"
+#include "gui/editor/EditorPane.h"
 #include "gui/tree/OutlineView.h"
 #include "gui/tree/TreeModel.h"
-#include "gui/editor/EditorPane.h"
-#include "gui/common/Codec.h"
 #include "gui/tree/TreePane.h"
 
 #include <QAbstractItemModelTester>
@@ -25,12 +25,14 @@ using namespace qvtest;
 
 namespace {
 
-const char *const kRefusal = "Невозможно удалить узел,\r\nсодержащий потомков.\r\n\r\nСначала удалите всех потомков.";
+const char *const kRefusal
+    = "Невозможно удалить узел,\r\nсодержащий потомков.\r\n\r\nСначала удалите всех потомков.";
 const char *const kConfirm = "Удалить выбранный узел?";
 
 QString duplicateText(const QString &name)
 {
-    return QString::fromUtf8("Узел \"") + name + QString::fromUtf8("\" \r\nуже имеется в списке.\r\n\r\nВведите другое имя.");
+    return QString::fromUtf8("Узел \"") + name
+        + QString::fromUtf8("\" \r\nуже имеется в списке.\r\n\r\nВведите другое имя.");
 }
 
 // The outline text ("A\n\tB") as data.dat bytes.
@@ -81,10 +83,10 @@ private slots:
 
 void TreeCommands::commands_data()
 {
-    QTest::addColumn<QString>("data");      // outline before, "\n" between lines
-    QTest::addColumn<QStringList>("script");  // "sel N", "yes", "no" or a control's name
-    QTest::addColumn<QString>("outline");   // outline after
-    QTest::addColumn<QString>("selected");  // caption of the selected node after
+    QTest::addColumn<QString>("data");       // outline before, "\n" between lines
+    QTest::addColumn<QStringList>("script"); // "sel N", "yes", "no" or a control's name
+    QTest::addColumn<QString>("outline");    // outline after
+    QTest::addColumn<QString>("selected");   // caption of the selected node after
     QTest::addColumn<bool>("modified");
     QTest::addColumn<QStringList>("boxes");
 
@@ -92,55 +94,61 @@ void TreeCommands::commands_data()
     const QString n2 = QString::fromUtf8("Новый элемент 2");
     const QString n3 = QString::fromUtf8("Новый элемент 3");
 
-    QTest::newRow("create on an empty tree") << "" << QStringList{"SpeedButton1"} << n0 << n0 << true << QStringList{};
+    QTest::newRow("create on an empty tree")
+        << "" << QStringList{"SpeedButton1"} << n0 << n0 << true << QStringList{};
     QTest::newRow("create before the selected")
         << "A\nB\nC" << QStringList{"sel 1", "N1"} << "A\n" + n3 + "\nB\nC" << n3 << true << QStringList{};
-    QTest::newRow("create before a first child")
-        << "A\n\tB" << QStringList{"sel 1", "SpeedButton1"} << "A\n\t" + n2 + "\n\tB" << n2 << true << QStringList{};
-    QTest::newRow("child of a collapsed node")
-        << "A\n\tB" << QStringList{"sel 0", "SpeedButton15"} << "A\n\tB\n\t" + n2 << n2 << true << QStringList{};
+    QTest::newRow("create before a first child") << "A\n\tB" << QStringList{"sel 1", "SpeedButton1"}
+                                                 << "A\n\t" + n2 + "\n\tB" << n2 << true << QStringList{};
+    QTest::newRow("child of a collapsed node") << "A\n\tB" << QStringList{"sel 0", "SpeedButton15"}
+                                               << "A\n\tB\n\t" + n2 << n2 << true << QStringList{};
     QTest::newRow("child through the menu")
         << "A" << QStringList{"sel 0", "N12"} << "A\n\t" + QString::fromUtf8("Новый элемент 1")
         << QString::fromUtf8("Новый элемент 1") << true << QStringList{};
-    QTest::newRow("child with nothing selected") << "" << QStringList{"SpeedButton15"} << "" << "" << false << QStringList{};
+    QTest::newRow("child with nothing selected") << "" << QStringList{"SpeedButton15"} << ""
+                                                 << "" << false << QStringList{};
 
     QTest::newRow("move up a first child out of its branch")
-        << "A\n\tB" << QStringList{"sel 1", "SpeedButton13"} << "B\nA" << "B" << true << QStringList{};
+        << "A\n\tB" << QStringList{"sel 1", "SpeedButton13"} << "B\nA"
+        << "B" << true << QStringList{};
     QTest::newRow("move up into the branch above")
-        << "A\n\tB\nC" << QStringList{"sel 2", "N17"} << "A\n\tC\n\tB" << "C" << true << QStringList{};
-    QTest::newRow("move up the first node")
-        << "A\nB" << QStringList{"sel 0", "SpeedButton13"} << "A\nB" << "A" << false << QStringList{};
+        << "A\n\tB\nC" << QStringList{"sel 2", "N17"} << "A\n\tC\n\tB"
+        << "C" << true << QStringList{};
+    QTest::newRow("move up the first node") << "A\nB" << QStringList{"sel 0", "SpeedButton13"} << "A\nB"
+                                            << "A" << false << QStringList{};
     QTest::newRow("move down the next-to-last child to the end")
-        << "A\n\tB\n\tC" << QStringList{"sel 1", "SpeedButton14"} << "A\n\tC\nB" << "B" << true << QStringList{};
+        << "A\n\tB\n\tC" << QStringList{"sel 1", "SpeedButton14"} << "A\n\tC\nB"
+        << "B" << true << QStringList{};
     QTest::newRow("move down into the following branch")
-        << "A\nB\n\tC" << QStringList{"sel 0", "N18"} << "B\n\tA\n\tC" << "A" << true << QStringList{};
-    QTest::newRow("move down the last node")
-        << "A\nB" << QStringList{"sel 1", "SpeedButton14"} << "A\nB" << "B" << false << QStringList{};
+        << "A\nB\n\tC" << QStringList{"sel 0", "N18"} << "B\n\tA\n\tC"
+        << "A" << true << QStringList{};
+    QTest::newRow("move down the last node") << "A\nB" << QStringList{"sel 1", "SpeedButton14"} << "A\nB"
+                                             << "B" << false << QStringList{};
     QTest::newRow("a node with children does not move")
-        << "A\n\tB\nC" << QStringList{"sel 0", "SpeedButton14", "SpeedButton13"} << "A\n\tB\nC" << "A" << false
-        << QStringList{};
+        << "A\n\tB\nC" << QStringList{"sel 0", "SpeedButton14", "SpeedButton13"} << "A\n\tB\nC"
+        << "A" << false << QStringList{};
     QTest::newRow("deep moves keep their place in flat order")
         << "A\n\tB\n\t\tC\nD" << QStringList{"sel 3", "SpeedButton13", "SpeedButton13", "SpeedButton13"}
-        << "D\nA\n\tB\n\t\tC" << "D" << true << QStringList{};
+        << "D\nA\n\tB\n\t\tC"
+        << "D" << true << QStringList{};
 
-    QTest::newRow("delete a leaf")
-        << "A\nB\nC" << QStringList{"sel 1", "yes", "SpeedButton2"} << "A\nC" << "C" << true
-        << QStringList{QString::fromUtf8(kConfirm)};
-    QTest::newRow("delete answered no")
-        << "A\nB" << QStringList{"sel 1", "no", "N2"} << "A\nB" << "B" << false << QStringList{QString::fromUtf8(kConfirm)};
+    QTest::newRow("delete a leaf") << "A\nB\nC" << QStringList{"sel 1", "yes", "SpeedButton2"} << "A\nC"
+                                   << "C" << true << QStringList{QString::fromUtf8(kConfirm)};
+    QTest::newRow("delete answered no") << "A\nB" << QStringList{"sel 1", "no", "N2"} << "A\nB"
+                                        << "B" << false << QStringList{QString::fromUtf8(kConfirm)};
     QTest::newRow("delete a node with children")
-        << "A\n\tB" << QStringList{"sel 0", "SpeedButton2"} << "A\n\tB" << "A" << false
-        << QStringList{QString::fromUtf8(kRefusal)};
+        << "A\n\tB" << QStringList{"sel 0", "SpeedButton2"} << "A\n\tB"
+        << "A" << false << QStringList{QString::fromUtf8(kRefusal)};
     QTest::newRow("delete the last node")
-        << "A" << QStringList{"sel 0", "yes", "SpeedButton2", "SpeedButton2"} << "" << "" << true
-        << QStringList{QString::fromUtf8(kConfirm)};
+        << "A" << QStringList{"sel 0", "yes", "SpeedButton2", "SpeedButton2"} << ""
+        << "" << true << QStringList{QString::fromUtf8(kConfirm)};
     QTest::newRow("create after deletions may repeat a count")
         << "A\nB\nC" << QStringList{"sel 1", "yes", "N2", "N1"} << "A\n" + n2 + "\nC" << n2 << true
         << QStringList{QString::fromUtf8(kConfirm)};
 
     QTest::newRow("expand and collapse change nothing")
-        << "A\n\tB" << QStringList{"sel 0", "SpeedButton16", "N15", "N14", "SpeedButton17"} << "A\n\tB" << "A" << false
-        << QStringList{};
+        << "A\n\tB" << QStringList{"sel 0", "SpeedButton16", "N15", "N14", "SpeedButton17"} << "A\n\tB"
+        << "A" << false << QStringList{};
 }
 
 void TreeCommands::commands()
@@ -190,17 +198,18 @@ void TreeCommands::recordsFollowTheCommands()
 {
     WindowFixture f;
     f.writeFile("data.dat", lines({"A", "\tB", "C"}));
-    f.writeFile("text.dat", lines({"4", "A", "note a", "2", "X", "orphan", "9", "B", "note b", "0", "B", "twin", "1"}));
+    f.writeFile("text.dat",
+                lines({"4", "A", "note a", "2", "X", "orphan", "9", "B", "note b", "0", "B", "twin", "1"}));
     f.open();
 
-    f.selectIndex(1);  // B
+    f.selectIndex(1); // B
     f.click("bi5");
     QCOMPARE(f.node(1)->imageIndex(), 5);
-    f.selectIndex(2);  // C has no record: the icon shows, a record is made
+    f.selectIndex(2); // C has no record: the icon shows, a record is made
     f.click("bi12");
     f.selectIndex(0);
-    f.click("SpeedButton1");  // a new root before A
-    f.selectIndex(2);  // B
+    f.click("SpeedButton1"); // a new root before A
+    f.selectIndex(2);        // B
     f.answer({QMessageBox::Yes});
     f.click("SpeedButton2");
     QCOMPARE(f.outlineText(), QString::fromUtf8("Новый элемент 3\nA\nC"));
@@ -222,14 +231,21 @@ void TreeCommands::rename_data()
     const QString invalid = QString::fromUtf8(
         "Имя узла не может начинаться с пробела или табуляции\r\nи не может содержать переводов строки.");
 
-    QTest::newRow("accepted") << QString::fromUtf8("Новое имя") << QString::fromUtf8("Новое имя\nB\nb") << true
-                              << QStringList{};
-    QTest::newRow("another node's caption") << "B" << "A\nB\nb" << false << QStringList{duplicateText("B"), duplicateText("B")};
-    QTest::newRow("differs only in case") << "a" << "A\nB\nb" << false << QStringList{duplicateText("a")};
-    QTest::newRow("unchanged") << "A" << "A\nB\nb" << false << QStringList{duplicateText("A")};
-    QTest::newRow("empty") << "" << "A\nB\nb" << false << QStringList{};
-    QTest::newRow("leading blank") << " Z" << "A\nB\nb" << false << QStringList{invalid};
-    QTest::newRow("trailing blank kept") << "Z " << "Z \nB\nb" << true << QStringList{};
+    QTest::newRow("accepted") << QString::fromUtf8("Новое имя") << QString::fromUtf8("Новое имя\nB\nb")
+                              << true << QStringList{};
+    QTest::newRow("another node's caption")
+        << "B"
+        << "A\nB\nb" << false << QStringList{duplicateText("B"), duplicateText("B")};
+    QTest::newRow("differs only in case") << "a"
+                                          << "A\nB\nb" << false << QStringList{duplicateText("a")};
+    QTest::newRow("unchanged") << "A"
+                               << "A\nB\nb" << false << QStringList{duplicateText("A")};
+    QTest::newRow("empty") << ""
+                           << "A\nB\nb" << false << QStringList{};
+    QTest::newRow("leading blank") << " Z"
+                                   << "A\nB\nb" << false << QStringList{invalid};
+    QTest::newRow("trailing blank kept") << "Z "
+                                         << "Z \nB\nb" << true << QStringList{};
 }
 
 void TreeCommands::rename()
@@ -242,7 +258,8 @@ void TreeCommands::rename()
     WindowFixture f;
     f.writeFile("data.dat", lines({"A", "B", "b"}));
     // Two records carry B; "a" has a record but no node.
-    f.writeFile("text.dat", lines({"5", "A", "x", "0", "B", "y", "0", "B", "z", "0", "a", "", "0", "b", "", "0"}));
+    f.writeFile("text.dat",
+                lines({"5", "A", "x", "0", "B", "y", "0", "B", "z", "0", "a", "", "0", "b", "", "0"}));
     f.open();
     f.selectIndex(0);
     QTest::keyClick(f.tree(), Qt::Key_F2);
@@ -324,7 +341,8 @@ void TreeCommands::paletteGivesIcons()
     QCOMPARE(f.node(0)->imageIndex(), 79);
     QCOMPARE(f.node(0)->selectedImageIndex(), 79);
     QVERIFY(f.saveButton()->isEnabled());
-    const QIcon shownIcon = f.model()->data(f.model()->indexFor(f.node(0)), Qt::DecorationRole).value<QIcon>();
+    const QIcon shownIcon
+        = f.model()->data(f.model()->indexFor(f.node(0)), Qt::DecorationRole).value<QIcon>();
     QVERIFY(!shownIcon.isNull());
     f.click("bi80");
     QCOMPARE(f.node(0)->imageIndex(), 0);
@@ -434,7 +452,7 @@ void TreeCommands::modelFollowsEveryCoreChange()
     QCOMPARE(model.indexFor(c).parent(), model.indexFor(b));
 
     QPersistentModelIndex keep(model.indexFor(c));
-    QVERIFY(catalog.moveDown(c));  // across levels, one announced move each
+    QVERIFY(catalog.moveDown(c)); // across levels, one announced move each
     QCOMPARE(model.nodeFor(keep), c);
     QVERIFY(catalog.moveUp(c));
     QVERIFY(catalog.moveUp(c));
@@ -466,12 +484,13 @@ void TreeCommands::actionsAreSharedByButtonAndMenu()
     QStringList menuOrder;
     for (QAction *a : pane->popupMenu()->actions())
         menuOrder << a->objectName();
-    QCOMPARE(menuOrder, (QStringList{"N1", "N12", "N2", "", "N14", "N15", "", "N17", "N18", "", "treeUndoAction",
-                                     "treeRedoAction"}));
+    QCOMPARE(menuOrder,
+             (QStringList{"N1", "N12", "N2", "", "N14", "N15", "", "N17", "N18", "", "treeUndoAction",
+                          "treeRedoAction"}));
 
     const std::pair<const char *, QAction *> buttons[] = {
-        {"SpeedButton1", pane->createNodeAction()},  {"SpeedButton15", pane->createChildAction()},
-        {"SpeedButton2", pane->deleteNodeAction()},  {"SpeedButton16", pane->expandAllAction()},
+        {"SpeedButton1", pane->createNodeAction()},   {"SpeedButton15", pane->createChildAction()},
+        {"SpeedButton2", pane->deleteNodeAction()},   {"SpeedButton16", pane->expandAllAction()},
         {"SpeedButton17", pane->collapseAllAction()}, {"SpeedButton13", pane->moveUpAction()},
         {"SpeedButton14", pane->moveDownAction()},
     };
@@ -483,8 +502,8 @@ void TreeCommands::actionsAreSharedByButtonAndMenu()
         QVERIFY(pane->popupMenu()->actions().contains(action));
         QCOMPARE(action->shortcutContext(), Qt::WidgetWithChildrenShortcut);
         QVERIFY(f.tree()->actions().contains(action));
-        QCOMPARE(action->toolTip(), action->statusTip() + " ("
-                                        + action->shortcut().toString(QKeySequence::NativeText) + ")");
+        QCOMPARE(action->toolTip(),
+                 action->statusTip() + " (" + action->shortcut().toString(QKeySequence::NativeText) + ")");
     }
     f.discard();
 }
@@ -497,31 +516,36 @@ void TreeCommands::keysRunTheCommands_data()
     QTest::addColumn<int>("key");
     QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
     QTest::addColumn<QString>("outline");
-    QTest::addColumn<QString>("expanded");  // captions of the expanded nodes
+    QTest::addColumn<QString>("expanded"); // captions of the expanded nodes
     QTest::addColumn<QStringList>("boxes");
 
     const QString n2 = QString::fromUtf8("Новый элемент 2");
     const QString n3 = QString::fromUtf8("Новый элемент 3");
     const QString deep = "A\n\tB\n\t\tC";
     const Qt::KeyboardModifiers none = Qt::NoModifier, ctrl = Qt::ControlModifier, alt = Qt::AltModifier;
-    QTest::newRow("Insert") << "A\nB" << 1 << false << int(Qt::Key_Insert) << none << "A\n" + n2 + "\nB" << ""
-                            << QStringList{};
-    QTest::newRow("Ctrl+N") << "A\nB" << 1 << false << int(Qt::Key_N) << ctrl << "A\n" + n2 + "\nB" << ""
-                            << QStringList{};
-    QTest::newRow("Ctrl+Insert") << "A\nB" << 1 << false << int(Qt::Key_Insert) << ctrl << "A\nB\n\t" + n2 << "B"
-                                 << QStringList{};
+    QTest::newRow("Insert") << "A\nB" << 1 << false << int(Qt::Key_Insert) << none << "A\n" + n2 + "\nB"
+                            << "" << QStringList{};
+    QTest::newRow("Ctrl+N") << "A\nB" << 1 << false << int(Qt::Key_N) << ctrl << "A\n" + n2 + "\nB"
+                            << "" << QStringList{};
+    QTest::newRow("Ctrl+Insert") << "A\nB" << 1 << false << int(Qt::Key_Insert) << ctrl << "A\nB\n\t" + n2
+                                 << "B" << QStringList{};
     QTest::newRow("Ctrl+Shift+N") << deep << 0 << false << int(Qt::Key_N) << (ctrl | Qt::ShiftModifier)
                                   << deep + "\n\t" + n3 << "A" << QStringList{};
-    QTest::newRow("Delete") << "A\nB" << 1 << false << int(Qt::Key_Delete) << none << "A" << ""
-                            << QStringList{QString::fromUtf8(kConfirm)};
-    QTest::newRow("Alt+Up") << "A\nB" << 1 << false << int(Qt::Key_Up) << alt << "B\nA" << "" << QStringList{};
-    QTest::newRow("Alt+Down") << "A\nB" << 0 << false << int(Qt::Key_Down) << alt << "B\nA" << "" << QStringList{};
+    QTest::newRow("Delete") << "A\nB" << 1 << false << int(Qt::Key_Delete) << none << "A"
+                            << "" << QStringList{QString::fromUtf8(kConfirm)};
+    QTest::newRow("Alt+Up") << "A\nB" << 1 << false << int(Qt::Key_Up) << alt << "B\nA"
+                            << "" << QStringList{};
+    QTest::newRow("Alt+Down") << "A\nB" << 0 << false << int(Qt::Key_Down) << alt << "B\nA"
+                              << "" << QStringList{};
     // The tree's own + and - open or close the current node only.
-    QTest::newRow("Ctrl+Plus") << deep << 0 << false << int(Qt::Key_Plus) << ctrl << deep << "A B" << QStringList{};
-    QTest::newRow("Ctrl+=") << deep << 0 << false << int(Qt::Key_Equal) << ctrl << deep << "A B" << QStringList{};
-    QTest::newRow("Ctrl+keypad plus") << deep << 0 << false << int(Qt::Key_Plus) << (ctrl | Qt::KeypadModifier)
-                                      << deep << "A B" << QStringList{};
-    QTest::newRow("Ctrl+Minus") << deep << 1 << true << int(Qt::Key_Minus) << ctrl << deep << "" << QStringList{};
+    QTest::newRow("Ctrl+Plus") << deep << 0 << false << int(Qt::Key_Plus) << ctrl << deep << "A B"
+                               << QStringList{};
+    QTest::newRow("Ctrl+=") << deep << 0 << false << int(Qt::Key_Equal) << ctrl << deep << "A B"
+                            << QStringList{};
+    QTest::newRow("Ctrl+keypad plus") << deep << 0 << false << int(Qt::Key_Plus)
+                                      << (ctrl | Qt::KeypadModifier) << deep << "A B" << QStringList{};
+    QTest::newRow("Ctrl+Minus") << deep << 1 << true << int(Qt::Key_Minus) << ctrl << deep << ""
+                                << QStringList{};
 }
 
 // Each node command's key, pressed in the focused tree.
@@ -558,7 +582,7 @@ void TreeCommands::keysRunTheCommands()
 
 void TreeCommands::keysBelongToTheTree_data()
 {
-    QTest::addColumn<bool>("inNote");  // else in the rename line
+    QTest::addColumn<bool>("inNote"); // else in the rename line
     QTest::addColumn<int>("key");
     QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
     const std::tuple<const char *, Qt::Key, Qt::KeyboardModifiers> keys[] = {
@@ -574,7 +598,8 @@ void TreeCommands::keysBelongToTheTree_data()
     };
     for (bool inNote : {true, false})
         for (const auto &[name, key, modifiers] : keys)
-            QTest::addRow("%s in the %s", name, inNote ? "note" : "rename line") << inNote << int(key) << modifiers;
+            QTest::addRow("%s in the %s", name, inNote ? "note" : "rename line")
+                << inNote << int(key) << modifiers;
 }
 
 // The node commands' keys do nothing to the outline while the note editor
@@ -629,7 +654,8 @@ void TreeCommands::menuKeyOpensTheMenuAtTheSelection()
         QTest::keyClick(f.tree(), Qt::Key_F10, Qt::ShiftModifier);
     } else {
         // What the window system's menu key brings to the focused tree.
-        QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(1, 1), f.tree()->mapToGlobal(QPoint(1, 1)));
+        QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(1, 1),
+                                  f.tree()->mapToGlobal(QPoint(1, 1)));
         QCoreApplication::sendEvent(f.tree(), &menuKey);
     }
     QMenu *menu = w->treePane()->popupMenu();

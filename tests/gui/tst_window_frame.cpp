@@ -114,8 +114,9 @@ int main(int argc, char *argv[])
         ++display;
     const QString name = QStringLiteral(":%1").arg(display);
     QProcess server;
-    server.start(xvfb, {name, QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("1280x1024x24"),
-                        QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    server.start(xvfb,
+                 {name, QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("1280x1024x24"),
+                  QStringLiteral("-nolisten"), QStringLiteral("tcp")});
     const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(display);
     for (int i = 0; i < 100 && !QFile::exists(socket); ++i)
         QThread::msleep(50);

@@ -21,8 +21,8 @@ QString describe(const QWidget *widget)
 {
     QString path;
     for (const QWidget *w = widget; w; w = w->isWindow() ? nullptr : w->parentWidget()) {
-        const QString name = w->objectName().isEmpty() ? QString::fromLatin1(w->metaObject()->className())
-                                                       : w->objectName();
+        const QString name
+            = w->objectName().isEmpty() ? QString::fromLatin1(w->metaObject()->className()) : w->objectName();
         path = path.isEmpty() ? name : name + '/' + path;
     }
     return path;
@@ -92,7 +92,7 @@ void WindowLayout::initTestCase()
 
 void WindowLayout::nothingOutsideItsParentAtTheMinimumSize_data()
 {
-    QTest::addColumn<QStringList>("opened");  // toggles clicked before the check
+    QTest::addColumn<QStringList>("opened"); // toggles clicked before the check
     QTest::newRow("panels closed") << QStringList();
     QTest::newRow("icon palette open") << QStringList({"Image4"});
     QTest::newRow("settings panel open") << QStringList({"SpeedButton10"});
@@ -171,7 +171,8 @@ void WindowLayout::toolbarButtonsWholeAndApart()
 void WindowLayout::messageBoxIsAsWideAsItsTitle()
 {
     const QString title = QStringLiteral("Неверное действие");
-    auto box = qv::msg::createBox(nullptr, QMessageBox::Warning, title, QStringLiteral("Нет."), QMessageBox::Ok);
+    auto box
+        = qv::msg::createBox(nullptr, QMessageBox::Warning, title, QStringLiteral("Нет."), QMessageBox::Ok);
     box->show();
     QVERIFY(QTest::qWaitForWindowExposed(box.get()));
     QFont captionFont = QFontDatabase::systemFont(QFontDatabase::TitleFont);

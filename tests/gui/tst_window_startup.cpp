@@ -3,23 +3,23 @@
 #include "support/Fixture.h"
 
 #include "catalog/Errors.h"
-#include "gui/tree/OutlineView.h"
-#include "gui/editor/EditorPane.h"
-#include "settings/SettingsFile.h"
-#include "gui/settings/SettingsPanel.h"
-#include "storage/FileIo.h"
 #include "gui/common/Codec.h"
 #include "gui/common/MessageBox.h"
+#include "gui/editor/EditorPane.h"
+#include "gui/settings/SettingsPanel.h"
+#include "gui/tree/OutlineView.h"
 #include "gui/tree/TreePane.h"
 #include "gui/window/WindowSettings.h"
+#include "settings/SettingsFile.h"
+#include "storage/FileIo.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
-#include <QSplitter>
-#include <QCheckBox>
 #include <QMenu>
 #include <QSessionManager>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
@@ -215,8 +215,8 @@ void WindowStartup::readOnlySettingsKeepWindowOpen()
     f.click("SpeedButton1");
     QVERIFY(!f.close());
     QVERIFY(w->isVisible());
-    const QString expected = QString::fromUtf8("Не могу записать в ") + QString::fromStdString(f.base())
-                             + "Quorvel.ini.";
+    const QString expected
+        = QString::fromUtf8("Не могу записать в ") + QString::fromStdString(f.base()) + "Quorvel.ini.";
     QCOMPARE(f.takeBoxes(), QStringList({expected}));
     // The catalogue was saved before the settings were tried.
     QCOMPARE(f.readFile("data.dat"), lines({"Новый элемент 0"}));
@@ -233,7 +233,7 @@ void WindowStartup::readOnlySettingsKeepWindowOpen()
 // A second signal while the first is handled changes nothing.
 void WindowStartup::endOfRunSavesAsACloseDoes_data()
 {
-    QTest::addColumn<int>("signalNumber");  // 0: the application is told to quit
+    QTest::addColumn<int>("signalNumber"); // 0: the application is told to quit
     QTest::newRow("SIGTERM") << int(SIGTERM);
     QTest::newRow("SIGHUP") << int(SIGHUP);
     QTest::newRow("SIGINT") << int(SIGINT);
@@ -345,18 +345,21 @@ void WindowStartup::placementRestoredAndWrittenBack_data()
 {
     QTest::addColumn<QByteArray>("ini");
     QTest::addColumn<bool>("maximised");
-    QTest::addColumn<QRect>("frame");  // expected when not maximised; null: whatever it is
+    QTest::addColumn<QRect>("frame"); // expected when not maximised; null: whatever it is
     const QByteArray placement = "Top=40\r\nLeft=50\r\nHeight=400\r\nWidth=600\r\n";
-    QTest::newRow("normal") << "[Window]\r\nWindowState=0\r\n" + placement << false << QRect(50, 40, 600, 400);
+    QTest::newRow("normal") << "[Window]\r\nWindowState=0\r\n" + placement << false
+                            << QRect(50, 40, 600, 400);
     QTest::newRow("state 2 is normal")
         << "[Window]\r\nWindowState=2\r\n" + placement << false << QRect(50, 40, 600, 400);
-    QTest::newRow("hexadecimal") << QByteArray("[Window]\r\nWindowState=0\r\nTop=$20\r\nLeft= 0x10\r\nHeight=400\r\nWidth=600\r\n")
+    QTest::newRow("hexadecimal") << QByteArray(
+        "[Window]\r\nWindowState=0\r\nTop=$20\r\nLeft= 0x10\r\nHeight=400\r\nWidth=600\r\n")
                                  << false << QRect(16, 32, 600, 400);
     QTest::newRow("below the minimum")
         << QByteArray("[Window]\r\nWindowState=0\r\nTop=10\r\nLeft=10\r\nHeight=100\r\nWidth=100\r\n")
         << false << QRect(10, 10, 487, 310);
     QTest::newRow("maximised") << "[Window]\r\nWindowState=1\r\n" + placement << true << QRect();
-    QTest::newRow("restore off") << "[Window]\r\nRestore=0\r\nWindowState=1\r\n" + placement << false << QRect();
+    QTest::newRow("restore off") << "[Window]\r\nRestore=0\r\nWindowState=1\r\n" + placement << false
+                                 << QRect();
 }
 
 void WindowStartup::placementRestoredAndWrittenBack()
@@ -370,7 +373,7 @@ void WindowStartup::placementRestoredAndWrittenBack()
     QCOMPARE(w->isMaximized(), maximised);
     if (!frame.isNull())
         QCOMPARE(w->frameGeometry(), frame);
-    else if (!maximised)  // the size a new window gets, well above the minimum
+    else if (!maximised) // the size a new window gets, well above the minimum
         QVERIFY(w->width() > 487 + 50 && w->height() > 310 + 50);
     const QRect atClose = w->frameGeometry();
     QVERIFY(f.close());
@@ -392,19 +395,21 @@ void WindowStartup::offScreenPlacementIsBroughtBack_data()
     QTest::addColumn<QRect>("frame");
     QTest::addColumn<QList<QRect>>("areas");
     QTest::addColumn<QRect>("expected");
-    const QList<QRect> one {QRect(0, 0, 1280, 1000)};
-    const QList<QRect> two {QRect(0, 0, 1280, 1000), QRect(1280, 200, 1024, 768)};
+    const QList<QRect> one{QRect(0, 0, 1280, 1000)};
+    const QList<QRect> two{QRect(0, 0, 1280, 1000), QRect(1280, 200, 1024, 768)};
     QTest::newRow("on screen") << QRect(50, 40, 600, 400) << one << QRect(50, 40, 600, 400);
-    QTest::newRow("partly off, a grip of the caption on") << QRect(1280 - 48, 990 - 12, 600, 400) << one
-                                                           << QRect(1280 - 48, 990 - 12, 600, 400);
+    QTest::newRow("partly off, a grip of the caption on")
+        << QRect(1280 - 48, 990 - 12, 600, 400) << one << QRect(1280 - 48, 990 - 12, 600, 400);
     QTest::newRow("monitor gone") << QRect(1500, 300, 600, 400) << one << QRect(680, 300, 600, 400);
     QTest::newRow("far off") << QRect(-5000, -5000, 600, 400) << one << QRect(0, 0, 600, 400);
     QTest::newRow("caption above the top") << QRect(50, -30, 600, 400) << one << QRect(50, 0, 600, 400);
     QTest::newRow("too narrow a grip") << QRect(1280 - 40, 40, 600, 400) << one << QRect(680, 40, 600, 400);
     QTest::newRow("larger than the screen") << QRect(3000, 50, 2000, 1500) << one << QRect(0, 0, 2000, 1500);
     QTest::newRow("on the second monitor") << QRect(1400, 300, 600, 400) << two << QRect(1400, 300, 600, 400);
-    QTest::newRow("onto the nearest monitor") << QRect(2600, 100, 600, 400) << two << QRect(1704, 200, 600, 400);
-    QTest::newRow("no screen known") << QRect(5000, 40, 600, 400) << QList<QRect>() << QRect(5000, 40, 600, 400);
+    QTest::newRow("onto the nearest monitor")
+        << QRect(2600, 100, 600, 400) << two << QRect(1704, 200, 600, 400);
+    QTest::newRow("no screen known") << QRect(5000, 40, 600, 400) << QList<QRect>()
+                                     << QRect(5000, 40, 600, 400);
 }
 
 void WindowStartup::offScreenPlacementIsBroughtBack()
@@ -445,7 +450,7 @@ void WindowStartup::saveButtonFollowsChanges()
     f.writeFile("data.dat", lines({"A"}));
     f.open();
     QVERIFY(!f.saveButton()->isEnabled());
-    f.click("SpeedButton16");  // expanding changes nothing
+    f.click("SpeedButton16"); // expanding changes nothing
     QVERIFY(!f.saveButton()->isEnabled());
     f.click("SpeedButton1");
     QVERIFY(f.saveButton()->isEnabled());
@@ -600,7 +605,8 @@ void WindowStartup::errorBoxShowsPathsAsTheSystemSpellsThem()
              QString::fromUtf8("Файл /tmp/Каталог/data.dat не является обычным файлом."));
     QCOMPARE(qv::msg::errorText(qv::ESettingsWriteError("/tmp/Каталог/Quorvel.ini")),
              QString::fromUtf8("Не могу записать в /tmp/Каталог/Quorvel.ini."));
-    QCOMPARE(qv::msg::errorText(qv::EConvertError(qv::W("ы"))), QString::fromUtf8("'ы' - неверное целое значение."));
+    QCOMPARE(qv::msg::errorText(qv::EConvertError(qv::W("ы"))),
+             QString::fromUtf8("'ы' - неверное целое значение."));
 }
 
 QTEST_MAIN(WindowStartup)

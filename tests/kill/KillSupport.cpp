@@ -50,7 +50,8 @@ std::string readFile(const std::string &path)
 void writeFile(const std::string &path, const std::string &bytes, mode_t mode)
 {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-    if (fd < 0 || ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()) || ::close(fd) != 0)
+    if (fd < 0 || ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())
+        || ::close(fd) != 0)
         die("cannot write " + path);
 }
 
@@ -134,7 +135,8 @@ pid_t spawn(const std::vector<std::string> &args, const std::string &log, bool t
     if (pid < 0)
         die(std::string("fork: ") + std::strerror(errno));
     if (pid == 0) {
-        const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (truncate ? O_TRUNC : O_APPEND), 0600);
+        const int fd
+            = ::open(log.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (truncate ? O_TRUNC : O_APPEND), 0600);
         if (out >= 0)
             ::dup2(out, STDOUT_FILENO);
         else if (fd >= 0)
@@ -154,8 +156,7 @@ pid_t spawn(const std::vector<std::string> &args, const std::string &log, bool t
 int waitFor(pid_t pid)
 {
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
     return status;
 }
 
@@ -173,7 +174,8 @@ bool settled(pid_t pid, const std::string &dir, const std::string &ready)
         unsigned long long utime = 0, stime = 0;
         if (paren == std::string::npos
             || std::sscanf(stat.c_str() + paren + 1, " %c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu",
-                           &state, &utime, &stime) != 3
+                           &state, &utime, &stime)
+                != 3
             || state == 'Z')
             return false;
         const bool still = state == 'S' && utime + stime == last && exists(dir + "/" + ready);

@@ -41,7 +41,8 @@ int finish(const std::string &root, bool keep, int failures);
 // Starts `args` (a path, or a name on PATH) with stdout and stderr going
 // to `log`, appended or, with `truncate`, over what it held. With `out`
 // given, stdout goes there instead.
-pid_t spawn(const std::vector<std::string> &args, const std::string &log, bool truncate = false, int out = -1);
+pid_t spawn(const std::vector<std::string> &args, const std::string &log, bool truncate = false,
+            int out = -1);
 int waitFor(pid_t pid);
 bool exitedWith(int status, int code);
 // Waits until `ready` is in `dir` and the process has slept without using

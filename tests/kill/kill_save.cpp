@@ -63,10 +63,10 @@ struct Options {
     bool keep = false;
     std::vector<std::string> save;
     std::vector<std::string> start;
-    std::string copy;                 // a file kept in DST, by its base name
-    int signal = 0;                   // the signal that makes the save command save
-    std::string ready;                // with it: the file that says the start-up is under way
-    std::vector<std::string> ignore;  // names the folder may hold besides the pair
+    std::string copy;                // a file kept in DST, by its base name
+    int signal = 0;                  // the signal that makes the save command save
+    std::string ready;               // with it: the file that says the start-up is under way
+    std::vector<std::string> ignore; // names the folder may hold besides the pair
 };
 
 // The old catalogue: nodes in a few levels, each with a note. The writer
@@ -86,8 +86,8 @@ void makeOldCatalogue(int nodes, std::mt19937_64 &rng, std::string &outline, std
         const std::string caption = "Node " + std::to_string(i) + " of the kill test";
         outline += std::string(static_cast<size_t>(depth), '\t') + caption + "\n";
         records += caption + "\r\n" + "A note for node " + std::to_string(i)
-                   + " that takes a line of some length, to give the file weight\r\n"
-                   + std::to_string(rng() % 40) + "\r\n";
+            + " that takes a line of some length, to give the file weight\r\n" + std::to_string(rng() % 40)
+            + "\r\n";
     }
 }
 
@@ -305,8 +305,7 @@ int main(int argc, char **argv)
     std::uniform_real_distribution<double> delay(0.0, lengths[1] * 1.2);
     std::printf("kill_save: %zu + %zu bytes old, %zu + %zu new; kills spread over %.1f ms "
                 "from the first temporary\n",
-                oldOutline.size(), oldRecords.size(), newOutline.size(), newRecords.size(),
-                delay.b() * 1e3);
+                oldOutline.size(), oldRecords.size(), newOutline.size(), newRecords.size(), delay.b() * 1e3);
 
     int before = 0, leftTemporaries = 0, during = 0, halfway = 0, after = 0, finished = 0;
     int failures = 0, rerun = 0;
@@ -346,7 +345,7 @@ int main(int argc, char **argv)
         const bool marker = exists(dst + "/" + kMarker);
         const std::string outline = readFile(dst + "/data.dat"), records = readFile(dst + "/text.dat");
         const bool outlineNew = outline == newOutline, recordsNew = records == newRecords;
-        std::string expected;  // what the start must leave
+        std::string expected; // what the start must leave
         if (exitedWith(status, 0)) {
             ++finished;
             expected = "new";
@@ -376,8 +375,8 @@ int main(int argc, char **argv)
             ++failures;
             std::printf("kill_save: FAILED kill %d at %.2f ms: the start %s, the pair is %s "
                         "(expected %s), the folder holds: %s\n%s",
-                        k, d * 1e3, exitedWith(startStatus, 0) ? "succeeded" : "failed",
-                        found.c_str(), expected.c_str(), left.c_str(), readFile(log).c_str());
+                        k, d * 1e3, exitedWith(startStatus, 0) ? "succeeded" : "failed", found.c_str(),
+                        expected.c_str(), left.c_str(), readFile(log).c_str());
         }
     }
 
@@ -386,7 +385,7 @@ int main(int argc, char **argv)
                 o.kills, before, leftTemporaries, during, halfway, after, finished);
     if (rerun)
         std::printf("kill_save: %d runs ended before their save began and were run again\n", rerun);
-    std::printf("kill_save: %d of %d starts found a matching pair and no stray file\n",
-                o.kills - failures, o.kills);
+    std::printf("kill_save: %d of %d starts found a matching pair and no stray file\n", o.kills - failures,
+                o.kills);
     return finish(root, o.keep, failures);
 }

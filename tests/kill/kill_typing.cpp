@@ -46,7 +46,7 @@ struct Options {
     int runs = 15;
     unsigned long long seed = static_cast<unsigned long long>(monotonicNs());
     int nodes = 2000;
-    int signal = 0;  // 0: SIGKILL at a random moment
+    int signal = 0; // 0: SIGKILL at a random moment
     long keys = 100;
     std::string work;
     bool keep = false;
@@ -56,7 +56,7 @@ struct Options {
 struct Victim {
     pid_t pid = -1;
     int out = -1;
-    std::string pending;  // a line not yet ended
+    std::string pending; // a line not yet ended
 
     Victim(const std::vector<std::string> &args, const std::string &log)
     {
@@ -95,8 +95,7 @@ struct Victim {
     }
     void readToEnd(std::vector<std::string> &lines)
     {
-        while (read(-1, lines)) {
-        }
+        while (read(-1, lines)) {}
     }
     int wait() { return waitFor(pid); }
 };
@@ -135,7 +134,7 @@ std::vector<Step> steps(const std::vector<std::string> &lines)
 struct Report {
     std::vector<std::string> boxes;
     size_t nodes = 0;
-    std::map<std::string, std::string> notes;  // caption -> note ("-": none)
+    std::map<std::string, std::string> notes; // caption -> note ("-": none)
     bool complete = false;
 };
 
@@ -175,8 +174,8 @@ void makeCatalogue(const std::string &dir, int nodes, std::mt19937_64 &rng)
             --depth;
         const std::string caption = "Node " + std::to_string(i);
         outline += std::string(static_cast<size_t>(depth), '\t') + caption + "\r\n";
-        records += caption + "\r\n" + (i == 0 ? std::string(kFirstNote) : "A note for node " + std::to_string(i))
-                   + "\r\n0\r\n";
+        records += caption + "\r\n"
+            + (i == 0 ? std::string(kFirstNote) : "A note for node " + std::to_string(i)) + "\r\n0\r\n";
     }
     writeFile(dir + "/data.dat", outline);
     writeFile(dir + "/text.dat", records);
@@ -368,8 +367,8 @@ int main(int argc, char **argv)
             oldest = ", the oldest lost begun " + std::to_string(ms) + " ms before the kill";
             oldestLost = std::max(oldestLost, ms);
         }
-        std::printf("kill_typing: run %d: %zu steps typed, %zu due, %zu restored%s%s%s\n", run, typed.size(), due,
-                    back.size(), oldest.c_str(), why.empty() ? "" : ": FAILED, ", why.c_str());
+        std::printf("kill_typing: run %d: %zu steps typed, %zu due, %zu restored%s%s%s\n", run, typed.size(),
+                    due, back.size(), oldest.c_str(), why.empty() ? "" : ": FAILED, ", why.c_str());
         if (!why.empty()) {
             ++failures;
             std::printf("  typed:    %s\n  restored: %s\n  log:\n%s", all.c_str(), back.c_str(),

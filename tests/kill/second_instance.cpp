@@ -106,7 +106,8 @@ int main(int argc, char **argv)
     const int status = waitFor(spawn({victim, "report", dir}, out));
     const std::string said = readFile(out);
     std::printf("second_instance: the second copy (window, boxes answered) exited with %s %d\n",
-                WIFEXITED(status) ? "status" : "signal", WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status));
+                WIFEXITED(status) ? "status" : "signal",
+                WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status));
     if (!exitedWith(status, 1))
         fail("the second copy did not exit with status 1");
     if (said.find("box Каталог уже открыт другой копией Quorvel") == std::string::npos)

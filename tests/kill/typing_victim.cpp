@@ -26,12 +26,12 @@
 //       Texts in UTF-8 with "\\", "\n", "\r" and "\t" escaped.
 
 #include "catalog/Catalog.h"
-#include "storage/CatalogFiles.h"
 #include "gui/common/Codec.h"
-#include "gui/window/MainWindow.h"
 #include "gui/common/MessageBox.h"
 #include "gui/common/StackRoom.h"
 #include "gui/tree/TreePane.h"
+#include "gui/window/MainWindow.h"
+#include "storage/CatalogFiles.h"
 
 #include "KillSupport.h"
 
@@ -67,11 +67,20 @@ std::string escaped(const QString &text)
     std::string out;
     for (char c : text.toStdString()) {
         switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default: out += c;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -88,8 +97,7 @@ class Typist : public QObject {
 public:
     Typist(qv::MainWindow &window, unsigned long long seed, long keys)
         : window_(window), rng_(seed), keys_(keys)
-    {
-    }
+    {}
 
     void begin()
     {

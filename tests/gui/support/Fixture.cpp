@@ -2,10 +2,10 @@
 
 #include "catalog/Catalog.h"
 #include "catalog/Text.h"
+#include "gui/common/Codec.h"
+#include "gui/editor/EditorPane.h"
 #include "gui/tree/OutlineView.h"
 #include "gui/tree/TreeModel.h"
-#include "gui/editor/EditorPane.h"
-#include "gui/common/Codec.h"
 #include "gui/tree/TreePane.h"
 
 #include <QAction>
@@ -16,10 +16,7 @@
 
 namespace qvtest {
 
-QByteArray cp(const char *utf8)
-{
-    return QByteArray::fromStdString(qv::W(utf8));
-}
+QByteArray cp(const char *utf8) { return QByteArray::fromStdString(qv::W(utf8)); }
 
 QByteArray lines(std::initializer_list<const char *> utf8Lines)
 {
@@ -44,15 +41,9 @@ WindowFixture::~WindowFixture()
     qv::msg::clearShown();
 }
 
-std::string WindowFixture::base() const
-{
-    return QDir(dir_.path()).absolutePath().toStdString() + "/";
-}
+std::string WindowFixture::base() const { return QDir(dir_.path()).absolutePath().toStdString() + "/"; }
 
-QString WindowFixture::path(const QString &name) const
-{
-    return QDir(dir_.path()).absoluteFilePath(name);
-}
+QString WindowFixture::path(const QString &name) const { return QDir(dir_.path()).absoluteFilePath(name); }
 
 void WindowFixture::writeFile(const QString &name, const QByteArray &bytes)
 {
@@ -69,10 +60,7 @@ QByteArray WindowFixture::readFile(const QString &name) const
     return f.readAll();
 }
 
-bool WindowFixture::exists(const QString &name) const
-{
-    return QFileInfo(path(name)).isFile();
-}
+bool WindowFixture::exists(const QString &name) const { return QFileInfo(path(name)).isFile(); }
 
 QStringList WindowFixture::listing() const
 {
@@ -105,25 +93,13 @@ bool WindowFixture::close()
     return closed;
 }
 
-void WindowFixture::discard()
-{
-    window_.reset();
-}
+void WindowFixture::discard() { window_.reset(); }
 
-qv::OutlineView *WindowFixture::tree() const
-{
-    return window_->treePane()->tree();
-}
+qv::OutlineView *WindowFixture::tree() const { return window_->treePane()->tree(); }
 
-qv::TreeModel *WindowFixture::model() const
-{
-    return window_->treePane()->model();
-}
+qv::TreeModel *WindowFixture::model() const { return window_->treePane()->model(); }
 
-QAbstractButton *WindowFixture::saveButton() const
-{
-    return window_->editorPane()->saveButton();
-}
+QAbstractButton *WindowFixture::saveButton() const { return window_->editorPane()->saveButton(); }
 
 void WindowFixture::click(const QString &objectName)
 {
@@ -148,7 +124,7 @@ void WindowFixture::selectIndex(int absoluteIndex)
     const QModelIndex index = model()->indexFor(n);
     tree()->scrollTo(index);
     if (window_->treePane()->selectedNode() == n)
-        return;  // a second click would start renaming
+        return; // a second click would start renaming
     const QRect r = tree()->visualRect(index);
     QVERIFY2(r.isValid(), "row not laid out");
     QTest::mouseClick(tree()->viewport(), Qt::LeftButton, {}, r.center());
@@ -159,10 +135,7 @@ qv::Node *WindowFixture::node(int absoluteIndex) const
     return window_->catalog().outline().at(size_t(absoluteIndex));
 }
 
-qv::Node *WindowFixture::selected() const
-{
-    return window_->treePane()->selectedNode();
-}
+qv::Node *WindowFixture::selected() const { return window_->treePane()->selectedNode(); }
 
 QString WindowFixture::outlineText() const
 {

@@ -2,8 +2,8 @@
 // files in, start-up, clicks on named controls, answered boxes, files out.
 #pragma once
 
-#include "gui/window/MainWindow.h"
 #include "gui/common/MessageBox.h"
+#include "gui/window/MainWindow.h"
 
 #include <QAbstractButton>
 #include <QByteArray>
@@ -16,7 +16,7 @@ namespace qv {
 class Node;
 class OutlineView;
 class TreeModel;
-}
+} // namespace qv
 
 namespace qvtest {
 
@@ -55,7 +55,8 @@ public:
     qv::OutlineView *tree() const;
     qv::TreeModel *model() const;
     QAbstractButton *saveButton() const;
-    template <class T = QWidget> T *find(const QString &objectName) const
+    template <class T = QWidget>
+    T *find(const QString &objectName) const
     {
         return window_->findChild<T *>(objectName);
     }
@@ -95,17 +96,15 @@ int rerunAsNobody(const char *testFunction);
 
 // At the top of a test function that must not run as root: as root, runs the
 // function again as user 65534 and ends here with the child's verdict.
-#define QV_RUN_AS_NOBODY()                                                    \
-    do {                                                                      \
-        const int child_ = qvtest::rerunAsNobody(QTest::currentTestFunction()); \
-        if (child_ == -2)                                                     \
-            QSKIP("cannot run as an unprivileged user");                      \
-        if (child_ >= 0) {                                                    \
-            QCOMPARE(child_, 0);                                              \
-            return;                                                           \
-        }                                                                     \
+#define QV_RUN_AS_NOBODY()                                                                                   \
+    do {                                                                                                     \
+        const int child_ = qvtest::rerunAsNobody(QTest::currentTestFunction());                              \
+        if (child_ == -2)                                                                                    \
+            QSKIP("cannot run as an unprivileged user");                                                     \
+        if (child_ >= 0) {                                                                                   \
+            QCOMPARE(child_, 0);                                                                             \
+            return;                                                                                          \
+        }                                                                                                    \
     } while (false)
 
-namespace qvtest {
-
-} // namespace qvtest
+namespace qvtest {} // namespace qvtest
