@@ -76,12 +76,12 @@ private slots:
     void settingsToggleTwiceLeavesItClosed();
     void settingsApplyEmitsInOrder();
     void settingsOkAppliesAndCloses();
-    void settingsCancelRevertsColoursOnly();
+    void settingsCancelRevertsColorsOnly();
     void settingsCancelAfterApplyChangesNothing();
-    void colourChooserStartsBlackThenLastConfirmed();
-    void customColoursLastForTheRunWhenConfirmed();
+    void colorChooserStartsBlackThenLastConfirmed();
+    void customColorsLastForTheRunWhenConfirmed();
     void swatchClicksPickBackgroundOrCaption();
-    void systemCodesAreKeptUntilAColourIsPicked();
+    void systemCodesAreKeptUntilAColorIsPicked();
     void fontChooserIsSharedAndStyleStaysOnTheButton();
     void fontNamesAndSizes();
     void settingsLayoutFitsLargerText_data();
@@ -571,7 +571,7 @@ void PanelsTest::settingsOkAppliesAndCloses()
     QVERIFY(!button.isChecked());
 }
 
-void PanelsTest::settingsCancelRevertsColoursOnly()
+void PanelsTest::settingsCancelRevertsColorsOnly()
 {
     QToolButton button;
     button.setCheckable(true);
@@ -613,7 +613,7 @@ void PanelsTest::settingsCancelAfterApplyChangesNothing()
              QApplication::palette().color(QPalette::Button));
 }
 
-void PanelsTest::colourChooserStartsBlackThenLastConfirmed()
+void PanelsTest::colorChooserStartsBlackThenLastConfirmed()
 {
     SettingsPanel panel(nullptr);
     SettingsPanel other(nullptr);
@@ -634,7 +634,7 @@ void PanelsTest::colourChooserStartsBlackThenLastConfirmed()
     QCOMPARE(m_colorInitials.last(), QColor(Qt::black));
 }
 
-void PanelsTest::customColoursLastForTheRunWhenConfirmed()
+void PanelsTest::customColorsLastForTheRunWhenConfirmed()
 {
     // The real chooser, answered as soon as it is up. The toolkit's own
     // settings folder is a scratch one (see main), which must stay empty.
@@ -686,7 +686,7 @@ void PanelsTest::swatchClicksPickBackgroundOrCaption()
     QCOMPARE(m_colorInitials.size(), 4); // one chooser per click, none for the caption's swatch
 }
 
-void PanelsTest::systemCodesAreKeptUntilAColourIsPicked()
+void PanelsTest::systemCodesAreKeptUntilAColorIsPicked()
 {
     SettingsPanel panel(nullptr);
     const int32_t odd = int32_t(0x80000105u); // top bit and other bits set; low byte 5
@@ -907,8 +907,8 @@ void PanelsTest::colorFromValue()
 
 int main(int argc, char *argv[])
 {
-    // The toolkit keeps settings of its own (the colour chooser's custom
-    // colours); they go to a scratch folder, never the user's.
+    // The toolkit keeps settings of its own (the color chooser's custom
+    // colors); they go to a scratch folder, never the user's.
     QTemporaryDir config;
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
     QApplication app(argc, argv);
