@@ -199,7 +199,7 @@ void OutlineView::mouseMoveEvent(QMouseEvent *event)
         const QPoint travel = pos - pressPos_;
         if (std::abs(travel.x()) < kDragThreshold && std::abs(travel.y()) < kDragThreshold)
             return;
-        startDrag(pos);
+        startDragging(pos);
         if (dragState_ != DragState::Active)
             return;
     }
@@ -287,7 +287,7 @@ QItemSelectionModel::SelectionFlags OutlineView::selectionCommand(const QModelIn
     return flags;
 }
 
-void OutlineView::startDrag(const QPoint &pos)
+void OutlineView::startDragging(const QPoint &pos)
 {
     if (!draggedIndex_.isValid()) { // the node went away meanwhile
         cancelDrag();

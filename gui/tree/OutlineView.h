@@ -109,7 +109,7 @@ private:
     QModelIndex rowAt(const QPoint &pos) const;
 
     void beginDrag(const QPoint &pos, const QPointF &globalPos, Qt::KeyboardModifiers modifiers);
-    void startDrag(const QPoint &pos);
+    void startDragging(const QPoint &pos);
     void dragOver(const QPoint &pos);
     bool acceptsAt(const QPoint &pos) const;
     // The drag's release: ends the drag, and drops at pos when the drag was
