@@ -44,7 +44,7 @@ QByteArray placement(const QRect &frame)
 // Waits until the window manager has framed the window and it has settled.
 bool framed(QWidget *w)
 {
-    if (!QTest::qWaitFor([w] { return w->frameGeometry() != w->geometry(); }, 5000))
+    if (!QTest::qWaitFor([w] { return w->frameGeometry() != w->geometry(); }, 15000))
         return false;
     QTest::qWait(300);
     return true;
