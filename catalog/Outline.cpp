@@ -319,6 +319,15 @@ void Outline::assignImages(const std::function<bool(const Node *, int32_t &)> &p
 
 void Outline::clear() { replaceAll(std::make_unique<Node>()); }
 
+void Outline::releaseWithoutFreeing()
+{
+    (void)top_.release();
+    top_ = std::make_unique<Node>();
+    (void)new std::unordered_map<Bytes, size_t>(std::move(captions_));
+    captions_.clear();
+    count_ = 0;
+}
+
 void Outline::refreshAll()
 {
     if (listener_) {

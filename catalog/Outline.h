@@ -160,6 +160,10 @@ public:
     // change sink each icon that changed.
     void assignImages(const std::function<bool(const Node *, int32_t &)> &pick);
     void clear();
+    // For the end of the process only: the nodes are let go without being
+    // freed one by one (the system takes the memory back at once), and the
+    // outline reads as empty. Nobody is told.
+    void releaseWithoutFreeing();
     // Tells the listener that captions or icons may have changed anywhere.
     void refreshAll();
     // Replaces everything with the roots held by `newTop`'s children.

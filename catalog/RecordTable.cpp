@@ -147,6 +147,15 @@ void RecordTable::append(Bytes section, Bytes text, Bytes icons)
     rows_.push_back(std::move(row));
 }
 
+void RecordTable::releaseWithoutFreeing()
+{
+    (void)new std::vector<std::unique_ptr<Row>>(std::move(rows_));
+    rows_.clear();
+    slots_.clear();
+    distinct_ = 0;
+    nextSeq_ = 0;
+}
+
 void RecordTable::clear()
 {
     if (sink_)

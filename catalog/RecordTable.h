@@ -62,6 +62,9 @@ public:
 
     void append(Bytes section, Bytes text, Bytes icons);
     void clear();
+    // For the end of the process only: the records are let go without being
+    // freed one by one, and the table reads as empty. The sink is not told.
+    void releaseWithoutFreeing();
 
     // Each acts on the first matching record only and tells whether one matched.
     bool remove(const Bytes &section);

@@ -56,6 +56,9 @@ public:
     // saying so, nothing was read or written, and the window is not to be
     // shown (the program ends with status 1).
     bool refused() const { return refused_; }
+    // The close sequence went through, or the run was ended: nothing more
+    // is saved.
+    bool closed() const { return closed_; }
     // The lock, the journal and the checks around a save.
     CatalogKeeper *keeper() const { return keeper_.get(); }
 

@@ -36,7 +36,10 @@ void setFrame(QWidget &window, const QRect &frame)
 // Puts the outer rectangle right once the window manager has framed the
 // window, then goes. The frame's size becomes known without any event to
 // the window (the client area may stay where it was asked to be), so the
-// keeper looks for it every 25 ms, for four seconds at most.
+// keeper looks for it every 25 ms, for ten seconds at most. A manager may
+// place the window once more after the first correction (its own idea of
+// where a frame goes): the keeper stays until the frame has been right for
+// 200 ms, correcting it up to three times.
 class FrameKeeper : public QObject {
 public:
     FrameKeeper(QWidget &window, const QRect &frame, std::function<void()> framed)
@@ -50,17 +53,30 @@ public:
 private:
     void check()
     {
-        if (window_.windowState() & kNotNormal || ++checks_ > 160) {
-            timer_.stop();
-            deleteLater();
-        } else if (window_.frameGeometry() != window_.geometry()) {
-            timer_.stop();
+        if (window_.windowState() & kNotNormal || ++checks_ > 400)
+            return finish();
+        if (window_.frameGeometry() == window_.geometry())
+            return; // not framed yet
+        if (!framedSeen_) {
+            framedSeen_ = true;
             if (framed_)
                 framed_();
-            if (window_.frameGeometry() != frame_)
-                setFrame(window_, frame_);
-            deleteLater();
         }
+        if (window_.frameGeometry() == frame_) {
+            if (++rightChecks_ >= 8)
+                finish();
+            return;
+        }
+        rightChecks_ = 0;
+        if (corrections_++ == 3)
+            return finish();
+        setFrame(window_, frame_);
+    }
+
+    void finish()
+    {
+        timer_.stop();
+        deleteLater();
     }
 
     QWidget &window_;
@@ -68,6 +84,9 @@ private:
     std::function<void()> framed_;
     QTimer timer_;
     int checks_ = 0;
+    int rightChecks_ = 0;
+    int corrections_ = 0;
+    bool framedSeen_ = false;
 };
 
 } // namespace

@@ -85,5 +85,9 @@ int main(int argc, char *argv[])
     std::atexit(saveAtExit);
     const int status = app.exec();
     g_window = nullptr;
+    // Saved and let go: a large catalogue is not freed piece by piece on
+    // the way out.
+    if (window.closed())
+        window.catalog().releaseWithoutFreeing();
     return status;
 }
