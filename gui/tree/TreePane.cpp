@@ -109,6 +109,14 @@ TreePane::TreePane(Catalog &catalog, QWidget *parent) : QFrame(parent), catalog_
     refreshUndoActions();
 }
 
+TreePane::~TreePane()
+{
+    // The pane's own parts go after it (the undo stack clears itself then):
+    // none of their signals may reach the pane any more.
+    for (QObject *part : findChildren<QObject *>())
+        disconnect(part, nullptr, this, nullptr);
+}
+
 void TreePane::buildActions()
 {
     // Each command's hint goes to the status bar; its tooltip adds the first key.

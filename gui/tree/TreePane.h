@@ -37,6 +37,8 @@ public:
 
     explicit TreePane(Catalog &catalog, QWidget *parent = nullptr);
 
+    ~TreePane() override;
+
     OutlineView *tree() const { return tree_; }
     TreeModel *model() const { return model_; }
     IconPalette *palette() const { return palette_; }

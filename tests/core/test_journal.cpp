@@ -287,13 +287,13 @@ TEST(Journal, LinkInItsPlaceIsNeitherReadNorWrittenThrough)
     Recorded r;
     const std::string victim = r.d.file("victim");
     qvtest::writeFile(victim, r.bytes);
+    Catalog c; // outlives the journal recording it
     Journal j(r.d.path());
     std::filesystem::remove(j.path());
     ASSERT_EQ(::symlink(victim.c_str(), j.path().c_str()), 0);
     EXPECT_FALSE(j.pendingSince());
     EXPECT_FALSE(j.present());
 
-    Catalog c;
     load(r.d, c);
     j.attach(c, dataId(r.d), textId(r.d));
     c.createNode(nullptr);
