@@ -1,0 +1,260 @@
+#include "catalog/Search.h"
+
+#include "catalog/Catalog.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace qv {
+
+namespace {
+
+constexpr size_t npos = std::string_view::npos;
+
+struct FoldTable {
+    std::array<char, 256> to{};
+    FoldTable()
+    {
+        for (unsigned i = 0; i < 256; ++i)
+            to[i] = cp1251::toLower(static_cast<char>(i));
+        // "ё" (and through its lower case "Ё") is found as "е".
+        to[0xB8] = to[0xA8] = static_cast<char>(0xE5);
+    }
+};
+
+const FoldTable &foldTable()
+{
+    static const FoldTable table;
+    return table;
+}
+
+// Folds `text` into `out`; with `lineBreaks`, each "~~" (left to right, as
+// the editor reads a record) becomes one '\n'. Returns the end written.
+char *foldInto(char *out, std::string_view text, bool lineBreaks)
+{
+    const auto &to = foldTable().to;
+    const size_t n = text.size();
+    for (size_t i = 0; i < n; ++i) {
+        const char c = text[i];
+        if (lineBreaks && c == '~' && i + 1 < n && text[i + 1] == '~') {
+            *out++ = '\n';
+            ++i;
+        } else {
+            *out++ = to[static_cast<unsigned char>(c)];
+        }
+    }
+    return out;
+}
+
+// The first occurrence of `needle` (two bytes or more) in `hay` at or after
+// `from`, or npos. Sixteen places are tried at once by the needle's first
+// and last bytes; only where both agree are the bytes between compared.
+size_t locate(std::string_view hay, size_t from, std::string_view needle)
+{
+    const size_t k = needle.size();
+    const size_t end = hay.size();
+    if (from >= end)
+        return npos;
+    const char *h = hay.data();
+    if (k == 1) {
+        const void *p = std::memchr(h + from, needle[0], end - from);
+        return p ? static_cast<size_t>(static_cast<const char *>(p) - h) : npos;
+    }
+    if (end - from < k)
+        return npos;
+#if defined(__SSE2__)
+    size_t i = from;
+    const __m128i first = _mm_set1_epi8(needle[0]);
+    const __m128i last = _mm_set1_epi8(needle[k - 1]);
+    for (; i + k - 1 + 16 <= end; i += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(h + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(h + i + k - 1));
+        unsigned mask = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, last))));
+        while (mask) {
+            const unsigned bit = static_cast<unsigned>(__builtin_ctz(mask));
+            if (std::memcmp(h + i + bit + 1, needle.data() + 1, k - 2) == 0)
+                return i + bit;
+            mask &= mask - 1;
+        }
+    }
+    for (; i + k <= end; ++i)
+        if (h[i] == needle[0] && std::memcmp(h + i + 1, needle.data() + 1, k - 1) == 0)
+            return i;
+    return npos;
+#else
+    return hay.find(needle, from);
+#endif
+}
+
+} // namespace
+
+Bytes foldForSearch(std::string_view text)
+{
+    Bytes out(text.size(), '\0');
+    foldInto(out.data(), text, false);
+    return out;
+}
+
+void SearchIndex::build(const Catalog &catalog)
+{
+    Bytes text;
+    std::vector<size_t> starts;
+    std::vector<const Node *> nodes;
+    const Outline &outline = catalog.outline();
+    const size_t count = outline.nodeCount();
+    std::vector<const Bytes *> notes;
+    notes.reserve(count);
+    nodes.reserve(count);
+    size_t total = 0;
+    for (const Node *n = outline.first(); n; n = flatNext(n)) {
+        const NoteRecord *r = catalog.records().find(n->caption());
+        nodes.push_back(n);
+        notes.push_back(r ? &r->text : nullptr);
+        total += n->caption().size() + (r ? r->text.size() : 0) + 2;
+    }
+    text.resize(total);
+    starts.reserve(2 * nodes.size() + 1);
+    char *const begin = text.data();
+    char *out = begin;
+    for (size_t i = 0; i < nodes.size(); ++i) {
+        starts.push_back(static_cast<size_t>(out - begin));
+        out = foldInto(out, nodes[i]->caption(), false);
+        *out++ = '\0';
+        starts.push_back(static_cast<size_t>(out - begin));
+        if (notes[i])
+            out = foldInto(out, *notes[i], true);
+        *out++ = '\0';
+    }
+    text.resize(static_cast<size_t>(out - begin));
+    starts.push_back(text.size());
+    text_ = std::move(text);
+    starts_ = std::move(starts);
+    nodes_ = std::move(nodes);
+}
+
+size_t SearchIndex::memoryBytes() const
+{
+    return text_.capacity() + starts_.capacity() * sizeof(size_t) + nodes_.capacity() * sizeof(const Node *);
+}
+
+size_t SearchIndex::textAt(size_t offset) const
+{
+    return static_cast<size_t>(std::upper_bound(starts_.begin(), starts_.end(), offset) - starts_.begin())
+        - 1;
+}
+
+// Calls onHit(offset, text) for the occurrences of `needle` in
+// [from, to); onHit returns where to look next.
+template <typename OnHit>
+void SearchIndex::scan(const Bytes &needle, size_t from, size_t to, OnHit &&onHit) const
+{
+    const std::string_view hay(text_.data(), to);
+    size_t t = textAt(from);
+    for (size_t p = locate(hay, from, needle); p != npos; p = locate(hay, from, needle)) {
+        if (starts_[t + 1] <= p) // the next hit is usually a text or two on
+            t = static_cast<size_t>(
+                    std::upper_bound(starts_.begin() + static_cast<std::ptrdiff_t>(t), starts_.end(), p)
+                    - starts_.begin())
+                - 1;
+        from = onHit(p, t);
+    }
+}
+
+namespace {
+
+// The query as the index holds text; empty when it can match nothing.
+Bytes foldQuery(std::string_view query)
+{
+    if (query.find('\0') != npos)
+        return {};
+    return foldForSearch(query);
+}
+
+} // namespace
+
+std::vector<SearchHit> SearchIndex::find(std::string_view query) const
+{
+    std::vector<SearchHit> hits;
+    const Bytes needle = foldQuery(query);
+    if (needle.empty() || nodes_.empty())
+        return hits;
+    size_t lineFrom = 0; // the line of lineFrom in the current note
+    uint32_t line = 0;
+    scan(needle, 0, text_.size(), [&](size_t p, size_t t) {
+        const Node *node = nodes_[t / 2];
+        if (hits.empty() || hits.back().node != node)
+            hits.push_back({node, false, {}});
+        SearchHit &hit = hits.back();
+        const size_t textEnd = starts_[t + 1];
+        if (t % 2 == 0) {
+            hit.inCaption = true;
+            return textEnd;
+        }
+        if (lineFrom < starts_[t]) {
+            lineFrom = starts_[t];
+            line = 1;
+        }
+        line += static_cast<uint32_t>(std::count(text_.data() + lineFrom, text_.data() + p, '\n'));
+        lineFrom = p;
+        hit.noteLines.push_back(line);
+        const void *lineEnd = std::memchr(text_.data() + p, '\n', textEnd - p);
+        return lineEnd ? static_cast<size_t>(static_cast<const char *>(lineEnd) - text_.data()) + 1 : textEnd;
+    });
+    return hits;
+}
+
+std::vector<const Node *> SearchIndex::findNodes(std::string_view query) const
+{
+    std::vector<const Node *> found;
+    const Bytes needle = foldQuery(query);
+    if (needle.empty() || nodes_.empty())
+        return found;
+    scan(needle, 0, text_.size(), [&](size_t, size_t t) {
+        found.push_back(nodes_[t / 2]);
+        return starts_[(t / 2 + 1) * 2];
+    });
+    return found;
+}
+
+std::vector<const Node *> SearchIndex::findNodes(std::string_view query,
+                                                 const std::vector<const Node *> &among) const
+{
+    std::vector<const Node *> found;
+    const Bytes needle = foldQuery(query);
+    if (needle.empty() || nodes_.empty())
+        return found;
+    const auto onHit = [&](size_t, size_t t) {
+        found.push_back(nodes_[t / 2]);
+        return starts_[(t / 2 + 1) * 2];
+    };
+    // `among` in flat order: one pass over the index's nodes finds their
+    // places; each run of neighbours is scanned as one stretch.
+    size_t cursor = 0;
+    size_t runFirst = npos, runLast = npos;
+    for (const Node *n : among) {
+        size_t i = cursor;
+        while (i < nodes_.size() && nodes_[i] != n)
+            ++i;
+        if (i == nodes_.size())
+            continue; // not in the index
+        cursor = i + 1;
+        if (runFirst != npos && i == runLast + 1) {
+            runLast = i;
+            continue;
+        }
+        if (runFirst != npos)
+            scan(needle, starts_[2 * runFirst], starts_[2 * runLast + 2], onHit);
+        runFirst = runLast = i;
+    }
+    if (runFirst != npos)
+        scan(needle, starts_[2 * runFirst], starts_[2 * runLast + 2], onHit);
+    return found;
+}
+
+} // namespace qv
