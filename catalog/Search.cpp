@@ -39,13 +39,41 @@ char *foldInto(char *out, std::string_view text, bool lineBreaks)
 {
     const auto &to = foldTable().to;
     const size_t n = text.size();
-    for (size_t i = 0; i < n; ++i) {
-        const char c = text[i];
-        if (lineBreaks && c == '~' && i + 1 < n && text[i + 1] == '~') {
-            *out++ = '\n';
-            ++i;
-        } else {
-            *out++ = to[static_cast<unsigned char>(c)];
+    size_t i = 0;
+    while (i < n) {
+        size_t stop = n;
+#if defined(__SSE2__)
+        // Sixteen bytes at once while they hold only ASCII and the Cyrillic
+        // block 0xC0..0xFF, whose capitals are 0x20 below their small
+        // letters, and no tilde; a block holding anything else goes byte
+        // by byte through the table.
+        const __m128i tilde = _mm_set1_epi8('~');
+        const __m128i caseBit = _mm_set1_epi8(0x20);
+        while (i + 16 <= n) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text.data() + i));
+            const __m128i other
+                = _mm_or_si128(_mm_cmpeq_epi8(v, tilde), _mm_cmplt_epi8(v, _mm_set1_epi8(-64)));
+            if (_mm_movemask_epi8(other))
+                break;
+            const __m128i latin = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8('A' - 1)),
+                                                _mm_cmplt_epi8(v, _mm_set1_epi8('Z' + 1)));
+            const __m128i cyrillic
+                = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(-65)), _mm_cmplt_epi8(v, _mm_set1_epi8(-32)));
+            const __m128i folded = _mm_add_epi8(v, _mm_and_si128(_mm_or_si128(latin, cyrillic), caseBit));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out), folded);
+            out += 16;
+            i += 16;
+        }
+        stop = std::min(n, i + 16);
+#endif
+        for (; i < stop; ++i) {
+            const char c = text[i];
+            if (lineBreaks && c == '~' && i + 1 < n && text[i + 1] == '~') {
+                *out++ = '\n';
+                ++i;
+            } else {
+                *out++ = to[static_cast<unsigned char>(c)];
+            }
         }
     }
     return out;
@@ -229,12 +257,16 @@ std::vector<const Node *> SearchIndex::findNodes(std::string_view query,
     const Bytes needle = foldQuery(query);
     if (needle.empty() || nodes_.empty())
         return found;
+    // `among` in flat order: one pass over the index's nodes finds their
+    // places. Neighbours, and nodes a few texts apart, are scanned as one
+    // stretch, a hit in a node between them skipped.
+    constexpr size_t kGap = 4096; // bytes not in `among` worth scanning to save a fresh start
+    std::vector<uint8_t> wanted(nodes_.size(), 0);
     const auto onHit = [&](size_t, size_t t) {
-        found.push_back(nodes_[t / 2]);
+        if (wanted[t / 2])
+            found.push_back(nodes_[t / 2]);
         return starts_[(t / 2 + 1) * 2];
     };
-    // `among` in flat order: one pass over the index's nodes finds their
-    // places; each run of neighbours is scanned as one stretch.
     size_t cursor = 0;
     size_t runFirst = npos, runLast = npos;
     for (const Node *n : among) {
@@ -244,7 +276,8 @@ std::vector<const Node *> SearchIndex::findNodes(std::string_view query,
         if (i == nodes_.size())
             continue; // not in the index
         cursor = i + 1;
-        if (runFirst != npos && i == runLast + 1) {
+        wanted[i] = 1;
+        if (runFirst != npos && starts_[2 * i] - starts_[2 * runLast + 2] < kGap) {
             runLast = i;
             continue;
         }
