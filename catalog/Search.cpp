@@ -164,11 +164,34 @@ void SearchIndex::build(const Catalog &catalog)
     text_ = std::move(text);
     starts_ = std::move(starts);
     nodes_ = std::move(nodes);
+    edited_.clear();
+}
+
+bool SearchIndex::update(const Catalog &catalog, const Node *node)
+{
+    const auto it = std::find(nodes_.begin(), nodes_.end(), node);
+    if (it == nodes_.end())
+        return false;
+    const size_t i = static_cast<size_t>(it - nodes_.begin());
+    std::fill(text_.begin() + static_cast<std::ptrdiff_t>(starts_[2 * i]),
+              text_.begin() + static_cast<std::ptrdiff_t>(starts_[2 * i + 2]), '\0');
+    Edited &edited = edited_[i];
+    edited.caption = foldForSearch(node->caption());
+    const NoteRecord *r = catalog.records().find(node->caption());
+    edited.note.resize(r ? r->text.size() : 0);
+    if (r)
+        edited.note.resize(
+            static_cast<size_t>(foldInto(edited.note.data(), r->text, true) - edited.note.data()));
+    return true;
 }
 
 size_t SearchIndex::memoryBytes() const
 {
-    return text_.capacity() + starts_.capacity() * sizeof(size_t) + nodes_.capacity() * sizeof(const Node *);
+    size_t bytes
+        = text_.capacity() + starts_.capacity() * sizeof(size_t) + nodes_.capacity() * sizeof(const Node *);
+    for (const auto &[i, edited] : edited_)
+        bytes += sizeof(i) + sizeof(edited) + edited.caption.capacity() + edited.note.capacity();
+    return bytes;
 }
 
 size_t SearchIndex::textAt(size_t offset) const
@@ -204,7 +227,74 @@ Bytes foldQuery(std::string_view query)
     return foldForSearch(query);
 }
 
+// The 1-based lines of a folded note that hold `needle`.
+std::vector<uint32_t> linesHolding(std::string_view note, std::string_view needle)
+{
+    std::vector<uint32_t> lines;
+    uint32_t line = 1;
+    size_t counted = 0;
+    for (size_t p = locate(note, 0, needle); p != npos;) {
+        line += static_cast<uint32_t>(std::count(note.begin() + static_cast<std::ptrdiff_t>(counted),
+                                                 note.begin() + static_cast<std::ptrdiff_t>(p), '\n'));
+        counted = p;
+        lines.push_back(line);
+        const size_t lineEnd = note.find('\n', p);
+        p = lineEnd == npos ? npos : locate(note, lineEnd + 1, needle);
+    }
+    return lines;
+}
+
+// `found`, in flat order with the places `places`, with `edited` merged in.
+template <typename T>
+void mergeEdited(std::vector<T> &found, const std::vector<size_t> &places,
+                 std::vector<std::pair<size_t, T>> &edited)
+{
+    if (edited.empty())
+        return;
+    std::vector<T> merged;
+    merged.reserve(found.size() + edited.size());
+    size_t j = 0;
+    for (size_t i = 0; i < found.size(); ++i) {
+        for (; j < edited.size() && edited[j].first < places[i]; ++j)
+            merged.push_back(std::move(edited[j].second));
+        merged.push_back(std::move(found[i]));
+    }
+    for (; j < edited.size(); ++j)
+        merged.push_back(std::move(edited[j].second));
+    found = std::move(merged);
+}
+
+std::vector<std::pair<size_t, const Node *>> nodesOf(const std::vector<std::pair<size_t, SearchHit>> &hits)
+{
+    std::vector<std::pair<size_t, const Node *>> nodes;
+    nodes.reserve(hits.size());
+    for (const auto &[i, hit] : hits)
+        nodes.emplace_back(i, hit.node);
+    return nodes;
+}
+
 } // namespace
+
+std::vector<std::pair<size_t, SearchHit>> SearchIndex::findEdited(const Bytes &needle, bool lines,
+                                                                  const std::vector<uint8_t> *wanted) const
+{
+    std::vector<std::pair<size_t, SearchHit>> found;
+    for (const auto &[i, edited] : edited_) {
+        if (wanted && !(*wanted)[i])
+            continue;
+        SearchHit hit{nodes_[i], locate(edited.caption, 0, needle) != npos, {}};
+        bool inNote = false;
+        if (lines) {
+            hit.noteLines = linesHolding(edited.note, needle);
+            inNote = !hit.noteLines.empty();
+        } else {
+            inNote = !hit.inCaption && locate(edited.note, 0, needle) != npos;
+        }
+        if (hit.inCaption || inNote)
+            found.emplace_back(i, std::move(hit));
+    }
+    return found;
+}
 
 std::vector<SearchHit> SearchIndex::find(std::string_view query) const
 {
@@ -212,12 +302,15 @@ std::vector<SearchHit> SearchIndex::find(std::string_view query) const
     const Bytes needle = foldQuery(query);
     if (needle.empty() || nodes_.empty())
         return hits;
+    std::vector<size_t> places;
     size_t lineFrom = 0; // the line of lineFrom in the current note
     uint32_t line = 0;
     scan(needle, 0, text_.size(), [&](size_t p, size_t t) {
         const Node *node = nodes_[t / 2];
-        if (hits.empty() || hits.back().node != node)
+        if (hits.empty() || hits.back().node != node) {
             hits.push_back({node, false, {}});
+            places.push_back(t / 2);
+        }
         SearchHit &hit = hits.back();
         const size_t textEnd = starts_[t + 1];
         if (t % 2 == 0) {
@@ -234,6 +327,8 @@ std::vector<SearchHit> SearchIndex::find(std::string_view query) const
         const void *lineEnd = std::memchr(text_.data() + p, '\n', textEnd - p);
         return lineEnd ? static_cast<size_t>(static_cast<const char *>(lineEnd) - text_.data()) + 1 : textEnd;
     });
+    auto edited = findEdited(needle, true, nullptr);
+    mergeEdited(hits, places, edited);
     return hits;
 }
 
@@ -243,10 +338,14 @@ std::vector<const Node *> SearchIndex::findNodes(std::string_view query) const
     const Bytes needle = foldQuery(query);
     if (needle.empty() || nodes_.empty())
         return found;
+    std::vector<size_t> places;
     scan(needle, 0, text_.size(), [&](size_t, size_t t) {
         found.push_back(nodes_[t / 2]);
+        places.push_back(t / 2);
         return starts_[(t / 2 + 1) * 2];
     });
+    auto edited = nodesOf(findEdited(needle, false, nullptr));
+    mergeEdited(found, places, edited);
     return found;
 }
 
@@ -262,9 +361,12 @@ std::vector<const Node *> SearchIndex::findNodes(std::string_view query,
     // stretch, a hit in a node between them skipped.
     constexpr size_t kGap = 4096; // bytes not in `among` worth scanning to save a fresh start
     std::vector<uint8_t> wanted(nodes_.size(), 0);
+    std::vector<size_t> places;
     const auto onHit = [&](size_t, size_t t) {
-        if (wanted[t / 2])
+        if (wanted[t / 2]) {
             found.push_back(nodes_[t / 2]);
+            places.push_back(t / 2);
+        }
         return starts_[(t / 2 + 1) * 2];
     };
     size_t cursor = 0;
@@ -287,6 +389,8 @@ std::vector<const Node *> SearchIndex::findNodes(std::string_view query,
     }
     if (runFirst != npos)
         scan(needle, starts_[2 * runFirst], starts_[2 * runLast + 2], onHit);
+    auto edited = nodesOf(findEdited(needle, false, &wanted));
+    mergeEdited(found, places, edited);
     return found;
 }
 

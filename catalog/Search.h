@@ -5,6 +5,7 @@
 #include "catalog/Text.h"
 
 #include <cstdint>
+#include <map>
 #include <string_view>
 #include <vector>
 
@@ -24,16 +25,21 @@ struct SearchHit {
     std::vector<uint32_t> noteLines; // 1-based lines of the note (its first record) that contain it
 };
 
-// The folded captions and notes of a catalogue as they were at build().
-// It holds the nodes' addresses: after a node is removed, build again
-// before the next search. Searches are const and may run on another thread
-// while nothing calls build().
+// The folded captions and notes of a catalogue as they were at build(), or
+// at update() for a node edited since. It holds the nodes' addresses: after
+// a node is created, removed or moved, build again before the next search.
+// Searches are const and may run on another thread while nothing calls
+// build() or update().
 class SearchIndex {
 public:
     // Captions and notes (each node's first record; "~~" a line break) of
     // every node, in flat order.
     void build(const Catalog &catalog);
     bool empty() const { return nodes_.empty(); }
+    // Takes in the node's caption and note as they are now (after an edit
+    // of its note, a rename): costs the node's texts, not the catalogue's.
+    // False, with nothing changed, for a node the index does not hold.
+    bool update(const Catalog &catalog, const Node *node);
     // Bytes held, for the memory budget.
     size_t memoryBytes() const;
 
@@ -55,10 +61,22 @@ private:
     size_t textAt(size_t offset) const;
     template <typename OnHit>
     void scan(const Bytes &needle, size_t from, size_t to, OnHit &&onHit) const;
+    // The nodes updated since build() that hold `needle` (only those
+    // `wanted` marks, when given), by their place in flat order.
+    std::vector<std::pair<size_t, SearchHit>> findEdited(const Bytes &needle, bool lines,
+                                                         const std::vector<uint8_t> *wanted) const;
+
+    // A node's texts after update(), folded; its stretch of text_ then holds
+    // only NULs.
+    struct Edited {
+        Bytes caption;
+        Bytes note;
+    };
 
     Bytes text_;
     std::vector<size_t> starts_;
     std::vector<const Node *> nodes_;
+    std::map<size_t, Edited> edited_; // by the node's place in nodes_
 };
 
 } // namespace qv

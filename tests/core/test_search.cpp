@@ -175,3 +175,44 @@ TEST(Search, EveryPlaceInLongTexts)
 }
 
 } // namespace
+
+namespace {
+
+// An edited note or a new caption is taken in node by node: found by its new
+// text only, in its place in flat order, with its lines and when narrowing.
+TEST(Search, UpdatedNodeIsFoundByItsNewTextInItsPlace)
+{
+    Catalog catalog;
+    fill(catalog, {{{"n1", "old"}, {"n2", "old~~old"}, {"n3", "old"}}});
+    SearchIndex index;
+    index.build(catalog);
+    const std::vector<const Node *> all = index.findNodes("n");
+    Node *n2 = catalog.outline().root(1);
+    Node *n3 = catalog.outline().root(2);
+    ASSERT_TRUE(catalog.setRecordText(n2, W("x~~Новый")));
+    EXPECT_TRUE(index.update(catalog, n2));
+    ASSERT_TRUE(catalog.rename(n3, "n3", "m3").renamed);
+    EXPECT_TRUE(index.update(catalog, n3));
+
+    EXPECT_EQ(captions(index.findNodes("old")), (std::vector<std::string>{"n1", "m3"}));
+    EXPECT_EQ(captions(index.findNodes("n")), (std::vector<std::string>{"n1", "n2"}));
+    EXPECT_EQ(captions(index.findNodes("3")), (std::vector<std::string>{"m3"}));
+    const auto hits = index.find(W("новый"));
+    ASSERT_EQ(hits.size(), 1u);
+    EXPECT_EQ(hits[0].node, n2);
+    EXPECT_EQ(hits[0].noteLines, std::vector<uint32_t>{2});
+    const auto old = index.find("old");
+    ASSERT_EQ(old.size(), 2u);
+    EXPECT_EQ(old[1].node, n3);
+    EXPECT_EQ(old[1].noteLines, std::vector<uint32_t>{1});
+    EXPECT_EQ(captions(index.findNodes(W("нов"), all)), std::vector<std::string>{"n2"});
+    EXPECT_TRUE(index.findNodes(W("нов"), {all[0], all[2]}).empty());
+    EXPECT_EQ(captions(index.findNodes("o", all)), (std::vector<std::string>{"n1", "m3"}));
+
+    const Node stranger(Bytes("n2"));
+    EXPECT_FALSE(index.update(catalog, &stranger));
+    index.build(catalog);
+    EXPECT_EQ(captions(index.findNodes("n")), (std::vector<std::string>{"n1", "n2"}));
+}
+
+} // namespace
