@@ -7,6 +7,8 @@
 //   quorvel-tool export DIR --format html|markdown|text [-o FILE]
 //                               write DIR's catalogue as a page, Markdown
 //                               or indented text
+//   quorvel-tool find DIR TEXT  print the nodes whose caption or note
+//                               contains TEXT
 //
 // The catalogue is loaded with the program's own sequence (outline, records,
 // icon join), so a file the program would refuse is refused here with the
@@ -15,6 +17,7 @@
 
 #include "catalog/Catalog.h"
 #include "catalog/Errors.h"
+#include "catalog/Search.h"
 #include "catalog/Text.h"
 #include "exchange/Export.h"
 #include "exchange/Import.h"
@@ -62,11 +65,19 @@ constexpr const char *kUsage
       "      unless --append adds the imported tree after its last root. Captions\n"
       "      are made unique and storable; one summary line is printed. Nothing is\n"
       "      written when SRC cannot be read whole.\n"
+      "  quorvel-tool find DIR TEXT\n"
+      "      Print every node of the catalogue in DIR whose caption or note\n"
+      "      contains TEXT (any letter case, \"ё\" and \"е\" alike), in outline\n"
+      "      order, one line each: its path of captions joined by \" / \" and,\n"
+      "      when its note contains TEXT, a TAB and the note's lines holding it\n"
+      "      (\"line 3\", \"lines 3, 7\"). Exit status 0 when a node matched,\n"
+      "      1 when none did, 2 when the catalogue could not be read or on bad\n"
+      "      usage.\n"
       "  quorvel-tool --help\n"
       "      Show this text.\n"
       "\n"
-      "Exit status: 0 success, 1 the catalogue could not be loaded, saved or\n"
-      "exported, 2 bad usage.\n";
+      "Exit status (other than find's): 0 success, 1 the catalogue could not\n"
+      "be loaded, saved or exported, 2 bad usage.\n";
 
 // How many examples each summary line lists.
 constexpr size_t kExamples = 5;
@@ -323,6 +334,55 @@ int exportCommand(const std::string &dir, qv::ExportFormat format, const std::st
     return 1;
 }
 
+// `find DIR TEXT`: the nodes holding TEXT, one line each (see kUsage).
+// Reads the folder as check does. 0 found, 1 none, 2 an error.
+int findCommand(const std::string &dir, std::string_view utf8Text)
+{
+    const qv::Bytes text = qv::cp1251::fromUtf8(utf8Text);
+    if (qv::cp1251::toUtf8(text) != utf8Text) {
+        // A character the catalogue's code page has no byte for is in no text.
+        std::fprintf(stderr, "quorvel-tool: find: the text holds characters no catalogue can hold\n");
+        return 1;
+    }
+    // The catalogue stays allocated to the process's end: freeing 100,000
+    // nodes and their notes one by one would cost a good part of the run.
+    static qv::Catalog &catalog = *new qv::Catalog;
+    qv::CatalogLock lock(withSeparator(dir));
+    if (isDirectory(dir) && !lockAndRepair(lock, dir, false))
+        return 2;
+    if (!loadCatalog(dir, catalog))
+        return 2;
+    qv::SearchIndex index;
+    index.build(catalog);
+    const std::vector<qv::SearchHit> hits = index.find(text);
+    std::string out;
+    std::vector<const qv::Node *> path;
+    for (const qv::SearchHit &hit : hits) {
+        path.clear();
+        for (const qv::Node *n = hit.node; !n->isTop(); n = n->parent())
+            path.push_back(n);
+        for (size_t i = path.size(); i-- > 0;) {
+            out += printable(path[i]->caption());
+            if (i)
+                out += " / ";
+        }
+        if (!hit.noteLines.empty()) {
+            out += hit.noteLines.size() == 1 ? "\tline " : "\tlines ";
+            for (size_t i = 0; i < hit.noteLines.size(); ++i) {
+                if (i)
+                    out += ", ";
+                out += std::to_string(hit.noteLines[i]);
+            }
+        }
+        out += '\n';
+    }
+    if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() || std::fflush(stdout) != 0) {
+        std::fprintf(stderr, "quorvel-tool: cannot write to standard output\n");
+        return 2;
+    }
+    return hits.empty() ? 1 : 0;
+}
+
 // `import SRC DIR --format F [--append]`: SRC parsed first (a bad file
 // writes nothing), then DIR locked, checked and, with --append, loaded.
 int importInto(const std::string &src, const std::string &dir, qv::exchange::ImportFormat format, bool append)
@@ -436,6 +496,11 @@ int main(int argc, char **argv)
     }
     if (command == "export")
         return exportMain(args);
+    if (command == "find") {
+        if (args.size() != 3 || args[2].empty())
+            return usageError("find takes a directory and a text that is not empty");
+        return findCommand(std::string(args[1]), args[2]);
+    }
     if (command == "import") {
         std::vector<std::string_view> paths;
         std::string_view format;

@@ -119,6 +119,7 @@ TEST_P(ToolUsage, PrintsUsageWithExitCode)
     EXPECT_NE(text.find("quorvel-tool check DIR"), std::string::npos) << text;
     EXPECT_NE(text.find("quorvel-tool resave SRC DST"), std::string::npos) << text;
     EXPECT_NE(text.find("quorvel-tool export DIR --format"), std::string::npos) << text;
+    EXPECT_NE(text.find("quorvel-tool find DIR TEXT"), std::string::npos) << text;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -461,5 +462,63 @@ TEST(ToolImport, MalformedSourceNamesThePlaceAndWritesNothing)
         EXPECT_FALSE(fs::exists(out));
     }
 }
+
+} // namespace
+
+// ---- find ----
+
+namespace {
+
+struct FindCase {
+    const char *name;
+    std::string outline; // data.dat; no folder at all when empty
+    std::string query;   // UTF-8, as a terminal passes it
+    int exitCode;
+    std::string out;
+    std::string err; // a part of standard error
+};
+void PrintTo(const FindCase &c, std::ostream *os) { *os << c.name; }
+
+class ToolFind : public ::testing::TestWithParam<FindCase> {};
+
+const std::string kFindOutline = crlf({qv::W("Корень"), qv::W("\tЁлка"), "\t\tdeep", "Other"});
+const std::string kFindRecords = crlf({"3", qv::W("Корень"), qv::W("первая~~Вторая ёлка~~третья~~ЕЛКА"), "0",
+                                       "deep", "a~b", "0", "Other", qv::W("елка-палка, Корень"), "0"});
+
+TEST_P(ToolFind, PrintsPathsAndNoteLines)
+{
+    const FindCase &c = GetParam();
+    TempDir dir;
+    std::string folder = dir.file("nowhere");
+    if (!c.outline.empty()) {
+        folder = subdir(dir, "cat");
+        writeFile(folder + "data.dat", c.outline);
+        writeFile(folder + "text.dat", kFindRecords);
+    }
+    Result r = runTool({"find", folder, c.query});
+    EXPECT_EQ(r.exitCode, c.exitCode);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    if (c.err.empty()) {
+        EXPECT_EQ(r.err, "");
+    }
+    if (!c.outline.empty()) {
+        EXPECT_EQ(listing(folder), "data.dat text.dat") << "find only reads";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Queries, ToolFind,
+    ::testing::Values(
+        FindCase{"CaptionsAndNoteLinesInOutlineOrder", kFindOutline, "ЁЛКА", 0,
+                 "Корень\tlines 2, 4\nКорень / Ёлка\nOther\tline 1\n", ""},
+        FindCase{"CaptionOnly", kFindOutline, "dee", 0, "Корень / Ёлка / deep\n", ""},
+        FindCase{"LineBreakPairIsNoTilde", kFindOutline, "~", 0, "Корень / Ёлка / deep\tline 1\n", ""},
+        FindCase{"NothingFound", kFindOutline, "ёжик", 1, "", ""},
+        FindCase{"CharacterNoCatalogueHolds", kFindOutline, "✓", 1, "", "no catalogue can hold"},
+        FindCase{"EmptyText", kFindOutline, "", 2, "", "Usage:"},
+        FindCase{"MissingFolder", "", "a", 2, "", "no such directory"},
+        FindCase{"LoadFailure", "A\r\n\t\t\tB\r\n", "a", 2, "", "Неверный уровень (3) для элемента \"B\""}),
+    [](const auto &testInfo) { return std::string(testInfo.param.name); });
 
 } // namespace
