@@ -38,7 +38,9 @@ void FindFilter::setMatches(const std::vector<const Node *> &matches)
             shown_.insert(p);
         }
     }
-    invalidateFilter();
+    // One layout change for the whole tree: filtering row by row would
+    // announce (and lay out) each removal on its own.
+    invalidate();
 }
 
 QVariant FindFilter::data(const QModelIndex &index, int role) const
