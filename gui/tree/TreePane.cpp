@@ -809,14 +809,17 @@ void TreePane::queryEdited(const QString &text)
     if (!search_)
         search_ = std::make_unique<SearchIndex>();
     std::vector<const Node *> found;
+    bool narrowing = false;
     if (searchStale_) {
         search_->build(catalog_);
         searchStale_ = false;
         found = search_->findNodes(query);
     } else if (filter_ && filtering() && !lastQuery_.isEmpty()
                && foldForSearch(query).starts_with(foldForSearch(fromQ(lastQuery_)))) {
-        // Typing on narrows the previous result.
+        // Typing on narrows the previous result: every row still shown was
+        // shown and expanded before.
         found = search_->findNodes(query, filter_->matches());
+        narrowing = true;
     } else {
         found = search_->findNodes(query);
     }
@@ -853,7 +856,8 @@ void TreePane::queryEdited(const QString &text)
     } else {
         filter_->setMatches(found);
     }
-    tree_->expandAll();
+    if (!narrowing)
+        tree_->expandAll();
     findCount_->setText(found.empty() ? QStringLiteral(u"Ничего не найдено")
                                       : QStringLiteral(u"Найдено: %1").arg(found.size()));
     // The selection stays on a node still shown.
@@ -862,7 +866,6 @@ void TreePane::queryEdited(const QString &text)
         selectNode(selected);
     else if (!at.isValid() && selected)
         emit selectionMoved(selectedNode());
-    tree_->viewport()->update();
     emit findQueryChanged(text);
 }
 
