@@ -38,9 +38,12 @@ void FindFilter::setMatches(const std::vector<const Node *> &matches)
             shown_.insert(p);
         }
     }
-    // One layout change for the whole tree: filtering row by row would
-    // announce (and lay out) each removal on its own.
-    invalidate();
+    // One reset for the whole tree: filtering row by row would announce (and
+    // lay out) each removal on its own, and a layout change would carry
+    // every expanded row's persistent index across. Setting the source
+    // again is the proxy's own reset, the row mappings dropped.
+    QSortFilterProxyModel::setSourceModel(nullptr);
+    QSortFilterProxyModel::setSourceModel(source_);
 }
 
 QVariant FindFilter::data(const QModelIndex &index, int role) const

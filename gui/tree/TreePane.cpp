@@ -809,17 +809,14 @@ void TreePane::queryEdited(const QString &text)
     if (!search_)
         search_ = std::make_unique<SearchIndex>();
     std::vector<const Node *> found;
-    bool narrowing = false;
     if (searchStale_) {
         search_->build(catalog_);
         searchStale_ = false;
         found = search_->findNodes(query);
     } else if (filter_ && filtering() && !lastQuery_.isEmpty()
                && foldForSearch(query).starts_with(foldForSearch(fromQ(lastQuery_)))) {
-        // Typing on narrows the previous result: every row still shown was
-        // shown and expanded before.
+        // Typing on narrows the previous result.
         found = search_->findNodes(query, filter_->matches());
-        narrowing = true;
     } else {
         found = search_->findNodes(query);
     }
@@ -856,16 +853,19 @@ void TreePane::queryEdited(const QString &text)
     } else {
         filter_->setMatches(found);
     }
-    if (!narrowing)
-        tree_->expandAll();
+    tree_->expandAll();
     findCount_->setText(found.empty() ? QStringLiteral(u"Ничего не найдено")
                                       : QStringLiteral(u"Найдено: %1").arg(found.size()));
     // The selection stays on a node still shown.
     const QModelIndex at = selected ? filter_->indexFor(selected) : QModelIndex();
-    if (at.isValid() && viewNode(tree_->currentIndex()) != selected)
-        selectNode(selected);
-    else if (!at.isValid() && selected)
+    if (at.isValid() && viewNode(tree_->currentIndex()) != selected) {
+        swappingModel_ = true; // the same node: its note stays as it is
+        tree_->selectionModel()->setCurrentIndex(
+            at, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        swappingModel_ = false;
+    } else if (!at.isValid() && selected) {
         emit selectionMoved(selectedNode());
+    }
     emit findQueryChanged(text);
 }
 
