@@ -3,9 +3,6 @@
 #include "catalog/Outline.h"
 #include "gui/tree/TreeModel.h"
 
-#include <QColor>
-#include <QPalette>
-
 namespace qv {
 
 FindFilter::FindFilter(TreeModel *source, QObject *parent) : QSortFilterProxyModel(parent), source_(source)
@@ -48,10 +45,8 @@ void FindFilter::setMatches(const std::vector<const Node *> &matches)
 
 QVariant FindFilter::data(const QModelIndex &index, int role) const
 {
-    if (role == Qt::ForegroundRole && index.isValid() && !matched_.contains(nodeFor(index))) {
-        QColor dim = QPalette().color(QPalette::Disabled, QPalette::Text);
-        return dim;
-    }
+    if (role == Qt::ForegroundRole && index.isValid() && !matched_.contains(nodeFor(index)))
+        return dim_;
     return QSortFilterProxyModel::data(index, role);
 }
 

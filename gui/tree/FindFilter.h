@@ -4,6 +4,7 @@
 // check per row costs one lookup.
 #pragma once
 
+#include <QColor>
 #include <QSet>
 #include <QSortFilterProxyModel>
 
@@ -29,6 +30,9 @@ public:
     const std::vector<const Node *> &matches() const { return matches_; }
     bool isMatch(const Node *node) const { return matched_.contains(node); }
 
+    // The text color of the ancestors that do not match.
+    void setDimColor(const QColor &color) { dim_ = color; }
+
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
 
 protected:
@@ -36,6 +40,7 @@ protected:
 
 private:
     TreeModel *source_;
+    QColor dim_{Qt::gray};
     std::vector<const Node *> matches_;
     QSet<const Node *> matched_;
     QSet<const Node *> shown_; // the matches and their ancestors

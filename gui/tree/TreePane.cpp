@@ -846,6 +846,11 @@ void TreePane::queryEdited(const QString &text)
                 searchStale_ = true;
             });
         }
+        // Dimmed: halfway between the tree's text and its background.
+        const QColor ink = tree_->palette().color(QPalette::Text);
+        const QColor base = tree_->palette().color(QPalette::Base);
+        filter_->setDimColor(QColor((ink.red() + base.red()) / 2, (ink.green() + base.green()) / 2,
+                                    (ink.blue() + base.blue()) / 2));
         swappingModel_ = true;
         filter_->setMatches(found);
         swappingModel_ = false;
