@@ -9,6 +9,7 @@
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTextBlock>
+#include <QTextCursor>
 
 namespace {
 
@@ -439,6 +440,59 @@ void NoteEditor::updateSelectionColors()
     updatingPalette_ = true;
     setPalette(p);
     updatingPalette_ = false;
+}
+
+namespace {
+
+// The find's folding over the editor's text: one unit for one unit.
+QString foldForFind(const QString &text)
+{
+    QString folded = text;
+    for (QChar &c : folded) {
+        c = c.toLower();
+        if (c == QChar(0x0451)) // ё
+            c = QChar(0x0435);  // е
+    }
+    return folded;
+}
+
+} // namespace
+
+void NoteEditor::showFound(const QString &query, bool scroll)
+{
+    QList<QTextEdit::ExtraSelection> found;
+    if (!query.isEmpty()) {
+        const QString needle = foldForFind(query);
+        QTextCharFormat format;
+        format.setBackground(QColor(255, 230, 80));
+        format.setForeground(QColor(Qt::black));
+        for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
+            const QString text = foldForFind(block.text());
+            for (qsizetype at = text.indexOf(needle); at >= 0;
+                 at = text.indexOf(needle, at + needle.size())) {
+                QTextCursor cursor(block);
+                cursor.setPosition(block.position() + int(at));
+                cursor.setPosition(block.position() + int(at + needle.size()), QTextCursor::KeepAnchor);
+                found.append({cursor, format});
+            }
+        }
+    }
+    setExtraSelections(found);
+    if (scroll && !found.isEmpty()) {
+        QTextCursor first = found.first().cursor;
+        first.setPosition(first.selectionStart());
+        // The caret goes to the first occurrence, which scrolls it into view.
+        setTextCursor(first);
+        ensureCursorVisible();
+    }
+}
+
+std::vector<NoteEditor::LinkRange> NoteEditor::foundRanges() const
+{
+    std::vector<LinkRange> ranges;
+    for (const QTextEdit::ExtraSelection &s : extraSelections())
+        ranges.push_back({s.cursor.selectionStart(), s.cursor.selectionEnd()});
+    return ranges;
 }
 
 } // namespace qv

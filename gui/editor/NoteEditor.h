@@ -52,6 +52,12 @@ public:
     // The text of a document range.
     QString textOfRange(int start, int end) const;
 
+    // Highlights every occurrence of the find text (any case, "ё" as "е"),
+    // scrolling the first into view when `scroll`; an empty text clears.
+    void showFound(const QString &query, bool scroll);
+    // The highlighted occurrences: document positions, end exclusive.
+    std::vector<LinkRange> foundRanges() const;
+
     // The last press recorded over a link (range -1, -1 when none).
     LinkRange pendingRange() const { return pending_; }
     Qt::MouseButton pendingButton() const { return pendingButton_; }

@@ -3,6 +3,7 @@
 #include "catalog/Catalog.h"
 #include "catalog/EditSteps.h"
 #include "gui/common/MessageBox.h"
+#include "gui/tree/FindFilter.h"
 #include "gui/tree/TreeModel.h"
 
 #include <QApplication>
@@ -60,6 +61,17 @@ OutlineView::~OutlineView() = default;
 
 TreeModel *OutlineView::treeModel() const { return qobject_cast<TreeModel *>(model()); }
 
+Node *OutlineView::nodeOf(const QModelIndex &index) const
+{
+    if (!index.isValid())
+        return nullptr;
+    if (TreeModel *outlineModel = treeModel())
+        return outlineModel->nodeFor(index);
+    if (auto *filter = qobject_cast<FindFilter *>(model()))
+        return filter->nodeFor(index);
+    return nullptr;
+}
+
 QModelIndex OutlineView::rowAt(const QPoint &pos) const
 {
     if (!viewport()->rect().contains(pos))
@@ -67,12 +79,7 @@ QModelIndex OutlineView::rowAt(const QPoint &pos) const
     return indexAt(QPoint(columnViewportPosition(0), pos.y()));
 }
 
-Node *OutlineView::nodeAt(const QPoint &pos) const
-{
-    const QModelIndex index = rowAt(pos);
-    TreeModel *outlineModel = treeModel();
-    return index.isValid() && outlineModel ? outlineModel->nodeFor(index) : nullptr;
-}
+Node *OutlineView::nodeAt(const QPoint &pos) const { return nodeOf(rowAt(pos)); }
 
 QStyleOptionViewItem OutlineView::itemOption(const QModelIndex &index) const
 {
@@ -134,17 +141,9 @@ bool OutlineView::isOnItem(const QPoint &pos) const
     return index.isValid() && itemRect(index).contains(pos);
 }
 
-Node *OutlineView::draggedNode() const
-{
-    TreeModel *outlineModel = treeModel();
-    return draggedIndex_.isValid() && outlineModel ? outlineModel->nodeFor(draggedIndex_) : nullptr;
-}
+Node *OutlineView::draggedNode() const { return nodeOf(draggedIndex_); }
 
-Node *OutlineView::dropTarget() const
-{
-    TreeModel *outlineModel = treeModel();
-    return dropTargetIndex_.isValid() && outlineModel ? outlineModel->nodeFor(dropTargetIndex_) : nullptr;
-}
+Node *OutlineView::dropTarget() const { return nodeOf(dropTargetIndex_); }
 
 QLabel *OutlineView::dragImage() const
 {
@@ -164,7 +163,7 @@ void OutlineView::mousePressEvent(QMouseEvent *event)
         return;
     const QPoint pos = event->position().toPoint();
     draggedIndex_ = rowAt(pos);
-    if (draggedIndex_.isValid() && dragDropEnabled_ && isOnItem(pos))
+    if (draggedIndex_.isValid() && dragDropEnabled_ && !dragSuspended_ && isOnItem(pos))
         beginDrag(pos, event->globalPosition(), event->modifiers());
 }
 
@@ -355,7 +354,7 @@ void OutlineView::dragOver(const QPoint &pos)
 
 bool OutlineView::acceptsAt(const QPoint &pos) const
 {
-    if (!dragDropEnabled_ || !viewport()->rect().contains(pos))
+    if (!dragDropEnabled_ || dragSuspended_ || !viewport()->rect().contains(pos))
         return false;
     // A custom drop decides for itself what dropping anywhere means.
     if (customDragDrop_ && onDragNodeEvent)

@@ -45,6 +45,9 @@ public:
     bool dragDropEnabled() const { return dragDropEnabled_; }
     void setDragDropEnabled(bool enabled) { dragDropEnabled_ = enabled; }
     bool customDragDrop() const { return customDragDrop_; }
+    // While suspended (a filtered tree), no drag starts and nothing drops,
+    // whatever dragDropEnabled says.
+    void setDragSuspended(bool suspended) { dragSuspended_ = suspended; }
     void setCustomDragDrop(bool custom) { customDragDrop_ = custom; }
 
     // Called for each node a drop removes, deepest first (the last child's
@@ -104,6 +107,8 @@ private:
     friend class ReleaseGate;
 
     TreeModel *treeModel() const;
+    // The node of a view index, through a filter between the view and the model.
+    Node *nodeOf(const QModelIndex &index) const;
     QStyleOptionViewItem itemOption(const QModelIndex &index) const;
     // The index of the row under the point, whatever the x.
     QModelIndex rowAt(const QPoint &pos) const;
@@ -126,6 +131,7 @@ private:
     Catalog &catalog_;
     bool dragDropEnabled_ = false;
     bool customDragDrop_ = false;
+    bool dragSuspended_ = false;
 
     DragState dragState_ = DragState::None;
     QPersistentModelIndex draggedIndex_;

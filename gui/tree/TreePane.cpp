@@ -2,22 +2,28 @@
 
 #include "catalog/Catalog.h"
 #include "catalog/EditSteps.h"
+#include "catalog/Search.h"
 #include "gui/common/Codec.h"
 #include "gui/common/Icons.h"
 #include "gui/common/MessageBox.h"
 #include "gui/common/WidgetLook.h"
+#include "gui/tree/FindFilter.h"
 #include "gui/tree/IconPalette.h"
 #include "gui/tree/OutlineView.h"
 #include "gui/tree/TreeModel.h"
 #include "gui/tree/UndoCommands.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QContextMenuEvent>
+#include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStyle>
 #include <QStyledItemDelegate>
 #include <QToolBar>
 #include <QToolButton>
@@ -55,6 +61,30 @@ public:
             pane_->finishRename(index, line->text());
             committing_ = false;
         }
+    }
+
+    // The caption's part that matches the find is painted on a highlight.
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        const QString query = pane_->findQuery();
+        if (!query.isEmpty() && pane_->filtering()) {
+            QStyleOptionViewItem opt = option;
+            initStyleOption(&opt, index);
+            const Bytes folded = foldForSearch(fromQ(opt.text));
+            const size_t at = folded.find(foldForSearch(fromQ(query)));
+            if (at != Bytes::npos) {
+                const QWidget *widget = opt.widget;
+                QStyle *style = widget ? widget->style() : QApplication::style();
+                const QRect text = style->subElementRect(QStyle::SE_ItemViewItemText, &opt, widget);
+                const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+                const QFontMetrics fm(opt.font);
+                const int left = text.left() + margin + fm.horizontalAdvance(opt.text.left(int(at)));
+                const int width = fm.horizontalAdvance(opt.text.mid(int(at), query.size()));
+                painter->fillRect(QRect(left, text.top() + 1, width, text.height() - 2),
+                                  QColor(255, 230, 80));
+            }
+        }
+        QStyledItemDelegate::paint(painter, option, index);
     }
 
 private:
@@ -102,6 +132,8 @@ TreePane::TreePane(Catalog &catalog, QWidget *parent) : QFrame(parent), catalog_
     layout->setSpacing(0);
     layout->addWidget(toolbar_);
     layout->addWidget(palette_);
+    buildFindBar();
+    layout->addWidget(findBar_);
     layout->addWidget(tree_, 1);
 
     connect(palette_, &IconPalette::iconChosen, this, &TreePane::setIcon);
@@ -174,6 +206,47 @@ void TreePane::buildActions()
         = history("treeUndoAction", u"Отменить", "undo", QKeySequence(Qt::CTRL | Qt::Key_Z), &TreePane::undo);
     redoAction_ = history("treeRedoAction", u"Повторить", "redo", QKeySequence(Qt::CTRL | Qt::Key_Y),
                           &TreePane::redo);
+
+    // Finding works from anywhere in the window.
+    auto windowWide = [this](const char *name, const char16_t *text, const QKeySequence &key,
+                             void (TreePane::*handler)()) {
+        auto *a = new QAction(QString::fromUtf16(text), this);
+        a->setObjectName(QString::fromLatin1(name));
+        a->setStatusTip(a->text());
+        a->setShortcut(key);
+        a->setShortcutContext(Qt::WindowShortcut);
+        a->setToolTip(QStringLiteral("%1 (%2)").arg(a->statusTip(), key.toString(QKeySequence::NativeText)));
+        connect(a, &QAction::triggered, this, handler);
+        addAction(a);
+        return a;
+    };
+    findAction_ = windowWide("findAction", u"Найти", QKeySequence(QKeySequence::Find), &TreePane::openFind);
+    findAction_->setIcon(QIcon::fromTheme(QStringLiteral("edit-find"),
+                                          style()->standardIcon(QStyle::SP_FileDialogContentsView)));
+    findNextAction_
+        = windowWide("findNextAction", u"Найти следующий", QKeySequence(Qt::Key_F3), &TreePane::findNext);
+    findPreviousAction_ = windowWide("findPreviousAction", u"Найти предыдущий",
+                                     QKeySequence(Qt::SHIFT | Qt::Key_F3), &TreePane::findPrevious);
+}
+
+void TreePane::buildFindBar()
+{
+    findBar_ = new QWidget(this);
+    findBar_->setObjectName(QStringLiteral("findBar"));
+    auto *row = new QHBoxLayout(findBar_);
+    row->setContentsMargins(2, 2, 2, 2);
+    row->setSpacing(4);
+    findField_ = new QLineEdit(findBar_);
+    findField_->setObjectName(QStringLiteral("findField"));
+    findField_->setPlaceholderText(QStringLiteral(u"Найти"));
+    findField_->setClearButtonEnabled(true);
+    findField_->installEventFilter(this);
+    findCount_ = new QLabel(findBar_);
+    findCount_->setObjectName(QStringLiteral("findCount"));
+    row->addWidget(findField_, 1);
+    row->addWidget(findCount_);
+    findBar_->hide();
+    connect(findField_, &QLineEdit::textChanged, this, &TreePane::queryEdited);
 }
 
 void TreePane::buildToolbar()
@@ -201,8 +274,13 @@ void TreePane::buildToolbar()
     toolbar_->addSeparator();
     addButton(expandAllAction_, "SpeedButton16");
     addButton(collapseAllAction_, "SpeedButton17");
+    // The find button sits in the room before the move pair.
     auto *gap = new QWidget(toolbar_);
-    gap->setFixedWidth(kMoveGroupGap);
+    gap->setFixedWidth((kMoveGroupGap - kToolButtonSize) / 2);
+    toolbar_->addWidget(gap);
+    addButton(findAction_, "findButton");
+    gap = new QWidget(toolbar_);
+    gap->setFixedWidth(kMoveGroupGap - kToolButtonSize - (kMoveGroupGap - kToolButtonSize) / 2);
     toolbar_->addWidget(gap);
     addButton(moveUpAction_, "SpeedButton13");
     addButton(moveDownAction_, "SpeedButton14");
@@ -270,7 +348,17 @@ Node *TreePane::selectedNode() const
     const QModelIndexList rows = tree_->selectionModel()->selectedRows();
     if (rows.isEmpty())
         return nullptr;
-    return model_->nodeFor(rows.first());
+    return viewNode(rows.first());
+}
+
+QModelIndex TreePane::viewIndex(const Node *node) const
+{
+    return tree_->model() == filter_ && filter_ ? filter_->indexFor(node) : model_->indexFor(node);
+}
+
+Node *TreePane::viewNode(const QModelIndex &index) const
+{
+    return tree_->model() == filter_ && filter_ ? filter_->nodeFor(index) : model_->nodeFor(index);
 }
 
 void TreePane::selectNode(Node *node)
@@ -282,11 +370,15 @@ void TreePane::selectNode(Node *node)
     // Ancestors are expanded from the nearest outwards: hidden ones only
     // record the state, and the outermost lays out the branch once.
     for (Node *p = node->parent(); p && !p->isTop(); p = p->parent()) {
-        const QModelIndex pi = model_->indexFor(p);
-        if (!tree_->isExpanded(pi))
+        const QModelIndex pi = viewIndex(p);
+        if (pi.isValid() && !tree_->isExpanded(pi))
             tree_->expand(pi);
     }
-    const QModelIndex index = model_->indexFor(node);
+    const QModelIndex index = viewIndex(node);
+    if (!index.isValid()) {
+        tree_->selectionModel()->clearSelection();
+        return;
+    }
     tree_->selectionModel()->setCurrentIndex(index,
                                              QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     tree_->scrollTo(index);
@@ -324,6 +416,8 @@ void TreePane::run(const std::function<void()> &command)
 
 void TreePane::selectionChanged()
 {
+    if (swappingModel_)
+        return;
     if (busy_)
         selectionPending_ = true;
     else
@@ -335,7 +429,7 @@ void TreePane::branchCollapsed(const QModelIndex &index)
     // A collapse that hides the selected node moves the selection to the
     // collapsed node.
     Node *selected = selectedNode();
-    Node *collapsed = model_->nodeFor(index);
+    Node *collapsed = viewNode(index);
     if (selected && index.isValid() && collapsed->isAncestorOf(selected))
         selectNode(collapsed);
 }
@@ -346,7 +440,7 @@ void TreePane::showMenuAtSelection()
 {
     QPoint at; // the viewport's corner when nothing is selected
     if (Node *selected = selectedNode()) {
-        const QModelIndex index = model_->indexFor(selected);
+        const QModelIndex index = viewIndex(selected);
         tree_->scrollTo(index);
         const QRect item = tree_->itemRect(index);
         if (!item.isEmpty())
@@ -382,6 +476,17 @@ bool TreePane::isRedoKey(const QKeyEvent *key)
 
 bool TreePane::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == findField_ && event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+            moveToMatch(key->modifiers() & Qt::ShiftModifier ? -1 : 1);
+            return true;
+        }
+        if (key->key() == Qt::Key_Escape) {
+            closeFind();
+            return true;
+        }
+    }
     if (watched == tree_) {
         const bool renaming = tree_->isRenaming();
         switch (event->type()) {
@@ -452,6 +557,8 @@ bool TreePane::eventFilter(QObject *watched, QEvent *event)
 
 void TreePane::createNode()
 {
+    if (filtering())
+        return;
     run([this] {
         Node *selected = selectedNode();
         Node *created = nullptr;
@@ -477,6 +584,8 @@ void TreePane::createNode()
 
 void TreePane::createChild()
 {
+    if (filtering())
+        return;
     run([this] {
         Node *selected = selectedNode();
         if (!selected)
@@ -499,6 +608,8 @@ void TreePane::createChild()
 
 void TreePane::deleteNode()
 {
+    if (filtering())
+        return;
     run([this] {
         Node *selected = selectedNode();
         if (!selected)
@@ -543,6 +654,8 @@ void TreePane::collapseAll()
 
 void TreePane::moveUp()
 {
+    if (filtering())
+        return;
     run([this] {
         Node *selected = selectedNode();
         if (auto step = moveUpStep(catalog_, selected)) {
@@ -554,6 +667,8 @@ void TreePane::moveUp()
 
 void TreePane::moveDown()
 {
+    if (filtering())
+        return;
     run([this] {
         Node *selected = selectedNode();
         if (auto step = moveDownStep(catalog_, selected)) {
@@ -580,14 +695,14 @@ void TreePane::beginRename(const QModelIndex &index)
             msg::showError(window(), e);
         }
     }
-    captionAtRenameStart_ = model_->nodeFor(index)->caption();
+    captionAtRenameStart_ = viewNode(index)->caption();
 }
 
 void TreePane::finishRename(const QModelIndex &index, const QString &text)
 {
     if (!index.isValid())
         return;
-    Node *node = model_->nodeFor(index);
+    Node *node = viewNode(index);
     run([this, node, &text] {
         const Bytes s = fromQ(text);
         Catalog::RenameResult result;
@@ -607,7 +722,7 @@ void TreePane::finishRename(const QModelIndex &index, const QString &text)
 
 void TreePane::undo()
 {
-    if (tree_->dragState() != OutlineView::DragState::None || !undoStack_->canUndo())
+    if (filtering() || tree_->dragState() != OutlineView::DragState::None || !undoStack_->canUndo())
         return;
     run([this] {
         undoStack_->undo();
@@ -618,7 +733,7 @@ void TreePane::undo()
 
 void TreePane::redo()
 {
-    if (tree_->dragState() != OutlineView::DragState::None || !undoStack_->canRedo())
+    if (filtering() || tree_->dragState() != OutlineView::DragState::None || !undoStack_->canRedo())
         return;
     run([this] {
         undoStack_->redo();
@@ -645,8 +760,172 @@ void TreePane::refreshUndoActions()
         a->setEnabled(can);
         a->setText(can ? word + QStringLiteral(": ") + step : word);
     };
-    follow(undoAction_, QStringLiteral(u"Отменить"), undoStack_->canUndo(), undoStack_->undoText());
-    follow(redoAction_, QStringLiteral(u"Повторить"), undoStack_->canRedo(), undoStack_->redoText());
+    const bool free = !filtering();
+    follow(undoAction_, QStringLiteral(u"Отменить"), free && undoStack_->canUndo(), undoStack_->undoText());
+    follow(redoAction_, QStringLiteral(u"Повторить"), free && undoStack_->canRedo(), undoStack_->redoText());
+}
+
+bool TreePane::filtering() const { return filter_ && tree_->model() == filter_; }
+
+QString TreePane::findQuery() const { return findBar_->isVisible() ? findField_->text() : QString(); }
+
+void TreePane::openFind()
+{
+    findBar_->show();
+    findField_->setFocus(Qt::ShortcutFocusReason);
+    findField_->selectAll();
+}
+
+void TreePane::closeFind()
+{
+    findField_->clear(); // shows the whole tree again
+    findBar_->hide();
+    tree_->setFocus(Qt::OtherFocusReason);
+    emit findQueryChanged(QString());
+}
+
+void TreePane::findNext() { moveToMatch(1); }
+
+void TreePane::findPrevious() { moveToMatch(-1); }
+
+void TreePane::showModel(QAbstractItemModel *model)
+{
+    if (tree_->model() == model)
+        return;
+    swappingModel_ = true;
+    QItemSelectionModel *old = tree_->selectionModel();
+    tree_->setModel(model);
+    delete old;
+    connect(tree_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &TreePane::selectionChanged);
+    swappingModel_ = false;
+    refreshStructuralActions();
+}
+
+void TreePane::queryEdited(const QString &text)
+{
+    const Bytes query = fromQ(text);
+    if (query.empty()) {
+        stopFiltering();
+        findCount_->clear();
+        lastQuery_.clear();
+        emit findQueryChanged(QString());
+        return;
+    }
+    if (!search_)
+        search_ = std::make_unique<SearchIndex>();
+    std::vector<const Node *> found;
+    if (searchStale_) {
+        search_->build(catalog_);
+        searchStale_ = false;
+        found = search_->findNodes(query);
+    } else if (filter_ && filtering() && !lastQuery_.isEmpty()
+               && foldForSearch(query).starts_with(foldForSearch(fromQ(lastQuery_)))) {
+        // Typing on narrows the previous result.
+        found = search_->findNodes(query, filter_->matches());
+    } else {
+        found = search_->findNodes(query);
+    }
+    lastQuery_ = text;
+
+    Node *selected = selectedNode();
+    if (!filtering()) {
+        // The expansion to come back to.
+        expandedBeforeFind_.clear();
+        std::vector<Node *> pending{catalog_.outline().top()};
+        while (!pending.empty()) {
+            Node *n = pending.back();
+            pending.pop_back();
+            for (size_t i = 0; i < n->childCount(); ++i) {
+                Node *c = n->child(i);
+                if (c->hasChildren() && tree_->isExpanded(model_->indexFor(c))) {
+                    expandedBeforeFind_.push_back(c);
+                    pending.push_back(c);
+                }
+            }
+        }
+        if (!filter_) {
+            filter_ = new FindFilter(model_, this);
+            // A new catalogue ends the find.
+            connect(model_, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
+                expandedBeforeFind_.clear();
+                searchStale_ = true;
+            });
+        }
+        // Dimmed: halfway between the tree's text and its background.
+        const QColor ink = tree_->palette().color(QPalette::Text);
+        const QColor base = tree_->palette().color(QPalette::Base);
+        filter_->setDimColor(QColor((ink.red() + base.red()) / 2, (ink.green() + base.green()) / 2,
+                                    (ink.blue() + base.blue()) / 2));
+        swappingModel_ = true;
+        filter_->setMatches(found);
+        swappingModel_ = false;
+        showModel(filter_);
+    } else {
+        filter_->setMatches(found);
+    }
+    tree_->expandAll();
+    findCount_->setText(found.empty() ? QStringLiteral(u"Ничего не найдено")
+                                      : QStringLiteral(u"Найдено: %1").arg(found.size()));
+    // The selection stays on a node still shown.
+    const QModelIndex at = selected ? filter_->indexFor(selected) : QModelIndex();
+    if (at.isValid() && viewNode(tree_->currentIndex()) != selected) {
+        swappingModel_ = true; // the same node: its note stays as it is
+        tree_->selectionModel()->setCurrentIndex(
+            at, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        swappingModel_ = false;
+    } else if (!at.isValid() && selected) {
+        emit selectionMoved(selectedNode());
+    }
+    emit findQueryChanged(text);
+}
+
+void TreePane::stopFiltering()
+{
+    if (!filtering())
+        return;
+    Node *selected = selectedNode();
+    showModel(model_);
+    tree_->setUpdatesEnabled(false);
+    for (Node *n : expandedBeforeFind_)
+        tree_->expand(model_->indexFor(n));
+    tree_->setUpdatesEnabled(true);
+    expandedBeforeFind_.clear();
+    swappingModel_ = true;
+    selectNode(selected);
+    swappingModel_ = false;
+    if (selected)
+        tree_->scrollTo(model_->indexFor(selected), QAbstractItemView::PositionAtCenter);
+}
+
+void TreePane::moveToMatch(int step)
+{
+    if (!filtering() || filter_->matches().empty())
+        return;
+    const auto &matches = filter_->matches();
+    Node *selected = selectedNode();
+    // The nearest match after (before) the selection in flat order, wrapping.
+    const Node *next = nullptr;
+    if (selected) {
+        for (const Node *n = step > 0 ? flatNext(selected) : flatPrev(selected); n && !next;
+             n = step > 0 ? flatNext(n) : flatPrev(n))
+            if (filter_->isMatch(n))
+                next = n;
+    }
+    if (!next)
+        next = step > 0 ? matches.front() : matches.back();
+    selectNode(const_cast<Node *>(next));
+    tree_->scrollTo(viewIndex(next));
+}
+
+void TreePane::refreshStructuralActions()
+{
+    const bool free = !filtering();
+    for (QAction *a :
+         {createNodeAction_, createChildAction_, deleteNodeAction_, moveUpAction_, moveDownAction_})
+        a->setEnabled(free);
+    tree_->setDragSuspended(!free);
+    refreshUndoActions();
 }
 
 } // namespace qv

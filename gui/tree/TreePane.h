@@ -12,9 +12,13 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QAction;
 class QKeyEvent;
+class QLabel;
+class QLineEdit;
+class QAbstractItemModel;
 class QMenu;
 class QModelIndex;
 class QToolBar;
@@ -25,7 +29,9 @@ namespace qv {
 
 class Catalog;
 class EditStep;
+class FindFilter;
 class IconPalette;
+class SearchIndex;
 class Node;
 class OutlineView;
 class TreeModel;
@@ -36,7 +42,6 @@ public:
     static constexpr int kMinimumWidth = qv::kTreeWidth;
 
     explicit TreePane(Catalog &catalog, QWidget *parent = nullptr);
-
     ~TreePane() override;
 
     OutlineView *tree() const { return tree_; }
@@ -60,6 +65,29 @@ public:
     // menu's last items, and Ctrl+Z / Ctrl+Y / Ctrl+Shift+Z in the tree.
     QAction *undoAction() const { return undoAction_; } // treeUndoAction
     QAction *redoAction() const { return redoAction_; } // treeRedoAction
+    // Finding: Ctrl+F (anywhere in the window) or the toolbar's button opens
+    // the find bar above the tree; F3 / Shift+F3 (and Enter / Shift+Enter in
+    // the field) move through the matches.
+    QAction *findAction() const { return findAction_; }                 // findAction, findButton
+    QAction *findNextAction() const { return findNextAction_; }         // findNextAction
+    QAction *findPreviousAction() const { return findPreviousAction_; } // findPreviousAction
+    QWidget *findBar() const { return findBar_; }                       // findBar
+    QLineEdit *findField() const { return findField_; }                 // findField
+    QLabel *findCount() const { return findCount_; }                    // findCount
+    // The filter between the model and the tree, or null before the first find.
+    FindFilter *findFilter() const { return filter_; }
+    // True while the tree shows only what the find matched; the structural
+    // commands (create, delete, move, drag-and-drop, undo/redo) are off.
+    bool filtering() const;
+    // The text being found, or empty when the find bar is closed.
+    QString findQuery() const;
+    void openFind();
+    void closeFind();
+    void findNext();
+    void findPrevious();
+    // The catalogue changed: the next query reads it again.
+    void markSearchStale() { searchStale_ = true; }
+
     // The tree commands' history, for this run only.
     QUndoStack *undoStack() const { return undoStack_; }
     static constexpr int kUndoLimit = 500;
@@ -97,6 +125,8 @@ signals:
     void selectionMoved(Node *node);
     // A left click on the tree, with the selected node.
     void treeClicked(Node *node);
+    // The find text changed (empty when the bar closed).
+    void findQueryChanged(const QString &query);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -106,6 +136,17 @@ private:
     void buildToolbar();
     void buildMenu();
     void buildTree();
+    void buildFindBar();
+    // The view's index of a node and the node of a view index, through the
+    // filter while one is shown.
+    QModelIndex viewIndex(const Node *node) const;
+    Node *viewNode(const QModelIndex &index) const;
+    // Shows the tree through `model` (the plain model or the filter).
+    void showModel(QAbstractItemModel *model);
+    void queryEdited(const QString &text);
+    void stopFiltering();
+    void moveToMatch(int step);
+    void refreshStructuralActions();
     void selectionChanged();
     void branchCollapsed(const QModelIndex &index);
     void showMenu(const QPoint &pos);
@@ -140,6 +181,19 @@ private:
     QAction *undoAction_ = nullptr;
     QAction *redoAction_ = nullptr;
     QUndoStack *undoStack_ = nullptr;
+    QAction *findAction_ = nullptr;
+    QAction *findNextAction_ = nullptr;
+    QAction *findPreviousAction_ = nullptr;
+    QWidget *findBar_ = nullptr;
+    QLineEdit *findField_ = nullptr;
+    QLabel *findCount_ = nullptr;
+    FindFilter *filter_ = nullptr;
+    std::unique_ptr<SearchIndex> search_;
+    bool searchStale_ = true;
+    QString lastQuery_;
+    // The expanded nodes and the selection when filtering began.
+    std::vector<Node *> expandedBeforeFind_;
+    bool swappingModel_ = false;
     std::function<void()> beforeCommand_;
     Bytes captionAtRenameStart_;
     bool busy_ = false;

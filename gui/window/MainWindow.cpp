@@ -15,6 +15,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QScreen>
 #include <QSplitter>
@@ -87,6 +88,10 @@ void MainWindow::connectParts()
             return;
         try {
             editorPane_->showNote(node);
+            // A note shown during a find shows where the find text is.
+            const QString query = treePane_->findQuery();
+            if (!query.isEmpty())
+                editorPane_->editor()->showFound(query, true);
         } catch (const std::exception &e) {
             qv::msg::showError(this, e);
         }
@@ -96,6 +101,11 @@ void MainWindow::connectParts()
     connect(treePane_, &TreePane::treeClicked, this, showNote);
     connect(treePane_, &TreePane::commandDone, this, &MainWindow::updateSaveAllEnabled);
     connect(editorPane_, &EditorPane::edited, this, &MainWindow::updateSaveAllEnabled);
+    // The find reads the catalogue again after an edit or a command.
+    connect(editorPane_, &EditorPane::edited, treePane_, &TreePane::markSearchStale);
+    connect(treePane_, &TreePane::commandDone, treePane_, &TreePane::markSearchStale);
+    connect(treePane_, &TreePane::findQueryChanged, this,
+            [this](const QString &query) { editorPane_->editor()->showFound(query, false); });
     connect(editorPane_->saveAllAction(), &QAction::triggered, this, [this] { saveAll(); });
     connect(treePane_, &TreePane::commandDone, keeper_.get(), &CatalogKeeper::changed);
     connect(editorPane_, &EditorPane::edited, keeper_.get(), &CatalogKeeper::changed);
@@ -479,8 +489,10 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
         auto *editor = editorPane_->editor();
         QWidget *focus = QApplication::focusWidget();
         if (watched == tree->viewport()) {
-            // Not while a label is being edited inside the tree.
-            if (!focus || (focus != tree && !tree->isAncestorOf(focus)))
+            // Not while a label is being edited inside the tree, nor
+            // while a find text is being typed.
+            if ((!focus || (focus != tree && !tree->isAncestorOf(focus)))
+                && focus != static_cast<QWidget *>(treePane_->findField()))
                 tree->setFocus(Qt::MouseFocusReason);
         } else if (watched == editor->viewport()) {
             if (focus != editor)

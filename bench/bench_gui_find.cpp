@@ -1,0 +1,210 @@
+// Finding in the main window over a large catalogue, offscreen: the time
+// from a key pressed in the find field to the tree updated (the events it
+// leaves behind included), for queries of 1, 2, 3 and 6 letters, Latin and
+// Cyrillic, typed on (each narrows the one before) and fresh (a new
+// one-letter query replacing the text), as medians over several runs. The
+// floor beside them: a plain byte search over the same notes.
+//
+//   bench_gui_find [--nodes N] [--seed S] [--runs R]
+
+#include "catalog/Catalog.h"
+#include "catalog/Search.h"
+#include "generator/Generator.h"
+#include "gui/common/MessageBox.h"
+#include "gui/common/StackRoom.h"
+#include "gui/tree/FindFilter.h"
+#include "gui/tree/OutlineView.h"
+#include "gui/tree/TreePane.h"
+#include "gui/window/MainWindow.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Config {
+    size_t nodes = 100000;
+    uint64_t seed = 1;
+    int runs = 5;
+};
+
+[[noreturn]] void usage()
+{
+    std::fprintf(stderr, "usage: bench_gui_find [--nodes N] [--seed S] [--runs R]\n");
+    std::exit(2);
+}
+
+size_t number(const char *text)
+{
+    char *end = nullptr;
+    const unsigned long long v = std::strtoull(text, &end, 10);
+    if (!end || *end || end == text)
+        usage();
+    return size_t(v);
+}
+
+Config parse(int argc, char **argv)
+{
+    Config c;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--nodes") && i + 1 < argc)
+            c.nodes = number(argv[++i]);
+        else if (!std::strcmp(argv[i], "--seed") && i + 1 < argc)
+            c.seed = number(argv[++i]);
+        else if (!std::strcmp(argv[i], "--runs") && i + 1 < argc)
+            c.runs = int(number(argv[++i]));
+        else
+            usage();
+    }
+    return c;
+}
+
+double timed(const std::function<void()> &step)
+{
+    QElapsedTimer t;
+    t.start();
+    step();
+    QCoreApplication::processEvents();
+    return double(t.nsecsElapsed()) / 1e6;
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+void type(QWidget *field, QChar c)
+{
+    QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+    QApplication::sendEvent(field, &press);
+    QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, QString(c));
+    QApplication::sendEvent(field, &release);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qv::widenStack();
+    const Config config = parse(argc, argv);
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+
+    QTemporaryDir dir;
+    const std::string base = dir.path().toStdString() + "/";
+    const qv::gen::Generated generated = qv::gen::generate({config.nodes, config.seed});
+    const size_t bytes = qv::gen::writeCatalogFiles(base, generated);
+    std::printf("%zu nodes, %.1f MB of files\n\n", generated.entries.size(), double(bytes) / 1e6);
+    qv::msg::setNextAnswers({});
+
+    auto *window = new qv::MainWindow(base);
+    window->show();
+    QCoreApplication::processEvents();
+    qv::TreePane *pane = window->treePane();
+    QLineEdit *field = pane->findField();
+    const qv::Catalog &catalog = window->catalog();
+
+    // The floor: one byte search for a word over every note.
+    size_t noteBytes = 0;
+    for (size_t i = 0; i < catalog.records().size(); ++i)
+        noteBytes += catalog.records().at(i).text.size();
+    const double floor = timed([&] {
+        size_t hits = 0;
+        for (size_t i = 0; i < catalog.records().size(); ++i) {
+            const qv::Bytes &t = catalog.records().at(i).text;
+            hits += memmem(t.data(), t.size(), "kernel", 6) != nullptr;
+        }
+        std::printf("floor: %zu notes hold \"kernel\"\n", hits);
+    });
+    qv::SearchIndex index;
+    const double build = timed([&] { index.build(catalog); });
+    std::printf("notes %.1f MB; plain byte search (memmem) over them %.1f ms; index build %.1f ms\n\n",
+                double(noteBytes) / 1e6, floor, build);
+
+    pane->openFind();
+    QCoreApplication::processEvents();
+    const double first = timed([&] { type(field, QLatin1Char('k')); });
+    std::printf("first keystroke (reads the catalogue into the index): %.1f ms, %s\n\n", first,
+                qPrintable(pane->findCount()->text()));
+
+    struct Series {
+        const char *name;
+        QString word;
+    };
+    const Series series[] = {{"Latin", QStringLiteral("kernel")}, {"Cyrillic", QString::fromUtf8("погода")}};
+    std::printf("| %-9s | %-10s | %8s | %10s | %-18s |\n", "alphabet", "query", "letters", "median ms",
+                "found");
+    std::printf("|%s|%s|%s|%s|%s|\n", std::string(11, '-').c_str(), std::string(12, '-').c_str(),
+                std::string(10, '-').c_str(), std::string(12, '-').c_str(), std::string(20, '-').c_str());
+    double worstNarrowing = 0, worstAny = 0;
+    for (const Series &s : series) {
+        std::map<int, std::vector<double>> narrowing;
+        std::vector<double> fresh;
+        std::map<int, QString> counts;
+        for (int run = 0; run < config.runs; ++run) {
+            // Fresh: a one-letter query replacing the text of another.
+            field->setText(QStringLiteral("zq"));
+            QCoreApplication::processEvents();
+            field->selectAll();
+            fresh.push_back(timed([&] { type(field, s.word[0]); }));
+            counts[0] = pane->findCount()->text();
+            for (int n = 2; n <= s.word.size(); ++n) {
+                narrowing[n].push_back(timed([&] { type(field, s.word[n - 1]); }));
+                counts[n] = pane->findCount()->text();
+            }
+        }
+        auto line = [&](const char *kind, int letters, double ms, const QString &count) {
+            std::printf("| %-9s | %-10s | %8d | %10.1f | %-18s |\n", s.name, kind, letters, ms,
+                        count.toUtf8().constData());
+        };
+        const double f = median(fresh);
+        line("fresh", 1, f, counts[0]);
+        worstAny = std::max(worstAny, f);
+        for (int n : {2, 3, 6}) {
+            const double m = median(narrowing[n]);
+            line("narrowing", n, m, counts[n]);
+            worstNarrowing = std::max(worstNarrowing, m);
+            worstAny = std::max(worstAny, m);
+        }
+    }
+    // Where a keystroke's time goes, for "k" then "ke": the search alone,
+    // the filter's new set with the tree's relayout, and the expansion.
+    {
+        std::vector<const qv::Node *> one, two;
+        const double searchOne = timed([&] { one = index.findNodes("k"); });
+        const double searchTwo = timed([&] { two = index.findNodes("ke", one); });
+        field->setText(QStringLiteral("k"));
+        QCoreApplication::processEvents();
+        qv::FindFilter *filter = pane->findFilter();
+        const double setTwo = timed([&] { filter->setMatches(two); });
+        const double expandTwo = timed([&] { pane->tree()->expandAll(); });
+        const double setOne = timed([&] { filter->setMatches(one); });
+        const double expandOne = timed([&] { pane->tree()->expandAll(); });
+        std::printf("\nbreakdown: search \"k\" %.1f ms (%zu nodes), \"ke\" among them %.1f ms (%zu);\n"
+                    "  filter set + tree relayout: to \"ke\" %.1f ms, back to \"k\" %.1f ms;\n"
+                    "  expand all after: %.1f ms, %.1f ms\n",
+                    searchOne, one.size(), searchTwo, two.size(), setTwo, setOne, expandTwo, expandOne);
+    }
+    // Leaving the find: the whole tree again.
+    const double leave = timed([&] { pane->closeFind(); });
+    std::printf("\nEsc (whole tree back): %.1f ms\n", leave);
+    std::printf("goals: narrowing <= 16 ms (worst median %.1f), any keystroke <= 50 ms (worst median %.1f)\n",
+                worstNarrowing, worstAny);
+    window->close();
+    delete window;
+    return 0;
+}

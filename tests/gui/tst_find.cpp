@@ -1,0 +1,230 @@
+// Finding in the window: the filter over the outline, the find bar's keys,
+// editing while filtered down to the bytes on disk, and the structural
+// commands held off while the tree is filtered.
+#include "support/Fixture.h"
+
+#include "catalog/Catalog.h"
+#include "gui/editor/EditorPane.h"
+#include "gui/editor/NoteEditor.h"
+#include "gui/tree/FindFilter.h"
+#include "gui/tree/OutlineView.h"
+#include "gui/tree/TreeModel.h"
+#include "gui/tree/TreePane.h"
+
+#include <QAbstractItemModelTester>
+#include <QAction>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTest>
+
+using qv::Node;
+using namespace qvtest;
+
+namespace {
+
+const QByteArray kOutline = lines({"A", "\tB", "\t\tC", "\tB2", "D", "\tE", "Ёлка"});
+const QByteArray kRecords = lines({"5", "A", "note a", "1", "C", "first line~~the Needle here, needle", "2",
+                                   "B2", "no", "3", "E", "НИТКА и иголка", "4", "Ёлка", "ель", "5"});
+
+class Window {
+public:
+    Window()
+    {
+        f.writeFile("data.dat", kOutline);
+        f.writeFile("text.dat", kRecords);
+        f.writeFile("Quorvel.ini", QByteArray("[Base]\r\nDragDrop=1\r\n"));
+        f.open();
+        QVERIFY(QTest::qWaitForWindowActive(f.window()));
+    }
+    qv::TreePane *pane() const { return f.window()->treePane(); }
+    Node *node(const char *caption) const
+    {
+        for (Node *n = f.window()->catalog().outline().first(); n; n = qv::flatNext(n))
+            if (n->caption() == qv::W(caption))
+                return n;
+        return nullptr;
+    }
+    // Captions of the rows the tree shows, in flat order of the expanded view.
+    QStringList shownRows() const
+    {
+        QStringList rows;
+        QAbstractItemModel *m = f.tree()->model();
+        for (QModelIndex i = m->index(0, 0); i.isValid(); i = f.tree()->indexBelow(i))
+            rows << i.data().toString();
+        return rows;
+    }
+    void find(const QString &text)
+    {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F, Qt::ControlModifier);
+        QLineEdit *field = pane()->findField();
+        QVERIFY(field->isVisible() && field->hasFocus());
+        for (QChar c : text) { // keyClicks takes Latin-1 only
+            QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+            QApplication::sendEvent(field, &press);
+        }
+    }
+    WindowFixture f;
+};
+
+} // namespace
+
+class FindTest : public QObject {
+    Q_OBJECT
+private slots:
+    void filterModel();
+    void countTexts_data();
+    void countTexts();
+    void findEditLeave();
+    void structuralCommandsOffWhileFiltered();
+};
+
+// The filter under the model tester, through narrowing, widening and changes
+// to the outline underneath.
+void FindTest::filterModel()
+{
+    qv::Catalog catalog;
+    qv::Outline &o = catalog.outline();
+    Node *a = o.append(o.top(), "a");
+    Node *b = o.append(a, "b");
+    Node *c = o.append(b, "c");
+    o.append(a, "d");
+    Node *e = o.append(o.top(), "e");
+    qv::TreeModel model(o);
+    qv::FindFilter filter(&model);
+    QAbstractItemModelTester tester(&filter, QAbstractItemModelTester::FailureReportingMode::QtTest);
+
+    filter.setMatches({c});
+    QCOMPARE(filter.rowCount(), 1);
+    const QModelIndex ai = filter.index(0, 0);
+    QCOMPARE(filter.nodeFor(ai), a);
+    QCOMPARE(filter.rowCount(ai), 1); // "d" is not shown
+    QCOMPARE(filter.nodeFor(filter.index(0, 0, filter.index(0, 0, ai))), c);
+    QCOMPARE(filter.indexFor(c).parent().parent(), ai);
+    QVERIFY(filter.data(ai, Qt::ForegroundRole).isValid()); // dimmed: not a match itself
+    QVERIFY(!filter.data(filter.indexFor(c), Qt::ForegroundRole).isValid());
+
+    filter.setMatches({a, e});
+    QCOMPARE(filter.rowCount(), 2);
+    QCOMPARE(filter.rowCount(filter.indexFor(a)), 0);
+    filter.setMatches({});
+    QCOMPARE(filter.rowCount(), 0);
+    filter.setMatches({b, e});
+    o.setCaption(b, "bb"); // an edited match stays
+    QCOMPARE(filter.rowCount(filter.indexFor(a)), 1);
+    o.remove(e);
+    QCOMPARE(filter.rowCount(), 1);
+}
+
+void FindTest::countTexts_data()
+{
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<QString>("count");
+    QTest::addColumn<QStringList>("rows");
+    const QString none = QString::fromUtf8("Ничего не найдено");
+    QTest::newRow("note, any case") << "NEEDLE" << QString::fromUtf8("Найдено: 1")
+                                    << QStringList{"A", "B", "C"};
+    QTest::newRow("caption and notes")
+        << "b" << QString::fromUtf8("Найдено: 2") << QStringList{"A", "B", "B2"};
+    QTest::newRow("cyrillic case") << QString::fromUtf8("нитка") << QString::fromUtf8("Найдено: 1")
+                                   << QStringList{"D", "E"};
+    QTest::newRow("yo is ye") << QString::fromUtf8("ЕЛ") << QString::fromUtf8("Найдено: 1")
+                              << QStringList{QString::fromUtf8("Ёлка")};
+    QTest::newRow("line break is not tildes") << "~" << none << QStringList{};
+    QTest::newRow("nothing") << "zzz" << none << QStringList{};
+}
+
+void FindTest::countTexts()
+{
+    QFETCH(QString, query);
+    QFETCH(QString, count);
+    QFETCH(QStringList, rows);
+    Window w;
+    w.find(query);
+    QCOMPARE(w.pane()->findCount()->text(), count);
+    QCOMPARE(w.shownRows(), rows);
+    w.f.discard();
+}
+
+// Ctrl+F, type, Enter, edit the note, Esc: the edit lands in the right record
+// and the tree comes back as it was, the found node selected.
+void FindTest::findEditLeave()
+{
+    Window w;
+    w.f.tree()->collapseAll();
+    w.f.tree()->expand(w.f.model()->indexFor(w.node("D")));
+    w.pane()->selectNode(w.node("E"));
+    w.find("needle");
+    QCOMPARE(w.pane()->findCount()->text(), QString::fromUtf8("Найдено: 1"));
+
+    QTest::keyClick(w.pane()->findField(), Qt::Key_Return);
+    QCOMPARE(w.pane()->selectedNode(), w.node("C"));
+    auto *note = w.f.window()->editorPane()->editor();
+    QCOMPARE(note->noteText(), QString("first line\r\nthe Needle here, needle"));
+    const std::vector<qv::NoteEditor::LinkRange> found{{15, 21}, {28, 34}};
+    QCOMPARE(note->foundRanges(), found);
+    QCOMPARE(note->textCursor().position(), 15);
+    QTest::keyClick(w.pane()->findField(), Qt::Key_F3, Qt::ShiftModifier); // wraps onto the only match
+    QCOMPARE(w.pane()->selectedNode(), w.node("C"));
+
+    note->setFocus();
+    note->moveCursor(QTextCursor::End);
+    QTest::keyClicks(note, "!");
+    // The caption that no longer matches after a rename stays shown.
+    QCOMPARE(w.shownRows(), (QStringList{"A", "B", "C"}));
+
+    w.pane()->findField()->setFocus();
+    QTest::keyClick(w.pane()->findField(), Qt::Key_Escape);
+    QVERIFY(!w.pane()->findBar()->isVisible());
+    QCOMPARE(w.f.tree()->model(), static_cast<QAbstractItemModel *>(w.f.model()));
+    QCOMPARE(w.pane()->selectedNode(), w.node("C"));
+    QVERIFY(w.f.tree()->isExpanded(w.f.model()->indexFor(w.node("D")))); // the expansion before
+    QVERIFY(w.f.tree()->isExpanded(w.f.model()->indexFor(w.node("B")))); // and the way to C
+    QVERIFY(note->foundRanges().empty());
+
+    w.f.saveButton()->click();
+    QCOMPARE(w.f.readFile("text.dat"),
+             lines({"5", "A", "note a", "1", "C", "first line~~the Needle here, needle!", "2", "B2", "no",
+                    "3", "E", "НИТКА и иголка", "4", "Ёлка", "ель", "5"}));
+    QCOMPARE(w.f.readFile("data.dat"), kOutline);
+    w.f.discard();
+}
+
+void FindTest::structuralCommandsOffWhileFiltered()
+{
+    Window w;
+    qv::TreePane *pane = w.pane();
+    const QStringList structural{"N1", "N12", "N2", "N17", "N18"};
+    pane->selectNode(w.node("B2"));
+    pane->createNodeAction()->trigger(); // something to take back
+    w.find("n");
+    QVERIFY(pane->filtering());
+    for (const QString &name : structural)
+        QVERIFY2(!pane->action(name)->isEnabled(), qPrintable(name));
+    QVERIFY(!pane->undoAction()->isEnabled());
+    const QString before = w.f.outlineText();
+    pane->createNode();
+    pane->deleteNode();
+    pane->moveUp();
+    pane->undo();
+    w.f.tree()->setFocus();
+    QTest::keyClick(w.f.tree(), Qt::Key_Insert);
+    QTest::keyClick(w.f.tree(), Qt::Key_Z, Qt::ControlModifier);
+    // No drag starts on a filtered tree.
+    const QRect row = w.f.tree()->itemRect(w.f.tree()->model()->index(0, 0));
+    QTest::mousePress(w.f.tree()->viewport(), Qt::LeftButton, {}, row.center());
+    QTest::mouseMove(w.f.tree()->viewport(), row.center() + QPoint(0, 40));
+    QCOMPARE(w.f.tree()->dragState(), qv::OutlineView::DragState::None);
+    QTest::mouseRelease(w.f.tree()->viewport(), Qt::LeftButton, {}, row.center() + QPoint(0, 40));
+    QCOMPARE(w.f.outlineText(), before);
+
+    pane->findField()->clear();
+    QVERIFY(!pane->filtering());
+    for (const QString &name : structural)
+        QVERIFY2(pane->action(name)->isEnabled(), qPrintable(name));
+    QVERIFY(pane->undoAction()->isEnabled());
+    w.f.discard();
+}
+
+QTEST_MAIN(FindTest)
+#include "tst_find.moc"
