@@ -23,6 +23,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QSignalBlocker>
 #include <QStyle>
 #include <QStyledItemDelegate>
 #include <QToolBar>
@@ -640,7 +641,13 @@ void TreePane::expandAll()
 void TreePane::collapseAll()
 {
     run([this] {
-        tree_->collapseAll();
+        {
+            // Not a signal per branch (tens of thousands in a large expanded
+            // outline, each asking for the selection): the selection is
+            // settled once below.
+            const QSignalBlocker quiet(tree_);
+            tree_->collapseAll();
+        }
         // The first collapse that hid the selected node was its root's.
         if (Node *selected = selectedNode()) {
             Node *root = selected;
