@@ -281,30 +281,6 @@ void EditorPane::buildToolbar()
     group = toolbar_->addGroup();
     add(settingsToggleAction_, "SpeedButton10", 25);
     add(aboutToggleAction_, "SpeedButton11", 25);
-
-    // The buttons handed out (saveButton() and the panel toggles): a state
-    // set on one of them directly goes to its action, which every other
-    // control of the command follows.
-    for (QAbstractButton *handedOut : {saveButton(), settingsButton(), aboutButton()}) {
-        handedOut->installEventFilter(this);
-        QAction *action = static_cast<QToolButton *>(handedOut)->defaultAction();
-        connect(handedOut, &QAbstractButton::toggled, action, [action](bool on) {
-            if (action->isCheckable())
-                action->setChecked(on);
-        });
-    }
-}
-
-bool EditorPane::eventFilter(QObject *watched, QEvent *event)
-{
-    // Only the button's own state counts, not one it takes from a disabled parent.
-    if (event->type() == QEvent::EnabledChange) {
-        if (auto *toolButton = qobject_cast<QToolButton *>(watched)) {
-            if (QAction *action = toolButton->defaultAction())
-                action->setEnabled(!toolButton->testAttribute(Qt::WA_ForceDisabled));
-        }
-    }
-    return QWidget::eventFilter(watched, event);
 }
 
 void EditorPane::buildContextMenu()

@@ -91,9 +91,6 @@ public:
 signals:
     void edited(); // the catalogue's unsaved-changes flag was set
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
 private:
     void createActions();
     void buildToolbar();

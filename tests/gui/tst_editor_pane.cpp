@@ -543,23 +543,6 @@ private slots:
     }
 
     // The window and the panels may still set the buttons themselves.
-    void aButtonStateSetDirectlyReachesItsAction()
-    {
-        pane->saveButton()->setEnabled(true);
-        QVERIFY(pane->saveAllAction()->isEnabled());
-        pane->saveButton()->setEnabled(false);
-        QVERIFY(!pane->saveAllAction()->isEnabled());
-        pane->settingsButton()->setChecked(true);
-        QVERIFY(pane->settingsToggleAction()->isChecked());
-        pane->aboutToggleAction()->setChecked(true);
-        QVERIFY(pane->aboutButton()->isChecked());
-        // a disabled parent is no state of the button's own
-        pane->saveAllAction()->setEnabled(true);
-        pane->toolbar()->setEnabled(false);
-        pane->toolbar()->setEnabled(true);
-        QVERIFY(pane->saveAllAction()->isEnabled());
-        QVERIFY(!pane->undoAction()->isEnabled());
-    }
 
     // Each key with the focus in the note, in the tree or in the tree's
     // rename editor. The effect: note text | selected text | clipboard |
