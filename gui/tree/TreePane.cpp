@@ -36,6 +36,18 @@ namespace qv {
 
 namespace {
 
+// The tree does not repaint while the scope lasts, however it is left.
+class PaintPause {
+public:
+    explicit PaintPause(QWidget *widget) : widget_(widget) { widget_->setUpdatesEnabled(false); }
+    ~PaintPause() { widget_->setUpdatesEnabled(true); }
+    PaintPause(const PaintPause &) = delete;
+    PaintPause &operator=(const PaintPause &) = delete;
+
+private:
+    QWidget *widget_;
+};
+
 const QString kRefusalTitle = QStringLiteral(u"Неверное действие");
 
 // Label editing: beginning records the caption, confirming goes to the
@@ -565,14 +577,8 @@ void TreePane::createNode()
         Node *created = nullptr;
         std::unique_ptr<EditStep> step;
         if (selected) {
-            tree_->setUpdatesEnabled(false);
-            try {
-                step = createNodeStep(catalog_, selected);
-            } catch (...) {
-                tree_->setUpdatesEnabled(true);
-                throw;
-            }
-            tree_->setUpdatesEnabled(true);
+            const PaintPause pause(tree_);
+            step = createNodeStep(catalog_, selected);
         } else {
             step = createNodeStep(catalog_, nullptr);
         }
@@ -591,15 +597,11 @@ void TreePane::createChild()
         Node *selected = selectedNode();
         if (!selected)
             return;
-        tree_->setUpdatesEnabled(false);
         std::unique_ptr<EditStep> step;
-        try {
+        {
+            const PaintPause pause(tree_);
             step = createChildStep(catalog_, selected);
-        } catch (...) {
-            tree_->setUpdatesEnabled(true);
-            throw;
         }
-        tree_->setUpdatesEnabled(true);
         if (!step)
             return;
         selectNode(nodeAt(catalog_.outline(), step->selectionAfter()));
@@ -893,10 +895,11 @@ void TreePane::stopFiltering()
         return;
     Node *selected = selectedNode();
     showModel(model_);
-    tree_->setUpdatesEnabled(false);
-    for (Node *n : expandedBeforeFind_)
-        tree_->expand(model_->indexFor(n));
-    tree_->setUpdatesEnabled(true);
+    {
+        const PaintPause pause(tree_);
+        for (Node *n : expandedBeforeFind_)
+            tree_->expand(model_->indexFor(n));
+    }
     expandedBeforeFind_.clear();
     swappingModel_ = true;
     selectNode(selected);
