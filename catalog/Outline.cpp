@@ -58,7 +58,7 @@ bool Node::isAncestorOf(const Node *other) const
 Node *Node::appendChild(std::unique_ptr<Node> child)
 {
     child->parent_ = this;
-    child->row_ = children_.size();
+    child->row_ = uint32_t(children_.size());
     children_.push_back(std::move(child));
     return children_.back().get();
 }
@@ -83,7 +83,7 @@ void Node::insertChild(size_t row, std::unique_ptr<Node> child)
 void Node::renumberFrom(size_t row)
 {
     for (size_t i = row; i < children_.size(); ++i)
-        children_[i]->row_ = i;
+        children_[i]->row_ = uint32_t(i);
 }
 
 // ---- flat order ----

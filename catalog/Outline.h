@@ -52,6 +52,16 @@ public:
     Node *appendChild(std::unique_ptr<Node> child);
     void setImages(int32_t index) { imageIndex_ = selectedImageIndex_ = index; }
 
+    // Kept for the window that shows the outline and never read by the
+    // outline itself: whether the branch is shown open, and the node's place
+    // in the window's list of shown rows when that list was last counted. A
+    // new node (a copy included) starts closed.
+    bool shownOpen() const { return shownOpen_; }
+    void setShownOpen(bool open) const { shownOpen_ = open; }
+    uint32_t shownRow() const { return shownRow_; }
+    void setShownRow(uint32_t row) const { shownRow_ = row & kShownRowMask; }
+    static constexpr uint32_t kShownRowMask = 0x7fffffffu;
+
 private:
     friend class Outline;
     std::unique_ptr<Node> takeChild(size_t row);
@@ -62,7 +72,9 @@ private:
     int32_t imageIndex_ = 0;
     int32_t selectedImageIndex_ = 0;
     Node *parent_ = nullptr;
-    size_t row_ = 0;
+    uint32_t row_ = 0;
+    mutable uint32_t shownRow_ : 31 = 0;
+    mutable uint32_t shownOpen_ : 1 = 0;
     std::vector<std::unique_ptr<Node>> children_;
 };
 

@@ -3,7 +3,6 @@
 #include "catalog/Catalog.h"
 #include "catalog/EditSteps.h"
 #include "gui/common/MessageBox.h"
-#include "gui/tree/FindFilter.h"
 #include "gui/tree/TreeModel.h"
 
 #include <QApplication>
@@ -53,6 +52,11 @@ OutlineView::OutlineView(Catalog &catalog, QWidget *parent) : QTreeView(parent),
     // events of the view.
     setDragEnabled(false);
     setDragDropMode(QAbstractItemView::NoDragDrop);
+    // The rows come flat: the indentation and the marks are drawn here.
+    QTreeView::setIndentation(0);
+    setRootIsDecorated(false);
+    setItemsExpandable(false);
+    levelIndent_ = style()->pixelMetric(QStyle::PM_TreeViewIndentation, nullptr, this);
     releaseGate_ = new ReleaseGate(this);
     viewport()->installEventFilter(releaseGate_);
 }
@@ -67,9 +71,137 @@ Node *OutlineView::nodeOf(const QModelIndex &index) const
         return nullptr;
     if (TreeModel *outlineModel = treeModel())
         return outlineModel->nodeFor(index);
-    if (auto *filter = qobject_cast<FindFilter *>(model()))
-        return filter->nodeFor(index);
     return nullptr;
+}
+
+void OutlineView::setLevelIndent(int pixels)
+{
+    levelIndent_ = pixels;
+    scheduleDelayedItemsLayout();
+    viewport()->update();
+}
+
+int OutlineView::rowIndent(const QModelIndex &index) const
+{
+    const Node *n = nodeOf(index);
+    return n ? int(n->depth() + 1) * levelIndent_ : 0;
+}
+
+QRect OutlineView::visualRect(const QModelIndex &index) const
+{
+    QRect rect = QTreeView::visualRect(index);
+    if (rect.isEmpty())
+        return rect;
+    const int indent = rowIndent(index);
+    if (isRightToLeft())
+        rect.setRight(rect.right() - indent);
+    else
+        rect.setLeft(rect.left() + indent);
+    return rect;
+}
+
+QRect OutlineView::markRect(const QModelIndex &index) const
+{
+    const QRect item = visualRect(index);
+    if (item.isEmpty())
+        return {};
+    const int x = isRightToLeft() ? item.right() + 1 : item.left() - levelIndent_;
+    return QRect(x, item.top(), levelIndent_, item.height());
+}
+
+void OutlineView::drawMarks(QPainter *painter, const QRect &row, const QModelIndex &index) const
+{
+    const TreeModel *outlineModel = treeModel();
+    const Node *n = nodeOf(index);
+    if (!outlineModel || !n)
+        return;
+    const int depth = int(n->depth());
+    auto column = [&](int level) {
+        const int x = isRightToLeft() ? row.right() + 1 - (level + 1) * levelIndent_
+                                      : row.left() + level * levelIndent_;
+        return QRect(x, row.top(), levelIndent_, row.height());
+    };
+    QStyleOption opt;
+    opt.initFrom(this);
+    opt.state &= ~QStyle::State_MouseOver;
+    // The node's own column: its mark, and the lines of styles that draw them.
+    opt.rect = column(depth);
+    opt.state |= QStyle::State_Item;
+    if (n->nextSibling())
+        opt.state |= QStyle::State_Sibling;
+    if (outlineModel->rowHasChildren(index.row()))
+        opt.state |= QStyle::State_Children;
+    if (outlineModel->rowIsOpen(index.row()))
+        opt.state |= QStyle::State_Open;
+    style()->drawPrimitive(QStyle::PE_IndicatorBranch, &opt, painter, this);
+    // The ancestors' columns: a line where an ancestor has siblings below.
+    int level = depth - 1;
+    for (const Node *a = n->parent(); a && !a->isTop(); a = a->parent(), --level) {
+        if (!a->nextSibling())
+            continue;
+        opt.rect = column(level);
+        opt.state = (opt.state & ~(QStyle::State_Item | QStyle::State_Children | QStyle::State_Open))
+            | QStyle::State_Sibling;
+        style()->drawPrimitive(QStyle::PE_IndicatorBranch, &opt, painter, this);
+    }
+}
+
+void OutlineView::toggle(const QModelIndex &index)
+{
+    TreeModel *outlineModel = treeModel();
+    if (!outlineModel || !index.isValid() || !outlineModel->rowHasChildren(index.row()))
+        return;
+    outlineModel->setExpanded(outlineModel->nodeFor(index), !outlineModel->rowIsOpen(index.row()));
+}
+
+void OutlineView::dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight,
+                              const QList<int> &roles)
+{
+    QTreeView::dataChanged(topLeft, bottomRight, roles);
+    // A row's mark lies outside its item: the whole row is drawn again.
+    if (topLeft.isValid() && topLeft.row() == bottomRight.row()) {
+        const QRect item = QTreeView::visualRect(topLeft);
+        viewport()->update(QRect(0, item.top(), viewport()->width(), item.height()));
+    }
+}
+
+QModelIndex OutlineView::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers)
+{
+    TreeModel *outlineModel = treeModel();
+    const QModelIndex current = currentIndex();
+    if (isRightToLeft()) {
+        if (cursorAction == MoveLeft)
+            cursorAction = MoveRight;
+        else if (cursorAction == MoveRight)
+            cursorAction = MoveLeft;
+    }
+    if (!outlineModel || !current.isValid() || (cursorAction != MoveLeft && cursorAction != MoveRight))
+        return QTreeView::moveCursor(cursorAction, modifiers);
+    const int row = current.row();
+    const bool intoChildren
+        = style()->styleHint(QStyle::SH_ItemView_ArrowKeysNavigateIntoChildren, nullptr, this);
+    Node *n = outlineModel->nodeFor(current);
+    if (cursorAction == MoveLeft) {
+        // Left closes an open branch, else goes to the parent.
+        if (outlineModel->rowIsOpen(row) && !outlineModel->filtering()) {
+            outlineModel->setExpanded(n, false);
+            return current;
+        }
+        if (intoChildren && !n->parent()->isTop()) {
+            const QModelIndex up = outlineModel->indexFor(n->parent());
+            if (up.isValid())
+                return up;
+        }
+    } else {
+        // Right opens a closed branch, else goes to the first child.
+        if (outlineModel->rowHasChildren(row) && !outlineModel->rowIsOpen(row)) {
+            outlineModel->setExpanded(n, true);
+            return current;
+        }
+        if (intoChildren && outlineModel->rowIsOpen(row))
+            return outlineModel->index(row + 1, 0);
+    }
+    return QTreeView::moveCursor(cursorAction, modifiers);
 }
 
 QModelIndex OutlineView::rowAt(const QPoint &pos) const
@@ -158,6 +290,14 @@ void OutlineView::mousePressEvent(QMouseEvent *event)
         cancelDrag();
     releaseOwed_ = false;
     pendingRenameTimer_.stop();
+    if (event->button() == Qt::LeftButton) {
+        // A press on the open mark opens or closes the branch and selects nothing.
+        const QModelIndex row = rowAt(event->position().toPoint());
+        if (row.isValid() && markRect(row).contains(event->position().toPoint())) {
+            toggle(row);
+            return;
+        }
+    }
     QTreeView::mousePressEvent(event);
     if (event->button() != Qt::LeftButton)
         return;
@@ -222,9 +362,18 @@ void OutlineView::mouseDoubleClickEvent(QMouseEvent *event)
         cancelDrag();
     releaseOwed_ = false;
     pendingRenameTimer_.stop();
+    const QPoint pos = event->position().toPoint();
+    const QModelIndex row = rowAt(pos);
+    // A double click on the mark is two clicks on it; the first one counted.
+    if (event->button() == Qt::LeftButton && row.isValid() && markRect(row).contains(pos))
+        return;
     QTreeView::mouseDoubleClickEvent(event);
-    if (event->button() == Qt::LeftButton)
-        draggedIndex_ = rowAt(event->position().toPoint());
+    if (event->button() != Qt::LeftButton)
+        return;
+    draggedIndex_ = rowAt(pos);
+    // A double click on a node opens or closes its branch, unless it began renaming.
+    if (expandsOnDoubleClick() && state() == NoState && row.isValid() && QModelIndex(draggedIndex_) == row)
+        toggle(row);
 }
 
 void OutlineView::keyPressEvent(QKeyEvent *event)
@@ -233,6 +382,28 @@ void OutlineView::keyPressEvent(QKeyEvent *event)
         cancelDrag();
         event->accept();
         return;
+    }
+    TreeModel *outlineModel = treeModel();
+    const QModelIndex current = currentIndex();
+    if (outlineModel && current.isValid() && state() != EditingState
+        && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        Node *n = outlineModel->nodeFor(current);
+        switch (event->key()) {
+        case Qt::Key_Plus:
+            outlineModel->setExpanded(n, true);
+            event->accept();
+            return;
+        case Qt::Key_Minus:
+            outlineModel->setExpanded(n, false);
+            event->accept();
+            return;
+        case Qt::Key_Asterisk:
+            outlineModel->expandBranch(n);
+            event->accept();
+            return;
+        default:
+            break;
+        }
     }
     QTreeView::keyPressEvent(event);
 }
@@ -376,7 +547,14 @@ void OutlineView::setDropTarget(const QModelIndex &index)
 void OutlineView::drawRow(QPainter *painter, const QStyleOptionViewItem &option,
                           const QModelIndex &index) const
 {
+    // The row is drawn as the view draws a flat row, moved right by its
+    // indentation; the marks go into the room that leaves.
+    const int indent = rowIndent(index);
+    drawMarks(painter, option.rect, index);
+    painter->save();
+    painter->translate(isRightToLeft() ? -indent : indent, 0);
     QTreeView::drawRow(painter, option, index);
+    painter->restore();
     if (!dropTargetIndex_.isValid() || QModelIndex(dropTargetIndex_) != index)
         return;
     // The drop target: its icon and label drawn as selected.
@@ -456,10 +634,6 @@ void OutlineView::moveBranch(Node *dragged, Node *target)
                 failure = std::current_exception();
         }
     };
-    // A leaf shows as collapsed; the view may still hold an expanded mark
-    // for it (from an expand-all, or from children it had before), which
-    // must not open the branch it now receives.
-    const bool targetWasLeaf = !target->hasChildren();
     Node *selected = nullptr;
     if (selectionModel()) {
         const QModelIndexList rows = selectionModel()->selectedRows();
@@ -467,11 +641,6 @@ void OutlineView::moveBranch(Node *dragged, Node *target)
             selected = outlineModel->nodeFor(rows.first());
     }
     std::unique_ptr<EditStep> step = dragMoveStep(catalog_, dragged, target, selected, beforeEach);
-    if (targetWasLeaf) {
-        const QModelIndex targetIndex = outlineModel->indexFor(target);
-        if (isExpanded(targetIndex))
-            collapse(targetIndex);
-    }
 
     // The dragged node was the selected one. When the view has not chosen
     // another, the node that took its place is selected, else the one

@@ -2,6 +2,10 @@
 // whole branch by dragging it with the left button and dropping it on another
 // node, which then holds the branch as its last child.
 //
+// Its model hands it the shown rows as a flat list (TreeModel); the view
+// draws each row's indentation and open mark, and opens and closes branches
+// through the model: by the mark, a double click, the arrow keys and + - *.
+//
 // The drag is the view's own, built from its mouse events (no platform drag
 // session): a left press on a node's icon or label arms it, moving the
 // pointer 7 pixels away starts it, the release drops it.
@@ -87,6 +91,15 @@ public:
     // While a node's label is being edited in place.
     bool isRenaming() const { return state() == EditingState; }
 
+    // The width of one level of indentation (the open mark's column).
+    int levelIndent() const { return levelIndent_; }
+    void setLevelIndent(int pixels);
+    // The open mark's square at the start of a shown row, in viewport coordinates.
+    QRect markRect(const QModelIndex &index) const;
+
+    // The item's part of the row: right of its indentation and mark.
+    QRect visualRect(const QModelIndex &index) const override;
+
     using QTreeView::edit;
 
 protected:
@@ -101,6 +114,9 @@ protected:
                                                          const QEvent *event = nullptr) const override;
     void drawRow(QPainter *painter, const QStyleOptionViewItem &option,
                  const QModelIndex &index) const override;
+    QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
+    void dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight,
+                     const QList<int> &roles = QList<int>()) override;
 
 private:
     class ReleaseGate;
@@ -110,6 +126,11 @@ private:
     // The node of a view index, through a filter between the view and the model.
     Node *nodeOf(const QModelIndex &index) const;
     QStyleOptionViewItem itemOption(const QModelIndex &index) const;
+    // How far a row's item stands from the row's start: its depth plus the mark's column.
+    int rowIndent(const QModelIndex &index) const;
+    void drawMarks(QPainter *painter, const QRect &row, const QModelIndex &index) const;
+    // Opens or closes the branch of a shown row.
+    void toggle(const QModelIndex &index);
     // The index of the row under the point, whatever the x.
     QModelIndex rowAt(const QPoint &pos) const;
 
@@ -129,6 +150,7 @@ private:
     QPixmap renderItem(const QModelIndex &index) const;
 
     Catalog &catalog_;
+    int levelIndent_ = 20;
     bool dragDropEnabled_ = false;
     bool customDragDrop_ = false;
     bool dragSuspended_ = false;

@@ -7,7 +7,6 @@
 #include "gui/common/Icons.h"
 #include "gui/common/MessageBox.h"
 #include "gui/common/WidgetLook.h"
-#include "gui/tree/FindFilter.h"
 #include "gui/tree/IconPalette.h"
 #include "gui/tree/OutlineView.h"
 #include "gui/tree/TreeModel.h"
@@ -325,7 +324,7 @@ void TreePane::buildTree()
     tree_->setItemDelegate(new RenameDelegate(this));
     tree_->setFrameShape(QFrame::NoFrame);
     tree_->setHeaderHidden(true);
-    tree_->setIndentation(19);
+    tree_->setLevelIndent(19);
     tree_->setIconSize(QSize(16, 16));
     tree_->setUniformRowHeights(true);
     tree_->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -344,7 +343,10 @@ void TreePane::buildTree()
 
     connect(tree_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &TreePane::selectionChanged);
-    connect(tree_, &QTreeView::collapsed, this, &TreePane::branchCollapsed);
+    connect(model_, &TreeModel::collapsing, this, &TreePane::branchCollapsing);
+    // A new catalogue, or a change to the outline under a find, ends the find.
+    connect(model_, &TreeModel::filterDropped, this, &TreePane::closeFind, Qt::QueuedConnection);
+    connect(model_, &QAbstractItemModel::modelAboutToBeReset, this, [this] { searchStale_ = true; });
     connect(tree_, &QWidget::customContextMenuRequested, this, &TreePane::showMenu);
     tree_->onMoveStep = [this](std::unique_ptr<EditStep> step) { pushStep(std::move(step)); };
 }
@@ -361,17 +363,7 @@ Node *TreePane::selectedNode() const
     const QModelIndexList rows = tree_->selectionModel()->selectedRows();
     if (rows.isEmpty())
         return nullptr;
-    return viewNode(rows.first());
-}
-
-QModelIndex TreePane::viewIndex(const Node *node) const
-{
-    return tree_->model() == filter_ && filter_ ? filter_->indexFor(node) : model_->indexFor(node);
-}
-
-Node *TreePane::viewNode(const QModelIndex &index) const
-{
-    return tree_->model() == filter_ && filter_ ? filter_->nodeFor(index) : model_->nodeFor(index);
+    return model_->nodeFor(rows.first());
 }
 
 void TreePane::selectNode(Node *node)
@@ -380,14 +372,8 @@ void TreePane::selectNode(Node *node)
         tree_->selectionModel()->clearSelection();
         return;
     }
-    // Ancestors are expanded from the nearest outwards: hidden ones only
-    // record the state, and the outermost lays out the branch once.
-    for (Node *p = node->parent(); p && !p->isTop(); p = p->parent()) {
-        const QModelIndex pi = viewIndex(p);
-        if (pi.isValid() && !tree_->isExpanded(pi))
-            tree_->expand(pi);
-    }
-    const QModelIndex index = viewIndex(node);
+    model_->reveal(node);
+    const QModelIndex index = model_->indexFor(node);
     if (!index.isValid()) {
         tree_->selectionModel()->clearSelection();
         return;
@@ -429,7 +415,7 @@ void TreePane::run(const std::function<void()> &command)
 
 void TreePane::selectionChanged()
 {
-    if (swappingModel_)
+    if (refiltering_)
         return;
     if (busy_)
         selectionPending_ = true;
@@ -437,14 +423,13 @@ void TreePane::selectionChanged()
         emit selectionMoved(selectedNode());
 }
 
-void TreePane::branchCollapsed(const QModelIndex &index)
+void TreePane::branchCollapsing(Node *node)
 {
     // A collapse that hides the selected node moves the selection to the
     // collapsed node.
     Node *selected = selectedNode();
-    Node *collapsed = viewNode(index);
-    if (selected && index.isValid() && collapsed->isAncestorOf(selected))
-        selectNode(collapsed);
+    if (selected && node->isAncestorOf(selected))
+        selectNode(node);
 }
 
 void TreePane::showMenu(const QPoint &pos) { contextMenu_->popup(tree_->viewport()->mapToGlobal(pos)); }
@@ -453,7 +438,7 @@ void TreePane::showMenuAtSelection()
 {
     QPoint at; // the viewport's corner when nothing is selected
     if (Node *selected = selectedNode()) {
-        const QModelIndex index = viewIndex(selected);
+        const QModelIndex index = model_->indexFor(selected);
         tree_->scrollTo(index);
         const QRect item = tree_->itemRect(index);
         if (!item.isEmpty())
@@ -637,20 +622,17 @@ void TreePane::deleteNode()
 
 void TreePane::expandAll()
 {
-    run([this] { tree_->expandAll(); });
+    run([this] {
+        model_->expandAll();
+        if (Node *selected = selectedNode())
+            tree_->scrollTo(model_->indexFor(selected));
+    });
 }
 
 void TreePane::collapseAll()
 {
     run([this] {
-        {
-            // Not a signal per branch (tens of thousands in a large expanded
-            // outline, each asking for the selection): the selection is
-            // settled once below.
-            const QSignalBlocker quiet(tree_);
-            tree_->collapseAll();
-        }
-        // The first collapse that hid the selected node was its root's.
+        // The selection goes to its root first, which stays shown.
         if (Node *selected = selectedNode()) {
             Node *root = selected;
             while (!root->isRoot())
@@ -658,6 +640,7 @@ void TreePane::collapseAll()
             if (root != selected)
                 selectNode(root);
         }
+        model_->collapseAll();
     });
 }
 
@@ -704,14 +687,14 @@ void TreePane::beginRename(const QModelIndex &index)
             msg::showError(window(), e);
         }
     }
-    captionAtRenameStart_ = viewNode(index)->caption();
+    captionAtRenameStart_ = model_->nodeFor(index)->caption();
 }
 
 void TreePane::finishRename(const QModelIndex &index, const QString &text)
 {
     if (!index.isValid())
         return;
-    Node *node = viewNode(index);
+    Node *node = model_->nodeFor(index);
     run([this, node, &text] {
         const Bytes s = fromQ(text);
         Catalog::RenameResult result;
@@ -774,7 +757,7 @@ void TreePane::refreshUndoActions()
     follow(redoAction_, QStringLiteral(u"Повторить"), free && undoStack_->canRedo(), undoStack_->redoText());
 }
 
-bool TreePane::filtering() const { return filter_ && tree_->model() == filter_; }
+bool TreePane::filtering() const { return model_->filtering(); }
 
 QString TreePane::findQuery() const { return findBar_->isVisible() ? findField_->text() : QString(); }
 
@@ -797,20 +780,6 @@ void TreePane::findNext() { moveToMatch(1); }
 
 void TreePane::findPrevious() { moveToMatch(-1); }
 
-void TreePane::showModel(QAbstractItemModel *model)
-{
-    if (tree_->model() == model)
-        return;
-    swappingModel_ = true;
-    QItemSelectionModel *old = tree_->selectionModel();
-    tree_->setModel(model);
-    delete old;
-    connect(tree_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &TreePane::selectionChanged);
-    swappingModel_ = false;
-    refreshStructuralActions();
-}
-
 void TreePane::queryEdited(const QString &text)
 {
     const Bytes query = fromQ(text);
@@ -828,10 +797,10 @@ void TreePane::queryEdited(const QString &text)
         search_->build(catalog_);
         searchStale_ = false;
         found = search_->findNodes(query);
-    } else if (filter_ && filtering() && !lastQuery_.isEmpty()
+    } else if (filtering() && !lastQuery_.isEmpty()
                && foldForSearch(query).starts_with(foldForSearch(fromQ(lastQuery_)))) {
         // Typing on narrows the previous result.
-        found = search_->findNodes(query, filter_->matches());
+        found = search_->findNodes(query, model_->matches());
     } else {
         found = search_->findNodes(query);
     }
@@ -839,50 +808,26 @@ void TreePane::queryEdited(const QString &text)
 
     Node *selected = selectedNode();
     if (!filtering()) {
-        // The expansion to come back to.
-        expandedBeforeFind_.clear();
-        std::vector<Node *> pending{catalog_.outline().top()};
-        while (!pending.empty()) {
-            Node *n = pending.back();
-            pending.pop_back();
-            for (size_t i = 0; i < n->childCount(); ++i) {
-                Node *c = n->child(i);
-                if (c->hasChildren() && tree_->isExpanded(model_->indexFor(c))) {
-                    expandedBeforeFind_.push_back(c);
-                    pending.push_back(c);
-                }
-            }
-        }
-        if (!filter_) {
-            filter_ = new FindFilter(model_, this);
-            // A new catalogue ends the find.
-            connect(model_, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
-                expandedBeforeFind_.clear();
-                searchStale_ = true;
-            });
-        }
         // Dimmed: halfway between the tree's text and its background.
         const QColor ink = tree_->palette().color(QPalette::Text);
         const QColor base = tree_->palette().color(QPalette::Base);
-        filter_->setDimColor(QColor((ink.red() + base.red()) / 2, (ink.green() + base.green()) / 2,
-                                    (ink.blue() + base.blue()) / 2));
-        swappingModel_ = true;
-        filter_->setMatches(found);
-        swappingModel_ = false;
-        showModel(filter_);
-    } else {
-        filter_->setMatches(found);
+        model_->setDimColor(QColor((ink.red() + base.red()) / 2, (ink.green() + base.green()) / 2,
+                                   (ink.blue() + base.blue()) / 2));
     }
-    tree_->expandAll();
-    findCount_->setText(found.empty() ? QStringLiteral(u"Ничего не найдено")
-                                      : QStringLiteral(u"Найдено: %1").arg(found.size()));
+    refiltering_ = true;
+    model_->setFilter(std::move(found));
+    refiltering_ = false;
+    refreshStructuralActions();
+    const size_t count = model_->matches().size();
+    findCount_->setText(count == 0 ? QStringLiteral(u"Ничего не найдено")
+                                   : QStringLiteral(u"Найдено: %1").arg(count));
     // The selection stays on a node still shown.
-    const QModelIndex at = selected ? filter_->indexFor(selected) : QModelIndex();
-    if (at.isValid() && viewNode(tree_->currentIndex()) != selected) {
-        swappingModel_ = true; // the same node: its note stays as it is
+    const QModelIndex at = selected ? model_->indexFor(selected) : QModelIndex();
+    if (at.isValid() && model_->nodeFor(tree_->currentIndex()) != selected) {
+        refiltering_ = true; // the same node: its note stays as it is
         tree_->selectionModel()->setCurrentIndex(
             at, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-        swappingModel_ = false;
+        refiltering_ = false;
     } else if (!at.isValid() && selected) {
         emit selectionMoved(selectedNode());
     }
@@ -894,38 +839,35 @@ void TreePane::stopFiltering()
     if (!filtering())
         return;
     Node *selected = selectedNode();
-    showModel(model_);
-    {
-        const PaintPause pause(tree_);
-        for (Node *n : expandedBeforeFind_)
-            tree_->expand(model_->indexFor(n));
-    }
-    expandedBeforeFind_.clear();
-    swappingModel_ = true;
+    // The open branches are as they were before the find; the way to the
+    // node selected during it opens too.
+    refiltering_ = true;
+    model_->clearFilter();
     selectNode(selected);
-    swappingModel_ = false;
+    refiltering_ = false;
+    refreshStructuralActions();
     if (selected)
         tree_->scrollTo(model_->indexFor(selected), QAbstractItemView::PositionAtCenter);
 }
 
 void TreePane::moveToMatch(int step)
 {
-    if (!filtering() || filter_->matches().empty())
+    if (!filtering() || model_->matches().empty())
         return;
-    const auto &matches = filter_->matches();
-    Node *selected = selectedNode();
     // The nearest match after (before) the selection in flat order, wrapping.
-    const Node *next = nullptr;
-    if (selected) {
-        for (const Node *n = step > 0 ? flatNext(selected) : flatPrev(selected); n && !next;
-             n = step > 0 ? flatNext(n) : flatPrev(n))
-            if (filter_->isMatch(n))
-                next = n;
+    const int rows = model_->rowCount();
+    const Node *selected = selectedNode();
+    const int from = selected ? model_->rowOf(selected) : -1;
+    Node *next = nullptr;
+    if (from >= 0) {
+        for (int r = from + step; r >= 0 && r < rows && !next; r += step)
+            if (model_->isMatchRow(r))
+                next = model_->nodeAt(r);
     }
     if (!next)
-        next = step > 0 ? matches.front() : matches.back();
-    selectNode(const_cast<Node *>(next));
-    tree_->scrollTo(viewIndex(next));
+        next = const_cast<Node *>(step > 0 ? model_->matches().front() : model_->matches().back());
+    selectNode(next);
+    tree_->scrollTo(model_->indexFor(next));
 }
 
 void TreePane::refreshStructuralActions()

@@ -29,7 +29,6 @@ namespace qv {
 
 class Catalog;
 class EditStep;
-class FindFilter;
 class IconPalette;
 class SearchIndex;
 class Node;
@@ -75,7 +74,6 @@ public:
     QLineEdit *findField() const { return findField_; }                 // findField
     QLabel *findCount() const { return findCount_; }                    // findCount
     // The filter between the model and the tree, or null before the first find.
-    FindFilter *findFilter() const { return filter_; }
     // True while the tree shows only what the find matched; the structural
     // commands (create, delete, move, drag-and-drop, undo/redo) are off.
     bool filtering() const;
@@ -137,18 +135,12 @@ private:
     void buildMenu();
     void buildTree();
     void buildFindBar();
-    // The view's index of a node and the node of a view index, through the
-    // filter while one is shown.
-    QModelIndex viewIndex(const Node *node) const;
-    Node *viewNode(const QModelIndex &index) const;
-    // Shows the tree through `model` (the plain model or the filter).
-    void showModel(QAbstractItemModel *model);
     void queryEdited(const QString &text);
     void stopFiltering();
     void moveToMatch(int step);
     void refreshStructuralActions();
     void selectionChanged();
-    void branchCollapsed(const QModelIndex &index);
+    void branchCollapsing(Node *node);
     void showMenu(const QPoint &pos);
     // The menu key: the menu opens at the selected node's row.
     void showMenuAtSelection();
@@ -187,13 +179,12 @@ private:
     QWidget *findBar_ = nullptr;
     QLineEdit *findField_ = nullptr;
     QLabel *findCount_ = nullptr;
-    FindFilter *filter_ = nullptr;
     std::unique_ptr<SearchIndex> search_;
     bool searchStale_ = true;
     QString lastQuery_;
-    // The expanded nodes and the selection when filtering began.
-    std::vector<Node *> expandedBeforeFind_;
-    bool swappingModel_ = false;
+    // While the find changes the rows: the selection the model carries over
+    // is not a new selection.
+    bool refiltering_ = false;
     std::function<void()> beforeCommand_;
     Bytes captionAtRenameStart_;
     bool busy_ = false;

@@ -111,7 +111,7 @@ void DragDropTest::start(bool dragDrop, const QByteArray &records)
                    QByteArray("[Base]\r\nDragDrop=") + (dragDrop ? "1" : "0") + "\r\n");
     fx_->open();
     QCOMPARE(fx_->tree()->dragDropEnabled(), dragDrop);
-    fx_->tree()->expandAll();
+    fx_->model()->expandAll();
     QCoreApplication::processEvents();
 }
 
@@ -351,8 +351,8 @@ void DragDropTest::dropOnOwnParentMovesBehindSiblings()
     QCOMPARE(fx_->outlineText(), QStringLiteral("A\n\tB\n\t\tC\n\tB2\nD\n\tC2\n\tC1\n\t\tE\nF"));
     QCOMPARE(deleted, (std::vector<QString>{"E", "C1"}));
     // D keeps its expanded state, the copy comes collapsed.
-    QVERIFY(fx_->tree()->isExpanded(indexOf("D")));
-    QVERIFY(!fx_->tree()->isExpanded(indexOf("C1")));
+    QVERIFY(fx_->model()->isExpanded(node("D")));
+    QVERIFY(!fx_->model()->isExpanded(node("C1")));
     // C1 stood before C2: C2 took its place and is selected.
     QCOMPARE(fx_->selected(), node("C2"));
     QCOMPARE(note(), noteOf("C2"));
@@ -378,7 +378,7 @@ void DragDropTest::branchDroppedOnAnotherRoot()
     start(true);
     const QByteArray t = target.toUtf8();
     if (!expanded)
-        fx_->tree()->collapse(indexOf(t.constData()));
+        fx_->model()->setExpanded(node(t.constData()), false);
     std::vector<QString> deleted;
     fx_->tree()->onDeleteNode = [&deleted](Node *n) { deleted.push_back(qv::toQ(n->caption())); };
     std::vector<int32_t> iconsBefore;
@@ -399,9 +399,9 @@ void DragDropTest::branchDroppedOnAnotherRoot()
     for (const char *c : {"D", "C1", "E", "C2"})
         iconsAfter.push_back(node(c)->imageIndex());
     QCOMPARE(iconsAfter, iconsBefore);
-    QCOMPARE(fx_->tree()->isExpanded(indexOf(t.constData())), expanded);
+    QCOMPARE(fx_->model()->isExpanded(node(t.constData())), expanded);
     for (const char *c : {"D", "C1"})
-        QVERIFY2(!fx_->tree()->isExpanded(indexOf(c)), c);
+        QVERIFY2(!fx_->model()->isExpanded(node(c)), c);
     QCOMPARE(fx_->tree()->visualRect(indexOf("D")).isValid(), expanded);
 
     // D stood between A and F: F took its place and is selected and shown.

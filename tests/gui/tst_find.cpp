@@ -6,7 +6,6 @@
 #include "catalog/Catalog.h"
 #include "gui/editor/EditorPane.h"
 #include "gui/editor/NoteEditor.h"
-#include "gui/tree/FindFilter.h"
 #include "gui/tree/OutlineView.h"
 #include "gui/tree/TreeModel.h"
 #include "gui/tree/TreePane.h"
@@ -72,49 +71,11 @@ public:
 class FindTest : public QObject {
     Q_OBJECT
 private slots:
-    void filterModel();
     void countTexts_data();
     void countTexts();
     void findEditLeave();
     void structuralCommandsOffWhileFiltered();
 };
-
-// The filter under the model tester, through narrowing, widening and changes
-// to the outline underneath.
-void FindTest::filterModel()
-{
-    qv::Catalog catalog;
-    qv::Outline &o = catalog.outline();
-    Node *a = o.append(o.top(), "a");
-    Node *b = o.append(a, "b");
-    Node *c = o.append(b, "c");
-    o.append(a, "d");
-    Node *e = o.append(o.top(), "e");
-    qv::TreeModel model(o);
-    qv::FindFilter filter(&model);
-    QAbstractItemModelTester tester(&filter, QAbstractItemModelTester::FailureReportingMode::QtTest);
-
-    filter.setMatches({c});
-    QCOMPARE(filter.rowCount(), 1);
-    const QModelIndex ai = filter.index(0, 0);
-    QCOMPARE(filter.nodeFor(ai), a);
-    QCOMPARE(filter.rowCount(ai), 1); // "d" is not shown
-    QCOMPARE(filter.nodeFor(filter.index(0, 0, filter.index(0, 0, ai))), c);
-    QCOMPARE(filter.indexFor(c).parent().parent(), ai);
-    QVERIFY(filter.data(ai, Qt::ForegroundRole).isValid()); // dimmed: not a match itself
-    QVERIFY(!filter.data(filter.indexFor(c), Qt::ForegroundRole).isValid());
-
-    filter.setMatches({a, e});
-    QCOMPARE(filter.rowCount(), 2);
-    QCOMPARE(filter.rowCount(filter.indexFor(a)), 0);
-    filter.setMatches({});
-    QCOMPARE(filter.rowCount(), 0);
-    filter.setMatches({b, e});
-    o.setCaption(b, "bb"); // an edited match stays
-    QCOMPARE(filter.rowCount(filter.indexFor(a)), 1);
-    o.remove(e);
-    QCOMPARE(filter.rowCount(), 1);
-}
 
 void FindTest::countTexts_data()
 {
@@ -151,8 +112,8 @@ void FindTest::countTexts()
 void FindTest::findEditLeave()
 {
     Window w;
-    w.f.tree()->collapseAll();
-    w.f.tree()->expand(w.f.model()->indexFor(w.node("D")));
+    w.f.model()->collapseAll();
+    w.f.model()->setExpanded(w.node("D"), true);
     w.pane()->selectNode(w.node("E"));
     w.find("needle");
     QCOMPARE(w.pane()->findCount()->text(), QString::fromUtf8("Найдено: 1"));
@@ -176,10 +137,10 @@ void FindTest::findEditLeave()
     w.pane()->findField()->setFocus();
     QTest::keyClick(w.pane()->findField(), Qt::Key_Escape);
     QVERIFY(!w.pane()->findBar()->isVisible());
-    QCOMPARE(w.f.tree()->model(), static_cast<QAbstractItemModel *>(w.f.model()));
+    QVERIFY(!w.f.model()->filtering());
     QCOMPARE(w.pane()->selectedNode(), w.node("C"));
-    QVERIFY(w.f.tree()->isExpanded(w.f.model()->indexFor(w.node("D")))); // the expansion before
-    QVERIFY(w.f.tree()->isExpanded(w.f.model()->indexFor(w.node("B")))); // and the way to C
+    QVERIFY(w.f.model()->isExpanded(w.node("D"))); // the expansion before
+    QVERIFY(w.f.model()->isExpanded(w.node("B"))); // and the way to C
     QVERIFY(note->foundRanges().empty());
 
     w.f.saveButton()->click();

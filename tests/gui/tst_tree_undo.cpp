@@ -44,7 +44,7 @@ public:
         f.writeFile("text.dat", kRecords);
         f.writeFile("Quorvel.ini", QByteArray("[Base]\r\nDragDrop=") + (dragDrop ? "1" : "0") + "\r\n");
         f.open();
-        f.tree()->expandAll();
+        f.model()->expandAll();
         QCoreApplication::processEvents();
     }
 

@@ -120,7 +120,7 @@ void WindowFixture::selectIndex(int absoluteIndex)
     qv::Node *n = node(absoluteIndex);
     QVERIFY2(n, "no node at that index");
     for (qv::Node *p = n->parent(); p && !p->isTop(); p = p->parent())
-        tree()->expand(model()->indexFor(p));
+        model()->setExpanded(p, true);
     const QModelIndex index = model()->indexFor(n);
     tree()->scrollTo(index);
     if (window_->treePane()->selectedNode() == n)
