@@ -190,6 +190,7 @@ Node *Outline::insertBranch(Node *parent, size_t row, std::unique_ptr<Node> bran
         listener_->aboutToInsert(parent, row, 1);
     indexBranch(raw, +1);
     parent->insertChild(row, std::move(branch));
+    ++shapeVersion_;
     if (listener_)
         listener_->inserted();
     if (sink_)
@@ -252,6 +253,7 @@ void Outline::takeOut(Node *n)
         listener_->aboutToRemove(parent, row, 1);
     indexBranch(n, -1);
     std::unique_ptr<Node> gone = parent->takeChild(row);
+    ++shapeVersion_;
     if (listener_)
         listener_->removed();
     gone.reset();
@@ -272,6 +274,7 @@ void Outline::move(Node *n, Node *newParent, size_t row)
     if (oldParent == newParent && row > oldRow)
         --row;
     newParent->insertChild(row, std::move(taken));
+    ++shapeVersion_;
     if (listener_)
         listener_->moved();
 }
@@ -343,6 +346,7 @@ void Outline::replaceAll(std::unique_ptr<Node> newTop)
     std::unique_ptr<Node> old = std::move(top_);
     top_ = std::move(newTop);
     top_->parent_ = nullptr;
+    ++shapeVersion_;
     captions_.clear();
     count_ = 0;
     for (size_t i = 0; i < top_->childCount(); ++i)

@@ -148,6 +148,10 @@ public:
     Node *at(size_t absoluteIndex) const;
     size_t absoluteIndex(const Node *n) const;
 
+    // Changes whenever a node is inserted, removed or moved, or the whole
+    // outline replaced; captions and icons leave it as it is.
+    uint64_t shapeVersion() const { return shapeVersion_; }
+
     // How many nodes carry this caption. O(1).
     size_t captionCount(const Bytes &caption) const;
 
@@ -197,6 +201,7 @@ private:
 
     std::unique_ptr<Node> top_;
     size_t count_ = 0;
+    uint64_t shapeVersion_ = 0;
     std::unordered_map<Bytes, size_t> captions_;
     OutlineListener *listener_ = nullptr;
     OutlineChangeSink *sink_ = nullptr;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <unordered_set>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -172,7 +173,23 @@ bool SearchIndex::update(const Catalog &catalog, const Node *node)
     const auto it = std::find(nodes_.begin(), nodes_.end(), node);
     if (it == nodes_.end())
         return false;
-    const size_t i = static_cast<size_t>(it - nodes_.begin());
+    refold(catalog, static_cast<size_t>(it - nodes_.begin()));
+    return true;
+}
+
+void SearchIndex::updateCaptions(const Catalog &catalog, const std::vector<Bytes> &captions)
+{
+    if (captions.empty())
+        return;
+    const std::unordered_set<std::string_view> wanted(captions.begin(), captions.end());
+    for (size_t i = 0; i < nodes_.size(); ++i)
+        if (wanted.count(nodes_[i]->caption()))
+            refold(catalog, i);
+}
+
+void SearchIndex::refold(const Catalog &catalog, size_t i)
+{
+    const Node *node = nodes_[i];
     std::fill(text_.begin() + static_cast<std::ptrdiff_t>(starts_[2 * i]),
               text_.begin() + static_cast<std::ptrdiff_t>(starts_[2 * i + 2]), '\0');
     Edited &edited = edited_[i];
@@ -182,7 +199,6 @@ bool SearchIndex::update(const Catalog &catalog, const Node *node)
     if (r)
         edited.note.resize(
             static_cast<size_t>(foldInto(edited.note.data(), r->text, true) - edited.note.data()));
-    return true;
 }
 
 size_t SearchIndex::memoryBytes() const

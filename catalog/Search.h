@@ -40,6 +40,9 @@ public:
     // of its note, a rename): costs the node's texts, not the catalogue's.
     // False, with nothing changed, for a node the index does not hold.
     bool update(const Catalog &catalog, const Node *node);
+    // update() for every node whose caption is one of `captions`: the nodes
+    // that show a record whose text or name changed. One pass over the nodes.
+    void updateCaptions(const Catalog &catalog, const std::vector<Bytes> &captions);
     // Bytes held, for the memory budget.
     size_t memoryBytes() const;
 
@@ -77,6 +80,7 @@ private:
     std::vector<size_t> starts_;
     std::vector<const Node *> nodes_;
     std::map<size_t, Edited> edited_; // by the node's place in nodes_
+    void refold(const Catalog &catalog, size_t i);
 };
 
 } // namespace qv

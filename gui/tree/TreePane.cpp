@@ -25,6 +25,7 @@
 #include <QSignalBlocker>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QUndoStack>
@@ -699,6 +700,9 @@ void TreePane::finishRename(const QModelIndex &index, const QString &text)
         const Bytes s = fromQ(text);
         Catalog::RenameResult result;
         std::unique_ptr<EditStep> step = renameStep(catalog_, node, captionAtRenameStart_, s, &result);
+        // The nodes of both names may show another note now.
+        searchEdited_.push_back(captionAtRenameStart_);
+        searchEdited_.push_back(node->caption());
         const QString duplicate = QStringLiteral(u"Узел \"") + toQ(s)
             + QStringLiteral(u"\" \r\nуже имеется в списке.\r\n\r\nВведите другое имя.");
         for (size_t i = 0; i < result.duplicateMessages; ++i)
@@ -716,6 +720,7 @@ void TreePane::undo()
 {
     if (filtering() || tree_->dragState() != OutlineView::DragState::None || !undoStack_->canUndo())
         return;
+    searchStale_ = true;
     run([this] {
         undoStack_->undo();
         // The note shown follows the record even when the selection stays.
@@ -727,6 +732,7 @@ void TreePane::redo()
 {
     if (filtering() || tree_->dragState() != OutlineView::DragState::None || !undoStack_->canRedo())
         return;
+    searchStale_ = true;
     run([this] {
         undoStack_->redo();
         // The note shown follows the record even when the selection stays.
@@ -766,6 +772,12 @@ void TreePane::openFind()
     findBar_->show();
     findField_->setFocus(Qt::ShortcutFocusReason);
     findField_->selectAll();
+    // The index is made ready once the bar is on screen, before the first
+    // letter comes, so typing never waits for it.
+    QTimer::singleShot(0, this, [this] {
+        if (findBar_->isVisible())
+            freshenSearch();
+    });
 }
 
 void TreePane::closeFind()
@@ -790,20 +802,16 @@ void TreePane::queryEdited(const QString &text)
         emit findQueryChanged(QString());
         return;
     }
-    if (!search_)
-        search_ = std::make_unique<SearchIndex>();
+    freshenSearch();
     std::vector<const Node *> found;
-    if (searchStale_) {
-        search_->build(catalog_);
-        searchStale_ = false;
-        found = search_->findNodes(query);
-    } else if (filtering() && !lastQuery_.isEmpty()
-               && foldForSearch(query).starts_with(foldForSearch(fromQ(lastQuery_)))) {
+    if (narrowable_ && filtering() && !lastQuery_.isEmpty()
+        && foldForSearch(query).starts_with(foldForSearch(fromQ(lastQuery_)))) {
         // Typing on narrows the previous result.
         found = search_->findNodes(query, model_->matches());
     } else {
         found = search_->findNodes(query);
     }
+    narrowable_ = true;
     lastQuery_ = text;
 
     Node *selected = selectedNode();
@@ -832,6 +840,31 @@ void TreePane::queryEdited(const QString &text)
         emit selectionMoved(selectedNode());
     }
     emit findQueryChanged(text);
+}
+
+void TreePane::freshenSearch()
+{
+    if (!search_)
+        search_ = std::make_unique<SearchIndex>();
+    const uint64_t shape = catalog_.outline().shapeVersion();
+    if (searchStale_ || shape != searchShape_) {
+        search_->build(catalog_);
+        searchStale_ = false;
+        searchShape_ = shape;
+        searchEdited_.clear();
+        narrowable_ = false;
+    } else if (!searchEdited_.empty()) {
+        search_->updateCaptions(catalog_, searchEdited_);
+        searchEdited_.clear();
+        narrowable_ = false; // an edited note may match now
+    }
+}
+
+void TreePane::noteEdited()
+{
+    const Node *n = selectedNode();
+    if (n && (searchEdited_.empty() || searchEdited_.back() != n->caption()))
+        searchEdited_.push_back(n->caption());
 }
 
 void TreePane::stopFiltering()

@@ -84,7 +84,9 @@ public:
     void findNext();
     void findPrevious();
     // The catalogue changed: the next query reads it again.
-    void markSearchStale() { searchStale_ = true; }
+    // A note's text changed (the selected node's record): the find takes
+    // it in before its next search.
+    void noteEdited();
 
     // The tree commands' history, for this run only.
     QUndoStack *undoStack() const { return undoStack_; }
@@ -136,6 +138,8 @@ private:
     void buildTree();
     void buildFindBar();
     void queryEdited(const QString &text);
+    // Brings the index up to the catalogue.
+    void freshenSearch();
     void stopFiltering();
     void moveToMatch(int step);
     void refreshStructuralActions();
@@ -180,7 +184,14 @@ private:
     QLineEdit *findField_ = nullptr;
     QLabel *findCount_ = nullptr;
     std::unique_ptr<SearchIndex> search_;
+    // The index is built again when stale or when the outline's shape has
+    // changed since; the captions whose notes or names changed are taken
+    // in node by node.
     bool searchStale_ = true;
+    uint64_t searchShape_ = 0;
+    std::vector<Bytes> searchEdited_;
+    // Whether the next query may search among the last one's matches.
+    bool narrowable_ = false;
     QString lastQuery_;
     // While the find changes the rows: the selection the model carries over
     // is not a new selection.

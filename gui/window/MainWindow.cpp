@@ -102,8 +102,7 @@ void MainWindow::connectParts()
     connect(treePane_, &TreePane::commandDone, this, &MainWindow::updateSaveAllEnabled);
     connect(editorPane_, &EditorPane::edited, this, &MainWindow::updateSaveAllEnabled);
     // The find reads the catalogue again after an edit or a command.
-    connect(editorPane_, &EditorPane::edited, treePane_, &TreePane::markSearchStale);
-    connect(treePane_, &TreePane::commandDone, treePane_, &TreePane::markSearchStale);
+    connect(editorPane_, &EditorPane::edited, treePane_, &TreePane::noteEdited);
     connect(treePane_, &TreePane::findQueryChanged, this,
             [this](const QString &query) { editorPane_->editor()->showFound(query, false); });
     connect(editorPane_->saveAllAction(), &QAction::triggered, this, [this] { saveAll(); });

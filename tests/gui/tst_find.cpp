@@ -4,6 +4,7 @@
 #include "support/Fixture.h"
 
 #include "catalog/Catalog.h"
+#include "gui/common/Codec.h"
 #include "gui/editor/EditorPane.h"
 #include "gui/editor/NoteEditor.h"
 #include "gui/tree/OutlineView.h"
@@ -75,6 +76,7 @@ private slots:
     void countTexts();
     void findEditLeave();
     void structuralCommandsOffWhileFiltered();
+    void editsAreFoundAtTheNextKeystroke();
 };
 
 void FindTest::countTexts_data()
@@ -184,6 +186,30 @@ void FindTest::structuralCommandsOffWhileFiltered()
     for (const QString &name : structural)
         QVERIFY2(pane->action(name)->isEnabled(), qPrintable(name));
     QVERIFY(pane->undoAction()->isEnabled());
+    w.f.discard();
+}
+
+// What was typed into a note is found by the next query, and so is a node
+// created since the last one.
+void FindTest::editsAreFoundAtTheNextKeystroke()
+{
+    Window w;
+    w.find("zq");
+    QCOMPARE(w.pane()->findCount()->text(), QString::fromUtf8("Ничего не найдено"));
+    w.pane()->findField()->clear();
+    w.pane()->selectNode(w.node("B2"));
+    auto *note = w.f.window()->editorPane()->editor();
+    note->setFocus();
+    QTest::keyClicks(note, "zqx");
+    w.find("zq");
+    QCOMPARE(w.shownRows(), (QStringList{"A", "B2"}));
+    QTest::keyClick(w.pane()->findField(), Qt::Key_Escape);
+    w.f.tree()->setFocus();
+    QTest::keyClick(w.f.tree(), Qt::Key_Insert); // a new node, named as new nodes are
+    const QString created
+        = w.pane()->selectedNode() ? qv::toQ(w.pane()->selectedNode()->caption()) : QString();
+    w.find(created);
+    QVERIFY(w.shownRows().contains(created));
     w.f.discard();
 }
 
