@@ -99,7 +99,7 @@ double run(Shape shape, size_t branch, size_t others)
     qv::Node *target = catalog.outline().root(0);
     qv::Node *source = catalog.outline().root(1);
     if (shape == Shape::Expanded)
-        tree.expandRecursively(model.indexFor(source));
+        model.expandBranch(source);
     tree.show();
     QCoreApplication::processEvents();
 

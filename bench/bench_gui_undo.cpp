@@ -193,7 +193,7 @@ int main(int argc, char **argv)
         Bench b(generated, branch);
         qv::Outline &o = b.catalog.outline();
         if (expanded)
-            b.pane->tree()->expandRecursively(b.pane->model()->indexFor(o.root(1)));
+            b.pane->model()->expandBranch(o.root(1));
         const std::string name
             = "drag-and-drop (" + std::to_string(branch) + "-node branch" + (expanded ? ", open)" : ")");
         rows.push_back(

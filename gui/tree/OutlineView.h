@@ -119,6 +119,17 @@ protected:
                      const QList<int> &roles = QList<int>()) override;
 
 private:
+    // Branches open and close through the model; the view's own branch
+    // state stays unused.
+    using QTreeView::collapse;
+    using QTreeView::collapseAll;
+    using QTreeView::expand;
+    using QTreeView::expandAll;
+    using QTreeView::expandRecursively;
+    using QTreeView::expandToDepth;
+    using QTreeView::isExpanded;
+    using QTreeView::setExpanded;
+
     class ReleaseGate;
     friend class ReleaseGate;
 
