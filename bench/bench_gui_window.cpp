@@ -7,6 +7,8 @@
 //
 //   bench_gui_window [--nodes N] [--seed S] [--runs R]
 //   bench_gui_window --deep [N]      an outline nested N levels (100000)
+//   bench_gui_window --copy DIR      a copy of the catalogue in DIR (a large
+//                                    one made once by make_catalog)
 
 #include "catalog/Catalog.h"
 #include "generator/Generator.h"
@@ -16,11 +18,13 @@
 #include "gui/tree/TreeModel.h"
 #include "gui/tree/TreePane.h"
 #include "gui/window/MainWindow.h"
+#include "storage/CatalogFiles.h"
 
 #include <QAbstractListModel>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QMouseEvent>
 #include <QTemporaryDir>
 #include <QToolButton>
@@ -40,12 +44,14 @@ struct Config {
     size_t nodes = 100000;
     uint64_t seed = 1;
     size_t deep = 0;
+    std::string copy;
     int runs = 5;
 };
 
 [[noreturn]] void usage()
 {
-    std::fprintf(stderr, "usage: bench_gui_window [--nodes N] [--seed S] [--runs R] | --deep [N]\n");
+    std::fprintf(stderr,
+                 "usage: bench_gui_window [--nodes N] [--seed S] [--runs R] | --deep [N] | --copy DIR\n");
     std::exit(2);
 }
 
@@ -68,6 +74,8 @@ Config parse(int argc, char **argv)
             c.seed = number(argv[++i]);
         else if (!std::strcmp(argv[i], "--runs") && i + 1 < argc)
             c.runs = std::max(1, int(number(argv[++i])));
+        else if (!std::strcmp(argv[i], "--copy") && i + 1 < argc)
+            c.copy = argv[++i];
         else if (!std::strcmp(argv[i], "--deep"))
             c.deep = (i + 1 < argc && argv[i + 1][0] != '-') ? number(argv[++i]) : 100000;
         else
@@ -178,15 +186,28 @@ int main(int argc, char **argv)
 
     QTemporaryDir dir;
     const std::string base = dir.path().toStdString() + "/";
-    const qv::gen::Generated generated = config.deep ? qv::gen::deepChain(config.deep, config.seed)
-                                                     : qv::gen::generate({config.nodes, config.seed});
-    const size_t bytes = qv::gen::writeCatalogFiles(base, generated);
+    size_t bytes = 0;
+    size_t count = 0;
+    if (!config.copy.empty()) {
+        for (const char *name : {"data.dat", "text.dat"}) {
+            const QString from = QString::fromStdString(config.copy + "/" + name);
+            QFile::copy(from, QString::fromStdString(base + name));
+            bytes += size_t(QFileInfo(from).size());
+        }
+        qv::Catalog probe;
+        qv::CatalogFiles(base).load(probe);
+        count = probe.outline().nodeCount();
+    } else {
+        const qv::gen::Generated generated = config.deep ? qv::gen::deepChain(config.deep, config.seed)
+                                                         : qv::gen::generate({config.nodes, config.seed});
+        bytes = qv::gen::writeCatalogFiles(base, generated);
+        count = generated.entries.size();
+    }
     {
         QFile ini(QString::fromStdString(base + "Quorvel.ini"));
         if (ini.open(QIODevice::WriteOnly))
             ini.write("[Base]\r\nDragDrop=1\r\n");
     }
-    const size_t count = generated.entries.size();
     std::printf("%zu nodes%s, %.1f MB of files, medians of %d runs\n\n", count,
                 config.deep ? " in one chain" : "", double(bytes) / 1e6, config.runs);
 
