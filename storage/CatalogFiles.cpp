@@ -90,7 +90,6 @@ bool sameBytes(InputFile &in, const std::string &path)
 
 void copyInto(InputFile &in, AtomicFile &out)
 {
-
     std::vector<char> buf(static_cast<size_t>(std::min<int64_t>(in.size(), kCopyChunk)));
     int64_t left = in.size();
     while (left > 0) {
