@@ -139,12 +139,20 @@ CatalogFiles::CatalogFiles(std::string baseDir) : baseDir_(std::move(baseDir)) {
 
 int64_t CatalogFiles::now() const { return clock_ ? clock_() : static_cast<int64_t>(std::time(nullptr)); }
 
+namespace {
+std::function<void()> g_runHook;
+} // namespace
+
+void BackupCopies::setRunHook(std::function<void()> hook) { g_runHook = std::move(hook); }
+
 BackupCopies::BackupCopies(std::function<int64_t()> clock) : clock_(std::move(clock)) {}
 
 BackupCopies::~BackupCopies() = default;
 
 void BackupCopies::run()
 {
+    if (g_runHook)
+        g_runHook();
     // Taken out first: a copy that failed is not run again, and the ones
     // after it go with their temporaries.
     std::vector<Copy> copies = std::move(copies_);

@@ -44,6 +44,10 @@ public:
     void run();
     const std::vector<std::string> &keptBackups() const { return kept_; }
 
+    // Test hook: every later run() calls `hook` first, on its own thread
+    // (a slow or watched backup); an empty one switches it off.
+    static void setRunHook(std::function<void()> hook);
+
 private:
     friend class CatalogFiles;
     struct Copy {
