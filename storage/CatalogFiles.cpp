@@ -121,6 +121,15 @@ void copyInto(InputFile &in, AtomicFile &out)
     }
 }
 
+// Seconds since the epoch, from `clock` when there is one.
+int64_t timeNow(const std::function<int64_t()> &clock)
+{
+    return clock ? clock() : static_cast<int64_t>(std::time(nullptr));
+}
+
+// Test hook of BackupCopies::run().
+std::function<void()> g_runHook;
+
 // The backup's temporary file, refused as the copy's destination.
 std::unique_ptr<AtomicFile> createBackup(const std::string &path)
 {
@@ -137,11 +146,7 @@ void backupCopy(const std::string &source, const std::string &destination)
 
 CatalogFiles::CatalogFiles(std::string baseDir) : baseDir_(std::move(baseDir)) {}
 
-int64_t CatalogFiles::now() const { return clock_ ? clock_() : static_cast<int64_t>(std::time(nullptr)); }
-
-namespace {
-std::function<void()> g_runHook;
-} // namespace
+int64_t CatalogFiles::now() const { return timeNow(clock_); }
 
 void BackupCopies::setRunHook(std::function<void()> hook) { g_runHook = std::move(hook); }
 
@@ -177,10 +182,8 @@ void BackupCopies::keepOldBackup(InputFile &in, const std::string &backup, bool 
         whole = readsWhole(in);
     } catch (const Error &) {}
     in.rewind();
-    if (!whole && !sameBytes(in, backup)) {
-        const int64_t now = clock_ ? clock_() : static_cast<int64_t>(std::time(nullptr));
-        kept_.push_back(copyAside(backup, backup + "." + dateStamp(now)));
-    }
+    if (!whole && !sameBytes(in, backup))
+        kept_.push_back(copyAside(backup, backup + "." + dateStamp(timeNow(clock_))));
     in.rewind();
 }
 

@@ -81,10 +81,10 @@ public:
     // signals): after a failed flush, this times the next try.
     void changed();
 
-    // Saves the catalogue, once the backups are done and the files on disk
-    // are known to be ours: when
-    // another program changed them, the interactive save asks first (No: no
-    // save, false) and keeps their version under a dated name; the
+    // Saves the catalogue, once the backups are made and the files on disk
+    // are known to be ours: when another program changed them, the
+    // interactive save asks first (No: no save, false) and keeps their
+    // version under a dated name; the
     // non-interactive one keeps it without asking. The journal goes just
     // before the new files replace the old ones. Errors are reported
     // (interactive: the error box, otherwise stderr); dated copies made on
