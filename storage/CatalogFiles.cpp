@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <exception>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -86,10 +88,8 @@ bool sameBytes(InputFile &in, const std::string &path)
     }
 }
 
-void copyInto(InputFile &in, const std::string &destination)
+void copyInto(InputFile &in, AtomicFile &out)
 {
-    AtomicFile out(destination, AtomicFile::Refusal::Create, AtomicFile::Links::ReplaceLink);
-
     std::vector<char> buf(static_cast<size_t>(std::min<int64_t>(in.size(), kCopyChunk)));
     int64_t left = in.size();
     while (left > 0) {
@@ -121,43 +121,125 @@ void copyInto(InputFile &in, const std::string &destination)
     }
 }
 
+// Seconds since the epoch, from `clock` when there is one.
+int64_t timeNow(const std::function<int64_t()> &clock)
+{
+    return clock ? clock() : static_cast<int64_t>(std::time(nullptr));
+}
+
+// Test hook of BackupCopies::run().
+std::function<void()> g_runHook;
+
+// The backup's temporary file, refused as the copy's destination.
+std::unique_ptr<AtomicFile> createBackup(const std::string &path)
+{
+    return std::make_unique<AtomicFile>(path, AtomicFile::Refusal::Create, AtomicFile::Links::ReplaceLink);
+}
+
 } // namespace
 
 void backupCopy(const std::string &source, const std::string &destination)
 {
     InputFile in(source);
-    copyInto(in, destination);
+    copyInto(in, *createBackup(destination));
 }
 
 CatalogFiles::CatalogFiles(std::string baseDir) : baseDir_(std::move(baseDir)) {}
 
-int64_t CatalogFiles::now() const { return clock_ ? clock_() : static_cast<int64_t>(std::time(nullptr)); }
+int64_t CatalogFiles::now() const { return timeNow(clock_); }
+
+void BackupCopies::setRunHook(std::function<void()> hook) { g_runHook = std::move(hook); }
+
+BackupCopies::BackupCopies(std::function<int64_t()> clock) : clock_(std::move(clock)) {}
+
+BackupCopies::~BackupCopies() = default;
+
+void BackupCopies::run()
+{
+    if (g_runHook)
+        g_runHook();
+    // Taken out first: a copy that failed is not run again, and the ones
+    // after it go with their temporaries.
+    std::vector<Copy> copies = std::move(copies_);
+    copies_.clear();
+    for (Copy &c : copies) {
+        keepOldBackup(*c.source, c.backupPath, c.readsWhole);
+        copyInto(*c.source, *c.backup);
+        // Both files are closed before the next copy begins.
+        c.backup.reset();
+        c.source.reset();
+    }
+}
+
+void BackupCopies::keepOldBackup(InputFile &in, const std::string &backup, bool (*readsWhole)(InputFile &))
+{
+    // A source that reads only in part (or not at all) would make the
+    // backup no better than itself; a different old backup is kept first.
+    if (!plainFileAt(backup))
+        return;
+    bool whole = false;
+    try {
+        whole = readsWhole(in);
+    } catch (const Error &) {}
+    in.rewind();
+    if (!whole && !sameBytes(in, backup))
+        kept_.push_back(copyAside(backup, backup + "." + dateStamp(timeNow(clock_))));
+    in.rewind();
+}
 
 void CatalogFiles::makeBackups()
 {
-    backUp(recordPath(), recordBackupPath(), recordsReadWhole);
-    backUp(outlinePath(), outlineBackupPath(), outlineReadsWhole);
+    const std::unique_ptr<BackupCopies> copies = openBackups();
+    try {
+        copies->run();
+    } catch (...) {
+        takeKeptBackups(*copies);
+        throw;
+    }
+    takeKeptBackups(*copies);
 }
 
-void CatalogFiles::backUp(const std::string &source, const std::string &backup,
-                          bool (*readsWhole)(InputFile &))
+std::unique_ptr<BackupCopies> CatalogFiles::openBackups()
 {
-    if (!entryExists(source))
-        return;
-    InputFile in(source);
-    // A source that reads only in part (or not at all) would make the
-    // backup no better than itself; a different old backup is kept first.
-    if (plainFileAt(backup)) {
-        bool whole = false;
+    std::unique_ptr<BackupCopies> copies(new BackupCopies(clock_));
+    struct Source {
+        std::string path, backup;
+        bool (*readsWhole)(InputFile &);
+    };
+    const Source sources[] = {{recordPath(), recordBackupPath(), recordsReadWhole},
+                              {outlinePath(), outlineBackupPath(), outlineReadsWhole}};
+    for (const Source &s : sources) {
+        if (!entryExists(s.path))
+            continue;
+        std::unique_ptr<InputFile> in;
         try {
-            whole = readsWhole(in);
-        } catch (const Error &) {}
-        in.rewind();
-        if (!whole && !sameBytes(in, backup))
-            keptBackups_.push_back(copyAside(backup, backup + "." + dateStamp(now())));
-        in.rewind();
+            in = std::make_unique<InputFile>(s.path);
+            copies->copies_.push_back({nullptr, createBackup(s.backup), s.backup, s.readsWhole});
+        } catch (...) {
+            // Where the backups one by one would have stopped: the ones
+            // before are made, and a damaged source's old backup is kept
+            // before its own backup is refused.
+            const std::exception_ptr failure = std::current_exception();
+            try {
+                copies->run();
+                if (in)
+                    copies->keepOldBackup(*in, s.backup, s.readsWhole);
+            } catch (...) {
+                takeKeptBackups(*copies);
+                throw;
+            }
+            takeKeptBackups(*copies);
+            std::rethrow_exception(failure);
+        }
+        copies->copies_.back().source = std::move(in);
     }
-    copyInto(in, backup);
+    return copies;
+}
+
+void CatalogFiles::takeKeptBackups(BackupCopies &copies)
+{
+    keptBackups_.insert(keptBackups_.end(), copies.kept_.begin(), copies.kept_.end());
+    copies.kept_.clear();
 }
 
 void CatalogFiles::load(Catalog &catalog)

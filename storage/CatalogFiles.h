@@ -7,8 +7,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace qv {
 
@@ -23,6 +25,44 @@ struct PartialRead {
 
 // The directory of an executable path, with a trailing separator.
 std::string baseDirectoryOf(const std::string &executablePath);
+
+// The copying of the backups opened by CatalogFiles::openBackups(). It
+// touches nothing but its own files, so it may run on any thread.
+class BackupCopies {
+public:
+    BackupCopies(const BackupCopies &) = delete;
+    BackupCopies &operator=(const BackupCopies &) = delete;
+    // The temporary files of copies never run are removed.
+    ~BackupCopies();
+
+    // Makes the backups in order, each put in place before the next one
+    // begins; a differing old backup of a source that would read only in
+    // part is kept first (keptBackups()). The first error stops it, and
+    // the backups after it are not made. Raises EReadError, EWriteError,
+    // and EInOutError when an old backup cannot be kept. Runs once; later
+    // calls do nothing.
+    void run();
+    const std::vector<std::string> &keptBackups() const { return kept_; }
+
+    // Test hook: every later run() calls `hook` first, on its own thread
+    // (a slow or watched backup); an empty one switches it off.
+    static void setRunHook(std::function<void()> hook);
+
+private:
+    friend class CatalogFiles;
+    struct Copy {
+        std::unique_ptr<InputFile> source;
+        std::unique_ptr<AtomicFile> backup;
+        std::string backupPath;
+        bool (*readsWhole)(InputFile &) = nullptr;
+    };
+    explicit BackupCopies(std::function<int64_t()> clock);
+    void keepOldBackup(InputFile &source, const std::string &backup, bool (*readsWhole)(InputFile &));
+
+    std::vector<Copy> copies_;
+    std::function<int64_t()> clock_;
+    std::vector<std::string> kept_;
+};
 
 class CatalogFiles {
 public:
@@ -45,6 +85,16 @@ public:
     // EInOutError when an old backup cannot be kept.
     void makeBackups();
     const std::vector<std::string> &keptBackups() const { return keptBackups_; }
+    // makeBackups() in two steps, for a caller that copies on another
+    // thread: every source is opened and every backup's temporary file
+    // created now, raising what makeBackups() raises for them (when one
+    // fails, the backups before it are made first and an old backup of its
+    // own kept when due, as makeBackups() would); the copying is left to
+    // BackupCopies::run(). The sources stay open, so the copies hold the
+    // files as they are now even if a save replaces them meanwhile.
+    std::unique_ptr<BackupCopies> openBackups();
+    // Adds the old backups `copies` kept to keptBackups(); after run().
+    void takeKeptBackups(BackupCopies &copies);
 
     // Loads data.dat and text.dat into `catalog` and joins the icons. The
     // record file is read even without data.dat; a missing file is an empty
@@ -101,14 +151,14 @@ public:
     // errors.
     std::vector<std::string> keepOtherVersion();
 
-    // Clock for the dated names of kept files (seconds since the epoch).
+    // Clock for the dated names of kept files (seconds since the epoch);
+    // backups opened later take a copy of it.
     void setClock(std::function<int64_t()> clock) { clock_ = std::move(clock); }
 
 private:
     void keepOriginals();
     bool finishInterruptedSave();
     void rememberIdentities();
-    void backUp(const std::string &source, const std::string &backup, bool (*readsWhole)(InputFile &));
     int64_t now() const;
 
     std::string baseDir_;

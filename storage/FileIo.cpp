@@ -2,6 +2,7 @@
 
 #include "catalog/Errors.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -167,8 +168,9 @@ bool describe(int fd, int64_t &size, int64_t &mtime, int64_t &mtimeNs, unsigned 
 }
 
 int closeFile(int fd) { return ::close(fd); }
-// Counted for the tests: a write whose sync went missing shows.
-long long g_syncs = 0;
+// Counted for the tests: a write whose sync went missing shows. Backups
+// sync on a worker thread while the window's saves sync on its own.
+std::atomic<long long> g_syncs = 0;
 int syncFile(int fd)
 {
     ++g_syncs;

@@ -12,6 +12,8 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include <utility>
+
 namespace qv {
 
 namespace {
@@ -45,6 +47,8 @@ CatalogKeeper::CatalogKeeper(CatalogFiles &files, QMainWindow *window)
 
 CatalogKeeper::~CatalogKeeper()
 {
+    // The backups are never left half made, nor their thread running.
+    finishBackups(false);
     // What was not flushed is lost, as it would be by a kill.
     releaseFolder();
 }
@@ -71,9 +75,60 @@ void CatalogKeeper::releaseFolder()
     lock_.release();
 }
 
+void CatalogKeeper::openBackups() { backups_ = files_.openBackups(); }
+
+void CatalogKeeper::startBackups()
+{
+    if (!backups_ || backupThread_.joinable())
+        return;
+    backupThread_ = std::thread([this, copies = backups_.get()] {
+        try {
+            copies->run();
+        } catch (...) {
+            backupFailure_ = std::current_exception();
+        }
+        // Told on the window's thread; a keeper gone by then took the
+        // result in its destructor, and the call goes with it.
+        QMetaObject::invokeMethod(
+            this, [this] { finishBackups(true); }, Qt::QueuedConnection);
+    });
+}
+
+void CatalogKeeper::finishBackups(bool interactive)
+{
+    if (!backups_)
+        return;
+    if (backupThread_.joinable()) {
+        backupThread_.join();
+    } else {
+        try {
+            backups_->run();
+        } catch (...) {
+            backupFailure_ = std::current_exception();
+        }
+    }
+    files_.takeKeptBackups(*backups_);
+    // Done before anything is told: a box's event loop may call here again.
+    backups_.reset();
+    if (const std::exception_ptr failure = std::exchange(backupFailure_, nullptr)) {
+        try {
+            std::rethrow_exception(failure);
+        } catch (const std::exception &e) {
+            report(e, interactive);
+        }
+    }
+    if (copiesTold_ && files_.keptBackups().size() > keptBackupsTold_)
+        tell(keptBackupsText(), interactive);
+}
+
 void CatalogKeeper::afterLoad(Catalog &catalog)
 {
+    // Only a source that reads in part or not at all has its old backup
+    // kept aside: the box below names it, so such a start waits for it.
+    if (files_.loadFailed() || !files_.partialReads().empty())
+        finishBackups(true);
     reportStartupCopies();
+    copiesTold_ = true;
     offerJournal(catalog);
     journal_.attach(catalog, files_.outlineIdentity(), files_.recordIdentity());
     attached_ = true;
@@ -91,12 +146,18 @@ void CatalogKeeper::reportStartupCopies()
                      .arg(p.offset);
     if (!parts.isEmpty())
         parts << QStringLiteral(u"При первом сохранении прежние файлы будут сохранены под другими именами.");
-    if (!files_.keptBackups().empty())
-        parts << QStringLiteral(u"Прежние резервные копии сохранены под именами:")
-                + nameList(files_.keptBackups());
+    if (files_.keptBackups().size() > keptBackupsTold_)
+        parts << keptBackupsText();
     if (!parts.isEmpty())
         msg::show(window_, QMessageBox::Information, kTitle, parts.join(QStringLiteral("\r\n")),
                   QMessageBox::Ok);
+}
+
+QString CatalogKeeper::keptBackupsText()
+{
+    const size_t from = std::exchange(keptBackupsTold_, files_.keptBackups().size());
+    return QStringLiteral(u"Прежние резервные копии сохранены под именами:")
+        + nameList(files_.keptBackups(), from);
 }
 
 void CatalogKeeper::offerJournal(Catalog &catalog)
@@ -185,6 +246,8 @@ bool CatalogKeeper::overwriteAgreed()
 
 bool CatalogKeeper::save(Catalog &catalog, bool interactive)
 {
+    // A backup holds the files as the run found them, never a newer save.
+    finishBackups(interactive);
     const size_t originalsBefore = files_.keptOriginals().size();
     std::vector<std::string> others;
     bool saved = false;

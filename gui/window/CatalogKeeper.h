@@ -12,8 +12,11 @@
 #include <QObject>
 #include <QString>
 
+#include <exception>
+#include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -22,6 +25,7 @@ class QTimer;
 
 namespace qv {
 
+class BackupCopies;
 class Catalog;
 class CatalogFiles;
 
@@ -47,6 +51,21 @@ public:
     void releaseFolder();
     bool holdsLock() const { return lock_.held(); }
 
+    // The backups of this start (when the option asks for them): opened at
+    // once, raising what makeBackups() raises for a source that cannot be
+    // opened or a backup that cannot be created, and copied on a worker
+    // thread from startBackups() on, while the window is in use. Every
+    // save waits for them first, and so do the close and the keeper's end,
+    // so a backup always holds the files as the run found them.
+    void openBackups();
+    void startBackups();
+    // Waits for the backups (making them here when they have not begun)
+    // and reports a failure (interactive: the error box, otherwise
+    // stderr); old backups kept after afterLoad() told its copies are told
+    // in a box of their own. Runs by itself once the worker is done.
+    void finishBackups(bool interactive);
+    bool backupsPending() const { return backups_ != nullptr; }
+
     // Right after the load: tells of files read in part and of old backups
     // kept, offers the journal's changes (Yes replays them on `catalog`, No
     // sets the journal aside; one that no longer fits the files is set
@@ -62,9 +81,10 @@ public:
     // signals): after a failed flush, this times the next try.
     void changed();
 
-    // Saves the catalogue, once the files on disk are known to be ours: when
-    // another program changed them, the interactive save asks first (No: no
-    // save, false) and keeps their version under a dated name; the
+    // Saves the catalogue, once the backups are made and the files on disk
+    // are known to be ours: when another program changed them, the
+    // interactive save asks first (No: no save, false) and keeps their
+    // version under a dated name; the
     // non-interactive one keeps it without asking. The journal goes just
     // before the new files replace the old ones. Errors are reported
     // (interactive: the error box, otherwise stderr); dated copies made on
@@ -76,6 +96,8 @@ public:
 
 private:
     void reportStartupCopies();
+    // The old backups kept and not yet named, as a box names them.
+    QString keptBackupsText();
     void offerJournal(Catalog &catalog);
     void startTimer();
     bool overwriteAgreed();
@@ -88,9 +110,14 @@ private:
     CatalogLock lock_;
     Journal journal_;
     QTimer *flushTimer_ = nullptr;
-    bool attached_ = false;     // afterLoad() ran: flushes may write
-    bool flushFailing_ = false; // the last flush failed and was reported
-    QString flushMessage_;      // the status bar's text about it
+    std::unique_ptr<BackupCopies> backups_; // opened, not yet finished
+    std::thread backupThread_;              // copying backups_
+    std::exception_ptr backupFailure_;      // the worker's error, read after the join
+    size_t keptBackupsTold_ = 0;            // files_.keptBackups() named in a box
+    bool copiesTold_ = false;               // afterLoad() told the start-up's copies
+    bool attached_ = false;                 // afterLoad() ran: flushes may write
+    bool flushFailing_ = false;             // the last flush failed and was reported
+    QString flushMessage_;                  // the status bar's text about it
     // The files another program wrote, already kept and agreed to be
     // overwritten by a save that then failed.
     std::optional<std::pair<FileIdentity, FileIdentity>> otherKept_;

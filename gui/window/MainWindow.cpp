@@ -190,8 +190,9 @@ void MainWindow::runCreationSequence()
         qv::Settings s = settingsPanel_->settings();
         qv::readBackup(settings_, s);
         settingsPanel_->setSettings(s);
+        // Opened now, copied once the window is in use.
         if (s.backup)
-            files_.makeBackups();
+            keeper_->openBackups();
         qv::readTreeWidthAndDragDrop(settings_, s);
         settingsPanel_->setSettings(s);
         setTreeWidth(s.treeWidth);
@@ -228,6 +229,7 @@ void MainWindow::beginActivation()
             qv::applyPlacement(*this, s.placement, [this] { fitMinimumToFrame(); });
     } catch (const std::exception &e) {
         qv::msg::showError(this, e);
+        keeper_->startBackups();
         return;
     }
     QMetaObject::invokeMethod(this, &MainWindow::runActivationSequence, Qt::QueuedConnection);
@@ -269,6 +271,8 @@ void MainWindow::runActivationSequence()
         qv::msg::showError(this, e);
     }
     updateSaveAllEnabled();
+    // The backups are copied while the window is in use; a save waits for them.
+    keeper_->startBackups();
 }
 
 bool MainWindow::saveAll() { return saveCatalogue(true); }
@@ -307,6 +311,8 @@ void MainWindow::report(const std::exception &error, bool interactive)
 
 bool MainWindow::runCloseSequence(bool interactive)
 {
+    // Made before anything is saved, and before the process may leave.
+    keeper_->finishBackups(interactive);
     // A window that never loaded its catalogue has nothing to save, and its
     // controls do not hold the stored settings.
     if (started_) {

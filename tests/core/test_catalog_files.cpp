@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <ctime>
+#include <memory>
 #include <vector>
 
 #include <fcntl.h>
@@ -482,6 +483,31 @@ TEST(CatalogFilesTest, BackupLinksAreReplacedNotFollowed)
     EXPECT_EQ(qvtest::readFile(dir.file("data.bak")), "A\r\n");
     EXPECT_EQ(qvtest::readFile(dir.file("text.bak")), "0\r\n");
     EXPECT_TRUE(files.keptBackups().empty());
+}
+
+// Backups opened at start copy the files as they were then, even when a
+// save has replaced them since; a backup that cannot be created stops them
+// where they would stop one by one: the backup before it is made.
+TEST(CatalogFilesTest, OpenedBackupsCopyTheFilesAsOpened)
+{
+    TempDir dir;
+    qvtest::writeFile(dir.file("data.dat"), "A\n");
+    qvtest::writeFile(dir.file("text.dat"), "0");
+    CatalogFiles files(dir.path());
+    const std::unique_ptr<BackupCopies> copies = files.openBackups();
+    EXPECT_FALSE(fileExists(dir.file("text.bak")));
+    Catalog catalog;
+    files.load(catalog);
+    files.save(catalog); // "A\r\n" and "0\r\n"
+    copies->run();
+    EXPECT_EQ(qvtest::readFile(dir.file("data.bak")), "A\n");
+    EXPECT_EQ(qvtest::readFile(dir.file("text.bak")), "0");
+
+    ASSERT_EQ(::unlink(dir.file("data.bak").c_str()), 0);
+    ASSERT_EQ(::mkdir(dir.file("data.bak").c_str(), 0755), 0);
+    EXPECT_THROW(files.openBackups(), EFCreateError);
+    EXPECT_EQ(qvtest::readFile(dir.file("text.bak")), "0\r\n");
+    EXPECT_EQ(qvtest::listing(dir.path()), "data.bak data.dat text.bak text.dat");
 }
 
 namespace {

@@ -9,8 +9,10 @@
 #include "gui/settings/SettingsPanel.h"
 #include "gui/tree/OutlineView.h"
 #include "gui/tree/TreePane.h"
+#include "gui/window/CatalogKeeper.h"
 #include "gui/window/WindowSettings.h"
 #include "settings/SettingsFile.h"
+#include "storage/CatalogFiles.h"
 #include "storage/FileIo.h"
 
 #include <QApplication>
@@ -28,9 +30,12 @@
 #include <QWindow>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <functional>
+#include <future>
 #include <sys/stat.h>
+#include <thread>
 
 using namespace qvtest;
 
@@ -85,6 +90,8 @@ private slots:
     void sessionManagerRequestSavesWithoutClosing();
     void failedLoadStillStoresEditsAndKeepsOriginals();
     void backupFailureStillStartsWindow();
+    void backupsRunBesideTheWindow_data();
+    void backupsRunBesideTheWindow();
     void placementRestoredAndWrittenBack_data();
     void placementRestoredAndWrittenBack();
     void offScreenPlacementIsBroughtBack_data();
@@ -339,6 +346,53 @@ void WindowStartup::backupFailureStillStartsWindow()
     f.click("SpeedButton1");
     QVERIFY(f.close());
     QCOMPARE(f.readFile("data.dat"), lines({"Новый элемент 1", "A"}));
+}
+
+void WindowStartup::backupsRunBesideTheWindow_data()
+{
+    QTest::addColumn<bool>("failing");
+    QTest::newRow("a save waits for them") << false;
+    QTest::newRow("a failure is told") << true;
+}
+
+// The backups are copied while the window is in use: a save made meanwhile
+// waits for them, so they hold the files as the start found them; a
+// failure is told in the error box without waiting for a save, and the
+// second backup is then not made.
+void WindowStartup::backupsRunBesideTheWindow()
+{
+    QFETCH(bool, failing);
+    WindowFixture f;
+    const QByteArray data = lines({"A"}), text = lines({"1", "A", "old", "0"});
+    f.writeFile("data.dat", data);
+    f.writeFile("text.dat", text);
+    std::promise<void> running;
+    std::future<void> copying = running.get_future();
+    qv::BackupCopies::setRunHook([&running] {
+        running.set_value();
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    });
+    if (failing)
+        qv::AtomicFile::failAfter(0, ENOSPC); // text.bak's first write
+    qv::MainWindow *w = f.construct();
+    w->show();
+    QTRY_VERIFY(w->started());
+    copying.wait();
+    qv::BackupCopies::setRunHook({});
+    const QStringList told = {QString::fromUtf8("Ошибка записи потока.")};
+    if (failing)
+        QTRY_COMPARE(qv::msg::shownTexts(), told);
+    f.click("SpeedButton1");
+    QVERIFY(w->saveAll());
+    QVERIFY(!w->keeper()->backupsPending());
+    QCOMPARE(f.takeBoxes(), failing ? told : QStringList());
+    QCOMPARE(f.readFile("data.dat"), lines({"Новый элемент 1", "A"}));
+    if (failing) {
+        QVERIFY(f.listing().filter(".bak").isEmpty());
+    } else {
+        QCOMPARE(f.readFile("data.bak"), data);
+        QCOMPARE(f.readFile("text.bak"), text);
+    }
 }
 
 void WindowStartup::placementRestoredAndWrittenBack_data()

@@ -7,6 +7,7 @@
 #include "gui/tree/OutlineView.h"
 #include "gui/tree/TreeModel.h"
 #include "gui/tree/TreePane.h"
+#include "gui/window/CatalogKeeper.h"
 
 #include <QAction>
 #include <QDir>
@@ -81,6 +82,7 @@ qv::MainWindow *WindowFixture::open()
     if (!QTest::qWaitForWindowExposed(window_.get()))
         qWarning("the window was not exposed");
     QCoreApplication::processEvents();
+    window_->keeper()->finishBackups(true);
     return window_.get();
 }
 

@@ -44,7 +44,8 @@ public:
 
     // Runs the creation sequence only.
     qv::MainWindow *construct();
-    // Constructs (unless done), shows and waits until the start-up has run.
+    // Constructs (unless done), shows and waits until the start-up has run
+    // and the backups it began are made (as a save would wait for them).
     qv::MainWindow *open();
     qv::MainWindow *window() const { return window_.get(); }
     // Asks the window to close; true when it closed.
