@@ -15,6 +15,14 @@
 #include <cstdlib>
 #include <optional>
 
+#if defined(__linux__)
+#include <csignal>
+#include <sched.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
+
 #ifndef QUORVEL_INSTALL_BINDIR
 #define QUORVEL_INSTALL_BINDIR ""
 #endif
@@ -36,6 +44,39 @@ void saveAtExit()
 // (made absolute; it must be an existing folder), else beside the executable
 // or the user's data folder (storage/CatalogHome.h). Nothing when there is
 // none to use; the error box has been shown.
+#if defined(__linux__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+#define QV_HAND_OFF_MEMORY 1
+#endif
+
+#ifdef QV_HAND_OFF_MEMORY
+pid_t g_parent = 0;
+alignas(16) char g_keeperStack[16 * 1024];
+
+// The keeper of the address space: it shares the process's memory, holds
+// no file, and dies with the process; the system then takes the memory back
+// from it rather than from the process, which is gone at once. Only system
+// calls here: the keeper runs on the process's thread storage.
+int keepMemory(void *)
+{
+    syscall(SYS_close_range, 0u, ~0u, 0u);
+    syscall(SYS_prctl, PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
+    if (syscall(SYS_getppid) != g_parent)
+        syscall(SYS_exit, 0);
+    for (;;)
+        syscall(SYS_pause);
+}
+
+// At the very end of a run whose catalogue is saved and let go: a large
+// catalogue's memory (a million nodes take most of a gigabyte) would keep
+// the process in the system's hands for a tenth of a second and more while
+// it is freed page by page.
+void handOffMemory()
+{
+    g_parent = getpid();
+    clone(keepMemory, g_keeperStack + sizeof g_keeperStack, CLONE_VM, nullptr);
+}
+#endif
+
 std::optional<std::string> catalogFolder()
 {
     const QStringList args = QCoreApplication::arguments();
@@ -87,7 +128,13 @@ int main(int argc, char *argv[])
     g_window = nullptr;
     // Saved and let go: a large catalogue is not freed piece by piece on
     // the way out.
-    if (window.closed())
+    if (window.closed()) {
         window.catalog().releaseWithoutFreeing();
+#ifdef QV_HAND_OFF_MEMORY
+        // After the window and the application are torn down (the clipboard
+        // handed over), before the process ends.
+        std::atexit(handOffMemory);
+#endif
+    }
     return status;
 }
