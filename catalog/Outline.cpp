@@ -149,11 +149,7 @@ size_t Outline::absoluteIndex(const Node *target) const
     return size_t(-1);
 }
 
-size_t Outline::captionCount(const Bytes &caption) const
-{
-    auto it = captions_.find(caption);
-    return it == captions_.end() ? 0 : it->second;
-}
+size_t Outline::captionCount(const Bytes &caption) const { return captions_.count(caption); }
 
 void Outline::indexBranch(const Node *n, int delta)
 {
@@ -162,12 +158,10 @@ void Outline::indexBranch(const Node *n, int delta)
         const Node *x = stack.back();
         stack.pop_back();
         if (delta > 0) {
-            ++captions_[x->caption()];
+            captions_.add(x->caption());
             ++count_;
         } else {
-            auto it = captions_.find(x->caption());
-            if (it != captions_.end() && --it->second == 0)
-                captions_.erase(it);
+            captions_.remove(x->caption());
             --count_;
         }
         for (size_t i = 0; i < x->childCount(); ++i)
@@ -280,10 +274,8 @@ void Outline::setCaption(Node *n, Bytes caption)
 {
     if (n->caption_ == caption)
         return;
-    auto it = captions_.find(n->caption_);
-    if (it != captions_.end() && --it->second == 0)
-        captions_.erase(it);
-    ++captions_[caption];
+    captions_.remove(n->caption_);
+    captions_.add(caption);
     n->caption_ = std::move(caption);
     if (listener_)
         listener_->changed(n);
@@ -323,8 +315,7 @@ void Outline::releaseWithoutFreeing()
 {
     (void)top_.release();
     top_ = std::make_unique<Node>();
-    (void)new std::unordered_map<Bytes, size_t>(std::move(captions_));
-    captions_.clear();
+    captions_.releaseWithoutFreeing();
     count_ = 0;
 }
 
@@ -336,7 +327,7 @@ void Outline::refreshAll()
     }
 }
 
-void Outline::replaceAll(std::unique_ptr<Node> newTop)
+void Outline::replaceAll(std::unique_ptr<Node> newTop, size_t nodesHint, size_t captionBytesHint)
 {
     if (listener_)
         listener_->aboutToReset();
@@ -344,6 +335,7 @@ void Outline::replaceAll(std::unique_ptr<Node> newTop)
     top_ = std::move(newTop);
     top_->parent_ = nullptr;
     captions_.clear();
+    captions_.reserve(nodesHint, captionBytesHint);
     count_ = 0;
     for (size_t i = 0; i < top_->childCount(); ++i)
         indexBranch(top_->child(i), +1);

@@ -26,16 +26,16 @@ void RecordTable::growIndex(size_t distinct)
         capacity *= 2;
     if (capacity == slots_.size())
         return;
-    std::vector<Row *> old(capacity, nullptr);
+    std::vector<Slot> old(capacity);
     old.swap(slots_);
     const size_t mask = slots_.size() - 1;
-    for (Row *head : old) {
-        if (!head)
+    for (const Slot &slot : old) {
+        if (!slot.head)
             continue;
-        size_t i = head->hash & mask;
-        while (slots_[i])
+        size_t i = slot.hash & mask;
+        while (slots_[i].head)
             i = (i + 1) & mask;
-        slots_[i] = head;
+        slots_[i] = slot;
     }
 }
 
@@ -43,8 +43,8 @@ size_t RecordTable::slotFor(std::string_view section, size_t hash) const
 {
     const size_t mask = slots_.size() - 1;
     size_t i = hash & mask;
-    while (const Row *r = slots_[i]) {
-        if (r->hash == hash && r->rec.section == section)
+    while (const Row *r = slots_[i].head) {
+        if (slots_[i].hash == hash && r->rec.section == section)
             return i;
         i = (i + 1) & mask;
     }
@@ -58,16 +58,16 @@ void RecordTable::indexAdd(Row *row)
     row->hash = hashOf(row->rec.section);
     row->nextSame = nullptr;
     const size_t i = slotFor(row->rec.section, row->hash);
-    Row *head = slots_[i];
+    Row *head = slots_[i].head;
     if (!head) {
-        slots_[i] = row;
+        slots_[i] = {row, row->hash};
         ++distinct_;
         return;
     }
     // Keep each chain in table order; appended rows go last.
     if (row->seq < head->seq) {
         row->nextSame = head;
-        slots_[i] = row;
+        slots_[i].head = row;
         return;
     }
     Row *at = head;
@@ -83,7 +83,7 @@ void RecordTable::indexRemove(Row *row)
         return;
     const size_t mask = slots_.size() - 1;
     size_t i = slotFor(row->rec.section, row->hash);
-    Row *head = slots_[i];
+    Row *head = slots_[i].head;
     if (!head)
         return;
     if (head != row) {
@@ -97,20 +97,20 @@ void RecordTable::indexRemove(Row *row)
         return;
     }
     if (row->nextSame) {
-        slots_[i] = row->nextSame;
+        slots_[i].head = row->nextSame;
         row->nextSame = nullptr;
         return;
     }
     // The section's last row: empty the slot and move later entries of the
     // probe run back, so no lookup stops short of them.
     --distinct_;
-    slots_[i] = nullptr;
-    for (size_t j = (i + 1) & mask; slots_[j]; j = (j + 1) & mask) {
-        const size_t home = slots_[j]->hash & mask;
+    slots_[i] = {};
+    for (size_t j = (i + 1) & mask; slots_[j].head; j = (j + 1) & mask) {
+        const size_t home = slots_[j].hash & mask;
         // The entry at j may move to i when i lies on its way from home to j.
         if (((j - home) & mask) >= ((j - i) & mask)) {
             slots_[i] = slots_[j];
-            slots_[j] = nullptr;
+            slots_[j] = {};
             i = j;
         }
     }
@@ -120,7 +120,7 @@ RecordTable::Row *RecordTable::first(const Bytes &section) const
 {
     if (slots_.empty())
         return nullptr;
-    return slots_[slotFor(section, hashOf(section))];
+    return slots_[slotFor(section, hashOf(section))].head;
 }
 
 const NoteRecord *RecordTable::find(const Bytes &section) const

@@ -99,9 +99,14 @@ private:
 
     std::vector<std::unique_ptr<Row>> rows_;
     // Open addressing with linear probing: each slot holds null or the
-    // first row (in table order) of one section; the rows with the same
-    // section follow it through nextSame. At most half the slots are used.
-    std::vector<Row *> slots_;
+    // first row (in table order) of one section, with that section's hash so
+    // a probe reads no row it does not match; the rows with the same section
+    // follow it through nextSame. At most half the slots are used.
+    struct Slot {
+        Row *head = nullptr;
+        size_t hash = 0;
+    };
+    std::vector<Slot> slots_;
     size_t distinct_ = 0; // sections in the index
     uint64_t nextSeq_ = 0;
     RecordChangeSink *sink_ = nullptr;
