@@ -36,7 +36,17 @@ bool Catalog::setRecordText(const Node *node, Bytes recordText)
 
 void Catalog::joinIcons()
 {
-    outline_.assignImages([this](const Node *n, int32_t &index) {
+    // A walk some nodes ahead has the index fetch their sections' slots, so
+    // the lookups overlap instead of waiting for the memory one by one.
+    constexpr int kAhead = 8;
+    const Node *ahead = outline_.first();
+    for (int k = 0; k < kAhead && ahead; ++k, ahead = flatNext(ahead))
+        records_.prefetch(ahead->caption());
+    outline_.assignImages([this, &ahead](const Node *n, int32_t &index) {
+        if (ahead) {
+            records_.prefetch(ahead->caption());
+            ahead = flatNext(ahead);
+        }
         const NoteRecord *r = records_.find(n->caption());
         if (!r)
             return false;

@@ -56,6 +56,11 @@ void RecordTable::indexAdd(Row *row)
     if (2 * (distinct_ + 1) > slots_.size())
         growIndex(distinct_ + 1);
     row->hash = hashOf(row->rec.section);
+    link(row);
+}
+
+void RecordTable::link(Row *row)
+{
     row->nextSame = nullptr;
     const size_t i = slotFor(row->rec.section, row->hash);
     Row *head = slots_[i].head;
@@ -145,6 +150,57 @@ void RecordTable::append(Bytes section, Bytes text, Bytes icons)
         = std::make_unique<Row>(Row{{std::move(section), std::move(text), std::move(icons)}, nextSeq_++});
     indexAdd(row.get());
     rows_.push_back(std::move(row));
+}
+
+void RecordTable::appendUnindexed(Bytes section, Bytes text, Bytes icons)
+{
+    if (sink_)
+        sink_->appending(section, text, icons);
+    rows_.push_back(
+        std::make_unique<Row>(Row{{std::move(section), std::move(text), std::move(icons)}, nextSeq_++}));
+    ++unindexed_;
+}
+
+namespace {
+
+// How many rows ahead the bulk indexing fetches slots: enough lookups in
+// flight to hide the memory's latency.
+constexpr size_t kFetchAhead = 8;
+
+void fetch(const void *address)
+{
+#if defined(__GNUC__) || defined(__clang__)
+    __builtin_prefetch(address);
+#else
+    (void)address;
+#endif
+}
+
+} // namespace
+
+void RecordTable::indexAppended()
+{
+    const size_t from = rows_.size() - unindexed_;
+    unindexed_ = 0;
+    if (from == rows_.size())
+        return;
+    for (size_t k = from; k < rows_.size(); ++k)
+        rows_[k]->hash = hashOf(rows_[k]->rec.section);
+    // Room for every row a section of its own, so no slot moves below.
+    if (2 * (distinct_ + rows_.size() - from) > slots_.size())
+        growIndex(distinct_ + rows_.size() - from);
+    const size_t mask = slots_.size() - 1;
+    for (size_t k = from; k < rows_.size(); ++k) {
+        if (k + kFetchAhead < rows_.size())
+            fetch(&slots_[rows_[k + kFetchAhead]->hash & mask]);
+        link(rows_[k].get());
+    }
+}
+
+void RecordTable::prefetch(std::string_view section) const
+{
+    if (!slots_.empty())
+        fetch(&slots_[hashOf(section) & (slots_.size() - 1)]);
 }
 
 void RecordTable::releaseWithoutFreeing()

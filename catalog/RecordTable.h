@@ -61,6 +61,14 @@ public:
     size_t count(const Bytes &section) const;
 
     void append(Bytes section, Bytes text, Bytes icons);
+    // For a reader appending a whole file: as append, but the rows are found
+    // only once indexAppended() has indexed them all together, their lookups
+    // overlapping. Nothing else may be called on the table in between.
+    void appendUnindexed(Bytes section, Bytes text, Bytes icons);
+    void indexAppended();
+    // Asks the memory for where `section` would be looked up, ahead of a
+    // find() a little later (a walk over many sections).
+    void prefetch(std::string_view section) const;
     void clear();
     // For the end of the process only: the records are let go without being
     // freed one by one, and the table reads as empty. The sink is not told.
@@ -89,6 +97,8 @@ private:
         Row *nextSame = nullptr; // the next row with this section, in table order
     };
     void indexAdd(Row *row);
+    // indexAdd for a row whose hash is set, with room in the index.
+    void link(Row *row);
     void indexRemove(Row *row);
     // The slot holding the first row with this section, or the empty slot
     // where it would go.
@@ -107,7 +117,8 @@ private:
         size_t hash = 0;
     };
     std::vector<Slot> slots_;
-    size_t distinct_ = 0; // sections in the index
+    size_t distinct_ = 0;  // sections in the index
+    size_t unindexed_ = 0; // rows at the end appended without indexing
     uint64_t nextSeq_ = 0;
     RecordChangeSink *sink_ = nullptr;
 };
