@@ -53,9 +53,14 @@ size_t RecordTable::slotFor(std::string_view section, size_t hash) const
 
 void RecordTable::indexAdd(Row *row)
 {
+    row->hash = hashOf(row->rec.section);
+    linkWithRoom(row);
+}
+
+void RecordTable::linkWithRoom(Row *row)
+{
     if (2 * (distinct_ + 1) > slots_.size())
         growIndex(distinct_ + 1);
-    row->hash = hashOf(row->rec.section);
     link(row);
 }
 
@@ -152,19 +157,10 @@ void RecordTable::append(Bytes section, Bytes text, Bytes icons)
     rows_.push_back(std::move(row));
 }
 
-void RecordTable::appendUnindexed(Bytes section, Bytes text, Bytes icons)
-{
-    if (sink_)
-        sink_->appending(section, text, icons);
-    rows_.push_back(
-        std::make_unique<Row>(Row{{std::move(section), std::move(text), std::move(icons)}, nextSeq_++}));
-    ++unindexed_;
-}
-
 namespace {
 
-// How many rows ahead the bulk indexing fetches slots: enough lookups in
-// flight to hide the memory's latency.
+// How many lookups a bulk operation keeps in flight: enough to hide the
+// memory's latency.
 constexpr size_t kFetchAhead = 8;
 
 void fetch(const void *address)
@@ -178,29 +174,64 @@ void fetch(const void *address)
 
 } // namespace
 
-void RecordTable::indexAppended()
+void RecordTable::appendUnindexed(Bytes section, Bytes text, Bytes icons)
 {
-    const size_t from = rows_.size() - unindexed_;
-    unindexed_ = 0;
-    if (from == rows_.size())
-        return;
-    for (size_t k = from; k < rows_.size(); ++k)
-        rows_[k]->hash = hashOf(rows_[k]->rec.section);
-    // Room for every row a section of its own, so no slot moves below.
-    if (2 * (distinct_ + rows_.size() - from) > slots_.size())
-        growIndex(distinct_ + rows_.size() - from);
-    const size_t mask = slots_.size() - 1;
-    for (size_t k = from; k < rows_.size(); ++k) {
-        if (k + kFetchAhead < rows_.size())
-            fetch(&slots_[rows_[k + kFetchAhead]->hash & mask]);
-        link(rows_[k].get());
-    }
+    if (sink_)
+        sink_->appending(section, text, icons);
+    auto row
+        = std::make_unique<Row>(Row{{std::move(section), std::move(text), std::move(icons)}, nextSeq_++});
+    // Hashed while its bytes are at hand; linked a few rows later, once its
+    // slot has come in.
+    row->hash = hashOf(row->rec.section);
+    if (!slots_.empty())
+        fetch(&slots_[row->hash & (slots_.size() - 1)]);
+    rows_.push_back(std::move(row));
+    if (++unindexed_ > kFetchAhead)
+        linkWithRoom(rows_[rows_.size() - unindexed_--].get());
 }
 
-void RecordTable::prefetch(std::string_view section) const
+void RecordTable::indexAppended()
 {
-    if (!slots_.empty())
-        fetch(&slots_[hashOf(section) & (slots_.size() - 1)]);
+    for (; unindexed_ > 0; --unindexed_)
+        linkWithRoom(rows_[rows_.size() - unindexed_].get());
+}
+
+void RecordTable::findEach(const std::string_view *sections, const NoteRecord **found, size_t n) const
+{
+    if (slots_.empty()) {
+        std::fill(found, found + n, nullptr);
+        return;
+    }
+    // Each pass starts every lookup's next fetch before any waits for one:
+    // the slot, then the row it names, then that row's section bytes.
+    const size_t mask = slots_.size() - 1;
+    constexpr size_t kBatch = 64;
+    size_t hashes[kBatch];
+    const Row *candidates[kBatch];
+    for (size_t from = 0; from < n; from += kBatch) {
+        const size_t m = std::min(kBatch, n - from);
+        for (size_t i = 0; i < m; ++i) {
+            hashes[i] = hashOf(sections[from + i]);
+            fetch(&slots_[hashes[i] & mask]);
+        }
+        for (size_t i = 0; i < m; ++i) {
+            candidates[i] = nullptr;
+            for (size_t k = hashes[i] & mask; slots_[k].head; k = (k + 1) & mask) {
+                if (slots_[k].hash == hashes[i]) {
+                    candidates[i] = slots_[k].head;
+                    fetch(candidates[i]);
+                    break;
+                }
+            }
+        }
+        for (size_t i = 0; i < m; ++i)
+            if (candidates[i])
+                fetch(candidates[i]->rec.section.data());
+        for (size_t i = 0; i < m; ++i) {
+            const Row *r = slots_[slotFor(sections[from + i], hashes[i])].head;
+            found[from + i] = r ? &r->rec : nullptr;
+        }
+    }
 }
 
 void RecordTable::releaseWithoutFreeing()

@@ -66,9 +66,9 @@ public:
     // overlapping. Nothing else may be called on the table in between.
     void appendUnindexed(Bytes section, Bytes text, Bytes icons);
     void indexAppended();
-    // Asks the memory for where `section` would be looked up, ahead of a
-    // find() a little later (a walk over many sections).
-    void prefetch(std::string_view section) const;
+    // find() for each of n sections into found[0..n), the lookups
+    // overlapping instead of waiting for the memory one by one.
+    void findEach(const std::string_view *sections, const NoteRecord **found, size_t n) const;
     void clear();
     // For the end of the process only: the records are let go without being
     // freed one by one, and the table reads as empty. The sink is not told.
@@ -97,7 +97,9 @@ private:
         Row *nextSame = nullptr; // the next row with this section, in table order
     };
     void indexAdd(Row *row);
-    // indexAdd for a row whose hash is set, with room in the index.
+    // indexAdd for a row whose hash is set: making room in the index, and
+    // with room made.
+    void linkWithRoom(Row *row);
     void link(Row *row);
     void indexRemove(Row *row);
     // The slot holding the first row with this section, or the empty slot
