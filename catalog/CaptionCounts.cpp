@@ -1,5 +1,6 @@
 #include "catalog/CaptionCounts.h"
 
+#include <algorithm>
 #include <functional>
 
 namespace qv {
@@ -9,6 +10,15 @@ namespace {
 uint32_t tagOf(std::string_view caption)
 {
     return static_cast<uint32_t>(std::hash<std::string_view>{}(caption));
+}
+
+void fetch(const void *address)
+{
+#if defined(__GNUC__) || defined(__clang__)
+    __builtin_prefetch(address);
+#else
+    (void)address;
+#endif
 }
 
 } // namespace
@@ -60,11 +70,40 @@ void CaptionCounts::reserve(size_t distinct, size_t bytes)
     bytes_.reserve(bytes);
 }
 
-void CaptionCounts::add(std::string_view caption)
+void CaptionCounts::add(std::string_view caption) { add(caption, tagOf(caption)); }
+
+void CaptionCounts::addEach(const std::string_view *captions, size_t n)
+{
+    // Each pass starts every lookup's next fetch before any waits for one:
+    // the slot, then the bytes of the entry it names.
+    constexpr size_t kBatch = 64;
+    uint32_t tags[kBatch];
+    for (size_t from = 0; from < n; from += kBatch) {
+        const size_t m = std::min(kBatch, n - from);
+        if (slots_.empty())
+            growSlots(m);
+        const size_t mask = slots_.size() - 1;
+        for (size_t i = 0; i < m; ++i) {
+            tags[i] = tagOf(captions[from + i]);
+            fetch(&slots_[tags[i] & mask]);
+        }
+        for (size_t i = 0; i < m; ++i) {
+            for (size_t k = tags[i] & mask; slots_[k].entry; k = (k + 1) & mask) {
+                if (slots_[k].tag == tags[i]) {
+                    fetch(bytes_.data() + entries_[slots_[k].entry - 1].offset);
+                    break;
+                }
+            }
+        }
+        for (size_t i = 0; i < m; ++i)
+            add(captions[from + i], tags[i]);
+    }
+}
+
+void CaptionCounts::add(std::string_view caption, uint32_t tag)
 {
     if (2 * (live_ + 1) > slots_.size())
         growSlots(live_ + 1);
-    const uint32_t tag = tagOf(caption);
     Slot &slot = slots_[slotFor(caption, tag)];
     if (slot.entry) {
         ++entries_[slot.entry - 1].count;

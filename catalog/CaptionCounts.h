@@ -17,6 +17,9 @@ public:
     size_t count(std::string_view caption) const;
     // One more carries `caption`.
     void add(std::string_view caption);
+    // add() for each of n captions, the lookups overlapping instead of
+    // waiting for the memory one by one.
+    void addEach(const std::string_view *captions, size_t n);
     // One fewer carries `caption`; at zero it is forgotten. A caption not
     // counted is left alone.
     void remove(std::string_view caption);
@@ -49,6 +52,7 @@ private:
     }
     // The slot holding `caption`, or the empty slot where it would go.
     size_t slotFor(std::string_view caption, uint32_t tag) const;
+    void add(std::string_view caption, uint32_t tag);
     void growSlots(size_t distinct);
     void compactBytes();
 

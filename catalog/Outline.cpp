@@ -154,16 +154,31 @@ size_t Outline::captionCount(const Bytes &caption) const { return captions_.coun
 void Outline::indexBranch(const Node *n, int delta)
 {
     std::vector<const Node *> stack{n};
+    if (delta > 0) {
+        // Counted a batch at a time, so the lookups overlap.
+        constexpr size_t kBatch = 256;
+        std::string_view batch[kBatch];
+        size_t taken = 0;
+        while (!stack.empty()) {
+            const Node *x = stack.back();
+            stack.pop_back();
+            batch[taken++] = x->caption();
+            if (taken == kBatch) {
+                captions_.addEach(batch, taken);
+                taken = 0;
+            }
+            ++count_;
+            for (size_t i = 0; i < x->childCount(); ++i)
+                stack.push_back(x->child(i));
+        }
+        captions_.addEach(batch, taken);
+        return;
+    }
     while (!stack.empty()) {
         const Node *x = stack.back();
         stack.pop_back();
-        if (delta > 0) {
-            captions_.add(x->caption());
-            ++count_;
-        } else {
-            captions_.remove(x->caption());
-            --count_;
-        }
+        captions_.remove(x->caption());
+        --count_;
         for (size_t i = 0; i < x->childCount(); ++i)
             stack.push_back(x->child(i));
     }
