@@ -61,9 +61,10 @@ public:
     size_t count(const Bytes &section) const;
 
     void append(Bytes section, Bytes text, Bytes icons);
-    // For a reader appending a whole file: as append, but the rows are found
-    // only once indexAppended() has indexed them all together, their lookups
-    // overlapping. Nothing else may be called on the table in between.
+    // For a reader appending a whole file: as append, but each row is
+    // indexed a few rows later, once its slot has been fetched, so the
+    // lookups overlap; indexAppended() indexes the rest. Nothing else may be
+    // called on the table in between.
     void appendUnindexed(Bytes section, Bytes text, Bytes icons);
     void indexAppended();
     // find() for each of n sections into found[0..n), the lookups
