@@ -2,6 +2,8 @@
 
 #include "storage/StrToInt.h"
 
+#include <cassert>
+
 namespace qv {
 
 Bytes editorToRecord(std::string_view editorText)
@@ -36,8 +38,23 @@ bool Catalog::setRecordText(const Node *node, Bytes recordText)
 
 void Catalog::joinIcons()
 {
-    outline_.assignImages([this](const Node *n, int32_t &index) {
-        const NoteRecord *r = records_.find(n->caption());
+    // The records are looked up a batch of nodes ahead of the walk that
+    // assigns the icons, so the lookups overlap.
+    constexpr size_t kBatch = 256;
+    std::string_view captions[kBatch];
+    const NoteRecord *found[kBatch];
+    size_t taken = 0, batch = 0;
+    const Node *ahead = outline_.first();
+    outline_.assignImages([&]([[maybe_unused]] const Node *n, int32_t &index) {
+        if (taken == batch) {
+            for (batch = 0; batch < kBatch && ahead; ++batch, ahead = flatNext(ahead))
+                captions[batch] = ahead->caption();
+            records_.findEach(captions, found, batch);
+            taken = 0;
+        }
+        // The walk ahead goes the same way as this one.
+        assert(captions[taken].data() == n->caption().data());
+        const NoteRecord *r = found[taken++];
         if (!r)
             return false;
         index = strToInt(r->icons);

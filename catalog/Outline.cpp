@@ -149,27 +149,36 @@ size_t Outline::absoluteIndex(const Node *target) const
     return size_t(-1);
 }
 
-size_t Outline::captionCount(const Bytes &caption) const
-{
-    auto it = captions_.find(caption);
-    return it == captions_.end() ? 0 : it->second;
-}
+size_t Outline::captionCount(const Bytes &caption) const { return captions_.count(caption); }
 
 void Outline::indexBranch(const Node *n, int delta)
 {
     std::vector<const Node *> stack{n};
+    if (delta > 0) {
+        // Counted a batch at a time, so the lookups overlap.
+        constexpr size_t kBatch = 256;
+        std::string_view batch[kBatch];
+        size_t taken = 0;
+        while (!stack.empty()) {
+            const Node *x = stack.back();
+            stack.pop_back();
+            batch[taken++] = x->caption();
+            if (taken == kBatch) {
+                captions_.addEach(batch, taken);
+                taken = 0;
+            }
+            ++count_;
+            for (size_t i = 0; i < x->childCount(); ++i)
+                stack.push_back(x->child(i));
+        }
+        captions_.addEach(batch, taken);
+        return;
+    }
     while (!stack.empty()) {
         const Node *x = stack.back();
         stack.pop_back();
-        if (delta > 0) {
-            ++captions_[x->caption()];
-            ++count_;
-        } else {
-            auto it = captions_.find(x->caption());
-            if (it != captions_.end() && --it->second == 0)
-                captions_.erase(it);
-            --count_;
-        }
+        captions_.remove(x->caption());
+        --count_;
         for (size_t i = 0; i < x->childCount(); ++i)
             stack.push_back(x->child(i));
     }
@@ -283,10 +292,8 @@ void Outline::setCaption(Node *n, Bytes caption)
 {
     if (n->caption_ == caption)
         return;
-    auto it = captions_.find(n->caption_);
-    if (it != captions_.end() && --it->second == 0)
-        captions_.erase(it);
-    ++captions_[caption];
+    captions_.remove(n->caption_);
+    captions_.add(caption);
     n->caption_ = std::move(caption);
     if (listener_)
         listener_->changed(n);
@@ -326,8 +333,7 @@ void Outline::releaseWithoutFreeing()
 {
     (void)top_.release();
     top_ = std::make_unique<Node>();
-    (void)new std::unordered_map<Bytes, size_t>(std::move(captions_));
-    captions_.clear();
+    captions_.releaseWithoutFreeing();
     count_ = 0;
 }
 
@@ -339,7 +345,7 @@ void Outline::refreshAll()
     }
 }
 
-void Outline::replaceAll(std::unique_ptr<Node> newTop)
+void Outline::replaceAll(std::unique_ptr<Node> newTop, size_t nodesHint, size_t captionBytesHint)
 {
     if (listener_)
         listener_->aboutToReset();
@@ -348,6 +354,7 @@ void Outline::replaceAll(std::unique_ptr<Node> newTop)
     top_->parent_ = nullptr;
     ++shapeVersion_;
     captions_.clear();
+    captions_.reserve(nodesHint, captionBytesHint);
     count_ = 0;
     for (size_t i = 0; i < top_->childCount(); ++i)
         indexBranch(top_->child(i), +1);

@@ -4,12 +4,12 @@
 // change sink (the recovery journal) sees each one once.
 #pragma once
 
+#include "catalog/CaptionCounts.h"
 #include "catalog/Text.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <unordered_map>
 #include <vector>
 
 namespace qv {
@@ -182,8 +182,10 @@ public:
     void releaseWithoutFreeing();
     // Tells the listener that captions or icons may have changed anywhere.
     void refreshAll();
-    // Replaces everything with the roots held by `newTop`'s children.
-    void replaceAll(std::unique_ptr<Node> newTop);
+    // Replaces everything with the roots held by `newTop`'s children. A
+    // reader that knows about how many nodes come and how many caption bytes
+    // they carry passes them, so the caption index is sized once.
+    void replaceAll(std::unique_ptr<Node> newTop, size_t nodesHint = 0, size_t captionBytesHint = 0);
 
     // The drag-and-drop move: a copy of d's branch becomes the last child of
     // t, then d's branch is removed (`beforeEach` sees each removed node,
@@ -202,7 +204,7 @@ private:
     std::unique_ptr<Node> top_;
     size_t count_ = 0;
     uint64_t shapeVersion_ = 0;
-    std::unordered_map<Bytes, size_t> captions_;
+    CaptionCounts captions_;
     OutlineListener *listener_ = nullptr;
     OutlineChangeSink *sink_ = nullptr;
 };

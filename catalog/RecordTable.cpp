@@ -9,9 +9,49 @@ RecordTable::~RecordTable() = default;
 
 namespace {
 
-size_t hashOf(std::string_view bytes) { return std::hash<std::string_view>{}(bytes); }
+uint32_t tagOf(std::string_view bytes) { return static_cast<uint32_t>(std::hash<std::string_view>{}(bytes)); }
+
+// How many lookups a bulk operation keeps in flight: enough to hide the
+// memory's latency.
+constexpr size_t kFetchAhead = 8;
+
+void fetch(const void *address)
+{
+#if defined(__GNUC__) || defined(__clang__)
+    __builtin_prefetch(address);
+#else
+    (void)address;
+#endif
+}
 
 } // namespace
+
+RecordTable::Row *RecordTable::newRow(NoteRecord rec)
+{
+    Row *row;
+    if (!freeRows_.empty()) {
+        row = rowById(freeRows_.back());
+        freeRows_.pop_back();
+    } else {
+        constexpr size_t kBlockRows = size_t(1) << kBlockShift;
+        if (blocks_.empty() || lastBlockUsed_ == kBlockRows) {
+            blocks_.push_back(std::make_unique<Row[]>(kBlockRows));
+            lastBlockUsed_ = 0;
+        }
+        const size_t id = ((blocks_.size() - 1) << kBlockShift) + lastBlockUsed_++;
+        row = rowById(static_cast<uint32_t>(id));
+        row->id = static_cast<uint32_t>(id);
+    }
+    row->rec = std::move(rec);
+    row->nextSame = 0;
+    return row;
+}
+
+void RecordTable::freeRow(Row *row)
+{
+    row->rec = {};
+    freeRows_.push_back(row->id);
+}
 
 void RecordTable::reserve(size_t n)
 {
@@ -26,55 +66,61 @@ void RecordTable::growIndex(size_t distinct)
         capacity *= 2;
     if (capacity == slots_.size())
         return;
-    std::vector<Row *> old(capacity, nullptr);
+    std::vector<Slot> old(capacity);
     old.swap(slots_);
     const size_t mask = slots_.size() - 1;
-    for (Row *head : old) {
-        if (!head)
+    for (const Slot &slot : old) {
+        if (!slot.head)
             continue;
-        size_t i = head->hash & mask;
-        while (slots_[i])
+        size_t i = slot.tag & mask;
+        while (slots_[i].head)
             i = (i + 1) & mask;
-        slots_[i] = head;
+        slots_[i] = slot;
     }
 }
 
-size_t RecordTable::slotFor(std::string_view section, size_t hash) const
+size_t RecordTable::slotFor(std::string_view section, uint32_t tag) const
 {
     const size_t mask = slots_.size() - 1;
-    size_t i = hash & mask;
-    while (const Row *r = slots_[i]) {
-        if (r->hash == hash && r->rec.section == section)
+    size_t i = tag & mask;
+    while (const uint32_t head = slots_[i].head) {
+        if (slots_[i].tag == tag && rowById(head - 1)->rec.section == section)
             return i;
         i = (i + 1) & mask;
     }
     return i;
 }
 
-void RecordTable::indexAdd(Row *row)
+void RecordTable::indexAdd(Row *row) { linkWithRoom(row, tagOf(row->rec.section)); }
+
+void RecordTable::linkWithRoom(Row *row, uint32_t tag)
 {
     if (2 * (distinct_ + 1) > slots_.size())
         growIndex(distinct_ + 1);
-    row->hash = hashOf(row->rec.section);
-    row->nextSame = nullptr;
-    const size_t i = slotFor(row->rec.section, row->hash);
-    Row *head = slots_[i];
-    if (!head) {
-        slots_[i] = row;
+    link(row, tag);
+}
+
+void RecordTable::link(Row *row, uint32_t tag)
+{
+    row->nextSame = 0;
+    const size_t i = slotFor(row->rec.section, tag);
+    if (!slots_[i].head) {
+        slots_[i] = {row->id + 1, tag};
         ++distinct_;
         return;
     }
+    Row *head = rowById(slots_[i].head - 1);
     // Keep each chain in table order; appended rows go last.
     if (row->seq < head->seq) {
-        row->nextSame = head;
-        slots_[i] = row;
+        row->nextSame = head->id + 1;
+        slots_[i].head = row->id + 1;
         return;
     }
     Row *at = head;
-    while (at->nextSame && at->nextSame->seq < row->seq)
-        at = at->nextSame;
+    while (at->nextSame && rowById(at->nextSame - 1)->seq < row->seq)
+        at = rowById(at->nextSame - 1);
     row->nextSame = at->nextSame;
-    at->nextSame = row;
+    at->nextSame = row->id + 1;
 }
 
 void RecordTable::indexRemove(Row *row)
@@ -82,35 +128,34 @@ void RecordTable::indexRemove(Row *row)
     if (slots_.empty())
         return;
     const size_t mask = slots_.size() - 1;
-    size_t i = slotFor(row->rec.section, row->hash);
-    Row *head = slots_[i];
-    if (!head)
+    size_t i = slotFor(row->rec.section, tagOf(row->rec.section));
+    if (!slots_[i].head)
         return;
-    if (head != row) {
-        for (Row *at = head; at->nextSame; at = at->nextSame) {
-            if (at->nextSame == row) {
+    if (slots_[i].head != row->id + 1) {
+        for (Row *at = rowById(slots_[i].head - 1); at->nextSame; at = rowById(at->nextSame - 1)) {
+            if (at->nextSame == row->id + 1) {
                 at->nextSame = row->nextSame;
                 break;
             }
         }
-        row->nextSame = nullptr;
+        row->nextSame = 0;
         return;
     }
     if (row->nextSame) {
-        slots_[i] = row->nextSame;
-        row->nextSame = nullptr;
+        slots_[i].head = row->nextSame;
+        row->nextSame = 0;
         return;
     }
     // The section's last row: empty the slot and move later entries of the
     // probe run back, so no lookup stops short of them.
     --distinct_;
-    slots_[i] = nullptr;
-    for (size_t j = (i + 1) & mask; slots_[j]; j = (j + 1) & mask) {
-        const size_t home = slots_[j]->hash & mask;
+    slots_[i] = {};
+    for (size_t j = (i + 1) & mask; slots_[j].head; j = (j + 1) & mask) {
+        const size_t home = slots_[j].tag & mask;
         // The entry at j may move to i when i lies on its way from home to j.
         if (((j - home) & mask) >= ((j - i) & mask)) {
             slots_[i] = slots_[j];
-            slots_[j] = nullptr;
+            slots_[j] = {};
             i = j;
         }
     }
@@ -120,7 +165,8 @@ RecordTable::Row *RecordTable::first(const Bytes &section) const
 {
     if (slots_.empty())
         return nullptr;
-    return slots_[slotFor(section, hashOf(section))];
+    const uint32_t head = slots_[slotFor(section, tagOf(section))].head;
+    return head ? rowById(head - 1) : nullptr;
 }
 
 const NoteRecord *RecordTable::find(const Bytes &section) const
@@ -132,7 +178,7 @@ const NoteRecord *RecordTable::find(const Bytes &section) const
 size_t RecordTable::count(const Bytes &section) const
 {
     size_t n = 0;
-    for (const Row *r = first(section); r; r = r->nextSame)
+    for (const Row *r = first(section); r; r = r->nextSame ? rowById(r->nextSame - 1) : nullptr)
         ++n;
     return n;
 }
@@ -141,18 +187,81 @@ void RecordTable::append(Bytes section, Bytes text, Bytes icons)
 {
     if (sink_)
         sink_->appending(section, text, icons);
-    auto row
-        = std::make_unique<Row>(Row{{std::move(section), std::move(text), std::move(icons)}, nextSeq_++});
-    indexAdd(row.get());
-    rows_.push_back(std::move(row));
+    Row *row = newRow({std::move(section), std::move(text), std::move(icons)});
+    row->seq = nextSeq_++;
+    rows_.push_back(row);
+    indexAdd(row);
+}
+
+void RecordTable::appendUnindexed(Bytes section, Bytes text, Bytes icons)
+{
+    if (sink_)
+        sink_->appending(section, text, icons);
+    Row *row = newRow({std::move(section), std::move(text), std::move(icons)});
+    row->seq = nextSeq_++;
+    rows_.push_back(row);
+    // Its slot is fetched while its bytes are at hand; it is linked a few
+    // rows later, once the slot has come in.
+    if (!slots_.empty())
+        fetch(&slots_[tagOf(row->rec.section) & (slots_.size() - 1)]);
+    if (++unindexed_ > kFetchAhead)
+        indexAdd(rows_[rows_.size() - unindexed_--]);
+}
+
+void RecordTable::indexAppended()
+{
+    for (; unindexed_ > 0; --unindexed_)
+        indexAdd(rows_[rows_.size() - unindexed_]);
+}
+
+void RecordTable::findEach(const std::string_view *sections, const NoteRecord **found, size_t n) const
+{
+    if (slots_.empty()) {
+        std::fill(found, found + n, nullptr);
+        return;
+    }
+    // Each pass starts every lookup's next fetch before any waits for one:
+    // the slot, then the row it names, then that row's section bytes.
+    const size_t mask = slots_.size() - 1;
+    constexpr size_t kBatch = 64;
+    uint32_t tags[kBatch];
+    const Row *candidates[kBatch];
+    for (size_t from = 0; from < n; from += kBatch) {
+        const size_t m = std::min(kBatch, n - from);
+        for (size_t i = 0; i < m; ++i) {
+            tags[i] = tagOf(sections[from + i]);
+            fetch(&slots_[tags[i] & mask]);
+        }
+        for (size_t i = 0; i < m; ++i) {
+            candidates[i] = nullptr;
+            for (size_t k = tags[i] & mask; slots_[k].head; k = (k + 1) & mask) {
+                if (slots_[k].tag == tags[i]) {
+                    candidates[i] = rowById(slots_[k].head - 1);
+                    fetch(candidates[i]);
+                    break;
+                }
+            }
+        }
+        for (size_t i = 0; i < m; ++i)
+            if (candidates[i])
+                fetch(candidates[i]->rec.section.data());
+        for (size_t i = 0; i < m; ++i) {
+            const uint32_t head = slots_[slotFor(sections[from + i], tags[i])].head;
+            found[from + i] = head ? &rowById(head - 1)->rec : nullptr;
+        }
+    }
 }
 
 void RecordTable::releaseWithoutFreeing()
 {
-    (void)new std::vector<std::unique_ptr<Row>>(std::move(rows_));
+    (void)new std::vector<std::unique_ptr<Row[]>>(std::move(blocks_));
+    blocks_.clear();
+    lastBlockUsed_ = 0;
+    freeRows_.clear();
     rows_.clear();
     slots_.clear();
     distinct_ = 0;
+    unindexed_ = 0;
     nextSeq_ = 0;
 }
 
@@ -162,7 +271,11 @@ void RecordTable::clear()
         sink_->clearing();
     slots_.clear();
     distinct_ = 0;
+    unindexed_ = 0;
     rows_.clear();
+    freeRows_.clear();
+    blocks_.clear();
+    lastBlockUsed_ = 0;
     nextSeq_ = 0;
 }
 
@@ -170,7 +283,7 @@ size_t RecordTable::rowOf(const Row *r) const
 {
     // Rows are ordered by seq, so the row is found by binary search.
     auto it = std::lower_bound(rows_.begin(), rows_.end(), r->seq,
-                               [](const std::unique_ptr<Row> &a, uint64_t seq) { return a->seq < seq; });
+                               [](const Row *a, uint64_t seq) { return a->seq < seq; });
     return static_cast<size_t>(it - rows_.begin());
 }
 
@@ -183,6 +296,7 @@ bool RecordTable::remove(const Bytes &section)
         sink_->removing(section);
     indexRemove(r);
     rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(rowOf(r)));
+    freeRow(r);
     return true;
 }
 
@@ -197,9 +311,8 @@ void RecordTable::insertAt(size_t row, NoteRecord record)
     row = std::min(row, rows_.size());
     if (sink_)
         sink_->insertingAt(row, record);
-    auto added = std::make_unique<Row>(Row{std::move(record), 0});
-    Row *r = added.get();
-    rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(row), std::move(added));
+    Row *r = newRow(std::move(record));
+    rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(row), r);
     // Renumber so seq follows the table again (removals leave gaps, so the
     // rows in front may carry numbers past `row`).
     for (size_t i = 0; i < rows_.size(); ++i)
@@ -210,18 +323,19 @@ void RecordTable::insertAt(size_t row, NoteRecord record)
 
 NoteRecord RecordTable::removeAt(size_t row)
 {
-    Row *r = rows_.at(row).get();
+    Row *r = rows_.at(row);
     if (sink_)
         sink_->removingAt(row);
     indexRemove(r);
     NoteRecord out = std::move(r->rec);
     rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(row));
+    freeRow(r);
     return out;
 }
 
 void RecordTable::renameAt(size_t row, Bytes section)
 {
-    Row *r = rows_.at(row).get();
+    Row *r = rows_.at(row);
     if (sink_)
         sink_->renamingAt(row, section);
     indexRemove(r);
@@ -231,7 +345,7 @@ void RecordTable::renameAt(size_t row, Bytes section)
 
 void RecordTable::setIconsAt(size_t row, Bytes icons)
 {
-    Row *r = rows_.at(row).get();
+    Row *r = rows_.at(row);
     if (sink_)
         sink_->settingIconsAt(row, icons);
     r->rec.icons = std::move(icons);

@@ -61,6 +61,15 @@ public:
     size_t count(const Bytes &section) const;
 
     void append(Bytes section, Bytes text, Bytes icons);
+    // For a reader appending a whole file: as append, but each row is
+    // indexed a few rows later, once its slot has been fetched, so the
+    // lookups overlap; indexAppended() indexes the rest. Nothing else may be
+    // called on the table in between.
+    void appendUnindexed(Bytes section, Bytes text, Bytes icons);
+    void indexAppended();
+    // find() for each of n sections into found[0..n), the lookups
+    // overlapping instead of waiting for the memory one by one.
+    void findEach(const std::string_view *sections, const NoteRecord **found, size_t n) const;
     void clear();
     // For the end of the process only: the records are let go without being
     // freed one by one, and the table reads as empty. The sink is not told.
@@ -84,25 +93,49 @@ public:
 private:
     struct Row {
         NoteRecord rec;
-        uint64_t seq;            // increases with table position
-        size_t hash = 0;         // of rec.section
-        Row *nextSame = nullptr; // the next row with this section, in table order
+        uint64_t seq = 0;      // increases with table position
+        uint32_t id = 0;       // its place among the blocks
+        uint32_t nextSame = 0; // id + 1 of the next row with this section, in table order; 0 for none
     };
+    // Rows live in blocks that never move, so a row is named by its id (4
+    // bytes, not a pointer) and costs no allocation of its own; a removed
+    // row's place is reused.
+    static constexpr unsigned kBlockShift = 10;
+    Row *rowById(uint32_t id) const
+    {
+        return &blocks_[id >> kBlockShift][id & ((uint32_t(1) << kBlockShift) - 1)];
+    }
+    Row *newRow(NoteRecord rec);
+    void freeRow(Row *row);
     void indexAdd(Row *row);
+    // indexAdd making room in the index first, and with room made.
+    void linkWithRoom(Row *row, uint32_t tag);
+    void link(Row *row, uint32_t tag);
     void indexRemove(Row *row);
     // The slot holding the first row with this section, or the empty slot
     // where it would go.
-    size_t slotFor(std::string_view section, size_t hash) const;
+    size_t slotFor(std::string_view section, uint32_t tag) const;
     Row *first(const Bytes &section) const;
     size_t rowOf(const Row *r) const;
     void growIndex(size_t distinct);
 
-    std::vector<std::unique_ptr<Row>> rows_;
-    // Open addressing with linear probing: each slot holds null or the
-    // first row (in table order) of one section; the rows with the same
-    // section follow it through nextSame. At most half the slots are used.
-    std::vector<Row *> slots_;
-    size_t distinct_ = 0; // sections in the index
+    std::vector<Row *> rows_; // in table order
+    std::vector<std::unique_ptr<Row[]>> blocks_;
+    size_t lastBlockUsed_ = 0; // rows handed out of the last block
+    std::vector<uint32_t> freeRows_;
+    // Open addressing with linear probing: each slot holds nothing (0) or
+    // the id + 1 of the first row (in table order) of one section, with the
+    // low bits of that section's hash so a probe reads no row it does not
+    // match; the rows with the same section follow it through nextSame. At
+    // most half the slots are used, and never more than 2^32, so those low
+    // bits hold every home position.
+    struct Slot {
+        uint32_t head = 0;
+        uint32_t tag = 0;
+    };
+    std::vector<Slot> slots_;
+    size_t distinct_ = 0;  // sections in the index
+    size_t unindexed_ = 0; // rows at the end appended without indexing
     uint64_t nextSeq_ = 0;
     RecordChangeSink *sink_ = nullptr;
 };

@@ -135,18 +135,20 @@ void parseOutline(std::string_view bytes, Outline &outline)
     // chain[k] is the ancestor at depth k of the node added last (which is
     // itself the last entry), so a level maps straight onto its parent.
     std::vector<Node *> chain;
+    size_t nodes = 0;
     try {
         scanLines(bytes, [&](size_t level, std::string_view caption) {
             chain.resize(level);
             Node *parent = level == 0 ? top.get() : chain.back();
             chain.push_back(parent->appendChild(std::make_unique<Node>(Bytes(caption))));
+            ++nodes;
         });
     } catch (...) {
         // The nodes of the lines before the failure stay.
-        outline.replaceAll(std::move(top));
+        outline.replaceAll(std::move(top), nodes, bytes.size());
         throw;
     }
-    outline.replaceAll(std::move(top));
+    outline.replaceAll(std::move(top), nodes, bytes.size());
 }
 
 void writeOutline(AtomicFile &file, const Outline &outline)

@@ -214,21 +214,29 @@ std::optional<uint64_t> readRecords(ByteSource &source, size_t sizeHint, RecordT
     table->reserve(table->size()
                    + std::min<size_t>(static_cast<size_t>(count), present + kMaxEmptyTrailingRecords));
 
-    size_t emptyTrailing = 0;
-    for (int32_t k = 0; k < count; ++k) {
-        if (reader.atEnd()) {
-            if (emptyTrailing == kMaxEmptyTrailingRecords)
-                break;
-            ++emptyTrailing;
-            table->append({}, {}, {});
-            continue;
+    // The index follows a few rows behind the read and catches up at its
+    // end, also when an error ends it (the rows read before stay).
+    try {
+        size_t emptyTrailing = 0;
+        for (int32_t k = 0; k < count; ++k) {
+            if (reader.atEnd()) {
+                if (emptyTrailing == kMaxEmptyTrailingRecords)
+                    break;
+                ++emptyTrailing;
+                table->appendUnindexed({}, {}, {});
+                continue;
+            }
+            Bytes section, text, icons;
+            reader.readLine(section);
+            reader.readLine(text);
+            readNumberLine(reader, icons);
+            table->appendUnindexed(std::move(section), std::move(text), std::move(icons));
         }
-        Bytes section, text, icons;
-        reader.readLine(section);
-        reader.readLine(text);
-        readNumberLine(reader, icons);
-        table->append(std::move(section), std::move(text), std::move(icons));
+    } catch (...) {
+        table->indexAppended();
+        throw;
     }
+    table->indexAppended();
     return stop();
 }
 

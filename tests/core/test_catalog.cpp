@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -245,6 +246,43 @@ TEST(RecordTable, IndexAgreesWithALinearScanUnderRandomOperations)
     ASSERT_EQ(t.size(), plain.size());
     for (size_t i = 0; i < plain.size(); ++i)
         ASSERT_EQ(t.at(i).section + t.at(i).text, plain[i].section + plain[i].text);
+}
+
+TEST(CaptionCounts, AgreeWithAPlainMapUnderRandomOperations)
+{
+    // Short captions stay apart; long ones fill the byte store so that the
+    // removed ones are compacted away while others are still counted.
+    CaptionCounts counts;
+    counts.reserve(8, 16);
+    std::map<Bytes, size_t> plain;
+    uint64_t x = 777;
+    auto next = [&x](uint64_t n) {
+        x = x * 6364136223846793005ull + 1442695040888963407ull;
+        return (x >> 33) % n;
+    };
+    auto caption = [&] {
+        const uint64_t k = next(400);
+        return k % 2 ? "c" + std::to_string(k)
+                     : std::string(40 + k % 7, char('a' + k % 26)) + std::to_string(k);
+    };
+    for (int step = 0; step < 30000; ++step) {
+        const Bytes c = caption();
+        // Phases of mostly adding and mostly removing.
+        if (next(5) < ((step / 2000) % 2 ? 1u : 4u)) {
+            counts.add(c);
+            ++plain[c];
+        } else {
+            counts.remove(c);
+            if (auto it = plain.find(c); it != plain.end() && --it->second == 0)
+                plain.erase(it);
+        }
+        const Bytes probe = caption();
+        const auto it = plain.find(probe);
+        ASSERT_EQ(counts.count(probe), it == plain.end() ? 0 : it->second) << step;
+        ASSERT_EQ(counts.size(), plain.size()) << step;
+    }
+    for (const auto &[c, n] : plain)
+        ASSERT_EQ(counts.count(c), n);
 }
 
 TEST(Join, LineBreaksAndTildes)
