@@ -135,11 +135,14 @@ int main(int argc, char **argv)
     std::printf("notes %.1f MB; plain byte search (memmem) over them %.1f ms; index build %.1f ms\n\n",
                 double(noteBytes) / 1e6, floor, build);
 
-    pane->openFind();
-    QCoreApplication::processEvents();
+    // Ctrl+F shows the bar, and the index is made right after, before any letter.
+    const double opening = timed([&] {
+        pane->openFind();
+        QCoreApplication::processEvents();
+    });
     const double first = timed([&] { type(field, QLatin1Char('k')); });
-    std::printf("first keystroke (reads the catalogue into the index): %.1f ms, %s\n\n", first,
-                qPrintable(pane->findCount()->text()));
+    std::printf("Ctrl+F, the bar shown and the index made: %.1f ms\n", opening);
+    std::printf("first keystroke: %.1f ms, %s\n\n", first, qPrintable(pane->findCount()->text()));
 
     struct Series {
         const char *name;
