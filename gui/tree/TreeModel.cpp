@@ -452,26 +452,23 @@ void TreeModel::moved()
 
 void TreeModel::aboutToReset()
 {
-    const bool dropped = filtering_;
+    resetDropsFilter_ = filtering_;
     beginResetModel();
     filtering_ = false;
     matches_.clear();
     rowMatch_.clear();
     rows_.clear();
     numbered_ = 0;
-    pending_.push_back({});
-    pending_.back().count = dropped ? 1 : 0;
 }
 
 void TreeModel::reset()
 {
     rebuild();
     endResetModel();
-    const bool dropped = !pending_.empty() && pending_.back().count;
-    if (!pending_.empty())
-        pending_.pop_back();
-    if (dropped)
+    if (resetDropsFilter_) {
+        resetDropsFilter_ = false;
         emit filterDropped();
+    }
 }
 
 void TreeModel::changed(Node *node) { markChanged(node); }

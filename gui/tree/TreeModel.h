@@ -123,6 +123,7 @@ private:
     std::vector<Pending> pending_;
 
     bool filtering_ = false;
+    bool resetDropsFilter_ = false; // a reset began while filtering
     std::vector<const Node *> matches_;
     std::vector<char> rowMatch_; // per row while filtering
     QColor dim_{Qt::gray};
