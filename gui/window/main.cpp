@@ -44,7 +44,16 @@ void saveAtExit()
 // (made absolute; it must be an existing folder), else beside the executable
 // or the user's data folder (storage/CatalogHome.h). Nothing when there is
 // none to use; the error box has been shown.
-#if defined(__linux__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+// Not in the sanitizer builds, whose checks at the end need the process's
+// memory as it is.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define QV_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define QV_SANITIZED 1
+#endif
+#endif
+#if defined(__linux__) && !defined(QV_SANITIZED)
 #define QV_HAND_OFF_MEMORY 1
 #endif
 
