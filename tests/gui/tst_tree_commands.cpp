@@ -75,6 +75,7 @@ private slots:
     void paletteGivesIcons();
     void modelAnnouncesCaptionAndIconChanges();
     void collapseMovesSelectionToTheCollapsedNode();
+    void marksAndKeysOpenAndCloseBranches();
     void rightClickKeepsSelection();
     void modelFollowsEveryCoreChange();
     void actionsAreSharedByButtonAndMenu();
@@ -413,6 +414,44 @@ void TreeCommands::collapseMovesSelectionToTheCollapsedNode()
     // Expanding a root again shows its children collapsed.
     f.model()->setExpanded(f.node(0), true);
     QVERIFY(!f.model()->isExpanded(f.node(1)));
+    f.discard();
+}
+
+// The open mark, a double click and the keys open and close a branch; the
+// press on a mark selects nothing.
+void TreeCommands::marksAndKeysOpenAndCloseBranches()
+{
+    WindowFixture f;
+    f.writeFile("data.dat", lines({"A", "\tB", "C", "\tD", "\t\tE"}));
+    QVERIFY(QTest::qWaitForWindowActive(f.open()));
+    f.model()->collapseAll();
+    f.selectIndex(0);
+    qv::Node *c = f.node(2);
+    qv::Node *d = f.node(3);
+    qv::OutlineView *tree = f.tree();
+    auto clickMark = [&](qv::Node *n) {
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {},
+                          tree->markRect(f.model()->indexFor(n)).center());
+    };
+    clickMark(c);
+    QVERIFY(f.model()->isExpanded(c));
+    QCOMPARE(f.selected(), f.node(0));
+    clickMark(c);
+    QVERIFY(!f.model()->isExpanded(c));
+    QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, tree->itemRect(f.model()->indexFor(c)).center());
+    QVERIFY(f.model()->isExpanded(c));
+    tree->setFocus();
+    f.selectIndex(3);
+    const std::pair<Qt::Key, bool> keys[]
+        = {{Qt::Key_Right, true}, {Qt::Key_Minus, false}, {Qt::Key_Plus, true}, {Qt::Key_Left, false}};
+    for (const auto &[key, open] : keys) {
+        QTest::keyClick(tree, key);
+        QCOMPARE(f.model()->isExpanded(d), open);
+    }
+    f.model()->collapseAll();
+    f.selectIndex(2);
+    QTest::keyClick(tree, Qt::Key_Asterisk);
+    QVERIFY(f.model()->isExpanded(c) && f.model()->isExpanded(d));
     f.discard();
 }
 
