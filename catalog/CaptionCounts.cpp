@@ -1,27 +1,14 @@
 #include "catalog/CaptionCounts.h"
 
+#include "catalog/HashSlots.h"
+
 #include <algorithm>
 #include <functional>
 
 namespace qv {
 
-namespace {
-
-uint32_t tagOf(std::string_view caption)
-{
-    return static_cast<uint32_t>(std::hash<std::string_view>{}(caption));
-}
-
-void fetch(const void *address)
-{
-#if defined(__GNUC__) || defined(__clang__)
-    __builtin_prefetch(address);
-#else
-    (void)address;
-#endif
-}
-
-} // namespace
+using hashslots::fetch;
+using hashslots::tagOf;
 
 size_t CaptionCounts::slotFor(std::string_view caption, uint32_t tag) const
 {
@@ -45,22 +32,7 @@ size_t CaptionCounts::count(std::string_view caption) const
 
 void CaptionCounts::growSlots(size_t distinct)
 {
-    size_t capacity = slots_.empty() ? 16 : slots_.size();
-    while (capacity < 2 * distinct)
-        capacity *= 2;
-    if (capacity == slots_.size())
-        return;
-    std::vector<Slot> old(capacity);
-    old.swap(slots_);
-    const size_t mask = slots_.size() - 1;
-    for (const Slot &slot : old) {
-        if (!slot.entry)
-            continue;
-        size_t i = slot.tag & mask;
-        while (slots_[i].entry)
-            i = (i + 1) & mask;
-        slots_[i] = slot;
-    }
+    hashslots::grow(slots_, distinct, [](const Slot &slot) { return slot.entry != 0; });
 }
 
 void CaptionCounts::reserve(size_t distinct, size_t bytes)

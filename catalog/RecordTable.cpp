@@ -1,28 +1,22 @@
 #include "catalog/RecordTable.h"
 
+#include "catalog/HashSlots.h"
+
 #include <algorithm>
 
 namespace qv {
+
+using hashslots::fetch;
+using hashslots::tagOf;
 
 RecordTable::RecordTable() = default;
 RecordTable::~RecordTable() = default;
 
 namespace {
 
-uint32_t tagOf(std::string_view bytes) { return static_cast<uint32_t>(std::hash<std::string_view>{}(bytes)); }
-
 // How many lookups a bulk operation keeps in flight: enough to hide the
 // memory's latency.
 constexpr size_t kFetchAhead = 8;
-
-void fetch(const void *address)
-{
-#if defined(__GNUC__) || defined(__clang__)
-    __builtin_prefetch(address);
-#else
-    (void)address;
-#endif
-}
 
 } // namespace
 
@@ -61,22 +55,7 @@ void RecordTable::reserve(size_t n)
 
 void RecordTable::growIndex(size_t distinct)
 {
-    size_t capacity = slots_.empty() ? 16 : slots_.size();
-    while (capacity < 2 * distinct)
-        capacity *= 2;
-    if (capacity == slots_.size())
-        return;
-    std::vector<Slot> old(capacity);
-    old.swap(slots_);
-    const size_t mask = slots_.size() - 1;
-    for (const Slot &slot : old) {
-        if (!slot.head)
-            continue;
-        size_t i = slot.tag & mask;
-        while (slots_[i].head)
-            i = (i + 1) & mask;
-        slots_[i] = slot;
-    }
+    hashslots::grow(slots_, distinct, [](const Slot &slot) { return slot.head != 0; });
 }
 
 size_t RecordTable::slotFor(std::string_view section, uint32_t tag) const
@@ -183,23 +162,24 @@ size_t RecordTable::count(const Bytes &section) const
     return n;
 }
 
-void RecordTable::append(Bytes section, Bytes text, Bytes icons)
+RecordTable::Row *RecordTable::appendRow(Bytes section, Bytes text, Bytes icons)
 {
     if (sink_)
         sink_->appending(section, text, icons);
     Row *row = newRow({std::move(section), std::move(text), std::move(icons)});
     row->seq = nextSeq_++;
     rows_.push_back(row);
-    indexAdd(row);
+    return row;
+}
+
+void RecordTable::append(Bytes section, Bytes text, Bytes icons)
+{
+    indexAdd(appendRow(std::move(section), std::move(text), std::move(icons)));
 }
 
 void RecordTable::appendUnindexed(Bytes section, Bytes text, Bytes icons)
 {
-    if (sink_)
-        sink_->appending(section, text, icons);
-    Row *row = newRow({std::move(section), std::move(text), std::move(icons)});
-    row->seq = nextSeq_++;
-    rows_.push_back(row);
+    Row *row = appendRow(std::move(section), std::move(text), std::move(icons));
     // Its slot is fetched while its bytes are at hand; it is linked a few
     // rows later, once the slot has come in.
     if (!slots_.empty())
