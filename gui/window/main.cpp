@@ -12,6 +12,7 @@
 #include <QLibraryInfo>
 #include <QTranslator>
 
+#include <cstdint>
 #include <cstdlib>
 #include <optional>
 
@@ -67,6 +68,10 @@ alignas(16) char g_keeperStack[16 * 1024];
 // calls here: the keeper runs on the process's thread storage.
 int keepMemory(void *)
 {
+    // No handler of the process may run here: every signal but the one it
+    // dies by is held back.
+    const uint64_t allSignals = ~uint64_t(0);
+    syscall(SYS_rt_sigprocmask, SIG_BLOCK, &allSignals, nullptr, sizeof allSignals);
     syscall(SYS_close_range, 0u, ~0u, 0u);
     syscall(SYS_prctl, PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
     if (syscall(SYS_getppid) != g_parent)
