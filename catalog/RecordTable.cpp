@@ -235,20 +235,18 @@ void RecordTable::findEach(const std::string_view *sections, const NoteRecord **
 void RecordTable::releaseWithoutFreeing()
 {
     (void)new std::vector<std::unique_ptr<Row[]>>(std::move(blocks_));
-    blocks_.clear();
-    lastBlockUsed_ = 0;
-    freeRows_.clear();
-    rows_.clear();
-    slots_.clear();
-    distinct_ = 0;
-    unindexed_ = 0;
-    nextSeq_ = 0;
+    forgetRows();
 }
 
 void RecordTable::clear()
 {
     if (sink_)
         sink_->clearing();
+    forgetRows();
+}
+
+void RecordTable::forgetRows()
+{
     slots_.clear();
     distinct_ = 0;
     unindexed_ = 0;

@@ -106,6 +106,8 @@ private:
         return &blocks_[id >> kBlockShift][id & ((uint32_t(1) << kBlockShift) - 1)];
     }
     Row *newRow(NoteRecord rec);
+    // Empties the table (the blocks freed, or already handed away).
+    void forgetRows();
     // A new last row, told to the sink, not yet indexed.
     Row *appendRow(Bytes section, Bytes text, Bytes icons);
     void freeRow(Row *row);

@@ -115,14 +115,7 @@ void DragDropTest::start(bool dragDrop, const QByteArray &records)
     QCoreApplication::processEvents();
 }
 
-Node *DragDropTest::node(const char *caption) const
-{
-    const qv::Bytes key = qv::W(caption);
-    for (Node *n = fx_->window()->catalog().outline().first(); n; n = qv::flatNext(n))
-        if (n->caption() == key)
-            return n;
-    return nullptr;
-}
+Node *DragDropTest::node(const char *caption) const { return fx_->nodeNamed(caption); }
 
 QModelIndex DragDropTest::indexOf(const char *caption) const { return fx_->model()->indexFor(node(caption)); }
 

@@ -38,13 +38,7 @@ public:
         QVERIFY(QTest::qWaitForWindowActive(f.window()));
     }
     qv::TreePane *pane() const { return f.window()->treePane(); }
-    Node *node(const char *caption) const
-    {
-        for (Node *n = f.window()->catalog().outline().first(); n; n = qv::flatNext(n))
-            if (n->caption() == qv::W(caption))
-                return n;
-        return nullptr;
-    }
+    Node *node(const char *caption) const { return f.nodeNamed(caption); }
     // Captions of the rows the tree shows, in flat order of the expanded view.
     QStringList shownRows() const
     {

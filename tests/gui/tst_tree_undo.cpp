@@ -50,13 +50,7 @@ public:
 
     qv::TreePane *pane() const { return f.window()->treePane(); }
 
-    Node *node(const char *caption) const
-    {
-        for (Node *n = f.window()->catalog().outline().first(); n; n = qv::flatNext(n))
-            if (n->caption() == qv::W(caption))
-                return n;
-        return nullptr;
-    }
+    Node *node(const char *caption) const { return f.nodeNamed(caption); }
 
     void select(const char *caption)
     {

@@ -137,6 +137,15 @@ qv::Node *WindowFixture::node(int absoluteIndex) const
     return window_->catalog().outline().at(size_t(absoluteIndex));
 }
 
+qv::Node *WindowFixture::nodeNamed(const char *caption) const
+{
+    const qv::Bytes key = qv::W(caption);
+    for (qv::Node *n = window_->catalog().outline().first(); n; n = qv::flatNext(n))
+        if (n->caption() == key)
+            return n;
+    return nullptr;
+}
+
 qv::Node *WindowFixture::selected() const { return window_->treePane()->selectedNode(); }
 
 QString WindowFixture::outlineText() const

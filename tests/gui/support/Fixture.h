@@ -69,6 +69,8 @@ public:
     // expanding its ancestors first when they are collapsed.
     void selectIndex(int absoluteIndex);
     qv::Node *node(int absoluteIndex) const;
+    // The first node in flat order with this caption (UTF-8), or null.
+    qv::Node *nodeNamed(const char *caption) const;
     qv::Node *selected() const;
     // Captions in flat order, each indented by one tab per level, joined by '\n'.
     QString outlineText() const;
