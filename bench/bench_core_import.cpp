@@ -142,8 +142,8 @@ int main(int argc, char **argv)
                 size_t differ = 0;
                 const qv::Node *n = catalog.outline().first();
                 for (const qv::gen::Entry &e : generated.entries) {
-                    const qv::NoteRecord *rec = n ? catalog.records().find(n->caption()) : nullptr;
-                    if (!n || n->caption() != e.caption || (rec ? rec->text : qv::Bytes()) != e.note)
+                    const auto rec = n ? catalog.records().find(n->caption()) : std::nullopt;
+                    if (!n || n->caption() != e.caption || (rec ? rec->text : std::string_view()) != e.note)
                         ++differ;
                     n = n ? qv::flatNext(n) : nullptr;
                 }

@@ -125,7 +125,7 @@ int main(int argc, char **argv)
     const double floor = timed([&] {
         size_t hits = 0;
         for (size_t i = 0; i < catalog.records().size(); ++i) {
-            const qv::Bytes &t = catalog.records().at(i).text;
+            const std::string_view t = catalog.records().at(i).text;
             hits += memmem(t.data(), t.size(), "kernel", 6) != nullptr;
         }
         std::printf("floor: %zu notes hold \"kernel\"\n", hits);

@@ -18,7 +18,7 @@ Bytes recordToEditor(std::string_view recordText)
 
 std::optional<Bytes> Catalog::noteForEditor(const Bytes &caption) const
 {
-    const NoteRecord *r = records_.find(caption);
+    const std::optional<RecordView> r = records_.find(caption);
     if (!r)
         return std::nullopt;
     return recordToEditor(r->text);
@@ -42,7 +42,7 @@ void Catalog::joinIcons()
     // assigns the icons, so the lookups overlap.
     constexpr size_t kBatch = 256;
     std::string_view captions[kBatch];
-    const NoteRecord *found[kBatch];
+    std::optional<RecordView> found[kBatch];
     size_t taken = 0, batch = 0;
     const Node *ahead = outline_.first();
     outline_.assignImages([&]([[maybe_unused]] const Node *n, int32_t &index) {
@@ -54,7 +54,7 @@ void Catalog::joinIcons()
         }
         // The walk ahead goes the same way as this one.
         assert(captions[taken].data() == n->caption().data());
-        const NoteRecord *r = found[taken++];
+        const std::optional<RecordView> &r = found[taken++];
         if (!r)
             return false;
         index = strToInt(r->icons);

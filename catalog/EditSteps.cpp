@@ -261,7 +261,7 @@ std::unique_ptr<EditStep> deleteLeafStep(Catalog &catalog, Node *node)
     if (!node || node->hasChildren())
         return nullptr;
     const size_t recordRow = catalog.records().indexOf(node->caption());
-    NoteRecord record = recordRow == npos ? NoteRecord{} : catalog.records().at(recordRow);
+    NoteRecord record = recordRow == npos ? NoteRecord{} : catalog.records().at(recordRow).owned();
     auto step = std::make_unique<DeleteStep>(node, pathOf(node), recordRow, std::move(record));
     catalog.deleteLeaf(node);
     return step;
@@ -288,7 +288,7 @@ std::unique_ptr<EditStep> setIconStep(Catalog &catalog, Node *node, int32_t icon
     const int32_t oldImage = node->imageIndex();
     size_t recordRow = catalog.records().indexOf(node->caption());
     const bool appended = recordRow == npos;
-    Bytes oldIcons = appended ? Bytes() : catalog.records().at(recordRow).icons;
+    Bytes oldIcons = appended ? Bytes() : Bytes(catalog.records().at(recordRow).icons);
     catalog.setIcon(node, icon);
     if (appended)
         recordRow = catalog.records().size() - 1;

@@ -3,6 +3,9 @@
 #include "catalog/HashSlots.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
 
 namespace qv {
 
@@ -10,7 +13,6 @@ using hashslots::fetch;
 using hashslots::tagOf;
 
 RecordTable::RecordTable() = default;
-RecordTable::~RecordTable() = default;
 
 namespace {
 
@@ -18,10 +20,80 @@ namespace {
 // memory's latency.
 constexpr size_t kFetchAhead = 8;
 
+size_t lengthSize(size_t n)
+{
+    size_t bytes = 1;
+    for (; n >= 0x80; n >>= 7)
+        ++bytes;
+    return bytes;
+}
+
+char *putField(char *out, std::string_view field)
+{
+    size_t n = field.size();
+    for (; n >= 0x80; n >>= 7)
+        *out++ = static_cast<char>((n & 0x7f) | 0x80);
+    *out++ = static_cast<char>(n);
+    if (!field.empty())
+        std::memcpy(out, field.data(), field.size());
+    return out + field.size();
+}
+
+const char *getField(const char *in, std::string_view &field)
+{
+    size_t n = 0;
+    unsigned shift = 0;
+    for (;; shift += 7) {
+        const auto byte = static_cast<unsigned char>(*in++);
+        n |= size_t(byte & 0x7f) << shift;
+        if (!(byte & 0x80))
+            break;
+    }
+    field = std::string_view(in, n);
+    return in + n;
+}
+
 } // namespace
 
-RecordTable::Row *RecordTable::newRow(NoteRecord rec)
+char *RecordTable::pack(std::string_view section, std::string_view text, std::string_view icons)
 {
+    if (section.empty() && text.empty() && icons.empty())
+        return nullptr;
+    const size_t size = lengthSize(section.size()) + section.size() + lengthSize(icons.size()) + icons.size()
+        + lengthSize(text.size()) + text.size();
+    char *bytes = static_cast<char *>(std::malloc(size));
+    if (!bytes)
+        throw std::bad_alloc();
+    putField(putField(putField(bytes, section), icons), text);
+    return bytes;
+}
+
+std::string_view RecordTable::sectionOf(const Row *row)
+{
+    std::string_view section;
+    if (row->bytes)
+        getField(row->bytes, section);
+    return section;
+}
+
+RecordView RecordTable::viewOf(const Row *row)
+{
+    RecordView view;
+    if (row->bytes)
+        getField(getField(getField(row->bytes, view.section), view.icons), view.text);
+    return view;
+}
+
+void RecordTable::repack(Row *row, std::string_view section, std::string_view text, std::string_view icons)
+{
+    char *old = row->bytes;
+    row->bytes = pack(section, text, icons);
+    std::free(old);
+}
+
+RecordTable::Row *RecordTable::newRow(std::string_view section, std::string_view text, std::string_view icons)
+{
+    char *bytes = pack(section, text, icons);
     Row *row;
     if (!freeRows_.empty()) {
         row = rowById(freeRows_.back());
@@ -29,21 +101,27 @@ RecordTable::Row *RecordTable::newRow(NoteRecord rec)
     } else {
         constexpr size_t kBlockRows = size_t(1) << kBlockShift;
         if (blocks_.empty() || lastBlockUsed_ == kBlockRows) {
-            blocks_.push_back(std::make_unique<Row[]>(kBlockRows));
+            try {
+                blocks_.push_back(std::make_unique<Row[]>(kBlockRows));
+            } catch (...) {
+                std::free(bytes);
+                throw;
+            }
             lastBlockUsed_ = 0;
         }
         const size_t id = ((blocks_.size() - 1) << kBlockShift) + lastBlockUsed_++;
         row = rowById(static_cast<uint32_t>(id));
         row->id = static_cast<uint32_t>(id);
     }
-    row->rec = std::move(rec);
+    row->bytes = bytes;
     row->nextSame = 0;
     return row;
 }
 
 void RecordTable::freeRow(Row *row)
 {
-    row->rec = {};
+    std::free(row->bytes);
+    row->bytes = nullptr;
     freeRows_.push_back(row->id);
 }
 
@@ -63,14 +141,14 @@ size_t RecordTable::slotFor(std::string_view section, uint32_t tag) const
     const size_t mask = slots_.size() - 1;
     size_t i = tag & mask;
     while (const uint32_t head = slots_[i].head) {
-        if (slots_[i].tag == tag && rowById(head - 1)->rec.section == section)
+        if (slots_[i].tag == tag && sectionOf(rowById(head - 1)) == section)
             return i;
         i = (i + 1) & mask;
     }
     return i;
 }
 
-void RecordTable::indexAdd(Row *row) { linkWithRoom(row, tagOf(row->rec.section)); }
+void RecordTable::indexAdd(Row *row) { linkWithRoom(row, tagOf(sectionOf(row))); }
 
 void RecordTable::linkWithRoom(Row *row, uint32_t tag)
 {
@@ -82,7 +160,7 @@ void RecordTable::linkWithRoom(Row *row, uint32_t tag)
 void RecordTable::link(Row *row, uint32_t tag)
 {
     row->nextSame = 0;
-    const size_t i = slotFor(row->rec.section, tag);
+    const size_t i = slotFor(sectionOf(row), tag);
     if (!slots_[i].head) {
         slots_[i] = {row->id + 1, tag};
         ++distinct_;
@@ -107,7 +185,8 @@ void RecordTable::indexRemove(Row *row)
     if (slots_.empty())
         return;
     const size_t mask = slots_.size() - 1;
-    size_t i = slotFor(row->rec.section, tagOf(row->rec.section));
+    const std::string_view section = sectionOf(row);
+    size_t i = slotFor(section, tagOf(section));
     if (!slots_[i].head)
         return;
     if (slots_[i].head != row->id + 1) {
@@ -140,7 +219,7 @@ void RecordTable::indexRemove(Row *row)
     }
 }
 
-RecordTable::Row *RecordTable::first(const Bytes &section) const
+RecordTable::Row *RecordTable::first(std::string_view section) const
 {
     if (slots_.empty())
         return nullptr;
@@ -148,13 +227,15 @@ RecordTable::Row *RecordTable::first(const Bytes &section) const
     return head ? rowById(head - 1) : nullptr;
 }
 
-const NoteRecord *RecordTable::find(const Bytes &section) const
+std::optional<RecordView> RecordTable::find(std::string_view section) const
 {
-    Row *r = first(section);
-    return r ? &r->rec : nullptr;
+    const Row *r = first(section);
+    if (!r)
+        return std::nullopt;
+    return viewOf(r);
 }
 
-size_t RecordTable::count(const Bytes &section) const
+size_t RecordTable::count(std::string_view section) const
 {
     size_t n = 0;
     for (const Row *r = first(section); r; r = r->nextSame ? rowById(r->nextSame - 1) : nullptr)
@@ -162,28 +243,36 @@ size_t RecordTable::count(const Bytes &section) const
     return n;
 }
 
-RecordTable::Row *RecordTable::appendRow(Bytes section, Bytes text, Bytes icons)
+RecordTable::Row *RecordTable::appendRow(std::string_view section, std::string_view text,
+                                         std::string_view icons)
 {
     if (sink_)
         sink_->appending(section, text, icons);
-    Row *row = newRow({std::move(section), std::move(text), std::move(icons)});
-    row->seq = nextSeq_++;
-    rows_.push_back(row);
-    return row;
+    if (nextSeq_ == UINT32_MAX)
+        renumber();
+    rows_.push_back(nullptr);
+    try {
+        rows_.back() = newRow(section, text, icons);
+    } catch (...) {
+        rows_.pop_back();
+        throw;
+    }
+    rows_.back()->seq = nextSeq_++;
+    return rows_.back();
 }
 
-void RecordTable::append(Bytes section, Bytes text, Bytes icons)
+void RecordTable::append(std::string_view section, std::string_view text, std::string_view icons)
 {
-    indexAdd(appendRow(std::move(section), std::move(text), std::move(icons)));
+    indexAdd(appendRow(section, text, icons));
 }
 
-void RecordTable::appendUnindexed(Bytes section, Bytes text, Bytes icons)
+void RecordTable::appendUnindexed(std::string_view section, std::string_view text, std::string_view icons)
 {
-    Row *row = appendRow(std::move(section), std::move(text), std::move(icons));
+    appendRow(section, text, icons);
     // Its slot is fetched while its bytes are at hand; it is linked a few
     // rows later, once the slot has come in.
     if (!slots_.empty())
-        fetch(&slots_[tagOf(row->rec.section) & (slots_.size() - 1)]);
+        fetch(&slots_[tagOf(section) & (slots_.size() - 1)]);
     if (++unindexed_ > kFetchAhead)
         indexAdd(rows_[rows_.size() - unindexed_--]);
 }
@@ -194,10 +283,10 @@ void RecordTable::indexAppended()
         indexAdd(rows_[rows_.size() - unindexed_]);
 }
 
-void RecordTable::findEach(const std::string_view *sections, const NoteRecord **found, size_t n) const
+void RecordTable::findEach(const std::string_view *sections, std::optional<RecordView> *found, size_t n) const
 {
     if (slots_.empty()) {
-        std::fill(found, found + n, nullptr);
+        std::fill(found, found + n, std::nullopt);
         return;
     }
     // Each pass starts every lookup's next fetch before any waits for one:
@@ -224,10 +313,13 @@ void RecordTable::findEach(const std::string_view *sections, const NoteRecord **
         }
         for (size_t i = 0; i < m; ++i)
             if (candidates[i])
-                fetch(candidates[i]->rec.section.data());
+                fetch(candidates[i]->bytes);
         for (size_t i = 0; i < m; ++i) {
             const uint32_t head = slots_[slotFor(sections[from + i], tags[i])].head;
-            found[from + i] = head ? &rowById(head - 1)->rec : nullptr;
+            if (head)
+                found[from + i] = viewOf(rowById(head - 1));
+            else
+                found[from + i].reset();
         }
     }
 }
@@ -235,18 +327,23 @@ void RecordTable::findEach(const std::string_view *sections, const NoteRecord **
 void RecordTable::releaseWithoutFreeing()
 {
     (void)new std::vector<std::unique_ptr<Row[]>>(std::move(blocks_));
-    forgetRows();
+    forgetRows(true);
 }
 
 void RecordTable::clear()
 {
     if (sink_)
         sink_->clearing();
-    forgetRows();
+    forgetRows(false);
 }
 
-void RecordTable::forgetRows()
+RecordTable::~RecordTable() { forgetRows(false); }
+
+void RecordTable::forgetRows(bool release)
 {
+    if (!release)
+        for (Row *row : rows_)
+            std::free(row->bytes);
     slots_.clear();
     distinct_ = 0;
     unindexed_ = 0;
@@ -257,15 +354,22 @@ void RecordTable::forgetRows()
     nextSeq_ = 0;
 }
 
+void RecordTable::renumber()
+{
+    for (size_t i = 0; i < rows_.size(); ++i)
+        rows_[i]->seq = static_cast<uint32_t>(i);
+    nextSeq_ = static_cast<uint32_t>(rows_.size());
+}
+
 size_t RecordTable::rowOf(const Row *r) const
 {
     // Rows are ordered by seq, so the row is found by binary search.
     auto it = std::lower_bound(rows_.begin(), rows_.end(), r->seq,
-                               [](const Row *a, uint64_t seq) { return a->seq < seq; });
+                               [](const Row *a, uint32_t seq) { return a->seq < seq; });
     return static_cast<size_t>(it - rows_.begin());
 }
 
-bool RecordTable::remove(const Bytes &section)
+bool RecordTable::remove(std::string_view section)
 {
     Row *r = first(section);
     if (!r)
@@ -278,89 +382,101 @@ bool RecordTable::remove(const Bytes &section)
     return true;
 }
 
-size_t RecordTable::indexOf(const Bytes &section) const
+size_t RecordTable::indexOf(std::string_view section) const
 {
     const Row *r = first(section);
     return r ? rowOf(r) : npos;
 }
 
-void RecordTable::insertAt(size_t row, NoteRecord record)
+void RecordTable::insertAt(size_t row, const NoteRecord &record)
 {
     row = std::min(row, rows_.size());
     if (sink_)
-        sink_->insertingAt(row, record);
-    Row *r = newRow(std::move(record));
-    rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(row), r);
-    // Renumber so seq follows the table again (removals leave gaps, so the
-    // rows in front may carry numbers past `row`).
-    for (size_t i = 0; i < rows_.size(); ++i)
-        rows_[i]->seq = i;
-    nextSeq_ = rows_.size();
+        sink_->insertingAt(row, record.view());
+    const auto at = rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(row), nullptr);
+    Row *r;
+    try {
+        r = *at = newRow(record.section, record.text, record.icons);
+    } catch (...) {
+        rows_.erase(at);
+        throw;
+    }
+    // Removals leave gaps, so the rows in front may carry numbers past `row`.
+    renumber();
     indexAdd(r);
 }
 
 NoteRecord RecordTable::removeAt(size_t row)
 {
     Row *r = rows_.at(row);
+    NoteRecord out = viewOf(r).owned();
     if (sink_)
         sink_->removingAt(row);
     indexRemove(r);
-    NoteRecord out = std::move(r->rec);
     rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(row));
     freeRow(r);
     return out;
 }
 
-void RecordTable::renameAt(size_t row, Bytes section)
+void RecordTable::renameAt(size_t row, std::string_view section)
 {
     Row *r = rows_.at(row);
     if (sink_)
         sink_->renamingAt(row, section);
-    indexRemove(r);
-    r->rec.section = std::move(section);
-    indexAdd(r);
+    rename(r, section);
 }
 
-void RecordTable::setIconsAt(size_t row, Bytes icons)
+void RecordTable::setIconsAt(size_t row, std::string_view icons)
 {
     Row *r = rows_.at(row);
     if (sink_)
         sink_->settingIconsAt(row, icons);
-    r->rec.icons = std::move(icons);
+    const RecordView v = viewOf(r);
+    repack(r, v.section, v.text, icons);
 }
 
-bool RecordTable::rename(const Bytes &oldSection, Bytes newSection)
+bool RecordTable::rename(std::string_view oldSection, std::string_view newSection)
 {
     Row *r = first(oldSection);
     if (!r)
         return false;
     if (sink_)
         sink_->renaming(oldSection, newSection);
-    indexRemove(r);
-    r->rec.section = std::move(newSection);
-    indexAdd(r);
+    rename(r, newSection);
     return true;
 }
 
-bool RecordTable::setText(const Bytes &section, Bytes text)
+void RecordTable::rename(Row *r, std::string_view section)
+{
+    const RecordView v = viewOf(r);
+    char *bytes = pack(section, v.text, v.icons);
+    indexRemove(r);
+    std::free(r->bytes);
+    r->bytes = bytes;
+    indexAdd(r);
+}
+
+bool RecordTable::setText(std::string_view section, std::string_view text)
 {
     Row *r = first(section);
     if (!r)
         return false;
     if (sink_)
         sink_->settingText(section, text);
-    r->rec.text = std::move(text);
+    const RecordView v = viewOf(r);
+    repack(r, v.section, text, v.icons);
     return true;
 }
 
-bool RecordTable::setIcons(const Bytes &section, Bytes icons)
+bool RecordTable::setIcons(std::string_view section, std::string_view icons)
 {
     Row *r = first(section);
     if (!r)
         return false;
     if (sink_)
         sink_->settingIcons(section, icons);
-    r->rec.icons = std::move(icons);
+    const RecordView v = viewOf(r);
+    repack(r, v.section, v.text, icons);
     return true;
 }
 

@@ -6,15 +6,34 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 namespace qv {
 
+struct RecordView;
+
+// A record of its own, as a command keeps it to put back.
 struct NoteRecord {
     Bytes section; // the caption of the node it belongs to
     Bytes text;    // the note, line breaks held as "~~"
     Bytes icons;   // decimal icon number as text
+
+    RecordView view() const;
 };
+
+// A record as the table holds it: the views stay valid until that record
+// changes or leaves the table.
+struct RecordView {
+    std::string_view section;
+    std::string_view text;
+    std::string_view icons;
+
+    NoteRecord owned() const { return {Bytes(section), Bytes(text), Bytes(icons)}; }
+};
+
+inline RecordView NoteRecord::view() const { return {section, text, icons}; }
 
 // What changed, for a record of the changes (the recovery journal). Each
 // call comes before the change is made, and only for a change that will be
@@ -22,17 +41,17 @@ struct NoteRecord {
 class RecordChangeSink {
 public:
     virtual ~RecordChangeSink() = default;
-    virtual void appending(const Bytes &section, const Bytes &text, const Bytes &icons) = 0;
+    virtual void appending(std::string_view section, std::string_view text, std::string_view icons) = 0;
     virtual void clearing() = 0;
-    virtual void removing(const Bytes &section) = 0;
-    virtual void renaming(const Bytes &oldSection, const Bytes &newSection) = 0;
-    virtual void settingText(const Bytes &section, const Bytes &text) = 0;
-    virtual void settingIcons(const Bytes &section, const Bytes &icons) = 0;
+    virtual void removing(std::string_view section) = 0;
+    virtual void renaming(std::string_view oldSection, std::string_view newSection) = 0;
+    virtual void settingText(std::string_view section, std::string_view text) = 0;
+    virtual void settingIcons(std::string_view section, std::string_view icons) = 0;
     // The operations by position that take a command back.
-    virtual void insertingAt(size_t row, const NoteRecord &record) = 0;
+    virtual void insertingAt(size_t row, const RecordView &record) = 0;
     virtual void removingAt(size_t row) = 0;
-    virtual void renamingAt(size_t row, const Bytes &newSection) = 0;
-    virtual void settingIconsAt(size_t row, const Bytes &icons) = 0;
+    virtual void renamingAt(size_t row, std::string_view newSection) = 0;
+    virtual void settingIconsAt(size_t row, std::string_view icons) = 0;
 };
 
 class RecordTable {
@@ -46,7 +65,7 @@ public:
 
     size_t size() const { return rows_.size(); }
     bool empty() const { return rows_.empty(); }
-    const NoteRecord &at(size_t i) const { return rows_[i]->rec; }
+    RecordView at(size_t i) const { return viewOf(rows_[i]); }
     // Room for n records without regrowing the table or its index.
     void reserve(size_t n);
 
@@ -55,48 +74,59 @@ public:
     RecordChangeSink *changeSink() const { return sink_; }
 
     // The first record in table order whose section equals `section`, byte
-    // for byte; null when none. O(1) on average.
-    const NoteRecord *find(const Bytes &section) const;
+    // for byte; none when no record does. O(1) on average.
+    std::optional<RecordView> find(std::string_view section) const;
     // How many records carry this section.
-    size_t count(const Bytes &section) const;
+    size_t count(std::string_view section) const;
 
-    void append(Bytes section, Bytes text, Bytes icons);
+    void append(std::string_view section, std::string_view text, std::string_view icons);
     // For a reader appending a whole file: as append, but each row is
     // indexed a few rows later, once its slot has been fetched, so the
     // lookups overlap; indexAppended() indexes the rest. Nothing else may be
     // called on the table in between.
-    void appendUnindexed(Bytes section, Bytes text, Bytes icons);
+    void appendUnindexed(std::string_view section, std::string_view text, std::string_view icons);
     void indexAppended();
     // find() for each of n sections into found[0..n), the lookups
     // overlapping instead of waiting for the memory one by one.
-    void findEach(const std::string_view *sections, const NoteRecord **found, size_t n) const;
+    void findEach(const std::string_view *sections, std::optional<RecordView> *found, size_t n) const;
     void clear();
     // For the end of the process only: the records are let go without being
     // freed one by one, and the table reads as empty. The sink is not told.
     void releaseWithoutFreeing();
 
-    // Each acts on the first matching record only and tells whether one matched.
-    bool remove(const Bytes &section);
-    bool rename(const Bytes &oldSection, Bytes newSection);
-    bool setText(const Bytes &section, Bytes text);
-    bool setIcons(const Bytes &section, Bytes icons);
+    // Each acts on the first matching record only and tells whether one
+    // matched. The arguments may view records of this table.
+    bool remove(std::string_view section);
+    bool rename(std::string_view oldSection, std::string_view newSection);
+    bool setText(std::string_view section, std::string_view text);
+    bool setIcons(std::string_view section, std::string_view icons);
 
     // By position, for taking a command back exactly: the row of the first
     // record carrying `section` (npos when none), and the changes at a row.
     // insertAt and removeAt cost O(size) for the positions behind them.
-    size_t indexOf(const Bytes &section) const;
-    void insertAt(size_t row, NoteRecord record);
+    size_t indexOf(std::string_view section) const;
+    void insertAt(size_t row, const NoteRecord &record);
     NoteRecord removeAt(size_t row);
-    void renameAt(size_t row, Bytes section);
-    void setIconsAt(size_t row, Bytes icons);
+    void renameAt(size_t row, std::string_view section);
+    void setIconsAt(size_t row, std::string_view icons);
 
 private:
+    // A record's three fields live in one allocation, each as its length
+    // (7 bits a byte, low first) followed by its bytes: section, icons,
+    // text. A record with all three empty has none.
     struct Row {
-        NoteRecord rec;
-        uint64_t seq = 0;      // increases with table position
+        char *bytes = nullptr;
+        uint32_t seq = 0;      // increases with table position
         uint32_t id = 0;       // its place among the blocks
         uint32_t nextSame = 0; // id + 1 of the next row with this section, in table order; 0 for none
     };
+    static char *pack(std::string_view section, std::string_view text, std::string_view icons);
+    static std::string_view sectionOf(const Row *row);
+    static RecordView viewOf(const Row *row);
+    // Gives the row new fields, packed before the old ones are let go (the
+    // arguments may view them).
+    static void repack(Row *row, std::string_view section, std::string_view text, std::string_view icons);
+
     // Rows live in blocks that never move, so a row is named by its id (4
     // bytes, not a pointer) and costs no allocation of its own; a removed
     // row's place is reused.
@@ -105,12 +135,14 @@ private:
     {
         return &blocks_[id >> kBlockShift][id & ((uint32_t(1) << kBlockShift) - 1)];
     }
-    Row *newRow(NoteRecord rec);
-    // Empties the table (the blocks freed, or already handed away).
-    void forgetRows();
+    Row *newRow(std::string_view section, std::string_view text, std::string_view icons);
+    // Empties the table; the fields are freed unless `release`.
+    void forgetRows(bool release);
     // A new last row, told to the sink, not yet indexed.
-    Row *appendRow(Bytes section, Bytes text, Bytes icons);
+    Row *appendRow(std::string_view section, std::string_view text, std::string_view icons);
     void freeRow(Row *row);
+    // Gives the row a new section and places it in the index again.
+    void rename(Row *row, std::string_view section);
     void indexAdd(Row *row);
     // indexAdd making room in the index first, and with room made.
     void linkWithRoom(Row *row, uint32_t tag);
@@ -119,8 +151,10 @@ private:
     // The slot holding the first row with this section, or the empty slot
     // where it would go.
     size_t slotFor(std::string_view section, uint32_t tag) const;
-    Row *first(const Bytes &section) const;
+    Row *first(std::string_view section) const;
     size_t rowOf(const Row *r) const;
+    // Numbers the rows 0, 1, ... in table order again.
+    void renumber();
     void growIndex(size_t distinct);
 
     std::vector<Row *> rows_; // in table order
@@ -140,7 +174,7 @@ private:
     std::vector<Slot> slots_;
     size_t distinct_ = 0;  // sections in the index
     size_t unindexed_ = 0; // rows at the end appended without indexing
-    uint64_t nextSeq_ = 0;
+    uint32_t nextSeq_ = 0;
     RecordChangeSink *sink_ = nullptr;
 };
 

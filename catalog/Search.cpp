@@ -137,15 +137,15 @@ void SearchIndex::build(const Catalog &catalog)
     std::vector<const Node *> nodes;
     const Outline &outline = catalog.outline();
     const size_t count = outline.nodeCount();
-    std::vector<const Bytes *> notes;
+    std::vector<std::string_view> notes;
     notes.reserve(count);
     nodes.reserve(count);
     size_t total = 0;
     for (const Node *n = outline.first(); n; n = flatNext(n)) {
-        const NoteRecord *r = catalog.records().find(n->caption());
+        const std::optional<RecordView> r = catalog.records().find(n->caption());
         nodes.push_back(n);
-        notes.push_back(r ? &r->text : nullptr);
-        total += n->caption().size() + (r ? r->text.size() : 0) + 2;
+        notes.push_back(r ? r->text : std::string_view());
+        total += n->caption().size() + notes.back().size() + 2;
     }
     text.resize(total);
     starts.reserve(2 * nodes.size() + 1);
@@ -156,8 +156,7 @@ void SearchIndex::build(const Catalog &catalog)
         out = foldInto(out, nodes[i]->caption(), false);
         *out++ = '\0';
         starts.push_back(static_cast<size_t>(out - begin));
-        if (notes[i])
-            out = foldInto(out, *notes[i], true);
+        out = foldInto(out, notes[i], true);
         *out++ = '\0';
     }
     text.resize(static_cast<size_t>(out - begin));
@@ -194,7 +193,7 @@ void SearchIndex::refold(const Catalog &catalog, size_t i)
               text_.begin() + static_cast<std::ptrdiff_t>(starts_[2 * i + 2]), '\0');
     Edited &edited = edited_[i];
     edited.caption = foldForSearch(node->caption());
-    const NoteRecord *r = catalog.records().find(node->caption());
+    const std::optional<RecordView> r = catalog.records().find(node->caption());
     edited.note.resize(r ? r->text.size() : 0);
     if (r)
         edited.note.resize(

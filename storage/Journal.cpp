@@ -176,7 +176,7 @@ Bytes snapshot(const Catalog &catalog)
     putForest(out, catalog.outline());
     out.push_back(char(Clear));
     for (size_t i = 0; i < catalog.records().size(); ++i) {
-        const NoteRecord &r = catalog.records().at(i);
+        const RecordView r = catalog.records().at(i);
         out.push_back(char(Append));
         putText(out, r.section);
         putText(out, r.text);
@@ -518,7 +518,7 @@ public:
     }
 
     // ---- records ----
-    void appending(const Bytes &section, const Bytes &text, const Bytes &icons) override
+    void appending(std::string_view section, std::string_view text, std::string_view icons) override
     {
         begin(Append);
         putText(ops_, section);
@@ -526,18 +526,18 @@ public:
         putText(ops_, icons);
     }
     void clearing() override { begin(Clear); }
-    void removing(const Bytes &section) override
+    void removing(std::string_view section) override
     {
         begin(RemoveRecord);
         putText(ops_, section);
     }
-    void renaming(const Bytes &oldSection, const Bytes &newSection) override
+    void renaming(std::string_view oldSection, std::string_view newSection) override
     {
         begin(Rename);
         putText(ops_, oldSection);
         putText(ops_, newSection);
     }
-    void settingText(const Bytes &section, const Bytes &) override
+    void settingText(std::string_view section, std::string_view) override
     {
         // The text is taken from the table when it is needed: a run of edits
         // to one note costs one copy of it per flush, not one per keystroke.
@@ -545,15 +545,15 @@ public:
             return;
         noteFirst();
         materialise();
-        lazy_ = section;
+        lazy_ = Bytes(section);
     }
-    void settingIcons(const Bytes &section, const Bytes &icons) override
+    void settingIcons(std::string_view section, std::string_view icons) override
     {
         begin(SetIcons);
         putText(ops_, section);
         putText(ops_, icons);
     }
-    void insertingAt(size_t row, const NoteRecord &record) override
+    void insertingAt(size_t row, const RecordView &record) override
     {
         begin(InsertAt);
         putVar(ops_, row);
@@ -566,13 +566,13 @@ public:
         begin(RemoveAt);
         putVar(ops_, row);
     }
-    void renamingAt(size_t row, const Bytes &newSection) override
+    void renamingAt(size_t row, std::string_view newSection) override
     {
         begin(RenameAt);
         putVar(ops_, row);
         putText(ops_, newSection);
     }
-    void settingIconsAt(size_t row, const Bytes &icons) override
+    void settingIconsAt(size_t row, std::string_view icons) override
     {
         begin(SetIconsAt);
         putVar(ops_, row);
@@ -597,10 +597,10 @@ private:
     {
         if (!lazy_)
             return;
-        const NoteRecord *r = catalog_.records().find(*lazy_);
+        const std::optional<RecordView> r = catalog_.records().find(*lazy_);
         ops_.push_back(static_cast<char>(SetText));
         putText(ops_, *lazy_);
-        putText(ops_, r ? std::string_view(r->text) : std::string_view());
+        putText(ops_, r ? r->text : std::string_view());
         lazy_.reset();
     }
 

@@ -215,7 +215,10 @@ std::optional<uint64_t> readRecords(ByteSource &source, size_t sizeHint, RecordT
                    + std::min<size_t>(static_cast<size_t>(count), present + kMaxEmptyTrailingRecords));
 
     // The index follows a few rows behind the read and catches up at its
-    // end, also when an error ends it (the rows read before stay).
+    // end, also when an error ends it (the rows read before stay). The
+    // fields are read into buffers kept from record to record; the table
+    // copies them into the record's own allocation.
+    Bytes section, text, icons;
     try {
         size_t emptyTrailing = 0;
         for (int32_t k = 0; k < count; ++k) {
@@ -226,11 +229,10 @@ std::optional<uint64_t> readRecords(ByteSource &source, size_t sizeHint, RecordT
                 table->appendUnindexed({}, {}, {});
                 continue;
             }
-            Bytes section, text, icons;
             reader.readLine(section);
             reader.readLine(text);
             readNumberLine(reader, icons);
-            table->appendUnindexed(std::move(section), std::move(text), std::move(icons));
+            table->appendUnindexed(section, text, icons);
         }
     } catch (...) {
         table->indexAppended();
@@ -243,12 +245,12 @@ std::optional<uint64_t> readRecords(ByteSource &source, size_t sizeHint, RecordT
 // A field as the file can carry it: CR and 0x1A become '?'. Each byte is
 // looked at by two memchr passes (a two-byte find_first_of asks a search of
 // its set for every byte).
-std::string_view storable(const Bytes &field, Bytes &scratch)
+std::string_view storable(std::string_view field, Bytes &scratch)
 {
     if (!std::memchr(field.data(), '\r', field.size())
         && !std::memchr(field.data(), kEndOfData, field.size()))
         return field;
-    scratch = field;
+    scratch.assign(field);
     for (char &c : scratch)
         if (c == '\r' || c == kEndOfData)
             c = '?';
@@ -270,9 +272,9 @@ void writeRecords(AtomicFile &file, const RecordTable &table)
     file.write("\r\n");
     Bytes scratch;
     for (size_t i = 0; i < table.size(); ++i) {
-        const NoteRecord &rec = table.at(i);
-        for (const Bytes *field : {&rec.section, &rec.text, &rec.icons}) {
-            file.write(storable(*field, scratch));
+        const RecordView rec = table.at(i);
+        for (const std::string_view field : {rec.section, rec.text, rec.icons}) {
+            file.write(storable(field, scratch));
             file.write("\r\n");
         }
     }

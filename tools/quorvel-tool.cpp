@@ -144,10 +144,10 @@ struct Summary {
     std::vector<qv::Bytes> duplicateExamples;
 };
 
-void keepExample(std::vector<qv::Bytes> &examples, const qv::Bytes &caption)
+void keepExample(std::vector<qv::Bytes> &examples, std::string_view caption)
 {
     if (examples.size() < kExamples)
-        examples.push_back(caption);
+        examples.emplace_back(caption);
 }
 
 Summary summarise(const qv::Catalog &catalog)
@@ -159,7 +159,11 @@ Summary summarise(const qv::Catalog &catalog)
     s.records = records.size();
 
     // Captions with the number of nodes carrying each, in one flat walk.
-    std::unordered_map<qv::Bytes, size_t> captions;
+    struct Hash {
+        using is_transparent = void;
+        size_t operator()(std::string_view key) const { return std::hash<std::string_view>{}(key); }
+    };
+    std::unordered_map<qv::Bytes, size_t, Hash, std::equal_to<>> captions;
     captions.reserve(s.nodes);
     std::vector<const qv::Node *> firstOfCaption; // for examples in flat order
     for (const qv::Node *n = outline.first(); n; n = qv::flatNext(n)) {
@@ -186,7 +190,7 @@ Summary summarise(const qv::Catalog &catalog)
     std::unordered_set<std::string_view> seen;
     seen.reserve(s.records);
     for (size_t i = 0; i < s.records; ++i) {
-        const qv::Bytes &section = records.at(i).section;
+        const std::string_view section = records.at(i).section;
         bool first = seen.insert(section).second;
         if (!first || !captions.count(section)) {
             ++s.hiddenRecords;

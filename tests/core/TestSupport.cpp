@@ -202,8 +202,8 @@ std::string dump(const qv::Catalog &c)
     for (const qv::Node *n = c.outline().first(); n; n = qv::flatNext(n))
         out += std::to_string(n->imageIndex()) + "," + std::to_string(n->selectedImageIndex()) + ";";
     for (size_t i = 0; i < c.records().size(); ++i) {
-        const qv::NoteRecord &r = c.records().at(i);
-        out += "|" + r.section + "|" + r.text + "|" + r.icons;
+        const qv::RecordView r = c.records().at(i);
+        out.append("|").append(r.section).append("|").append(r.text).append("|").append(r.icons);
     }
     return out;
 }

@@ -90,7 +90,8 @@ void randomCommand(Catalog &c, std::mt19937 &rng)
     case 9:
         // Typing: the editor patches the record keystroke by keystroke.
         if (n) {
-            Bytes text = c.records().find(n->caption()) ? c.records().find(n->caption())->text : Bytes();
+            Bytes text
+                = c.records().find(n->caption()) ? Bytes(c.records().find(n->caption())->text) : Bytes();
             for (unsigned k = rng() % 6; k > 0; --k) {
                 text += char('a' + rng() % 26);
                 if (!c.records().setText(n->caption(), text))
@@ -358,7 +359,7 @@ TEST(Journal, FlushAppendsWhatChangedNotTheCatalogue)
 
     for (int round = 0; round < 2; ++round) {
         const auto before = size();
-        Bytes text = c.records().find("n7")->text;
+        Bytes text(c.records().find("n7")->text);
         for (int k = 0; k < 100; ++k) {
             text += 'y';
             c.records().setText("n7", text);

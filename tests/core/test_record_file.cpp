@@ -24,7 +24,7 @@ Rows rowsOf(const RecordTable &t)
 {
     Rows out;
     for (size_t i = 0; i < t.size(); ++i)
-        out.push_back({t.at(i).section, t.at(i).text, t.at(i).icons});
+        out.push_back({Bytes(t.at(i).section), Bytes(t.at(i).text), Bytes(t.at(i).icons)});
     return out;
 }
 

@@ -75,7 +75,7 @@ class EditorPaneTest : public QObject {
     }
     QString record(qv::Node *n) const
     {
-        const qv::NoteRecord *r = cat.records().find(n->caption());
+        const std::optional<qv::RecordView> r = cat.records().find(n->caption());
         return r ? qv::toQ(r->text) : QStringLiteral("<none>");
     }
     void show(qv::Node *n)
