@@ -1,23 +1,49 @@
 #include "catalog/CaptionCounts.h"
 
 #include "catalog/HashSlots.h"
+#include "catalog/PackedFields.h"
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 
 namespace qv {
 
 using hashslots::fetch;
+using hashslots::homeOf;
+using hashslots::nextOf;
 using hashslots::tagOf;
+
+namespace {
+
+constexpr size_t kCountSize = sizeof(uint32_t);
+
+} // namespace
+
+std::string_view CaptionCounts::keyOf(Entry e) const
+{
+    std::string_view key;
+    packed::get(bytes_.data() + e + kCountSize, key);
+    return key;
+}
+
+uint32_t CaptionCounts::countOf(Entry e) const
+{
+    uint32_t count;
+    std::memcpy(&count, bytes_.data() + e, kCountSize);
+    return count;
+}
+
+void CaptionCounts::setCount(Entry e, uint32_t count) { std::memcpy(bytes_.data() + e, &count, kCountSize); }
 
 size_t CaptionCounts::slotFor(std::string_view caption, uint32_t tag) const
 {
-    const size_t mask = slots_.size() - 1;
-    size_t i = tag & mask;
+    const size_t size = slots_.size();
+    size_t i = homeOf(tag, size);
     while (const uint32_t e = slots_[i].entry) {
         if (slots_[i].tag == tag && keyOf(entries_[e - 1]) == caption)
             return i;
-        i = (i + 1) & mask;
+        i = nextOf(i, size);
     }
     return i;
 }
@@ -27,7 +53,7 @@ size_t CaptionCounts::count(std::string_view caption) const
     if (slots_.empty())
         return 0;
     const uint32_t e = slots_[slotFor(caption, tagOf(caption))].entry;
-    return e ? entries_[e - 1].count : 0;
+    return e ? countOf(entries_[e - 1]) : 0;
 }
 
 void CaptionCounts::growSlots(size_t distinct)
@@ -39,7 +65,9 @@ void CaptionCounts::reserve(size_t distinct, size_t bytes)
 {
     growSlots(distinct);
     entries_.reserve(distinct);
-    bytes_.reserve(bytes);
+    // Each caption's count and length: 4 bytes and one, and one more for
+    // every 128 bytes of a long caption.
+    bytes_.reserve(bytes + bytes / 128 + distinct * (kCountSize + 1));
 }
 
 void CaptionCounts::add(std::string_view caption) { add(caption, tagOf(caption)); }
@@ -54,15 +82,15 @@ void CaptionCounts::addEach(const std::string_view *captions, size_t n)
         const size_t m = std::min(kBatch, n - from);
         if (slots_.empty())
             growSlots(m);
-        const size_t mask = slots_.size() - 1;
+        const size_t size = slots_.size();
         for (size_t i = 0; i < m; ++i) {
             tags[i] = tagOf(captions[from + i]);
-            fetch(&slots_[tags[i] & mask]);
+            fetch(&slots_[homeOf(tags[i], size)]);
         }
         for (size_t i = 0; i < m; ++i) {
-            for (size_t k = tags[i] & mask; slots_[k].entry; k = (k + 1) & mask) {
+            for (size_t k = homeOf(tags[i], size); slots_[k].entry; k = nextOf(k, size)) {
                 if (slots_[k].tag == tags[i]) {
-                    fetch(bytes_.data() + entries_[slots_[k].entry - 1].offset);
+                    fetch(bytes_.data() + entries_[slots_[k].entry - 1]);
                     break;
                 }
             }
@@ -74,17 +102,21 @@ void CaptionCounts::addEach(const std::string_view *captions, size_t n)
 
 void CaptionCounts::add(std::string_view caption, uint32_t tag)
 {
-    if (2 * (live_ + 1) > slots_.size())
+    if (!hashslots::fits(live_ + 1, slots_.size()))
         growSlots(live_ + 1);
     Slot &slot = slots_[slotFor(caption, tag)];
     if (slot.entry) {
-        ++entries_[slot.entry - 1].count;
+        const Entry e = entries_[slot.entry - 1];
+        setCount(e, countOf(e) + 1);
         return;
     }
-    if (bytes_.size() + caption.size() > bytes_.capacity() && garbage_ > bytes_.size() / 2)
+    const size_t size = kCountSize + packed::sizeOf(caption.size());
+    if (bytes_.size() + size > bytes_.capacity() && garbage_ > bytes_.size() / 2)
         compactBytes();
-    const Entry entry{bytes_.size(), caption.size(), 1};
-    bytes_.append(caption);
+    const Entry entry = bytes_.size();
+    bytes_.resize(bytes_.size() + size);
+    packed::put(bytes_.data() + entry + kCountSize, caption);
+    setCount(entry, 1);
     if (freeEntries_.empty()) {
         entries_.push_back(entry);
         slot.entry = static_cast<uint32_t>(entries_.size());
@@ -101,26 +133,20 @@ void CaptionCounts::remove(std::string_view caption)
 {
     if (slots_.empty())
         return;
-    size_t i = slotFor(caption, tagOf(caption));
+    const size_t i = slotFor(caption, tagOf(caption));
     const uint32_t e = slots_[i].entry;
-    if (!e || --entries_[e - 1].count > 0)
+    if (!e)
         return;
-    garbage_ += entries_[e - 1].length;
+    Entry &entry = entries_[e - 1];
+    const uint32_t count = countOf(entry) - 1;
+    setCount(entry, count);
+    if (count > 0)
+        return;
+    garbage_ += kCountSize + packed::sizeOf(caption.size());
+    entry = kFree;
     freeEntries_.push_back(e - 1);
     --live_;
-    // Empty the slot and move later slots of the probe run back, so no
-    // lookup stops short of them.
-    const size_t mask = slots_.size() - 1;
-    slots_[i] = {};
-    for (size_t j = (i + 1) & mask; slots_[j].entry; j = (j + 1) & mask) {
-        const size_t home = slots_[j].tag & mask;
-        // The slot at j may move to i when i lies on its way from home to j.
-        if (((j - home) & mask) >= ((j - i) & mask)) {
-            slots_[i] = slots_[j];
-            slots_[j] = {};
-            i = j;
-        }
-    }
+    hashslots::erase(slots_, i, [](const Slot &slot) { return slot.entry != 0; });
 }
 
 void CaptionCounts::compactBytes()
@@ -128,11 +154,12 @@ void CaptionCounts::compactBytes()
     std::string kept;
     kept.reserve(bytes_.size() - garbage_);
     for (Entry &e : entries_) {
-        if (e.count == 0)
+        if (e == kFree)
             continue;
+        const size_t size = kCountSize + packed::sizeOf(keyOf(e).size());
         const size_t offset = kept.size();
-        kept.append(keyOf(e));
-        e.offset = offset;
+        kept.append(bytes_, e, size);
+        e = offset;
     }
     bytes_.swap(kept);
     garbage_ = 0;

@@ -1,6 +1,6 @@
 // How many nodes carry each caption. Open addressing over a dense list of
-// entries whose keys are kept in one byte store, so a caption costs no
-// allocation of its own and a load sizes everything once.
+// entries whose keys and counts are kept in one byte store, so a caption
+// costs no allocation of its own and a load sizes everything once.
 #pragma once
 
 #include <cstddef>
@@ -33,30 +33,27 @@ public:
     size_t size() const { return live_; }
 
 private:
-    struct Entry {
-        size_t offset = 0; // of the caption's bytes in bytes_
-        size_t length = 0;
-        size_t count = 0; // 0: a free entry
-    };
+    // Each caption is kept in bytes_ as its count (4 bytes; an outline
+    // holds fewer than 2^32 nodes) and the caption packed behind its length;
+    // an entry is that place's offset, or kFree.
+    static constexpr uint64_t kFree = UINT64_MAX;
+    using Entry = uint64_t;
     // An empty slot has entry 0; a used one the entry's index + 1 and the
-    // low bits of the caption's hash, so a probe compares bytes only on a
-    // likely match. The slot count never exceeds 2^32, so those low bits
-    // hold every home position.
+    // caption's hash bits, so a probe compares bytes only on a likely match.
     struct Slot {
         uint32_t entry = 0;
         uint32_t tag = 0;
     };
-    std::string_view keyOf(const Entry &e) const
-    {
-        return std::string_view(bytes_).substr(e.offset, e.length);
-    }
+    std::string_view keyOf(Entry e) const;
+    uint32_t countOf(Entry e) const;
+    void setCount(Entry e, uint32_t count);
     // The slot holding `caption`, or the empty slot where it would go.
     size_t slotFor(std::string_view caption, uint32_t tag) const;
     void add(std::string_view caption, uint32_t tag);
     void growSlots(size_t distinct);
     void compactBytes();
 
-    std::vector<Slot> slots_; // a power of two in size, at most half used
+    std::vector<Slot> slots_; // at most three quarters used
     std::vector<Entry> entries_;
     std::vector<uint32_t> freeEntries_;
     std::string bytes_;

@@ -1,6 +1,7 @@
 #include "catalog/RecordTable.h"
 
 #include "catalog/HashSlots.h"
+#include "catalog/PackedFields.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -10,6 +11,8 @@
 namespace qv {
 
 using hashslots::fetch;
+using hashslots::homeOf;
+using hashslots::nextOf;
 using hashslots::tagOf;
 
 RecordTable::RecordTable() = default;
@@ -20,51 +23,18 @@ namespace {
 // memory's latency.
 constexpr size_t kFetchAhead = 8;
 
-size_t lengthSize(size_t n)
-{
-    size_t bytes = 1;
-    for (; n >= 0x80; n >>= 7)
-        ++bytes;
-    return bytes;
-}
-
-char *putField(char *out, std::string_view field)
-{
-    size_t n = field.size();
-    for (; n >= 0x80; n >>= 7)
-        *out++ = static_cast<char>((n & 0x7f) | 0x80);
-    *out++ = static_cast<char>(n);
-    if (!field.empty())
-        std::memcpy(out, field.data(), field.size());
-    return out + field.size();
-}
-
-const char *getField(const char *in, std::string_view &field)
-{
-    size_t n = 0;
-    unsigned shift = 0;
-    for (;; shift += 7) {
-        const auto byte = static_cast<unsigned char>(*in++);
-        n |= size_t(byte & 0x7f) << shift;
-        if (!(byte & 0x80))
-            break;
-    }
-    field = std::string_view(in, n);
-    return in + n;
-}
-
 } // namespace
 
 char *RecordTable::pack(std::string_view section, std::string_view text, std::string_view icons)
 {
     if (section.empty() && text.empty() && icons.empty())
         return nullptr;
-    const size_t size = lengthSize(section.size()) + section.size() + lengthSize(icons.size()) + icons.size()
-        + lengthSize(text.size()) + text.size();
+    const size_t size
+        = packed::sizeOf(section.size()) + packed::sizeOf(icons.size()) + packed::sizeOf(text.size());
     char *bytes = static_cast<char *>(std::malloc(size));
     if (!bytes)
         throw std::bad_alloc();
-    putField(putField(putField(bytes, section), icons), text);
+    packed::put(packed::put(packed::put(bytes, section), icons), text);
     return bytes;
 }
 
@@ -72,7 +42,7 @@ std::string_view RecordTable::sectionOf(const Row *row)
 {
     std::string_view section;
     if (row->bytes)
-        getField(row->bytes, section);
+        packed::get(row->bytes, section);
     return section;
 }
 
@@ -80,7 +50,7 @@ RecordView RecordTable::viewOf(const Row *row)
 {
     RecordView view;
     if (row->bytes)
-        getField(getField(getField(row->bytes, view.section), view.icons), view.text);
+        packed::get(packed::get(packed::get(row->bytes, view.section), view.icons), view.text);
     return view;
 }
 
@@ -138,12 +108,12 @@ void RecordTable::growIndex(size_t distinct)
 
 size_t RecordTable::slotFor(std::string_view section, uint32_t tag) const
 {
-    const size_t mask = slots_.size() - 1;
-    size_t i = tag & mask;
+    const size_t size = slots_.size();
+    size_t i = homeOf(tag, size);
     while (const uint32_t head = slots_[i].head) {
         if (slots_[i].tag == tag && sectionOf(rowById(head - 1)) == section)
             return i;
-        i = (i + 1) & mask;
+        i = nextOf(i, size);
     }
     return i;
 }
@@ -152,7 +122,7 @@ void RecordTable::indexAdd(Row *row) { linkWithRoom(row, tagOf(sectionOf(row)));
 
 void RecordTable::linkWithRoom(Row *row, uint32_t tag)
 {
-    if (2 * (distinct_ + 1) > slots_.size())
+    if (!hashslots::fits(distinct_ + 1, slots_.size()))
         growIndex(distinct_ + 1);
     link(row, tag);
 }
@@ -184,7 +154,6 @@ void RecordTable::indexRemove(Row *row)
 {
     if (slots_.empty())
         return;
-    const size_t mask = slots_.size() - 1;
     const std::string_view section = sectionOf(row);
     size_t i = slotFor(section, tagOf(section));
     if (!slots_[i].head)
@@ -204,19 +173,9 @@ void RecordTable::indexRemove(Row *row)
         row->nextSame = 0;
         return;
     }
-    // The section's last row: empty the slot and move later entries of the
-    // probe run back, so no lookup stops short of them.
+    // The section's last row.
     --distinct_;
-    slots_[i] = {};
-    for (size_t j = (i + 1) & mask; slots_[j].head; j = (j + 1) & mask) {
-        const size_t home = slots_[j].tag & mask;
-        // The entry at j may move to i when i lies on its way from home to j.
-        if (((j - home) & mask) >= ((j - i) & mask)) {
-            slots_[i] = slots_[j];
-            slots_[j] = {};
-            i = j;
-        }
-    }
+    hashslots::erase(slots_, i, [](const Slot &slot) { return slot.head != 0; });
 }
 
 RecordTable::Row *RecordTable::first(std::string_view section) const
@@ -272,7 +231,7 @@ void RecordTable::appendUnindexed(std::string_view section, std::string_view tex
     // Its slot is fetched while its bytes are at hand; it is linked a few
     // rows later, once the slot has come in.
     if (!slots_.empty())
-        fetch(&slots_[tagOf(section) & (slots_.size() - 1)]);
+        fetch(&slots_[homeOf(tagOf(section), slots_.size())]);
     if (++unindexed_ > kFetchAhead)
         indexAdd(rows_[rows_.size() - unindexed_--]);
 }
@@ -291,7 +250,7 @@ void RecordTable::findEach(const std::string_view *sections, std::optional<Recor
     }
     // Each pass starts every lookup's next fetch before any waits for one:
     // the slot, then the row it names, then that row's section bytes.
-    const size_t mask = slots_.size() - 1;
+    const size_t size = slots_.size();
     constexpr size_t kBatch = 64;
     uint32_t tags[kBatch];
     const Row *candidates[kBatch];
@@ -299,11 +258,11 @@ void RecordTable::findEach(const std::string_view *sections, std::optional<Recor
         const size_t m = std::min(kBatch, n - from);
         for (size_t i = 0; i < m; ++i) {
             tags[i] = tagOf(sections[from + i]);
-            fetch(&slots_[tags[i] & mask]);
+            fetch(&slots_[homeOf(tags[i], size)]);
         }
         for (size_t i = 0; i < m; ++i) {
             candidates[i] = nullptr;
-            for (size_t k = tags[i] & mask; slots_[k].head; k = (k + 1) & mask) {
+            for (size_t k = homeOf(tags[i], size); slots_[k].head; k = nextOf(k, size)) {
                 if (slots_[k].tag == tags[i]) {
                     candidates[i] = rowById(slots_[k].head - 1);
                     fetch(candidates[i]);

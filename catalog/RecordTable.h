@@ -161,12 +161,11 @@ private:
     std::vector<std::unique_ptr<Row[]>> blocks_;
     size_t lastBlockUsed_ = 0; // rows handed out of the last block
     std::vector<uint32_t> freeRows_;
-    // Open addressing with linear probing: each slot holds nothing (0) or
-    // the id + 1 of the first row (in table order) of one section, with the
-    // low bits of that section's hash so a probe reads no row it does not
-    // match; the rows with the same section follow it through nextSame. At
-    // most half the slots are used, and never more than 2^32, so those low
-    // bits hold every home position.
+    // Open addressing with linear probing (catalog/HashSlots.h): each slot
+    // holds nothing (0) or the id + 1 of the first row (in table order) of
+    // one section, with that section's hash bits so a probe reads no row it
+    // does not match; the rows with the same section follow it through
+    // nextSame.
     struct Slot {
         uint32_t head = 0;
         uint32_t tag = 0;

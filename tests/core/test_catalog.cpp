@@ -258,8 +258,9 @@ TEST(RecordTable, IndexAgreesWithALinearScanUnderRandomOperations)
 
 TEST(CaptionCounts, AgreeWithAPlainMapUnderRandomOperations)
 {
-    // Short captions stay apart; long ones fill the byte store so that the
-    // removed ones are compacted away while others are still counted.
+    // Short captions stay apart; long ones (some with a two-byte length)
+    // fill the byte store so that the removed ones are compacted away while
+    // others are still counted.
     CaptionCounts counts;
     counts.reserve(8, 16);
     std::map<Bytes, size_t> plain;
@@ -271,7 +272,7 @@ TEST(CaptionCounts, AgreeWithAPlainMapUnderRandomOperations)
     auto caption = [&] {
         const uint64_t k = next(400);
         return k % 2 ? "c" + std::to_string(k)
-                     : std::string(40 + k % 7, char('a' + k % 26)) + std::to_string(k);
+                     : std::string((k % 3 ? 40 : 130) + k % 7, char('a' + k % 26)) + std::to_string(k);
     };
     for (int step = 0; step < 30000; ++step) {
         const Bytes c = caption();
