@@ -9,7 +9,10 @@
 //    program's own window over a folder with no catalogue (the same code and
 //    widgets, only the data missing).
 //
-//   bench_open [--nodes N] [--runs R] [--seed S]
+//   bench_open [--nodes N] [--runs R] [--seed S] [--copy DIR]
+//
+// --copy takes the catalogue files from DIR instead of generating them
+// (build/bench/make_catalog writes a large one once).
 //
 // The program runs itself as the child of each measurement; a child prints
 // "ready <peak KiB>" once it is done and ends without tidying up.
@@ -175,6 +178,7 @@ int main(int argc, char **argv)
     size_t nodes = 100000;
     int runs = 5;
     uint64_t seed = 1;
+    std::string copy;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--nodes"))
             nodes = std::strtoull(argv[i + 1], nullptr, 10);
@@ -182,14 +186,25 @@ int main(int argc, char **argv)
             runs = std::max(1, std::atoi(argv[i + 1]));
         else if (!std::strcmp(argv[i], "--seed"))
             seed = std::strtoull(argv[i + 1], nullptr, 10);
+        else if (!std::strcmp(argv[i], "--copy"))
+            copy = argv[i + 1];
     }
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
 
     QTemporaryDir tmp;
     const std::string dir = tmp.path().toStdString() + "/";
-    const size_t bytes = qv::gen::writeCatalogFiles(dir, qv::gen::generate({nodes, seed}));
-    std::printf("%zu nodes, %.1f MB of files, %d fresh processes of each kind, medians\n\n", nodes,
-                double(bytes) / 1e6, runs);
+    size_t bytes = 0;
+    if (copy.empty()) {
+        bytes = qv::gen::writeCatalogFiles(dir, qv::gen::generate({nodes, seed}));
+        std::printf("%zu nodes", nodes);
+    } else {
+        for (const char *name : {"data.dat", "text.dat"}) {
+            std::filesystem::copy_file(copy + "/" + name, dir + name);
+            bytes += std::filesystem::file_size(dir + name);
+        }
+        std::printf("the catalogue in %s", copy.c_str());
+    }
+    std::printf(", %.1f MB of files, %d fresh processes of each kind, medians\n\n", double(bytes) / 1e6, runs);
 
     const char *self = "/proc/self/exe";
     const std::string blankDir = dir + "blank/";
