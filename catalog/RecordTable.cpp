@@ -38,9 +38,13 @@ char *RecordTable::pack(std::string_view section, std::string_view text, std::st
     return bytes;
 }
 
+// What an empty record's views show: no bytes, but never a null pointer
+// (code handed a view may well add an offset of 0 to its start).
+constexpr char kNothing[] = "";
+
 std::string_view RecordTable::sectionOf(const Row *row)
 {
-    std::string_view section;
+    std::string_view section(kNothing, 0);
     if (row->bytes)
         packed::get(row->bytes, section);
     return section;
@@ -48,7 +52,7 @@ std::string_view RecordTable::sectionOf(const Row *row)
 
 RecordView RecordTable::viewOf(const Row *row)
 {
-    RecordView view;
+    RecordView view{{kNothing, 0}, {kNothing, 0}, {kNothing, 0}};
     if (row->bytes)
         packed::get(packed::get(packed::get(row->bytes, view.section), view.icons), view.text);
     return view;

@@ -27,13 +27,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     size_t held = 0;
     std::unordered_map<Bytes, size_t> firstRow;
     for (size_t i = 0; i < table.size(); ++i) {
-        const NoteRecord &r = table.at(i);
-        for (const Bytes *field : {&r.section, &r.text, &r.icons}) {
-            require(field->find_first_of("\r\x1A") == Bytes::npos, "no field holds CR or 0x1A");
-            held += field->size();
+        const RecordView r = table.at(i);
+        for (const std::string_view field : {r.section, r.text, r.icons}) {
+            require(field.find_first_of("\r\x1A") == std::string_view::npos, "no field holds CR or 0x1A");
+            held += field.size();
         }
-        firstRow.emplace(r.section, i);
-        require(table.find(r.section) == &table.at(firstRow[r.section]), "find gives the first match");
+        const size_t first = firstRow.emplace(Bytes(r.section), i).first->second;
+        require(table.find(r.section)->text.data() == table.at(first).text.data(),
+                "find gives the first match");
     }
     require(held <= size, "fields hold no more than the bytes");
 

@@ -247,6 +247,8 @@ std::optional<uint64_t> readRecords(ByteSource &source, size_t sizeHint, RecordT
 // its set for every byte).
 std::string_view storable(std::string_view field, Bytes &scratch)
 {
+    if (field.empty())
+        return field;
     if (!std::memchr(field.data(), '\r', field.size())
         && !std::memchr(field.data(), kEndOfData, field.size()))
         return field;
