@@ -243,7 +243,9 @@ void SettingsFile::writeEntries(const std::vector<Entry> &entries)
             out += l.text;
             out += l.end;
         }
-        AtomicFile file(path_, AtomicFile::Refusal::InOut);
+        // In a folder that takes no new entry, a writable file is written in
+        // place; it holds settings only, so no copy of it is kept first.
+        AtomicFile file(path_, AtomicFile::Refusal::InOut, AtomicFile::Links::FollowLink, {true, {}});
         file.write(out);
         file.commit();
     } catch (const std::exception &) {

@@ -2,11 +2,13 @@
 
 #include "catalog/Errors.h"
 #include "storage/FileIo.h"
+#include "storage/Os.h"
 #include "storage/OutlineFile.h"
 #include "storage/PairCommit.h"
 #include "storage/RecordFile.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -130,10 +132,12 @@ int64_t timeNow(const std::function<int64_t()> &clock)
 // Test hook of BackupCopies::run().
 std::function<void()> g_runHook;
 
-// The backup's temporary file, refused as the copy's destination.
+// The backup's temporary file, refused as the copy's destination. In a
+// folder that takes no new entry, a backup already there is written in place.
 std::unique_ptr<AtomicFile> createBackup(const std::string &path)
 {
-    return std::make_unique<AtomicFile>(path, AtomicFile::Refusal::Create, AtomicFile::Links::ReplaceLink);
+    return std::make_unique<AtomicFile>(path, AtomicFile::Refusal::Create, AtomicFile::Links::ReplaceLink,
+                                        AtomicFile::InPlace{true, {}});
 }
 
 } // namespace
@@ -295,10 +299,10 @@ void CatalogFiles::keepOriginals()
             } catch (const EFOpenError &) {
                 // A file we may not read cannot be copied, but it can be
                 // moved aside whole; the save then writes a new one.
-                std::string kept = path + suffix;
-                for (int n = 1; entryExists(kept) || plainFileAt(kept); ++n)
-                    kept = path + suffix + "-" + std::to_string(n);
-                if (int err = renameFile(path, kept))
+                std::string kept;
+                const auto take
+                    = [&path](const std::string &name) { return os::renameNoReplace(path, name); };
+                if (const int err = os::takeFreeName(path + suffix, take, kept))
                     throw EInOutError::fromErrno(err);
                 kept_.push_back(kept);
             }
@@ -318,12 +322,22 @@ void CatalogFiles::save(Catalog &catalog, const std::function<void()> &beforeRep
     // A marker left by an earlier save of this run whose renames failed.
     finishInterruptedSave();
 
-    AtomicFile text(recordPath(), AtomicFile::Refusal::InOut);
+    // Where the folder takes no new entry, each file is written in place
+    // once its old bytes are in its backup.
+    AtomicFile text(recordPath(), AtomicFile::Refusal::InOut, AtomicFile::Links::FollowLink,
+                    {true, [this] { backupCopy(recordPath(), recordBackupPath()); }});
     writeRecords(text, catalog.records());
     text.prepare();
-    AtomicFile data(outlinePath(), AtomicFile::Refusal::Create);
+    AtomicFile data(outlinePath(), AtomicFile::Refusal::Create, AtomicFile::Links::FollowLink,
+                    {true, [this] { backupCopy(outlinePath(), outlineBackupPath()); }});
     writeOutline(data, catalog.outline());
     data.prepare();
+    if (text.inPlace() || data.inPlace()) {
+        saveWithoutMarker(text, data, beforeReplace);
+        rememberIdentities();
+        catalog.clearChanged();
+        return;
+    }
 
     const std::vector<paircommit::Move> moves{{text.temporaryPath(), text.targetPath()},
                                               {data.temporaryPath(), data.targetPath()}};
@@ -338,7 +352,7 @@ void CatalogFiles::save(Catalog &catalog, const std::function<void()> &beforeRep
             // Nothing is replaced yet: withdraw the marker, then its files.
             if (paircommit::removeMarker(baseDir_)) {
                 for (const paircommit::Move &m : moves)
-                    paircommit::removeFile(m.temporary);
+                    os::remove(m.temporary);
             }
             throw;
         }
@@ -349,12 +363,27 @@ void CatalogFiles::save(Catalog &catalog, const std::function<void()> &beforeRep
     catalog.clearChanged();
 }
 
+void CatalogFiles::saveWithoutMarker(AtomicFile &text, AtomicFile &data,
+                                     const std::function<void()> &beforeReplace)
+{
+    // A folder that takes no temporary takes no commit marker either: the
+    // files are put in place one after the other, text.dat first. A save
+    // stopped between the two leaves text.dat new and data.dat old, both
+    // whole; one stopped inside an in-place write leaves that file damaged
+    // and its old bytes in its backup, synced before the first was written
+    // over. A failure before the first write leaves the old pair.
+    if (beforeReplace)
+        beforeReplace(); // nothing replaced yet: the temporaries go with their objects
+    text.commit();
+    data.commit();
+}
+
 bool CatalogFiles::finishInterruptedSave()
 {
-    if (!paircommit::entryExists(paircommit::markerPath(baseDir_)))
+    if (!os::nameTaken(paircommit::markerPath(baseDir_)))
         return false;
-    const auto moves = paircommit::readMarker(
-        baseDir_, {paircommit::resolvedPath(recordPath()), paircommit::resolvedPath(outlinePath())});
+    const auto moves
+        = paircommit::readMarker(baseDir_, {os::resolveLink(recordPath()), os::resolveLink(outlinePath())});
     const bool renamed = moves && paircommit::applyMoves(*moves) > 0;
     paircommit::removeMarker(baseDir_);
     return renamed;
@@ -368,7 +397,7 @@ bool CatalogFiles::repairAtStart()
                                         ".Quorvel.commit", "Quorvel.journal"});
     // The temporaries of a catalogue file kept elsewhere through a link.
     for (const std::string &path : {outlinePath(), recordPath()}) {
-        const std::string target = paircommit::resolvedPath(path);
+        const std::string target = os::resolveLink(path);
         if (target == path)
             continue;
         const size_t slash = target.find_last_of('/');
@@ -398,11 +427,17 @@ std::vector<std::string> CatalogFiles::keepOtherVersion()
     for (const std::string &path : {outlinePath(), recordPath()}) {
         if (!fileExists(path))
             continue;
-        std::string copy = path + suffix;
         // Whatever holds the name, a dangling link included, keeps it.
-        for (int n = 1; paircommit::entryExists(copy); ++n)
-            copy = path + suffix + "-" + std::to_string(n);
-        backupCopy(path, copy);
+        std::string copy;
+        os::takeFreeName(
+            path + suffix,
+            [&path](const std::string &name) {
+                if (os::nameTaken(name))
+                    return EEXIST;
+                backupCopy(path, name);
+                return 0;
+            },
+            copy);
         kept.push_back(copy);
     }
     return kept;

@@ -120,7 +120,11 @@ public:
     // read a file in part, the first save first copies the original files
     // beside the catalogue as "data.dat.unread-<stamp>" (keptOriginals() then
     // names them, even when the save fails later on); later saves copy
-    // nothing.
+    // nothing. In a folder that takes no new entry, a file that may be
+    // written is written in place once its old bytes are copied to its
+    // backup (text.bak, data.bak; when that copy cannot be made the save
+    // fails as it would have), without a marker: `beforeReplace` runs
+    // first, then text.dat and data.dat are written one after the other.
     void save(Catalog &catalog, const std::function<void()> &beforeReplace = {});
     // The next save copies the originals aside before replacing them.
     bool keepsOriginals() const
@@ -157,6 +161,8 @@ public:
 
 private:
     void keepOriginals();
+    static void saveWithoutMarker(AtomicFile &text, AtomicFile &data,
+                                  const std::function<void()> &beforeReplace);
     bool finishInterruptedSave();
     void rememberIdentities();
     int64_t now() const;

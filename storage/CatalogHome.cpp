@@ -2,16 +2,12 @@
 
 #include "catalog/Errors.h"
 #include "storage/CatalogFiles.h"
+#include "storage/Os.h"
 
 #include <array>
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <filesystem>
-
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace qv {
 
@@ -48,12 +44,6 @@ std::string userDataHome(const CatalogHomeFacts &facts)
     return normalDir(base) + "quorvel/";
 }
 
-bool exists(const std::string &path)
-{
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0;
-}
-
 } // namespace
 
 std::string chooseCatalogHome(const CatalogHomeFacts &facts)
@@ -74,21 +64,19 @@ CatalogHomeFacts catalogHomeFacts(const std::string &executablePath, const std::
     // The configured folder as the system resolves it (/bin is /usr/bin on merged systems).
     facts.installBindir = installBindir;
     if (!installBindir.empty()) {
-        if (char *real = ::realpath(installBindir.c_str(), nullptr)) {
-            facts.installBindir = real;
-            std::free(real);
-        }
+        if (std::optional<std::string> real = os::canonicalPath(installBindir))
+            facts.installBindir = *real;
     }
-    facts.exeDirWritable = ::access(facts.exeDir.c_str(), W_OK) == 0;
+    facts.exeDirWritable = os::writable(facts.exeDir);
     for (const char *name : {"data.dat", "text.dat", "Quorvel.ini"})
-        facts.hasCatalogFile = facts.hasCatalogFile || exists(facts.exeDir + name);
-    facts.root = ::geteuid() == 0;
+        facts.hasCatalogFile = facts.hasCatalogFile || os::nameTaken(facts.exeDir + name);
+    facts.root = os::runsAsRoot();
     if (const char *xdg = std::getenv("XDG_DATA_HOME"))
         facts.xdgDataHome = std::string(xdg);
     if (const char *home = std::getenv("HOME"); home && *home) {
         facts.home = home;
-    } else if (const passwd *pw = ::getpwuid(::getuid()); pw && pw->pw_dir) {
-        facts.home = pw->pw_dir;
+    } else {
+        facts.home = os::userHome();
     }
     return facts;
 }
@@ -103,11 +91,10 @@ std::string catalogHome(const std::string &executablePath, const std::string &in
     for (size_t at = dir.find('/', 1); at != std::string::npos; at = dir.find('/', at + 1)) {
         const std::string step = dir.substr(0, at);
         const bool last = at + 1 == dir.size();
-        if (::mkdir(step.c_str(), last ? 0700 : 0755) != 0 && errno != EEXIST)
+        if (const int err = os::makeFolder(step, last ? 0700 : 0755); err != 0 && err != EEXIST)
             throw Error(W("Не могу создать папку "), dir, {});
     }
-    struct stat st;
-    if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    if (os::status(dir).kind != os::Kind::Directory)
         throw Error(W("Не могу создать папку "), dir, {});
     return dir;
 }

@@ -34,7 +34,7 @@ public:
 
 private:
     std::string path_;
-    int fd_ = -1;
+    int fd_ = -1; // an os::Handle
 };
 
 // "Каталог уже открыт другой копией Quorvel"

@@ -1,36 +1,16 @@
-// File access for the catalogue files: whole-file reads, existence tests,
-// atomic replacement (temporary file beside the target, flushed, renamed
-// over it) and the backup copy with the source's time stamp.
+// File access for the catalogue files: whole-file reads, atomic replacement
+// (temporary file beside the target, flushed, renamed over it) and the copy
+// kept aside. The system calls under them are in storage/Os.
 #pragma once
 
 #include "catalog/Text.h"
+#include "storage/Os.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace qv {
-
-// An entry of that name exists and is not a directory.
-bool fileExists(const std::string &path);
-// An entry of that name exists, whatever it is (links followed; a dangling
-// link is no entry). The readers refuse one that is not a regular file.
-bool entryExists(const std::string &path);
-// A regular file stands at `path` itself (a symbolic link is not followed).
-bool plainFileAt(const std::string &path);
-
-// What tells one version of a file from another without reading it: the
-// device and inode (a rename keeps them, a replacement changes them), the
-// size and the modification time to the nanosecond. Symbolic links are
-// followed. `exists` is false (and the rest zero) when there is no entry.
-struct FileIdentity {
-    bool exists = false;
-    uint64_t device = 0;
-    uint64_t inode = 0;
-    int64_t size = 0;
-    int64_t mtimeNs = 0;
-    bool operator==(const FileIdentity &) const = default;
-};
-FileIdentity fileIdentity(const std::string &path);
 
 // Writes a file through a temporary file in the same directory, renamed over
 // the target at commit(). Until commit() succeeds the target is untouched;
@@ -43,6 +23,13 @@ FileIdentity fileIdentity(const std::string &path);
 //  - Every write, the flush and the close are checked; a failure raises
 //    EInOutError with the mapped code ("Диск полон" for a full disk).
 //  - A replaced file keeps its permission bits.
+//  - Where the folder takes no new entry (no temporary can be made) but the
+//    file itself may be written, an AtomicFile allowed to (InPlace) writes
+//    it in place: the bytes are held until commit(), which writes them over
+//    the old ones, cuts the file to their length and syncs it. The old bytes
+//    are kept first by the caller's `keepOld` (a backup copy); when that
+//    fails, the file is refused as it would have been. A write cut short in
+//    place leaves the file damaged and the kept copy whole.
 class AtomicFile {
 public:
     enum class Refusal { Create, InOut };
@@ -51,9 +38,16 @@ public:
     // ReplaceLink: a link at `path` is itself replaced by the new file; what
     // it pointed to is never touched (backups and other files of ours).
     enum class Links { FollowLink, ReplaceLink };
+    struct InPlace {
+        bool allowed = false;
+        // Keeps the file's old bytes before they are written over; raises
+        // an Error when it cannot. None when empty.
+        std::function<void()> keepOld;
+    };
     // Opens the temporary file. On failure raises EFCreateError(path) when
     // refusal is Create, else EInOutError.
     AtomicFile(const std::string &path, Refusal refusal, Links links = Links::FollowLink);
+    AtomicFile(const std::string &path, Refusal refusal, Links links, const InPlace &inPlace);
     ~AtomicFile();
     AtomicFile(const AtomicFile &) = delete;
     AtomicFile &operator=(const AtomicFile &) = delete;
@@ -64,8 +58,10 @@ public:
     void commit();
 
     // Flush, fsync and close the temporary file, leaving it beside the target
-    // (commit() then only renames); raises EInOutError.
+    // (commit() then only renames); raises EInOutError. In place: nothing.
     void prepare();
+    // The file is written in place at commit() (there is no temporary).
+    bool inPlace() const { return inPlace_; }
     // The file replaced (a symbolic link resolved) and the temporary file.
     const std::string &targetPath() const { return path_; }
     const std::string &temporaryPath() const { return tmpPath_; }
@@ -77,25 +73,14 @@ public:
     // commit(), before it is put in place; the access time is left alone.
     void setModificationTime(int64_t seconds);
 
-    // Test hook: the next AtomicFile created (or, with `skipFiles`, the one
-    // after that many more) fails with `err` (errno) once `bytes` bytes in
-    // total have been handed to the system: at the write that would pass
-    // that mark, or else at prepare()/commit(). The hook then switches itself
-    // off. -1 switches it off at once.
-    static void failAfter(long long bytes, int err, int skipFiles = 0);
-    // Test hook: how many temporary files this process has fsynced so far
-    // (each before it is renamed over its target).
-    static long long syncCount();
-
 private:
     void flushBuffer();
+    void writeInPlace();
     std::string path_;
     std::string tmpPath_;
-    int fd_ = -1;
+    os::Handle fd_ = os::kNoHandle;
     std::string buffer_;
-    long long written_ = 0;
-    long long failAt_ = -1;
-    int failErr_ = 0;
+    bool inPlace_ = false;
     bool committed_ = false;
     bool prepared_ = false;
     bool hasMtime_ = false;
@@ -128,14 +113,11 @@ public:
     bool contentAfter(int64_t offset, std::string_view ignorable);
 
 private:
-    int fd_ = -1;
+    os::Handle fd_ = os::kNoHandle;
     int64_t size_ = 0;
     int64_t mtime_ = 0;
     unsigned mode_ = 0;
 };
-
-// Renames a file; on failure returns the errno value, else 0.
-int renameFile(const std::string &from, const std::string &to);
 
 // Reads a whole file. Raises EFOpenError(path) when it cannot be opened,
 // ENotRegularFile(path) when it is no regular file and EInOutError on a read
@@ -149,11 +131,5 @@ Bytes readWholeFile(const std::string &path);
 // time. Returns the name used. Raises EFOpenError/ENotRegularFile for the
 // source and EInOutError for the copy.
 std::string copyAside(const std::string &source, const std::string &name);
-
-// Makes the renames and removals inside `dir` durable. Best effort.
-void syncDirectory(const std::string &dir);
-
-// "2026-12-07-083015": local time, for the dated names of kept files.
-std::string dateStamp(int64_t seconds);
 
 } // namespace qv

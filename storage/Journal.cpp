@@ -1,15 +1,11 @@
 #include "storage/Journal.h"
 
-#include <algorithm>
-#include <array>
-#include <cerrno>
-#include <cstring>
-#include <ctime>
+#include "storage/JournalFormat.h"
+#include "storage/Os.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/types.h>
-#include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
 
 namespace qv {
 
@@ -17,429 +13,33 @@ EJournalMismatch::EJournalMismatch()
     : Error(W("Журнал несохранённых изменений не подходит к каталогу; восстановлена только часть изменений"))
 {}
 
+using namespace journal;
+
 namespace {
 
-// ---------------------------------------------------------------------------
-// The file's layout.
-//
-//   header: magic (8) | version u32 | data.dat identity | text.dat identity | CRC-32 u32
-//           identity: exists u8 | device u64 | inode u64 | size i64 | mtime ns i64
-//   batch:  payload length u64 | time i64 | CRC-32 u32 (of length, time, payload) | payload
-//
-// Fixed-size numbers are little-endian. A payload is a sequence of changes,
-// each an operation byte and its fields: counts, rows and lengths as LEB128,
-// icon numbers zigzag-coded, text as length and bytes, a node as its path
-// (count, then the row at each level from the top; empty for the top).
-
-constexpr char kMagic[8] = {'Q', 'V', 'J', 'R', 'N', 'L', '\r', '\n'};
-constexpr uint32_t kVersion = 1;
-constexpr size_t kIdentityBytes = 1 + 8 * 4;
-constexpr size_t kHeaderBytes = sizeof kMagic + 4 + 2 * kIdentityBytes + 4;
-constexpr size_t kBatchHeaderBytes = 8 + 8 + 4;
-constexpr char kFileName[] = "Quorvel.journal";
-
-enum Op : uint8_t {
-    // outline
-    Insert = 1,          // parent, row, caption, icon
-    InsertBranch = 2,    // parent, row, nodes
-    Remove = 3,          // node
-    Move = 4,            // node, new parent, row
-    CopyToAndRemove = 5, // dragged node, target
-    SetCaption = 6,      // node, caption
-    SetImages = 7,       // node, icon
-    ReplaceAll = 8,      // nodes of the whole forest
-    // record table
-    Append = 16, // section, text, icons
-    Clear = 17,
-    RemoveRecord = 18, // section
-    Rename = 19,       // old section, new section
-    SetText = 20,      // section, text
-    SetIcons = 21,     // section, icons
-    InsertAt = 22,     // row, section, text, icons
-    RemoveAt = 23,     // row
-    RenameAt = 24,     // row, new section
-    SetIconsAt = 25,   // row, icons
-};
-
-uint32_t crc32(uint32_t crc, std::string_view bytes)
-{
-    static const std::array<uint32_t, 256> table = [] {
-        std::array<uint32_t, 256> t{};
-        for (uint32_t i = 0; i < 256; ++i) {
-            uint32_t c = i;
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[i] = c;
-        }
-        return t;
-    }();
-    crc = ~crc;
-    for (unsigned char b : bytes)
-        crc = table[(crc ^ b) & 0xFF] ^ (crc >> 8);
-    return ~crc;
-}
-
-void putFixed(Bytes &out, uint64_t v, int bytes)
-{
-    for (int i = 0; i < bytes; ++i)
-        out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-
-uint64_t getFixed(const char *p, int bytes)
-{
-    uint64_t v = 0;
-    for (int i = 0; i < bytes; ++i)
-        v |= uint64_t(static_cast<unsigned char>(p[i])) << (8 * i);
-    return v;
-}
-
-void putVar(Bytes &out, uint64_t v)
-{
-    while (v >= 0x80) {
-        out.push_back(static_cast<char>((v & 0x7F) | 0x80));
-        v >>= 7;
-    }
-    out.push_back(static_cast<char>(v));
-}
-
-void putIcon(Bytes &out, int32_t v)
-{
-    const int64_t s = v;
-    putVar(out, (static_cast<uint64_t>(s) << 1) ^ static_cast<uint64_t>(s >> 63));
-}
-
-void putText(Bytes &out, std::string_view s)
-{
-    putVar(out, s.size());
-    out.append(s);
-}
-
-void putPath(Bytes &out, const Node *n)
-{
-    std::vector<size_t> rows;
-    for (; n && !n->isTop(); n = n->parent())
-        rows.push_back(n->row());
-    putVar(out, rows.size());
-    for (auto it = rows.rbegin(); it != rows.rend(); ++it)
-        putVar(out, *it);
-}
-
-// Visits root and its descendants in flat order, root at depth 0. No recursion.
-template <class F>
-void preOrder(const Node *root, F &&visit)
-{
-    const Node *x = root;
-    size_t depth = 0;
-    for (;;) {
-        visit(x, depth);
-        if (x->hasChildren()) {
-            x = x->firstChild();
-            ++depth;
-            continue;
-        }
-        while (x != root && !x->nextSibling()) {
-            x = x->parent();
-            --depth;
-        }
-        if (x == root)
-            return;
-        x = x->nextSibling();
-    }
-}
-
-void putBranch(Bytes &out, const Node *n)
-{
-    putVar(out, branchSize(n));
-    preOrder(n, [&out](const Node *x, size_t depth) {
-        putVar(out, depth);
-        putText(out, x->caption());
-        putIcon(out, x->imageIndex());
-    });
-}
-
-void putForest(Bytes &out, const Outline &outline)
-{
-    putVar(out, outline.nodeCount());
-    for (size_t i = 0; i < outline.rootCount(); ++i)
-        preOrder(outline.root(i), [&out](const Node *x, size_t depth) {
-            putVar(out, depth);
-            putText(out, x->caption());
-            putIcon(out, x->imageIndex());
-        });
-}
-
-// The whole catalogue as changes that rebuild it from anything.
-Bytes snapshot(const Catalog &catalog)
-{
-    Bytes out;
-    out.push_back(char(ReplaceAll));
-    putForest(out, catalog.outline());
-    out.push_back(char(Clear));
-    for (size_t i = 0; i < catalog.records().size(); ++i) {
-        const RecordView r = catalog.records().at(i);
-        out.push_back(char(Append));
-        putText(out, r.section);
-        putText(out, r.text);
-        putText(out, r.icons);
-    }
-    return out;
-}
-
-void putIdentity(Bytes &out, const FileIdentity &id)
-{
-    putFixed(out, id.exists ? 1 : 0, 1);
-    putFixed(out, id.device, 8);
-    putFixed(out, id.inode, 8);
-    putFixed(out, static_cast<uint64_t>(id.size), 8);
-    putFixed(out, static_cast<uint64_t>(id.mtimeNs), 8);
-}
-
-FileIdentity getIdentity(const char *p)
-{
-    FileIdentity id;
-    id.exists = p[0] == 1;
-    id.device = getFixed(p + 1, 8);
-    id.inode = getFixed(p + 9, 8);
-    id.size = static_cast<int64_t>(getFixed(p + 17, 8));
-    id.mtimeNs = static_cast<int64_t>(getFixed(p + 25, 8));
-    return id;
-}
-
-Bytes header(const FileIdentity &data, const FileIdentity &text)
-{
-    Bytes out(kMagic, sizeof kMagic);
-    putFixed(out, kVersion, 4);
-    putIdentity(out, data);
-    putIdentity(out, text);
-    putFixed(out, crc32(0, out), 4);
-    return out;
-}
-
-void putBatch(Bytes &out, int64_t time, std::string_view payload)
-{
-    const size_t start = out.size();
-    putFixed(out, payload.size(), 8);
-    putFixed(out, static_cast<uint64_t>(time), 8);
-    const uint32_t crc = crc32(crc32(0, std::string_view(out).substr(start)), payload);
-    putFixed(out, crc, 4);
-    out.append(payload);
-}
-
-// ---------------------------------------------------------------------------
-// Reading the file.
-
-long long readFull(int fd, char *buf, size_t n)
-{
-    size_t got = 0;
-    while (got < n) {
-        ssize_t r = ::read(fd, buf + got, n - got);
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r <= 0)
-            break;
-        got += static_cast<size_t>(r);
-    }
-    return static_cast<long long>(got);
-}
-
-// Walks the sound part of a journal file: the header, then batch after batch
-// until one is cut short or does not check.
-class Reader {
+// Takes the catalogue's change sinks away for its lifetime.
+class MutedSinks {
 public:
-    explicit Reader(const std::string &path)
+    explicit MutedSinks(Catalog &catalog)
+        : catalog_(catalog), outline_(catalog.outline().changeSink()),
+          records_(catalog.records().changeSink())
     {
-        // Never a link, never a FIFO or device.
-        fd_ = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd_ < 0)
-            return;
-        struct stat sb {};
-        if (::fstat(fd_, &sb) != 0 || !S_ISREG(sb.st_mode))
-            return;
-        size_ = static_cast<uint64_t>(sb.st_size);
-        char h[kHeaderBytes];
-        if (readFull(fd_, h, sizeof h) != static_cast<long long>(sizeof h))
-            return;
-        if (std::memcmp(h, kMagic, sizeof kMagic) != 0 || getFixed(h + 8, 4) != kVersion
-            || getFixed(h + kHeaderBytes - 4, 4) != crc32(0, std::string_view(h, kHeaderBytes - 4)))
-            return;
-        data_ = getIdentity(h + 12);
-        text_ = getIdentity(h + 12 + kIdentityBytes);
-        pos_ = kHeaderBytes;
-        ok_ = true;
+        catalog_.outline().setChangeSink(nullptr);
+        catalog_.records().setChangeSink(nullptr);
     }
-    ~Reader()
+    ~MutedSinks()
     {
-        if (fd_ >= 0)
-            ::close(fd_);
+        catalog_.outline().setChangeSink(outline_);
+        catalog_.records().setChangeSink(records_);
     }
-    Reader(const Reader &) = delete;
-    Reader &operator=(const Reader &) = delete;
-
-    bool ok() const { return ok_; }
-    const FileIdentity &data() const { return data_; }
-    const FileIdentity &text() const { return text_; }
-
-    // The next sound batch, or false at the end of the sound part.
-    bool next(int64_t &time, Bytes &payload)
-    {
-        if (!ok_)
-            return false;
-        char h[kBatchHeaderBytes];
-        if (readFull(fd_, h, sizeof h) != static_cast<long long>(sizeof h))
-            return stop();
-        const uint64_t length = getFixed(h, 8);
-        if (size_ < pos_ + kBatchHeaderBytes || length > size_ - pos_ - kBatchHeaderBytes)
-            return stop();
-        payload.resize(static_cast<size_t>(length));
-        if (readFull(fd_, payload.data(), payload.size()) != static_cast<long long>(length))
-            return stop();
-        const uint32_t crc = crc32(crc32(0, std::string_view(h, 16)), payload);
-        if (crc != getFixed(h + 16, 4))
-            return stop();
-        time = static_cast<int64_t>(getFixed(h + 8, 8));
-        pos_ += kBatchHeaderBytes + length;
-        return true;
-    }
+    MutedSinks(const MutedSinks &) = delete;
+    MutedSinks &operator=(const MutedSinks &) = delete;
 
 private:
-    bool stop()
-    {
-        ok_ = false;
-        return false;
-    }
-
-    int fd_ = -1;
-    uint64_t size_ = 0;
-    uint64_t pos_ = 0;
-    bool ok_ = false;
-    FileIdentity data_, text_;
+    Catalog &catalog_;
+    OutlineChangeSink *outline_;
+    RecordChangeSink *records_;
 };
-
-// The fields of one change, as replay reads them. Anything out of place
-// raises EJournalMismatch.
-class Fields {
-public:
-    explicit Fields(std::string_view bytes) : p_(bytes) {}
-    bool atEnd() const { return p_.empty(); }
-    size_t left() const { return p_.size(); }
-
-    uint8_t op()
-    {
-        need(1);
-        const uint8_t v = static_cast<uint8_t>(p_[0]);
-        p_.remove_prefix(1);
-        return v;
-    }
-    uint64_t var()
-    {
-        uint64_t v = 0;
-        for (int shift = 0; shift < 64; shift += 7) {
-            need(1);
-            const auto b = static_cast<unsigned char>(p_[0]);
-            p_.remove_prefix(1);
-            v |= uint64_t(b & 0x7F) << shift;
-            if (!(b & 0x80))
-                return v;
-        }
-        throw EJournalMismatch();
-    }
-    int32_t icon()
-    {
-        const uint64_t z = var();
-        const int64_t v = static_cast<int64_t>(z >> 1) ^ -static_cast<int64_t>(z & 1);
-        if (v < INT32_MIN || v > INT32_MAX)
-            throw EJournalMismatch();
-        return static_cast<int32_t>(v);
-    }
-    Bytes text()
-    {
-        const uint64_t n = var();
-        need(n);
-        Bytes s(p_.substr(0, static_cast<size_t>(n)));
-        p_.remove_prefix(static_cast<size_t>(n));
-        return s;
-    }
-    // The node a path names, or the top for an empty one.
-    Node *node(const Outline &outline)
-    {
-        const uint64_t levels = var();
-        Node *n = outline.top();
-        for (uint64_t i = 0; i < levels; ++i) {
-            const uint64_t row = var();
-            if (row >= n->childCount())
-                throw EJournalMismatch();
-            n = n->child(static_cast<size_t>(row));
-        }
-        return n;
-    }
-    Node *nonTop(const Outline &outline)
-    {
-        Node *n = node(outline);
-        if (n->isTop())
-            throw EJournalMismatch();
-        return n;
-    }
-    // `count` nodes in flat order with their depths: a forest under a fresh
-    // top (roots at depth 0), or one branch (a single node at depth 0).
-    std::unique_ptr<Node> nodes(bool forest)
-    {
-        const uint64_t count = var();
-        // Each node takes at least three bytes.
-        if (count > p_.size() / 3 || (!forest && count == 0))
-            throw EJournalMismatch();
-        auto top = std::make_unique<Node>();
-        std::unique_ptr<Node> root;
-        std::vector<Node *> chain; // the last node at each depth so far
-        for (uint64_t i = 0; i < count; ++i) {
-            const uint64_t depth = var();
-            if (depth > chain.size() || (!forest && (i == 0) != (depth == 0)))
-                throw EJournalMismatch();
-            chain.resize(static_cast<size_t>(depth));
-            auto n = std::make_unique<Node>(text());
-            n->setImages(icon());
-            Node *raw = n.get();
-            if (depth > 0)
-                chain.back()->appendChild(std::move(n));
-            else if (forest)
-                top->appendChild(std::move(n));
-            else
-                root = std::move(n);
-            chain.push_back(raw);
-        }
-        return forest ? std::move(top) : std::move(root);
-    }
-
-private:
-    void need(uint64_t n)
-    {
-        if (n > p_.size())
-            throw EJournalMismatch();
-    }
-    std::string_view p_;
-};
-
-bool nameTaken(const std::string &path)
-{
-    struct stat sb {};
-    return ::lstat(path.c_str(), &sb) == 0;
-}
-
-bool writeAll(int fd, std::string_view bytes, uint64_t offset)
-{
-    while (!bytes.empty()) {
-        ssize_t n = ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = ENOSPC;
-            return false;
-        }
-        bytes.remove_prefix(static_cast<size_t>(n));
-        offset += static_cast<uint64_t>(n);
-    }
-    return true;
-}
 
 } // namespace
 
@@ -641,11 +241,7 @@ void Journal::changed()
         onChange_();
 }
 
-bool Journal::present() const
-{
-    struct stat sb {};
-    return ::lstat(path_.c_str(), &sb) == 0 && S_ISREG(sb.st_mode);
-}
+bool Journal::present() const { return plainFileAt(path_); }
 
 std::optional<int64_t> Journal::pendingSince() const
 {
@@ -668,22 +264,7 @@ void Journal::replay(Catalog &catalog)
         return;
 
     // Replayed changes are not recorded again as they are applied.
-    struct Quiet {
-        Catalog &c;
-        OutlineChangeSink *outline;
-        RecordChangeSink *records;
-        explicit Quiet(Catalog &cat)
-            : c(cat), outline(cat.outline().changeSink()), records(cat.records().changeSink())
-        {
-            c.outline().setChangeSink(nullptr);
-            c.records().setChangeSink(nullptr);
-        }
-        ~Quiet()
-        {
-            c.outline().setChangeSink(outline);
-            c.records().setChangeSink(records);
-        }
-    } quiet(catalog);
+    const MutedSinks muted(catalog);
 
     closeFile();
     replayed_.clear();
@@ -695,121 +276,9 @@ void Journal::replay(Catalog &catalog)
     size_t opStart = 0;
     try {
         while (reader.next(batch.time, batch.payload)) {
-            Fields f(batch.payload);
-            while (!f.atEnd()) {
-                opStart = batch.payload.size() - f.left();
-                const uint8_t op = f.op();
-                switch (op) {
-                case Insert: {
-                    Node *parent = f.node(o);
-                    const uint64_t row = f.var();
-                    Bytes caption = f.text();
-                    const int32_t icon = f.icon();
-                    if (row > parent->childCount())
-                        throw EJournalMismatch();
-                    o.insert(parent, static_cast<size_t>(row), std::move(caption), icon);
-                    break;
-                }
-                case InsertBranch: {
-                    Node *parent = f.node(o);
-                    const uint64_t row = f.var();
-                    std::unique_ptr<Node> branch = f.nodes(false);
-                    if (row > parent->childCount())
-                        throw EJournalMismatch();
-                    o.insertBranch(parent, static_cast<size_t>(row), std::move(branch));
-                    break;
-                }
-                case Remove:
-                    o.remove(f.nonTop(o));
-                    break;
-                case Move: {
-                    Node *n = f.nonTop(o);
-                    Node *parent = f.node(o);
-                    const uint64_t row = f.var();
-                    if (parent == n || n->isAncestorOf(parent) || row > parent->childCount())
-                        throw EJournalMismatch();
-                    o.move(n, parent, static_cast<size_t>(row));
-                    break;
-                }
-                case CopyToAndRemove: {
-                    Node *d = f.nonTop(o);
-                    Node *target = f.node(o);
-                    if (!o.copyToAndRemove(d, target))
-                        throw EJournalMismatch();
-                    break;
-                }
-                case SetCaption: {
-                    Node *n = f.nonTop(o);
-                    o.setCaption(n, f.text());
-                    break;
-                }
-                case SetImages: {
-                    Node *n = f.nonTop(o);
-                    o.setImages(n, f.icon());
-                    break;
-                }
-                case ReplaceAll:
-                    o.replaceAll(f.nodes(true));
-                    break;
-                case Append: {
-                    Bytes section = f.text();
-                    Bytes text = f.text();
-                    t.append(std::move(section), std::move(text), f.text());
-                    break;
-                }
-                case Clear:
-                    t.clear();
-                    break;
-                case RemoveRecord:
-                    if (!t.remove(f.text()))
-                        throw EJournalMismatch();
-                    break;
-                case Rename: {
-                    Bytes from = f.text();
-                    if (!t.rename(from, f.text()))
-                        throw EJournalMismatch();
-                    break;
-                }
-                case SetText: {
-                    Bytes section = f.text();
-                    if (!t.setText(section, f.text()))
-                        throw EJournalMismatch();
-                    break;
-                }
-                case SetIcons: {
-                    Bytes section = f.text();
-                    if (!t.setIcons(section, f.text()))
-                        throw EJournalMismatch();
-                    break;
-                }
-                case InsertAt: {
-                    const uint64_t row = f.var();
-                    NoteRecord r;
-                    r.section = f.text();
-                    r.text = f.text();
-                    r.icons = f.text();
-                    if (row > t.size())
-                        throw EJournalMismatch();
-                    t.insertAt(static_cast<size_t>(row), std::move(r));
-                    break;
-                }
-                case RemoveAt:
-                case RenameAt:
-                case SetIconsAt: {
-                    const uint64_t row = f.var();
-                    if (row >= t.size())
-                        throw EJournalMismatch();
-                    if (op == RemoveAt)
-                        t.removeAt(static_cast<size_t>(row));
-                    else if (op == RenameAt)
-                        t.renameAt(static_cast<size_t>(row), f.text());
-                    else
-                        t.setIconsAt(static_cast<size_t>(row), f.text());
-                    break;
-                }
-                default:
-                    throw EJournalMismatch();
-                }
+            for (size_t at = 0; at < batch.payload.size();) {
+                opStart = at;
+                at = journal::applyChange(batch.payload, at, o, t);
                 catalog.markChanged();
             }
             replayed_.push_back(std::move(batch));
@@ -831,15 +300,13 @@ void Journal::replay(Catalog &catalog)
 
 std::string Journal::setAside(int64_t when)
 {
-    if (!nameTaken(path_))
+    if (!os::nameTaken(path_))
         return {};
     closeFile();
-    const std::string dated = path_ + "." + dateStamp(when);
-    std::string target = dated;
-    for (int n = 1; nameTaken(target); ++n)
-        target = dated + "-" + std::to_string(n);
-    if (::rename(path_.c_str(), target.c_str()) != 0)
-        throw EInOutError::fromErrno(errno);
+    std::string target;
+    const auto take = [this](const std::string &name) { return os::renameNoReplace(path_, name); };
+    if (const int err = os::takeFreeName(path_ + "." + dateStamp(when), take, target))
+        throw EInOutError::fromErrno(err);
     syncDirectory(baseDir_);
     return target;
 }
@@ -881,9 +348,9 @@ bool Journal::dirty() const { return !replayed_.empty() || (recorder_ && !record
 
 void Journal::closeFile()
 {
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = -1;
+    if (fd_ != os::kNoHandle)
+        os::close(fd_);
+    fd_ = os::kNoHandle;
     fileEnd_ = 0;
     truncate_ = false;
 }
@@ -891,7 +358,7 @@ void Journal::closeFile()
 void Journal::discard()
 {
     closeFile();
-    ::unlink(path_.c_str());
+    os::remove(path_);
     replayed_.clear();
     if (recorder_)
         recorder_->clear();
@@ -929,14 +396,18 @@ void Journal::writeFresh(const std::vector<Batch> &batches)
     for (const Batch &b : batches)
         putBatch(bytes, b.time, b.payload);
 
-    std::string tmp = baseDir_ + "." + kFileName + ".tmp-XXXXXX";
-    int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
-    if (fd < 0)
+    std::string tmp;
+    const os::Handle fd = os::createTemporaryBeside(path_, tmp);
+    if (fd == os::kNoHandle)
         throw EInOutError::fromErrno(errno);
-    if (!writeAll(fd, bytes, 0) || ::fsync(fd) != 0 || ::rename(tmp.c_str(), path_.c_str()) != 0) {
-        const int err = errno;
-        ::close(fd);
-        ::unlink(tmp.c_str());
+    int err = os::writeAll(fd, bytes, 0);
+    if (err == 0)
+        err = os::syncFile(fd);
+    if (err == 0)
+        err = os::rename(tmp, path_);
+    if (err != 0) {
+        os::close(fd);
+        os::remove(tmp);
         throw EInOutError::fromErrno(err);
     }
     syncDirectory(baseDir_);
@@ -950,13 +421,16 @@ void Journal::append(const Batch &batch)
     Bytes bytes;
     putBatch(bytes, batch.time, batch.payload);
     if (truncate_) {
-        if (::ftruncate(fd_, static_cast<off_t>(fileEnd_)) != 0)
-            throw EInOutError::fromErrno(errno);
+        if (const int err = os::truncate(fd_, static_cast<int64_t>(fileEnd_)))
+            throw EInOutError::fromErrno(err);
         truncate_ = false;
     }
-    if (!writeAll(fd_, bytes, fileEnd_) || ::fdatasync(fd_) != 0) {
+    int err = os::writeAll(fd_, bytes, static_cast<int64_t>(fileEnd_));
+    if (err == 0)
+        err = os::syncFile(fd_, true);
+    if (err != 0) {
         truncate_ = true;
-        throw EInOutError::fromErrno(errno);
+        throw EInOutError::fromErrno(err);
     }
     fileEnd_ += bytes.size();
 }

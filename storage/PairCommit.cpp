@@ -2,106 +2,11 @@
 
 #include "catalog/Errors.h"
 #include "storage/FileIo.h"
+#include "storage/Os.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
-
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace qv::paircommit {
-
-// ---------------------------------------------------------------------------
-// The operating-system layer; a port replaces only this block.
-namespace os {
-namespace {
-
-enum class Kind { None, Regular, Directory, Link, Other };
-
-// What a name stands for, a link not followed.
-Kind kindOf(const std::string &path)
-{
-    struct stat sb {};
-    if (::lstat(path.c_str(), &sb) != 0)
-        return Kind::None;
-    if (S_ISREG(sb.st_mode))
-        return Kind::Regular;
-    if (S_ISDIR(sb.st_mode))
-        return Kind::Directory;
-    if (S_ISLNK(sb.st_mode))
-        return Kind::Link;
-    return Kind::Other;
-}
-
-// A regular file's bytes, a link not followed, when it holds at most `limit`.
-std::optional<std::string> readSmall(const std::string &path, size_t limit)
-{
-    int fd;
-    do {
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0)
-        return std::nullopt;
-    struct stat sb {};
-    std::optional<std::string> out;
-    if (::fstat(fd, &sb) == 0 && S_ISREG(sb.st_mode)) {
-        std::string data(limit + 1, '\0');
-        size_t got = 0;
-        for (;;) {
-            ssize_t n = ::read(fd, data.data() + got, data.size() - got);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            got += static_cast<size_t>(n);
-            if (got == data.size())
-                break;
-        }
-        if (got <= limit) {
-            data.resize(got);
-            out = std::move(data);
-        }
-    }
-    ::close(fd);
-    return out;
-}
-
-int renameFile(const std::string &from, const std::string &to)
-{
-    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
-}
-
-bool removeEntry(const std::string &path) { return ::unlink(path.c_str()) == 0; }
-
-std::vector<std::string> namesIn(const std::string &dir)
-{
-    std::vector<std::string> names;
-    DIR *d = ::opendir(dir.c_str());
-    if (!d)
-        return names;
-    while (const dirent *e = ::readdir(d))
-        names.emplace_back(e->d_name);
-    ::closedir(d);
-    return names;
-}
-
-std::string resolveLink(const std::string &path)
-{
-    if (kindOf(path) != Kind::Link)
-        return path;
-    char buf[PATH_MAX];
-    if (::realpath(path.c_str(), buf))
-        return buf;
-    return path;
-}
-
-} // namespace
-} // namespace os
-// ---------------------------------------------------------------------------
 
 namespace {
 
@@ -145,19 +50,13 @@ bool isOurTemporary(const Move &m)
     splitPath(m.target, targetDir, targetName);
     if (tmpDir != targetDir || !isTemporaryName(tmpName, targetName))
         return false;
-    const os::Kind kind = os::kindOf(m.temporary);
+    const os::Kind kind = os::status(m.temporary, false).kind;
     return kind == os::Kind::None || kind == os::Kind::Regular;
 }
 
 } // namespace
 
 std::string markerPath(const std::string &baseDir) { return baseDir + ".Quorvel.commit"; }
-
-std::string resolvedPath(const std::string &path) { return os::resolveLink(path); }
-
-bool entryExists(const std::string &path) { return os::kindOf(path) != os::Kind::None; }
-
-void removeFile(const std::string &path) { os::removeEntry(path); }
 
 void writeMarker(const std::string &baseDir, const std::vector<Move> &moves)
 {
@@ -172,8 +71,8 @@ void writeMarker(const std::string &baseDir, const std::vector<Move> &moves)
     bytes.append(kTrailer, sizeof kTrailer);
 
     const std::string path = markerPath(baseDir);
-    if (os::kindOf(path) == os::Kind::Link)
-        os::removeEntry(path);
+    if (os::status(path, false).kind == os::Kind::Link)
+        os::remove(path);
     AtomicFile file(path, AtomicFile::Refusal::InOut);
     file.write(bytes);
     file.commit(); // fsynced, renamed, the folder synced
@@ -182,7 +81,7 @@ void writeMarker(const std::string &baseDir, const std::vector<Move> &moves)
 std::optional<std::vector<Move>> readMarker(const std::string &baseDir,
                                             const std::vector<std::string> &targets)
 {
-    const std::optional<std::string> bytes = os::readSmall(markerPath(baseDir), kMarkerLimit);
+    const std::optional<std::string> bytes = os::readBounded(markerPath(baseDir), kMarkerLimit);
     if (!bytes || bytes->empty() || bytes->back() != '\0')
         return std::nullopt;
     std::vector<std::string> fields;
@@ -208,9 +107,9 @@ size_t applyMoves(const std::vector<Move> &moves)
     size_t renamed = 0;
     std::vector<std::string> dirs;
     for (const Move &m : moves) {
-        if (os::kindOf(m.temporary) != os::Kind::Regular)
+        if (os::status(m.temporary, false).kind != os::Kind::Regular)
             continue; // renamed before the interruption
-        if (int err = os::renameFile(m.temporary, m.target))
+        if (int err = os::rename(m.temporary, m.target))
             throw EInOutError::fromErrno(err);
         ++renamed;
         std::string dir, name;
@@ -226,10 +125,10 @@ size_t applyMoves(const std::vector<Move> &moves)
 bool removeMarker(const std::string &baseDir)
 {
     const std::string path = markerPath(baseDir);
-    const os::Kind kind = os::kindOf(path);
+    const os::Kind kind = os::status(path, false).kind;
     if (kind == os::Kind::None)
         return true;
-    if (kind == os::Kind::Directory || !os::removeEntry(path))
+    if (kind == os::Kind::Directory || !os::remove(path))
         return false;
     syncDirectory(baseDir);
     return true;
@@ -240,8 +139,8 @@ void removeStaleTemporaries(const std::string &dir, const std::vector<std::strin
     for (const std::string &entry : os::namesIn(dir)) {
         const bool ours = std::any_of(names.begin(), names.end(),
                                       [&](const std::string &n) { return isTemporaryName(entry, n); });
-        if (ours && os::kindOf(dir + entry) == os::Kind::Regular)
-            os::removeEntry(dir + entry);
+        if (ours && plainFileAt(dir + entry))
+            os::remove(dir + entry);
     }
 }
 

@@ -48,14 +48,4 @@ bool removeMarker(const std::string &baseDir);
 // Links and anything else are left alone.
 void removeStaleTemporaries(const std::string &dir, const std::vector<std::string> &names);
 
-// The file a catalogue path stands for: a symbolic link resolved, as the
-// atomic write resolves it.
-std::string resolvedPath(const std::string &path);
-
-// Something, a link included, has this name.
-bool entryExists(const std::string &path);
-
-// Removes a file (a link itself, never what it points to); best effort.
-void removeFile(const std::string &path);
-
 } // namespace qv::paircommit

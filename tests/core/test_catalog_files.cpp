@@ -153,7 +153,7 @@ TEST(CatalogFilesTest, BackupErrorsNameTheFileAndKeepTheOldBackup)
 
     ::chmod(dir.file("data.bak").c_str(), 0644);
     qvtest::writeFile(dir.file("data.dat"), largeOutline());
-    AtomicFile::failAfter(70000, ENOSPC);
+    os::failAfter(70000, ENOSPC);
     try {
         backupCopy(dir.file("data.dat"), dir.file("data.bak"));
         ADD_FAILURE() << "a copy onto a full disk was reported as done";
@@ -282,7 +282,7 @@ TEST_P(PartialOrFailedLoad, ReportsAndKeepsOriginalsAsCopies)
     EXPECT_EQ(files.keepsOriginals(), c.keeps);
 
     cat.markChanged();
-    AtomicFile::failAfter(0, ENOSPC);
+    os::failAfter(0, ENOSPC, 0, "text.dat");
     EXPECT_THROW(files.save(cat), EInOutError);
     // The failed save left the originals where they were.
     EXPECT_EQ(qvtest::readFile(dir.file("data.dat")), c.outline);
@@ -579,7 +579,7 @@ TEST(CatalogFilesTest, FailedRecordWriteLeavesBothFilesAndTheFlag)
     cat.records().append("New", "new note", "0");
     cat.markChanged();
 
-    AtomicFile::failAfter(5, ENOSPC);
+    os::failAfter(5, ENOSPC);
     try {
         files.save(cat);
         FAIL() << "the save should fail";

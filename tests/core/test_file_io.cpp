@@ -47,9 +47,9 @@ TEST(AtomicFileTest, ReplacesContentKeepsModeAndLeavesNoTemporary)
     const std::string target = dir.file("data.dat");
     qvtest::writeFile(target, "old", 0640);
     const std::string content = bigText(200000);
-    const long long syncs = AtomicFile::syncCount();
+    const long long syncs = os::syncCount();
     replaceWith(target, content);
-    EXPECT_EQ(AtomicFile::syncCount(), syncs + 1); // made durable before the rename
+    EXPECT_EQ(os::syncCount(), syncs + 1); // made durable before the rename
     EXPECT_EQ(qvtest::readFile(target), content);
     EXPECT_EQ(qvtest::fileMode(target), 0640u);
     EXPECT_EQ(qvtest::listing(dir.path()), "data.dat");
@@ -101,7 +101,7 @@ TEST_P(InjectedFailure, DiskFullKeepsOldFileAndReportsIt)
     qvtest::writeFile(target, "previous contents\r\n", 0600);
     const std::string content = bigText(150000);
 
-    AtomicFile::failAfter(GetParam(), ENOSPC);
+    os::failAfter(GetParam(), ENOSPC);
     try {
         replaceWith(target, content);
         FAIL() << "the write should have failed";

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <random>
 
@@ -387,3 +388,92 @@ TEST(Journal, FlushAppendsWhatChangedNotTheCatalogue)
     j.flush();
     EXPECT_FALSE(j.present());
 }
+
+namespace {
+
+// A write failure injected into the `flush`th flush (0: the one that writes
+// a fresh journal, 1: an append to it), after `past` of its bytes, or at its
+// sync when `past` is -1.
+struct FlushFailure {
+    const char *name;
+    size_t flush;
+    long long past;
+};
+void PrintTo(const FlushFailure &c, std::ostream *os) { *os << c.name; }
+
+class JournalFlushFailure : public ::testing::TestWithParam<FlushFailure> {};
+
+// What a start would restore: nothing, or the catalogue as the journal has it.
+std::optional<std::string> restored(const TempDir &d)
+{
+    Catalog c;
+    load(d, c);
+    Journal j(d.path());
+    if (!j.pendingSince())
+        return std::nullopt;
+    j.replay(c);
+    return dump(c);
+}
+
+// Two flushes of one new node each, `failing` (when given) failing once and
+// tried again; the journal's size after each.
+std::vector<uint64_t> flushTwice(const TempDir &d, Catalog &c, Journal &j, const FlushFailure *failing,
+                                 std::string &states)
+{
+    std::vector<uint64_t> sizes;
+    for (size_t flush = 0; flush < 2; ++flush) {
+        c.createNode(nullptr);
+        try {
+            j.flush();
+        } catch (const EInOutError &e) {
+            EXPECT_TRUE(failing && flush == failing->flush);
+            EXPECT_EQ(e.message(), W("Диск полон"));
+            // The journal restores what the flushes before this one wrote
+            // (or, when only the sync failed, this one's changes too).
+            const std::string r = restored(d).value_or("");
+            EXPECT_TRUE(r == states || (failing->past < 0 && r == dump(c)));
+            EXPECT_TRUE(j.dirty());
+            j.flush();
+        }
+        states = dump(c);
+        sizes.push_back(std::filesystem::file_size(j.path()));
+    }
+    EXPECT_EQ(restored(d), states);
+    return sizes;
+}
+
+} // namespace
+
+// The journal's writes and syncs go through the write path the failure hook
+// watches: a flush that fails loses nothing and the next one catches up.
+TEST_P(JournalFlushFailure, FailedFlushKeepsWhatWasFlushedAndTheNextCatchesUp)
+{
+    const FlushFailure &c = GetParam();
+    std::vector<uint64_t> sizes;
+    for (int run = 0; run < 2; ++run) {
+        TempDir d;
+        seedCatalogue(d, 4);
+        Catalog cat;
+        load(d, cat);
+        Journal j(d.path());
+        j.setClock([] { return int64_t(1000); });
+        j.attach(cat, dataId(d), textId(d));
+        if (run == 1) {
+            // The sizes of the first run, where nothing failed, place the mark.
+            const uint64_t start = c.flush == 0 ? 0 : sizes[0];
+            os::failAfter(static_cast<long long>(c.past >= 0 ? start + uint64_t(c.past) : sizes[c.flush]),
+                          ENOSPC);
+        }
+        std::string states;
+        const std::vector<uint64_t> got = flushTwice(d, cat, j, run == 1 ? &c : nullptr, states);
+        if (run == 0)
+            sizes = got;
+        EXPECT_EQ(qvtest::listing(d.path()), "Quorvel.journal data.dat text.dat");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Phases, JournalFlushFailure,
+                         ::testing::Values(FlushFailure{"FreshWrite", 0, 5}, FlushFailure{"FreshSync", 0, -1},
+                                           FlushFailure{"AppendWrite", 1, 5},
+                                           FlushFailure{"AppendSync", 1, -1}),
+                         [](const auto &testInfo) { return std::string(testInfo.param.name); });

@@ -4,6 +4,7 @@
 
 #include "catalog/Catalog.h"
 #include "catalog/Errors.h"
+#include "settings/SettingsFile.h"
 #include "storage/CatalogFiles.h"
 #include "storage/CatalogLock.h"
 #include "storage/FileIo.h"
@@ -198,7 +199,7 @@ TEST_P(PairSaveFailure, LeavesTheOldPairAndNothingElse)
             saveKilledAfterMarker(probe.path());
             at = static_cast<long long>(readFile(probe.file(".Quorvel.commit")).size());
         }
-        AtomicFile::failAfter(at, ENOSPC, c.file);
+        os::failAfter(at, ENOSPC, c.file);
     }
     try {
         files.save(cat, [&] {
@@ -209,7 +210,7 @@ TEST_P(PairSaveFailure, LeavesTheOldPairAndNothingElse)
     } catch (const EInOutError &e) {
         EXPECT_EQ(e.code(), c.inBeforeReplace ? 5 : 101);
     }
-    AtomicFile::failAfter(-1, 0);
+    os::failAfter(-1, 0);
     EXPECT_TRUE(cat.modified());
     EXPECT_EQ(pairState(dir.path()), "old");
     EXPECT_EQ(listing(dir.path()), "data.dat text.dat");
@@ -238,11 +239,11 @@ TEST(PairSaveTest, EverythingIsDurableBeforeTheFirstRename)
     CatalogFiles files(dir.path());
     Catalog cat;
     loadAndChange(files, cat);
-    const long long syncs = AtomicFile::syncCount();
+    const long long syncs = os::syncCount();
     bool called = false;
     files.save(cat, [&] {
         called = true;
-        EXPECT_EQ(AtomicFile::syncCount() - syncs, 3);
+        EXPECT_EQ(os::syncCount() - syncs, 3);
         EXPECT_EQ(pairState(dir.path()), "old");
         EXPECT_TRUE(fileExists(dir.file(".Quorvel.commit")));
     });
@@ -251,6 +252,37 @@ TEST(PairSaveTest, EverythingIsDurableBeforeTheFirstRename)
     EXPECT_EQ(pairState(dir.path()), "new");
     EXPECT_EQ(listing(dir.path()), "data.dat text.dat");
     EXPECT_FALSE(files.changedOnDisk());
+}
+
+// A folder that takes no new entry, whose files may still be written: the
+// save writes each file in place once its old bytes are in its backup, the
+// settings file too, and leaves no other entry.
+TEST(PairSaveTest, FolderThatTakesNoNewEntryIsWrittenInPlaceAfterTheBackups)
+{
+    TempDir dir;
+    writeOldPair(dir.path());
+    writeFile(dir.file("data.bak"), "stale backup of data.dat");
+    writeFile(dir.file("text.bak"), "stale");
+    writeFile(dir.file("Quorvel.ini"), "[Main]\r\nA=1\r\n");
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
+    qvtest::runAsNobody([&] {
+        CatalogFiles files(dir.path());
+        Catalog cat;
+        loadAndChange(files, cat);
+        files.save(cat);
+        EXPECT_FALSE(cat.modified());
+        EXPECT_FALSE(files.changedOnDisk());
+        SettingsFile settings;
+        settings.open(dir.file("Quorvel.ini"));
+        settings.writeEntry("Main", "A", "22");
+    });
+    ::chmod(dir.path().c_str(), 0777);
+    EXPECT_EQ(readFile(dir.file("data.dat")), kNewOutline);
+    EXPECT_EQ(readFile(dir.file("text.dat")), kNewRecords);
+    EXPECT_EQ(readFile(dir.file("data.bak")), kOldOutline);
+    EXPECT_EQ(readFile(dir.file("text.bak")), kOldRecords);
+    EXPECT_EQ(readFile(dir.file("Quorvel.ini")), "[Main]\r\nA=22\r\n");
+    EXPECT_EQ(listing(dir.path()), "Quorvel.ini data.bak data.dat text.bak text.dat");
 }
 
 // ---- the repair at start ----

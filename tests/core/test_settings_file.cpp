@@ -271,9 +271,9 @@ TEST_F(SettingsTest, BatchWriteGivesTheBytesOfOneByOneWritesWithOneSync)
             ini.writeEntry(e.section, e.key, e.value);
         const std::string oneByOne = file();
         setFile(start);
-        const long long syncs = AtomicFile::syncCount();
+        const long long syncs = os::syncCount();
         ini.writeEntries(entries);
-        EXPECT_EQ(AtomicFile::syncCount() - syncs, 1);
+        EXPECT_EQ(os::syncCount() - syncs, 1);
         EXPECT_EQ(file(), oneByOne) << start;
     }
 }

@@ -139,7 +139,7 @@ void DataSafety::killedRunIsOfferedBack()
         QVERIFY(w->keeper()->flush(true));
         QVERIFY(!w->keeper()->flushTimer()->isActive());
     } else {
-        qv::AtomicFile::failAfter(0, ENOSPC);
+        qv::os::failAfter(0, ENOSPC, 0, "text.dat");
         QMetaObject::invokeMethod(
             qApp, [] { ::raise(SIGTERM); }, Qt::QueuedConnection);
         QCOMPARE(QCoreApplication::exec(), 0);
@@ -316,7 +316,7 @@ void DataSafety::partialLoadToldOnceAndOriginalsNamedAfterFailedSave()
                               "Прежние резервные копии сохранены под именами:\r\n%1/%2")
                               .arg(dir, oldBackup.first())}));
 
-    qv::AtomicFile::failAfter(0, ENOSPC);
+    qv::os::failAfter(0, ENOSPC, 0, "text.dat");
     QVERIFY(!w->close());
     QStringList boxes = f.takeBoxes();
     QCOMPARE(boxes.size(), 2);

@@ -201,7 +201,7 @@ void WindowStartup::failedSaveKeepsWindowOpen()
 {
     WindowFixture f;
     qv::MainWindow *w = openAndType(f);
-    qv::AtomicFile::failAfter(0, ENOSPC);
+    qv::os::failAfter(0, ENOSPC, 0, "text.dat");
     QVERIFY(!f.close());
     QVERIFY(w->isVisible());
     QCOMPARE(f.takeBoxes(), QStringList({QString::fromUtf8("Диск полон.")}));
@@ -373,7 +373,7 @@ void WindowStartup::backupsRunBesideTheWindow()
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
     });
     if (failing)
-        qv::AtomicFile::failAfter(0, ENOSPC); // text.bak's first write
+        qv::os::failAfter(0, ENOSPC, 0, "text.bak");
     qv::MainWindow *w = f.construct();
     w->show();
     QTRY_VERIFY(w->started());
