@@ -300,8 +300,9 @@ void CatalogFiles::keepOriginals()
                 // A file we may not read cannot be copied, but it can be
                 // moved aside whole; the save then writes a new one.
                 std::string kept;
+                const std::string &from = path;
                 const auto take
-                    = [&path](const std::string &name) { return os::renameNoReplace(path, name); };
+                    = [&from](const std::string &name) { return os::renameNoReplace(from, name); };
                 if (const int err = os::takeFreeName(path + suffix, take, kept))
                     throw EInOutError::fromErrno(err);
                 kept_.push_back(kept);
