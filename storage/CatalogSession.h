@@ -11,9 +11,12 @@
 //   flush(), save() while the catalogue is in use; every save waits for the backups
 //   close()         the backups waited for, the lock let go
 //
-// What a step finds is returned as a value for the caller to tell (a box,
-// a line on stderr); the caller decides only what the user is asked.
-// Failures that stop a step are exceptions, as everywhere in the core.
+// The steps are apart because the window reads its backup option once the
+// lock is held and loads once it is on screen. What a step finds comes back
+// as a value for the caller to tell (a box, a line on stderr), the load's
+// and the save's errors included, since the copies made on the way are told
+// with them; the caller decides only what the user is asked. The other
+// failures (openBackups, flush) are exceptions, as everywhere in the core.
 #pragma once
 
 #include "catalog/Catalog.h"

@@ -120,7 +120,8 @@ bool isDirectory(const std::string &path)
     return fs::is_directory(path, ec);
 }
 
-// A session on `dir` with the given access.
+// The tool's sessions keep no journal: one a run of the program left is
+// left as it is.
 Session::Options access(Session::Access how) { return {how, false}; }
 
 // Opens the session's folder. False (with the message on stderr) when
