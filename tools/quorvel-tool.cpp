@@ -10,10 +10,11 @@
 //   quorvel-tool find DIR TEXT  print the nodes whose caption or note
 //                               contains TEXT
 //
-// The catalogue is loaded with the program's own sequence (outline, records,
-// icon join), so a file the program would refuse is refused here with the
-// same message. Like the program, the tool takes the folder's lock before it
-// writes and first finishes (or clears away) a save that was interrupted.
+// A catalogue folder is opened through the program's own session
+// (storage/CatalogSession.h), so the tool keeps the program's rules: the
+// folder's lock before it writes, an interrupted save finished (or cleared
+// away) first, the load with its partial-read rules, and a file the program
+// would refuse is refused here with the same message.
 
 #include "catalog/Catalog.h"
 #include "catalog/Errors.h"
@@ -21,8 +22,8 @@
 #include "catalog/Text.h"
 #include "exchange/Export.h"
 #include "exchange/Import.h"
-#include "storage/CatalogFiles.h"
 #include "storage/CatalogLock.h"
+#include "storage/CatalogSession.h"
 #include "storage/FileIo.h"
 
 #include <cstdio>
@@ -40,6 +41,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using Session = qv::CatalogSession;
 
 constexpr const char *kUsage
     = "Usage:\n"
@@ -101,35 +103,90 @@ void reportError(const qv::Error &e)
     std::fprintf(stderr, "%s\n", text.c_str());
 }
 
+void reportFailure(const std::exception_ptr &failure)
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (const qv::Error &e) {
+        reportError(e);
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "quorvel-tool: %s\n", e.what());
+    }
+}
+
 bool isDirectory(const std::string &path)
 {
     std::error_code ec;
     return fs::is_directory(path, ec);
 }
 
-// Loads `dir` into `catalog`; false (with the message on stderr) on failure.
-// `into`, when given, does the load (a save through it after a partial read
-// then keeps the original files aside, as the program's does).
-bool loadCatalog(const std::string &dir, qv::Catalog &catalog, qv::CatalogFiles *into = nullptr)
+// The tool's sessions keep no journal: one a run of the program left is
+// left as it is.
+Session::Options access(Session::Access how) { return {how, false}; }
+
+// Opens the session's folder. False (with the message on stderr) when
+// another copy holds a folder to be written, or the repair fails.
+bool openFolder(Session &session)
+{
+    const Session::Opened opened = session.open();
+    if (opened.refused) {
+        std::fprintf(stderr, "%s\n", qv::cp1251::toUtf8(qv::catalogBusyText()).c_str());
+        return false;
+    }
+    if (opened.repairFailure) {
+        reportFailure(opened.repairFailure);
+        return false;
+    }
+    return true;
+}
+
+// A new catalogue folder, created and locked before anything is written.
+bool createFolder(Session &session, const std::string &dir)
+{
+    std::error_code ec;
+    if (!fs::create_directories(dir, ec)) {
+        std::fprintf(stderr, "quorvel-tool: %s: cannot create the directory (%s)\n", dir.c_str(),
+                     ec.message().c_str());
+        return false;
+    }
+    return openFolder(session);
+}
+
+// Loads `dir` through `session` into `catalog`; false (with the message on
+// stderr) on failure.
+bool loadCatalog(const std::string &dir, Session &session, qv::Catalog &catalog)
 {
     if (!isDirectory(dir)) {
         std::fprintf(stderr, "quorvel-tool: %s: no such directory\n", dir.c_str());
         return false;
     }
-    try {
-        qv::CatalogFiles own(withSeparator(dir));
-        qv::CatalogFiles &files = into ? *into : own;
-        files.load(catalog);
-        for (const qv::PartialRead &p : files.partialReads())
-            std::fprintf(stderr, "quorvel-tool: %s: the read stopped at byte %llu, the rest is left out\n",
-                         p.path.c_str(), static_cast<unsigned long long>(p.offset));
-        return true;
-    } catch (const qv::Error &e) {
-        reportError(e);
-    } catch (const std::exception &e) {
-        std::fprintf(stderr, "quorvel-tool: %s\n", e.what());
+    const Session::Loaded loaded = session.load(catalog);
+    if (loaded.failure) {
+        reportFailure(loaded.failure);
+        return false;
     }
-    return false;
+    for (const qv::PartialRead &p : loaded.partialReads)
+        std::fprintf(stderr, "quorvel-tool: %s: the read stopped at byte %llu, the rest is left out\n",
+                     p.path.c_str(), static_cast<unsigned long long>(p.offset));
+    return true;
+}
+
+// Saves `catalog` through `session`, keeping files another program wrote
+// meanwhile as the unattended program does; false (with the message on
+// stderr) on failure. The dated copies made are named on stderr.
+bool saveCatalog(Session &session, qv::Catalog &catalog)
+{
+    const Session::Saved saved = session.save(catalog, Session::Consent::Granted);
+    if (!saved.ok()) {
+        reportFailure(saved.failure);
+        return false;
+    }
+    for (const std::string &kept : saved.originalsKept)
+        std::fprintf(stderr, "quorvel-tool: the original file was read in part and kept as %s\n",
+                     kept.c_str());
+    for (const std::string &kept : saved.othersKept)
+        std::fprintf(stderr, "quorvel-tool: the file another program wrote was kept as %s\n", kept.c_str());
+    return true;
 }
 
 struct Summary {
@@ -227,46 +284,13 @@ void printLine(const char *label, size_t value, const std::vector<qv::Bytes> &ex
         std::printf("    ...\n");
 }
 
-// Takes the folder's lock and finishes an interrupted save there. False (with
-// the message on stderr) when another copy holds the folder and `needLock`,
-// or the repair fails. Without the lock the folder is read as it is.
-bool lockAndRepair(qv::CatalogLock &lock, const std::string &dir, bool needLock)
-{
-    const qv::CatalogLock::State state = lock.acquire();
-    if (state == qv::CatalogLock::State::Busy && needLock) {
-        std::fprintf(stderr, "%s\n", qv::cp1251::toUtf8(qv::catalogBusyText()).c_str());
-        return false;
-    }
-    if (state != qv::CatalogLock::State::Held)
-        return true;
-    try {
-        qv::CatalogFiles(withSeparator(dir)).repairAtStart();
-        return true;
-    } catch (const qv::Error &e) {
-        reportError(e);
-    }
-    return false;
-}
-
-// A new catalogue folder, created and locked before anything is written.
-bool createLocked(qv::CatalogLock &lock, const std::string &dir)
-{
-    std::error_code ec;
-    if (!fs::create_directories(dir, ec)) {
-        std::fprintf(stderr, "quorvel-tool: %s: cannot create the directory (%s)\n", dir.c_str(),
-                     ec.message().c_str());
-        return false;
-    }
-    return lockAndRepair(lock, dir, true);
-}
-
 int check(const std::string &dir)
 {
     qv::Catalog catalog;
-    qv::CatalogLock lock(withSeparator(dir));
-    if (isDirectory(dir) && !lockAndRepair(lock, dir, false))
+    Session session(withSeparator(dir), access(Session::Access::Read));
+    if (isDirectory(dir) && !openFolder(session))
         return 1;
-    if (!loadCatalog(dir, catalog))
+    if (!loadCatalog(dir, session, catalog))
         return 1;
     Summary s = summarise(catalog);
     printLine("nodes:", s.nodes);
@@ -282,36 +306,30 @@ int check(const std::string &dir)
 int resave(const std::string &src, const std::string &dst)
 {
     qv::Catalog catalog;
-    qv::CatalogLock lock(withSeparator(dst));
+    Session target(withSeparator(dst), access(Session::Access::Write));
     // An existing DST is locked before SRC is read (they may be one folder);
     // a new one only once SRC has loaded, so a failed load creates nothing.
     const bool existed = isDirectory(dst);
-    if (existed && !lockAndRepair(lock, dst, true))
+    if (existed && !openFolder(target))
         return 1;
-    if (!loadCatalog(src, catalog))
-        return 1;
-    if (!existed && !createLocked(lock, dst))
-        return 1;
-    try {
-        qv::CatalogFiles files(withSeparator(dst));
-        files.save(catalog);
-    } catch (const qv::Error &e) {
-        reportError(e);
-        return 1;
-    } catch (const std::exception &e) {
-        std::fprintf(stderr, "quorvel-tool: %s\n", e.what());
-        return 1;
+    {
+        // SRC is only read, as it is.
+        Session source(withSeparator(src), access(Session::Access::ReadAsIs));
+        if (!openFolder(source) || !loadCatalog(src, source, catalog))
+            return 1;
     }
-    return 0;
+    if (!existed && !createFolder(target, dst))
+        return 1;
+    return saveCatalog(target, catalog) ? 0 : 1;
 }
 
 int exportCommand(const std::string &dir, qv::ExportFormat format, const std::string *file)
 {
     qv::Catalog catalog;
-    qv::CatalogLock lock(withSeparator(dir));
-    if (isDirectory(dir) && !lockAndRepair(lock, dir, false))
+    Session session(withSeparator(dir), access(Session::Access::Read));
+    if (isDirectory(dir) && !openFolder(session))
         return 1;
-    if (!loadCatalog(dir, catalog))
+    if (!loadCatalog(dir, session, catalog))
         return 1;
     try {
         if (file) {
@@ -351,10 +369,10 @@ int findCommand(const std::string &dir, std::string_view utf8Text)
     // The catalogue stays allocated to the process's end: freeing 100,000
     // nodes and their notes one by one would cost a good part of the run.
     static qv::Catalog &catalog = *new qv::Catalog;
-    qv::CatalogLock lock(withSeparator(dir));
-    if (isDirectory(dir) && !lockAndRepair(lock, dir, false))
+    Session session(withSeparator(dir), access(Session::Access::Read));
+    if (isDirectory(dir) && !openFolder(session))
         return 2;
-    if (!loadCatalog(dir, catalog))
+    if (!loadCatalog(dir, session, catalog))
         return 2;
     qv::SearchIndex index;
     index.build(catalog);
@@ -403,11 +421,10 @@ int importInto(const std::string &src, const std::string &dir, qv::exchange::Imp
         return 1;
     }
     qv::Catalog catalog;
-    qv::CatalogLock lock(withSeparator(dir));
-    qv::CatalogFiles files(withSeparator(dir));
+    Session session(withSeparator(dir), access(Session::Access::Write));
     std::error_code ec;
     if (isDirectory(dir)) {
-        if (!lockAndRepair(lock, dir, true))
+        if (!openFolder(session))
             return 1;
         const bool holdsCatalogue = fs::exists(withSeparator(dir) + "data.dat", ec)
             || fs::exists(withSeparator(dir) + "text.dat", ec);
@@ -418,25 +435,21 @@ int importInto(const std::string &src, const std::string &dir, qv::exchange::Imp
                          dir.c_str());
             return 1;
         }
-        if (holdsCatalogue && !loadCatalog(dir, catalog, &files))
+        if (holdsCatalogue && !loadCatalog(dir, session, catalog))
             return 1;
-    } else if (!createLocked(lock, dir)) {
+    } else if (!createFolder(session, dir)) {
         return 1;
     }
+    qv::exchange::ImportSummary summary;
     try {
-        const qv::exchange::ImportSummary summary = qv::exchange::addToCatalog(std::move(tree), catalog);
-        files.save(catalog);
-        for (const std::string &kept : files.keptOriginals())
-            std::fprintf(stderr, "quorvel-tool: the original file was read in part and kept as %s\n",
-                         kept.c_str());
-        std::printf("%s\n", qv::exchange::summaryLine(summary).c_str());
-    } catch (const qv::Error &e) {
-        reportError(e);
-        return 1;
-    } catch (const std::exception &e) {
-        std::fprintf(stderr, "quorvel-tool: %s\n", e.what());
+        summary = qv::exchange::addToCatalog(std::move(tree), catalog);
+    } catch (...) {
+        reportFailure(std::current_exception());
         return 1;
     }
+    if (!saveCatalog(session, catalog))
+        return 1;
+    std::printf("%s\n", qv::exchange::summaryLine(summary).c_str());
     return 0;
 }
 

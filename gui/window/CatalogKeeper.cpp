@@ -3,7 +3,6 @@
 #include "catalog/Catalog.h"
 #include "catalog/Errors.h"
 #include "gui/common/MessageBox.h"
-#include "storage/CatalogFiles.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -31,18 +30,16 @@ QString nameList(const std::vector<std::string> &paths, size_t from = 0)
     return out;
 }
 
-int64_t now() { return QDateTime::currentSecsSinceEpoch(); }
-
 } // namespace
 
-CatalogKeeper::CatalogKeeper(CatalogFiles &files, QMainWindow *window)
-    : files_(files), window_(window), lock_(files.baseDir()), journal_(files.baseDir())
+CatalogKeeper::CatalogKeeper(const std::string &baseDir, QMainWindow *window)
+    : session_(baseDir, {CatalogSession::Access::Write, true}), window_(window)
 {
     flushTimer_ = new QTimer(this);
     flushTimer_->setSingleShot(true);
     flushTimer_->setInterval(kFlushDelayMs);
     connect(flushTimer_, &QTimer::timeout, this, [this] { flush(true); });
-    journal_.setOnChange([this] { startTimer(); });
+    session_.setOnJournalChange([this] { startTimer(); });
 }
 
 CatalogKeeper::~CatalogKeeper()
@@ -55,38 +52,26 @@ CatalogKeeper::~CatalogKeeper()
 
 bool CatalogKeeper::claimFolder()
 {
-    if (lock_.acquire() == CatalogLock::State::Busy) {
+    const CatalogSession::Opened opened = session_.open();
+    if (opened.refused) {
         msg::showError(window_, Error(catalogBusyText()));
         return false;
     }
-    try {
-        // A finished save holds everything the journal had.
-        if (files_.repairAtStart())
-            journal_.discard();
-    } catch (const std::exception &e) {
-        msg::showError(window_, e);
-    }
+    report(opened.repairFailure, true);
     return true;
 }
 
 void CatalogKeeper::releaseFolder()
 {
     flushTimer_->stop();
-    lock_.release();
+    session_.close();
 }
 
-void CatalogKeeper::openBackups() { backups_ = files_.openBackups(); }
+void CatalogKeeper::openBackups() { session_.openBackups(); }
 
 void CatalogKeeper::startBackups()
 {
-    if (!backups_ || backupThread_.joinable())
-        return;
-    backupThread_ = std::thread([this, copies = backups_.get()] {
-        try {
-            copies->run();
-        } catch (...) {
-            backupFailure_ = std::current_exception();
-        }
+    session_.startBackups([this] {
         // Told on the window's thread; a keeper gone by then took the
         // result in its destructor, and the call goes with it.
         QMetaObject::invokeMethod(
@@ -96,57 +81,39 @@ void CatalogKeeper::startBackups()
 
 void CatalogKeeper::finishBackups(bool interactive)
 {
-    if (!backups_)
+    if (!session_.backupsPending())
         return;
-    if (backupThread_.joinable()) {
-        backupThread_.join();
-    } else {
-        try {
-            backups_->run();
-        } catch (...) {
-            backupFailure_ = std::current_exception();
-        }
-    }
-    files_.takeKeptBackups(*backups_);
     // Done before anything is told: a box's event loop may call here again.
-    backups_.reset();
-    if (const std::exception_ptr failure = std::exchange(backupFailure_, nullptr)) {
-        try {
-            std::rethrow_exception(failure);
-        } catch (const std::exception &e) {
-            report(e, interactive);
-        }
-    }
-    if (copiesTold_ && files_.keptBackups().size() > keptBackupsTold_)
+    report(session_.finishBackups(), interactive);
+    if (copiesTold_ && session_.files().keptBackups().size() > keptBackupsTold_)
         tell(keptBackupsText(), interactive);
 }
 
-void CatalogKeeper::afterLoad(Catalog &catalog)
+void CatalogKeeper::load(Catalog &catalog)
 {
-    // Only a source that reads in part or not at all has its old backup
-    // kept aside: the box below names it, so such a start waits for it.
-    if (files_.loadFailed() || !files_.partialReads().empty())
-        finishBackups(true);
-    reportStartupCopies();
+    const CatalogSession::Loaded loaded = session_.load(catalog);
+    // The start-up goes on, so later edits are still stored; the first
+    // save keeps the files that could not be read.
+    report(loaded.failure, true);
+    report(loaded.backupFailure, true);
+    reportStartupCopies(loaded);
     copiesTold_ = true;
-    offerJournal(catalog);
-    journal_.attach(catalog, files_.outlineIdentity(), files_.recordIdentity());
-    attached_ = true;
+    offerJournal(catalog, loaded);
     // Replayed changes go into a fresh journal at the next flush.
-    if (journal_.dirty())
+    if (session_.unflushed())
         startTimer();
 }
 
-void CatalogKeeper::reportStartupCopies()
+void CatalogKeeper::reportStartupCopies(const CatalogSession::Loaded &loaded)
 {
     QStringList parts;
-    for (const PartialRead &p : files_.partialReads())
+    for (const PartialRead &p : loaded.partialReads)
         parts << QStringLiteral(u"Файл %1 прочитан не полностью: чтение остановлено на байте %2.")
                      .arg(fileName(p.path))
                      .arg(p.offset);
     if (!parts.isEmpty())
         parts << QStringLiteral(u"При первом сохранении прежние файлы будут сохранены под другими именами.");
-    if (files_.keptBackups().size() > keptBackupsTold_)
+    if (session_.files().keptBackups().size() > keptBackupsTold_)
         parts << keptBackupsText();
     if (!parts.isEmpty())
         msg::show(window_, QMessageBox::Information, kTitle, parts.join(QStringLiteral("\r\n")),
@@ -155,44 +122,31 @@ void CatalogKeeper::reportStartupCopies()
 
 QString CatalogKeeper::keptBackupsText()
 {
-    const size_t from = std::exchange(keptBackupsTold_, files_.keptBackups().size());
-    return QStringLiteral(u"Прежние резервные копии сохранены под именами:")
-        + nameList(files_.keptBackups(), from);
+    const std::vector<std::string> &kept = session_.files().keptBackups();
+    const size_t from = std::exchange(keptBackupsTold_, kept.size());
+    return QStringLiteral(u"Прежние резервные копии сохранены под именами:") + nameList(kept, from);
 }
 
-void CatalogKeeper::offerJournal(Catalog &catalog)
+void CatalogKeeper::offerJournal(Catalog &catalog, const CatalogSession::Loaded &loaded)
 {
-    try {
-        if (const std::optional<int64_t> since = journal_.pendingSince()) {
-            const QString when
-                = QDateTime::fromSecsSinceEpoch(*since).toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
-            const auto answer
-                = msg::show(window_, QMessageBox::Question, kTitle,
-                            QStringLiteral(u"Восстановить несохранённые изменения от %1?").arg(when),
-                            QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
-            if (answer != QMessageBox::Yes) {
-                journal_.setAside(now());
-                return;
-            }
-            try {
-                journal_.replay(catalog);
-            } catch (const std::exception &e) {
-                // What applied stays, and goes into a fresh journal; the
-                // file itself is kept as it was.
-                msg::showError(window_, e);
-                journal_.setAside(now());
-            }
-        } else if (journal_.present()) {
-            const std::string kept = journal_.setAside(now());
-            msg::show(window_, QMessageBox::Information, kTitle,
-                      QStringLiteral(u"Журнал несохранённых изменений не подходит к нынешним файлам "
-                                     u"каталога и сохранён под именем %1.")
-                          .arg(fileName(kept)),
-                      QMessageBox::Ok);
-        }
-    } catch (const std::exception &e) {
-        msg::showError(window_, e);
+    bool accept = false;
+    if (loaded.journal == CatalogSession::JournalFound::Pending) {
+        const QString when = QDateTime::fromSecsSinceEpoch(loaded.journalSince)
+                                 .toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
+        accept = msg::show(window_, QMessageBox::Question, kTitle,
+                           QStringLiteral(u"Восстановить несохранённые изменения от %1?").arg(when),
+                           QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes)
+            == QMessageBox::Yes;
     }
+    const CatalogSession::Recovered recovered = session_.recover(catalog, accept);
+    report(recovered.replayFailure, true);
+    report(recovered.setAsideFailure, true);
+    if (loaded.journal == CatalogSession::JournalFound::Unfitting && !recovered.setAsideFailure)
+        msg::show(window_, QMessageBox::Information, kTitle,
+                  QStringLiteral(u"Журнал несохранённых изменений не подходит к нынешним файлам "
+                                 u"каталога и сохранён под именем %1.")
+                      .arg(fileName(recovered.setAside)),
+                  QMessageBox::Ok);
 }
 
 void CatalogKeeper::startTimer()
@@ -203,18 +157,17 @@ void CatalogKeeper::startTimer()
 
 void CatalogKeeper::changed()
 {
-    if (attached_ && journal_.dirty())
+    if (session_.unflushed())
         startTimer();
 }
 
 bool CatalogKeeper::flush(bool interactive)
 {
-    // Nothing is recorded, nor written, before the journal knows its base.
-    if (!attached_)
+    if (!session_.recording())
         return true;
     flushTimer_->stop();
     try {
-        journal_.flush();
+        session_.flush();
     } catch (const std::exception &e) {
         flushMessage_ = QStringLiteral(u"Журнал несохранённых изменений не записан: ") + msg::errorText(e);
         window_->statusBar()->showMessage(flushMessage_);
@@ -246,44 +199,29 @@ bool CatalogKeeper::overwriteAgreed()
 
 bool CatalogKeeper::save(Catalog &catalog, bool interactive)
 {
-    // A backup holds the files as the run found them, never a newer save.
     finishBackups(interactive);
-    const size_t originalsBefore = files_.keptOriginals().size();
-    std::vector<std::string> others;
-    bool saved = false;
-    try {
-        if (files_.changedOnDisk()) {
-            const std::pair onDisk{fileIdentity(files_.outlinePath()), fileIdentity(files_.recordPath())};
-            // Unless a save that failed kept this very version already.
-            if (otherKept_ != onDisk) {
-                if (interactive && !overwriteAgreed())
-                    return false;
-                others = files_.keepOtherVersion();
-                otherKept_ = onDisk;
-            }
-        }
-        files_.save(catalog, [this] { journal_.discard(); });
-        otherKept_.reset();
-        journal_.rebase(files_.outlineIdentity(), files_.recordIdentity());
-        saved = true;
-    } catch (const std::exception &e) {
-        report(e, interactive);
+    using Consent = CatalogSession::Consent;
+    CatalogSession::Saved saved = session_.save(catalog, interactive ? Consent::Ask : Consent::Granted);
+    if (saved.status == CatalogSession::Saved::Status::ChangedOutside) {
+        if (!overwriteAgreed())
+            return false;
+        saved = session_.save(catalog, Consent::Granted);
     }
-    reportCopies(originalsBefore, others, interactive);
-    return saved;
+    report(saved.failure, interactive);
+    reportCopies(saved, interactive);
+    return saved.ok();
 }
 
-void CatalogKeeper::reportCopies(size_t originalsBefore, const std::vector<std::string> &others,
-                                 bool interactive)
+void CatalogKeeper::reportCopies(const CatalogSession::Saved &saved, bool interactive)
 {
     QStringList parts;
-    if (files_.keptOriginals().size() > originalsBefore)
+    if (!saved.originalsKept.empty())
         parts << QStringLiteral(u"Файлы каталога не были прочитаны полностью при запуске.\r\n"
                                 u"Прежние файлы сохранены под именами:")
-                + nameList(files_.keptOriginals(), originalsBefore);
-    if (!others.empty())
+                + nameList(saved.originalsKept);
+    if (!saved.othersKept.empty())
         parts << QStringLiteral(u"Файлы каталога, записанные другой программой, сохранены под именами:")
-                + nameList(others);
+                + nameList(saved.othersKept);
     if (!parts.isEmpty())
         tell(parts.join(QStringLiteral("\r\n")), interactive);
 }
@@ -296,12 +234,18 @@ void CatalogKeeper::tell(const QString &text, bool interactive)
         msg::logText(text);
 }
 
-void CatalogKeeper::report(const std::exception &error, bool interactive)
+void CatalogKeeper::report(const std::exception_ptr &failure, bool interactive)
 {
-    if (interactive)
-        msg::showError(window_, error);
-    else
-        msg::logText(msg::errorText(error));
+    if (!failure)
+        return;
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::exception &e) {
+        if (interactive)
+            msg::showError(window_, e);
+        else
+            msg::logText(msg::errorText(e));
+    }
 }
 
 } // namespace qv

@@ -1,23 +1,16 @@
-// What keeps the window's catalogue from being lost: the folder's lock for
-// the whole run, the repair of an interrupted save at start, the recovery
-// journal with its flush timer, and the checks around a save (files another
-// program changed, originals kept aside). The window calls its steps; the
-// boxes they need are shown from here.
+// The window's side of its catalogue session (storage/CatalogSession.h):
+// the boxes that tell what the session's steps found, the questions they
+// ask (recover the journal? overwrite files another program changed?) and
+// the journal's flush timer.
 #pragma once
 
-#include "storage/CatalogLock.h"
-#include "storage/FileIo.h"
-#include "storage/Journal.h"
+#include "storage/CatalogSession.h"
 
 #include <QObject>
 #include <QString>
 
 #include <exception>
-#include <memory>
-#include <optional>
 #include <string>
-#include <thread>
-#include <utility>
 #include <vector>
 
 class QMainWindow;
@@ -25,9 +18,7 @@ class QTimer;
 
 namespace qv {
 
-class BackupCopies;
 class Catalog;
-class CatalogFiles;
 
 class CatalogKeeper : public QObject {
     Q_OBJECT
@@ -35,9 +26,9 @@ public:
     // From the first change after a flush to the next flush.
     static constexpr int kFlushDelayMs = 1000;
 
-    // `files` and `window` outlive the keeper; so must the catalogue given
-    // to afterLoad().
-    CatalogKeeper(CatalogFiles &files, QMainWindow *window);
+    // `baseDir` is the catalogue folder, ending with a separator; `window`
+    // outlives the keeper, and so must the catalogue given to load().
+    CatalogKeeper(const std::string &baseDir, QMainWindow *window);
     ~CatalogKeeper() override;
 
     // The first step of the start-up: takes the folder's lock, then
@@ -49,7 +40,7 @@ public:
     // Lets the folder go (the lock file is removed). Also done by the
     // destructor.
     void releaseFolder();
-    bool holdsLock() const { return lock_.held(); }
+    bool holdsLock() const { return session_.holdsLock(); }
 
     // The backups of this start (when the option asks for them): opened at
     // once, raising what makeBackups() raises for a source that cannot be
@@ -61,16 +52,17 @@ public:
     void startBackups();
     // Waits for the backups (making them here when they have not begun)
     // and reports a failure (interactive: the error box, otherwise
-    // stderr); old backups kept after afterLoad() told its copies are told
+    // stderr); old backups kept after load() told its copies are told
     // in a box of their own. Runs by itself once the worker is done.
     void finishBackups(bool interactive);
-    bool backupsPending() const { return backups_ != nullptr; }
+    bool backupsPending() const { return session_.backupsPending(); }
 
-    // Right after the load: tells of files read in part and of old backups
-    // kept, offers the journal's changes (Yes replays them on `catalog`, No
-    // sets the journal aside; one that no longer fits the files is set
-    // aside with a word), then records every later change.
-    void afterLoad(Catalog &catalog);
+    // Loads the catalogue (an error goes to the error box and the start
+    // goes on), then tells of files read in part and of old backups kept,
+    // offers the journal's changes (Yes replays them on `catalog`, No sets
+    // the journal aside; one that no longer fits the files is set aside
+    // with a word), then records every later change.
+    void load(Catalog &catalog);
 
     // Writes the changes recorded since the last flush to the journal. The
     // first failure of a run of them is reported (interactive: a box,
@@ -91,36 +83,28 @@ public:
     // the way are named in one box, whether the save went through or not.
     bool save(Catalog &catalog, bool interactive);
 
-    Journal &journal() { return journal_; }
+    const CatalogSession &session() const { return session_; }
     QTimer *flushTimer() const { return flushTimer_; }
 
 private:
-    void reportStartupCopies();
+    void reportStartupCopies(const CatalogSession::Loaded &loaded);
     // The old backups kept and not yet named, as a box names them.
     QString keptBackupsText();
-    void offerJournal(Catalog &catalog);
+    void offerJournal(Catalog &catalog, const CatalogSession::Loaded &loaded);
     void startTimer();
     bool overwriteAgreed();
-    void reportCopies(size_t originalsBefore, const std::vector<std::string> &others, bool interactive);
+    void reportCopies(const CatalogSession::Saved &saved, bool interactive);
     void tell(const QString &text, bool interactive);
-    void report(const std::exception &error, bool interactive);
+    // Rethrows `failure` (when there is one) and reports it.
+    void report(const std::exception_ptr &failure, bool interactive);
 
-    CatalogFiles &files_;
+    CatalogSession session_;
     QMainWindow *window_;
-    CatalogLock lock_;
-    Journal journal_;
     QTimer *flushTimer_ = nullptr;
-    std::unique_ptr<BackupCopies> backups_; // opened, not yet finished
-    std::thread backupThread_;              // copying backups_
-    std::exception_ptr backupFailure_;      // the worker's error, read after the join
-    size_t keptBackupsTold_ = 0;            // files_.keptBackups() named in a box
-    bool copiesTold_ = false;               // afterLoad() told the start-up's copies
-    bool attached_ = false;                 // afterLoad() ran: flushes may write
-    bool flushFailing_ = false;             // the last flush failed and was reported
-    QString flushMessage_;                  // the status bar's text about it
-    // The files another program wrote, already kept and agreed to be
-    // overwritten by a save that then failed.
-    std::optional<std::pair<FileIdentity, FileIdentity>> otherKept_;
+    size_t keptBackupsTold_ = 0; // session_.files().keptBackups() named in a box
+    bool copiesTold_ = false;    // load() told the start-up's copies
+    bool flushFailing_ = false;  // the last flush failed and was reported
+    QString flushMessage_;       // the status bar's text about it
 };
 
 } // namespace qv

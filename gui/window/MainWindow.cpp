@@ -24,8 +24,7 @@
 
 namespace qv {
 
-MainWindow::MainWindow(const std::string &baseDir, QWidget *parent)
-    : QMainWindow(parent), baseDir_(baseDir), files_(baseDir)
+MainWindow::MainWindow(const std::string &baseDir, QWidget *parent) : QMainWindow(parent), baseDir_(baseDir)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Quorvel"));
@@ -36,7 +35,7 @@ MainWindow::MainWindow(const std::string &baseDir, QWidget *parent)
     if (QScreen *s = screen())
         resize((s->availableGeometry().size() * 3 / 4).expandedTo(minimumSize()));
 
-    keeper_ = std::make_unique<CatalogKeeper>(files_, this);
+    keeper_ = std::make_unique<CatalogKeeper>(baseDir, this);
     buildLayout();
     createWindowActions();
     connectParts();
@@ -45,6 +44,8 @@ MainWindow::MainWindow(const std::string &baseDir, QWidget *parent)
 }
 
 MainWindow::~MainWindow() { qApp->removeEventFilter(this); }
+
+const CatalogFiles &MainWindow::files() const { return keeper_->session().files(); }
 
 void MainWindow::buildLayout()
 {
@@ -242,15 +243,8 @@ void MainWindow::runActivationSequence()
         return;
     try {
         started_ = true;
-        try {
-            files_.load(catalog_);
-        } catch (const std::exception &e) {
-            // The start-up goes on, so later edits are still stored; the
-            // first save keeps the files that could not be read.
-            qv::msg::showError(this, e);
-        }
         // Before the first note is shown, so that it shows recovered edits.
-        keeper_->afterLoad(catalog_);
+        keeper_->load(catalog_);
         treePane_->palette()->fillPictures();
         if (qv::Node *first = catalog_.outline().first()) {
             treePane_->selectNode(first);

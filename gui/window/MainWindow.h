@@ -40,7 +40,7 @@ public:
     ~MainWindow() override;
 
     Catalog &catalog() { return catalog_; }
-    CatalogFiles &files() { return files_; }
+    const CatalogFiles &files() const;
     const SettingsFile &settingsFile() const { return settings_; }
     TreePane *treePane() const { return treePane_; }
     EditorPane *editorPane() const { return editorPane_; }
@@ -130,7 +130,6 @@ private:
 
     std::string baseDir_;
     Catalog catalog_;
-    CatalogFiles files_;
     SettingsFile settings_;
     // Goes before the catalogue it records.
     std::unique_ptr<CatalogKeeper> keeper_;

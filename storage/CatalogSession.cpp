@@ -1,0 +1,199 @@
+#include "storage/CatalogSession.h"
+
+#include <ctime>
+
+namespace qv {
+
+CatalogSession::CatalogSession(std::string baseDir, Options options)
+    : options_(options), files_(baseDir), lock_(baseDir), journal_(baseDir)
+{}
+
+CatalogSession::~CatalogSession()
+{
+    // The backups are never left half made, nor their thread running.
+    close();
+}
+
+int64_t CatalogSession::now() const { return static_cast<int64_t>(std::time(nullptr)); }
+
+CatalogSession::Opened CatalogSession::open()
+{
+    Opened opened;
+    if (options_.access == Access::ReadAsIs)
+        return opened;
+    switch (lock_.acquire()) {
+    case CatalogLock::State::Held:
+        opened.lock = Lock::Held;
+        break;
+    case CatalogLock::State::Busy:
+        opened.lock = Lock::Busy;
+        opened.refused = options_.access == Access::Write;
+        return opened;
+    case CatalogLock::State::Unavailable:
+        opened.lock = Lock::Unlocked;
+        if (options_.access == Access::Read)
+            return opened;
+        break;
+    }
+    try {
+        // A finished save holds everything the journal had.
+        if (files_.repairAtStart()) {
+            journal_.discard();
+            opened.repaired = true;
+        }
+    } catch (...) {
+        opened.repairFailure = std::current_exception();
+    }
+    return opened;
+}
+
+void CatalogSession::openBackups() { backups_ = files_.openBackups(); }
+
+void CatalogSession::startBackups(std::function<void()> done)
+{
+    if (!backups_ || backupThread_.joinable())
+        return;
+    backupThread_ = std::thread([this, copies = backups_.get(), done = std::move(done)] {
+        try {
+            copies->run();
+        } catch (...) {
+            backupFailure_ = std::current_exception();
+        }
+        if (done)
+            done();
+    });
+}
+
+void CatalogSession::completeBackups()
+{
+    if (!backups_)
+        return;
+    if (backupThread_.joinable()) {
+        backupThread_.join();
+    } else {
+        try {
+            backups_->run();
+        } catch (...) {
+            backupFailure_ = std::current_exception();
+        }
+    }
+    files_.takeKeptBackups(*backups_);
+    backups_.reset();
+}
+
+std::exception_ptr CatalogSession::finishBackups()
+{
+    completeBackups();
+    return std::exchange(backupFailure_, nullptr);
+}
+
+CatalogSession::Loaded CatalogSession::load(Catalog &catalog)
+{
+    Loaded loaded;
+    try {
+        files_.load(catalog);
+    } catch (...) {
+        loaded.failure = std::current_exception();
+    }
+    loaded.partialReads = files_.partialReads();
+    // Only a source that reads in part or not at all has its old backup
+    // kept aside: the caller names it, so such a load waits for them.
+    if (files_.loadFailed() || !loaded.partialReads.empty())
+        loaded.backupFailure = finishBackups();
+    loaded.keptBackups = files_.keptBackups();
+    if (options_.journal) {
+        if (const std::optional<int64_t> since = journal_.pendingSince()) {
+            loaded.journal = JournalFound::Pending;
+            loaded.journalSince = *since;
+        } else if (journal_.present()) {
+            loaded.journal = JournalFound::Unfitting;
+        }
+        journalFound_ = loaded.journal;
+    }
+    return loaded;
+}
+
+CatalogSession::Recovered CatalogSession::recover(Catalog &catalog, bool accept)
+{
+    Recovered recovered;
+    if (!options_.journal)
+        return recovered;
+    bool setAside = journalFound_ != JournalFound::None;
+    if (journalFound_ == JournalFound::Pending && accept) {
+        try {
+            journal_.replay(catalog);
+            setAside = false;
+        } catch (...) {
+            // What applied stays, and goes into a fresh journal; the file
+            // itself is kept as it was.
+            recovered.replayFailure = std::current_exception();
+        }
+    }
+    journalFound_ = JournalFound::None;
+    if (setAside) {
+        try {
+            recovered.setAside = journal_.setAside(now());
+        } catch (...) {
+            recovered.setAsideFailure = std::current_exception();
+        }
+    }
+    journal_.attach(catalog, files_.outlineIdentity(), files_.recordIdentity());
+    recording_ = true;
+    return recovered;
+}
+
+void CatalogSession::setOnJournalChange(std::function<void()> onChange)
+{
+    journal_.setOnChange(std::move(onChange));
+}
+
+void CatalogSession::flush()
+{
+    // Nothing is recorded, nor written, before the journal knows its base.
+    if (recording_)
+        journal_.flush();
+}
+
+CatalogSession::Saved CatalogSession::save(Catalog &catalog, Consent consent)
+{
+    // A backup holds the files as the run found them, never a newer save.
+    completeBackups();
+    Saved saved;
+    const size_t originalsBefore = files_.keptOriginals().size();
+    try {
+        if (files_.changedOnDisk()) {
+            const std::pair onDisk{fileIdentity(files_.outlinePath()), fileIdentity(files_.recordPath())};
+            // Unless a save that failed kept this very version already.
+            if (otherKept_ != onDisk) {
+                if (consent == Consent::Ask) {
+                    saved.status = Saved::Status::ChangedOutside;
+                    return saved;
+                }
+                saved.othersKept = files_.keepOtherVersion();
+                otherKept_ = onDisk;
+            }
+        }
+        files_.save(catalog, [this] {
+            if (options_.journal)
+                journal_.discard();
+        });
+        otherKept_.reset();
+        if (options_.journal)
+            journal_.rebase(files_.outlineIdentity(), files_.recordIdentity());
+        saved.status = Saved::Status::Saved;
+    } catch (...) {
+        saved.failure = std::current_exception();
+    }
+    const std::vector<std::string> &kept = files_.keptOriginals();
+    saved.originalsKept.assign(kept.begin() + static_cast<std::ptrdiff_t>(originalsBefore), kept.end());
+    return saved;
+}
+
+void CatalogSession::close()
+{
+    completeBackups();
+    backupFailure_ = nullptr;
+    lock_.release();
+}
+
+} // namespace qv

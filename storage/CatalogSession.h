@@ -1,0 +1,194 @@
+// A catalogue folder held for one run: the order of a catalogue's life,
+// the same for the window and for quorvel-tool.
+//
+//   open()          the folder's lock, then an interrupted save finished
+//                   (a journal it made obsolete goes with it)
+//   openBackups()   when the option asks: sources opened, backups' temporaries made
+//   load()          the files read with their partial-read rules; a load
+//                   that read in part or failed waits for the backups
+//   startBackups()  the backups copied on a worker thread
+//   recover()       a pending journal replayed or set aside; recording begins
+//   flush(), save() while the catalogue is in use; every save waits for the backups
+//   close()         the backups waited for, the lock let go
+//
+// The steps are apart because the window reads its backup option once the
+// lock is held and loads once it is on screen. What a step finds comes back
+// as a value for the caller to tell (a box, a line on stderr), the load's
+// and the save's errors included, since the copies made on the way are told
+// with them; the caller decides only what the user is asked. The other
+// failures (openBackups, flush) are exceptions, as everywhere in the core.
+#pragma once
+
+#include "catalog/Catalog.h"
+#include "storage/CatalogFiles.h"
+#include "storage/CatalogLock.h"
+#include "storage/FileIo.h"
+#include "storage/Journal.h"
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace qv {
+
+class CatalogSession {
+public:
+    enum class Access {
+        // The lock is required: a folder another copy holds is refused.
+        // Without a lock to make (a read-only folder) the folder is used
+        // without one, and an interrupted save is still finished.
+        Write,
+        // The lock when it is free, and then an interrupted save is
+        // finished; else the folder is read as it is.
+        Read,
+        // No lock, no repair: the folder read as it is.
+        ReadAsIs,
+    };
+    struct Options {
+        Access access = Access::Write;
+        // The recovery journal is this run's: load() reports one found,
+        // recover() offers it back and records every later change, and a
+        // save discards it just before the replace and rebases it after.
+        bool journal = false;
+    };
+
+    enum class Lock {
+        Held,     // this run holds the folder
+        Unlocked, // no lock can be made there; used without one
+        Busy,     // another copy holds it: refused (Write) or read as it is (Read)
+        None,     // ReadAsIs: not asked for
+    };
+    struct Opened {
+        Lock lock = Lock::None;
+        // Write on a busy folder: nothing more may be read or written.
+        bool refused = false;
+        // A rename finished an interrupted save (the journal was discarded).
+        bool repaired = false;
+        // The repair failed (its marker stays for the next start).
+        std::exception_ptr repairFailure;
+    };
+
+    enum class JournalFound {
+        None,
+        Pending,  // it holds changes for the files as they are now (since `journalSince`)
+        Unfitting // a journal is there that no longer fits the files
+    };
+    struct Loaded {
+        // The load's error; the catalogue holds what was read before it.
+        std::exception_ptr failure;
+        std::vector<PartialRead> partialReads;
+        // When the load read in part or failed, the backups were made
+        // first, so the old backups kept aside can be named: the failure
+        // of those backups (to be told once) and every old backup kept.
+        std::exception_ptr backupFailure;
+        std::vector<std::string> keptBackups;
+        // Only with Options::journal.
+        JournalFound journal = JournalFound::None;
+        int64_t journalSince = 0;
+    };
+
+    struct Recovered {
+        // A change that did not fit stopped the replay; what applied stays
+        // (and goes into a fresh journal), the file is set aside.
+        std::exception_ptr replayFailure;
+        // Where the journal was set aside ("" when it was not).
+        std::string setAside;
+        std::exception_ptr setAsideFailure;
+    };
+
+    // How a save treats files another program changed since this run last
+    // loaded or saved them.
+    enum class Consent {
+        Ask,     // no save: the outcome is ChangedOutside
+        Granted, // their version is kept under a dated name, then the save
+    };
+    struct Saved {
+        enum class Status { Saved, ChangedOutside, Failed };
+        Status status = Status::Failed;
+        std::exception_ptr failure;
+        // Dated copies made on the way, whether the save went through or
+        // not: the original files of a load read in part or failed, and the
+        // other program's version.
+        std::vector<std::string> originalsKept;
+        std::vector<std::string> othersKept;
+        bool ok() const { return status == Status::Saved; }
+    };
+
+    // `baseDir` ends with a separator. Nothing is touched before open().
+    CatalogSession(std::string baseDir, Options options);
+    // close(), and the journal stops recording (the catalogue recover()
+    // was given must still exist).
+    ~CatalogSession();
+    CatalogSession(const CatalogSession &) = delete;
+    CatalogSession &operator=(const CatalogSession &) = delete;
+
+    const std::string &baseDir() const { return files_.baseDir(); }
+    const CatalogFiles &files() const { return files_; }
+    bool holdsLock() const { return lock_.held(); }
+
+    Opened open();
+
+    // See CatalogFiles::openBackups(); raises its errors.
+    void openBackups();
+    // Copies the opened backups on a worker thread; `done` runs on that
+    // thread when it ends. Nothing when none are opened or they have begun.
+    void startBackups(std::function<void()> done = {});
+    bool backupsPending() const { return backups_ != nullptr; }
+    // Waits for the backups (making them here when they have not begun)
+    // and returns their failure, each failure once. The old backups kept
+    // join files().keptBackups().
+    std::exception_ptr finishBackups();
+
+    Loaded load(Catalog &catalog);
+
+    // With a journal pending, `accept` replays it on the freshly loaded
+    // `catalog`, else it is set aside; an unfitting one is set aside. Then
+    // every later change is recorded. Without Options::journal nothing.
+    Recovered recover(Catalog &catalog, bool accept);
+    // Changes are recorded and some are not yet flushed.
+    bool recording() const { return recording_; }
+    bool unflushed() const { return recording_ && journal_.dirty(); }
+    // Called at the first change after a flush (and after a replay).
+    void setOnJournalChange(std::function<void()> onChange);
+    // Writes the recorded changes to the journal. Raises EInOutError; they
+    // then stay for the next try. Nothing before recording begins.
+    void flush();
+
+    // data.dat or text.dat is not what this run last loaded or saved.
+    bool changedOutside() const { return files_.changedOnDisk(); }
+    // Saves `catalog` once the backups are made. A version of the files
+    // another program wrote is asked about (Consent::Ask) unless a save
+    // that failed already kept that very version.
+    Saved save(Catalog &catalog, Consent consent);
+
+    // Waits for the backups (a failure not taken is dropped) and lets the
+    // folder go. Again: nothing.
+    void close();
+
+private:
+    int64_t now() const;
+    // Waits for the backups or makes them; their failure is kept for
+    // finishBackups().
+    void completeBackups();
+
+    Options options_;
+    CatalogFiles files_;
+    CatalogLock lock_;
+    Journal journal_;
+    std::unique_ptr<BackupCopies> backups_;          // opened, not yet finished
+    std::thread backupThread_;                       // copying backups_
+    std::exception_ptr backupFailure_;               // the worker's error, read after the join
+    JournalFound journalFound_ = JournalFound::None; // by load()
+    bool recording_ = false;
+    // The files another program wrote, already kept and agreed to be
+    // overwritten by a save that then failed.
+    std::optional<std::pair<FileIdentity, FileIdentity>> otherKept_;
+};
+
+} // namespace qv
