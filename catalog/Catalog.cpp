@@ -1,6 +1,6 @@
 #include "catalog/Catalog.h"
 
-#include "storage/StrToInt.h"
+#include "catalog/StrToInt.h"
 
 #include <cassert>
 
