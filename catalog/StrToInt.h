@@ -3,6 +3,7 @@
 
 #include "catalog/Text.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 
@@ -14,5 +15,12 @@ namespace qv {
 std::optional<int32_t> tryStrToInt(std::string_view text);
 // The same, raising EConvertError with the whole text on failure.
 int32_t strToInt(std::string_view text);
+
+// A number field of the catalogue files (the record file's count line, a
+// record's icons line) longer than this is refused (EConvertError) where it
+// is converted, without being read whole: the count as it is read, a
+// record's icons when a node joins it. A field nothing converts has no
+// limit.
+constexpr size_t kMaxNumberLine = 64 * 1024;
 
 } // namespace qv
