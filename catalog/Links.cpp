@@ -149,6 +149,19 @@ template <class Line>
 size_t startAt(const Line &line, size_t i)
 {
     const char32_t first = folded(line.at(i));
+    switch (first) { // the first letters of kStarts
+    case 'f':
+    case 'g':
+    case 'h':
+    case 'm':
+    case 'n':
+    case 'p':
+    case 't':
+    case 'w':
+        break;
+    default:
+        return 0;
+    }
     for (std::string_view s : kStarts) {
         if (char32_t(s[0]) != first || line.size() - i < s.size())
             continue;
