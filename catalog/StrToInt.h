@@ -16,11 +16,10 @@ std::optional<int32_t> tryStrToInt(std::string_view text);
 // The same, raising EConvertError with the whole text on failure.
 int32_t strToInt(std::string_view text);
 
-// A number field of the catalogue files (the record file's count line, a
-// record's icons line) longer than this is refused (EConvertError) where it
-// is converted, without being read whole: the count as it is read, a
-// record's icons when a node joins it. A field nothing converts has no
-// limit.
+// A number field of the catalogue files longer than this is refused
+// (EConvertError) where it is converted: the record file's count line as it
+// is read (without reading it on), a record's icons line when a node joins
+// the record. A field nothing converts has no limit.
 constexpr size_t kMaxNumberLine = 64 * 1024;
 
 } // namespace qv
