@@ -9,13 +9,13 @@
 // (each is synced before it is renamed into place).
 
 #include "generator/Generator.h"
+#include "support/BenchSupport.h"
 
 #include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -32,6 +32,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+namespace bench = qv::bench;
 using namespace std::chrono_literals;
 
 double nowSeconds()
@@ -52,18 +53,6 @@ double newestWrite(const std::string &dir)
     return newest;
 }
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0.0 : v[v.size() / 2];
-}
-
-[[noreturn]] void usage()
-{
-    std::fprintf(stderr, "usage: bench_close [--nodes N] [--runs R] [--seed S] [--copy DIR]\n");
-    std::exit(2);
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -72,23 +61,15 @@ int main(int argc, char **argv)
     int runs = 5;
     uint64_t seed = 1;
     std::string copy;
-    for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--nodes") && i + 1 < argc)
-            nodes = std::strtoull(argv[++i], nullptr, 10);
-        else if (!std::strcmp(argv[i], "--runs") && i + 1 < argc)
-            runs = std::max(1, std::atoi(argv[++i]));
-        else if (!std::strcmp(argv[i], "--seed") && i + 1 < argc)
-            seed = std::strtoull(argv[++i], nullptr, 10);
-        else if (!std::strcmp(argv[i], "--copy") && i + 1 < argc)
-            copy = argv[++i];
-        else
-            usage();
-    }
-    char pattern[] = "/tmp/bench_close-XXXXXX";
-    if (!mkdtemp(pattern))
-        return 1;
-    const std::string root = pattern;
-    const std::string source = root + "/source";
+    bench::Args args(argc, argv, "usage: bench_close [--nodes N] [--runs R] [--seed S] [--copy DIR]");
+    while (args.next())
+        if (!args.option("--nodes", nodes) && !args.option("--runs", runs) && !args.option("--seed", seed)
+            && !args.option("--copy", copy))
+            args.usage();
+    runs = std::max(1, runs);
+    const bench::TempDir tmp;
+    const std::string root = tmp.path();
+    const std::string source = root + "source";
     fs::create_directory(source);
     if (copy.empty()) {
         qv::gen::Options options;
@@ -106,7 +87,7 @@ int main(int argc, char **argv)
 
     std::vector<double> closing, gone;
     for (int run = 0; run < runs; ++run) {
-        const std::string dir = root + "/run";
+        const std::string dir = root + "run";
         fs::remove_all(dir);
         fs::copy(source, dir);
         std::fflush(stdout);
@@ -136,11 +117,10 @@ int main(int argc, char **argv)
         if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
             std::fprintf(stderr, "run %d ended with status %d\n", run, status);
     }
-    fs::remove_all(root);
     std::printf("| %-44s | %9s |\n", "step", "ms");
     std::printf("|%s|%s|\n", std::string(46, '-').c_str(), std::string(11, '-').c_str());
-    std::printf("| %-44s | %9.1f |\n", "end (SIGTERM) to the last byte written", median(closing));
-    std::printf("| %-44s | %9.1f |\n", "last byte written to the process gone", median(gone));
+    std::printf("| %-44s | %9.1f |\n", "end (SIGTERM) to the last byte written", bench::median(closing));
+    std::printf("| %-44s | %9.1f |\n", "last byte written to the process gone", bench::median(gone));
     std::printf("\ngoals: the close under 300 ms at 100,000 nodes; gone within 100 ms at any size\n");
     return 0;
 }

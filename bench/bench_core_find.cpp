@@ -11,6 +11,7 @@
 #include "catalog/Search.h"
 #include "generator/Generator.h"
 #include "storage/CatalogFiles.h"
+#include "support/BenchSupport.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -30,7 +31,6 @@ extern char **environ;
 
 namespace {
 
-namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 struct Config {
@@ -38,12 +38,6 @@ struct Config {
     size_t runs = 7;
     uint64_t seed = 1;
 };
-
-[[noreturn]] void usage()
-{
-    std::fprintf(stderr, "usage: bench_core_find [--nodes N] [--runs R] [--seed S]\n");
-    std::exit(2);
-}
 
 double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
@@ -57,8 +51,7 @@ double median(size_t runs, F &&once)
         once();
         t.push_back(ms(Clock::now() - start));
     }
-    std::sort(t.begin(), t.end());
-    return t[t.size() / 2];
+    return qv::bench::median(t);
 }
 
 // Every occurrence of `needle` in `hay` by memmem, one after another. The
@@ -154,10 +147,8 @@ int run(const Config &cfg)
         "  (ratio: fresh findNodes / memmem counting every occurrence of the query in the raw notes)\n");
 
     // The tool's work: load the files, build the index, search.
-    char pattern[] = "/tmp/qv-bench-find-XXXXXX";
-    if (!mkdtemp(pattern))
-        return 1;
-    const std::string dir = std::string(pattern) + "/";
+    const qv::bench::TempDir tmp;
+    const std::string &dir = tmp.path();
     qv::gen::writeCatalogFiles(dir, generated);
     std::printf("\n  quorvel-tool find's work in process (load, index, find \"k\"): %.0f ms\n",
                 median(cfg.runs, [&] {
@@ -175,18 +166,7 @@ int run(const Config &cfg)
                     ok ? "" : " (FAILED)");
     }
 #endif
-    std::error_code ec;
-    fs::remove_all(pattern, ec);
     return 0;
-}
-
-size_t number(const char *text)
-{
-    char *end = nullptr;
-    const unsigned long long v = std::strtoull(text, &end, 10);
-    if (!end || *end || end == text)
-        usage();
-    return static_cast<size_t>(v);
 }
 
 } // namespace
@@ -194,19 +174,10 @@ size_t number(const char *text)
 int main(int argc, char **argv)
 {
     Config cfg;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (i + 1 >= argc)
-            usage();
-        const size_t value = number(argv[++i]);
-        if (a == "--nodes")
-            cfg.nodes = value;
-        else if (a == "--runs")
-            cfg.runs = value;
-        else if (a == "--seed")
-            cfg.seed = value;
-        else
-            usage();
-    }
+    qv::bench::Args args(argc, argv, "usage: bench_core_find [--nodes N] [--runs R] [--seed S]");
+    while (args.next())
+        if (!args.option("--nodes", cfg.nodes) && !args.option("--runs", cfg.runs)
+            && !args.option("--seed", cfg.seed))
+            args.usage();
     return run(cfg);
 }

@@ -9,14 +9,12 @@
 #include "exchange/Import.h"
 #include "generator/Generator.h"
 #include "storage/CatalogFiles.h"
-
-#include <unistd.h>
+#include "support/BenchSupport.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -85,38 +83,18 @@ std::string markdownForm(const qv::gen::Generated &g)
 
 double seconds(Clock::time_point from) { return std::chrono::duration<double>(Clock::now() - from).count(); }
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-size_t number(const char *text)
-{
-    char *end = nullptr;
-    const unsigned long long v = std::strtoull(text, &end, 10);
-    if (!end || *end || end == text) {
-        std::fprintf(stderr, "usage: bench_core_import [--nodes N] [--runs R] [--seed S]\n");
-        std::exit(2);
-    }
-    return static_cast<size_t>(v);
-}
-
 } // namespace
 
 int main(int argc, char **argv)
 {
     qv::gen::Options options;
     size_t runs = 5;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string a = argv[i];
-        if (a == "--nodes")
-            options.nodes = number(argv[i + 1]);
-        else if (a == "--runs")
-            runs = std::max<size_t>(1, number(argv[i + 1]));
-        else if (a == "--seed")
-            options.seed = number(argv[i + 1]);
-    }
+    qv::bench::Args args(argc, argv, "usage: bench_core_import [--nodes N] [--runs R] [--seed S]");
+    while (args.next())
+        if (!args.option("--nodes", options.nodes) && !args.option("--runs", runs)
+            && !args.option("--seed", options.seed))
+            args.usage();
+    runs = std::max<size_t>(1, runs);
     const qv::gen::Generated generated = qv::gen::generate(options);
     struct Form {
         const char *name;
@@ -155,18 +133,15 @@ int main(int argc, char **argv)
                              options.nodes);
                 return 1;
             }
-            const std::string dir = std::filesystem::temp_directory_path().string() + "/bench_core_import."
-                + std::to_string(getpid()) + "/";
-            std::filesystem::create_directories(dir);
+            const qv::bench::TempDir dir;
             const Clock::time_point t1 = Clock::now();
-            qv::CatalogFiles(dir).save(catalog);
+            qv::CatalogFiles(dir.path()).save(catalog);
             save.push_back(seconds(t1));
-            std::filesystem::remove_all(dir);
         }
-        const double m = median(parseAdd);
+        const double m = qv::bench::median(parseAdd);
         std::printf("%-9s %6.1f MB  parse+add %.3f s  save %.3f s  %s\n", f.name,
-                    static_cast<double>(f.input.size()) / 1e6, m, median(save),
-                    m + median(save) < kTimeGoal ? "(goal met with the save)" : "");
+                    static_cast<double>(f.input.size()) / 1e6, m, qv::bench::median(save),
+                    m + qv::bench::median(save) < kTimeGoal ? "(goal met with the save)" : "");
     }
     return 0;
 }

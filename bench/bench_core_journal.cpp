@@ -10,6 +10,7 @@
 #include "storage/CatalogFiles.h"
 #include "storage/FileIo.h"
 #include "storage/Journal.h"
+#include "support/BenchSupport.h"
 
 #include <unistd.h>
 
@@ -32,52 +33,6 @@ struct Config {
     size_t keys = 400;
     uint64_t seed = 1;
 };
-
-[[noreturn]] void usage()
-{
-    std::fprintf(stderr, "usage: bench_core_journal [--nodes N] [--keys K] [--seed S]\n");
-    std::exit(2);
-}
-
-size_t number(const char *text)
-{
-    char *end = nullptr;
-    unsigned long long v = std::strtoull(text, &end, 10);
-    if (!end || *end || end == text)
-        usage();
-    return static_cast<size_t>(v);
-}
-
-class TempDir {
-public:
-    TempDir()
-    {
-        const char *base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/qv-bench-XXXXXX";
-        std::vector<char> buf(pattern.begin(), pattern.end());
-        buf.push_back('\0');
-        if (!mkdtemp(buf.data())) {
-            std::perror("mkdtemp");
-            std::exit(1);
-        }
-        path_ = std::string(buf.data()) + "/";
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const std::string &path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
 
 double microseconds(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
 
@@ -110,7 +65,7 @@ Figures measure(qv::Catalog &catalog, qv::Journal &journal, const std::string &d
     journal.detach();
     for (size_t i = 0; i < keys; ++i)
         times.push_back(type());
-    f.storeDetached = median(times);
+    f.storeDetached = qv::bench::median(times);
 
     journal.attach(catalog, qv::fileIdentity(dir + "data.dat"), qv::fileIdentity(dir + "text.dat"));
     journal.flush();
@@ -118,7 +73,7 @@ Figures measure(qv::Catalog &catalog, qv::Journal &journal, const std::string &d
     times.clear();
     for (size_t i = 0; i < keys; ++i)
         times.push_back(type());
-    f.storeAttached = median(times);
+    f.storeAttached = qv::bench::median(times);
 
     std::vector<double> flushes, bytes;
     text = original;
@@ -130,8 +85,8 @@ Figures measure(qv::Catalog &catalog, qv::Journal &journal, const std::string &d
         flushes.push_back(microseconds(Clock::now() - t0));
         bytes.push_back(double(sizeOf(journal.path()) - before));
     }
-    f.flush = median(flushes);
-    f.bytes = median(bytes);
+    f.flush = qv::bench::median(flushes);
+    f.bytes = qv::bench::median(bytes);
     return f;
 }
 
@@ -146,18 +101,14 @@ void print(const char *what, const Figures &f)
 int main(int argc, char **argv)
 {
     Config cfg;
-    for (int i = 1; i < argc; ++i) {
-        if (i + 1 < argc && !std::strcmp(argv[i], "--nodes"))
-            cfg.nodes = number(argv[++i]);
-        else if (i + 1 < argc && !std::strcmp(argv[i], "--keys"))
-            cfg.keys = std::max<size_t>(1, number(argv[++i]));
-        else if (i + 1 < argc && !std::strcmp(argv[i], "--seed"))
-            cfg.seed = number(argv[++i]);
-        else
-            usage();
-    }
+    qv::bench::Args args(argc, argv, "usage: bench_core_journal [--nodes N] [--keys K] [--seed S]");
+    while (args.next())
+        if (!args.option("--nodes", cfg.nodes) && !args.option("--keys", cfg.keys)
+            && !args.option("--seed", cfg.seed))
+            args.usage();
+    cfg.keys = std::max<size_t>(1, cfg.keys);
 
-    TempDir tmp;
+    const qv::bench::TempDir tmp;
     qv::gen::Options options;
     options.nodes = cfg.nodes;
     options.seed = cfg.seed;

@@ -9,6 +9,7 @@
 #include "catalog/Errors.h"
 #include "generator/Generator.h"
 #include "storage/CatalogFiles.h"
+#include "support/BenchSupport.h"
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -41,23 +42,6 @@ struct Config {
     std::optional<size_t> deep;
 };
 
-[[noreturn]] void usage()
-{
-    std::fprintf(stderr,
-                 "usage: bench_core_load_save [--nodes N] [--runs R] [--seed S]\n"
-                 "       bench_core_load_save --deep [N] [--runs R]\n");
-    std::exit(2);
-}
-
-size_t number(const char *text)
-{
-    char *end = nullptr;
-    unsigned long long v = std::strtoull(text, &end, 10);
-    if (!end || *end || end == text)
-        usage();
-    return static_cast<size_t>(v);
-}
-
 // A kB figure from /proc/self/status ("VmHWM:", "VmRSS:").
 long statusKb(const char *key)
 {
@@ -81,36 +65,13 @@ std::string megabytes(double bytes)
     return buf;
 }
 
-class TempDir {
-public:
-    TempDir()
-    {
-        const char *base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/qv-bench-XXXXXX";
-        std::vector<char> buf(pattern.begin(), pattern.end());
-        buf.push_back('\0');
-        if (!mkdtemp(buf.data())) {
-            std::perror("mkdtemp");
-            std::exit(1);
-        }
-        path_ = buf.data();
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const std::string &path() const { return path_; }
-    std::string sub(const char *name) const
-    {
-        std::string p = path_ + "/" + name;
-        fs::create_directories(p);
-        return p;
-    }
-
-private:
-    std::string path_;
-};
+// A folder `name` made in `tmp`.
+std::string sub(const qv::bench::TempDir &tmp, const char *name)
+{
+    std::string p = tmp.path() + name;
+    fs::create_directories(p);
+    return p;
+}
 
 // The child's side of the memory measurement: a fresh process loads the
 // catalogue and reports its high-water mark before and after.
@@ -180,8 +141,7 @@ Timing timeRuns(size_t runs, F &&once)
     std::vector<double> t;
     for (size_t i = 0; i < std::max<size_t>(runs, 1); ++i)
         t.push_back(once());
-    std::sort(t.begin(), t.end());
-    return {t.front(), t[t.size() / 2]};
+    return {*std::min_element(t.begin(), t.end()), qv::bench::median(t)};
 }
 
 double timedLoad(const std::string &dir, size_t expectedNodes)
@@ -243,9 +203,9 @@ void row(const char *what, const Timing &t, std::optional<double> goal)
 
 int run(const Config &cfg)
 {
-    TempDir tmp;
-    const std::string src = tmp.sub("src");
-    const std::string dst = tmp.sub("dst");
+    const qv::bench::TempDir tmp;
+    const std::string src = sub(tmp, "src");
+    const std::string dst = sub(tmp, "dst");
 
     auto genStart = Clock::now();
     qv::gen::Generated generated;
@@ -286,7 +246,7 @@ int run(const Config &cfg)
         qv::CatalogFiles(withSeparator(src)).load(catalog);
         Timing save = timeRuns(cfg.runs, [&] { return timedSave(catalog, dst); });
         row("save", save, timeGoal);
-        const std::string floorDir = tmp.sub("floor");
+        const std::string floorDir = sub(tmp, "floor");
         Timing floor
             = timeRuns(cfg.runs, [&] { return timedSafeCopy(expectedOutline, expectedRecords, floorDir); });
         row("floor: safe copy of both", floor, std::nullopt);
@@ -324,27 +284,20 @@ int main(int argc, char **argv)
         return measureLoad(argv[2]);
 
     Config cfg;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        auto value = [&]() -> const char * {
-            if (i + 1 >= argc)
-                usage();
-            return argv[++i];
-        };
-        if (a == "--nodes")
-            cfg.nodes = number(value());
-        else if (a == "--runs")
-            cfg.runs = number(value());
-        else if (a == "--seed")
-            cfg.seed = number(value());
-        else if (a == "--deep") {
-            cfg.deep = 10000;
-            if (i + 1 < argc && argv[i + 1][0] != '-')
-                cfg.deep = number(argv[++i]);
-        } else
-            usage();
+    qv::bench::Args args(argc, argv,
+                         "usage: bench_core_load_save [--nodes N] [--runs R] [--seed S]\n"
+                         "       bench_core_load_save --deep [N] [--runs R]");
+    bool deep = false;
+    while (args.next()) {
+        if (args.flag("--deep", deep)) {
+            size_t levels = 10000;
+            args.optionalNumber(levels);
+            cfg.deep = levels;
+        } else if (!args.option("--nodes", cfg.nodes) && !args.option("--runs", cfg.runs)
+                   && !args.option("--seed", cfg.seed))
+            args.usage();
     }
     if (cfg.deep && *cfg.deep == 0)
-        usage();
+        args.usage();
     return run(cfg);
 }

@@ -12,6 +12,7 @@
 #include "generator/Generator.h"
 #include "gui/tree/OutlineView.h"
 #include "gui/tree/TreeModel.h"
+#include "support/BenchSupport.h"
 
 #include <QApplication>
 #include <QMouseEvent>
@@ -130,18 +131,12 @@ int main(int argc, char **argv)
     size_t branch = 10000;
     size_t others = 100000;
     int runs = 5;
-    for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--branch") && i + 1 < argc)
-            branch = std::strtoul(argv[++i], nullptr, 10);
-        else if (!std::strcmp(argv[i], "--nodes") && i + 1 < argc)
-            others = std::strtoul(argv[++i], nullptr, 10);
-        else if (!std::strcmp(argv[i], "--runs") && i + 1 < argc)
-            runs = std::max(1, std::atoi(argv[++i]));
-        else {
-            std::fprintf(stderr, "usage: bench_gui_dragdrop [--branch N] [--nodes N] [--runs R]\n");
-            return 2;
-        }
-    }
+    qv::bench::Args args(argc, argv, "usage: bench_gui_dragdrop [--branch N] [--nodes N] [--runs R]");
+    while (args.next())
+        if (!args.option("--branch", branch) && !args.option("--nodes", others)
+            && !args.option("--runs", runs))
+            args.usage();
+    runs = std::max(1, runs);
     if (branch < 1)
         branch = 1;
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
@@ -162,7 +157,7 @@ int main(int argc, char **argv)
             ms.push_back(t);
         }
         std::sort(ms.begin(), ms.end());
-        const double median = ms[ms.size() / 2];
+        const double median = qv::bench::median(ms);
         std::printf("  %-9s  best %8.2f ms   median %8.2f ms   worst %8.2f ms  %s\n", name(shape), ms.front(),
                     median, ms.back(), median <= kGoalMs ? "ok" : "SLOW");
         ok = ok && median <= kGoalMs;

@@ -11,6 +11,7 @@
 #include "generator/Generator.h"
 #include "gui/common/Codec.h"
 #include "gui/editor/EditorPane.h"
+#include "support/BenchSupport.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -18,8 +19,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 
 namespace {
@@ -67,14 +66,10 @@ int main(int argc, char **argv)
     size_t bytes = 1 << 20;
     int keys = 200;
     bool bare = false;
-    for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--bare"))
-            bare = true;
-        else if (!std::strcmp(argv[i], "--bytes") && i + 1 < argc)
-            bytes = std::strtoul(argv[++i], nullptr, 10);
-        else if (!std::strcmp(argv[i], "--keys") && i + 1 < argc)
-            keys = std::atoi(argv[++i]);
-    }
+    qv::bench::Args args(argc, argv, "usage: bench_gui_editor [--bytes N] [--keys K] [--bare]");
+    while (args.next())
+        if (!args.flag("--bare", bare) && !args.option("--bytes", bytes) && !args.option("--keys", keys))
+            args.usage();
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

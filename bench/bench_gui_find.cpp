@@ -16,13 +16,13 @@
 #include "gui/tree/TreeModel.h"
 #include "gui/tree/TreePane.h"
 #include "gui/window/MainWindow.h"
+#include "support/BenchSupport.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
@@ -41,34 +41,14 @@ struct Config {
     int runs = 5;
 };
 
-[[noreturn]] void usage()
-{
-    std::fprintf(stderr, "usage: bench_gui_find [--nodes N] [--seed S] [--runs R]\n");
-    std::exit(2);
-}
-
-size_t number(const char *text)
-{
-    char *end = nullptr;
-    const unsigned long long v = std::strtoull(text, &end, 10);
-    if (!end || *end || end == text)
-        usage();
-    return size_t(v);
-}
-
 Config parse(int argc, char **argv)
 {
     Config c;
-    for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--nodes") && i + 1 < argc)
-            c.nodes = number(argv[++i]);
-        else if (!std::strcmp(argv[i], "--seed") && i + 1 < argc)
-            c.seed = number(argv[++i]);
-        else if (!std::strcmp(argv[i], "--runs") && i + 1 < argc)
-            c.runs = int(number(argv[++i]));
-        else
-            usage();
-    }
+    qv::bench::Args args(argc, argv, "usage: bench_gui_find [--nodes N] [--seed S] [--runs R]");
+    while (args.next())
+        if (!args.option("--nodes", c.nodes) && !args.option("--seed", c.seed)
+            && !args.option("--runs", c.runs))
+            args.usage();
     return c;
 }
 
@@ -79,12 +59,6 @@ double timed(const std::function<void()> &step)
     step();
     QCoreApplication::processEvents();
     return double(t.nsecsElapsed()) / 1e6;
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
 }
 
 void type(QWidget *field, QChar c)
@@ -104,8 +78,8 @@ int main(int argc, char **argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
 
-    QTemporaryDir dir;
-    const std::string base = dir.path().toStdString() + "/";
+    const qv::bench::TempDir dir;
+    const std::string &base = dir.path();
     const qv::gen::Generated generated = qv::gen::generate({config.nodes, config.seed});
     const size_t bytes = qv::gen::writeCatalogFiles(base, generated);
     std::printf("%zu nodes, %.1f MB of files\n\n", generated.entries.size(), double(bytes) / 1e6);
@@ -174,11 +148,11 @@ int main(int argc, char **argv)
             std::printf("| %-9s | %-10s | %8d | %10.1f | %-18s |\n", s.name, kind, letters, ms,
                         count.toUtf8().constData());
         };
-        const double f = median(fresh);
+        const double f = qv::bench::median(fresh);
         line("fresh", 1, f, counts[0]);
         worstAny = std::max(worstAny, f);
         for (int n : {2, 3, 6}) {
-            const double m = median(narrowing[n]);
+            const double m = qv::bench::median(narrowing[n]);
             line("narrowing", n, m, counts[n]);
             worstNarrowing = std::max(worstNarrowing, m);
             worstAny = std::max(worstAny, m);

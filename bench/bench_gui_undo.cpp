@@ -13,6 +13,7 @@
 #include "gui/tree/OutlineView.h"
 #include "gui/tree/TreeModel.h"
 #include "gui/tree/TreePane.h"
+#include "support/BenchSupport.h"
 
 #include <QApplication>
 #include <QMouseEvent>
@@ -65,12 +66,6 @@ double timed(qv::TreePane &pane, void (qv::TreePane::*call)())
     QCoreApplication::processEvents();
     pane.tree()->viewport()->repaint();
     return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-}
-
-double median(std::vector<double> ms)
-{
-    std::sort(ms.begin(), ms.end());
-    return ms[ms.size() / 2];
 }
 
 struct Row {
@@ -135,7 +130,7 @@ Row measure(const std::string &name, double goal, Bench &b, int runs, const std:
         undo.push_back(timed(*b.pane, &qv::TreePane::undo));
         redo.push_back(timed(*b.pane, &qv::TreePane::redo));
     }
-    return {name, goal, median(undo), median(redo)};
+    return {name, goal, qv::bench::median(undo), qv::bench::median(redo)};
 }
 
 } // namespace
@@ -145,18 +140,13 @@ int main(int argc, char **argv)
     size_t nodes = 100000;
     size_t branch = 10000;
     int runs = 5;
-    for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--nodes") && i + 1 < argc)
-            nodes = std::strtoul(argv[++i], nullptr, 10);
-        else if (!std::strcmp(argv[i], "--branch") && i + 1 < argc)
-            branch = std::max<size_t>(1, std::strtoul(argv[++i], nullptr, 10));
-        else if (!std::strcmp(argv[i], "--runs") && i + 1 < argc)
-            runs = std::max(1, std::atoi(argv[++i]));
-        else {
-            std::fprintf(stderr, "usage: bench_gui_undo [--nodes N] [--branch N] [--runs R]\n");
-            return 2;
-        }
-    }
+    qv::bench::Args args(argc, argv, "usage: bench_gui_undo [--nodes N] [--branch N] [--runs R]");
+    while (args.next())
+        if (!args.option("--nodes", nodes) && !args.option("--branch", branch)
+            && !args.option("--runs", runs))
+            args.usage();
+    branch = std::max<size_t>(1, branch);
+    runs = std::max(1, runs);
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

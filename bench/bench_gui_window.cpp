@@ -19,6 +19,7 @@
 #include "gui/tree/TreePane.h"
 #include "gui/window/MainWindow.h"
 #include "storage/CatalogFiles.h"
+#include "support/BenchSupport.h"
 
 #include <QAbstractListModel>
 #include <QApplication>
@@ -26,7 +27,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMouseEvent>
-#include <QTemporaryDir>
 #include <QToolButton>
 #include <QTreeView>
 
@@ -48,39 +48,21 @@ struct Config {
     int runs = 5;
 };
 
-[[noreturn]] void usage()
-{
-    std::fprintf(stderr,
-                 "usage: bench_gui_window [--nodes N] [--seed S] [--runs R] | --deep [N] | --copy DIR\n");
-    std::exit(2);
-}
-
-size_t number(const char *text)
-{
-    char *end = nullptr;
-    const unsigned long long v = std::strtoull(text, &end, 10);
-    if (!end || *end || end == text)
-        usage();
-    return size_t(v);
-}
-
 Config parse(int argc, char **argv)
 {
     Config c;
-    for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--nodes") && i + 1 < argc)
-            c.nodes = number(argv[++i]);
-        else if (!std::strcmp(argv[i], "--seed") && i + 1 < argc)
-            c.seed = number(argv[++i]);
-        else if (!std::strcmp(argv[i], "--runs") && i + 1 < argc)
-            c.runs = std::max(1, int(number(argv[++i])));
-        else if (!std::strcmp(argv[i], "--copy") && i + 1 < argc)
-            c.copy = argv[++i];
-        else if (!std::strcmp(argv[i], "--deep"))
-            c.deep = (i + 1 < argc && argv[i + 1][0] != '-') ? number(argv[++i]) : 100000;
-        else
-            usage();
+    qv::bench::Args args(
+        argc, argv, "usage: bench_gui_window [--nodes N] [--seed S] [--runs R] | --deep [N] | --copy DIR");
+    bool deep = false;
+    while (args.next()) {
+        if (args.flag("--deep", deep)) {
+            c.deep = 100000;
+            args.optionalNumber(c.deep);
+        } else if (!args.option("--nodes", c.nodes) && !args.option("--seed", c.seed)
+                   && !args.option("--runs", c.runs) && !args.option("--copy", c.copy))
+            args.usage();
     }
+    c.runs = std::max(1, c.runs);
     return c;
 }
 
@@ -92,12 +74,6 @@ double timed(const std::function<void()> &step)
     step();
     QCoreApplication::processEvents();
     return double(t.nsecsElapsed()) / 1e6;
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0.0 : v[v.size() / 2];
 }
 
 void row(const char *what, double ms) { std::printf("| %-34s | %9.1f |\n", what, ms); }
@@ -166,7 +142,7 @@ double floorFor(int rows, int runs, const QSize &size)
             select(at - 1);
         }));
     }
-    return median(times);
+    return qv::bench::median(times);
 }
 
 void send(QWidget *w, QEvent::Type type, const QPoint &pos, Qt::MouseButtons buttons)
@@ -184,8 +160,8 @@ int main(int argc, char **argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
 
-    QTemporaryDir dir;
-    const std::string base = dir.path().toStdString() + "/";
+    const qv::bench::TempDir dir;
+    const std::string &base = dir.path();
     size_t bytes = 0;
     size_t count = 0;
     if (!config.copy.empty()) {
@@ -245,7 +221,7 @@ int main(int argc, char **argv)
             QCoreApplication::processEvents();
             times.push_back(timed(act));
         }
-        return median(times);
+        return qv::bench::median(times);
     };
     struct Line {
         const char *step;

@@ -24,10 +24,10 @@
 #include "gui/window/MainWindow.h"
 #include "storage/CatalogFiles.h"
 #include "storage/FileIo.h"
+#include "support/BenchSupport.h"
 
 #include <QApplication>
 #include <QMainWindow>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
@@ -162,12 +162,6 @@ Sample measure(const char *self, const char *mode, const std::string &dir)
     return s;
 }
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -179,20 +173,16 @@ int main(int argc, char **argv)
     int runs = 5;
     uint64_t seed = 1;
     std::string copy;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--nodes"))
-            nodes = std::strtoull(argv[i + 1], nullptr, 10);
-        else if (!std::strcmp(argv[i], "--runs"))
-            runs = std::max(1, std::atoi(argv[i + 1]));
-        else if (!std::strcmp(argv[i], "--seed"))
-            seed = std::strtoull(argv[i + 1], nullptr, 10);
-        else if (!std::strcmp(argv[i], "--copy"))
-            copy = argv[i + 1];
-    }
+    qv::bench::Args args(argc, argv, "usage: bench_open [--nodes N] [--runs R] [--seed S] [--copy DIR]");
+    while (args.next())
+        if (!args.option("--nodes", nodes) && !args.option("--runs", runs) && !args.option("--seed", seed)
+            && !args.option("--copy", copy))
+            args.usage();
+    runs = std::max(1, runs);
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
 
-    QTemporaryDir tmp;
-    const std::string dir = tmp.path().toStdString() + "/";
+    const qv::bench::TempDir tmp;
+    const std::string &dir = tmp.path();
     size_t bytes = 0;
     if (copy.empty()) {
         bytes = qv::gen::writeCatalogFiles(dir, qv::gen::generate({nodes, seed}));
@@ -231,15 +221,20 @@ int main(int argc, char **argv)
         std::printf("| %-46s | %7.1f %-2s | %7.1f %-2s | %5.2fx |\n", what, value, unit, floorValue, unit,
                     value / floorValue);
     };
-    row("first load, core (floor: read and scan files)", median(load), median(scan), "ms");
-    row("open to an idle window (floor: + empty window)", median(open), median(floor), "ms");
-    row("catalogue's share of peak memory (vs files)", (median(openPeak) - median(blankPeak)) * 1024.0 / 1e6,
-        double(bytes) / 1e6, "MB");
-    row("  the same, less a bare Qt window's peak", (median(openPeak) - median(emptyPeak)) * 1024.0 / 1e6,
-        double(bytes) / 1e6, "MB");
+    row("first load, core (floor: read and scan files)", qv::bench::median(load), qv::bench::median(scan),
+        "ms");
+    row("open to an idle window (floor: + empty window)", qv::bench::median(open), qv::bench::median(floor),
+        "ms");
+    row("catalogue's share of peak memory (vs files)",
+        (qv::bench::median(openPeak) - qv::bench::median(blankPeak)) * 1024.0 / 1e6, double(bytes) / 1e6,
+        "MB");
+    row("  the same, less a bare Qt window's peak",
+        (qv::bench::median(openPeak) - qv::bench::median(emptyPeak)) * 1024.0 / 1e6, double(bytes) / 1e6,
+        "MB");
     std::printf("\npeaks: empty Qt window %.1f MiB, the window without a catalogue %.1f MiB, "
                 "the window with it %.1f MiB\n",
-                median(emptyPeak) / 1024.0, median(blankPeak) / 1024.0, median(openPeak) / 1024.0);
+                qv::bench::median(emptyPeak) / 1024.0, qv::bench::median(blankPeak) / 1024.0,
+                qv::bench::median(openPeak) / 1024.0);
     std::printf("\ngoals: open <= 2x its floor at 100,000 nodes, under 1 s at 1,000,000; "
                 "memory share <= 1.6x the files\n");
     return 0;

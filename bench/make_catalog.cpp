@@ -2,6 +2,7 @@
 // screenshots and trying the program by hand:
 //   make_catalog DIR [--nodes N] [--seed S] [--levels L]
 #include "generator/Generator.h"
+#include "support/BenchSupport.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -16,20 +17,11 @@ int main(int argc, char **argv)
     qv::gen::Options options;
     options.nodes = 50;
     options.levels = 4;
-    for (int i = 2; i + 1 < argc; i += 2) {
-        const std::string opt = argv[i];
-        const unsigned long long value = std::strtoull(argv[i + 1], nullptr, 10);
-        if (opt == "--nodes")
-            options.nodes = value;
-        else if (opt == "--seed")
-            options.seed = value;
-        else if (opt == "--levels")
-            options.levels = value;
-        else {
-            std::fprintf(stderr, "make_catalog: unknown option %s\n", opt.c_str());
-            return 2;
-        }
-    }
+    qv::bench::Args args(argc, argv, "usage: make_catalog DIR [--nodes N] [--seed S] [--levels L]", 2);
+    while (args.next())
+        if (!args.option("--nodes", options.nodes) && !args.option("--seed", options.seed)
+            && !args.option("--levels", options.levels))
+            args.usage();
     const size_t bytes = qv::gen::writeCatalogFiles(std::string(argv[1]) + "/", qv::gen::generate(options));
     std::printf("%zu nodes, %zu bytes in %s\n", options.nodes, bytes, argv[1]);
     return 0;

@@ -1,6 +1,7 @@
 #include "catalog/Catalog.h"
 
-#include "storage/StrToInt.h"
+#include "catalog/Errors.h"
+#include "catalog/StrToInt.h"
 
 #include <cassert>
 
@@ -57,6 +58,8 @@ void Catalog::joinIcons()
         const std::optional<RecordView> &r = found[taken++];
         if (!r)
             return false;
+        if (r->icons.size() > kMaxNumberLine)
+            throw EConvertError(Bytes(r->icons.substr(0, kMaxNumberLine + 1)));
         index = strToInt(r->icons);
         return true;
     });

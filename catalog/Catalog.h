@@ -43,7 +43,8 @@ public:
     bool setRecordText(const Node *node, Bytes recordText);
     // The icon join of a load: every node, in flat order, takes the icon of
     // its first record. Raises EConvertError for an icons field that is not
-    // an integer.
+    // an integer or is longer than kMaxNumberLine; a record no node shows
+    // is not looked at.
     void joinIcons();
 
     // ---- node commands ----

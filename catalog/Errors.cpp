@@ -120,7 +120,7 @@ EReadError::EReadError() : Error(W("Ошибка чтения потока")) {}
 
 EWriteError::EWriteError() : Error(W("Ошибка записи потока")) {}
 
-ETreeViewError::ETreeViewError(long long level, const Bytes &caption)
+EOutlineLevelError::EOutlineLevelError(long long level, const Bytes &caption)
     : Error(W("Неверный уровень (") + decimal(level) + W(") для элемента \"") + clipQuoted(caption) + "\"")
 {}
 

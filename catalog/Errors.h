@@ -81,10 +81,11 @@ public:
     EWriteError();
 };
 
+// A line of the outline file deeper than one level below the line before:
 // "Неверный уровень (%d) для элемента "%s"" (the caption cut by clipQuoted())
-class ETreeViewError : public Error {
+class EOutlineLevelError : public Error {
 public:
-    ETreeViewError(long long level, const Bytes &caption);
+    EOutlineLevelError(long long level, const Bytes &caption);
 };
 
 // "Не могу записать в %s"

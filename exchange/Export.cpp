@@ -1,5 +1,6 @@
 #include "exchange/Export.h"
 
+#include "catalog/Links.h"
 #include "exchange/IconData.h"
 
 #include <algorithm>
@@ -7,6 +8,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace qv {
 
@@ -16,8 +18,6 @@ namespace {
 
 struct CharTables {
     std::array<std::string, 256> utf8; // each byte as UTF-8
-    std::array<bool, 256> word{};      // a word character of the link rule
-    std::array<bool, 256> stopsLink{}; // ends a link
     std::array<bool, 256> control{};   // a C0 or C1 control other than TAB
 };
 
@@ -29,25 +29,7 @@ const CharTables &chars()
             const char c = static_cast<char>(b);
             t.utf8[b] = cp1251::toUtf8(std::string_view(&c, 1));
             const char16_t u = cp1251::toUtf16(std::string_view(&c, 1)).front();
-            t.word[b] = (u >= u'0' && u <= u'9') || (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z')
-                || u == u'_' || u == 0xB5 || (u >= 0x400 && u <= 0x4FF);
             t.control[b] = (u < 0x20 && u != u'\t') || (u >= 0x7F && u < 0xA0);
-            t.stopsLink[b] = u <= 0x20 || (u >= 0x7F && u <= 0xA0) || u == 0x2028 || u == 0x2029 || u == 0x85;
-            switch (u) {
-            case '<':
-            case '>':
-            case '"':
-            case '{':
-            case '}':
-            case '|':
-            case '\\':
-            case '^':
-            case '`':
-                t.stopsLink[b] = true;
-                break;
-            default:
-                break;
-            }
         }
         return t;
     }();
@@ -67,60 +49,6 @@ bool startsWithNoCase(std::string_view text, size_t at, std::string_view prefix)
     }
     return true;
 }
-
-// Length of the link start (scheme or "www.") at `at`, or 0.
-size_t linkStart(std::string_view line, size_t at)
-{
-    static constexpr std::string_view kStarts[]
-        = {"http://",     "https://", "ftp://", "gopher://", "telnet://", "wais://",
-           "prospero://", "nntp://",  "file:",  "mailto:",   "news:",     "www."};
-    for (std::string_view s : kStarts) {
-        if (startsWithNoCase(line, at, s))
-            return s.size();
-    }
-    return 0;
-}
-
-bool trailingPunctuation(char c)
-{
-    switch (c) {
-    case '.':
-    case ',':
-    case ';':
-    case ':':
-    case '!':
-    case '?':
-    case '\'':
-    case '*':
-        return true;
-    default:
-        return false;
-    }
-}
-
-// The brackets of a link, counted once and kept as its end is trimmed.
-struct Brackets {
-    size_t opens[2] = {}, closes[2] = {}; // () and []
-    explicit Brackets(std::string_view link)
-    {
-        for (char c : link) {
-            opens[0] += c == '(';
-            closes[0] += c == ')';
-            opens[1] += c == '[';
-            closes[1] += c == ']';
-        }
-    }
-    // `close` (')' or ']') ends the link without its opening one: it is
-    // taken off the count, as it is taken off the link.
-    bool dropsUnbalanced(char close)
-    {
-        const int k = close == ')' ? 0 : 1;
-        if (opens[k] >= closes[k])
-            return false;
-        --closes[k];
-        return true;
-    }
-};
 
 // ---- output ----
 
@@ -488,44 +416,6 @@ bool parseExportFormat(std::string_view name, ExportFormat &format)
     else
         return false;
     return true;
-}
-
-std::vector<std::pair<size_t, size_t>> findLinks(std::string_view line)
-{
-    const CharTables &t = chars();
-    std::vector<std::pair<size_t, size_t>> out;
-    size_t at = 0;
-    while (at < line.size()) {
-        size_t prefix = 0;
-        if (at == 0
-            || !(t.word[static_cast<unsigned char>(line[at - 1])] || line[at - 1] == '@'
-                 || line[at - 1] == '.' || line[at - 1] == '-' || line[at - 1] == '/'))
-            prefix = linkStart(line, at);
-        if (!prefix) {
-            ++at;
-            continue;
-        }
-        const size_t start = at;
-        const size_t prefixEnd = at + prefix;
-        size_t end = prefixEnd;
-        while (end < line.size() && !t.stopsLink[static_cast<unsigned char>(line[end])])
-            ++end;
-        Brackets brackets(line.substr(start, end - start));
-        while (end > prefixEnd) {
-            const char last = line[end - 1];
-            if (trailingPunctuation(last) || ((last == ')' || last == ']') && brackets.dropsUnbalanced(last)))
-                --end;
-            else
-                break;
-        }
-        if (end > prefixEnd) {
-            out.emplace_back(start, end);
-            at = end;
-        } else {
-            at = prefixEnd;
-        }
-    }
-    return out;
 }
 
 void exportCatalog(const Catalog &catalog, ExportFormat format, const ExportSink &sink)

@@ -11,8 +11,6 @@
 #include <functional>
 #include <iosfwd>
 #include <string_view>
-#include <utility>
-#include <vector>
 
 namespace qv {
 
@@ -35,14 +33,5 @@ using ExportSink = std::function<void(std::string_view)>;
 //    line follows as one TAB per level plus one, a blank and the line.
 void exportCatalog(const Catalog &catalog, ExportFormat format, const ExportSink &sink);
 void exportCatalog(const Catalog &catalog, ExportFormat format, std::ostream &out);
-
-// The web addresses in one line of note text (Windows-1251), as the note
-// editor finds them: [start, end) byte ranges, in order. A link starts at
-// http://, https://, ftp://, gopher://, telnet://, wais://, prospero://,
-// nntp://, file:, mailto:, news: or "www." (any letter case) where no word
-// character, '@', '.', '-' or '/' stands before it; it ends at whitespace,
-// a control character or one of < > " { } | \ ^ `, and gives back trailing
-// . , ; : ! ? ' * and closing brackets it did not open.
-std::vector<std::pair<size_t, size_t>> findLinks(std::string_view line);
 
 } // namespace qv

@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     Outline outline;
     try {
         parseOutline(qvfuzz::view(data, size), outline);
-    } catch (const ETreeViewError &) {
+    } catch (const EOutlineLevelError &) {
         // The nodes of the earlier lines stay; they are checked like the rest.
     }
     checkShape(outline);

@@ -7,8 +7,8 @@
 #include "FuzzSupport.h"
 
 #include "catalog/Errors.h"
+#include "catalog/StrToInt.h"
 #include "settings/SettingsFile.h"
-#include "storage/StrToInt.h"
 
 using namespace qv;
 using qvfuzz::require;

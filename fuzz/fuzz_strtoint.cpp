@@ -4,7 +4,7 @@
 #include "FuzzSupport.h"
 
 #include "catalog/Errors.h"
-#include "storage/StrToInt.h"
+#include "catalog/StrToInt.h"
 
 #include <optional>
 

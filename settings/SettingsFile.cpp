@@ -1,8 +1,8 @@
 #include "settings/SettingsFile.h"
 
 #include "catalog/Errors.h"
+#include "catalog/StrToInt.h"
 #include "storage/FileIo.h"
-#include "storage/StrToInt.h"
 
 #include <optional>
 #include <vector>

@@ -64,7 +64,7 @@ namespace {
 // Calls add(level, caption) for each line up to the first NUL, the level
 // already checked against the line before: whatever its indent, the first
 // line gives a root (level 0); a later one may go at most one level deeper
-// than the line before, else ETreeViewError.
+// than the line before, else EOutlineLevelError.
 template <typename Add>
 void scanLines(std::string_view bytes, Add &&add)
 {
@@ -91,7 +91,7 @@ void scanLines(std::string_view bytes, Add &&add)
             level = 0;
             first = false;
         } else if (level > depth + 1) {
-            throw ETreeViewError(static_cast<long long>(level), Bytes(caption));
+            throw EOutlineLevelError(static_cast<long long>(level), Bytes(caption));
         }
         depth = level;
         add(level, caption);
@@ -180,7 +180,7 @@ bool outlineReadsWhole(InputFile &file)
         return false;
     try {
         scanLines(bytes, [](size_t, std::string_view) {});
-    } catch (const ETreeViewError &) {
+    } catch (const EOutlineLevelError &) {
         return false;
     }
     return true;

@@ -15,7 +15,7 @@ class InputFile;
 // The file's bytes for an outline (pre-order walk, no recursion).
 Bytes outlineBytes(const Outline &outline);
 // Parses bytes into `outline`, replacing its contents. On a level error the
-// nodes of the earlier lines stay and ETreeViewError is raised.
+// nodes of the earlier lines stay and EOutlineLevelError is raised.
 void parseOutline(std::string_view bytes, Outline &outline);
 
 // Writes the file atomically; EFCreateError when it cannot be created.

@@ -1,8 +1,8 @@
 #include "storage/RecordFile.h"
 
 #include "catalog/Errors.h"
+#include "catalog/StrToInt.h"
 #include "storage/FileIo.h"
-#include "storage/StrToInt.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -173,9 +173,9 @@ private:
     std::optional<uint64_t> mark_;
 };
 
-// A number line longer than kMaxNumberLine cannot be valid: it is refused
-// without being read on.
-void readNumberLine(LineReader &reader, Bytes &line)
+// The count line is converted as it is read: a line longer than
+// kMaxNumberLine is refused without being read on.
+void readCountLine(LineReader &reader, Bytes &line)
 {
     if (!reader.readLine(line, kMaxNumberLine))
         throw EConvertError(line);
@@ -188,7 +188,7 @@ std::optional<uint64_t> readRecords(ByteSource &source, size_t sizeHint, RecordT
 {
     LineReader reader(source);
     Bytes line;
-    readNumberLine(reader, line);
+    readCountLine(reader, line);
     const int32_t count = strToInt(line);
     auto stop = [&]() -> std::optional<uint64_t> {
         const std::optional<uint64_t> mark = reader.markOffset();
@@ -203,7 +203,7 @@ std::optional<uint64_t> readRecords(ByteSource &source, size_t sizeHint, RecordT
         for (int32_t k = 0; k < count && !reader.atEnd(); ++k) {
             reader.readLine(section);
             reader.readLine(text);
-            readNumberLine(reader, icons);
+            reader.readLine(icons);
         }
         return stop();
     }
@@ -231,7 +231,7 @@ std::optional<uint64_t> readRecords(ByteSource &source, size_t sizeHint, RecordT
             }
             reader.readLine(section);
             reader.readLine(text);
-            readNumberLine(reader, icons);
+            reader.readLine(icons);
             table->appendUnindexed(section, text, icons);
         }
     } catch (...) {

@@ -32,11 +32,6 @@ std::optional<uint64_t> parseRecords(std::string_view bytes, RecordTable &table)
 // with the conversion error. Raises EInOutError on a read failure.
 bool recordsReadWhole(InputFile &file);
 
-// The count line and the icons lines hold one number: a line longer than
-// this cannot be valid and is refused (EConvertError) without being read
-// whole. Text lines have no such limit.
-constexpr size_t kMaxNumberLine = 64 * 1024;
-
 // Missing records past the end of the data are appended empty, but no more
 // than this many (a count of 2147483647 must not exhaust memory).
 constexpr size_t kMaxEmptyTrailingRecords = 1000;

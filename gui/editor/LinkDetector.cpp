@@ -1,104 +1,29 @@
 #include "gui/editor/LinkDetector.h"
 
-#include <QRegularExpression>
+#include "catalog/Links.h"
+
 #include <QTextBlock>
 
 namespace qv::links {
 
 namespace {
 
-// A link starts with a known scheme or "www." at a word start.
-const QRegularExpression &startPattern()
-{
-    static const QRegularExpression re(
-        QStringLiteral("(?<![\\w@.\\-/])(?:(?:https?|ftp|gopher|telnet|wais|prospero|nntp)://|"
-                       "(?:file|mailto|news):|www\\.)"),
-        QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
-    return re;
-}
+bool isWordOutsideCodePage(char32_t c) { return QChar::isLetterOrNumber(c); }
 
-bool stopsLink(QChar c)
+// The links of one block, in UTF-16 units.
+std::vector<Span> find(const QString &text)
 {
-    if (c.isSpace() || c.category() == QChar::Other_Control)
-        return true;
-    switch (c.unicode()) {
-    case '<':
-    case '>':
-    case '"':
-    case '{':
-    case '}':
-    case '|':
-    case '\\':
-    case '^':
-    case '`':
-    case 0x2028:
-    case 0x2029:
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool trailingPunctuation(QChar c)
-{
-    switch (c.unicode()) {
-    case '.':
-    case ',':
-    case ';':
-    case ':':
-    case '!':
-    case '?':
-    case '\'':
-    case '*':
-        return true;
-    default:
-        return false;
-    }
-}
-
-// Closing brackets end a link unless the link opened them itself.
-bool unbalancedClose(QStringView link, QChar close)
-{
-    QChar open = close == u')' ? u'(' : close == u']' ? u'[' : QChar();
-    if (open.isNull())
-        return false;
-    return link.count(open) < link.count(close);
+    const std::vector<LinkSpan> found = findLinks(
+        std::u16string_view(reinterpret_cast<const char16_t *>(text.utf16()), size_t(text.size())),
+        isWordOutsideCodePage);
+    std::vector<Span> spans;
+    spans.reserve(found.size());
+    for (const auto &[start, end] : found)
+        spans.emplace_back(int(start), int(end));
+    return spans;
 }
 
 } // namespace
-
-std::vector<Span> find(QStringView line)
-{
-    std::vector<Span> out;
-    const QRegularExpression &re = startPattern();
-    qsizetype from = 0;
-    while (from < line.size()) {
-        const QRegularExpressionMatch m = re.match(line, from);
-        if (!m.hasMatch())
-            break;
-        const qsizetype start = m.capturedStart();
-        const qsizetype prefixEnd = m.capturedEnd();
-        qsizetype end = prefixEnd;
-        while (end < line.size() && !stopsLink(line[end]))
-            ++end;
-        // Give back punctuation that closes the sentence rather than the address.
-        while (end > prefixEnd) {
-            const QChar last = line[end - 1];
-            if (trailingPunctuation(last)
-                || ((last == u')' || last == u']') && unbalancedClose(line.mid(start, end - start), last)))
-                --end;
-            else
-                break;
-        }
-        if (end > prefixEnd) {
-            out.emplace_back(int(start), int(end));
-            from = end;
-        } else {
-            from = prefixEnd;
-        }
-    }
-    return out;
-}
 
 Highlighter::Highlighter(QTextDocument *document) : QSyntaxHighlighter(document)
 {

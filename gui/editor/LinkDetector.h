@@ -1,8 +1,7 @@
-// Finding web addresses in a line of note text, and the highlighter that
-// draws them as links and keeps each block's link ranges beside it.
+// The highlighter that draws a note's web addresses as links (found by
+// catalog/Links.h) and keeps each block's link ranges beside it.
 #pragma once
 
-#include <QStringView>
 #include <QSyntaxHighlighter>
 
 #include <utility>
@@ -12,13 +11,6 @@ namespace qv::links {
 
 // A link inside one line: [start, end) in UTF-16 units.
 using Span = std::pair<int, int>;
-
-// Every web address of `line`, in order: http://, https://, ftp://, file:,
-// mailto:, news:, telnet:// and similar schemes, and addresses starting with
-// "www.". A link ends at whitespace, at a character that cannot be part of
-// an address, and loses trailing punctuation (".,;:!?" and unbalanced
-// closing brackets and quotes).
-std::vector<Span> find(QStringView line);
 
 // The link ranges of one block, kept as the block's user data.
 class BlockLinks : public QTextBlockUserData {

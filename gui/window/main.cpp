@@ -3,6 +3,7 @@
 #include "gui/common/StackRoom.h"
 #include "gui/window/AboutPanel.h"
 #include "gui/window/MainWindow.h"
+#include "gui/window/MemoryKeeper.h"
 #include "storage/CatalogHome.h"
 
 #include <QApplication>
@@ -12,17 +13,8 @@
 #include <QLibraryInfo>
 #include <QTranslator>
 
-#include <cstdint>
 #include <cstdlib>
 #include <optional>
-
-#if defined(__linux__)
-#include <csignal>
-#include <sched.h>
-#include <sys/prctl.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-#endif
 
 #ifndef QUORVEL_INSTALL_BINDIR
 #define QUORVEL_INSTALL_BINDIR ""
@@ -45,52 +37,6 @@ void saveAtExit()
 // (made absolute; it must be an existing folder), else beside the executable
 // or the user's data folder (storage/CatalogHome.h). Nothing when there is
 // none to use; the error box has been shown.
-// Not in the sanitizer builds, whose checks at the end need the process's
-// memory as it is.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define QV_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define QV_SANITIZED 1
-#endif
-#endif
-#if defined(__linux__) && !defined(QV_SANITIZED)
-#define QV_HAND_OFF_MEMORY 1
-#endif
-
-#ifdef QV_HAND_OFF_MEMORY
-pid_t g_parent = 0;
-alignas(16) char g_keeperStack[16 * 1024];
-
-// The keeper of the address space: it shares the process's memory, holds
-// no file, and dies with the process; the system then takes the memory back
-// from it rather than from the process, which is gone at once. Only system
-// calls here: the keeper runs on the process's thread storage.
-int keepMemory(void *)
-{
-    // No handler of the process may run here: every signal but the one it
-    // dies by is held back.
-    const uint64_t allSignals = ~uint64_t(0);
-    syscall(SYS_rt_sigprocmask, SIG_BLOCK, &allSignals, nullptr, sizeof allSignals);
-    syscall(SYS_close_range, 0u, ~0u, 0u);
-    syscall(SYS_prctl, PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
-    if (syscall(SYS_getppid) != g_parent)
-        syscall(SYS_exit, 0);
-    for (;;)
-        syscall(SYS_pause);
-}
-
-// At the very end of a run whose catalogue is saved and let go: a large
-// catalogue's memory (a million nodes take most of a gigabyte) would keep
-// the process in the system's hands for a tenth of a second and more while
-// it is freed page by page.
-void handOffMemory()
-{
-    g_parent = getpid();
-    clone(keepMemory, g_keeperStack + sizeof g_keeperStack, CLONE_VM, nullptr);
-}
-#endif
-
 std::optional<std::string> catalogFolder()
 {
     const QStringList args = QCoreApplication::arguments();
@@ -144,11 +90,7 @@ int main(int argc, char *argv[])
     // the way out.
     if (window.closed()) {
         window.catalog().releaseWithoutFreeing();
-#ifdef QV_HAND_OFF_MEMORY
-        // After the window and the application are torn down (the clipboard
-        // handed over), before the process ends.
-        std::atexit(handOffMemory);
-#endif
+        qv::handOffMemoryAtExit();
     }
     return status;
 }

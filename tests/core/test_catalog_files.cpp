@@ -4,6 +4,7 @@
 
 #include "catalog/Catalog.h"
 #include "catalog/Errors.h"
+#include "catalog/StrToInt.h"
 #include "settings/SettingsFile.h"
 #include "storage/CatalogFiles.h"
 #include "storage/FileIo.h"
@@ -193,21 +194,46 @@ TEST(CatalogFilesTest, LoadJoinsIconsFirstRecordWinsAndLeavesFlagClear)
 
 TEST(CatalogFilesTest, BadIconsFieldStopsTheLoadWithConversionError)
 {
+    // Not a number; a number, but longer than the join converts.
+    const std::pair<std::string, std::string> cases[] = {
+        {"abc", "'abc' - неверное целое значение"},
+        {std::string(kMaxNumberLine + 1, '0'), "'" + std::string(80, '0') + "…' - неверное целое значение"}};
+    for (const auto &[icons, message] : cases) {
+        TempDir dir;
+        qvtest::writeFile(dir.file("data.dat"), "A\r\n");
+        qvtest::writeFile(dir.file("text.dat"), "1\r\nA\r\n\r\n" + icons + "\r\n");
+        CatalogFiles files(dir.path());
+        Catalog cat;
+        try {
+            files.load(cat);
+            ADD_FAILURE() << "the load should stop";
+        } catch (const EConvertError &e) {
+            EXPECT_EQ(e.message(), W(message));
+        }
+        EXPECT_TRUE(files.loaded());
+        EXPECT_TRUE(files.loadFailed());
+        EXPECT_TRUE(files.joinFailed());
+        EXPECT_FALSE(cat.modified());
+    }
+}
+
+// Only the join converts an icons field: a record no node shows loads and
+// is saved back as it was, whatever its icons line holds.
+TEST(CatalogFilesTest, LongIconsLineOfAnUnshownRecordRoundTrips)
+{
     TempDir dir;
+    const std::string records = "2\r\nA\r\nnote\r\n" + std::string(kMaxNumberLine - 1, '0')
+        + "5\r\nOrphan\r\n\r\n" + std::string(3 << 20, '7') + "\r\n";
     qvtest::writeFile(dir.file("data.dat"), "A\r\n");
-    qvtest::writeFile(dir.file("text.dat"), "1\r\nA\r\n\r\nabc\r\n");
+    qvtest::writeFile(dir.file("text.dat"), records);
     CatalogFiles files(dir.path());
     Catalog cat;
-    try {
-        files.load(cat);
-        FAIL() << "the load should stop";
-    } catch (const EConvertError &e) {
-        EXPECT_EQ(e.message(), W("'abc' - неверное целое значение"));
-    }
-    EXPECT_TRUE(files.loaded());
-    EXPECT_TRUE(files.loadFailed());
-    EXPECT_TRUE(files.joinFailed());
-    EXPECT_FALSE(cat.modified());
+    files.load(cat);
+    EXPECT_EQ(cat.outline().at(0)->imageIndex(), 5);
+    cat.markChanged();
+    files.save(cat);
+    EXPECT_EQ(qvtest::readFile(dir.file("text.dat")), records);
+    EXPECT_EQ(qvtest::readFile(dir.file("data.dat")), "A\r\n");
 }
 
 TEST(CatalogFilesTest, RecordFileIsReadEvenWithoutOutlineFile)

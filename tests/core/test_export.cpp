@@ -222,31 +222,4 @@ TEST(Export, DeepOutline)
     }
 }
 
-struct LinkCase {
-    const char *name;
-    std::string line;               // UTF-8
-    std::vector<std::string> links; // UTF-8
-};
-void PrintTo(const LinkCase &c, std::ostream *os) { *os << c.name; }
-
-class ExportLinks : public ::testing::TestWithParam<LinkCase> {};
-
-TEST_P(ExportLinks, FindsTheEditorsLinks)
-{
-    const Bytes line = W(GetParam().line);
-    std::vector<std::string> found;
-    for (const auto &[start, end] : qv::findLinks(line))
-        found.push_back(qv::cp1251::toUtf8(line.substr(start, end - start)));
-    EXPECT_EQ(found, GetParam().links);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Lines, ExportLinks,
-    ::testing::Values(LinkCase{"TrailingFullStop", "see www.a.org/x.", {"www.a.org/x"}},
-                      LinkCase{"Brackets", "(http://a.b/c_(d)),", {"http://a.b/c_(d)"}},
-                      LinkCase{"SchemesAnyCase", "MAILTO:a@b.c, Ftp://h/п;", {"MAILTO:a@b.c", "Ftp://h/п"}},
-                      LinkCase{"NotAfterWordOrAt", "a@www.x.org Дwww.x.org xhttp://y", {}},
-                      LinkCase{"StopsAtBlankAndQuote", "https://x.y/\"z\" ftp://", {"https://x.y/"}}),
-    [](const auto &testInfo) { return std::string(testInfo.param.name); });
-
 } // namespace

@@ -83,7 +83,7 @@ TEST_P(OutlineParse, GivesShapeOrLevelError)
     std::string error;
     try {
         parseOutline(c.bytes, o);
-    } catch (const ETreeViewError &e) {
+    } catch (const EOutlineLevelError &e) {
         error = cp1251::toUtf8(e.message());
     }
     EXPECT_EQ(error, c.error);

@@ -1,6 +1,6 @@
 // The integer syntax shared by the catalogue files and the settings.
 #include "catalog/Errors.h"
-#include "storage/StrToInt.h"
+#include "catalog/StrToInt.h"
 
 #include <gtest/gtest.h>
 

@@ -218,7 +218,7 @@ TEST(Errors, OtherMessages)
     EXPECT_EQ(EFCreateError("/a/data.dat").message(), W("Не могу создать файл /a/data.dat"));
     EXPECT_EQ(EReadError().message(), W("Ошибка чтения потока"));
     EXPECT_EQ(EWriteError().message(), W("Ошибка записи потока"));
-    EXPECT_EQ(ETreeViewError(2, "B").message(), W("Неверный уровень (2) для элемента \"B\""));
+    EXPECT_EQ(EOutlineLevelError(2, "B").message(), W("Неверный уровень (2) для элемента \"B\""));
     EXPECT_EQ(ESettingsWriteError("/a/x.ini").message(), W("Не могу записать в /a/x.ini"));
     EXPECT_EQ(ENotRegularFile("/a/x.ini").message(), W("Файл /a/x.ini не является обычным файлом"));
 }
@@ -250,7 +250,7 @@ TEST(Errors, QuotedTextIsCutAtEightyCharacters)
     EXPECT_EQ(clipQuoted(std::string(81, 'a')), std::string(80, 'a') + ellipsis);
     EXPECT_EQ(EConvertError(std::string(5000, '7')).message(),
               "'" + std::string(80, '7') + ellipsis + W("' - неверное целое значение"));
-    EXPECT_EQ(ETreeViewError(4, std::string(100, 'c')).message(),
+    EXPECT_EQ(EOutlineLevelError(4, std::string(100, 'c')).message(),
               W("Неверный уровень (4) для элемента \"") + std::string(80, 'c') + ellipsis + "\"");
     EXPECT_EQ(cp1251::toUtf8(ellipsis), "…");
 }

@@ -3,7 +3,6 @@
 // press/release reports over links.
 #include "catalog/Catalog.h"
 #include "gui/common/Codec.h"
-#include "gui/editor/LinkDetector.h"
 #include "gui/editor/NoteEditor.h"
 #include "gui/editor/RecordMirror.h"
 
@@ -224,41 +223,6 @@ private slots:
         }
         // Small edits are patched, not converted whole.
         QVERIFY(mirror.patches() > mirror.rebuilds());
-    }
-
-    void linksAreFound_data()
-    {
-        QTest::addColumn<QString>("line");
-        QTest::addColumn<QStringList>("links");
-        QTest::newRow("none") << QStringLiteral("plain words, no address") << QStringList{};
-        QTest::newRow("http") << QStringLiteral("see http://a.example/x?y=1&z=2 now")
-                              << QStringList{QStringLiteral("http://a.example/x?y=1&z=2")};
-        QTest::newRow("sentence end") << QStringLiteral("Go to https://b.example/path.")
-                                      << QStringList{QStringLiteral("https://b.example/path")};
-        QTest::newRow("www, ftp, mailto, file")
-            << QStringLiteral("www.c.example; ftp://d.example/f mailto:me@e.example file:///tmp/n.txt")
-            << QStringList{QStringLiteral("www.c.example"), QStringLiteral("ftp://d.example/f"),
-                           QStringLiteral("mailto:me@e.example"), QStringLiteral("file:///tmp/n.txt")};
-        QTest::newRow("in brackets") << QStringLiteral("(http://f.example/a_(b)) [www.g.example]")
-                                     << QStringList{QStringLiteral("http://f.example/a_(b)"),
-                                                    QStringLiteral("www.g.example")};
-        QTest::newRow("upper case scheme")
-            << QStringLiteral("HTTP://H.EXAMPLE") << QStringList{QStringLiteral("HTTP://H.EXAMPLE")};
-        QTest::newRow("ends at no-break space")
-            << QStringLiteral("http://i.example\u00A0x") << QStringList{QStringLiteral("http://i.example")};
-        QTest::newRow("prefix alone") << QStringLiteral("http:// and www. alone") << QStringList{};
-        QTest::newRow("inside a word") << QStringLiteral("awww.j.example xhttp://k.example") << QStringList{};
-        QTest::newRow("cyrillic around")
-            << QStringLiteral("сайт:www.пример.рф, ок") << QStringList{QStringLiteral("www.пример.рф")};
-    }
-    void linksAreFound()
-    {
-        QFETCH(QString, line);
-        QFETCH(QStringList, links);
-        QStringList found;
-        for (const auto &s : qv::links::find(line))
-            found << line.mid(s.first, s.second - s.first);
-        QCOMPARE(found, links);
     }
 
     void linksFollowTypingPasteUndoAndLoad()

@@ -1,4 +1,4 @@
-#include "storage/StrToInt.h"
+#include "catalog/StrToInt.h"
 
 #include "catalog/Errors.h"
 
