@@ -3,6 +3,7 @@
 #include "gui/common/Codec.h"
 #include "gui/common/Icons.h"
 #include "gui/common/MessageBox.h"
+#include "gui/tree/FindController.h"
 #include "gui/tree/IconPalette.h"
 #include "gui/tree/OutlineView.h"
 #include "gui/tree/TreeModel.h"
@@ -497,7 +498,7 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
             // Not while a label is being edited inside the tree, nor
             // while a find text is being typed.
             if ((!focus || (focus != tree && !tree->isAncestorOf(focus)))
-                && focus != static_cast<QWidget *>(treePane_->findField()))
+                && focus != static_cast<QWidget *>(treePane_->find()->findField()))
                 tree->setFocus(Qt::MouseFocusReason);
         } else if (watched == editor->viewport()) {
             if (focus != editor)
