@@ -116,7 +116,7 @@ int main(int argc, char **argv)
     window->show();
     QCoreApplication::processEvents();
     qv::TreePane *pane = window->treePane();
-    QLineEdit *field = pane->find()->findField();
+    QLineEdit *field = pane->finder()->findField();
     const qv::Catalog &catalog = window->catalog();
 
     // The floor: one byte search for a word over every note.
@@ -138,12 +138,12 @@ int main(int argc, char **argv)
 
     // Ctrl+F shows the bar, and the index is made right after, before any letter.
     const double opening = timed([&] {
-        pane->find()->openFind();
+        pane->finder()->openFind();
         QCoreApplication::processEvents();
     });
     const double first = timed([&] { type(field, QLatin1Char('k')); });
     std::printf("Ctrl+F, the bar shown and the index made: %.1f ms\n", opening);
-    std::printf("first keystroke: %.1f ms, %s\n\n", first, qPrintable(pane->find()->findCount()->text()));
+    std::printf("first keystroke: %.1f ms, %s\n\n", first, qPrintable(pane->finder()->findCount()->text()));
 
     struct Series {
         const char *name;
@@ -165,10 +165,10 @@ int main(int argc, char **argv)
             QCoreApplication::processEvents();
             field->selectAll();
             fresh.push_back(timed([&] { type(field, s.word[0]); }));
-            counts[0] = pane->find()->findCount()->text();
+            counts[0] = pane->finder()->findCount()->text();
             for (int n = 2; n <= s.word.size(); ++n) {
                 narrowing[n].push_back(timed([&] { type(field, s.word[n - 1]); }));
-                counts[n] = pane->find()->findCount()->text();
+                counts[n] = pane->finder()->findCount()->text();
             }
         }
         auto line = [&](const char *kind, int letters, double ms, const QString &count) {
@@ -205,7 +205,7 @@ int main(int argc, char **argv)
                     searchOne, one.size(), searchTwo, two.size(), setTwo, setOne);
     }
     // Leaving the find: the whole tree again.
-    const double leave = timed([&] { pane->find()->closeFind(); });
+    const double leave = timed([&] { pane->finder()->closeFind(); });
     std::printf("\nEsc (whole tree back): %.1f ms\n", leave);
     std::printf("goals: narrowing <= 16 ms (worst median %.1f), any keystroke <= 50 ms (worst median %.1f)\n",
                 worstNarrowing, worstAny);

@@ -13,7 +13,6 @@
 
 class QAction;
 class QKeyEvent;
-class QLineEdit;
 class QMenu;
 class QToolBar;
 class QToolButton;
@@ -42,7 +41,7 @@ public:
     QToolBar *toolbar() const { return toolbar_; }
     QMenu *popupMenu() const { return contextMenu_; }
     TreeCommands *commands() const { return commands_; }
-    FindController *find() const { return find_; }
+    FindController *finder() const { return find_; }
     // A toolbar button ("SpeedButton1", ...) or action ("N1", ...) by objectName.
     QToolButton *button(const QString &name) const;
     QAction *action(const QString &name) const;

@@ -500,7 +500,7 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
             // Not while a label is being edited inside the tree, nor
             // while a find text is being typed.
             if ((!focus || (focus != tree && !tree->isAncestorOf(focus)))
-                && focus != static_cast<QWidget *>(treePane_->find()->findField()))
+                && focus != static_cast<QWidget *>(treePane_->finder()->findField()))
                 tree->setFocus(Qt::MouseFocusReason);
         } else if (watched == editor->viewport()) {
             if (focus != editor)
