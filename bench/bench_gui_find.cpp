@@ -12,6 +12,7 @@
 #include "generator/Generator.h"
 #include "gui/common/MessageBox.h"
 #include "gui/common/StackRoom.h"
+#include "gui/tree/FindController.h"
 #include "gui/tree/OutlineView.h"
 #include "gui/tree/TreeModel.h"
 #include "gui/tree/TreePane.h"
@@ -89,7 +90,7 @@ int main(int argc, char **argv)
     window->show();
     QCoreApplication::processEvents();
     qv::TreePane *pane = window->treePane();
-    QLineEdit *field = pane->findField();
+    QLineEdit *field = pane->finder()->findField();
     const qv::Catalog &catalog = window->catalog();
 
     // The floor: one byte search for a word over every note.
@@ -111,12 +112,12 @@ int main(int argc, char **argv)
 
     // Ctrl+F shows the bar, and the index is made right after, before any letter.
     const double opening = timed([&] {
-        pane->openFind();
+        pane->finder()->openFind();
         QCoreApplication::processEvents();
     });
     const double first = timed([&] { type(field, QLatin1Char('k')); });
     std::printf("Ctrl+F, the bar shown and the index made: %.1f ms\n", opening);
-    std::printf("first keystroke: %.1f ms, %s\n\n", first, qPrintable(pane->findCount()->text()));
+    std::printf("first keystroke: %.1f ms, %s\n\n", first, qPrintable(pane->finder()->findCount()->text()));
 
     struct Series {
         const char *name;
@@ -138,10 +139,10 @@ int main(int argc, char **argv)
             QCoreApplication::processEvents();
             field->selectAll();
             fresh.push_back(timed([&] { type(field, s.word[0]); }));
-            counts[0] = pane->findCount()->text();
+            counts[0] = pane->finder()->findCount()->text();
             for (int n = 2; n <= s.word.size(); ++n) {
                 narrowing[n].push_back(timed([&] { type(field, s.word[n - 1]); }));
-                counts[n] = pane->findCount()->text();
+                counts[n] = pane->finder()->findCount()->text();
             }
         }
         auto line = [&](const char *kind, int letters, double ms, const QString &count) {
@@ -178,7 +179,7 @@ int main(int argc, char **argv)
                     searchOne, one.size(), searchTwo, two.size(), setTwo, setOne);
     }
     // Leaving the find: the whole tree again.
-    const double leave = timed([&] { pane->closeFind(); });
+    const double leave = timed([&] { pane->finder()->closeFind(); });
     std::printf("\nEsc (whole tree back): %.1f ms\n", leave);
     std::printf("goals: narrowing <= 16 ms (worst median %.1f), any keystroke <= 50 ms (worst median %.1f)\n",
                 worstNarrowing, worstAny);

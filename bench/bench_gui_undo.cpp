@@ -11,6 +11,7 @@
 #include "generator/Generator.h"
 #include "gui/common/MessageBox.h"
 #include "gui/tree/OutlineView.h"
+#include "gui/tree/TreeCommands.h"
 #include "gui/tree/TreeModel.h"
 #include "gui/tree/TreePane.h"
 #include "support/BenchSupport.h"
@@ -59,10 +60,10 @@ void dragOnto(qv::TreePane &pane, qv::Node *from, qv::Node *onto)
     QCoreApplication::processEvents();
 }
 
-double timed(qv::TreePane &pane, void (qv::TreePane::*call)())
+double timed(qv::TreePane &pane, void (qv::TreeCommands::*call)())
 {
     const auto t0 = Clock::now();
-    (pane.*call)();
+    (pane.commands()->*call)();
     QCoreApplication::processEvents();
     pane.tree()->viewport()->repaint();
     return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
@@ -121,14 +122,14 @@ Row measure(const std::string &name, double goal, Bench &b, int runs, const std:
 {
     command();
     QCoreApplication::processEvents();
-    if (b.pane->undoStack()->count() != 1) {
+    if (b.pane->commands()->undoStack()->count() != 1) {
         std::printf("  %-40s  the command made no step\n", name.c_str());
         return {name, goal, -1, -1};
     }
     std::vector<double> undo, redo;
     for (int r = 0; r < runs; ++r) {
-        undo.push_back(timed(*b.pane, &qv::TreePane::undo));
-        redo.push_back(timed(*b.pane, &qv::TreePane::redo));
+        undo.push_back(timed(*b.pane, &qv::TreeCommands::undo));
+        redo.push_back(timed(*b.pane, &qv::TreeCommands::redo));
     }
     return {name, goal, qv::bench::median(undo), qv::bench::median(redo)};
 }
@@ -163,20 +164,20 @@ int main(int argc, char **argv)
         QCoreApplication::processEvents();
         rows.push_back(measure(name, kStepGoalMs, b, runs, [&] { command(b, leaf); }));
     };
-    step("create node", [](Bench &b, qv::Node *) { b.pane->createNode(); });
-    step("create child", [](Bench &b, qv::Node *) { b.pane->createChild(); });
+    step("create node", [](Bench &b, qv::Node *) { b.pane->commands()->createNode(); });
+    step("create child", [](Bench &b, qv::Node *) { b.pane->commands()->createChild(); });
     step("delete", [](Bench &b, qv::Node *) {
         qv::msg::setNextAnswers({QMessageBox::Yes});
-        b.pane->deleteNode();
+        b.pane->commands()->deleteNode();
     });
     step("rename", [](Bench &b, qv::Node *leaf) {
         const QModelIndex index = b.pane->model()->indexFor(leaf);
-        b.pane->beginRename(index);
-        b.pane->finishRename(index, QStringLiteral(u"Новое имя"));
+        b.pane->commands()->beginRename(index);
+        b.pane->commands()->finishRename(index, QStringLiteral(u"Новое имя"));
     });
-    step("icon change", [](Bench &b, qv::Node *) { b.pane->setIcon(42); });
-    step("move up", [](Bench &b, qv::Node *) { b.pane->moveUp(); });
-    step("move down", [](Bench &b, qv::Node *) { b.pane->moveDown(); });
+    step("icon change", [](Bench &b, qv::Node *) { b.pane->commands()->setIcon(42); });
+    step("move up", [](Bench &b, qv::Node *) { b.pane->commands()->moveUp(); });
+    step("move down", [](Bench &b, qv::Node *) { b.pane->commands()->moveDown(); });
     step("drag-and-drop (a leaf)",
          [](Bench &b, qv::Node *leaf) { dragOnto(*b.pane, leaf, b.catalog.outline().root(0)); });
     for (bool expanded : {false, true}) {

@@ -15,6 +15,7 @@
 #include "gui/common/MessageBox.h"
 #include "gui/common/StackRoom.h"
 #include "gui/tree/OutlineView.h"
+#include "gui/tree/TreeCommands.h"
 #include "gui/tree/TreeModel.h"
 #include "gui/tree/TreePane.h"
 #include "gui/window/MainWindow.h"
@@ -301,8 +302,9 @@ int main(int argc, char **argv)
                     [&] {
                         qv::Node *n = pane->selectedNode();
                         const QModelIndex index = model->indexFor(n);
-                        pane->beginRename(index);
-                        pane->finishRename(index, QStringLiteral("bench renamed %1").arg(++renamed));
+                        pane->commands()->beginRename(index);
+                        pane->commands()->finishRename(index,
+                                                       QStringLiteral("bench renamed %1").arg(++renamed));
                     }));
         // A new leaf dragged onto the row above it.
         QPoint from, onto;

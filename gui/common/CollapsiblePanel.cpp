@@ -2,9 +2,7 @@
 
 #include "gui/common/WidgetLook.h"
 
-#include <QAbstractButton>
 #include <QAction>
-#include <QToolButton>
 
 #include <algorithm>
 
@@ -29,32 +27,9 @@ void applyPanelLook(QFrame *panel)
 } // namespace
 
 CollapsiblePanel::CollapsiblePanel(QAction *toggleAction, int openHeight, QWidget *parent)
-    : QFrame(parent), openHeight_(openHeight)
+    : QFrame(parent), toggleAction_(toggleAction), openHeight_(openHeight)
 {
     applyPanelLook(this);
-    attachToggleAction(toggleAction);
-}
-
-CollapsiblePanel::CollapsiblePanel(QAbstractButton *toggleButton, int openHeight, QWidget *parent)
-    : QFrame(parent), openHeight_(openHeight)
-{
-    applyPanelLook(this);
-    auto *toolButton = qobject_cast<QToolButton *>(toggleButton);
-    if (toolButton && toolButton->defaultAction()) {
-        attachToggleAction(toolButton->defaultAction());
-        return;
-    }
-    toggleButton_ = toggleButton;
-    if (toggleButton_) {
-        toggleButton_->setCheckable(true);
-        // clicked, not toggled: toggle() sets the button's state itself.
-        connect(toggleButton_, &QAbstractButton::clicked, this, &CollapsiblePanel::toggle);
-    }
-}
-
-void CollapsiblePanel::attachToggleAction(QAction *action)
-{
-    toggleAction_ = action;
     if (!toggleAction_)
         return;
     toggleAction_->setCheckable(true);
@@ -66,8 +41,6 @@ void CollapsiblePanel::setToggleChecked(bool checked)
 {
     if (toggleAction_)
         toggleAction_->setChecked(checked);
-    if (toggleButton_)
-        toggleButton_->setChecked(checked);
 }
 
 void CollapsiblePanel::close()

@@ -6,7 +6,6 @@
 
 #include <QFrame>
 
-class QAbstractButton;
 class QAction;
 
 namespace qv {
@@ -14,13 +13,11 @@ namespace qv {
 class CollapsiblePanel : public QFrame {
     Q_OBJECT
 public:
-    // The toggle (either may be null) is made checkable; triggering it
-    // toggles the panel. A toolbar button that stands for an action hands
-    // the panel its action. The panel is borderless, filled with
-    // the panel color and set in an 8-point font; open, it is `openHeight`
-    // high, or as high as its layout needs when a larger font needs more.
+    // The toggle (may be null) is made checkable; triggering it toggles the
+    // panel. The panel is borderless, filled with the panel color and set in
+    // an 8-point font; open, it is `openHeight` high, or as high as its
+    // layout needs when a larger font needs more.
     CollapsiblePanel(QAction *toggleAction, int openHeight, QWidget *parent = nullptr);
-    CollapsiblePanel(QAbstractButton *toggleButton, int openHeight, QWidget *parent = nullptr);
 
     void close();        // height 0, toggle unchecked
     bool isOpen() const; // height not 0
@@ -34,11 +31,9 @@ protected:
     void fitHeight();
 
 private:
-    void attachToggleAction(QAction *action);
     void setToggleChecked(bool checked);
 
     QAction *toggleAction_ = nullptr;
-    QAbstractButton *toggleButton_ = nullptr;
     int openHeight_ = 0;
 };
 

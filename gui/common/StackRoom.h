@@ -1,6 +1,8 @@
-// Qt's tree view lays out expanded branches recursively, one call per
-// level, so an outline nested thousands of levels deep needs more stack
-// than the usual 8 MiB.
+// A guard for deep outlines. The outline's own code walks it without
+// recursion and the tree view lays out flat rows (TreeModel), so nothing of
+// ours goes one call per level; what a toolkit or system call might still
+// do over an outline nested thousands of levels deep gets more room than
+// the usual 8 MiB.
 #pragma once
 
 namespace qv {

@@ -8,11 +8,102 @@
 
 namespace qv {
 
-ToolbarStrip::ToolbarStrip(int rowHeight, QWidget *parent) : QWidget(parent), rowHeight_(rowHeight)
+namespace {
+
+// Lays the groups side by side while they fit and carries the rest onto a
+// further row: each group as wide as it asks, every row `rowHeight` high,
+// a hidden group left out.
+class WrapLayout : public QLayout {
+public:
+    WrapLayout(int rowHeight, QWidget *parent) : QLayout(parent), rowHeight_(rowHeight)
+    {
+        setContentsMargins(0, 0, 0, 0);
+        setSpacing(0);
+        setSizeConstraint(QLayout::SetNoConstraint);
+    }
+    ~WrapLayout() override
+    {
+        while (QLayoutItem *item = WrapLayout::takeAt(0))
+            delete item;
+    }
+    WrapLayout(const WrapLayout &) = delete;
+    WrapLayout &operator=(const WrapLayout &) = delete;
+
+    void addItem(QLayoutItem *item) override { items_.append(item); }
+    int count() const override { return int(items_.size()); }
+    QLayoutItem *itemAt(int index) const override { return items_.value(index); }
+    QLayoutItem *takeAt(int index) override
+    {
+        return index >= 0 && index < items_.size() ? items_.takeAt(index) : nullptr;
+    }
+    Qt::Orientations expandingDirections() const override { return {}; }
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override { return arrange(QRect(0, 0, width, 0), false); }
+
+    QSize sizeHint() const override
+    {
+        int width = 0;
+        for (const QWidget *group : shown())
+            width += group->sizeHint().width();
+        return QSize(width, rowHeight_);
+    }
+
+    QSize minimumSize() const override
+    {
+        int widest = 0;
+        for (const QWidget *group : shown())
+            widest = std::max(widest, group->sizeHint().width());
+        return QSize(widest, heightForWidth(widest));
+    }
+
+    void setGeometry(const QRect &rect) override
+    {
+        QLayout::setGeometry(rect);
+        arrange(rect, true);
+    }
+
+private:
+    QList<QWidget *> shown() const
+    {
+        QList<QWidget *> groups;
+        for (QLayoutItem *item : items_)
+            if (QWidget *group = item->widget(); group && !group->isHidden())
+                groups.append(group);
+        return groups;
+    }
+
+    // Places the groups in `rect` (when `place`); returns the height they take.
+    int arrange(const QRect &rect, bool place) const
+    {
+        int x = 0;
+        int y = 0;
+        for (QWidget *group : shown()) {
+            const int w = group->sizeHint().width();
+            if (x > 0 && x + w > rect.width()) {
+                x = 0;
+                y += rowHeight_;
+            }
+            // The group is given the row's height whatever its own size
+            // policy says.
+            if (place)
+                group->setGeometry(rect.x() + x, rect.y() + y, w, rowHeight_);
+            x += w;
+        }
+        return y + rowHeight_;
+    }
+
+    QList<QLayoutItem *> items_;
+    int rowHeight_;
+};
+
+} // namespace
+
+ToolbarStrip::ToolbarStrip(int rowHeight, QWidget *parent) : QWidget(parent)
 {
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
+    new WrapLayout(rowHeight, this);
 }
 
 QToolBar *ToolbarStrip::addGroup()
@@ -25,55 +116,17 @@ QToolBar *ToolbarStrip::addGroup()
     group->layout()->setContentsMargins(2, 2, 0, 2);
     group->layout()->setSpacing(0);
     group->installEventFilter(this);
+    layout()->addWidget(group);
     groups_.append(group);
     updateGeometry();
     return group;
 }
 
-int ToolbarStrip::arrange(int width, bool place) const
-{
-    int x = 0;
-    int y = 0;
-    for (QToolBar *group : groups_) {
-        if (group->isHidden())
-            continue;
-        const int w = group->sizeHint().width();
-        if (x > 0 && x + w > width) {
-            x = 0;
-            y += rowHeight_;
-        }
-        if (place)
-            group->setGeometry(x, y, w, rowHeight_);
-        x += w;
-    }
-    return y + rowHeight_;
-}
-
-int ToolbarStrip::heightForWidth(int width) const { return arrange(width, false); }
-
-QSize ToolbarStrip::sizeHint() const
-{
-    int width = 0;
-    for (QToolBar *group : groups_)
-        if (!group->isHidden())
-            width += group->sizeHint().width();
-    return QSize(width, rowHeight_);
-}
-
-QSize ToolbarStrip::minimumSizeHint() const
-{
-    int widest = 0;
-    for (QToolBar *group : groups_)
-        if (!group->isHidden())
-            widest = std::max(widest, group->sizeHint().width());
-    return QSize(widest, heightForWidth(widest));
-}
-
 void ToolbarStrip::resizeEvent(QResizeEvent *event)
 {
+    // The layout has placed the groups for the new width.
     QWidget::resizeEvent(event);
-    const int needed = arrange(width(), true);
-    if (needed != height())
+    if (heightForWidth(width()) != height())
         updateGeometry();
 }
 
@@ -83,7 +136,7 @@ bool ToolbarStrip::eventFilter(QObject *watched, QEvent *event)
     if (event->type() == QEvent::LayoutRequest || event->type() == QEvent::Show
         || event->type() == QEvent::Hide) {
         updateGeometry();
-        arrange(width(), true);
+        layout()->setGeometry(rect());
     }
     return QWidget::eventFilter(watched, event);
 }

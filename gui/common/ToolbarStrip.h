@@ -13,7 +13,8 @@ namespace qv {
 class ToolbarStrip : public QWidget {
     Q_OBJECT
 public:
-    // Rows are `rowHeight` high (the 96-dpi toolbar height).
+    // Rows are `rowHeight` high (the 96-dpi toolbar height). The strip's
+    // layout places the groups; its height follows its width.
     explicit ToolbarStrip(int rowHeight, QWidget *parent = nullptr);
 
     // A new group at the end of the strip: not movable, not floatable,
@@ -21,21 +22,12 @@ public:
     QToolBar *addGroup();
     const QList<QToolBar *> &groups() const { return groups_; }
 
-    bool hasHeightForWidth() const override { return true; }
-    int heightForWidth(int width) const override;
-    QSize sizeHint() const override;
-    QSize minimumSizeHint() const override;
-
 protected:
     void resizeEvent(QResizeEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    // Places the groups for `width`; returns the height they take.
-    int arrange(int width, bool place) const;
-
     QList<QToolBar *> groups_;
-    int rowHeight_;
 };
 
 } // namespace qv

@@ -7,6 +7,7 @@
 #include "gui/common/ToolbarStrip.h"
 #include "gui/common/WidgetLook.h"
 #include "gui/editor/RecordMirror.h"
+#include "settings/Settings.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -140,8 +141,6 @@ EditorPane::EditorPane(Catalog &catalog, QWidget *parent) : QWidget(parent), cat
 EditorPane::~EditorPane() = default;
 
 QAbstractButton *EditorPane::saveButton() const { return button(QStringLiteral("SpeedButton3")); }
-QAbstractButton *EditorPane::settingsButton() const { return button(QStringLiteral("SpeedButton10")); }
-QAbstractButton *EditorPane::aboutButton() const { return button(QStringLiteral("SpeedButton11")); }
 
 QToolButton *EditorPane::button(const QString &name) const
 {
@@ -307,11 +306,6 @@ void EditorPane::setSelectedNodeProvider(std::function<Node *()> selected)
     selectedNode_ = std::move(selected);
 }
 
-void EditorPane::setLinkOption(std::function<bool()> singleClickOpens)
-{
-    singleClickOpensLinks_ = std::move(singleClickOpens);
-}
-
 void EditorPane::setUrlOpener(std::function<void(const QString &)> opener)
 {
     urlOpener() = std::move(opener);
@@ -466,7 +460,7 @@ void EditorPane::setEditorColors(const QColor &background, const QColor &text)
 void EditorPane::urlClicked(const QString &link, Qt::MouseButton button)
 {
     if (button == Qt::LeftButton) {
-        if (singleClickOpensLinks_ && singleClickOpensLinks_())
+        if (settings_ && settings_->linkSingleClick)
             openUrl(link);
         return;
     }

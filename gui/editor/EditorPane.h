@@ -21,6 +21,7 @@ class Catalog;
 class Node;
 class RecordMirror;
 class ToolbarStrip;
+struct Settings;
 
 // Every editor command is one QAction, shared by its toolbar button, its
 // context-menu item and its shortcut; its enabled state is set on the action
@@ -57,16 +58,16 @@ public:
     QAction *openLinkAction() const { return openLinkAction_; }                       // N9
     QAction *openLinkInNewWindowAction() const { return openLinkInNewWindowAction_; } // N10
 
-    // The toolbar buttons of the save command and the panel toggles. A state
-    // set on one of these buttons directly is passed on to its action.
-    QAbstractButton *saveButton() const;     // SpeedButton3
-    QAbstractButton *settingsButton() const; // SpeedButton10
-    QAbstractButton *aboutButton() const;    // SpeedButton11
+    // The toolbar button of the save command. A state set on it directly is
+    // passed on to its action.
+    QAbstractButton *saveButton() const; // SpeedButton3
 
     // Layout top to bottom: CoolBar2, settingsPanel (Panel4), the editor, aboutPanel (Panel7).
     void setPanels(QWidget *settingsPanel, QWidget *aboutPanel);
     void setSelectedNodeProvider(std::function<Node *()> selected); // the tree's selected node or null
-    void setLinkOption(std::function<bool()> singleClickOpens);     // read at each click
+    // The settings in force (the window's): the link option is read from
+    // them at each click; without them the option is off.
+    void setSettings(const Settings *settings) { settings_ = settings; }
     void showNote(Node *node);  // show note (selection change / tree click)
     void attachChangeHandler(); // last start-up step: from now on edits are stored
     void updatePasteEnabled();  // paste from the clipboard
@@ -135,7 +136,7 @@ private:
     QAction *openLinkAction_ = nullptr;
     QAction *openLinkInNewWindowAction_ = nullptr;
     std::function<Node *()> selectedNode_;
-    std::function<bool()> singleClickOpensLinks_;
+    const Settings *settings_ = nullptr;
     QString linkUnderMenu_;
     RecordMirror *recordMirror_ = nullptr;
     bool attached_ = false;

@@ -237,8 +237,8 @@ QHBoxLayout *row(std::initializer_list<QWidget *> widgets, std::initializer_list
 
 } // namespace
 
-SettingsPanel::SettingsPanel(QAbstractButton *toggleButton, QWidget *parent)
-    : CollapsiblePanel(toggleButton, kOpenHeight, parent)
+SettingsPanel::SettingsPanel(QAction *toggleAction, QWidget *parent)
+    : CollapsiblePanel(toggleAction, kOpenHeight, parent)
 {
     setObjectName(QStringLiteral("Panel4"));
     // The controls live on a page of their own at the panel's top left:
@@ -492,6 +492,7 @@ void SettingsPanel::apply()
     appliedRichColor_ = pending_.richColor;
     appliedTextRichColor_ = pending_.textRichColor;
     emit editorColorsApplied(colorFromValue(pending_.richColor), colorFromValue(pending_.textRichColor));
+    emit applied(pending_);
 }
 
 void SettingsPanel::ok()

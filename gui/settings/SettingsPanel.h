@@ -1,5 +1,6 @@
-// The settings strip at the top of the editor pane. It edits a pending copy
-// of the settings; the tree and the editor get them when they are applied.
+// The settings strip at the top of the editor pane. It edits a copy of the
+// window's settings and hands it back when applied ("Применить", "ОК"); the
+// tree and the editor get what is applied, never what is only being edited.
 #pragma once
 
 #include "gui/common/CollapsiblePanel.h"
@@ -13,7 +14,6 @@
 #include <functional>
 #include <optional>
 
-class QAbstractButton;
 class QCheckBox;
 class QLabel;
 class QPushButton;
@@ -25,16 +25,13 @@ class SettingsPanel : public CollapsiblePanel { // objectName "Panel4", height 0
     Q_OBJECT
 public:
     static constexpr int kOpenHeight = 178;
-    static constexpr int32_t kWindowColor = colorcode::kWindow;
-    static constexpr int32_t kWindowTextColor = colorcode::kWindowText;
-    static constexpr int32_t kBtnFaceColor = colorcode::kButtonFace;
 
-    // toggleButton is the editor toolbar's checkable settings button.
-    SettingsPanel(QAbstractButton *toggleButton, QWidget *parent = nullptr);
+    // toggleAction is the editor toolbar's "Настройка" (SpeedButton10), made checkable.
+    explicit SettingsPanel(QAction *toggleAction, QWidget *parent = nullptr);
 
-    // The pending settings: what the panel shows and what the close writes.
+    // The copy being edited: what the panel shows (and what the close writes).
     const Settings &settings() const { return pending_; }
-    // Shows `settings` as the pending ones; applies nothing.
+    // Shows a copy of `settings` to edit; applies nothing.
     void setSettings(const Settings &settings);
 
     QCheckBox *dragDropCheck() const { return dragDropCheck_; }               // CheckBox1
@@ -65,7 +62,8 @@ public:
     void setTextFontSize(int size);
 
     void applyFonts(); // emits treeFontApplied, editorFontApplied
-    void apply();      // "Применить": emits dragDropApplied, treeColorsApplied, editorColorsApplied
+    // "Применить": emits dragDropApplied, treeColorsApplied, editorColorsApplied, then applied.
+    void apply();
     // close(), isOpen() and toggle() come from CollapsiblePanel.
 
     // The handlers behind the panel's own controls, public so the window and tests can run them.
@@ -100,6 +98,8 @@ public:
     static QFont withRegularStyle(const QFont &font);
 
 signals:
+    // The edited copy, handed back by "Применить" and "ОК".
+    void applied(const Settings &settings);
     void dragDropApplied(bool enabled);
     void treeColorsApplied(const QColor &background, const QColor &text);
     void editorColorsApplied(const QColor &background, const QColor &text);

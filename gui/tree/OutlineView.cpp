@@ -528,7 +528,7 @@ bool OutlineView::acceptsAt(const QPoint &pos) const
     if (!dragDropEnabled_ || dragSuspended_ || !viewport()->rect().contains(pos))
         return false;
     // A custom drop decides for itself what dropping anywhere means.
-    if (customDragDrop_ && onDragNodeEvent)
+    if (customDragDrop_ && onDragNodeEvent_)
         return true;
     // A branch cannot become a child of one of its own nodes.
     const Node *dragged = draggedNode();
@@ -604,8 +604,8 @@ void OutlineView::drop(const QPoint &pos)
         return;
     Node *target = outlineModel->nodeFor(at);
     try {
-        if (customDragDrop_ && onDragNodeEvent) {
-            onDragNodeEvent(dragged, target);
+        if (customDragDrop_ && onDragNodeEvent_) {
+            onDragNodeEvent_(dragged, target);
             return;
         }
         if (target != dragged && !dragged->isAncestorOf(target))
@@ -625,10 +625,10 @@ void OutlineView::moveBranch(Node *dragged, Node *target)
     // runs to the end and the first failure is reported afterwards.
     std::exception_ptr failure;
     auto beforeEach = [this, &failure](Node *n) {
-        if (!onDeleteNode)
+        if (!onDeleteNode_)
             return;
         try {
-            onDeleteNode(n);
+            onDeleteNode_(n);
         } catch (...) {
             if (!failure)
                 failure = std::current_exception();

@@ -32,7 +32,6 @@ class TreeModel;
 class OutlineView : public QTreeView { // objectName "TreeView1"
     Q_OBJECT
     Q_PROPERTY(bool dragDropEnabled READ dragDropEnabled WRITE setDragDropEnabled)
-    Q_PROPERTY(bool customDragDrop READ customDragDrop WRITE setCustomDragDrop)
 public:
     // How far (in pixels, horizontally or vertically) the pointer travels
     // from the press before an armed drag starts.
@@ -48,19 +47,10 @@ public:
 
     bool dragDropEnabled() const { return dragDropEnabled_; }
     void setDragDropEnabled(bool enabled) { dragDropEnabled_ = enabled; }
-    bool customDragDrop() const { return customDragDrop_; }
     // While suspended (a filtered tree), no drag starts and nothing drops,
     // whatever dragDropEnabled says.
     void setDragSuspended(bool suspended) { dragSuspended_ = suspended; }
-    void setCustomDragDrop(bool custom) { customDragDrop_ = custom; }
 
-    // Called for each node a drop removes, deepest first (the last child's
-    // branch before the first child's), the dragged node last.
-    std::function<void(Node *)> onDeleteNode;
-    // With customDragDrop on, a drop on a node calls this with the dragged
-    // node and the node dropped on (also when they are the same) instead of
-    // moving anything.
-    std::function<void(Node *src, Node *dst)> onDragNodeEvent;
     // A drop that moved a branch hands over the step that takes it back,
     // once the selection after the move is set.
     std::function<void(std::unique_ptr<EditStep>)> onMoveStep;
@@ -132,9 +122,11 @@ private:
 
     class ReleaseGate;
     friend class ReleaseGate;
+    // The tests' way to the hooks below (tests/gui/support/OutlineViewProbe.h).
+    friend class OutlineViewProbe;
 
     TreeModel *treeModel() const;
-    // The node of a view index, through a filter between the view and the model.
+    // The node of a view index (the model's), or null.
     Node *nodeOf(const QModelIndex &index) const;
     QStyleOptionViewItem itemOption(const QModelIndex &index) const;
     // How far a row's item stands from the row's start: its depth plus the mark's column.
@@ -163,8 +155,15 @@ private:
     Catalog &catalog_;
     int levelIndent_ = 20;
     bool dragDropEnabled_ = false;
-    bool customDragDrop_ = false;
     bool dragSuspended_ = false;
+    // Called for each node a drop removes, deepest first (the last child's
+    // branch before the first child's), the dragged node last.
+    std::function<void(Node *)> onDeleteNode_;
+    // With customDragDrop_ on, a drop on a node calls onDragNodeEvent_ with
+    // the dragged node and the node dropped on (also when they are the
+    // same) instead of moving anything.
+    bool customDragDrop_ = false;
+    std::function<void(Node *src, Node *dst)> onDragNodeEvent_;
 
     DragState dragState_ = DragState::None;
     QPersistentModelIndex draggedIndex_;

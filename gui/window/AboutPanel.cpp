@@ -78,8 +78,8 @@ void setTextColor(QLabel *label, const QColor &color)
 
 } // namespace
 
-AboutPanel::AboutPanel(QAbstractButton *toggleButton, QWidget *parent)
-    : CollapsiblePanel(toggleButton, kOpenHeight, parent)
+AboutPanel::AboutPanel(QAction *toggleAction, QWidget *parent)
+    : CollapsiblePanel(toggleAction, kOpenHeight, parent)
 {
     setObjectName(QStringLiteral("Panel7"));
     // The panel takes the pane's width, however narrow: it rearranges

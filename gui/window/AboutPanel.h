@@ -26,9 +26,9 @@ public:
     static constexpr int kOpenHeight = 100;
     static inline const char kContactAddress[] = "quorvel@example.org";
 
-    // toggleButton is SpeedButton11 (checkable, owned by the editor
-    // toolbar; its action when it stands for one); the panel connects to it.
-    explicit AboutPanel(QAbstractButton *toggleButton, QWidget *parent = nullptr);
+    // toggleAction is the editor toolbar's "О программе..." (SpeedButton11),
+    // made checkable; the panel connects to it.
+    explicit AboutPanel(QAction *toggleAction, QWidget *parent = nullptr);
     // close(), isOpen() and toggle() (the toggle's command, also "Закрыть") come from CollapsiblePanel.
 
     // Test hooks: memory figures in bytes (total, available); the launcher for the mailto: address.

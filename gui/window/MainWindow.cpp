@@ -3,6 +3,7 @@
 #include "gui/common/Codec.h"
 #include "gui/common/Icons.h"
 #include "gui/common/MessageBox.h"
+#include "gui/tree/FindController.h"
 #include "gui/tree/IconPalette.h"
 #include "gui/tree/OutlineView.h"
 #include "gui/tree/TreeModel.h"
@@ -51,8 +52,8 @@ void MainWindow::buildLayout()
 {
     treePane_ = new qv::TreePane(catalog_);
     editorPane_ = new qv::EditorPane(catalog_);
-    settingsPanel_ = new qv::SettingsPanel(editorPane_->settingsButton());
-    aboutPanel_ = new AboutPanel(editorPane_->aboutButton());
+    settingsPanel_ = new qv::SettingsPanel(editorPane_->settingsToggleAction());
+    aboutPanel_ = new AboutPanel(editorPane_->aboutToggleAction());
     editorPane_->setPanels(settingsPanel_, aboutPanel_);
 
     splitter_ = new QSplitter(Qt::Horizontal, this);
@@ -81,7 +82,7 @@ void MainWindow::connectParts()
 {
     auto *tree = treePane_->tree();
     editorPane_->setSelectedNodeProvider([this] { return treePane_->selectedNode(); });
-    editorPane_->setLinkOption([this] { return settingsPanel_->settings().linkSingleClick; });
+    editorPane_->setSettings(&prefs_);
     treePane_->setBeforeCommand([this] { editorPane_->flushNote(); });
 
     auto showNote = [this](qv::Node *node) {
@@ -110,6 +111,7 @@ void MainWindow::connectParts()
     connect(treePane_, &TreePane::commandDone, keeper_.get(), &CatalogKeeper::changed);
     connect(editorPane_, &EditorPane::edited, keeper_.get(), &CatalogKeeper::changed);
 
+    connect(settingsPanel_, &qv::SettingsPanel::applied, this, [this](const qv::Settings &s) { prefs_ = s; });
     connect(settingsPanel_, &qv::SettingsPanel::treeFontApplied, treePane_, &qv::TreePane::setTreeFont);
     connect(settingsPanel_, &qv::SettingsPanel::editorFontApplied, editorPane_,
             &qv::EditorPane::setEditorFont);
@@ -188,7 +190,7 @@ void MainWindow::runCreationSequence()
     }
     settings_.open(baseDir_ + "Quorvel.ini");
     try {
-        qv::Settings s = settingsPanel_->settings();
+        qv::Settings &s = prefs_;
         qv::readBackup(settings_, s);
         settingsPanel_->setSettings(s);
         // Opened now, copied once the window is in use.
@@ -222,7 +224,7 @@ void MainWindow::beginActivation()
         // The placement is restored before the window reaches the screen;
         // the rest runs once it is there, so that a box about the catalogue
         // stands over the window.
-        qv::Settings s = settingsPanel_->settings();
+        qv::Settings &s = prefs_;
         s.placement = qv::placementOf(*this); // the defaults: where the window is
         qv::readPlacement(settings_, s);
         settingsPanel_->setSettings(s);
@@ -250,7 +252,7 @@ void MainWindow::runActivationSequence()
             treePane_->selectNode(first);
             editorPane_->showNote(first);
         }
-        qv::Settings s = settingsPanel_->settings();
+        qv::Settings &s = prefs_;
         qv::readFonts(settings_, s);
         settingsPanel_->setSettings(s);
         settingsPanel_->applyFonts();
@@ -284,6 +286,7 @@ bool MainWindow::saveCatalogue(bool interactive)
 bool MainWindow::writeSettings(bool interactive)
 {
     try {
+        // What the panel shows is written, applied or not, as it always was.
         qv::Settings s = settingsPanel_->settings();
         s.treeWidth = treePane_->width();
         s.placement = qv::placementOf(*this);
@@ -491,7 +494,7 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
             // Not while a label is being edited inside the tree, nor
             // while a find text is being typed.
             if ((!focus || (focus != tree && !tree->isAncestorOf(focus)))
-                && focus != static_cast<QWidget *>(treePane_->findField()))
+                && focus != static_cast<QWidget *>(treePane_->finder()->findField()))
                 tree->setFocus(Qt::MouseFocusReason);
         } else if (watched == editor->viewport()) {
             if (focus != editor)

@@ -6,6 +6,7 @@
 #include "gui/editor/EditorPane.h"
 #include "gui/settings/SettingsPanel.h"
 #include "gui/tree/TreePane.h"
+#include "settings/Settings.h"
 #include "settings/SettingsFile.h"
 #include "storage/CatalogFiles.h"
 
@@ -131,6 +132,9 @@ private:
     std::string baseDir_;
     Catalog catalog_;
     SettingsFile settings_;
+    // The settings in force: read at start, replaced by what the settings
+    // panel applies; the panel edits a copy.
+    qv::Settings prefs_;
     // Goes before the catalogue it records.
     std::unique_ptr<CatalogKeeper> keeper_;
 

@@ -1,6 +1,7 @@
 // Moving branches of the outline by dragging them in the tree, driven by
 // mouse presses, moves and releases on the tree's viewport.
 #include "support/Fixture.h"
+#include "support/OutlineViewProbe.h"
 
 #include "catalog/Catalog.h"
 #include "gui/common/Codec.h"
@@ -285,7 +286,7 @@ void DragDropTest::dropsThatChangeNothing()
     const QString before = fx_->outlineText();
     QSignalSpy clicked(fx_->window()->treePane(), &qv::TreePane::treeClicked);
     std::vector<Node *> deleted;
-    fx_->tree()->onDeleteNode = [&deleted](Node *n) { deleted.push_back(n); };
+    qv::OutlineViewProbe::onDeleteNode(fx_->tree()) = [&deleted](Node *n) { deleted.push_back(n); };
 
     QPoint end;
     if (where == "self")
@@ -331,7 +332,8 @@ void DragDropTest::dropOnOwnParentMovesBehindSiblings()
 {
     start(true);
     std::vector<QString> deleted;
-    fx_->tree()->onDeleteNode = [&deleted](Node *n) { deleted.push_back(qv::toQ(n->caption())); };
+    qv::OutlineViewProbe::onDeleteNode(fx_->tree())
+        = [&deleted](Node *n) { deleted.push_back(qv::toQ(n->caption())); };
     QSignalSpy inserted(fx_->model(), &QAbstractItemModel::rowsInserted);
     QSignalSpy removed(fx_->model(), &QAbstractItemModel::rowsRemoved);
 
@@ -373,7 +375,8 @@ void DragDropTest::branchDroppedOnAnotherRoot()
     if (!expanded)
         fx_->model()->setExpanded(node(t.constData()), false);
     std::vector<QString> deleted;
-    fx_->tree()->onDeleteNode = [&deleted](Node *n) { deleted.push_back(qv::toQ(n->caption())); };
+    qv::OutlineViewProbe::onDeleteNode(fx_->tree())
+        = [&deleted](Node *n) { deleted.push_back(qv::toQ(n->caption())); };
     std::vector<int32_t> iconsBefore;
     for (const char *c : {"D", "C1", "E", "C2"})
         iconsBefore.push_back(node(c)->imageIndex());
@@ -445,7 +448,7 @@ void DragDropTest::dragFeedbackOverTheTree()
     qv::OutlineView *tree = fx_->tree();
     const QString before = fx_->outlineText();
     std::vector<Node *> deleted;
-    tree->onDeleteNode = [&deleted](Node *n) { deleted.push_back(n); };
+    qv::OutlineViewProbe::onDeleteNode(tree) = [&deleted](Node *n) { deleted.push_back(n); };
 
     const QPoint p = at("D", Spot::Icon);
     QTest::mousePress(viewport(), Qt::LeftButton, {}, p);
@@ -502,11 +505,12 @@ void DragDropTest::customDropCallsTheHandlerOnly()
     start(true);
     const QString before = fx_->outlineText();
     qv::OutlineView *tree = fx_->tree();
-    tree->setCustomDragDrop(true);
+    qv::OutlineViewProbe::setCustomDragDrop(tree, true);
     std::vector<std::pair<Node *, Node *>> calls;
-    tree->onDragNodeEvent = [&calls](Node *src, Node *dst) { calls.emplace_back(src, dst); };
+    qv::OutlineViewProbe::onDragNodeEvent(tree)
+        = [&calls](Node *src, Node *dst) { calls.emplace_back(src, dst); };
     std::vector<Node *> deleted;
-    tree->onDeleteNode = [&deleted](Node *n) { deleted.push_back(n); };
+    qv::OutlineViewProbe::onDeleteNode(tree) = [&deleted](Node *n) { deleted.push_back(n); };
     const QByteArray t = target.toUtf8();
 
     dragNode("D", t.constData());
@@ -519,7 +523,7 @@ void DragDropTest::customDropCallsTheHandlerOnly()
 
     // Without a handler the option alone changes nothing: the drop moves.
     if (target == "F") {
-        tree->onDragNodeEvent = nullptr;
+        qv::OutlineViewProbe::onDragNodeEvent(tree) = nullptr;
         dragNode("D", "F");
         QCOMPARE(fx_->outlineText(), QStringLiteral("A\n\tB\n\t\tC\n\tB2\nF\n\tD\n\t\tC1\n\t\t\tE\n\t\tC2"));
     }
@@ -556,7 +560,7 @@ void DragDropTest::deepBranchMovesWhole()
     fx_->writeFile(QStringLiteral("Quorvel.ini"), "[Base]\r\nDragDrop=1\r\n");
     fx_->open();
     size_t count = 0;
-    fx_->tree()->onDeleteNode = [&count](Node *) { ++count; };
+    qv::OutlineViewProbe::onDeleteNode(fx_->tree()) = [&count](Node *) { ++count; };
 
     dragNode("X", "Y");
 

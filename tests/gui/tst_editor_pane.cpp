@@ -5,6 +5,7 @@
 #include "gui/common/MessageBox.h"
 #include "gui/common/ToolbarStrip.h"
 #include "gui/editor/EditorPane.h"
+#include "settings/Settings.h"
 
 #include <QAction>
 #include <QApplication>
@@ -58,7 +59,7 @@ class EditorPaneTest : public QObject {
     QWidget *host = nullptr; // a window around the pane, for the keys
     qv::Node *a = nullptr, *b = nullptr, *c = nullptr;
     qv::Node *selected = nullptr;
-    bool option = false;
+    qv::Settings prefs;
     QStringList opened;
     QList<QPair<QString, QString>> started;
 
@@ -134,13 +135,13 @@ private slots:
         cat.records().append(W("Второй"), W("http://b.example/ и текст"), "0");
         cat.clearChanged();
         selected = nullptr;
-        option = false;
+        prefs.linkSingleClick = false;
         opened.clear();
         started.clear();
         qv::msg::clearShown();
         pane = new EditorPane(cat);
         pane->setSelectedNodeProvider([this] { return selected; });
-        pane->setLinkOption([this] { return option; });
+        pane->setSettings(&prefs);
         pane->resize(600, 400);
         pane->show();
         QVERIFY(QTest::qWaitForWindowExposed(pane));
@@ -160,8 +161,8 @@ private slots:
               "SpeedButton9", "SpeedButton18", "SpeedButton19", "N3", "N4", "N11"})
             QVERIFY2(!enabled(name), name);
         QVERIFY(enabled("N6"));
-        QVERIFY(pane->settingsButton()->isCheckable());
-        QVERIFY(pane->aboutButton()->isCheckable());
+        QVERIFY(pane->button(QStringLiteral("SpeedButton10"))->isCheckable());
+        QVERIFY(pane->button(QStringLiteral("SpeedButton11"))->isCheckable());
         QCOMPARE(pane->button(QStringLiteral("SpeedButton18"))->statusTip(),
                  QStringLiteral("Первая буква большая, остальные маленькие"));
         QCOMPARE(pane->button(QStringLiteral("SpeedButton18"))->toolTip(),
@@ -422,7 +423,7 @@ private slots:
                               qv::fromQ(QStringLiteral("see ") + link + QStringLiteral(" plain words")));
         show(a);
         pane->attachChangeHandler();
-        option = true; // a right click never opens, whatever the option
+        prefs.linkSingleClick = true; // a right click never opens, whatever the option
 
         QMenu *menu = rightClick(pointAt(6), pointAt(12));
         QVERIFY(menu);
@@ -474,7 +475,7 @@ private slots:
         QVERIFY(opened.isEmpty());
         QCOMPARE(ed()->textCursor().position(), 5); // placed like on any text
 
-        option = true; // read at the click
+        prefs.linkSingleClick = true; // read at the click
         clickAt(Qt::LeftButton, pointAt(3), pointAt(5));
         QCOMPARE(opened, QStringList{QStringLiteral("www.left.example")});
         // a left click leaves the menu's link alone

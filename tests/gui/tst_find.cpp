@@ -7,7 +7,9 @@
 #include "gui/common/Codec.h"
 #include "gui/editor/EditorPane.h"
 #include "gui/editor/NoteEditor.h"
+#include "gui/tree/FindController.h"
 #include "gui/tree/OutlineView.h"
+#include "gui/tree/TreeCommands.h"
 #include "gui/tree/TreeModel.h"
 #include "gui/tree/TreePane.h"
 
@@ -51,7 +53,7 @@ public:
     void find(const QString &text)
     {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_F, Qt::ControlModifier);
-        QLineEdit *field = pane()->findField();
+        QLineEdit *field = pane()->finder()->findField();
         QVERIFY(field->isVisible() && field->hasFocus());
         for (QChar c : text) { // keyClicks takes Latin-1 only
             QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
@@ -98,7 +100,7 @@ void FindTest::countTexts()
     QFETCH(QStringList, rows);
     Window w;
     w.find(query);
-    QCOMPARE(w.pane()->findCount()->text(), count);
+    QCOMPARE(w.pane()->finder()->findCount()->text(), count);
     QCOMPARE(w.shownRows(), rows);
     w.f.discard();
 }
@@ -112,16 +114,17 @@ void FindTest::findEditLeave()
     w.f.model()->setExpanded(w.node("D"), true);
     w.pane()->selectNode(w.node("E"));
     w.find("needle");
-    QCOMPARE(w.pane()->findCount()->text(), QString::fromUtf8("Найдено: 1"));
+    QCOMPARE(w.pane()->finder()->findCount()->text(), QString::fromUtf8("Найдено: 1"));
 
-    QTest::keyClick(w.pane()->findField(), Qt::Key_Return);
+    QTest::keyClick(w.pane()->finder()->findField(), Qt::Key_Return);
     QCOMPARE(w.pane()->selectedNode(), w.node("C"));
     auto *note = w.f.window()->editorPane()->editor();
     QCOMPARE(note->noteText(), QString("first line\r\nthe Needle here, needle"));
     const std::vector<qv::NoteEditor::LinkRange> found{{15, 21}, {28, 34}};
     QCOMPARE(note->foundRanges(), found);
     QCOMPARE(note->textCursor().position(), 15);
-    QTest::keyClick(w.pane()->findField(), Qt::Key_F3, Qt::ShiftModifier); // wraps onto the only match
+    QTest::keyClick(w.pane()->finder()->findField(), Qt::Key_F3,
+                    Qt::ShiftModifier); // wraps onto the only match
     QCOMPARE(w.pane()->selectedNode(), w.node("C"));
 
     note->setFocus();
@@ -130,9 +133,9 @@ void FindTest::findEditLeave()
     // The caption that no longer matches after a rename stays shown.
     QCOMPARE(w.shownRows(), (QStringList{"A", "B", "C"}));
 
-    w.pane()->findField()->setFocus();
-    QTest::keyClick(w.pane()->findField(), Qt::Key_Escape);
-    QVERIFY(!w.pane()->findBar()->isVisible());
+    w.pane()->finder()->findField()->setFocus();
+    QTest::keyClick(w.pane()->finder()->findField(), Qt::Key_Escape);
+    QVERIFY(!w.pane()->finder()->findBar()->isVisible());
     QVERIFY(!w.f.model()->filtering());
     QCOMPARE(w.pane()->selectedNode(), w.node("C"));
     QVERIFY(w.f.model()->isExpanded(w.node("D"))); // the expansion before
@@ -153,17 +156,17 @@ void FindTest::structuralCommandsOffWhileFiltered()
     qv::TreePane *pane = w.pane();
     const QStringList structural{"N1", "N12", "N2", "N17", "N18"};
     pane->selectNode(w.node("B2"));
-    pane->createNodeAction()->trigger(); // something to take back
+    pane->commands()->createNodeAction()->trigger(); // something to take back
     w.find("n");
     QVERIFY(pane->filtering());
     for (const QString &name : structural)
         QVERIFY2(!pane->action(name)->isEnabled(), qPrintable(name));
-    QVERIFY(!pane->undoAction()->isEnabled());
+    QVERIFY(!pane->commands()->undoAction()->isEnabled());
     const QString before = w.f.outlineText();
-    pane->createNode();
-    pane->deleteNode();
-    pane->moveUp();
-    pane->undo();
+    pane->commands()->createNode();
+    pane->commands()->deleteNode();
+    pane->commands()->moveUp();
+    pane->commands()->undo();
     w.f.tree()->setFocus();
     QTest::keyClick(w.f.tree(), Qt::Key_Insert);
     QTest::keyClick(w.f.tree(), Qt::Key_Z, Qt::ControlModifier);
@@ -175,11 +178,11 @@ void FindTest::structuralCommandsOffWhileFiltered()
     QTest::mouseRelease(w.f.tree()->viewport(), Qt::LeftButton, {}, row.center() + QPoint(0, 40));
     QCOMPARE(w.f.outlineText(), before);
 
-    pane->findField()->clear();
+    pane->finder()->findField()->clear();
     QVERIFY(!pane->filtering());
     for (const QString &name : structural)
         QVERIFY2(pane->action(name)->isEnabled(), qPrintable(name));
-    QVERIFY(pane->undoAction()->isEnabled());
+    QVERIFY(pane->commands()->undoAction()->isEnabled());
     w.f.discard();
 }
 
@@ -189,15 +192,15 @@ void FindTest::editsAreFoundAtTheNextKeystroke()
 {
     Window w;
     w.find("zq");
-    QCOMPARE(w.pane()->findCount()->text(), QString::fromUtf8("Ничего не найдено"));
-    w.pane()->findField()->clear();
+    QCOMPARE(w.pane()->finder()->findCount()->text(), QString::fromUtf8("Ничего не найдено"));
+    w.pane()->finder()->findField()->clear();
     w.pane()->selectNode(w.node("B2"));
     auto *note = w.f.window()->editorPane()->editor();
     note->setFocus();
     QTest::keyClicks(note, "zqx");
     w.find("zq");
     QCOMPARE(w.shownRows(), (QStringList{"A", "B2"}));
-    QTest::keyClick(w.pane()->findField(), Qt::Key_Escape);
+    QTest::keyClick(w.pane()->finder()->findField(), Qt::Key_Escape);
     w.f.tree()->setFocus();
     QTest::keyClick(w.f.tree(), Qt::Key_Insert); // a new node, named as new nodes are
     const QString created

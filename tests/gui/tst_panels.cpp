@@ -5,6 +5,7 @@
 #include "gui/tree/IconPalette.h"
 #include "gui/window/AboutPanel.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QColorDialog>
@@ -274,8 +275,9 @@ void PanelsTest::aboutPanelMirrorsTheToolbarButton()
     qv::AboutPanel::setMemoryProvider([] { return std::pair<quint64, quint64>{0, 0}; });
     QWidget host;
     auto *button = new QToolButton(&host);
-    button->setCheckable(true);
-    auto *panel = new qv::AboutPanel(button, &host);
+    auto *action = new QAction(button);
+    button->setDefaultAction(action);
+    auto *panel = new qv::AboutPanel(action, &host);
     host.show();
     QCOMPARE(panel->objectName(), QStringLiteral("Panel7"));
     QVERIFY(!panel->isOpen());
@@ -312,7 +314,7 @@ void PanelsTest::aboutPanelFollowsTheButtonsAction()
     auto *toolbar = new QToolBar(&host);
     QAction *action = toolbar->addAction(QStringLiteral("О программе..."));
     auto *button = qobject_cast<QToolButton *>(toolbar->widgetForAction(action));
-    auto *panel = new qv::AboutPanel(button, &host);
+    auto *panel = new qv::AboutPanel(action, &host);
     host.show();
     QTest::mouseClick(button, Qt::LeftButton);
     QVERIFY(panel->isOpen());
@@ -520,8 +522,9 @@ void PanelsTest::settingsToggleTwiceLeavesItClosed()
 {
     QWidget host;
     auto *button = new QToolButton(&host);
-    button->setCheckable(true);
-    auto *panel = new SettingsPanel(button, &host);
+    auto *action = new QAction(button);
+    button->setDefaultAction(action);
+    auto *panel = new SettingsPanel(action, &host);
     host.show();
     QTest::mouseClick(button, Qt::LeftButton);
     QVERIFY(panel->isOpen());
@@ -548,7 +551,7 @@ void PanelsTest::settingsApplyEmitsInOrder()
     panel.setTreeColor(kRed);
     panel.setTextTreeColor(code(0, 0, 255));
     panel.setRichColor(code(0, 255, 0));
-    panel.setTextRichColor(SettingsPanel::kWindowTextColor);
+    panel.setTextRichColor(qv::colorcode::kWindowText);
     panel.toggle();
     QTest::mouseClick(panel.findChild<QPushButton *>(QStringLiteral("Button2")), Qt::LeftButton);
     const QString text = QApplication::palette().color(QPalette::Text).name();
@@ -558,9 +561,8 @@ void PanelsTest::settingsApplyEmitsInOrder()
 
 void PanelsTest::settingsOkAppliesAndCloses()
 {
-    QToolButton button;
-    button.setCheckable(true);
-    SettingsPanel panel(&button);
+    QAction toggle;
+    SettingsPanel panel(&toggle);
     QSignalSpy spy(&panel, &SettingsPanel::treeColorsApplied);
     panel.toggle();
     panel.setTreeColor(kRed);
@@ -568,14 +570,13 @@ void PanelsTest::settingsOkAppliesAndCloses()
     QCOMPARE(spy.size(), 1);
     QCOMPARE(spy.at(0).at(0).value<QColor>(), QColor(255, 0, 0));
     QVERIFY(!panel.isOpen());
-    QVERIFY(!button.isChecked());
+    QVERIFY(!toggle.isChecked());
 }
 
 void PanelsTest::settingsCancelRevertsColorsOnly()
 {
-    QToolButton button;
-    button.setCheckable(true);
-    SettingsPanel panel(&button);
+    QAction toggle;
+    SettingsPanel panel(&toggle);
     QSignalSpy applied(&panel, &SettingsPanel::dragDropApplied);
     panel.toggle();
     panel.dragDropCheck()->setChecked(true);
@@ -587,7 +588,7 @@ void PanelsTest::settingsCancelRevertsColorsOnly()
     panel.setTreeFontName(QStringLiteral("Serif"));
     QTest::mouseClick(panel.findChild<QPushButton *>(QStringLiteral("Button3")), Qt::LeftButton);
     QVERIFY(!panel.isOpen());
-    QVERIFY(!button.isChecked());
+    QVERIFY(!toggle.isChecked());
     QCOMPARE(panel.treeColor(), 14601924);
     QCOMPARE(panel.textTreeColor(), -2147483640);
     QCOMPARE(panel.richColor(), -2147483643);
@@ -602,12 +603,12 @@ void PanelsTest::settingsCancelRevertsColorsOnly()
 void PanelsTest::settingsCancelAfterApplyChangesNothing()
 {
     SettingsPanel panel(nullptr);
-    panel.setTreeColor(SettingsPanel::kBtnFaceColor); // as read from the settings
+    panel.setTreeColor(qv::colorcode::kButtonFace); // as read from the settings
     panel.setRichColor(code(1, 2, 3));
     panel.apply();
     panel.setTreeColor(kRed);
     panel.cancel();
-    QCOMPARE(panel.treeColor(), SettingsPanel::kBtnFaceColor); // the code itself, not its RGB
+    QCOMPARE(panel.treeColor(), qv::colorcode::kButtonFace); // the code itself, not its RGB
     QCOMPARE(panel.richColor(), code(1, 2, 3));
     QCOMPARE(panel.treeSwatch()->palette().color(QPalette::Window),
              QApplication::palette().color(QPalette::Button));
@@ -690,9 +691,9 @@ void PanelsTest::systemCodesAreKeptUntilAColorIsPicked()
 {
     SettingsPanel panel(nullptr);
     const int32_t odd = int32_t(0x80000105u); // top bit and other bits set; low byte 5
-    panel.setTextTreeColor(SettingsPanel::kBtnFaceColor);
+    panel.setTextTreeColor(qv::colorcode::kButtonFace);
     panel.setRichColor(odd);
-    QCOMPARE(panel.textTreeColor(), SettingsPanel::kBtnFaceColor);
+    QCOMPARE(panel.textTreeColor(), qv::colorcode::kButtonFace);
     QCOMPARE(panel.richColor(), odd);
     QCOMPARE(panel.richSwatch()->palette().color(QPalette::Window),
              QApplication::palette().color(QPalette::Base));

@@ -7,6 +7,7 @@
 #include "gui/common/Codec.h"
 #include "gui/editor/EditorPane.h"
 #include "gui/tree/OutlineView.h"
+#include "gui/tree/TreeCommands.h"
 #include "gui/tree/TreeModel.h"
 #include "gui/tree/TreePane.h"
 
@@ -194,7 +195,7 @@ void TreeCommands::commands()
     // (the undo and redo items follow the history instead).
     qv::TreePane *pane = f.window()->treePane();
     for (QAction *a : pane->popupMenu()->actions())
-        if (a != pane->undoAction() && a != pane->redoAction())
+        if (a != pane->commands()->undoAction() && a != pane->commands()->redoAction())
             QVERIFY(a->isEnabled());
     QVERIFY(f.close());
     QCOMPARE(f.readFile("data.dat"), fileOf(outline));
@@ -603,10 +604,13 @@ void TreeCommands::actionsAreSharedByButtonAndMenu()
                           "treeRedoAction"}));
 
     const std::pair<const char *, QAction *> buttons[] = {
-        {"SpeedButton1", pane->createNodeAction()},   {"SpeedButton15", pane->createChildAction()},
-        {"SpeedButton2", pane->deleteNodeAction()},   {"SpeedButton16", pane->expandAllAction()},
-        {"SpeedButton17", pane->collapseAllAction()}, {"SpeedButton13", pane->moveUpAction()},
-        {"SpeedButton14", pane->moveDownAction()},
+        {"SpeedButton1", pane->commands()->createNodeAction()},
+        {"SpeedButton15", pane->commands()->createChildAction()},
+        {"SpeedButton2", pane->commands()->deleteNodeAction()},
+        {"SpeedButton16", pane->commands()->expandAllAction()},
+        {"SpeedButton17", pane->commands()->collapseAllAction()},
+        {"SpeedButton13", pane->commands()->moveUpAction()},
+        {"SpeedButton14", pane->commands()->moveDownAction()},
     };
     for (const auto &[name, action] : buttons) {
         QToolButton *b = pane->button(name);

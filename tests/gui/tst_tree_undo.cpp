@@ -7,6 +7,7 @@
 #include "gui/editor/EditorPane.h"
 #include "gui/editor/NoteEditor.h"
 #include "gui/tree/OutlineView.h"
+#include "gui/tree/TreeCommands.h"
 #include "gui/tree/TreeModel.h"
 #include "gui/tree/TreePane.h"
 
@@ -112,7 +113,7 @@ void TreeUndo::everyCommandBackAndAgainByteForByte()
 {
     Window w(true);
     QAbstractItemModelTester modelCheck(w.f.model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
-    QAction *undo = w.pane()->undoAction();
+    QAction *undo = w.pane()->commands()->undoAction();
     w.select("F");
     const QByteArray before = w.saved();
     QVERIFY(!w.f.saveButton()->isEnabled());
@@ -155,7 +156,7 @@ void TreeUndo::everyCommandBackAndAgainByteForByte()
     const QString endSelected = qv::toQ(w.f.selected()->caption());
     const QByteArray after = w.saved();
 
-    const int steps = w.pane()->undoStack()->count();
+    const int steps = w.pane()->commands()->undoStack()->count();
     QCOMPARE(steps, 8);
     for (int i = 0; i < steps; ++i) {
         w.key(Qt::Key_Z, Qt::ControlModifier);
@@ -181,8 +182,8 @@ void TreeUndo::everyCommandBackAndAgainByteForByte()
 void TreeUndo::menuItemsFollowTheHistory()
 {
     Window w;
-    QAction *undo = w.pane()->undoAction();
-    QAction *redo = w.pane()->redoAction();
+    QAction *undo = w.pane()->commands()->undoAction();
+    QAction *redo = w.pane()->commands()->redoAction();
     const QList<QAction *> menu = w.pane()->popupMenu()->actions();
     QCOMPARE(menu.mid(menu.size() - 3), (QList<QAction *>{menu.at(menu.size() - 3), undo, redo}));
     QVERIFY(menu.at(menu.size() - 3)->isSeparator());
@@ -207,7 +208,7 @@ void TreeUndo::menuItemsFollowTheHistory()
     w.f.trigger("N1");
     const QString made = qv::toQ(w.f.selected()->caption());
     QCOMPARE(state(), (QStringList{named(kUndo, "создание узла", made), "on", kRedo, "off"}));
-    QCOMPARE(w.pane()->undoStack()->count(), 1);
+    QCOMPARE(w.pane()->commands()->undoStack()->count(), 1);
     w.f.discard();
 }
 

@@ -6,6 +6,7 @@
 #include "gui/common/Codec.h"
 #include "gui/common/MessageBox.h"
 #include "gui/editor/EditorPane.h"
+#include "gui/editor/NoteEditor.h"
 #include "gui/settings/SettingsPanel.h"
 #include "gui/tree/OutlineView.h"
 #include "gui/tree/TreePane.h"
@@ -24,6 +25,7 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTest>
+#include <QTextCursor>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -92,6 +94,7 @@ private slots:
     void backupFailureStillStartsWindow();
     void backupsRunBesideTheWindow_data();
     void backupsRunBesideTheWindow();
+    void linkOptionTakesEffectWhenApplied();
     void placementRestoredAndWrittenBack_data();
     void placementRestoredAndWrittenBack();
     void offScreenPlacementIsBroughtBack_data();
@@ -393,6 +396,35 @@ void WindowStartup::backupsRunBesideTheWindow()
         QCOMPARE(f.readFile("data.bak"), data);
         QCOMPARE(f.readFile("text.bak"), text);
     }
+}
+
+// The note's link option is the applied one: a ticked box opens nothing on
+// a left click until "Применить"; the close writes the box as it shows.
+void WindowStartup::linkOptionTakesEffectWhenApplied()
+{
+    QStringList opened;
+    qv::EditorPane::setUrlOpener([&opened](const QString &url) { opened << url; });
+    WindowFixture f;
+    f.writeFile("data.dat", lines({"A"}));
+    f.writeFile("text.dat", lines({"1", "A", "www.left.example", "0"}));
+    f.writeFile("Quorvel.ini", "[Base]\r\nLink=0\r\n");
+    qv::MainWindow *w = f.open();
+    QWidget *page = w->editorPane()->editor()->viewport();
+    QTextCursor at(w->editorPane()->editor()->document());
+    at.setPosition(5);
+    const QPoint link = w->editorPane()->editor()->cursorRect(at).center();
+    f.click("SpeedButton10");
+    f.find<QCheckBox>("CheckBox4")->click();
+    QTest::mouseClick(page, Qt::LeftButton, {}, link);
+    QVERIFY(opened.isEmpty());
+    f.click("Button2");
+    QTest::mouseClick(page, Qt::LeftButton, {}, link);
+    QCOMPARE(opened, QStringList{QStringLiteral("www.left.example")});
+
+    f.find<QCheckBox>("CheckBox4")->click(); // off again, not applied
+    QVERIFY(f.close());
+    QCOMPARE(readNumber(f, "Base", "Link"), 0);
+    qv::EditorPane::setUrlOpener({});
 }
 
 void WindowStartup::placementRestoredAndWrittenBack_data()
