@@ -390,8 +390,9 @@ bool MainWindow::event(QEvent *event)
 
 void MainWindow::fitMinimumToFrame()
 {
-    const QSize frame = frameGeometry().size() - size();
-    const QSize wanted(kMinimumWidth - frame.width(), kMinimumHeight - frame.height());
+    const QMargins frame = qv::frameMarginsOf(*this);
+    const QSize wanted(kMinimumWidth - frame.left() - frame.right(),
+                       kMinimumHeight - frame.top() - frame.bottom());
     if (minimumSize() != wanted)
         setMinimumSize(wanted);
 }

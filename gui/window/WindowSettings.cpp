@@ -4,6 +4,7 @@
 #include <QScreen>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -13,24 +14,37 @@ namespace {
 
 constexpr Qt::WindowStates kNotNormal = Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen;
 
+// The client area where the window system has it once the window is shown,
+// else where the widget asks for it.
+QRect clientArea(const QWidget &window)
+{
+    const QWindow *handle = window.windowHandle();
+    return handle && handle->isVisible() ? handle->geometry() : window.geometry();
+}
+
 // The window's outer rectangle in the normal state.
 QRect normalFrame(const QWidget &window)
 {
     if (!(window.windowState() & kNotNormal))
-        return window.frameGeometry();
-    const QRect frame = window.frameGeometry();
-    const QRect client = window.geometry();
-    const QMargins margins(client.left() - frame.left(), client.top() - frame.top(),
-                           frame.right() - client.right(), frame.bottom() - client.bottom());
-    return window.normalGeometry().marginsAdded(margins);
+        return outerFrame(window);
+    return window.normalGeometry().marginsAdded(frameMarginsOf(window));
 }
 
-// A window's position is its frame's; its size is the client area's.
+// A window's position is its frame's; its size is the client area's. Once
+// the window is shown and framed, the request goes to its window: the
+// widget may hold a size it asked for that the window manager never gave (a
+// request made while the manager takes the window on can be lost), and
+// would not ask for it again.
 void setFrame(QWidget &window, const QRect &frame)
 {
-    const QSize margins = window.frameGeometry().size() - window.size();
+    const QMargins margins = frameMarginsOf(window);
+    QWindow *handle = window.windowHandle();
+    if (handle && handle->isVisible() && !margins.isNull()) {
+        handle->setGeometry(frame.marginsRemoved(margins));
+        return;
+    }
     window.move(frame.topLeft());
-    window.resize(frame.size() - margins);
+    window.resize(frame.marginsRemoved(margins).size());
 }
 
 // Puts the outer rectangle right once the window manager has framed the
@@ -45,6 +59,8 @@ public:
     FrameKeeper(QWidget &window, const QRect &frame, std::function<void()> framed)
         : QObject(&window), window_(window), frame_(frame), framed_(std::move(framed))
     {
+        // Found by this name while it works (a test waits for it to go).
+        setObjectName(QStringLiteral("frameKeeper"));
         timer_.setInterval(25);
         connect(&timer_, &QTimer::timeout, this, &FrameKeeper::check);
         timer_.start();
@@ -55,14 +71,14 @@ private:
     {
         if (window_.windowState() & kNotNormal || ++checks_ > 400)
             return finish();
-        if (window_.frameGeometry() == window_.geometry())
+        if (frameMarginsOf(window_).isNull())
             return; // not framed yet
         if (!framedSeen_) {
             framedSeen_ = true;
             if (framed_)
                 framed_();
         }
-        if (window_.frameGeometry() == frame_) {
+        if (outerFrame(window_) == frame_) {
             if (++rightChecks_ >= 8)
                 finish();
             return;
@@ -91,6 +107,21 @@ private:
 
 } // namespace
 
+QMargins frameMarginsOf(const QWidget &window)
+{
+    const QWindow *handle = window.windowHandle();
+    if (!handle || !window.isWindow())
+        return {};
+    // Before the manager has put its frame around the window, the window
+    // system may work one out of the bare window that reaches into it.
+    const QMargins margins = handle->frameMargins();
+    if (margins.left() < 0 || margins.top() < 0 || margins.right() < 0 || margins.bottom() < 0)
+        return {};
+    return margins;
+}
+
+QRect outerFrame(const QWidget &window) { return clientArea(window).marginsAdded(frameMarginsOf(window)); }
+
 Placement placementOf(const QWidget &window)
 {
     Placement p;
@@ -117,10 +148,10 @@ void applyPlacement(QWidget &window, const Placement &placement, std::function<v
     const QRect frame
         = reachableFrame(QRect(placement.left, placement.top, placement.width, placement.height), areas);
     setFrame(window, frame);
+    if (!frameMarginsOf(window).isNull())
+        return;
     // The minimum size may have had its say.
-    const QRect wanted(frame.topLeft(), window.frameGeometry().size());
-    if (window.frameGeometry() == window.geometry())
-        new FrameKeeper(window, wanted, std::move(framed));
+    new FrameKeeper(window, QRect(frame.topLeft(), window.size()), std::move(framed));
 }
 
 QRect reachableFrame(const QRect &frame, const QList<QRect> &areas)

@@ -4,6 +4,7 @@
 #include "settings/Settings.h"
 
 #include <QList>
+#include <QMargins>
 #include <QRect>
 
 #include <functional>
@@ -11,6 +12,14 @@
 class QWidget;
 
 namespace qv {
+
+// The frame and caption around a top-level window as the window system
+// reports them now, none while they are not known; and the window's outer
+// rectangle with them, where the window system has the window. Not the
+// widget's frameGeometry(): a widget learns its frame only with a move or a
+// resize, and a window manager may tell the frame after the last of them.
+QMargins frameMarginsOf(const QWidget &window);
+QRect outerFrame(const QWidget &window);
 
 // The window's state and outer rectangle in the normal state, frame and
 // caption included, as the close stores them (state 1 when maximized).
