@@ -245,7 +245,9 @@ void SettingsFile::writeEntries(const std::vector<Entry> &entries)
         }
         // In a folder that takes no new entry, a writable file is written in
         // place; it holds settings only, so no copy of it is kept first.
-        AtomicFile file(path_, AtomicFile::Refusal::InOut, AtomicFile::Links::FollowLink, {true, {}});
+        AtomicFile file(path_, AtomicFile::Refusal::InOut,
+                        writeThrough_ ? AtomicFile::Links::FollowLink : AtomicFile::Links::ReplaceLink,
+                        {true, {}});
         file.write(out);
         file.commit();
     } catch (const std::exception &) {

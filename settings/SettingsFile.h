@@ -15,6 +15,10 @@ public:
     void open(const std::string &path) { path_ = path; }
     void release() { path_.clear(); }
     const std::string &path() const { return path_; }
+    // Whether a symbolic link at the path is written through (the caller
+    // judges it by the catalogue folder's boundary) or replaced by the new
+    // file; through until told otherwise.
+    void setWriteThrough(bool through) { writeThrough_ = through; }
 
     // Section and key names match without regard to case; blanks around the
     // value are not part of it; at most 2047 characters are returned. A
@@ -42,6 +46,7 @@ public:
 
 private:
     std::string path_;
+    bool writeThrough_ = true;
 };
 
 } // namespace qv

@@ -14,6 +14,7 @@
 #include <ctime>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -323,18 +324,33 @@ void CatalogFiles::save(Catalog &catalog, const std::function<void()> &beforeRep
     // A marker left by an earlier save of this run whose renames failed.
     finishInterruptedSave();
 
+    // A link is written through only within the folder's boundary.
+    std::vector<std::string> replaced;
+    const auto linksOf = [this, &replaced](const std::string &path) {
+        if (writesThrough(path))
+            return AtomicFile::Links::FollowLink;
+        replaced.push_back(path);
+        return AtomicFile::Links::ReplaceLink;
+    };
     // Where the folder takes no new entry, each file is written in place
     // once its old bytes are in its backup.
-    AtomicFile text(recordPath(), AtomicFile::Refusal::InOut, AtomicFile::Links::FollowLink,
+    AtomicFile text(recordPath(), AtomicFile::Refusal::InOut, linksOf(recordPath()),
                     {true, [this] { backupCopy(recordPath(), recordBackupPath()); }});
     writeRecords(text, catalog.records());
     text.prepare();
-    AtomicFile data(outlinePath(), AtomicFile::Refusal::Create, AtomicFile::Links::FollowLink,
+    AtomicFile data(outlinePath(), AtomicFile::Refusal::Create, linksOf(outlinePath()),
                     {true, [this] { backupCopy(outlinePath(), outlineBackupPath()); }});
     writeOutline(data, catalog.outline());
     data.prepare();
-    if (text.inPlace() || data.inPlace()) {
+    linksReplaced_.clear();
+    // Something at the marker's name that is no file (a directory, say)
+    // cannot stop the save: the pair goes in place as where no marker can
+    // be made, and the caller names the entry.
+    const os::Kind marker = os::status(paircommit::markerPath(baseDir_), false).kind;
+    markerBlocked_ = marker != os::Kind::None && marker != os::Kind::Regular && marker != os::Kind::Link;
+    if (text.inPlace() || data.inPlace() || markerBlocked_) {
         saveWithoutMarker(text, data, beforeReplace);
+        linksReplaced_ = std::move(replaced);
         rememberIdentities();
         catalog.clearChanged();
         return;
@@ -360,6 +376,7 @@ void CatalogFiles::save(Catalog &catalog, const std::function<void()> &beforeRep
     }
     paircommit::applyMoves(moves);
     paircommit::removeMarker(baseDir_);
+    linksReplaced_ = std::move(replaced);
     rememberIdentities();
     catalog.clearChanged();
 }
@@ -379,15 +396,72 @@ void CatalogFiles::saveWithoutMarker(AtomicFile &text, AtomicFile &data,
     data.commit();
 }
 
+std::optional<std::string> CatalogFiles::linkTarget(const std::string &path)
+{
+    if (os::status(path, false).kind != os::Kind::Link)
+        return std::nullopt;
+    return os::canonicalPath(path);
+}
+
+bool CatalogFiles::insideFolder(const std::string &realPath) const
+{
+    const std::optional<std::string> folder = os::canonicalPath(baseDir_);
+    if (!folder)
+        return false;
+    const std::string prefix = folder->back() == '/' ? *folder : *folder + "/";
+    return realPath.size() > prefix.size() && realPath.compare(0, prefix.size(), prefix) == 0;
+}
+
+std::vector<CatalogFiles::OutsideLink> CatalogFiles::outsideLinks() const
+{
+    std::vector<OutsideLink> links;
+    for (const std::string &path : {outlinePath(), recordPath(), settingsPath()}) {
+        const std::optional<std::string> target = linkTarget(path);
+        if (target && !insideFolder(*target))
+            links.push_back({path, *target});
+    }
+    return links;
+}
+
+bool CatalogFiles::writesThrough(const std::string &path) const
+{
+    // A dangling link has nothing behind it: the new file takes its place.
+    const std::optional<std::string> target = linkTarget(path);
+    return !target || insideFolder(*target)
+        || std::find(agreed_.begin(), agreed_.end(), *target) != agreed_.end();
+}
+
+std::vector<std::string> CatalogFiles::commitTargets() const
+{
+    std::vector<std::string> targets;
+    for (const std::string &path : {recordPath(), outlinePath()}) {
+        targets.push_back(path);
+        if (const std::optional<std::string> target = linkTarget(path); target && writesThrough(path))
+            targets.push_back(*target);
+    }
+    return targets;
+}
+
 bool CatalogFiles::finishInterruptedSave()
 {
     if (!os::nameTaken(paircommit::markerPath(baseDir_)))
         return false;
-    const auto moves
-        = paircommit::readMarker(baseDir_, {os::resolveLink(recordPath()), os::resolveLink(outlinePath())});
+    // Only the catalogue files themselves, or what a save would write
+    // through their links: a marker naming anything else is not acted on.
+    const auto moves = paircommit::readMarker(baseDir_, commitTargets());
     const bool renamed = moves && paircommit::applyMoves(*moves) > 0;
     paircommit::removeMarker(baseDir_);
     return renamed;
+}
+
+bool CatalogFiles::repairPending() const
+{
+    if (!os::nameTaken(paircommit::markerPath(baseDir_)))
+        return false;
+    const auto moves = paircommit::readMarker(baseDir_, commitTargets());
+    return moves && std::any_of(moves->begin(), moves->end(), [](const paircommit::Move &m) {
+               return plainFileAt(m.temporary);
+           });
 }
 
 bool CatalogFiles::repairAtStart()
@@ -396,14 +470,14 @@ bool CatalogFiles::repairAtStart()
     paircommit::removeStaleTemporaries(baseDir_,
                                        {"data.dat", "text.dat", "data.bak", "text.bak", "Quorvel.ini",
                                         ".Quorvel.commit", "Quorvel.journal"});
-    // The temporaries of a catalogue file kept elsewhere through a link.
+    // The temporaries of a catalogue file kept in a subfolder through a
+    // link; nothing outside the folder is swept.
     for (const std::string &path : {outlinePath(), recordPath()}) {
-        const std::string target = os::resolveLink(path);
-        if (target == path)
+        const std::optional<std::string> target = linkTarget(path);
+        if (!target || !insideFolder(*target))
             continue;
-        const size_t slash = target.find_last_of('/');
-        if (slash != std::string::npos)
-            paircommit::removeStaleTemporaries(target.substr(0, slash + 1), {target.substr(slash + 1)});
+        const size_t slash = target->find_last_of('/');
+        paircommit::removeStaleTemporaries(target->substr(0, slash + 1), {target->substr(slash + 1)});
     }
     return renamed;
 }

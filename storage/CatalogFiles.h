@@ -74,6 +74,27 @@ public:
     std::string recordPath() const { return baseDir_ + "text.dat"; }
     std::string outlineBackupPath() const { return baseDir_ + "data.bak"; }
     std::string recordBackupPath() const { return baseDir_ + "text.bak"; }
+    std::string settingsPath() const { return baseDir_ + "Quorvel.ini"; }
+
+    // The folder's boundary: entries of the folder itself are written,
+    // renamed and deleted, nothing else. A catalogue file (data.dat,
+    // text.dat, Quorvel.ini) that is a symbolic link is read through, and
+    // written through only when its target lies inside the folder or is
+    // one of the agreed targets; any other link is replaced by the new file
+    // (linksReplaced() names it after the save).
+    struct OutsideLink {
+        std::string path;   // the link
+        std::string target; // its target's real path
+    };
+    // The catalogue files that are links to a file outside the folder.
+    std::vector<OutsideLink> outsideLinks() const;
+    void setAgreedTargets(std::vector<std::string> targets) { agreed_ = std::move(targets); }
+    bool writesThrough(const std::string &path) const;
+    // The links the last save replaced.
+    const std::vector<std::string> &linksReplaced() const { return linksReplaced_; }
+    // The last save found an entry at the commit marker's name that is no
+    // regular file: the pair was put in place without a marker.
+    bool markerBlocked() const { return markerBlocked_; }
 
     // Copies text.dat to text.bak and data.dat to data.bak (those present),
     // each with its source's modification time (2-second resolution). A
@@ -139,8 +160,11 @@ public:
     // temporaries of our atomic writes. True when it renamed a file of an
     // interrupted save (a journal of changes against the old files is then
     // obsolete). Raises EInOutError when a rename fails; the marker then
-    // stays for the next attempt.
+    // stays for the next attempt. Only entries of the folder are touched:
+    // a marker naming anything else is not acted on.
     bool repairAtStart();
+    // repairAtStart() would rename a file of an interrupted save.
+    bool repairPending() const;
 
     // data.dat or text.dat is not the file this run last loaded or saved
     // (another program replaced, changed or removed it). False before the
@@ -164,6 +188,11 @@ private:
     static void saveWithoutMarker(AtomicFile &text, AtomicFile &data,
                                   const std::function<void()> &beforeReplace);
     bool finishInterruptedSave();
+    // The real path of a link at `path` when it resolves, else nothing.
+    static std::optional<std::string> linkTarget(const std::string &path);
+    bool insideFolder(const std::string &realPath) const;
+    // What a commit marker may name as a target.
+    std::vector<std::string> commitTargets() const;
     void rememberIdentities();
     int64_t now() const;
 
@@ -181,6 +210,9 @@ private:
     bool identityKnown_ = false;
     FileIdentity outlineIdentity_;
     FileIdentity recordIdentity_;
+    std::vector<std::string> agreed_;
+    std::vector<std::string> linksReplaced_;
+    bool markerBlocked_ = false;
 };
 
 // Copy with the source's time stamp, as the backups do; a link at

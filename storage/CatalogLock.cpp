@@ -1,5 +1,6 @@
 #include "storage/CatalogLock.h"
 
+#include "catalog/Errors.h"
 #include "storage/Os.h"
 
 #include <cerrno>
@@ -32,12 +33,17 @@ CatalogLock::State CatalogLock::acquire()
             os::remove(path_);
             continue;
         }
-        if (fd == os::kNoHandle)
-            return State::Unavailable;
+        if (fd == os::kNoHandle) {
+            // Only a folder that takes no new entry runs without a lock; an
+            // entry there that cannot serve as one would switch the one
+            // writer off.
+            if (!os::nameTaken(path_))
+                return State::Unavailable;
+            return refuse(os::status(path_, false).kind == os::Kind::Regular);
+        }
         if (!os::isRegular(fd)) {
             os::close(fd);
-            os::remove(path_);
-            continue;
+            return refuse(false);
         }
         switch (os::lockExclusive(fd)) {
         case os::Lock::Ok:
@@ -60,6 +66,18 @@ CatalogLock::State CatalogLock::acquire()
         os::close(fd);
     }
     return State::Unavailable;
+}
+
+CatalogLock::State CatalogLock::refuse(bool regular)
+{
+    try {
+        if (regular)
+            throw EFOpenError(path_);
+        throw ENotRegularFile(path_);
+    } catch (...) {
+        refusal_ = std::current_exception();
+    }
+    return State::Refused;
 }
 
 void CatalogLock::release()

@@ -1,5 +1,10 @@
 #include "storage/CatalogSession.h"
 
+#include "storage/LinkConsent.h"
+#include "storage/Os.h"
+#include "storage/PairCommit.h"
+
+#include <algorithm>
 #include <ctime>
 
 namespace qv {
@@ -19,6 +24,12 @@ int64_t CatalogSession::now() const { return static_cast<int64_t>(std::time(null
 CatalogSession::Opened CatalogSession::open()
 {
     Opened opened;
+    if (options_.askLinks) {
+        if (const std::optional<std::string> folder = os::canonicalPath(baseDir())) {
+            agreed_ = linkconsent::agreedTargets(*folder);
+            files_.setAgreedTargets(agreed_);
+        }
+    }
     if (options_.access == Access::ReadAsIs)
         return opened;
     switch (lock_.acquire()) {
@@ -28,6 +39,11 @@ CatalogSession::Opened CatalogSession::open()
     case CatalogLock::State::Busy:
         opened.lock = Lock::Busy;
         opened.refused = options_.access == Access::Write;
+        return opened;
+    case CatalogLock::State::Refused:
+        opened.lock = Lock::Refused;
+        opened.refused = options_.access == Access::Write;
+        opened.lockRefusal = lock_.refusal();
         return opened;
     case CatalogLock::State::Unavailable:
         opened.lock = Lock::Unlocked;
@@ -154,6 +170,34 @@ void CatalogSession::flush()
         journal_.flush();
 }
 
+std::vector<CatalogFiles::OutsideLink> CatalogSession::linksToAsk() const
+{
+    std::vector<CatalogFiles::OutsideLink> links;
+    if (!options_.askLinks || linksDecided_)
+        return links;
+    for (const CatalogFiles::OutsideLink &link : files_.outsideLinks())
+        if (std::find(agreed_.begin(), agreed_.end(), link.target) == agreed_.end())
+            links.push_back(link);
+    return links;
+}
+
+void CatalogSession::decideLinks(bool agree)
+{
+    const std::vector<CatalogFiles::OutsideLink> links = linksToAsk();
+    linksDecided_ = true;
+    if (!agree || links.empty())
+        return;
+    std::vector<std::string> targets;
+    for (const CatalogFiles::OutsideLink &link : links)
+        targets.push_back(link.target);
+    agreed_.insert(agreed_.end(), targets.begin(), targets.end());
+    files_.setAgreedTargets(agreed_);
+    const std::optional<std::string> folder = os::canonicalPath(baseDir());
+    if (!folder)
+        throw ENotRegularFile(baseDir());
+    linkconsent::agree(*folder, targets);
+}
+
 CatalogSession::Saved CatalogSession::save(Catalog &catalog, Consent consent)
 {
     // A backup holds the files as the run found them, never a newer save.
@@ -178,6 +222,7 @@ CatalogSession::Saved CatalogSession::save(Catalog &catalog, Consent consent)
                 journal_.discard();
         });
         otherKept_.reset();
+        tellRemarks(saved);
         if (options_.journal)
             journal_.rebase(files_.outlineIdentity(), files_.recordIdentity());
         saved.status = Saved::Status::Saved;
@@ -187,6 +232,25 @@ CatalogSession::Saved CatalogSession::save(Catalog &catalog, Consent consent)
     const std::vector<std::string> &kept = files_.keptOriginals();
     saved.originalsKept.assign(kept.begin() + static_cast<std::ptrdiff_t>(originalsBefore), kept.end());
     return saved;
+}
+
+void CatalogSession::tellRemarks(Saved &saved)
+{
+    std::vector<std::string> links = files_.linksReplaced();
+    // The window writes Quorvel.ini by the same rule.
+    if (options_.askLinks && !files_.writesThrough(files_.settingsPath()))
+        links.push_back(files_.settingsPath());
+    for (const std::string &link : links) {
+        if (std::find(linksTold_.begin(), linksTold_.end(), link) != linksTold_.end())
+            continue;
+        linksTold_.push_back(link);
+        saved.remarks.emplace_back(W("Файл "), link,
+                                   W(" - ссылка на файл вне папки каталога: при записи она заменяется "
+                                     "обычным файлом, файл, на который она указывает, не изменяется"));
+    }
+    if (files_.markerBlocked() && !std::exchange(markerTold_, true))
+        saved.remarks.emplace_back(W("Файл "), paircommit::markerPath(baseDir()),
+                                   W(" не является обычным файлом: файлы каталога записаны без него"));
 }
 
 void CatalogSession::close()

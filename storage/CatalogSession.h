@@ -20,6 +20,7 @@
 #pragma once
 
 #include "catalog/Catalog.h"
+#include "catalog/Errors.h"
 #include "storage/CatalogFiles.h"
 #include "storage/CatalogLock.h"
 #include "storage/FileIo.h"
@@ -56,18 +57,29 @@ public:
         // recover() offers it back and records every later change, and a
         // save discards it just before the replace and rebases it after.
         bool journal = false;
+        // The window: a link to outside the folder that the user agreed to
+        // (remembered on this machine) is written through, the others are
+        // asked about once (linksToAsk()), and Quorvel.ini is this run's
+        // too. Without it every such link is replaced by the save.
+        bool askLinks = false;
     };
 
     enum class Lock {
         Held,     // this run holds the folder
         Unlocked, // no lock can be made there; used without one
         Busy,     // another copy holds it: refused (Write) or read as it is (Read)
-        None,     // ReadAsIs: not asked for
+        // The lock's entry is no regular file or cannot be opened: refused
+        // (Write) or read as it is (Read), never written unlocked.
+        Refused,
+        None, // ReadAsIs: not asked for
     };
     struct Opened {
         Lock lock = Lock::None;
-        // Write on a busy folder: nothing more may be read or written.
+        // Write on a busy folder or a refused lock: nothing more may be
+        // read or written.
         bool refused = false;
+        // Lock::Refused: the error naming the lock's entry.
+        std::exception_ptr lockRefusal;
         // A rename finished an interrupted save (the journal was discarded).
         bool repaired = false;
         // The repair failed (its marker stays for the next start).
@@ -117,6 +129,10 @@ public:
         // other program's version.
         std::vector<std::string> originalsKept;
         std::vector<std::string> othersKept;
+        // What the save did that the user is told of without it failing: a
+        // link to outside the folder replaced, a commit marker that could
+        // not be made.
+        std::vector<Error> remarks;
         bool ok() const { return status == Status::Saved; }
     };
 
@@ -160,6 +176,16 @@ public:
     // then stay for the next try. Nothing before recording begins.
     void flush();
 
+    // The folder's boundary (see CatalogFiles::outsideLinks()). The links
+    // to outside the folder not agreed to, while they are still to be
+    // asked about (Options::askLinks, once a run).
+    std::vector<CatalogFiles::OutsideLink> linksToAsk() const;
+    // The answer: agreed links are written through from now on and
+    // remembered on this machine for this folder (a failure to remember is
+    // raised, the agreement holds for the run); refused ones are replaced.
+    void decideLinks(bool agree);
+    bool writesThrough(const std::string &path) const { return files_.writesThrough(path); }
+
     // data.dat or text.dat is not what this run last loaded or saved.
     bool changedOutside() const { return files_.changedOnDisk(); }
     // Saves `catalog` once the backups are made. A version of the files
@@ -176,6 +202,8 @@ private:
     // Waits for the backups or makes them; their failure is kept for
     // finishBackups().
     void completeBackups();
+    // The remarks of a save that went through, each told once a run.
+    void tellRemarks(Saved &saved);
 
     Options options_;
     CatalogFiles files_;
@@ -189,6 +217,10 @@ private:
     // The files another program wrote, already kept and agreed to be
     // overwritten by a save that then failed.
     std::optional<std::pair<FileIdentity, FileIdentity>> otherKept_;
+    std::vector<std::string> agreed_; // outside targets agreed to (askLinks)
+    bool linksDecided_ = false;
+    std::vector<std::string> linksTold_; // the links a remark named
+    bool markerTold_ = false;
 };
 
 } // namespace qv

@@ -344,7 +344,7 @@ Handle openOrCreateNoFollow(const std::string &path)
     do {
         fd = ::open(path.c_str(), O_RDWR | O_CREAT | flags, 0666);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0 && errno == EACCES)
+    if (fd < 0 && (errno == EACCES || errno == EROFS))
         fd = ::open(path.c_str(), O_RDONLY | flags);
     return fd;
 }

@@ -48,9 +48,9 @@ constexpr const char *kUsage
       "  quorvel-tool check DIR\n"
       "      Load the catalogue in DIR (data.dat, text.dat) as the program does\n"
       "      and print a summary: nodes, records, records no node shows, nodes\n"
-      "      without a record, captions carried by more than one node. When no\n"
-      "      running copy holds DIR, a save that was interrupted there is first\n"
-      "      finished as the program's start finishes it.\n"
+      "      without a record, captions carried by more than one node. Nothing\n"
+      "      is written: a save that was interrupted there is reported, and the\n"
+      "      program's next start finishes it.\n"
       "  quorvel-tool resave SRC DST\n"
       "      Load the catalogue in SRC and write it into DST exactly as the\n"
       "      program's save writes it. Nothing is written when the load fails\n"
@@ -130,7 +130,10 @@ bool openFolder(Session &session)
 {
     const Session::Opened opened = session.open();
     if (opened.refused) {
-        std::fprintf(stderr, "%s\n", qv::cp1251::toUtf8(qv::catalogBusyText()).c_str());
+        if (opened.lockRefusal)
+            reportFailure(opened.lockRefusal);
+        else
+            std::fprintf(stderr, "%s\n", qv::cp1251::toUtf8(qv::catalogBusyText()).c_str());
         return false;
     }
     if (opened.repairFailure) {
@@ -186,6 +189,8 @@ bool saveCatalog(Session &session, qv::Catalog &catalog)
                      kept.c_str());
     for (const std::string &kept : saved.othersKept)
         std::fprintf(stderr, "quorvel-tool: the file another program wrote was kept as %s\n", kept.c_str());
+    for (const qv::Error &remark : saved.remarks)
+        reportError(remark);
     return true;
 }
 
@@ -287,11 +292,15 @@ void printLine(const char *label, size_t value, const std::vector<qv::Bytes> &ex
 int check(const std::string &dir)
 {
     qv::Catalog catalog;
-    Session session(withSeparator(dir), access(Session::Access::Read));
-    if (isDirectory(dir) && !openFolder(session))
-        return 1;
+    // Only read: a repair the program's start would make is told, not made.
+    Session session(withSeparator(dir), access(Session::Access::ReadAsIs));
     if (!loadCatalog(dir, session, catalog))
         return 1;
+    if (session.files().repairPending())
+        std::fprintf(stderr,
+                     "quorvel-tool: %s: a save was interrupted there; the program's next start "
+                     "finishes it (the files are read as they are)\n",
+                     dir.c_str());
     Summary s = summarise(catalog);
     printLine("nodes:", s.nodes);
     printLine("records:", s.records);

@@ -33,7 +33,7 @@ QString nameList(const std::vector<std::string> &paths, size_t from = 0)
 } // namespace
 
 CatalogKeeper::CatalogKeeper(const std::string &baseDir, QMainWindow *window)
-    : session_(baseDir, {CatalogSession::Access::Write, true}), window_(window)
+    : session_(baseDir, {CatalogSession::Access::Write, true, true}), window_(window)
 {
     flushTimer_ = new QTimer(this);
     flushTimer_->setSingleShot(true);
@@ -54,7 +54,10 @@ bool CatalogKeeper::claimFolder()
 {
     const CatalogSession::Opened opened = session_.open();
     if (opened.refused) {
-        msg::showError(window_, Error(catalogBusyText()));
+        if (opened.lockRefusal)
+            report(opened.lockRefusal, true);
+        else
+            msg::showError(window_, Error(catalogBusyText()));
         return false;
     }
     report(opened.repairFailure, true);
@@ -188,6 +191,28 @@ bool CatalogKeeper::flush(bool interactive)
     return true;
 }
 
+void CatalogKeeper::askLinks()
+{
+    const std::vector<CatalogFiles::OutsideLink> links = session_.linksToAsk();
+    if (links.empty())
+        return;
+    QString list;
+    for (const CatalogFiles::OutsideLink &link : links)
+        list += QStringLiteral("\r\n") + fileName(link.path) + QStringLiteral(" -> ") + fileName(link.target);
+    const bool agree
+        = msg::show(window_, QMessageBox::Question, kTitle,
+                    QStringLiteral(u"Файлы каталога - ссылки на файлы вне его папки:") + list
+                        + QStringLiteral(u"\r\nЗаписывать изменения в эти файлы (согласие будет запомнено "
+                                         u"для этой папки)? Иначе ссылки будут заменены обычными файлами."),
+                    QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+        == QMessageBox::Yes;
+    try {
+        session_.decideLinks(agree);
+    } catch (...) {
+        report(std::current_exception(), true);
+    }
+}
+
 bool CatalogKeeper::overwriteAgreed()
 {
     return msg::show(window_, QMessageBox::Question, kTitle,
@@ -200,6 +225,8 @@ bool CatalogKeeper::overwriteAgreed()
 bool CatalogKeeper::save(Catalog &catalog, bool interactive)
 {
     finishBackups(interactive);
+    if (interactive)
+        askLinks();
     using Consent = CatalogSession::Consent;
     CatalogSession::Saved saved = session_.save(catalog, interactive ? Consent::Ask : Consent::Granted);
     if (saved.status == CatalogSession::Saved::Status::ChangedOutside) {
@@ -222,6 +249,8 @@ void CatalogKeeper::reportCopies(const CatalogSession::Saved &saved, bool intera
     if (!saved.othersKept.empty())
         parts << QStringLiteral(u"Файлы каталога, записанные другой программой, сохранены под именами:")
                 + nameList(saved.othersKept);
+    for (const Error &remark : saved.remarks)
+        parts << msg::errorText(remark);
     if (!parts.isEmpty())
         tell(parts.join(QStringLiteral("\r\n")), interactive);
 }

@@ -81,6 +81,9 @@ public:
     // before the new files replace the old ones. Errors are reported
     // (interactive: the error box, otherwise stderr); dated copies made on
     // the way are named in one box, whether the save went through or not.
+    // Before the first interactive save, catalogue files that are links to
+    // outside the folder are asked about (Yes: written through, and
+    // remembered for this folder; No: replaced by regular files).
     bool save(Catalog &catalog, bool interactive);
 
     const CatalogSession &session() const { return session_; }
@@ -92,6 +95,8 @@ private:
     QString keptBackupsText();
     void offerJournal(Catalog &catalog, const CatalogSession::Loaded &loaded);
     void startTimer();
+    // Links to outside the folder, asked about once a run before a save.
+    void askLinks();
     bool overwriteAgreed();
     void reportCopies(const CatalogSession::Saved &saved, bool interactive);
     void tell(const QString &text, bool interactive);

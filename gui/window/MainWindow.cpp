@@ -290,6 +290,7 @@ bool MainWindow::writeSettings(bool interactive)
         qv::Settings s = settingsPanel_->settings();
         s.treeWidth = treePane_->width();
         s.placement = qv::placementOf(*this);
+        settings_.setWriteThrough(keeper_->session().writesThrough(settings_.path()));
         qv::writeSettings(settings_, s);
     } catch (const std::exception &e) {
         report(e, interactive);

@@ -196,6 +196,28 @@ std::string listing(const std::string &dir)
     return out;
 }
 
+std::string snapshot(const std::string &dir)
+{
+    std::vector<std::string> entries;
+    for (const auto &e : fs::recursive_directory_iterator(dir)) {
+        const std::string path = e.path().string();
+        struct stat sb {};
+        if (::lstat(path.c_str(), &sb) != 0)
+            continue;
+        std::string entry = path + " " + std::to_string(sb.st_mode) + " " + std::to_string(sb.st_ino) + " ";
+        if (S_ISLNK(sb.st_mode))
+            entry += fs::read_symlink(e.path()).string();
+        else if (S_ISREG(sb.st_mode))
+            entry += readFile(path);
+        entries.push_back(entry);
+    }
+    std::sort(entries.begin(), entries.end());
+    std::string out;
+    for (const auto &entry : entries)
+        out += entry + "\n";
+    return out;
+}
+
 std::string dump(const qv::Catalog &c)
 {
     std::string out = qv::outlineBytes(c.outline());

@@ -44,6 +44,9 @@ long long mtimeNs(const std::string &path); // modification time, ns since the e
 void setMtime(const std::string &path, long long sec, long nsec = 0);
 // Names in the directory (not recursive), sorted.
 std::string listing(const std::string &dir);
+// Everything under `dir` a write could change, links not followed: each
+// entry's name, kind, permission bits, inode and bytes (a link's target).
+std::string snapshot(const std::string &dir);
 
 // Everything a save and a reload could tell apart (the outline file's bytes,
 // the records in order), and the nodes' icons besides.

@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 
 #include "catalog/Catalog.h"
+#include "settings/SettingsFile.h"
 #include "storage/CatalogLock.h"
 #include "storage/CatalogSession.h"
 #include "storage/FileIo.h"
@@ -12,7 +13,12 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <functional>
 #include <ostream>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace qv;
 using qvtest::listing;
@@ -132,3 +138,201 @@ TEST(SessionSave, FilesChangedOutsideAreAskedAboutOnce)
 }
 
 } // namespace
+
+// ---- the folder's boundary ----
+
+namespace {
+
+// A catalogue file that is a link: to a write-protected file of another
+// folder (written through only once agreed to), or into the folder.
+enum class LinkTo { Outside, OutsideAgreed, Inside };
+struct LinkCase {
+    const char *name;
+    const char *file;
+    LinkTo to;
+};
+void PrintTo(const LinkCase &c, std::ostream *os) { *os << c.name; }
+
+class SessionLinks : public ::testing::TestWithParam<LinkCase> {};
+
+// What a file read back through the session's rules gets written: a save
+// of the catalogue, and the window's settings by the session's word.
+CatalogSession::Saved openLoadAndSave(const std::string &d, bool agree)
+{
+    CatalogSession session(d, {CatalogSession::Access::Write, false, true});
+    EXPECT_FALSE(session.open().refused);
+    Catalog cat;
+    session.load(cat);
+    cat.outline().append(cat.outline().top(), "New");
+    cat.records().append("New", "new note", "0");
+    cat.markChanged();
+    session.decideLinks(agree);
+    CatalogSession::Saved saved = session.save(cat, CatalogSession::Consent::Granted);
+    EXPECT_TRUE(saved.ok());
+    SettingsFile ini;
+    ini.open(d + "Quorvel.ini");
+    ini.setWriteThrough(session.writesThrough(ini.path()));
+    ini.writeNumber("Options", "TreeWidth", 300);
+    return saved;
+}
+
+} // namespace
+
+TEST_P(SessionLinks, AreWrittenThroughOnlyInsideTheFolderOrOnceAgreed)
+{
+    const LinkCase &c = GetParam();
+    TempDir root;
+    const std::string d = root.file("cat/"), victim = root.file("victim/"), state = root.file("state");
+    ASSERT_EQ(::mkdir(d.c_str(), 0777), 0);
+    ASSERT_EQ(::mkdir(victim.c_str(), 0777), 0);
+    ASSERT_EQ(::mkdir((d + "sub").c_str(), 0777), 0);
+    ::setenv("XDG_STATE_HOME", state.c_str(), 1);
+    const bool inside = c.to == LinkTo::Inside;
+    const std::string target = inside ? d + "sub/real" : victim + "script.sh";
+    writeFile(target,
+              std::string(c.file) == "text.dat" ? "1\r\nOld\r\na note of the user\r\n2\r\n"
+                                                : "#!/bin/sh\necho 'a script of the user'\r\n",
+              c.to == LinkTo::Outside ? 0444 : 0644);
+    ASSERT_EQ(::symlink(target.c_str(), (d + c.file).c_str()), 0);
+    const std::string outside = qvtest::snapshot(victim);
+
+    const CatalogSession::Saved saved = openLoadAndSave(d, c.to == LinkTo::OutsideAgreed);
+    const std::string link = d + c.file;
+    if (c.to == LinkTo::Outside) {
+        // Replaced and said so; the outside file is as it was, and so is
+        // the machine's state.
+        EXPECT_EQ(qvtest::snapshot(victim), outside);
+        EXPECT_TRUE(plainFileAt(link));
+        ASSERT_EQ(saved.remarks.size(), 1u);
+        EXPECT_EQ(saved.remarks[0].message(),
+                  W("Файл ") + link
+                      + W(" - ссылка на файл вне папки каталога: при записи она заменяется обычным "
+                          "файлом, файл, на который она указывает, не изменяется"));
+        EXPECT_FALSE(entryExists(state));
+    } else {
+        EXPECT_NE(readFile(target).find(std::string(c.file) == "Quorvel.ini" ? "TreeWidth=300" : "New"),
+                  std::string::npos);
+        EXPECT_FALSE(plainFileAt(link));
+        EXPECT_TRUE(saved.remarks.empty());
+        // The agreement lives in the machine's state folder, never in the
+        // catalogue folder, and holds for the next run without a question.
+        EXPECT_EQ(entryExists(state + "/quorvel/outside-links"), c.to == LinkTo::OutsideAgreed);
+        CatalogSession next(d, {CatalogSession::Access::Write, false, true});
+        next.open();
+        EXPECT_TRUE(next.linksToAsk().empty());
+        EXPECT_TRUE(next.writesThrough(link));
+    }
+    EXPECT_EQ(listing(d), "Quorvel.ini data.dat sub text.dat");
+    ::unsetenv("XDG_STATE_HOME");
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, SessionLinks,
+                         ::testing::Values(LinkCase{"DataOutside", "data.dat", LinkTo::Outside},
+                                           LinkCase{"TextOutside", "text.dat", LinkTo::Outside},
+                                           LinkCase{"SettingsOutside", "Quorvel.ini", LinkTo::Outside},
+                                           LinkCase{"DataOutsideAgreed", "data.dat", LinkTo::OutsideAgreed},
+                                           LinkCase{"SettingsOutsideAgreed", "Quorvel.ini",
+                                                    LinkTo::OutsideAgreed},
+                                           LinkCase{"TextInside", "text.dat", LinkTo::Inside}),
+                         [](const auto &testInfo) { return std::string(testInfo.param.name); });
+
+// A marker naming files of another folder, reached through a link, and
+// stale temporaries of that folder's naming: nothing outside is renamed
+// or removed.
+TEST(SessionRepair, ActsOnlyInsideTheFolder)
+{
+    TempDir root;
+    const std::string d = root.file("cat/"), other = root.file("other/");
+    ASSERT_EQ(::mkdir(d.c_str(), 0777), 0);
+    ASSERT_EQ(::mkdir(other.c_str(), 0777), 0);
+    writeFile(other + "real.dat", "Theirs\r\n");
+    writeFile(other + ".real.dat.tmp-abc123", "Planted\r\n");
+    writeFile(other + ".real.dat.tmp-zzzzzz", "a file of theirs\r\n");
+    ASSERT_EQ(::symlink((other + "real.dat").c_str(), (d + "data.dat").c_str()), 0);
+    writeFile(d + "text.dat", "0\r\n");
+    paircommit::writeMarker(d, {{other + ".real.dat.tmp-abc123", other + "real.dat"}});
+    const std::string outside = qvtest::snapshot(other);
+
+    CatalogSession session(d, {CatalogSession::Access::Write, false});
+    const CatalogSession::Opened opened = session.open();
+    EXPECT_FALSE(opened.repaired);
+    EXPECT_FALSE(opened.repairFailure);
+    EXPECT_EQ(qvtest::snapshot(other), outside);
+    EXPECT_EQ(listing(d), ".Quorvel.lock data.dat text.dat");
+}
+
+// An entry at the lock's name that is no lock file refuses a writer, by
+// name, and is never taken for a folder that cannot be locked.
+struct LockCase {
+    const char *name;
+    std::function<void(const std::string &path)> make;
+    bool regular; // a file that cannot be opened, rather than no file
+};
+void PrintTo(const LockCase &c, std::ostream *os) { *os << c.name; }
+
+class SessionLockEntry : public ::testing::TestWithParam<LockCase> {};
+
+TEST_P(SessionLockEntry, RefusesAWriterByName)
+{
+    const LockCase &c = GetParam();
+    TempDir dir;
+    const std::string d = dir.path(), lock = d + ".Quorvel.lock";
+    c.make(lock);
+    writeFile(d + "data.dat", "A\r\n");
+    const std::string before = qvtest::snapshot(d);
+    qvtest::runAsNobody([&] {
+        for (const CatalogSession::Access access : {Access::Write, Access::Read}) {
+            CatalogSession session(d, {access, false});
+            const CatalogSession::Opened opened = session.open();
+            EXPECT_EQ(opened.lock, Lock::Refused);
+            EXPECT_EQ(opened.refused, access == Access::Write);
+            ASSERT_TRUE(opened.lockRefusal);
+            try {
+                std::rethrow_exception(opened.lockRefusal);
+            } catch (const Error &e) {
+                EXPECT_EQ(e.message(),
+                          c.regular ? W("Не могу открыть файл ") + lock
+                                    : W("Файл ") + lock + W(" не является обычным файлом"));
+            }
+        }
+    });
+    EXPECT_EQ(qvtest::snapshot(d), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, SessionLockEntry,
+    ::testing::Values(
+        LockCase{"Directory", [](const std::string &p) { ASSERT_EQ(::mkdir(p.c_str(), 0777), 0); }, false},
+        LockCase{"Fifo", [](const std::string &p) { ASSERT_EQ(::mkfifo(p.c_str(), 0666), 0); }, false},
+        LockCase{"Unreadable", [](const std::string &p) { writeFile(p, "", 0); }, true}),
+    [](const auto &testInfo) { return std::string(testInfo.param.name); });
+
+// A directory at the commit marker's name: every save goes through, the
+// entry is named once and left alone.
+TEST(SessionSave, CommitMarkerThatIsNoFileIsToldAndNeverBlocks)
+{
+    TempDir dir;
+    const std::string d = dir.path(), marker = d + ".Quorvel.commit";
+    ASSERT_EQ(::mkdir(marker.c_str(), 0777), 0);
+    CatalogSession session(d, {Access::Write, false});
+    const CatalogSession::Opened opened = session.open();
+    EXPECT_FALSE(opened.repairFailure);
+    Catalog cat;
+    session.load(cat);
+    for (const char *caption : {"A", "B"}) {
+        cat.outline().append(cat.outline().top(), caption);
+        cat.markChanged();
+        const CatalogSession::Saved saved = session.save(cat, CatalogSession::Consent::Granted);
+        EXPECT_TRUE(saved.ok());
+        if (std::string(caption) == "A") {
+            ASSERT_EQ(saved.remarks.size(), 1u);
+            EXPECT_EQ(saved.remarks[0].message(),
+                      W("Файл ") + marker
+                          + W(" не является обычным файлом: файлы каталога записаны без него"));
+        } else {
+            EXPECT_TRUE(saved.remarks.empty());
+        }
+    }
+    EXPECT_EQ(readFile(d + "data.dat"), "A\r\nB\r\n");
+    EXPECT_EQ(listing(d), ".Quorvel.commit .Quorvel.lock data.dat text.dat");
+}
