@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -369,6 +370,69 @@ TEST(ToolResave, FolderHeldByAnotherCopyIsLeftAlone)
     EXPECT_EQ(figures(r.out)["nodes"], 1);
     other.release();
     EXPECT_EQ(listing(dst), "data.dat");
+}
+
+// resave writes only into DST: a link there to another folder is replaced
+// and said so, and a lock entry that is no lock refuses DST by name as a
+// busy folder is refused.
+TEST(ToolResave, WritesOnlyIntoTheDestination)
+{
+    TempDir dir;
+    const std::string src = subdir(dir, "src"), dst = subdir(dir, "dst"), victim = subdir(dir, "victim");
+    writeFile(src + "data.dat", "A\r\n");
+    writeFile(victim + "plain.conf", "x=1\n", 0444);
+    ASSERT_EQ(symlink((victim + "plain.conf").c_str(), (dst + "text.dat").c_str()), 0);
+    const std::string outside = qvtest::snapshot(victim);
+    Result r = runTool({"resave", src, dst});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err,
+              "Файл " + dst
+                  + "text.dat - ссылка на файл вне папки каталога: при записи она заменяется обычным "
+                    "файлом, файл, на который она указывает, не изменяется.\n");
+    EXPECT_EQ(qvtest::snapshot(victim), outside);
+    EXPECT_EQ(readFile(dst + "text.dat"), "0\r\n");
+
+    ASSERT_EQ(mkdir((dst + ".Quorvel.lock").c_str(), 0777), 0);
+    const std::string before = qvtest::snapshot(dst);
+    r = runTool({"resave", src, dst});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "Файл " + dst + ".Quorvel.lock не является обычным файлом.\n");
+    EXPECT_EQ(qvtest::snapshot(dst), before);
+}
+
+// check writes nothing anywhere: a marker naming another folder's files
+// (reached through a link) and stale temporaries of that folder's naming
+// are left alone, and a repair of its own folder is told, not made.
+TEST(ToolCheck, WritesNothingAndTellsARepair)
+{
+    TempDir dir;
+    const std::string cat = subdir(dir, "cat"), other = subdir(dir, "other");
+    writeFile(other + "real.dat", "Theirs\r\n");
+    writeFile(other + ".real.dat.tmp-abc123", "Planted\r\n");
+    writeFile(other + ".real.dat.tmp-zzzzzz", "a file of theirs\r\n");
+    ASSERT_EQ(symlink((other + "real.dat").c_str(), (cat + "data.dat").c_str()), 0);
+    std::string marker = std::string("Quorvel commit") + '\0' + other + ".real.dat.tmp-abc123" + '\0' + other
+        + "real.dat" + '\0' + "end" + '\0';
+    writeFile(cat + ".Quorvel.commit", marker);
+    std::string before = qvtest::snapshot(dir.path());
+    Result r = runTool({"check", cat});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(qvtest::snapshot(dir.path()), before);
+
+    // A save of this folder cut short after its marker.
+    remove((cat + "data.dat").c_str());
+    writeFile(cat + "data.dat", "Old\r\n");
+    writeFile(cat + ".data.dat.tmp-abc123", "New\r\n");
+    marker = std::string("Quorvel commit") + '\0' + cat + ".data.dat.tmp-abc123" + '\0' + cat + "data.dat"
+        + '\0' + "end" + '\0';
+    writeFile(cat + ".Quorvel.commit", marker);
+    before = qvtest::snapshot(dir.path());
+    r = runTool({"check", cat});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("a save was interrupted there"), std::string::npos) << r.err;
+    EXPECT_EQ(figures(r.out)["nodes"], 1);
+    EXPECT_EQ(qvtest::snapshot(dir.path()), before);
 }
 
 TEST(ToolResave, MissingSourceDirectoryWritesNothing)
