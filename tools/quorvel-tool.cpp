@@ -14,7 +14,8 @@
 // (storage/CatalogSession.h), so the tool keeps the program's rules: the
 // folder's lock before it writes, an interrupted save finished (or cleared
 // away) first, the load with its partial-read rules, and a file the program
-// would refuse is refused here with the same message.
+// would refuse is refused here with the same message. check writes nothing,
+// and nothing is ever written through a link to outside the folder.
 
 #include "catalog/Catalog.h"
 #include "catalog/Errors.h"
@@ -366,7 +367,7 @@ int exportCommand(const std::string &dir, qv::ExportFormat format, const std::st
 }
 
 // `find DIR TEXT`: the nodes holding TEXT, one line each (see kUsage).
-// Reads the folder as check does. 0 found, 1 none, 2 an error.
+// Reads the folder as export does. 0 found, 1 none, 2 an error.
 int findCommand(const std::string &dir, std::string_view utf8Text)
 {
     const qv::Bytes text = qv::cp1251::fromUtf8(utf8Text);

@@ -11,9 +11,11 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMap>
 #include <QRegularExpression>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -64,6 +66,8 @@ private slots:
     void filesChangedByAnotherProgram_data();
     void filesChangedByAnotherProgram();
     void partialLoadToldOnceAndOriginalsNamedAfterFailedSave();
+    void folderBoundary_data();
+    void folderBoundary();
 };
 
 // The second window says so and touches nothing; the first one goes on,
@@ -332,6 +336,82 @@ void DataSafety::partialLoadToldOnceAndOriginalsNamedAfterFailedSave()
     QFile original(dir + "/" + kept.filter("data.dat").value(0));
     QVERIFY(original.open(QIODevice::ReadOnly));
     QCOMPARE(original.readAll(), data);
+}
+
+// A received folder: catalogue files linked to another folder's files are
+// asked about once, by target, and written through only on Yes (the answer
+// kept on this machine); a lock entry that is no lock refuses the window
+// by name.
+void DataSafety::folderBoundary_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("links, No") << "No";
+    QTest::newRow("links, Yes") << "Yes";
+    QTest::newRow("lock entry") << "lock";
+}
+
+void DataSafety::folderBoundary()
+{
+    QFETCH(QString, how);
+    QTemporaryDir outside, state;
+    qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
+    WindowFixture f;
+    const QByteArray theirs = "#!/bin/sh\necho 'a script of theirs'\n";
+    const char *names[] = {"data.dat", "text.dat", "Quorvel.ini"};
+    if (how == "lock") {
+        QVERIFY(QDir().mkdir(f.path(".Quorvel.lock")));
+        auto w = std::make_unique<qv::MainWindow>(f.base());
+        QVERIFY(w->refused());
+        QCOMPARE(
+            f.takeBoxes(),
+            QStringList(
+                {QString::fromUtf8("Файл %1 не является обычным файлом.").arg(f.path(".Quorvel.lock"))}));
+        QVERIFY(f.listing().isEmpty());
+        QVERIFY(QFileInfo(f.path(".Quorvel.lock")).isDir());
+        return;
+    }
+    QStringList targets;
+    for (const char *name : names) {
+        const QString target = outside.filePath(QString::fromUtf8(name) + ".real");
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(qstrcmp(name, "text.dat") == 0 ? kText : theirs);
+        file.close();
+        QVERIFY(QFile::link(target, f.path(name)));
+        targets << target;
+    }
+    f.open();
+    QVERIFY(f.takeBoxes().isEmpty());
+    f.answer({how == "Yes" ? QMessageBox::Yes : QMessageBox::No});
+    QVERIFY(f.close());
+    const QStringList boxes = f.takeBoxes();
+    QVERIFY(!boxes.isEmpty());
+    for (const QString &target : targets)
+        QVERIFY2(boxes.first().contains(target), qPrintable(boxes.first()));
+    for (int i = 0; i < 3; ++i) {
+        QFile target(targets[i]);
+        QVERIFY(target.open(QIODevice::ReadOnly));
+        const QByteArray bytes = target.readAll();
+        const bool link = QFileInfo(f.path(names[i])).isSymLink();
+        if (how == "No") {
+            QCOMPARE(bytes, i == 1 ? kText : theirs);
+            QVERIFY(!link);
+            QVERIFY2(boxes.last().contains(f.path(names[i])), qPrintable(boxes.last()));
+        } else {
+            QVERIFY(bytes != (i == 1 ? kText : theirs) || i == 1);
+            QVERIFY(link);
+        }
+    }
+    QCOMPARE(boxes.size(), how == "No" ? 2 : 1);
+    if (how == "Yes") {
+        // Remembered for the folder: the next run asks nothing.
+        f.discard();
+        f.open();
+        QVERIFY(f.close());
+        QVERIFY(f.takeBoxes().isEmpty());
+        QVERIFY(QFileInfo(f.path("data.dat")).isSymLink());
+    }
+    qunsetenv("XDG_STATE_HOME");
 }
 
 QTEST_MAIN(DataSafety)

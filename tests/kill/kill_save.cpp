@@ -11,7 +11,8 @@
 // the save's files come and go. Then, N times over: DST gets the old files
 // back, the save starts and is killed with SIGKILL after a delay drawn
 // uniformly over the save's span, the start command (default: quorvel-tool
-// check {DST}) runs, and DST must hold both files old or both new and
+// export {DST} --format text, which finishes an interrupted save as the
+// program's start does; check only reads) runs, and DST must hold both files old or both new and
 // nothing else. {SRC} and {DST} in any argument are replaced by the folders.
 // The figures say how many kills fell before, during and after the renames.
 // Exit status 0 when every kill passed.
@@ -246,7 +247,7 @@ Options parse(int argc, char **argv)
     if (o.save.empty())
         o.save = {QV_TOOL_PATH, "resave", "{SRC}", "{DST}"};
     if (o.start.empty())
-        o.start = {QV_TOOL_PATH, "check", "{DST}"};
+        o.start = {QV_TOOL_PATH, "export", "{DST}", "--format", "text"};
 #endif
     if (o.save.empty() || o.start.empty())
         die("--save and --start are needed");
