@@ -254,10 +254,11 @@ void CatalogFiles::load(Catalog &catalog)
     loadFailed_ = false;
     joinFailed_ = false;
     partial_.clear();
+    outlineHash_ = recordHash_ = 0;
     const bool wasModified = catalog.modified();
     try {
         if (entryExists(outlinePath())) {
-            if (auto stop = readOutlineFile(outlinePath(), catalog.outline()))
+            if (auto stop = readOutlineFile(outlinePath(), catalog.outline(), &outlineHash_))
                 partial_.push_back({outlinePath(), *stop});
         }
         // The record file is read whether or not the outline file exists:
@@ -265,7 +266,7 @@ void CatalogFiles::load(Catalog &catalog)
         // write nothing over the notes on disk.
         catalog.records().clear();
         if (entryExists(recordPath())) {
-            if (auto stop = readRecordFile(recordPath(), catalog.records()))
+            if (auto stop = readRecordFile(recordPath(), catalog.records(), &recordHash_))
                 partial_.push_back({recordPath(), *stop});
         }
         joinFailed_ = true; // every byte is read; only the join can fail now
@@ -336,6 +337,8 @@ void CatalogFiles::save(Catalog &catalog, const std::function<void()> &beforeRep
     if (text.inPlace() || data.inPlace()) {
         saveWithoutMarker(text, data, beforeReplace);
         rememberIdentities();
+        outlineHash_ = data.contentHash();
+        recordHash_ = text.contentHash();
         catalog.clearChanged();
         return;
     }
@@ -361,6 +364,8 @@ void CatalogFiles::save(Catalog &catalog, const std::function<void()> &beforeRep
     paircommit::applyMoves(moves);
     paircommit::removeMarker(baseDir_);
     rememberIdentities();
+    outlineHash_ = data.contentHash();
+    recordHash_ = text.contentHash();
     catalog.clearChanged();
 }
 

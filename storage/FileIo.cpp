@@ -2,7 +2,9 @@
 
 #include "catalog/Errors.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 namespace qv {
@@ -41,7 +43,66 @@ void check(int err)
         throw EInOutError::fromErrno(err);
 }
 
+constexpr uint64_t kPrime1 = 0x9E3779B185EBCA87u;
+constexpr uint64_t kPrime2 = 0xC2B2AE3D27D4EB4Fu;
+
+uint64_t rotl(uint64_t v, int r) { return (v << r) | (v >> (64 - r)); }
+
+uint64_t word(const char *p)
+{
+    uint64_t w;
+    std::memcpy(&w, p, sizeof w);
+    return w;
+}
+
+uint64_t mix(uint64_t h)
+{
+    h ^= h >> 33;
+    h *= kPrime2;
+    h ^= h >> 29;
+    h *= kPrime1;
+    return h ^ (h >> 32);
+}
+
 } // namespace
+
+// ---- ContentHash ----
+
+void ContentHash::block(const char *p)
+{
+    for (int i = 0; i < 4; ++i)
+        lanes_[i] = rotl((lanes_[i] ^ word(p + 8 * i)) * kPrime1, 31);
+}
+
+void ContentHash::add(const char *p, size_t n)
+{
+    count_ += n;
+    if (tailBytes_ > 0) {
+        const size_t take = std::min(n, sizeof tail_ - tailBytes_);
+        std::memcpy(tail_ + tailBytes_, p, take);
+        tailBytes_ += take;
+        p += take;
+        n -= take;
+        if (tailBytes_ < sizeof tail_)
+            return;
+        block(tail_);
+        tailBytes_ = 0;
+    }
+    for (; n >= sizeof tail_; p += sizeof tail_, n -= sizeof tail_)
+        block(p);
+    std::memcpy(tail_, p, n);
+    tailBytes_ = n;
+}
+
+uint64_t ContentHash::value(uint64_t size) const
+{
+    uint64_t h = mix(count_) ^ rotl(mix(size + kPrime2), 17);
+    for (int i = 0; i < 4; ++i)
+        h = mix(h ^ rotl(lanes_[i], 7 * i + 1));
+    for (size_t i = 0; i < tailBytes_; ++i)
+        h = (h ^ static_cast<unsigned char>(tail_[i])) * kPrime1;
+    return mix(h);
+}
 
 InputFile::InputFile(const std::string &path, Failure failure)
 {
@@ -66,10 +127,17 @@ InputFile::~InputFile()
         os::close(fd_);
 }
 
-long long InputFile::read(char *buf, size_t n) { return os::readSome(fd_, buf, n); }
+long long InputFile::read(char *buf, size_t n)
+{
+    const long long got = os::readSome(fd_, buf, n);
+    if (got > 0)
+        hash_.add(buf, static_cast<size_t>(got));
+    return got;
+}
 
 void InputFile::rewind()
 {
+    hash_ = ContentHash();
     if (os::rewind(fd_) != 0)
         throw EInOutError::fromErrno(errno);
 }
@@ -169,6 +237,7 @@ AtomicFile::~AtomicFile()
 
 void AtomicFile::write(std::string_view bytes)
 {
+    hash_.add(bytes.data(), bytes.size());
     if (inPlace_) {
         if (prepared_ || committed_)
             throw EInOutError(103);
