@@ -68,11 +68,21 @@ uint64_t mix(uint64_t h)
 
 // ---- ContentHash ----
 
-void ContentHash::block(const char *p)
+namespace {
+
+// Runs the lanes over whole 64-byte blocks; they are kept in locals so the
+// bytes read (which may alias them) do not force them through memory.
+void blocks(uint64_t (&lanes)[8], const char *p, size_t count)
 {
-    for (int i = 0; i < 4; ++i)
-        lanes_[i] = rotl((lanes_[i] ^ word(p + 8 * i)) * kPrime1, 31);
+    uint64_t l[8];
+    std::memcpy(l, lanes, sizeof l);
+    for (; count > 0; --count, p += 64)
+        for (int i = 0; i < 8; ++i)
+            l[i] = rotl((l[i] ^ word(p + 8 * i)) * kPrime1, 31);
+    std::memcpy(lanes, l, sizeof l);
 }
+
+} // namespace
 
 void ContentHash::add(const char *p, size_t n)
 {
@@ -85,11 +95,12 @@ void ContentHash::add(const char *p, size_t n)
         n -= take;
         if (tailBytes_ < sizeof tail_)
             return;
-        block(tail_);
+        blocks(lanes_, tail_, 1);
         tailBytes_ = 0;
     }
-    for (; n >= sizeof tail_; p += sizeof tail_, n -= sizeof tail_)
-        block(p);
+    blocks(lanes_, p, n / sizeof tail_);
+    p += n / sizeof tail_ * sizeof tail_;
+    n %= sizeof tail_;
     std::memcpy(tail_, p, n);
     tailBytes_ = n;
 }
@@ -97,7 +108,7 @@ void ContentHash::add(const char *p, size_t n)
 uint64_t ContentHash::value(uint64_t size) const
 {
     uint64_t h = mix(count_) ^ rotl(mix(size + kPrime2), 17);
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < 8; ++i)
         h = mix(h ^ rotl(lanes_[i], 7 * i + 1));
     for (size_t i = 0; i < tailBytes_; ++i)
         h = (h ^ static_cast<unsigned char>(tail_[i])) * kPrime1;

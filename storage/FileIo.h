@@ -14,7 +14,8 @@ namespace qv {
 
 // A fast 64-bit hash of a stream of bytes, the same however the stream is
 // cut into pieces: what tells one content of a file from another (not made
-// to resist a forger). Four lanes of multiply-rotate over 8-byte words.
+// to resist a forger). Eight lanes of multiply-rotate over 8-byte words:
+// a few per cent of what reading and parsing the bytes costs.
 class ContentHash {
 public:
     void add(const char *p, size_t n);
@@ -24,9 +25,9 @@ public:
     uint64_t added() const { return count_; }
 
 private:
-    void block(const char *p);
-    uint64_t lanes_[4] = {0x9E3779B97F4A7C15u, 0xC2B2AE3D27D4EB4Fu, 0x165667B19E3779F9u, 0x27D4EB2F165667C5u};
-    char tail_[32] = {};
+    uint64_t lanes_[8] = {0x9E3779B97F4A7C15u, 0xC2B2AE3D27D4EB4Fu, 0x165667B19E3779F9u, 0x27D4EB2F165667C5u,
+                          0x85EBCA77C2B2AE63u, 0x94D049BB133111EBu, 0xBF58476D1CE4E5B9u, 0xFF51AFD7ED558CCDu};
+    char tail_[64] = {};
     size_t tailBytes_ = 0;
     uint64_t count_ = 0;
 };
