@@ -93,24 +93,39 @@ bool sameBytes(InputFile &in, const std::string &path)
 void copyInto(InputFile &in, AtomicFile &out)
 {
     std::vector<char> buf(static_cast<size_t>(std::min<int64_t>(in.size(), kCopyChunk)));
-    int64_t left = in.size();
-    while (left > 0) {
-        size_t want = static_cast<size_t>(std::min<int64_t>(left, kCopyChunk));
-        size_t got = 0;
-        while (got < want) {
-            long long n = in.read(buf.data() + got, want - got);
-            if (n <= 0)
-                throw EReadError();
-            got += static_cast<size_t>(n);
-        }
-        // Whatever stops the copy's bytes reaching the disk is a stream
-        // write error, a full disk included.
+    // The holes of a sparse source stay holes: each is skipped, not read.
+    // Whatever stops the copy's bytes reaching the disk is a stream write
+    // error, a full disk included.
+    const int64_t size = in.size();
+    int64_t done = 0;
+    while (done < size) {
+        int64_t start = size, end = size;
+        if (!in.nextData(done, start, end))
+            start = size;
+        start = std::clamp(start, done, size);
+        if (end <= start || end > size)
+            end = size;
         try {
-            out.write(std::string_view(buf.data(), want));
+            out.skip(static_cast<uint64_t>(start - done));
         } catch (const EInOutError &) {
             throw EWriteError();
         }
-        left -= static_cast<int64_t>(want);
+        for (done = start; done < end;) {
+            const size_t want = static_cast<size_t>(std::min<int64_t>(end - done, kCopyChunk));
+            size_t got = 0;
+            while (got < want) {
+                long long n = in.read(buf.data() + got, want - got);
+                if (n <= 0)
+                    throw EReadError();
+                got += static_cast<size_t>(n);
+            }
+            try {
+                out.write(std::string_view(buf.data(), want));
+            } catch (const EInOutError &) {
+                throw EWriteError();
+            }
+            done += static_cast<int64_t>(want);
+        }
     }
 
     int64_t rounded = 0;

@@ -153,6 +153,17 @@ void InputFile::rewind()
         throw EInOutError::fromErrno(errno);
 }
 
+bool InputFile::nextData(int64_t from, int64_t &start, int64_t &end)
+{
+    start = os::nextData(fd_, from);
+    if (start < 0)
+        return false;
+    end = os::nextHole(fd_, start);
+    if (os::seekTo(fd_, start) != 0)
+        throw EInOutError::fromErrno(errno);
+    return true;
+}
+
 bool InputFile::contentAfter(int64_t offset, std::string_view ignorable)
 {
     bool skip[256] = {};
@@ -246,9 +257,29 @@ AtomicFile::~AtomicFile()
         os::remove(tmpPath_);
 }
 
+void AtomicFile::skip(uint64_t bytes)
+{
+    if (bytes == 0)
+        return;
+    if (inPlace_) {
+        write(std::string(bytes, '\0'));
+        return;
+    }
+    if (fd_ == os::kNoHandle)
+        throw EInOutError(103);
+    flushBuffer();
+    length_ += bytes;
+    if (os::seekTo(fd_, static_cast<int64_t>(length_)) != 0)
+        throw EInOutError::fromErrno(errno);
+    endsInHole_ = true;
+}
+
 void AtomicFile::write(std::string_view bytes)
 {
     hash_.add(bytes.data(), bytes.size());
+    length_ += bytes.size();
+    if (!bytes.empty())
+        endsInHole_ = false;
     if (inPlace_) {
         if (prepared_ || committed_)
             throw EInOutError(103);
@@ -296,6 +327,8 @@ void AtomicFile::prepare()
         return;
     }
     flushBuffer();
+    if (endsInHole_)
+        check(os::truncate(fd_, static_cast<int64_t>(length_)));
     if (hasMtime_)
         os::setModificationTimeNs(fd_, mtime_ * 1000000000); // a time stamp is not worth failing for
     check(os::syncFile(fd_));
@@ -367,15 +400,37 @@ std::string copyAside(const std::string &source, const std::string &name)
         throw EInOutError::fromErrno(errno);
     output.removeMe = tmp;
 
+    // Run by run of data; the holes between stay holes. The last run is
+    // read to wherever the file ends now.
     std::vector<char> buf(kBufferSize);
-    for (;;) {
-        const long long n = os::readSome(input.h, buf.data(), buf.size());
-        if (n < 0)
-            throw EInOutError::fromErrno(errno);
-        if (n == 0)
+    int64_t length = info.size;
+    for (int64_t pos = 0;;) {
+        const int64_t start = os::nextData(input.h, pos);
+        if (start < 0)
             break;
-        check(os::writeAll(output.h, std::string_view(buf.data(), static_cast<size_t>(n))));
+        const int64_t end = os::nextHole(input.h, start);
+        const bool last = end >= info.size;
+        int64_t at = start;
+        while (last || at < end) {
+            const size_t want
+                = last ? buf.size() : static_cast<size_t>(std::min<int64_t>(end - at, buf.size()));
+            const long long n = os::readAt(input.h, buf.data(), want, at);
+            if (n < 0)
+                throw EInOutError::fromErrno(errno);
+            if (n == 0)
+                break;
+            check(os::writeAll(output.h, std::string_view(buf.data(), static_cast<size_t>(n)), at));
+            at += n;
+        }
+        if (last) {
+            length = at;
+            break;
+        }
+        if (at < end)
+            break;
+        pos = at;
     }
+    check(os::truncate(output.h, length));
     if (os::setMode(output.h, info.mode) != 0)
         throw EInOutError::fromErrno(errno);
     os::setModificationTimeNs(output.h, info.mtimeNs); // a time stamp is not worth failing for

@@ -74,6 +74,9 @@ public:
 
     // Buffered; raises EInOutError.
     void write(std::string_view bytes);
+    // Leaves `bytes` zero bytes next, as a hole where the system has them
+    // (a sparse copy); raises EInOutError.
+    void skip(uint64_t bytes);
     // Flush, fsync, close, rename over the target; raises EInOutError.
     void commit();
 
@@ -92,8 +95,8 @@ public:
     // The modification time (seconds since the epoch) the file gets at
     // commit(), before it is put in place; the access time is left alone.
     void setModificationTime(int64_t seconds);
-    // A ContentHash of every byte written, as a reader of the whole file
-    // gets it from InputFile::contentHash().
+    // A ContentHash of every byte written (none skipped), as a reader of
+    // the whole file gets it from InputFile::contentHash().
     uint64_t contentHash() const { return hash_.value(hash_.added()); }
 
 private:
@@ -108,6 +111,8 @@ private:
     bool prepared_ = false;
     bool hasMtime_ = false;
     int64_t mtime_ = 0;
+    uint64_t length_ = 0;     // bytes written and skipped
+    bool endsInHole_ = false; // the last bytes were skipped: the file is cut to length_
     ContentHash hash_;
 };
 
@@ -131,6 +136,10 @@ public:
     long long read(char *buf, size_t n);
     // Back to the first byte; raises EInOutError.
     void rewind();
+    // The next run of data at or after `from` in a sparse file, [start, end)
+    // (the whole rest where the system cannot tell); false when only a hole
+    // follows. The read position is put at `start`. Raises EInOutError.
+    bool nextData(int64_t from, int64_t &start, int64_t &end);
     // Whether any byte from `offset` to the end is not one of `ignorable`.
     // Holes of a sparse file are skipped unread. The read position is left
     // alone. Raises EInOutError.
@@ -156,7 +165,7 @@ Bytes readWholeFile(const std::string &path);
 // `name-2`, ... when that name is taken: an existing entry, a link included,
 // is never replaced nor followed. The copy appears whole or not at all,
 // flushed to the disk, with the source's permission bits and modification
-// time. Returns the name used. Raises EFOpenError/ENotRegularFile for the
+// time; the holes of a sparse source stay holes. Returns the name used. Raises EFOpenError/ENotRegularFile for the
 // source and EInOutError for the copy.
 std::string copyAside(const std::string &source, const std::string &name);
 
