@@ -67,7 +67,7 @@ Figures measure(qv::Catalog &catalog, qv::Journal &journal, const std::string &d
         times.push_back(type());
     f.storeDetached = qv::bench::median(times);
 
-    journal.attach(catalog, qv::fileIdentity(dir + "data.dat"), qv::fileIdentity(dir + "text.dat"));
+    journal.attach(catalog, {qv::fileIdentity(dir + "data.dat"), qv::fileIdentity(dir + "text.dat")});
     journal.flush();
     text = original;
     times.clear();

@@ -53,6 +53,7 @@ void addNode(ImportedTree &tree, size_t line, size_t depth, std::string_view cap
 ImportedTree parseSpaceIndented(std::string_view text)
 {
     ImportedTree tree;
+    tree.sourceBytes = text.size();
     size_t unit = 0;
     forEachLine(text, [&](size_t number, std::string_view line) {
         if (blankOnly(line))
@@ -257,6 +258,7 @@ ImportedTree parseText(std::string_view utf8)
         return parseSpaceIndented(utf8);
 
     ImportedTree tree;
+    tree.sourceBytes = utf8.size();
     bool noteStarted = false;
     forEachLine(utf8, [&](size_t number, std::string_view line) {
         const size_t k = std::min(line.find_first_not_of('\t'), line.size());
@@ -284,6 +286,7 @@ ImportedTree parseText(std::string_view utf8)
 ImportedTree parseMarkdown(std::string_view utf8)
 {
     ImportedTree tree;
+    tree.sourceBytes = utf8.size();
     struct Heading {
         int level;
         size_t depth;
@@ -421,6 +424,23 @@ ImportSummary addToCatalog(ImportedTree tree, Catalog &catalog)
     std::unordered_map<Bytes, size_t> nextSuffix;
     auto taken = [&](const Bytes &c) { return used.count(c) || outline.captionCount(c) || records.count(c); };
 
+    // What the catalogue files would hold, checked before anything is added.
+    if (tree.sourceBytes > 0) {
+        uint64_t output = 0;
+        size_t levels = 0; // of the node before
+        for (const ImportedNode &n : tree.nodes) {
+            const size_t depth = std::min({n.depth, levels, kMaxImportDepth - 1});
+            levels = depth + 1;
+            output += depth + n.caption.size() + 2;
+            if (!n.note.empty())
+                output += n.caption.size() + n.note.size() + 8;
+        }
+        if (output > kMaxImportGrowth * std::max<uint64_t>(tree.sourceBytes, kImportGrowthFloor))
+            throw EImportError(W("Каталог из этого файла занял бы более чем в ")
+                               + decimal(static_cast<long long>(kMaxImportGrowth))
+                               + W(" раз больше места, чем сам файл; ничего не импортировано"));
+    }
+
     std::vector<std::unique_ptr<Node>> roots;
     std::vector<Node *> path; // the ancestors of the next node
     for (ImportedNode &n : tree.nodes) {
@@ -452,7 +472,11 @@ ImportSummary addToCatalog(ImportedTree tree, Catalog &catalog)
             ++s.notes;
         }
         auto node = std::make_unique<Node>(std::move(caption));
-        const size_t depth = std::min(n.depth, path.size());
+        size_t depth = std::min(n.depth, path.size());
+        if (depth >= kMaxImportDepth) {
+            depth = kMaxImportDepth - 1;
+            ++s.flattened;
+        }
         path.resize(depth);
         Node *raw = node.get();
         if (depth == 0)
@@ -477,6 +501,9 @@ std::string summaryLine(const ImportSummary &s)
     if (s.imagesSkipped || s.filesSkipped)
         line += ", " + std::to_string(s.imagesSkipped) + " images and " + std::to_string(s.filesSkipped)
             + " embedded files skipped";
+    if (s.flattened)
+        line += ", " + std::to_string(s.flattened) + " nodes below level " + std::to_string(kMaxImportDepth)
+            + " added at that level";
     return line;
 }
 

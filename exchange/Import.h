@@ -9,6 +9,7 @@
 #include "catalog/Errors.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -25,8 +26,16 @@ struct ImportedNode {
     std::string note;    // UTF-8, lines separated by LF
 };
 
+// An import keeps this many levels: a node deeper goes at the last of them.
+constexpr size_t kMaxImportDepth = 1000;
+// An import whose catalogue files would take more than this many times the
+// source's bytes (or the floor's, for a small source) is refused.
+constexpr uint64_t kMaxImportGrowth = 10;
+constexpr uint64_t kImportGrowthFloor = uint64_t(1) << 20;
+
 struct ImportedTree {
     std::vector<ImportedNode> nodes;
+    uint64_t sourceBytes = 0; // what the tree was parsed from (0: no bound on the import)
     size_t imagesSkipped = 0; // CherryTree images
     size_t filesSkipped = 0;  // CherryTree embedded files
 };
@@ -61,13 +70,16 @@ struct ImportSummary {
     size_t renamed = 0;  // captions given a numeric suffix or a default name
     size_t imagesSkipped = 0;
     size_t filesSkipped = 0;
+    size_t flattened = 0; // nodes deeper than kMaxImportDepth levels, added at the last level
 };
 
 // The caption an empty one becomes.
 Bytes defaultImportCaption();
 
 // Adds the tree after the catalogue's last root: each node with a unique,
-// storable caption; each non-empty note as a record (icons "0"). Sets the
+// storable caption (at most kMaxImportDepth levels deep); each non-empty
+// note as a record (icons "0"). Raises EImportError, adding nothing, when
+// the files would grow past kMaxImportGrowth times the source. Sets the
 // catalogue's changed flag when anything was added. Each note's UTF-8 text
 // is let go as soon as it is converted (pass the tree with std::move).
 ImportSummary addToCatalog(ImportedTree tree, Catalog &catalog);

@@ -24,9 +24,9 @@ namespace qv::exchange {
 
 namespace {
 
-// An entity may expand the input at most this much, counted once the
-// expansion passes the threshold.
-constexpr float kMaxAmplification = 50.0f;
+// An entity may expand the input at most this much (what an import may
+// grow by), counted once the expansion passes the threshold.
+constexpr float kMaxAmplification = static_cast<float>(kMaxImportGrowth);
 constexpr unsigned long long kAmplificationThreshold = 4ull << 20;
 constexpr size_t kChunk = 1 << 16;
 
@@ -188,6 +188,7 @@ ImportedTree parseCherryTree(const std::function<size_t(char *, size_t)> &read)
         if (!buf)
             throw std::bad_alloc();
         const size_t got = read(static_cast<char *>(buf), kChunk);
+        reader.tree.sourceBytes += got;
         if (XML_ParseBuffer(p, static_cast<int>(got), got == 0) != XML_STATUS_OK) {
             const XML_Error code = XML_GetErrorCode(p);
             Bytes why = code == XML_ERROR_ABORTED && !reader.error.empty() ? reader.error

@@ -94,24 +94,39 @@ bool sameBytes(InputFile &in, const std::string &path)
 void copyInto(InputFile &in, AtomicFile &out)
 {
     std::vector<char> buf(static_cast<size_t>(std::min<int64_t>(in.size(), kCopyChunk)));
-    int64_t left = in.size();
-    while (left > 0) {
-        size_t want = static_cast<size_t>(std::min<int64_t>(left, kCopyChunk));
-        size_t got = 0;
-        while (got < want) {
-            long long n = in.read(buf.data() + got, want - got);
-            if (n <= 0)
-                throw EReadError();
-            got += static_cast<size_t>(n);
-        }
-        // Whatever stops the copy's bytes reaching the disk is a stream
-        // write error, a full disk included.
+    // The holes of a sparse source stay holes: each is skipped, not read.
+    // Whatever stops the copy's bytes reaching the disk is a stream write
+    // error, a full disk included.
+    const int64_t size = in.size();
+    int64_t done = 0;
+    while (done < size) {
+        int64_t start = size, end = size;
+        if (!in.nextData(done, start, end))
+            start = size;
+        start = std::clamp(start, done, size);
+        if (end <= start || end > size)
+            end = size;
         try {
-            out.write(std::string_view(buf.data(), want));
+            out.skip(static_cast<uint64_t>(start - done));
         } catch (const EInOutError &) {
             throw EWriteError();
         }
-        left -= static_cast<int64_t>(want);
+        for (done = start; done < end;) {
+            const size_t want = static_cast<size_t>(std::min<int64_t>(end - done, kCopyChunk));
+            size_t got = 0;
+            while (got < want) {
+                long long n = in.read(buf.data() + got, want - got);
+                if (n <= 0)
+                    throw EReadError();
+                got += static_cast<size_t>(n);
+            }
+            try {
+                out.write(std::string_view(buf.data(), want));
+            } catch (const EInOutError &) {
+                throw EWriteError();
+            }
+            done += static_cast<int64_t>(want);
+        }
     }
 
     int64_t rounded = 0;
@@ -255,10 +270,11 @@ void CatalogFiles::load(Catalog &catalog)
     loadFailed_ = false;
     joinFailed_ = false;
     partial_.clear();
+    outlineHash_ = recordHash_ = 0;
     const bool wasModified = catalog.modified();
     try {
         if (entryExists(outlinePath())) {
-            if (auto stop = readOutlineFile(outlinePath(), catalog.outline()))
+            if (auto stop = readOutlineFile(outlinePath(), catalog.outline(), &outlineHash_))
                 partial_.push_back({outlinePath(), *stop});
         }
         // The record file is read whether or not the outline file exists:
@@ -266,7 +282,7 @@ void CatalogFiles::load(Catalog &catalog)
         // write nothing over the notes on disk.
         catalog.records().clear();
         if (entryExists(recordPath())) {
-            if (auto stop = readRecordFile(recordPath(), catalog.records()))
+            if (auto stop = readRecordFile(recordPath(), catalog.records(), &recordHash_))
                 partial_.push_back({recordPath(), *stop});
         }
         joinFailed_ = true; // every byte is read; only the join can fail now
@@ -352,6 +368,8 @@ void CatalogFiles::save(Catalog &catalog, const std::function<void()> &beforeRep
         saveWithoutMarker(text, data, beforeReplace);
         linksReplaced_ = std::move(replaced);
         rememberIdentities();
+        outlineHash_ = data.contentHash();
+        recordHash_ = text.contentHash();
         catalog.clearChanged();
         return;
     }
@@ -378,6 +396,8 @@ void CatalogFiles::save(Catalog &catalog, const std::function<void()> &beforeRep
     paircommit::removeMarker(baseDir_);
     linksReplaced_ = std::move(replaced);
     rememberIdentities();
+    outlineHash_ = data.contentHash();
+    recordHash_ = text.contentHash();
     catalog.clearChanged();
 }
 

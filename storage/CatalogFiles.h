@@ -174,6 +174,10 @@ public:
     // were when the load began); no entry before the first load or save.
     const FileIdentity &outlineIdentity() const { return outlineIdentity_; }
     const FileIdentity &recordIdentity() const { return recordIdentity_; }
+    // A ContentHash (storage/FileIo.h) of each file's bytes as this run last
+    // loaded or saved them; 0 for a file that was not there or not read.
+    uint64_t outlineHash() const { return outlineHash_; }
+    uint64_t recordHash() const { return recordHash_; }
     // Copies the files now on disk to "data.dat.other-<date>" and
     // "text.dat.other-<date>" and returns their paths. Raises the copy's
     // errors.
@@ -213,6 +217,8 @@ private:
     std::vector<std::string> agreed_;
     std::vector<std::string> linksReplaced_;
     bool markerBlocked_ = false;
+    uint64_t outlineHash_ = 0;
+    uint64_t recordHash_ = 0;
 };
 
 // Copy with the source's time stamp, as the backups do; a link at

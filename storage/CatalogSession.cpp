@@ -21,6 +21,11 @@ CatalogSession::~CatalogSession()
 
 int64_t CatalogSession::now() const { return static_cast<int64_t>(std::time(nullptr)); }
 
+JournalBase CatalogSession::journalBase() const
+{
+    return {files_.outlineIdentity(), files_.recordIdentity(), files_.outlineHash(), files_.recordHash()};
+}
+
 CatalogSession::Opened CatalogSession::open()
 {
     Opened opened;
@@ -118,9 +123,9 @@ CatalogSession::Loaded CatalogSession::load(Catalog &catalog)
         loaded.backupFailure = finishBackups();
     loaded.keptBackups = files_.keptBackups();
     if (options_.journal) {
-        if (const std::optional<int64_t> since = journal_.pendingSince()) {
-            loaded.journal = JournalFound::Pending;
-            loaded.journalSince = *since;
+        if (const std::optional<Journal::Pending> pending = journal_.pending(journalBase())) {
+            loaded.journal = pending->baseChanged ? JournalFound::BaseChanged : JournalFound::Pending;
+            loaded.journalSince = pending->since;
         } else if (journal_.present()) {
             loaded.journal = JournalFound::Unfitting;
         }
@@ -135,7 +140,7 @@ CatalogSession::Recovered CatalogSession::recover(Catalog &catalog, bool accept)
     if (!options_.journal)
         return recovered;
     bool setAside = journalFound_ != JournalFound::None;
-    if (journalFound_ == JournalFound::Pending && accept) {
+    if ((journalFound_ == JournalFound::Pending || journalFound_ == JournalFound::BaseChanged) && accept) {
         try {
             journal_.replay(catalog);
             setAside = false;
@@ -153,7 +158,7 @@ CatalogSession::Recovered CatalogSession::recover(Catalog &catalog, bool accept)
             recovered.setAsideFailure = std::current_exception();
         }
     }
-    journal_.attach(catalog, files_.outlineIdentity(), files_.recordIdentity());
+    journal_.attach(catalog, journalBase());
     recording_ = true;
     return recovered;
 }
@@ -224,7 +229,7 @@ CatalogSession::Saved CatalogSession::save(Catalog &catalog, Consent consent)
         otherKept_.reset();
         tellRemarks(saved);
         if (options_.journal)
-            journal_.rebase(files_.outlineIdentity(), files_.recordIdentity());
+            journal_.rebase(journalBase());
         saved.status = Saved::Status::Saved;
     } catch (...) {
         saved.failure = std::current_exception();

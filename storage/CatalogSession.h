@@ -88,8 +88,9 @@ public:
 
     enum class JournalFound {
         None,
-        Pending,  // it holds changes for the files as they are now (since `journalSince`)
-        Unfitting // a journal is there that no longer fits the files
+        Pending,     // it holds changes for the files as they are now (since `journalSince`)
+        BaseChanged, // it holds changes made on files another program has changed since
+        Unfitting    // a journal is there with nothing to offer (none sound, or no catalogue files)
     };
     struct Loaded {
         // The load's error; the catalogue holds what was read before it.
@@ -163,7 +164,7 @@ public:
 
     Loaded load(Catalog &catalog);
 
-    // With a journal pending, `accept` replays it on the freshly loaded
+    // With a journal pending (its base changed or not), `accept` replays it on the freshly loaded
     // `catalog`, else it is set aside; an unfitting one is set aside. Then
     // every later change is recorded. Without Options::journal nothing.
     Recovered recover(Catalog &catalog, bool accept);
@@ -199,6 +200,8 @@ public:
 
 private:
     int64_t now() const;
+    // The files as this run last loaded or saved them.
+    JournalBase journalBase() const;
     // Waits for the backups or makes them; their failure is kept for
     // finishBackups().
     void completeBackups();

@@ -2,7 +2,9 @@
 
 #include "catalog/Errors.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 namespace qv {
@@ -41,7 +43,77 @@ void check(int err)
         throw EInOutError::fromErrno(err);
 }
 
+constexpr uint64_t kPrime1 = 0x9E3779B185EBCA87u;
+constexpr uint64_t kPrime2 = 0xC2B2AE3D27D4EB4Fu;
+
+uint64_t rotl(uint64_t v, int r) { return (v << r) | (v >> (64 - r)); }
+
+uint64_t word(const char *p)
+{
+    uint64_t w;
+    std::memcpy(&w, p, sizeof w);
+    return w;
+}
+
+uint64_t mix(uint64_t h)
+{
+    h ^= h >> 33;
+    h *= kPrime2;
+    h ^= h >> 29;
+    h *= kPrime1;
+    return h ^ (h >> 32);
+}
+
 } // namespace
+
+// ---- ContentHash ----
+
+namespace {
+
+// Runs the lanes over whole 64-byte blocks; they are kept in locals so the
+// bytes read (which may alias them) do not force them through memory.
+void blocks(uint64_t (&lanes)[8], const char *p, size_t count)
+{
+    uint64_t l[8];
+    std::memcpy(l, lanes, sizeof l);
+    for (; count > 0; --count, p += 64)
+        for (int i = 0; i < 8; ++i)
+            l[i] = rotl((l[i] ^ word(p + 8 * i)) * kPrime1, 31);
+    std::memcpy(lanes, l, sizeof l);
+}
+
+} // namespace
+
+void ContentHash::add(const char *p, size_t n)
+{
+    count_ += n;
+    if (tailBytes_ > 0) {
+        const size_t take = std::min(n, sizeof tail_ - tailBytes_);
+        std::memcpy(tail_ + tailBytes_, p, take);
+        tailBytes_ += take;
+        p += take;
+        n -= take;
+        if (tailBytes_ < sizeof tail_)
+            return;
+        blocks(lanes_, tail_, 1);
+        tailBytes_ = 0;
+    }
+    blocks(lanes_, p, n / sizeof tail_);
+    p += n / sizeof tail_ * sizeof tail_;
+    n %= sizeof tail_;
+    std::memcpy(tail_, p, n);
+    tailBytes_ = n;
+}
+
+uint64_t ContentHash::value(uint64_t size) const
+{
+    uint64_t h = mix(count_) ^ rotl(mix(size + kPrime2), 17);
+    for (int i = 0; i < 8; ++i)
+        h = mix(h ^ rotl(lanes_[i], 7 * i + 1));
+    for (size_t i = 0; i < tailBytes_; ++i)
+        h = (h ^ static_cast<unsigned char>(tail_[i])) * kPrime1;
+    return mix(h);
+}
 
 InputFile::InputFile(const std::string &path, Failure failure)
 {
@@ -66,12 +138,30 @@ InputFile::~InputFile()
         os::close(fd_);
 }
 
-long long InputFile::read(char *buf, size_t n) { return os::readSome(fd_, buf, n); }
+long long InputFile::read(char *buf, size_t n)
+{
+    const long long got = os::readSome(fd_, buf, n);
+    if (got > 0)
+        hash_.add(buf, static_cast<size_t>(got));
+    return got;
+}
 
 void InputFile::rewind()
 {
+    hash_ = ContentHash();
     if (os::rewind(fd_) != 0)
         throw EInOutError::fromErrno(errno);
+}
+
+bool InputFile::nextData(int64_t from, int64_t &start, int64_t &end)
+{
+    start = os::nextData(fd_, from);
+    if (start < 0)
+        return false;
+    end = os::nextHole(fd_, start);
+    if (os::seekTo(fd_, start) != 0)
+        throw EInOutError::fromErrno(errno);
+    return true;
 }
 
 bool InputFile::contentAfter(int64_t offset, std::string_view ignorable)
@@ -167,8 +257,29 @@ AtomicFile::~AtomicFile()
         os::remove(tmpPath_);
 }
 
+void AtomicFile::skip(uint64_t bytes)
+{
+    if (bytes == 0)
+        return;
+    if (inPlace_) {
+        write(std::string(bytes, '\0'));
+        return;
+    }
+    if (fd_ == os::kNoHandle)
+        throw EInOutError(103);
+    flushBuffer();
+    length_ += bytes;
+    if (os::seekTo(fd_, static_cast<int64_t>(length_)) != 0)
+        throw EInOutError::fromErrno(errno);
+    endsInHole_ = true;
+}
+
 void AtomicFile::write(std::string_view bytes)
 {
+    hash_.add(bytes.data(), bytes.size());
+    length_ += bytes.size();
+    if (!bytes.empty())
+        endsInHole_ = false;
     if (inPlace_) {
         if (prepared_ || committed_)
             throw EInOutError(103);
@@ -216,6 +327,8 @@ void AtomicFile::prepare()
         return;
     }
     flushBuffer();
+    if (endsInHole_)
+        check(os::truncate(fd_, static_cast<int64_t>(length_)));
     if (hasMtime_)
         os::setModificationTimeNs(fd_, mtime_ * 1000000000); // a time stamp is not worth failing for
     check(os::syncFile(fd_));
@@ -287,15 +400,37 @@ std::string copyAside(const std::string &source, const std::string &name)
         throw EInOutError::fromErrno(errno);
     output.removeMe = tmp;
 
+    // Run by run of data; the holes between stay holes. The last run is
+    // read to wherever the file ends now.
     std::vector<char> buf(kBufferSize);
-    for (;;) {
-        const long long n = os::readSome(input.h, buf.data(), buf.size());
-        if (n < 0)
-            throw EInOutError::fromErrno(errno);
-        if (n == 0)
+    int64_t length = info.size;
+    for (int64_t pos = 0;;) {
+        const int64_t start = os::nextData(input.h, pos);
+        if (start < 0)
             break;
-        check(os::writeAll(output.h, std::string_view(buf.data(), static_cast<size_t>(n))));
+        const int64_t end = os::nextHole(input.h, start);
+        const bool last = end >= info.size;
+        int64_t at = start;
+        while (last || at < end) {
+            const size_t want
+                = last ? buf.size() : static_cast<size_t>(std::min<int64_t>(end - at, buf.size()));
+            const long long n = os::readAt(input.h, buf.data(), want, at);
+            if (n < 0)
+                throw EInOutError::fromErrno(errno);
+            if (n == 0)
+                break;
+            check(os::writeAll(output.h, std::string_view(buf.data(), static_cast<size_t>(n)), at));
+            at += n;
+        }
+        if (last) {
+            length = at;
+            break;
+        }
+        if (at < end)
+            break;
+        pos = at;
     }
+    check(os::truncate(output.h, length));
     if (os::setMode(output.h, info.mode) != 0)
         throw EInOutError::fromErrno(errno);
     os::setModificationTimeNs(output.h, info.mtimeNs); // a time stamp is not worth failing for

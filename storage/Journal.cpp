@@ -230,8 +230,8 @@ uint64_t Journal::sizeLimit() const
 {
     if (sizeLimit_)
         return sizeLimit_;
-    const uint64_t files
-        = static_cast<uint64_t>(std::max<int64_t>(data_.size, 0) + std::max<int64_t>(text_.size, 0));
+    const uint64_t files = static_cast<uint64_t>(std::max<int64_t>(base_.data.size, 0)
+                                                 + std::max<int64_t>(base_.text.size, 0));
     return std::max<uint64_t>(uint64_t(64) << 20, 4 * files);
 }
 
@@ -243,18 +243,26 @@ void Journal::changed()
 
 bool Journal::present() const { return plainFileAt(path_); }
 
-std::optional<int64_t> Journal::pendingSince() const
+std::optional<Journal::Pending> Journal::pending(const JournalBase &current) const
 {
-    Reader reader(path_);
-    if (!reader.ok() || reader.data() != fileIdentity(baseDir_ + "data.dat")
-        || reader.text() != fileIdentity(baseDir_ + "text.dat"))
+    // Without catalogue files there is nothing the changes were made on: a
+    // journal there could only install a catalogue of its own.
+    if (!current.data.exists && !current.text.exists)
         return std::nullopt;
-    std::optional<int64_t> last;
+    Reader reader(path_);
+    if (!reader.ok())
+        return std::nullopt;
+    const JournalBase &base = reader.base();
+    const bool same = reader.hashed()
+        ? base.data.exists == current.data.exists && base.text.exists == current.text.exists
+            && base.dataHash == current.dataHash && base.textHash == current.textHash
+        : base.data == current.data && base.text == current.text;
+    std::optional<Pending> found;
     int64_t time = 0;
     Bytes payload;
     while (reader.next(time, payload))
-        last = time;
-    return last;
+        found = Pending{time, !same};
+    return found;
 }
 
 void Journal::replay(Catalog &catalog)
@@ -268,8 +276,6 @@ void Journal::replay(Catalog &catalog)
 
     closeFile();
     replayed_.clear();
-    replayedData_ = reader.data();
-    replayedText_ = reader.text();
     Outline &o = catalog.outline();
     RecordTable &t = catalog.records();
     Batch batch;
@@ -311,15 +317,12 @@ std::string Journal::setAside(int64_t when)
     return target;
 }
 
-void Journal::attach(Catalog &catalog, FileIdentity data, FileIdentity text)
+void Journal::attach(Catalog &catalog, const JournalBase &base)
 {
     detach();
     closeFile();
-    if (data != replayedData_ || text != replayedText_)
-        replayed_.clear();
     catalog_ = &catalog;
-    data_ = data;
-    text_ = text;
+    base_ = base;
     recorder_ = std::make_unique<Recorder>(catalog, [this] { changed(); });
     catalog.outline().setChangeSink(recorder_.get());
     catalog.records().setChangeSink(recorder_.get());
@@ -337,11 +340,10 @@ void Journal::detach()
     recorder_.reset();
 }
 
-void Journal::rebase(FileIdentity data, FileIdentity text)
+void Journal::rebase(const JournalBase &base)
 {
     discard();
-    data_ = data;
-    text_ = text;
+    base_ = base;
 }
 
 bool Journal::dirty() const { return !replayed_.empty() || (recorder_ && !recorder_->empty()); }
@@ -390,9 +392,7 @@ void Journal::writeFresh(const std::vector<Batch> &batches)
 {
     // Written beside and renamed into place: the journal there stays whole
     // until this one is, and a link in its place is replaced, not followed.
-    const FileIdentity &data = replayed_.empty() ? data_ : replayedData_;
-    const FileIdentity &text = replayed_.empty() ? text_ : replayedText_;
-    Bytes bytes = header(data, text);
+    Bytes bytes = header(base_);
     for (const Batch &b : batches)
         putBatch(bytes, b.time, b.payload);
 

@@ -9,18 +9,24 @@
 // first-match rule. Consecutive note edits of one record coalesce until the
 // next flush, so a flush costs what changed since the one before.
 //
-// The file: a header (magic, version, the identities of data.dat and
-// text.dat the changes apply to), then batches, one per flush, each with its
-// length, its time and a CRC-32. A batch cut short by a kill, or damaged, is
-// ignored with everything after it.
+// The file: a header (magic, version, the files the changes apply to: the
+// identities of data.dat and text.dat and a hash of each one's bytes), then
+// batches, one per flush, each with its length, its time and a CRC-32. A
+// batch cut short by a kill, or damaged, is ignored with everything after it.
+//
+// The base is known by content: a journal still fits files that another
+// program touched, copied back or rewrote with the same bytes. One whose
+// base really changed is offered all the same, for replay onto the files as
+// they are, with the user told; one in a folder without catalogue files is
+// never offered.
 //
 // The window's use:
-//   after the load:  if (pendingSince())  ask; Yes: replay(catalog), No: setAside(now)
-//                    else if (present())  setAside(now)  (it no longer fits the files)
-//                    attach(catalog, fileIdentity(data.dat), fileIdentity(text.dat))
+//   after the load:  if (pending(base))  ask; Yes: replay(catalog), No: setAside(now)
+//                    else if (present())  setAside(now)  (nothing in it to offer)
+//                    attach(catalog, base)
 //   on a change:     setOnChange starts a 1-second single-shot timer that calls flush()
 //   at a save:       discard() just before the new files replace the old ones,
-//                    rebase(new identities) once the save is done
+//                    rebase(the saved files) once the save is done
 #pragma once
 
 #include "catalog/Catalog.h"
@@ -35,6 +41,15 @@
 #include <vector>
 
 namespace qv {
+
+// The files a journal's changes apply to: data.dat and text.dat as the
+// system describes them, and the ContentHash (storage/FileIo.h) of each as
+// it was loaded or saved (0 for a file not there).
+struct JournalBase {
+    FileIdentity data, text;
+    uint64_t dataHash = 0, textHash = 0;
+    bool operator==(const JournalBase &) const = default;
+};
 
 // A journal change that does not fit the catalogue it is replayed on.
 class EJournalMismatch : public Error {
@@ -57,10 +72,15 @@ public:
     // ---- at start, before attach ----
     // A regular file (not a link) is in the journal's place.
     bool present() const;
-    // The journal holds changes for the files on disk now: its base is
-    // data.dat and text.dat as they are now, and at least one batch is sound.
-    // Then the time of its last change (seconds since the epoch).
-    std::optional<int64_t> pendingSince() const;
+    // Changes to offer back on `current` (data.dat and text.dat as just
+    // loaded): at least one batch is sound and a catalogue file is there.
+    struct Pending {
+        int64_t since = 0;        // the time of its last change (seconds since the epoch)
+        bool baseChanged = false; // its changes were made on other files
+    };
+    // The base is compared by content, or by identity for a journal whose
+    // header has no hashes.
+    std::optional<Pending> pending(const JournalBase &current) const;
     // Applies every sound batch, in order, to the freshly loaded catalogue
     // and marks it changed. Those changes stay pending here: the next flush
     // writes them into a fresh journal with the same base, so a second crash
@@ -74,17 +94,17 @@ public:
     std::string setAside(int64_t now);
 
     // ---- while the window runs ----
-    // Records every later change of the catalogue against the files with
-    // these identities (as they were loaded). Changes pending from replay()
-    // are kept; anything else pending is dropped. The first flush writes a
+    // Records every later change of the catalogue against these files (as
+    // they were loaded). Changes pending from replay() are kept, now against
+    // this base; anything else pending is dropped. The first flush writes a
     // fresh journal in place of any file there.
-    void attach(Catalog &catalog, FileIdentity data, FileIdentity text);
+    void attach(Catalog &catalog, const JournalBase &base);
     // Stops recording; pending changes are dropped.
     void detach();
-    // After a save: the files with these identities hold everything. Pending
-    // changes are dropped, a journal still there is removed, and the next
-    // flush starts a fresh one.
-    void rebase(FileIdentity data, FileIdentity text);
+    // After a save: these files hold everything. Pending changes are
+    // dropped, a journal still there is removed, and the next flush starts
+    // a fresh one.
+    void rebase(const JournalBase &base);
     // Changes are waiting for flush().
     bool dirty() const;
     // Appends the pending changes as one batch and makes them durable (the
@@ -123,13 +143,12 @@ private:
     std::string baseDir_;
     std::string path_;
     Catalog *catalog_ = nullptr;
-    FileIdentity data_, text_;
+    JournalBase base_;
     std::unique_ptr<Recorder> recorder_;
     std::vector<Batch> replayed_; // sound batches replay() applied, not yet rewritten
-    FileIdentity replayedData_, replayedText_;
-    int fd_ = -1;           // the live journal, open for appending
-    uint64_t fileEnd_ = 0;  // end of its last sound batch
-    bool truncate_ = false; // a failed append may have left bytes after it
+    int fd_ = -1;                 // the live journal, open for appending
+    uint64_t fileEnd_ = 0;        // end of its last sound batch
+    bool truncate_ = false;       // a failed append may have left bytes after it
     uint64_t sizeLimit_ = 0;
     std::function<void()> onChange_;
     std::function<int64_t()> clock_;

@@ -12,9 +12,10 @@ namespace qv::journal {
 namespace {
 
 constexpr char kMagic[8] = {'Q', 'V', 'J', 'R', 'N', 'L', '\r', '\n'};
-constexpr uint32_t kVersion = 1;
+constexpr uint32_t kVersion = 2;
 constexpr size_t kIdentityBytes = 1 + 8 * 4;
-constexpr size_t kHeaderBytes = sizeof kMagic + 4 + 2 * kIdentityBytes + 4;
+constexpr size_t kHeaderV1Bytes = sizeof kMagic + 4 + 2 * kIdentityBytes + 4;
+constexpr size_t kHeaderBytes = kHeaderV1Bytes + 2 * 8;
 
 uint32_t crc32(uint32_t crc, std::string_view bytes)
 {
@@ -170,12 +171,14 @@ FileIdentity getIdentity(const char *p)
 
 } // namespace
 
-Bytes header(const FileIdentity &data, const FileIdentity &text)
+Bytes header(const JournalBase &base)
 {
     Bytes out(kMagic, sizeof kMagic);
     putFixed(out, kVersion, 4);
-    putIdentity(out, data);
-    putIdentity(out, text);
+    putIdentity(out, base.data);
+    putIdentity(out, base.text);
+    putFixed(out, base.dataHash, 8);
+    putFixed(out, base.textHash, 8);
     putFixed(out, crc32(0, out), 4);
     return out;
 }
@@ -203,14 +206,23 @@ Reader::Reader(const std::string &path)
         return;
     size_ = static_cast<uint64_t>(info.size);
     char h[kHeaderBytes];
-    if (os::readFull(fd_, h, sizeof h) != static_cast<long long>(sizeof h))
+    if (os::readFull(fd_, h, 12) != 12 || std::memcmp(h, kMagic, sizeof kMagic) != 0)
         return;
-    if (std::memcmp(h, kMagic, sizeof kMagic) != 0 || getFixed(h + 8, 4) != kVersion
-        || getFixed(h + kHeaderBytes - 4, 4) != crc32(0, std::string_view(h, kHeaderBytes - 4)))
+    const uint64_t version = getFixed(h + 8, 4);
+    if (version != 1 && version != kVersion)
         return;
-    data_ = getIdentity(h + 12);
-    text_ = getIdentity(h + 12 + kIdentityBytes);
-    pos_ = kHeaderBytes;
+    hashed_ = version == kVersion;
+    const size_t bytes = hashed_ ? kHeaderBytes : kHeaderV1Bytes;
+    if (os::readFull(fd_, h + 12, bytes - 12) != static_cast<long long>(bytes - 12)
+        || getFixed(h + bytes - 4, 4) != crc32(0, std::string_view(h, bytes - 4)))
+        return;
+    base_.data = getIdentity(h + 12);
+    base_.text = getIdentity(h + 12 + kIdentityBytes);
+    if (hashed_) {
+        base_.dataHash = getFixed(h + 12 + 2 * kIdentityBytes, 8);
+        base_.textHash = getFixed(h + 20 + 2 * kIdentityBytes, 8);
+    }
+    pos_ = bytes;
     ok_ = true;
 }
 

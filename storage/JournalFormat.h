@@ -1,8 +1,11 @@
 // The recovery journal's file format (storage/Journal), written by its
 // recorder and read by its replay.
 //
-//   header: magic (8) | version u32 | data.dat identity | text.dat identity | CRC-32 u32
+//   header: magic (8) | version u32 | data.dat identity | text.dat identity
+//           | data.dat hash u64 | text.dat hash u64 | CRC-32 u32
 //           identity: exists u8 | device u64 | inode u64 | size i64 | mtime ns i64
+//           hash: the file's ContentHash (storage/FileIo.h) as loaded or saved
+//   (version 1, still read, has no hashes: its base is known by identity alone)
 //   batch:  payload length u64 | time i64 | CRC-32 u32 (of length, time, payload) | payload
 //
 // Fixed-size numbers are little-endian. A payload is a sequence of changes,
@@ -13,6 +16,7 @@
 
 #include "catalog/Catalog.h"
 #include "catalog/Text.h"
+#include "storage/Journal.h"
 #include "storage/Os.h"
 
 #include <cstddef>
@@ -60,7 +64,7 @@ void putForest(Bytes &out, const Outline &outline);
 // The whole catalogue as changes that rebuild it from anything.
 Bytes snapshot(const Catalog &catalog);
 // The file's header for a journal of changes against these files.
-Bytes header(const FileIdentity &data, const FileIdentity &text);
+Bytes header(const JournalBase &base);
 // Appends a batch: its frame and its payload.
 void putBatch(Bytes &out, int64_t time, std::string_view payload);
 
@@ -74,8 +78,9 @@ public:
     Reader &operator=(const Reader &) = delete;
 
     bool ok() const { return ok_; }
-    const FileIdentity &data() const { return data_; }
-    const FileIdentity &text() const { return text_; }
+    const JournalBase &base() const { return base_; }
+    // The header carries the files' hashes (else only their identities).
+    bool hashed() const { return hashed_; }
 
     // The next sound batch, or false at the end of the sound part.
     bool next(int64_t &time, Bytes &payload);
@@ -87,7 +92,8 @@ private:
     uint64_t size_ = 0;
     uint64_t pos_ = 0;
     bool ok_ = false;
-    FileIdentity data_, text_;
+    bool hashed_ = false;
+    JournalBase base_;
 };
 
 // Makes the change that starts at `at` in a batch's payload and returns where

@@ -1,5 +1,6 @@
 #include "storage/Os.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -281,6 +282,20 @@ int64_t nextData(Handle h, int64_t from)
     if (at >= 0)
         return static_cast<int64_t>(at);
     return errno == ENXIO ? -1 : from;
+}
+
+int64_t nextHole(Handle h, int64_t from)
+{
+    const off_t at = ::lseek(h, static_cast<off_t>(from), SEEK_HOLE);
+    if (at >= 0)
+        return static_cast<int64_t>(at);
+    struct stat st {};
+    return ::fstat(h, &st) == 0 ? std::max<int64_t>(from, static_cast<int64_t>(st.st_size)) : from;
+}
+
+int seekTo(Handle h, int64_t offset)
+{
+    return ::lseek(h, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset) ? 0 : -1;
 }
 
 int rewind(Handle h) { return ::lseek(h, 0, SEEK_SET) == 0 ? 0 : -1; }

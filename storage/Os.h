@@ -105,6 +105,11 @@ int readRest(Handle h, std::string &out);
 // sparse file); -1 when only a hole follows; `from` when the system cannot
 // tell.
 int64_t nextData(Handle h, int64_t from);
+// The first offset at or after `from` where a hole begins (the end of the
+// file counts as one); the end of the file when the system cannot tell.
+// Both move the file position: put it back with seekTo.
+int64_t nextHole(Handle h, int64_t from);
+int seekTo(Handle h, int64_t offset);
 int rewind(Handle h);
 // A regular file's bytes, a link not followed, when it holds at most `limit`.
 std::optional<std::string> readBounded(const std::string &path, size_t limit);

@@ -163,11 +163,13 @@ void writeOutlineFile(const std::string &path, const Outline &outline)
     file.commit();
 }
 
-std::optional<uint64_t> readOutlineFile(const std::string &path, Outline &outline)
+std::optional<uint64_t> readOutlineFile(const std::string &path, Outline &outline, uint64_t *contentHash)
 {
     InputFile in(path);
     std::optional<uint64_t> stop;
     const Bytes bytes = readUpToNul(in, stop);
+    if (contentHash)
+        *contentHash = in.contentHash();
     parseOutline(bytes, outline);
     return stop;
 }

@@ -27,7 +27,9 @@ void writeOutline(AtomicFile &file, const Outline &outline);
 // cannot be opened, ENotRegularFile when it is no regular file (outline
 // unchanged either way). Returns the offset of that NUL when anything but
 // NUL, 0x1A, CR or LF follows it: the read then left part of the file out.
-std::optional<uint64_t> readOutlineFile(const std::string &path, Outline &outline);
+// `contentHash` gets the ContentHash of the bytes read (storage/FileIo.h).
+std::optional<uint64_t> readOutlineFile(const std::string &path, Outline &outline,
+                                        uint64_t *contentHash = nullptr);
 
 // Reads an open file from where it stands as readOutlineFile does, without
 // keeping the nodes: false when the read would stop early (as above) or with

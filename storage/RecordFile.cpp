@@ -282,11 +282,14 @@ void writeRecords(AtomicFile &file, const RecordTable &table)
     }
 }
 
-std::optional<uint64_t> readRecordFile(const std::string &path, RecordTable &table)
+std::optional<uint64_t> readRecordFile(const std::string &path, RecordTable &table, uint64_t *contentHash)
 {
     InputFile file(path, InputFile::Failure::InOut);
     FileSource source(file);
-    return readRecords(source, source.size(), &table);
+    const std::optional<uint64_t> stop = readRecords(source, source.size(), &table);
+    if (contentHash)
+        *contentHash = file.contentHash();
+    return stop;
 }
 
 std::optional<uint64_t> parseRecords(std::string_view bytes, RecordTable &table)

@@ -22,8 +22,10 @@ void writeRecords(AtomicFile &file, const RecordTable &table);
 // Raises EInOutError, ENotRegularFile or EConvertError; rows appended
 // before stay. Returns the offset of the end-of-data mark (0x1A) that ended
 // the read when anything but NUL, 0x1A, CR or LF follows it: the read then
-// left part of the file out.
-std::optional<uint64_t> readRecordFile(const std::string &path, RecordTable &table);
+// left part of the file out. `contentHash` gets the ContentHash of the bytes
+// read (storage/FileIo.h).
+std::optional<uint64_t> readRecordFile(const std::string &path, RecordTable &table,
+                                       uint64_t *contentHash = nullptr);
 // The same over bytes already in memory.
 std::optional<uint64_t> parseRecords(std::string_view bytes, RecordTable &table);
 

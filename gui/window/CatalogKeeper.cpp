@@ -133,11 +133,16 @@ QString CatalogKeeper::keptBackupsText()
 void CatalogKeeper::offerJournal(Catalog &catalog, const CatalogSession::Loaded &loaded)
 {
     bool accept = false;
-    if (loaded.journal == CatalogSession::JournalFound::Pending) {
+    const bool baseChanged = loaded.journal == CatalogSession::JournalFound::BaseChanged;
+    if (loaded.journal == CatalogSession::JournalFound::Pending || baseChanged) {
         const QString when = QDateTime::fromSecsSinceEpoch(loaded.journalSince)
                                  .toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
-        accept = msg::show(window_, QMessageBox::Question, kTitle,
-                           QStringLiteral(u"Восстановить несохранённые изменения от %1?").arg(when),
+        const QString question = baseChanged
+            ? QStringLiteral(u"Файлы каталога были изменены другой программой после того, "
+                             u"как были сделаны несохранённые изменения от %1. Восстановить "
+                             u"эти изменения поверх нынешних файлов?")
+            : QStringLiteral(u"Восстановить несохранённые изменения от %1?");
+        accept = msg::show(window_, QMessageBox::Question, kTitle, question.arg(when),
                            QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes)
             == QMessageBox::Yes;
     }

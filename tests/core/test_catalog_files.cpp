@@ -413,6 +413,35 @@ TEST(CatalogFilesTest, SparseFilesReadWithBoundedMemory)
     EXPECT_LT(usage.ru_maxrss, 1L << 20) << "KiB at the peak"; // far below the 2 GB
 }
 
+// The copies of a sparse file, the backup and the original kept aside, keep
+// its holes: they take no more disk than it does.
+TEST(CatalogFilesTest, CopiesOfASparseFileKeepItsHoles)
+{
+    TempDir dir;
+    const off_t size = off_t(64) << 20;
+    const std::string head = "A\r\n", tail = "B\r\n";
+    const int fd = ::open(dir.file("data.dat").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, head.data(), head.size()), ssize_t(head.size()));
+    ASSERT_EQ(::pwrite(fd, tail.data(), tail.size(), size - off_t(tail.size())), ssize_t(tail.size()));
+    ::close(fd);
+    const std::string original = qvtest::readFile(dir.file("data.dat"));
+
+    CatalogFiles files(dir.path());
+    files.makeBackups();
+    Catalog cat;
+    files.load(cat);
+    ASSERT_EQ(files.partialReads().size(), 1u);
+    files.save(cat);
+    ASSERT_EQ(files.keptOriginals().size(), 1u);
+    for (const std::string &copy : {dir.file("data.bak"), files.keptOriginals()[0]}) {
+        struct stat st {};
+        ASSERT_EQ(::stat(copy.c_str(), &st), 0) << copy;
+        EXPECT_LT(st.st_blocks * 512, 1 << 20) << copy;
+        EXPECT_TRUE(qvtest::readFile(copy) == original) << copy;
+    }
+}
+
 // ---- entries that are no regular file ----
 
 namespace {

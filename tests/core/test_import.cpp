@@ -196,21 +196,50 @@ TEST(ImportCatalog, CaptionsAreMadeUniqueAndStorable)
     EXPECT_EQ(catalog.outline().root(9)->child(0)->caption(), "child");
 }
 
-TEST(ImportCatalog, TenThousandLevels)
+// Deeper than an import keeps: the nodes below the last level are added at
+// it, and counted.
+TEST(ImportCatalog, LevelsPastTheLimitAreAddedAtTheLast)
 {
+    const size_t levels = kMaxImportDepth + 200;
     std::string text, xml = "<cherrytree>";
-    for (int i = 0; i < 10000; ++i) {
+    for (size_t i = 0; i < levels; ++i) {
         text += std::string(i, '\t') + "n\n";
         xml += "<node name=\"n\">";
     }
-    for (int i = 0; i < 10000; ++i)
+    for (size_t i = 0; i < levels; ++i)
         xml += "</node>";
     xml += "</cherrytree>";
     for (const ImportedTree &tree : {parseText(text), parseCherryTree(xml)}) {
         Catalog catalog;
-        EXPECT_EQ(addToCatalog(tree, catalog).nodes, 10000u);
-        EXPECT_EQ(deepestLast(catalog.outline().first())->depth(), 9999u);
+        const ImportSummary s = addToCatalog(tree, catalog);
+        EXPECT_EQ(s.nodes, levels);
+        EXPECT_EQ(s.flattened, 200u);
+        EXPECT_EQ(deepestLast(catalog.outline().first())->depth(), kMaxImportDepth - 1);
+        EXPECT_NE(summaryLine(s).find(", 200 nodes below level 1000 added at that level"), std::string::npos);
     }
+}
+
+// A source whose catalogue would take ten times its size, by depth or by
+// entities, is refused with nothing added.
+TEST(ImportCatalog, SourcesThatWouldGrowTenfoldAreRefused)
+{
+    std::string deep = "<cherrytree>";
+    for (int i = 0; i < 30000; ++i)
+        deep += "<node name=\"n\">";
+    for (int i = 0; i < 30000; ++i)
+        deep += "</node>";
+    deep += "</cherrytree>";
+    Catalog catalog;
+    EXPECT_THROW(addToCatalog(parseCherryTree(deep), catalog), EImportError);
+    EXPECT_EQ(catalog.outline().nodeCount(), 0u);
+    EXPECT_FALSE(catalog.modified());
+
+    std::string entities = "<!DOCTYPE cherrytree [<!ENTITY e \"" + std::string(100, 'x')
+        + "\">]>\n<cherrytree><node name=\"x\"><rich_text>";
+    for (int i = 0; i < 50000; ++i)
+        entities += "&e;";
+    entities += "</rich_text></node></cherrytree>";
+    EXPECT_THROW(parseCherryTree(entities), EImportError);
 }
 
 } // namespace

@@ -8,11 +8,13 @@
 #include "storage/CatalogFiles.h"
 #include "storage/FileIo.h"
 #include "storage/Journal.h"
+#include "storage/JournalFormat.h"
 #include "storage/OutlineFile.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <random>
 
@@ -24,23 +26,29 @@ using qvtest::TempDir;
 
 namespace {
 
-FileIdentity dataId(const TempDir &d) { return fileIdentity(d.file("data.dat")); }
-FileIdentity textId(const TempDir &d) { return fileIdentity(d.file("text.dat")); }
+// The files as `files` last loaded or saved them.
+JournalBase baseOf(const CatalogFiles &files)
+{
+    return {files.outlineIdentity(), files.recordIdentity(), files.outlineHash(), files.recordHash()};
+}
 
-void load(const TempDir &d, Catalog &c)
+JournalBase load(const TempDir &d, Catalog &c)
 {
     CatalogFiles files(d.path());
     files.load(c);
+    return baseOf(files);
 }
 
 // The window's start: load, replay what the journal holds, go on recording.
 void restart(const TempDir &d, Catalog &c, Journal &j)
 {
-    load(d, c);
-    ASSERT_TRUE(j.pendingSince());
+    const JournalBase base = load(d, c);
+    const auto pending = j.pending(base);
+    ASSERT_TRUE(pending);
+    EXPECT_FALSE(pending->baseChanged);
     j.replay(c);
     EXPECT_TRUE(c.modified());
-    j.attach(c, dataId(d), textId(d));
+    j.attach(c, base);
 }
 
 Node *anyNode(Catalog &c, std::mt19937 &rng)
@@ -144,7 +152,7 @@ TEST_P(JournalProperty, ReplayAfterACrashGivesTheLastFlushedCatalogue)
     auto journal = std::make_unique<Journal>(d.path());
     if (GetParam() % 2)
         journal->setSizeLimit(4096); // rewritten whole now and then
-    journal->attach(live, dataId(d), textId(d));
+    journal->attach(live, baseOf(files));
     for (int i = 0; i < 300; ++i) {
         randomCommand(live, rng);
         if (rng() % 10 == 0)
@@ -152,7 +160,7 @@ TEST_P(JournalProperty, ReplayAfterACrashGivesTheLastFlushedCatalogue)
         if (rng() % 60 == 0) {
             journal->discard();
             files.save(live);
-            journal->rebase(dataId(d), textId(d));
+            journal->rebase(baseOf(files));
         }
     }
     live.createNode(nullptr); // something after the last save
@@ -196,11 +204,11 @@ struct Recorded {
     {
         seedCatalogue(d, 11);
         Catalog c;
-        load(d, c);
+        const JournalBase base = load(d, c);
         Journal j(d.path());
         int64_t clock = 1000;
         j.setClock([&clock] { return clock; });
-        j.attach(c, dataId(d), textId(d));
+        j.attach(c, base);
         std::mt19937 rng(5);
         for (int batch = 0; batch < 3; ++batch, ++clock) {
             for (int i = 0; i < 3; ++i)
@@ -216,11 +224,11 @@ struct Recorded {
     std::optional<size_t> replayed()
     {
         Catalog c;
-        load(d, c);
         Journal j(d.path());
-        const std::optional<int64_t> since = j.pendingSince();
-        if (!since)
+        const auto pending = j.pending(load(d, c));
+        if (!pending)
             return std::nullopt;
+        const int64_t *since = &pending->since;
         j.replay(c);
         for (size_t k = 0; k < states.size(); ++k)
             if (dump(c) == states[k]) {
@@ -257,17 +265,109 @@ TEST(Journal, TornTailOrDamagedByteCostsOnlyWhatFollows)
     }
 }
 
-TEST(Journal, FilesChangedSinceAreNotOfferedAndTheJournalIsSetAsideByDate)
+namespace {
+
+// What another program may do to the files between a crash and the next
+// start, and how the journal is then offered.
+struct OutsideChange {
+    const char *name;
+    void (*change)(const TempDir &);
+    const char *offered; // "fits", "base changed" or "no"
+};
+void PrintTo(const OutsideChange &c, std::ostream *os) { *os << c.name; }
+
+const OutsideChange kOutsideChanges[] = {
+    {"Touch",
+     [](const TempDir &d) {
+         for (const char *f : {"data.dat", "text.dat"})
+             std::filesystem::last_write_time(
+                 d.file(f), std::filesystem::file_time_type::clock::now() + std::chrono::hours(1));
+     },
+     "fits"},
+    {"CopiedBackWithItsTime", // a new inode, the old time
+     [](const TempDir &d) {
+         const std::string f = d.file("text.dat"), copy = d.file("copy");
+         std::filesystem::copy_file(f, copy);
+         std::filesystem::last_write_time(copy, std::filesystem::last_write_time(f));
+         std::filesystem::rename(copy, f);
+     },
+     "fits"},
+    {"SameBytesRewritten",
+     [](const TempDir &d) { qvtest::writeFile(d.file("data.dat"), qvtest::readFile(d.file("data.dat"))); },
+     "fits"},
+    {"Changed",
+     [](const TempDir &d) {
+         qvtest::writeFile(d.file("data.dat"), qvtest::readFile(d.file("data.dat")) + "извне\r\n");
+     },
+     "base changed"},
+    {"FilesGone",
+     [](const TempDir &d) {
+         std::filesystem::remove(d.file("data.dat"));
+         std::filesystem::remove(d.file("text.dat"));
+     },
+     "no"},
+};
+
+class JournalOutside : public ::testing::TestWithParam<OutsideChange> {};
+
+} // namespace
+
+// The journal knows its base by content, not by time or inode; one whose
+// base really changed is still offered, saying so; without catalogue files
+// nothing is offered.
+TEST_P(JournalOutside, OfferedByTheFilesContent)
+{
+    Recorded r;
+    GetParam().change(r.d);
+    Catalog c;
+    Journal j(r.d.path());
+    const auto pending = j.pending(load(r.d, c));
+    const char *offered = !pending ? "no" : pending->baseChanged ? "base changed" : "fits";
+    EXPECT_STREQ(offered, GetParam().offered);
+    if (pending && !pending->baseChanged) {
+        j.replay(c);
+        EXPECT_EQ(dump(c), r.states.back());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Changes, JournalOutside, ::testing::ValuesIn(kOutsideChanges),
+                         [](const auto &testInfo) { return std::string(testInfo.param.name); });
+
+// A journal planted in a folder without catalogue files would install a
+// catalogue of its own; a batch is never taken larger than the file.
+TEST(Journal, PlantedJournalIsNotOfferedAndItsSizesAreBoundedByTheFile)
+{
+    TempDir d;
+    {
+        Catalog c;
+        Journal j(d.path());
+        j.attach(c, load(d, c));
+        c.createNode(nullptr);
+        j.flush();
+    }
+    Catalog c;
+    Journal j(d.path());
+    EXPECT_FALSE(j.pending(load(d, c)));
+
+    std::string bytes = qvtest::readFile(j.path());
+    bytes.resize(journal::header(JournalBase()).size());
+    for (int i = 0; i < 8; ++i) // a batch of 3,000,000,000 bytes
+        bytes.push_back(char((uint64_t(3000000000) >> (8 * i)) & 0xFF));
+    bytes.append(16, '\x01');
+    qvtest::writeFile(j.path(), bytes);
+    seedCatalogue(d, 2);
+    EXPECT_FALSE(j.pending(load(d, c)));
+    EXPECT_NO_THROW(j.replay(c));
+    EXPECT_FALSE(j.dirty());
+}
+
+TEST(Journal, SetAsideByDate)
 {
     Recorded r;
     Journal j(r.d.path());
     std::filesystem::remove(j.path());
     EXPECT_EQ(j.setAside(0), "") << "nothing there";
     qvtest::writeFile(j.path(), r.bytes);
-    ASSERT_TRUE(j.pendingSince());
-    // Another program rewrote data.dat: the changes no longer fit it.
-    qvtest::writeFile(r.d.file("data.dat"), qvtest::readFile(r.d.file("data.dat")));
-    EXPECT_FALSE(j.pendingSince());
     EXPECT_TRUE(j.present());
 
     const int64_t when = 1700000000;
@@ -293,16 +393,16 @@ TEST(Journal, LinkInItsPlaceIsNeitherReadNorWrittenThrough)
     Journal j(r.d.path());
     std::filesystem::remove(j.path());
     ASSERT_EQ(::symlink(victim.c_str(), j.path().c_str()), 0);
-    EXPECT_FALSE(j.pendingSince());
+    const JournalBase base = load(r.d, c);
+    EXPECT_FALSE(j.pending(base));
     EXPECT_FALSE(j.present());
 
-    load(r.d, c);
-    j.attach(c, dataId(r.d), textId(r.d));
+    j.attach(c, base);
     c.createNode(nullptr);
     j.flush();
     EXPECT_EQ(qvtest::readFile(victim), r.bytes);
     EXPECT_TRUE(j.present());
-    EXPECT_TRUE(j.pendingSince());
+    EXPECT_TRUE(j.pending(base));
 }
 
 TEST(Journal, ChangeThatDoesNotFitStopsReplayAndWhatAppliedStaysOnRecord)
@@ -311,9 +411,8 @@ TEST(Journal, ChangeThatDoesNotFitStopsReplayAndWhatAppliedStaysOnRecord)
     seedCatalogue(d, 3);
     {
         Catalog c;
-        load(d, c);
         Journal j(d.path());
-        j.attach(c, dataId(d), textId(d));
+        j.attach(c, load(d, c));
         c.records().append("X", "kept", "1");
         c.deleteLeaf(deepestLast(c.outline().top()));
         j.flush();
@@ -350,11 +449,11 @@ TEST(Journal, FlushAppendsWhatChangedNotTheCatalogue)
         CatalogFiles(d.path()).save(c);
     }
     Catalog c;
-    load(d, c);
+    const JournalBase base = load(d, c);
     Journal j(d.path());
     int changes = 0;
     j.setOnChange([&changes] { ++changes; });
-    j.attach(c, dataId(d), textId(d));
+    j.attach(c, base);
     const auto size
         = [&j] { return std::filesystem::exists(j.path()) ? std::filesystem::file_size(j.path()) : 0; };
 
@@ -383,7 +482,7 @@ TEST(Journal, FlushAppendsWhatChangedNotTheCatalogue)
     j.discard();
     EXPECT_FALSE(j.present());
     c.createNode(nullptr);
-    j.rebase(dataId(d), textId(d));
+    j.rebase(base);
     EXPECT_FALSE(j.dirty());
     j.flush();
     EXPECT_FALSE(j.present());
@@ -407,9 +506,8 @@ class JournalFlushFailure : public ::testing::TestWithParam<FlushFailure> {};
 std::optional<std::string> restored(const TempDir &d)
 {
     Catalog c;
-    load(d, c);
     Journal j(d.path());
-    if (!j.pendingSince())
+    if (!j.pending(load(d, c)))
         return std::nullopt;
     j.replay(c);
     return dump(c);
@@ -454,10 +552,10 @@ TEST_P(JournalFlushFailure, FailedFlushKeepsWhatWasFlushedAndTheNextCatchesUp)
         TempDir d;
         seedCatalogue(d, 4);
         Catalog cat;
-        load(d, cat);
+        const JournalBase base = load(d, cat);
         Journal j(d.path());
         j.setClock([] { return int64_t(1000); });
-        j.attach(cat, dataId(d), textId(d));
+        j.attach(cat, base);
         if (run == 1) {
             // The sizes of the first run, where nothing failed, place the mark.
             const uint64_t start = c.flush == 0 ? 0 : sizes[0];

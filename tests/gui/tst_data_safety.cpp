@@ -100,8 +100,8 @@ void DataSafety::secondWindowOnTheFolderIsRefused()
 // A window that ended without saving, after a save of its own: killed
 // (destroyed without a close) once its journal was flushed, or told to end
 // by a signal while its save fails. The next window offers the changes
-// back; declined, or no longer fitting files changed since, it is set
-// aside under a dated name.
+// back, even when the files were touched since, and saying so when another
+// program changed them; declined, it is set aside under a dated name.
 void DataSafety::killedRunIsOfferedBack_data()
 {
     QTest::addColumn<bool>("killed");
@@ -109,6 +109,7 @@ void DataSafety::killedRunIsOfferedBack_data()
     QTest::newRow("killed, Yes") << true << "Yes";
     QTest::newRow("killed, No") << true << "No";
     QTest::newRow("killed, files replaced since") << true << "replaced";
+    QTest::newRow("killed, files touched since, Yes") << true << "touched";
     QTest::newRow("SIGTERM, the save fails, Yes") << false << "Yes";
 }
 
@@ -158,27 +159,33 @@ void DataSafety::killedRunIsOfferedBack()
         savedText = lines({"1", "A", "from elsewhere", "0"});
         f.writeFile("text.dat", savedText);
     }
-    f.answer({then == "Yes" ? QMessageBox::Yes : QMessageBox::No});
+    if (then == "touched")
+        for (const char *name : {"data.dat", "text.dat"}) {
+            QFile file(f.path(name));
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(3600),
+                                     QFileDevice::FileModificationTime));
+        }
+    const bool yes = then == "Yes" || then == "touched";
+    f.answer({yes ? QMessageBox::Yes : QMessageBox::No});
     f.open();
     const QStringList boxes = f.takeBoxes();
     QCOMPARE(boxes.size(), 1);
     const QStringList aside
         = f.listing().filter(QRegularExpression("^Quorvel\\.journal\\.\\d{4}-\\d\\d-\\d\\d-\\d{6}$"));
-    QCOMPARE(aside.size(), then == "Yes" ? 0 : 1);
+    QCOMPARE(aside.size(), yes ? 0 : 1);
+    const QString question = then == "replaced"
+        ? QString::fromUtf8(
+            "Файлы каталога были изменены другой программой после того, как были сделаны "
+            "несохранённые изменения от %1. Восстановить эти изменения поверх нынешних файлов?")
+        : QString::fromUtf8("Восстановить несохранённые изменения от %1?");
     QStringList offered;
     for (qint64 t = flushedFrom; t <= flushedTo; ++t)
-        offered << QString::fromUtf8("Восстановить несохранённые изменения от %1?")
-                       .arg(QDateTime::fromSecsSinceEpoch(t).toString("dd.MM.yyyy HH:mm:ss"));
-    if (then == "replaced")
-        QCOMPARE(boxes.first(),
-                 QString::fromUtf8("Журнал несохранённых изменений не подходит к нынешним файлам "
-                                   "каталога и сохранён под именем %1.")
-                     .arg(f.path(aside.value(0))));
-    else
-        QVERIFY2(offered.contains(boxes.first()), qPrintable(boxes.first()));
+        offered << question.arg(QDateTime::fromSecsSinceEpoch(t).toString("dd.MM.yyyy HH:mm:ss"));
+    QVERIFY2(offered.contains(boxes.first()), qPrintable(boxes.first()));
 
     QCOMPARE(f.selected(), f.node(0));
-    if (then == "Yes") {
+    if (yes) {
         // The new node came first, with its note.
         QCOMPARE(f.outlineText(), QString::fromUtf8("Новый элемент 1\nA"));
         QCOMPARE(noteShown(f), QString("new note"));
