@@ -16,8 +16,9 @@ namespace qv {
 
 class InputFile;
 
-// A file whose read stopped at its stop byte (NUL in data.dat, 0x1A in
-// text.dat) with more data after it; `offset` is the stop byte's.
+// A file whose read left data unread: it stopped at its stop byte (NUL in
+// data.dat, 0x1A in text.dat) or after text.dat's counted records with more
+// data after it; `offset` is where the unread part begins.
 struct PartialRead {
     std::string path;
     uint64_t offset = 0;

@@ -140,6 +140,9 @@ public:
 
     // The offset of the end-of-data mark the data ended at, if it did.
     std::optional<uint64_t> markOffset() const { return mark_; }
+    // Where the next line would begin (past the end once the data ended).
+    uint64_t offset() const { return base_ + pos_; }
+    bool ended() const { return ended_; }
 
 private:
     static const char *findStop(const char *p, size_t n)
@@ -182,8 +185,10 @@ void readCountLine(LineReader &reader, Bytes &line)
 }
 
 // Reads the records into `table`, or only checks them when it is null. The
-// result is the offset of the end-of-data mark that stopped the read when
-// anything but ignorable bytes follows it.
+// result is where the read left bytes unread when anything but ignorable
+// bytes lies from there on: the end-of-data mark that stopped it, or the
+// end of the last counted record (records past the count, a 0x1A after
+// the last one).
 std::optional<uint64_t> readRecords(ByteSource &source, size_t sizeHint, RecordTable *table)
 {
     LineReader reader(source);
@@ -191,13 +196,14 @@ std::optional<uint64_t> readRecords(ByteSource &source, size_t sizeHint, RecordT
     readCountLine(reader, line);
     const int32_t count = strToInt(line);
     auto stop = [&]() -> std::optional<uint64_t> {
-        const std::optional<uint64_t> mark = reader.markOffset();
-        if (mark && source.contentAfter(*mark + 1))
-            return mark;
+        if (const std::optional<uint64_t> mark = reader.markOffset())
+            return source.contentAfter(*mark + 1) ? mark : std::nullopt;
+        if (!reader.ended() && source.contentAfter(reader.offset()))
+            return reader.offset();
         return std::nullopt;
     };
     if (count <= 0)
-        return std::nullopt;
+        return stop();
     if (!table) {
         Bytes section, text, icons;
         for (int32_t k = 0; k < count && !reader.atEnd(); ++k) {

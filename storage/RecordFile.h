@@ -20,9 +20,10 @@ void writeRecordFile(const std::string &path, const RecordTable &table);
 void writeRecords(AtomicFile &file, const RecordTable &table);
 // Appends the file's records to `table` (the caller empties it first).
 // Raises EInOutError, ENotRegularFile or EConvertError; rows appended
-// before stay. Returns the offset of the end-of-data mark (0x1A) that ended
-// the read when anything but NUL, 0x1A, CR or LF follows it: the read then
-// left part of the file out.
+// before stay. Returns where the read left bytes unread when anything but
+// NUL, 0x1A, CR or LF lies from there on: the end-of-data mark (0x1A) that
+// ended the read, or the end of the last counted record (records past the
+// count, or a 0x1A after the last one, with more data after it).
 std::optional<uint64_t> readRecordFile(const std::string &path, RecordTable &table);
 // The same over bytes already in memory.
 std::optional<uint64_t> parseRecords(std::string_view bytes, RecordTable &table);

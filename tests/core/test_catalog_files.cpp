@@ -343,6 +343,12 @@ INSTANTIATE_TEST_SUITE_P(
                  "B\r\ny\r\n2\r\n",
                  "text.dat@12", false, true},
         LoadCase{"SubAtTheEnd", "A\r\n", "3\r\nA\r\nx\r\n1\r\n\x1A\r\n", "", false, false},
+        LoadCase{"RecordsPastTheCount", "A\r\n", "1\r\nA\r\nx\r\n1\r\nB\r\ny\r\n2\r\n", "text.dat@12", false,
+                 true},
+        LoadCase{"SubAfterLastRecord", "A\r\n",
+                 "1\r\nA\r\nx\r\n1\r\n\x1A"
+                 "B\r\ny\r\n2\r\n",
+                 "text.dat@12", false, true},
         LoadCase{"SubPastChunkEdge", "A\r\n",
                  "1\r\nZ\r\n" + kLongText
                      + "\x1A"

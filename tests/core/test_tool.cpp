@@ -389,7 +389,7 @@ TEST(ToolExport, WritesStandardOutputOrFile)
     TempDir dir;
     const std::string src = subdir(dir, "src");
     writeFile(src + "data.dat", crlf({qv::W("Дом"), "\tB"}));
-    writeFile(src + "text.dat", crlf({"1", qv::W("Дом"), "a~~b", "1", "1"}));
+    writeFile(src + "text.dat", crlf({"1", qv::W("Дом"), "a~~b", "1"}));
     const std::string expected = "Дом\n\t a\n\t b\n\tB\n";
     Result r = runTool({"export", src, "--format", "text"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
