@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 namespace qv {
@@ -274,14 +275,67 @@ void writeRecordFile(const std::string &path, const RecordTable &table)
     file.commit();
 }
 
-void writeRecords(AtomicFile &file, const RecordTable &table)
+namespace {
+
+// An icons field of one to nine digits converts; anything else is left to
+// the number syntax.
+bool plainNumber(std::string_view icons)
+{
+    if (icons.empty() || icons.size() > 9)
+        return false;
+    for (const char c : icons)
+        if (c < '0' || c > '9')
+            return false;
+    return true;
+}
+
+// The icons field the join will convert for the record at row `i`: a
+// record some node of `outline` shows (the first with its section) whose
+// field the number syntax refuses (an empty one from a record cut by an
+// end-of-data mark, say) takes the icon its nodes show, so the file
+// written is one the load takes whole. Captions map to the icon of their
+// first node, gathered at the first such record.
+class ShownIcons {
+public:
+    ShownIcons(const RecordTable &table, const Outline *outline) : table_(table), outline_(outline) {}
+
+    std::string_view field(const RecordView &rec)
+    {
+        if (!outline_ || plainNumber(rec.icons) || tryStrToInt(rec.icons))
+            return rec.icons;
+        const std::optional<RecordView> first = table_.find(rec.section);
+        if (!first || first->icons.data() != rec.icons.data()
+            || outline_->captionCount(Bytes(rec.section)) == 0)
+            return rec.icons;
+        if (!gathered_) {
+            for (const Node *n = outline_->first(); n; n = flatNext(n))
+                icons_.try_emplace(n->caption(), n->imageIndex());
+            gathered_ = true;
+        }
+        const auto it = icons_.find(Bytes(rec.section));
+        scratch_ = decimal(it == icons_.end() ? 0 : it->second);
+        return scratch_;
+    }
+
+private:
+    const RecordTable &table_;
+    const Outline *outline_;
+    bool gathered_ = false;
+    std::unordered_map<Bytes, int32_t> icons_;
+    Bytes scratch_;
+};
+
+} // namespace
+
+void writeRecords(AtomicFile &file, const RecordTable &table, const Outline *shownBy)
 {
     file.write(decimal(static_cast<long long>(table.size())));
     file.write("\r\n");
     Bytes scratch;
+    ShownIcons icons(table, shownBy);
     for (size_t i = 0; i < table.size(); ++i) {
         const RecordView rec = table.at(i);
-        for (const std::string_view field : {rec.section, rec.text, rec.icons}) {
+        for (const std::string_view field : {rec.section, rec.text, icons.field(rec)}) {
             file.write(storable(field, scratch));
             file.write("\r\n");
         }
