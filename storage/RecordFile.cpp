@@ -289,7 +289,7 @@ bool plainNumber(std::string_view icons)
     return true;
 }
 
-// The icons field the join will convert for the record at row `i`: a
+// The icons field the join will convert for the record at `row`: a
 // record some node of `outline` shows (the first with its section) whose
 // field the number syntax refuses (an empty one from a record cut by an
 // end-of-data mark, say) takes the icon its nodes show, so the file
@@ -299,13 +299,12 @@ class ShownIcons {
 public:
     ShownIcons(const RecordTable &table, const Outline *outline) : table_(table), outline_(outline) {}
 
-    std::string_view field(const RecordView &rec)
+    std::string_view field(size_t row, const RecordView &rec)
     {
-        if (!outline_ || plainNumber(rec.icons) || tryStrToInt(rec.icons))
+        if (!outline_ || plainNumber(rec.icons)
+            || (rec.icons.size() <= kMaxNumberLine && tryStrToInt(rec.icons)))
             return rec.icons;
-        const std::optional<RecordView> first = table_.find(rec.section);
-        if (!first || first->icons.data() != rec.icons.data()
-            || outline_->captionCount(Bytes(rec.section)) == 0)
+        if (table_.indexOf(rec.section) != row || outline_->captionCount(Bytes(rec.section)) == 0)
             return rec.icons;
         if (!gathered_) {
             for (const Node *n = outline_->first(); n; n = flatNext(n))
@@ -335,7 +334,7 @@ void writeRecords(AtomicFile &file, const RecordTable &table, const Outline *sho
     ShownIcons icons(table, shownBy);
     for (size_t i = 0; i < table.size(); ++i) {
         const RecordView rec = table.at(i);
-        for (const std::string_view field : {rec.section, rec.text, icons.field(rec)}) {
+        for (const std::string_view field : {rec.section, rec.text, icons.field(i, rec)}) {
             file.write(storable(field, scratch));
             file.write("\r\n");
         }
