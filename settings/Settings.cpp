@@ -2,12 +2,18 @@
 
 #include "settings/SettingsFile.h"
 
+#include <algorithm>
+
 namespace qv {
 
 namespace {
 
 const Bytes kBase = "Base";
 const Bytes kWindow = "Window";
+
+int32_t extent(int32_t value) { return std::clamp(value, 0, kMaxScreenExtent); }
+int32_t coordinate(int32_t value) { return std::clamp(value, kMinScreenCoordinate, kMaxScreenExtent); }
+int32_t fontSize(int32_t value) { return std::min(value, kMaxFontSize); }
 
 } // namespace
 
@@ -25,7 +31,7 @@ void readBackup(const SettingsFile &file, Settings &settings)
 void readTreeWidthAndDragDrop(const SettingsFile &file, Settings &settings)
 {
     // The stored width replaces the current one, not defaults to it.
-    settings.treeWidth = file.readNumber(kWindow, "TreeWidth", kTreeWidth);
+    settings.treeWidth = extent(file.readNumber(kWindow, "TreeWidth", kTreeWidth));
     settings.dragDrop = file.readFlag(kBase, "DragDrop", settings.dragDrop);
 }
 
@@ -38,18 +44,18 @@ void readPlacement(const SettingsFile &file, Settings &settings)
     p.windowState = file.readNumber(kWindow, "WindowState", 1);
     if (p.windowState == 1)
         return;
-    p.top = file.readNumber(kWindow, "Top", p.top);
-    p.left = file.readNumber(kWindow, "Left", p.left);
-    p.height = file.readNumber(kWindow, "Height", p.height);
-    p.width = file.readNumber(kWindow, "Width", p.width);
+    p.top = coordinate(file.readNumber(kWindow, "Top", p.top));
+    p.left = coordinate(file.readNumber(kWindow, "Left", p.left));
+    p.height = extent(file.readNumber(kWindow, "Height", p.height));
+    p.width = extent(file.readNumber(kWindow, "Width", p.width));
 }
 
 void readFonts(const SettingsFile &file, Settings &settings)
 {
     setFace(settings.treeFont, file.readEntry(kBase, "TreeFontName", settings.treeFont.face));
-    settings.treeFont.size = file.readNumber(kBase, "TreeFontSize", settings.treeFont.size);
+    settings.treeFont.size = fontSize(file.readNumber(kBase, "TreeFontSize", settings.treeFont.size));
     setFace(settings.textFont, file.readEntry(kBase, "TextFontName", settings.textFont.face));
-    settings.textFont.size = file.readNumber(kBase, "TextFontSize", settings.textFont.size);
+    settings.textFont.size = fontSize(file.readNumber(kBase, "TextFontSize", settings.textFont.size));
 }
 
 void readColors(const SettingsFile &file, Settings &settings)

@@ -26,6 +26,15 @@ constexpr int blue(int32_t code) { return int((uint32_t(code) >> 16) & 0xFF); }
 // The tree pane's width when the settings give none, and its minimum.
 inline constexpr int32_t kTreeWidth = 222;
 
+// The bounds a number read from the settings file is clamped to, so a
+// received file cannot ask for more than a screen shows: pixel extents
+// (the tree's width, the placement's width and height) and coordinates
+// (the placement's top and left) within a window system's 16-bit range,
+// font sizes at most kMaxFontSize points (0 and below are kept).
+inline constexpr int32_t kMaxScreenExtent = 32767;
+inline constexpr int32_t kMinScreenCoordinate = -32768;
+inline constexpr int32_t kMaxFontSize = 1000;
+
 struct FontSetting {
     Bytes face;       // at most kMaxFaceLength characters
     int32_t size = 8; // points; 0 and below are kept as given

@@ -352,7 +352,7 @@ void CatalogFiles::save(Catalog &catalog, const std::function<void()> &beforeRep
     // once its old bytes are in its backup.
     AtomicFile text(recordPath(), AtomicFile::Refusal::InOut, linksOf(recordPath()),
                     {true, [this] { backupCopy(recordPath(), recordBackupPath()); }});
-    writeRecords(text, catalog.records());
+    writeRecords(text, catalog.records(), &catalog.outline());
     text.prepare();
     AtomicFile data(outlinePath(), AtomicFile::Refusal::Create, linksOf(outlinePath()),
                     {true, [this] { backupCopy(outlinePath(), outlineBackupPath()); }});

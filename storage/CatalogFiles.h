@@ -16,8 +16,9 @@ namespace qv {
 
 class InputFile;
 
-// A file whose read stopped at its stop byte (NUL in data.dat, 0x1A in
-// text.dat) with more data after it; `offset` is the stop byte's.
+// A file whose read left data unread: it stopped at its stop byte (NUL in
+// data.dat, 0x1A in text.dat) or after text.dat's counted records with more
+// data after it; `offset` is where the unread part begins.
 struct PartialRead {
     std::string path;
     uint64_t offset = 0;
@@ -137,8 +138,7 @@ public:
     // cancels the save with the old files in place), then both are renamed
     // into place and the marker removed. A failure before the marker leaves
     // the old pair; an interruption after it is finished by the next
-    // repairAtStart(). After a load that failed (not only in the join) or
-    // read a file in part, the first save first copies the original files
+    // repairAtStart(). After a load that failed or read a file in part, the first save first copies the original files
     // beside the catalogue as "data.dat.unread-<stamp>" (keptOriginals() then
     // names them, even when the save fails later on); later saves copy
     // nothing. In a folder that takes no new entry, a file that may be
@@ -147,11 +147,10 @@ public:
     // fails as it would have), without a marker: `beforeReplace` runs
     // first, then text.dat and data.dat are written one after the other.
     void save(Catalog &catalog, const std::function<void()> &beforeReplace = {});
-    // The next save copies the originals aside before replacing them.
-    bool keepsOriginals() const
-    {
-        return !originalsKept_ && ((loadFailed_ && !joinFailed_) || !partial_.empty());
-    }
+    // The next save copies the originals aside before replacing them. A
+    // join that failed counts too: the save writes the icons field it
+    // refused as the icon its nodes show.
+    bool keepsOriginals() const { return !originalsKept_ && (loadFailed_ || !partial_.empty()); }
     const std::vector<std::string> &keptOriginals() const { return kept_; }
 
     // At start, under the lock, before the backups and the load: finishes a

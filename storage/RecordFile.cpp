@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 namespace qv {
@@ -140,6 +141,9 @@ public:
 
     // The offset of the end-of-data mark the data ended at, if it did.
     std::optional<uint64_t> markOffset() const { return mark_; }
+    // Where the next line would begin (past the end once the data ended).
+    uint64_t offset() const { return base_ + pos_; }
+    bool ended() const { return ended_; }
 
 private:
     static const char *findStop(const char *p, size_t n)
@@ -182,8 +186,10 @@ void readCountLine(LineReader &reader, Bytes &line)
 }
 
 // Reads the records into `table`, or only checks them when it is null. The
-// result is the offset of the end-of-data mark that stopped the read when
-// anything but ignorable bytes follows it.
+// result is where the read left bytes unread when anything but ignorable
+// bytes lies from there on: the end-of-data mark that stopped it, or the
+// end of the last counted record (records past the count, a 0x1A after
+// the last one).
 std::optional<uint64_t> readRecords(ByteSource &source, size_t sizeHint, RecordTable *table)
 {
     LineReader reader(source);
@@ -191,13 +197,14 @@ std::optional<uint64_t> readRecords(ByteSource &source, size_t sizeHint, RecordT
     readCountLine(reader, line);
     const int32_t count = strToInt(line);
     auto stop = [&]() -> std::optional<uint64_t> {
-        const std::optional<uint64_t> mark = reader.markOffset();
-        if (mark && source.contentAfter(*mark + 1))
-            return mark;
+        if (const std::optional<uint64_t> mark = reader.markOffset())
+            return source.contentAfter(*mark + 1) ? mark : std::nullopt;
+        if (!reader.ended() && source.contentAfter(reader.offset()))
+            return reader.offset();
         return std::nullopt;
     };
     if (count <= 0)
-        return std::nullopt;
+        return stop();
     if (!table) {
         Bytes section, text, icons;
         for (int32_t k = 0; k < count && !reader.atEnd(); ++k) {
@@ -268,14 +275,66 @@ void writeRecordFile(const std::string &path, const RecordTable &table)
     file.commit();
 }
 
-void writeRecords(AtomicFile &file, const RecordTable &table)
+namespace {
+
+// An icons field of one to nine digits converts; anything else is left to
+// the number syntax.
+bool plainNumber(std::string_view icons)
+{
+    if (icons.empty() || icons.size() > 9)
+        return false;
+    for (const char c : icons)
+        if (c < '0' || c > '9')
+            return false;
+    return true;
+}
+
+// The icons field the join will convert for the record at `row`: a
+// record some node of `outline` shows (the first with its section) whose
+// field the number syntax refuses (an empty one from a record cut by an
+// end-of-data mark, say) takes the icon its nodes show, so the file
+// written is one the load takes whole. Captions map to the icon of their
+// first node, gathered at the first such record.
+class ShownIcons {
+public:
+    ShownIcons(const RecordTable &table, const Outline *outline) : table_(table), outline_(outline) {}
+
+    std::string_view field(size_t row, const RecordView &rec)
+    {
+        if (!outline_ || plainNumber(rec.icons)
+            || (rec.icons.size() <= kMaxNumberLine && tryStrToInt(rec.icons)))
+            return rec.icons;
+        if (table_.indexOf(rec.section) != row || outline_->captionCount(Bytes(rec.section)) == 0)
+            return rec.icons;
+        if (!gathered_) {
+            for (const Node *n = outline_->first(); n; n = flatNext(n))
+                icons_.try_emplace(n->caption(), n->imageIndex());
+            gathered_ = true;
+        }
+        const auto it = icons_.find(Bytes(rec.section));
+        scratch_ = decimal(it == icons_.end() ? 0 : it->second);
+        return scratch_;
+    }
+
+private:
+    const RecordTable &table_;
+    const Outline *outline_;
+    bool gathered_ = false;
+    std::unordered_map<Bytes, int32_t> icons_;
+    Bytes scratch_;
+};
+
+} // namespace
+
+void writeRecords(AtomicFile &file, const RecordTable &table, const Outline *shownBy)
 {
     file.write(decimal(static_cast<long long>(table.size())));
     file.write("\r\n");
     Bytes scratch;
+    ShownIcons icons(table, shownBy);
     for (size_t i = 0; i < table.size(); ++i) {
         const RecordView rec = table.at(i);
-        for (const std::string_view field : {rec.section, rec.text, rec.icons}) {
+        for (const std::string_view field : {rec.section, rec.text, icons.field(i, rec)}) {
             file.write(storable(field, scratch));
             file.write("\r\n");
         }

@@ -27,6 +27,7 @@
 #include "storage/CatalogSession.h"
 #include "storage/FileIo.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -38,6 +39,8 @@
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
+
+#include <unistd.h>
 
 namespace {
 
@@ -79,8 +82,15 @@ constexpr const char *kUsage
       "  quorvel-tool --help\n"
       "      Show this text.\n"
       "\n"
+      "A catalogue file read only in part (records past text.dat's count, data\n"
+      "after its end mark, a NUL in data.dat) is named on standard error, and\n"
+      "the command stops there with a failure status (check prints its summary\n"
+      "first). With --force, anywhere on the line, the command goes on with what\n"
+      "was read; a save into the folder read keeps the original files beside it\n"
+      "as \"<name>.unread-<date>\" first.\n"
+      "\n"
       "Exit status (other than find's): 0 success, 1 the catalogue could not\n"
-      "be loaded, saved or exported, 2 bad usage.\n";
+      "be loaded (or was read in part), saved or exported, 2 bad usage.\n";
 
 // How many examples each summary line lists.
 constexpr size_t kExamples = 5;
@@ -121,6 +131,9 @@ bool isDirectory(const std::string &path)
     return fs::is_directory(path, ec);
 }
 
+// --force: a catalogue read in part is used as it was read.
+bool g_force = false;
+
 // The tool's sessions keep no journal: one a run of the program left is
 // left as it is.
 Session::Options access(Session::Access how) { return {how, false}; }
@@ -156,23 +169,37 @@ bool createFolder(Session &session, const std::string &dir)
     return openFolder(session);
 }
 
-// Loads `dir` through `session` into `catalog`; false (with the message on
-// stderr) on failure.
-bool loadCatalog(const std::string &dir, Session &session, qv::Catalog &catalog)
+enum class Load { Failed, InPart, Whole };
+
+// Loads `dir` through `session` into `catalog`, with the messages on
+// stderr. A read in part is InPart unless --force takes it as it is.
+Load loadCatalogAs(const std::string &dir, Session &session, qv::Catalog &catalog)
 {
     if (!isDirectory(dir)) {
         std::fprintf(stderr, "quorvel-tool: %s: no such directory\n", dir.c_str());
-        return false;
+        return Load::Failed;
     }
     const Session::Loaded loaded = session.load(catalog);
     if (loaded.failure) {
         reportFailure(loaded.failure);
-        return false;
+        return Load::Failed;
     }
     for (const qv::PartialRead &p : loaded.partialReads)
         std::fprintf(stderr, "quorvel-tool: %s: the read stopped at byte %llu, the rest is left out\n",
                      p.path.c_str(), static_cast<unsigned long long>(p.offset));
-    return true;
+    return loaded.partialReads.empty() || g_force ? Load::Whole : Load::InPart;
+}
+
+// loadCatalogAs() for a command that uses the catalogue: false on failure
+// and, without --force, on a read in part (told on stderr).
+bool loadCatalog(const std::string &dir, Session &session, qv::Catalog &catalog)
+{
+    const Load load = loadCatalogAs(dir, session, catalog);
+    if (load == Load::InPart)
+        std::fprintf(stderr,
+                     "quorvel-tool: nothing done: the catalogue was read in part "
+                     "(--force goes on with what was read)\n");
+    return load == Load::Whole;
 }
 
 // Saves `catalog` through `session`, keeping files another program wrote
@@ -263,14 +290,17 @@ Summary summarise(const qv::Catalog &catalog)
     return s;
 }
 
-// A caption for the terminal: UTF-8, control bytes (an escape sequence from a
-// hand-edited file, say) shown as \xNN instead of being obeyed.
-std::string printable(const qv::Bytes &caption)
+// Text for the terminal: control bytes (an escape sequence from a
+// hand-edited file, say) but those in `keep` shown as \xNN instead of being
+// obeyed. Every byte of a UTF-8 sequence is past them, so `text` may be
+// code page bytes or UTF-8.
+std::string escapeControls(std::string_view text, std::string_view keep = {})
 {
-    qv::Bytes safe;
-    for (char c : caption) {
+    std::string safe;
+    safe.reserve(text.size());
+    for (char c : text) {
         const auto b = static_cast<unsigned char>(c);
-        if (b < 0x20 || b == 0x7F) {
+        if ((b < 0x20 || b == 0x7F) && keep.find(c) == std::string_view::npos) {
             char buf[8];
             std::snprintf(buf, sizeof buf, "\\x%02x", b);
             safe += buf;
@@ -278,8 +308,11 @@ std::string printable(const qv::Bytes &caption)
             safe += c;
         }
     }
-    return qv::cp1251::toUtf8(safe);
+    return safe;
 }
+
+// A caption for the terminal, in UTF-8.
+std::string printable(const qv::Bytes &caption) { return qv::cp1251::toUtf8(escapeControls(caption)); }
 
 void printLine(const char *label, size_t value, const std::vector<qv::Bytes> &examples = {}, size_t total = 0)
 {
@@ -295,7 +328,8 @@ int check(const std::string &dir)
     qv::Catalog catalog;
     // Only read: a repair the program's start would make is told, not made.
     Session session(withSeparator(dir), access(Session::Access::ReadAsIs));
-    if (!loadCatalog(dir, session, catalog))
+    const Load load = loadCatalogAs(dir, session, catalog);
+    if (load == Load::Failed)
         return 1;
     if (session.files().repairPending())
         std::fprintf(stderr,
@@ -310,7 +344,7 @@ int check(const std::string &dir)
     printLine("duplicate captions:", s.duplicateCaptions, s.duplicateExamples, s.duplicateCaptions);
     if (s.duplicateCaptions)
         printLine("nodes sharing a caption:", s.nodesWithDuplicates);
-    return 0;
+    return load == Load::Whole ? 0 : 1;
 }
 
 int resave(const std::string &src, const std::string &dst)
@@ -322,7 +356,13 @@ int resave(const std::string &src, const std::string &dst)
     const bool existed = isDirectory(dst);
     if (existed && !openFolder(target))
         return 1;
-    {
+    std::error_code ec;
+    if (existed && fs::equivalent(src, dst, ec)) {
+        // One folder: read through the session that saves, so the save keeps
+        // the originals of a read in part as the program's first save does.
+        if (!loadCatalog(src, target, catalog))
+            return 1;
+    } else {
         // SRC is only read, as it is.
         Session source(withSeparator(src), access(Session::Access::ReadAsIs));
         if (!openFolder(source) || !loadCatalog(src, source, catalog))
@@ -348,8 +388,16 @@ int exportCommand(const std::string &dir, qv::ExportFormat format, const std::st
             out.commit();
             return 0;
         }
+        // Text meant for a terminal is shown, never obeyed: its line ends
+        // and tabs are the layout, every other control byte is escaped.
+        const bool toTerminal = format != qv::ExportFormat::Html && ::isatty(STDOUT_FILENO);
+        std::string escaped;
         bool failed = false;
-        qv::exportCatalog(catalog, format, [&failed](std::string_view piece) {
+        qv::exportCatalog(catalog, format, [&](std::string_view piece) {
+            if (toTerminal) {
+                escaped = escapeControls(piece, "\t\n");
+                piece = escaped;
+            }
             if (!failed && std::fwrite(piece.data(), 1, piece.size(), stdout) != piece.size())
                 failed = true;
         });
@@ -504,6 +552,10 @@ int exportMain(const std::vector<std::string_view> &args)
 int main(int argc, char **argv)
 {
     std::vector<std::string_view> args(argv + 1, argv + argc);
+    const auto force = std::find(args.begin(), args.end(), "--force");
+    g_force = force != args.end();
+    if (g_force)
+        args.erase(force);
     if (args.empty())
         return usageError("no command given");
     const std::string_view command = args[0];

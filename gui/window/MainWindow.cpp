@@ -210,7 +210,11 @@ void MainWindow::runCreationSequence()
 
 void MainWindow::setTreeWidth(int width)
 {
-    width = std::max(width, int(qv::TreePane::kMinimumWidth));
+    // A stored width never takes the note pane's room: at most what the
+    // screen shows beside the note pane at its smallest.
+    const int room = screen()->availableGeometry().width() - splitter_->handleWidth()
+        - editorPane_->minimumSizeHint().width();
+    width = std::max(std::min(width, room), int(qv::TreePane::kMinimumWidth));
     splitter_->setSizes({width, std::max(1, this->width() - width)});
     treePane_->resize(width, treePane_->height());
 }

@@ -334,8 +334,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         LoadCase{"Whole", "A\r\n", kRecords, "", false, false},
         LoadCase{"LevelError", "A\r\n\t\t\tdeep\r\nB\r\n", kRecords, "", true, true},
-        // Only the join failed: every byte was read, nothing to keep.
-        LoadCase{"JoinOnly", "A\r\n", "1\r\nA\r\n\r\nabc\r\n", "", true, false},
+        // Only the join failed: every byte was read, but the save writes
+        // the refused icons field anew.
+        LoadCase{"JoinOnly", "A\r\n", "1\r\nA\r\n\r\nabc\r\n", "", true, true},
         LoadCase{"NulBeforeNodes", std::string("A\r\nB\r\n\0C\r\n", 10), kRecords, "data.dat@6", false, true},
         LoadCase{"NulBeforePaddingOnly", std::string("A\r\n\0\0\r\n\x1A", 8), kRecords, "", false, false},
         LoadCase{"SubBeforeRecords", "A\r\n",
@@ -343,6 +344,12 @@ INSTANTIATE_TEST_SUITE_P(
                  "B\r\ny\r\n2\r\n",
                  "text.dat@12", false, true},
         LoadCase{"SubAtTheEnd", "A\r\n", "3\r\nA\r\nx\r\n1\r\n\x1A\r\n", "", false, false},
+        LoadCase{"RecordsPastTheCount", "A\r\n", "1\r\nA\r\nx\r\n1\r\nB\r\ny\r\n2\r\n", "text.dat@12", false,
+                 true},
+        LoadCase{"SubAfterLastRecord", "A\r\n",
+                 "1\r\nA\r\nx\r\n1\r\n\x1A"
+                 "B\r\ny\r\n2\r\n",
+                 "text.dat@12", false, true},
         LoadCase{"SubPastChunkEdge", "A\r\n",
                  "1\r\nZ\r\n" + kLongText
                      + "\x1A"
@@ -353,6 +360,35 @@ INSTANTIATE_TEST_SUITE_P(
                  "B\r\n",
                  "data.dat@3 text.dat@6", false, true}),
     [](const auto &testInfo) { return std::string(testInfo.param.name); });
+
+// The first save after a join that failed writes a pair the load takes
+// whole: a shown record's refused icons field (empty when an early 0x1A cut
+// it) becomes the icon its nodes show; an unshown one keeps its bytes.
+TEST(CatalogFilesTest, SaveAfterAFailedJoinReadsBackWhole)
+{
+    struct Case {
+        std::string outline, records, saved;
+    };
+    for (const Case &c :
+         {Case{"A\r\nB\r\n",
+               "2\r\nB\r\n\r\n7\r\nA\r\nab\x1A"
+               "cd\r\n0\r\n",
+               "2\r\nB\r\n\r\n7\r\nA\r\nab\r\n0\r\n"},
+          Case{"A\r\n", "2\r\nA\r\n\r\nabc\r\nQ\r\n\r\nzz\r\n", "2\r\nA\r\n\r\n0\r\nQ\r\n\r\nzz\r\n"}}) {
+        TempDir dir;
+        qvtest::writeFile(dir.file("data.dat"), c.outline);
+        qvtest::writeFile(dir.file("text.dat"), c.records);
+        CatalogFiles files(dir.path());
+        Catalog cat;
+        EXPECT_THROW(files.load(cat), EConvertError);
+        files.save(cat);
+        EXPECT_EQ(qvtest::readFile(dir.file("text.dat")), c.saved);
+        EXPECT_EQ(files.keptOriginals().size(), 2u);
+        Catalog back;
+        CatalogFiles(dir.path()).load(back);
+        EXPECT_EQ(back.outline().root(0)->imageIndex(), 0);
+    }
+}
 
 // An original the user may not read is moved aside whole rather than
 // blocking every save.

@@ -11,6 +11,7 @@
 
 #include <sys/stat.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,7 +40,8 @@ struct ReadCase {
     const char *name;
     std::string bytes;
     Rows rows;
-    std::string error; // UTF-8 message; empty when the read succeeds
+    std::string error;   // UTF-8 message; empty when the read succeeds
+    long long stop = -1; // where the read left bytes unread, -1 when it read them all
 };
 
 void PrintTo(const ReadCase &c, std::ostream *os) { *os << c.name; }
@@ -64,16 +66,15 @@ TEST_P(RecordRead, RowsOrError)
         SCOPED_TRACE(fromFile ? "file" : "memory");
         RecordTable t;
         std::string error;
+        std::optional<uint64_t> stop;
         try {
-            if (fromFile)
-                readRecordFile(path, t);
-            else
-                parseRecords(c.bytes, t);
+            stop = fromFile ? readRecordFile(path, t) : parseRecords(c.bytes, t);
         } catch (const EConvertError &e) {
             error = cp1251::toUtf8(e.message());
         }
         EXPECT_EQ(error, c.error);
         EXPECT_EQ(rowsOf(t), c.rows);
+        EXPECT_EQ(stop ? static_cast<long long>(*stop) : -1, c.stop);
     }
 }
 
@@ -93,14 +94,20 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"LoneCrShiftsFields",
                  "2\r\nA\r\nt1\rt2\r\n0\r\nB\r\nx\r\n1\r\n",
                  {{"A", "t1", "t2"}, {"0", "B", "x"}},
-                 ""},
+                 "",
+                 22},
         ReadCase{"SubEndsAllData",
                  "2\r\nA\r\nab" + kSub + "cd\r\n0\r\nB\r\nx\r\n1\r\n",
                  {{"A", "ab", ""}, {"", "", ""}},
-                 ""},
+                 "",
+                 8},
         ReadCase{
-            "SubAfterLineEnd", "2\r\nA\r\nt\r\n" + kSub + "\r\nB\r\n", {{"A", "t", ""}, {"", "", ""}}, ""},
-        ReadCase{"SubInCountLine", "1" + kSub + "\r\nA\r\n\r\n0\r\n", {{"", "", ""}}, ""},
+            "SubAfterLineEnd", "2\r\nA\r\nt\r\n" + kSub + "\r\nB\r\n", {{"A", "t", ""}, {"", "", ""}}, "", 9},
+        ReadCase{"SubInCountLine", "1" + kSub + "\r\nA\r\n\r\n0\r\n", {{"", "", ""}}, "", 1},
+        ReadCase{"SubThenPaddingAtTheEnd",
+                 "2\r\nA\r\n" + kSub + std::string("\r\n\0", 3),
+                 {{"A", "", ""}, {"", "", ""}},
+                 ""},
         ReadCase{"SubFirst", kSub + "1\r\n", {}, convertError("")},
         ReadCase{"CountLargerThanRecords",
                  "3\r\nA\r\nt\r\n1\r\n",
@@ -108,9 +115,17 @@ INSTANTIATE_TEST_SUITE_P(
                  ""},
         ReadCase{"LastRecordCut", "2\r\nA\r\nt\r\n1\r\nB\r\n", {{"A", "t", "1"}, {"B", "", ""}}, ""},
         ReadCase{"CrAtPhysicalEnd", "1\r\nA\r", {{"A", "", ""}}, ""},
-        ReadCase{"LinesAfterLastRecordIgnored", "1\r\nA\r\n\r\n0\r\nB\r\nt\r\n1\r\n", {{"A", "", "0"}}, ""},
-        ReadCase{"CountZeroIgnoresRest", "0\r\nA\r\n\r\n0\r\n", {}, ""},
-        ReadCase{"NegativeCount", "-2\r\nA\r\n\r\n0\r\n", {}, ""},
+        // Records past the count are left unread, a 0x1A after the last one
+        // too; padding and line ends after it are not.
+        ReadCase{
+            "LinesAfterLastRecordUnread", "1\r\nA\r\n\r\n0\r\nB\r\nt\r\n1\r\n", {{"A", "", "0"}}, "", 11},
+        ReadCase{"SubAfterLastRecord", "1\r\nA\r\n\r\n0\r\n" + kSub + "B\r\n", {{"A", "", "0"}}, "", 11},
+        ReadCase{"PaddingAfterLastRecord",
+                 "1\r\nA\r\n\r\n0\r\n" + kSub + std::string("\r\n\0\0", 4),
+                 {{"A", "", "0"}},
+                 ""},
+        ReadCase{"CountZeroLeavesRestUnread", "0\r\nA\r\n\r\n0\r\n", {}, "", 3},
+        ReadCase{"NegativeCount", "-2\r\nA\r\n\r\n0\r\n", {}, "", 4},
         ReadCase{"BlankThenThree",
                  " 3\r\na\r\n\r\n0\r\nb\r\n\r\n1\r\nc\r\n\r\n2\r\n",
                  {{"a", "", "0"}, {"b", "", "1"}, {"c", "", "2"}},

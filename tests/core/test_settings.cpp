@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <vector>
+
 using namespace qv;
 using qvtest::TempDir;
 
@@ -66,6 +69,27 @@ TEST_F(SettingsStructTest, EachGroupReadsOnlyItsKeys)
     // Written back unchanged, byte for byte.
     writeSettings(ini, s);
     EXPECT_EQ(file(), kEveryKey);
+}
+
+// Numbers past what a screen shows are clamped as they are read; the
+// colors and the window state take any number.
+TEST_F(SettingsStructTest, NumbersClampedToWhatAScreenShows)
+{
+    setFile("[Base]\r\nTreeFontSize=2147483647\r\nTextFontSize=-5\r\nTreeColor=-2147483648\r\n"
+            "[Window]\r\nTreeWidth=2147483647\r\nWindowState=-9\r\nTop=-2147483648\r\n"
+            "Left=2147483647\r\nHeight=-1\r\nWidth=99999\r\n");
+    Settings s;
+    readTreeWidthAndDragDrop(ini, s);
+    readPlacement(ini, s);
+    readFonts(ini, s);
+    readColors(ini, s);
+    EXPECT_EQ(s.treeWidth, kMaxScreenExtent);
+    EXPECT_EQ(s.treeFont.size, kMaxFontSize);
+    EXPECT_EQ(s.textFont.size, -5);
+    EXPECT_EQ(s.treeColor, INT32_MIN);
+    EXPECT_EQ(std::vector<int32_t>({s.placement.windowState, s.placement.top, s.placement.left,
+                                    s.placement.width, s.placement.height}),
+              std::vector<int32_t>({-9, kMinScreenCoordinate, kMaxScreenExtent, kMaxScreenExtent, 0}));
 }
 
 TEST_F(SettingsStructTest, PlacementKeysDependOnRestoreAndWindowState)

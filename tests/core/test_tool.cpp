@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -45,15 +46,30 @@ struct Result {
 };
 
 // Runs the tool with `args`, stdout and stderr caught in files of a private
-// temporary directory.
-Result runTool(const std::vector<std::string> &args)
+// temporary directory; with `terminal`, stdout is a terminal in raw mode.
+Result runTool(const std::vector<std::string> &args, bool terminal = false)
 {
     TempDir io;
     const std::string outPath = io.file("out");
     const std::string errPath = io.file("err");
+    int master = -1;
+    std::string terminalName;
+    if (terminal) {
+        master = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+            return {};
+        terminalName = ptsname(master);
+    }
     pid_t pid = fork();
     if (pid == 0) {
-        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int out = terminal ? open(terminalName.c_str(), O_RDWR | O_NOCTTY)
+                           : open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (terminal && out >= 0) {
+            termios raw{};
+            tcgetattr(out, &raw);
+            cfmakeraw(&raw);
+            tcsetattr(out, TCSANOW, &raw);
+        }
         int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (out < 0 || err < 0)
             _exit(126);
@@ -68,11 +84,19 @@ Result runTool(const std::vector<std::string> &args)
         _exit(127);
     }
     Result r;
+    if (terminal) {
+        // Read until the child's end closes the terminal's last writer.
+        char buf[4096];
+        for (ssize_t n; (n = read(master, buf, sizeof buf)) > 0;)
+            r.out.append(buf, static_cast<size_t>(n));
+        close(master);
+    }
     int status = 0;
     if (pid < 0 || waitpid(pid, &status, 0) != pid)
         return r;
     r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = readFile(outPath);
+    if (!terminal)
+        r.out = readFile(outPath);
     r.err = readFile(errPath);
     return r;
 }
@@ -291,10 +315,52 @@ TEST(ToolCheck, MessagesShowPathsAndPartialReadsReadably)
     fs::remove(folder + "data.dat");
     writeFile(folder + "data.dat", std::string("A\r\n\0B\r\n", 7));
     r = runTool({"check", folder});
-    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err,
               "quorvel-tool: " + folder + "data.dat: the read stopped at byte 3, the rest is left out\n");
     EXPECT_EQ(figures(r.out)["nodes"], 1);
+}
+
+// A folder read in part (a NUL with data after it in data.dat, records past
+// text.dat's count): every command says so and fails, writing nothing;
+// with --force it goes on, and resave into the folder read keeps the
+// originals first.
+TEST(ToolPartialRead, StopsUnlessForcedAndResaveKeepsTheOriginals)
+{
+    struct Folder {
+        std::string outline, records, stop;
+    };
+    for (const Folder &f :
+         {Folder{std::string("A\r\n\0B\r\n", 7), "0\r\n", "data.dat: the read stopped at byte 3"},
+          Folder{"A\r\n", "1\r\nA\r\n\r\n0\r\nB\r\nt\r\n1\r\n", "text.dat: the read stopped at byte 11"}}) {
+        TempDir dir;
+        const std::string folder = subdir(dir, "cat");
+        writeFile(folder + "data.dat", f.outline);
+        writeFile(folder + "text.dat", f.records);
+        for (const std::vector<std::string> &args : {std::vector<std::string>{"check", folder},
+                                                     {"export", folder, "--format", "text"},
+                                                     {"find", folder, "A"},
+                                                     {"resave", folder, folder},
+                                                     {"resave", folder, dir.file("other")}}) {
+            SCOPED_TRACE(args[0] + " " + f.stop);
+            const Result r = runTool(args);
+            EXPECT_EQ(r.exitCode, args[0] == "find" ? 2 : 1);
+            EXPECT_NE(r.err.find(f.stop), std::string::npos) << r.err;
+            EXPECT_EQ(listing(folder), "data.dat text.dat");
+            EXPECT_EQ(listing(dir.path()), "cat");
+        }
+        std::vector<std::string> forced{"resave", "--force", folder, folder};
+        const Result r = runTool(forced);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        const std::string kept = folder + (f.stop[0] == 'd' ? "data.dat" : "text.dat");
+        EXPECT_NE(r.err.find("kept as " + kept + ".unread-"), std::string::npos) << r.err;
+        std::string listed = listing(folder);
+        EXPECT_NE(listed.find("data.dat.unread-"), std::string::npos) << listed;
+        const size_t at = r.err.find(kept + ".unread-");
+        const std::string keptPath = r.err.substr(at, r.err.find('\n', at) - at);
+        EXPECT_EQ(readFile(keptPath), kept == folder + "data.dat" ? f.outline : f.records);
+        EXPECT_EQ(runTool({"check", folder}).exitCode, 0);
+    }
 }
 
 // ---- resave ----
@@ -453,7 +519,7 @@ TEST(ToolExport, WritesStandardOutputOrFile)
     TempDir dir;
     const std::string src = subdir(dir, "src");
     writeFile(src + "data.dat", crlf({qv::W("Дом"), "\tB"}));
-    writeFile(src + "text.dat", crlf({"1", qv::W("Дом"), "a~~b", "1", "1"}));
+    writeFile(src + "text.dat", crlf({"1", qv::W("Дом"), "a~~b", "1"}));
     const std::string expected = "Дом\n\t a\n\t b\n\tB\n";
     Result r = runTool({"export", src, "--format", "text"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -470,6 +536,31 @@ TEST(ToolExport, WritesStandardOutputOrFile)
     r = runTool({"export", src, "--format", "text", "-o", dir.file("no/such/dir/out.txt")});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err, "");
+}
+
+// To a terminal the text and Markdown show a caption's control bytes
+// escaped, as find does; a file and a pipe keep them.
+TEST(ToolExport, ControlBytesEscapedOnlyForATerminal)
+{
+    TempDir dir;
+    const std::string src = subdir(dir, "src");
+    writeFile(src + "data.dat",
+              crlf({"A\x1B"
+                    "c\x07"}));
+    for (const char *format : {"text", "markdown"}) {
+        SCOPED_TRACE(format);
+        const Result piped = runTool({"export", src, "--format", format});
+        const Result shown = runTool({"export", src, "--format", format}, true);
+        ASSERT_EQ(piped.exitCode, 0) << piped.err;
+        ASSERT_EQ(shown.exitCode, 0) << shown.err;
+        EXPECT_NE(piped.out.find("A\x1B"
+                                 "c\x07"),
+                  std::string::npos);
+        std::string expected = piped.out;
+        expected.replace(expected.find("\x1B"), 1, "\\x1b");
+        expected.replace(expected.find("\x07"), 1, "\\x07");
+        EXPECT_EQ(shown.out, expected);
+    }
 }
 
 } // namespace

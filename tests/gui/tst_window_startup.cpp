@@ -513,6 +513,8 @@ void WindowStartup::treeWidthHasMinimum_data()
     QTest::newRow("wider") << QByteArray("[Window]\r\nTreeWidth=300\r\n") << 300;
     QTest::newRow("narrower than the minimum") << QByteArray("[Window]\r\nTreeWidth=100\r\n") << 222;
     QTest::newRow("malformed") << QByteArray("[Window]\r\nTreeWidth=300px\r\n") << 222;
+    // Wider than the screen: the note pane keeps its room (-1: checked below).
+    QTest::newRow("wider than the screen") << QByteArray("[Window]\r\nTreeWidth=2147483647\r\n") << -1;
 }
 
 void WindowStartup::treeWidthHasMinimum()
@@ -522,7 +524,14 @@ void WindowStartup::treeWidthHasMinimum()
     WindowFixture f;
     f.writeFile("Quorvel.ini", ini);
     qv::MainWindow *w = f.open();
-    QCOMPARE(w->treePane()->width(), width);
+    if (width >= 0) {
+        QCOMPARE(w->treePane()->width(), width);
+    } else {
+        const int note = w->editorPane()->width();
+        QVERIFY2(note >= w->editorPane()->minimumSizeHint().width() && note > 0,
+                 qPrintable(QString::number(note)));
+        QCOMPARE(w->treePane()->width() + w->splitter()->handleWidth() + note, w->splitter()->width());
+    }
     // The splitter cannot squeeze the pane below its minimum.
     w->splitter()->setSizes({50, 2000});
     QCOMPARE(w->treePane()->width(), 222);
