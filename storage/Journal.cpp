@@ -1,6 +1,7 @@
 #include "storage/Journal.h"
 
 #include "storage/JournalFormat.h"
+#include "storage/LinkConsent.h"
 #include "storage/Os.h"
 
 #include <algorithm>
@@ -246,8 +247,9 @@ bool Journal::present() const { return plainFileAt(path_); }
 std::optional<Journal::Pending> Journal::pending(const JournalBase &current) const
 {
     // Without catalogue files there is nothing the changes were made on: a
-    // journal there could only install a catalogue of its own.
-    if (!current.data.exists && !current.text.exists)
+    // journal there could only install a catalogue of its own, unless this
+    // machine began it in a new catalogue that never got saved.
+    if (!current.data.exists && !current.text.exists && !ownJournal())
         return std::nullopt;
     Reader reader(path_);
     if (!reader.ok())
@@ -414,6 +416,26 @@ void Journal::writeFresh(const std::vector<Batch> &batches)
     closeFile();
     fd_ = fd;
     fileEnd_ = bytes.size();
+    if (!base_.data.exists && !base_.text.exists)
+        if (const auto key = ownKey())
+            linkconsent::recordOwnJournal(key->first, key->second);
+}
+
+std::optional<std::pair<std::string, std::string>> Journal::ownKey() const
+{
+    // The folder's real path and the journal file itself (device and inode:
+    // a journal written anew, or copied in, is another file).
+    const std::optional<std::string> folder = os::canonicalPath(baseDir_);
+    if (!folder || !plainFileAt(path_))
+        return std::nullopt;
+    const FileIdentity id = fileIdentity(path_);
+    return std::pair{*folder, std::to_string(id.device) + ':' + std::to_string(id.inode)};
+}
+
+bool Journal::ownJournal() const
+{
+    const auto key = ownKey();
+    return key && linkconsent::isOwnJournal(key->first, key->second);
 }
 
 void Journal::append(const Batch &batch)

@@ -38,6 +38,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qv {
@@ -135,6 +136,11 @@ private:
 
     void changed();
     void writeFresh(const std::vector<Batch> &batches);
+    // A journal this machine began where the folder had no catalogue files
+    // is remembered in its state folder (storage/LinkConsent.h), by the
+    // folder's real path and the journal file's device and inode.
+    std::optional<std::pair<std::string, std::string>> ownKey() const;
+    bool ownJournal() const;
     void append(const Batch &batch);
     void closeFile();
     uint64_t sizeLimit() const;

@@ -14,16 +14,19 @@ namespace qv::linkconsent {
 namespace {
 
 constexpr char kRecordName[] = "outside-links";
+constexpr char kOwnJournals[] = "own-journals";
 constexpr size_t kRecordLimit = 1024 * 1024;
 
-// Every pair, each field ended by a NUL.
-std::vector<std::pair<std::string, std::string>> readRecord()
+using Pairs = std::vector<std::pair<std::string, std::string>>;
+
+// Every pair of the record `name`, each field ended by a NUL.
+Pairs readRecord(const char *name)
 {
-    std::vector<std::pair<std::string, std::string>> pairs;
+    Pairs pairs;
     const std::string dir = stateFolder();
     if (dir.empty())
         return pairs;
-    const std::optional<std::string> bytes = os::readBounded(dir + kRecordName, kRecordLimit);
+    const std::optional<std::string> bytes = os::readBounded(dir + name, kRecordLimit);
     if (!bytes)
         return pairs;
     std::vector<std::string> fields;
@@ -37,6 +40,29 @@ std::vector<std::pair<std::string, std::string>> readRecord()
     for (size_t i = 0; i + 1 < fields.size(); i += 2)
         pairs.emplace_back(fields[i], fields[i + 1]);
     return pairs;
+}
+
+// Replaces the record `name` with `pairs`, creating the state folder (0700)
+// when missing. Raises the write's errors.
+void writeRecord(const char *name, const Pairs &pairs)
+{
+    const std::string dir = stateFolder();
+    if (dir.empty())
+        throw EFCreateError(name);
+    // mkdir -p: the missing parents with the usual mode, the folder itself private.
+    for (size_t at = dir.find('/', 1); at != std::string::npos; at = dir.find('/', at + 1)) {
+        const bool last = at + 1 == dir.size();
+        if (const int err = os::makeFolder(dir.substr(0, at), last ? 0700 : 0755); err != 0 && err != EEXIST)
+            throw EFCreateError(dir + name);
+    }
+    std::string bytes;
+    for (const auto &[f, value] : pairs) {
+        bytes.append(f).push_back('\0');
+        bytes.append(value).push_back('\0');
+    }
+    AtomicFile file(dir + name, AtomicFile::Refusal::Create, AtomicFile::Links::ReplaceLink);
+    file.write(bytes);
+    file.commit();
 }
 
 } // namespace
@@ -58,7 +84,7 @@ std::string stateFolder()
 std::vector<std::string> agreedTargets(const std::string &folder)
 {
     std::vector<std::string> targets;
-    for (const auto &[f, target] : readRecord())
+    for (const auto &[f, target] : readRecord(kRecordName))
         if (f == folder)
             targets.push_back(target);
     return targets;
@@ -66,29 +92,29 @@ std::vector<std::string> agreedTargets(const std::string &folder)
 
 void agree(const std::string &folder, const std::vector<std::string> &targets)
 {
-    const std::string dir = stateFolder();
-    if (dir.empty())
-        throw EFCreateError(kRecordName);
-    // mkdir -p: the missing parents with the usual mode, the folder itself private.
-    for (size_t at = dir.find('/', 1); at != std::string::npos; at = dir.find('/', at + 1)) {
-        const bool last = at + 1 == dir.size();
-        if (const int err = os::makeFolder(dir.substr(0, at), last ? 0700 : 0755); err != 0 && err != EEXIST)
-            throw EFCreateError(dir + kRecordName);
-    }
-    std::vector<std::pair<std::string, std::string>> pairs = readRecord();
+    Pairs pairs = readRecord(kRecordName);
     for (const std::string &target : targets) {
         const std::pair<std::string, std::string> pair{folder, target};
         if (std::find(pairs.begin(), pairs.end(), pair) == pairs.end())
             pairs.push_back(pair);
     }
-    std::string bytes;
-    for (const auto &[f, target] : pairs) {
-        bytes.append(f).push_back('\0');
-        bytes.append(target).push_back('\0');
-    }
-    AtomicFile file(dir + kRecordName, AtomicFile::Refusal::Create, AtomicFile::Links::ReplaceLink);
-    file.write(bytes);
-    file.commit();
+    writeRecord(kRecordName, pairs);
+}
+
+bool isOwnJournal(const std::string &folder, const std::string &journal)
+{
+    const Pairs pairs = readRecord(kOwnJournals);
+    return std::find(pairs.begin(), pairs.end(), std::pair{folder, journal}) != pairs.end();
+}
+
+void recordOwnJournal(const std::string &folder, const std::string &journal) noexcept
+{
+    try {
+        Pairs pairs = readRecord(kOwnJournals);
+        std::erase_if(pairs, [&](const auto &p) { return p.first == folder || !os::nameTaken(p.first); });
+        pairs.emplace_back(folder, journal);
+        writeRecord(kOwnJournals, pairs);
+    } catch (...) {}
 }
 
 } // namespace qv::linkconsent

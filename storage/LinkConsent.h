@@ -21,4 +21,15 @@ std::vector<std::string> agreedTargets(const std::string &folder);
 // (0700) when missing. Raises the write's errors.
 void agree(const std::string &folder, const std::vector<std::string> &targets);
 
+// The journals this machine began in a folder that had no catalogue files
+// yet ("own-journals" in the state folder): a journal there is offered back
+// only when it is one of these, so a folder received with a journal and no
+// catalogue never installs that journal's catalogue. `journal` names one
+// journal file by its device and inode.
+bool isOwnJournal(const std::string &folder, const std::string &journal);
+// Records `journal` as the one this machine began in `folder` (its real
+// path), forgetting folders that are gone. Best effort: a failure leaves
+// the journal kept aside at the next start, never lost.
+void recordOwnJournal(const std::string &folder, const std::string &journal) noexcept;
+
 } // namespace qv::linkconsent

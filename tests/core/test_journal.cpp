@@ -337,6 +337,8 @@ INSTANTIATE_TEST_SUITE_P(Changes, JournalOutside, ::testing::ValuesIn(kOutsideCh
 // catalogue of its own; a batch is never taken larger than the file.
 TEST(Journal, PlantedJournalIsNotOfferedAndItsSizesAreBoundedByTheFile)
 {
+    TempDir state;
+    ::setenv("XDG_STATE_HOME", state.path().c_str(), 1);
     TempDir d;
     {
         Catalog c;
@@ -347,7 +349,13 @@ TEST(Journal, PlantedJournalIsNotOfferedAndItsSizesAreBoundedByTheFile)
     }
     Catalog c;
     Journal j(d.path());
-    EXPECT_FALSE(j.pending(load(d, c)));
+    EXPECT_TRUE(j.pending(load(d, c))) << "begun here in a new catalogue, never saved";
+    // The same journal received in another folder without a catalogue.
+    TempDir received;
+    qvtest::writeFile(received.file("Quorvel.journal"), qvtest::readFile(j.path()));
+    Catalog other;
+    EXPECT_FALSE(Journal(received.path()).pending(load(received, other)));
+    ::unsetenv("XDG_STATE_HOME");
 
     std::string bytes = qvtest::readFile(j.path());
     bytes.resize(journal::header(JournalBase()).size());
