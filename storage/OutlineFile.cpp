@@ -3,6 +3,7 @@
 #include "catalog/Errors.h"
 #include "storage/FileIo.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -14,6 +15,17 @@ namespace {
 // A caption byte the file cannot carry: the line ends CR, LF and NUL, and
 // 0x1A, which ends the data of the record file that keys on the same caption.
 bool unstorable(char c) { return c == '\r' || c == '\n' || c == '\0' || c == '\x1A'; }
+
+} // namespace
+
+Bytes storedCaption(std::string_view caption)
+{
+    Bytes stored(caption);
+    std::replace_if(stored.begin(), stored.end(), unstorable, '?');
+    return stored;
+}
+
+namespace {
 
 void appendLine(Bytes &line, size_t depth, const Bytes &caption)
 {

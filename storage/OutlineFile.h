@@ -9,6 +9,10 @@
 
 namespace qv {
 
+// A caption as the outline file writes it: a byte the file cannot carry (CR,
+// LF, NUL, 0x1A) becomes '?'.
+Bytes storedCaption(std::string_view caption);
+
 class AtomicFile;
 class InputFile;
 

@@ -3,6 +3,7 @@
 #include "catalog/Errors.h"
 #include "catalog/StrToInt.h"
 #include "storage/FileIo.h"
+#include "storage/OutlineFile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -304,23 +305,38 @@ public:
         if (!outline_ || plainNumber(rec.icons)
             || (rec.icons.size() <= kMaxNumberLine && tryStrToInt(rec.icons)))
             return rec.icons;
-        if (table_.indexOf(rec.section) != row || outline_->captionCount(Bytes(rec.section)) == 0)
+        // Judged as the next load will see the pair: captions and sections
+        // as written, each node joining the first record of its caption.
+        gather();
+        Bytes scratch;
+        const Bytes section(storable(rec.section, scratch));
+        const auto first = firstRow_.find(section);
+        const auto shown = icons_.find(section);
+        if (first == firstRow_.end() || first->second != row || shown == icons_.end())
             return rec.icons;
-        if (!gathered_) {
-            for (const Node *n = outline_->first(); n; n = flatNext(n))
-                icons_.try_emplace(n->caption(), n->imageIndex());
-            gathered_ = true;
-        }
-        const auto it = icons_.find(Bytes(rec.section));
-        scratch_ = decimal(it == icons_.end() ? 0 : it->second);
+        scratch_ = decimal(shown->second);
         return scratch_;
     }
 
 private:
     const RecordTable &table_;
     const Outline *outline_;
+    // Once, when the first refused field is met.
+    void gather()
+    {
+        if (gathered_)
+            return;
+        for (const Node *n = outline_->first(); n; n = flatNext(n))
+            icons_.try_emplace(storedCaption(n->caption()), n->imageIndex());
+        Bytes scratch;
+        for (size_t i = 0; i < table_.size(); ++i)
+            firstRow_.try_emplace(Bytes(storable(table_.at(i).section, scratch)), i);
+        gathered_ = true;
+    }
+
     bool gathered_ = false;
     std::unordered_map<Bytes, int32_t> icons_;
+    std::unordered_map<Bytes, size_t> firstRow_;
     Bytes scratch_;
 };
 

@@ -388,6 +388,17 @@ TEST(CatalogFilesTest, SaveAfterAFailedJoinReadsBackWhole)
         CatalogFiles(dir.path()).load(back);
         EXPECT_EQ(back.outline().root(0)->imageIndex(), 0);
     }
+    // A caption the outline file writes masked ("A\x1A" as "A?") joins the
+    // record of the masked name at the next load: that record's field too.
+    TempDir dir;
+    qvtest::writeFile(dir.file("data.dat"), "A\x1A\r\n");
+    qvtest::writeFile(dir.file("text.dat"), "1\r\nA?\r\nnote\r\nz\r\n");
+    Catalog cat;
+    CatalogFiles(dir.path()).load(cat);
+    CatalogFiles(dir.path()).save(cat);
+    EXPECT_EQ(qvtest::readFile(dir.file("text.dat")), "1\r\nA?\r\nnote\r\n0\r\n");
+    Catalog back;
+    EXPECT_NO_THROW(CatalogFiles(dir.path()).load(back));
 }
 
 // An original the user may not read is moved aside whole rather than
