@@ -214,26 +214,17 @@ void TreeCommands::collapseAll()
     });
 }
 
-void TreeCommands::moveUp()
-{
-    if (pane_.filtering())
-        return;
-    run([this] {
-        Node *selected = pane_.selectedNode();
-        if (auto step = moveUpStep(catalog_, selected)) {
-            pane_.selectNode(selected);
-            pushStep(std::move(step));
-        }
-    });
-}
+void TreeCommands::moveUp() { moveSelected(moveUpStep); }
 
-void TreeCommands::moveDown()
+void TreeCommands::moveDown() { moveSelected(moveDownStep); }
+
+void TreeCommands::moveSelected(std::unique_ptr<EditStep> (*makeStep)(Catalog &, Node *))
 {
     if (pane_.filtering())
         return;
-    run([this] {
+    run([this, makeStep] {
         Node *selected = pane_.selectedNode();
-        if (auto step = moveDownStep(catalog_, selected)) {
+        if (auto step = makeStep(catalog_, selected)) {
             pane_.selectNode(selected);
             pushStep(std::move(step));
         }

@@ -18,6 +18,7 @@ namespace qv {
 
 class Catalog;
 class EditStep;
+class Node;
 class TreePane;
 
 class TreeCommands : public QObject {
@@ -86,6 +87,8 @@ private:
     // Runs one command: the editor flushed first, errors into the error box,
     // selection changes reported once at the end.
     void run(const std::function<void()> &command);
+    // Move up or down: the selected node moves by `makeStep`, and stays selected.
+    void moveSelected(std::unique_ptr<EditStep> (*makeStep)(Catalog &, Node *));
 
     TreePane &pane_;
     Catalog &catalog_;
