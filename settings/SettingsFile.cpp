@@ -147,7 +147,7 @@ bool readFile(const std::string &path, Bytes &data)
     return true;
 }
 
-std::optional<Bytes> lookup(const std::string &path, const Bytes &section, const Bytes &key)
+std::optional<Bytes> lookupIn(const std::string &path, const Bytes &section, const Bytes &key)
 {
     Bytes data;
     if (path.empty() || !readFile(path, data))
@@ -164,14 +164,26 @@ std::optional<Bytes> lookup(const std::string &path, const Bytes &section, const
 
 } // namespace
 
+std::optional<Bytes> SettingsFile::lookup(const Bytes &section, const Bytes &key) const
+{
+    if (toldNotRegular_)
+        return std::nullopt;
+    try {
+        return lookupIn(path_, section, key);
+    } catch (const ENotRegularFile &) {
+        toldNotRegular_ = true;
+        throw;
+    }
+}
+
 Bytes SettingsFile::readEntry(const Bytes &section, const Bytes &key, const Bytes &def) const
 {
-    return lookup(path_, section, key).value_or(def);
+    return lookup(section, key).value_or(def);
 }
 
 int32_t SettingsFile::readNumber(const Bytes &section, const Bytes &key, int32_t def) const
 {
-    std::optional<Bytes> text = lookup(path_, section, key);
+    std::optional<Bytes> text = lookup(section, key);
     if (!text)
         return def;
     return tryStrToInt(*text).value_or(def);

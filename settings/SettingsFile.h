@@ -5,6 +5,7 @@
 #include "catalog/Text.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,8 +46,13 @@ public:
     void writeEntries(const std::vector<Entry> &entries);
 
 private:
+    std::optional<Bytes> lookup(const Bytes &section, const Bytes &key) const;
+
     std::string path_;
     bool writeThrough_ = true;
+    // An entry in the file's place that is no regular file is told once (the
+    // first read raises); every later read gives the defaults.
+    mutable bool toldNotRegular_ = false;
 };
 
 } // namespace qv

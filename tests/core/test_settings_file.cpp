@@ -78,6 +78,16 @@ TEST_F(SettingsTest, MissingFileSectionOrKeyGivesDefaultButEmptyValueIsEmpty)
     EXPECT_EQ(ini.readNumber("Window", "TreeWidth", 222), 222);
 }
 
+// A folder at the file's name is told once; the window then goes on with
+// the defaults instead of stopping at every later read.
+TEST_F(SettingsTest, EntryThatIsNoFileIsToldOnceThenReadsAsDefaults)
+{
+    ASSERT_EQ(::mkdir(ini.path().c_str(), 0777), 0);
+    EXPECT_THROW(ini.readFlag("Base", "Backup", true), ENotRegularFile);
+    EXPECT_EQ(ini.readNumber("Window", "TreeWidth", 222), 222);
+    EXPECT_EQ(ini.readEntry("Base", "TreeFontName", "d"), "d");
+}
+
 TEST_F(SettingsTest, NamesMatchWithoutCaseIncludingCyrillic)
 {
     setFile(W("[base]\r\ntreecolor=5\r\n[ОКНО]\r\nШирина=9\r\n"));
