@@ -1,6 +1,7 @@
 // Text and Markdown import, reading a source file, and adding a detached tree
 // to a catalogue. (CherryTree: ImportCherryTree.cpp.)
 #include "exchange/Import.h"
+#include "exchange/ImportZim.h"
 
 #include "storage/FileIo.h"
 
@@ -359,6 +360,8 @@ ImportedTree parseCherryTree(std::string_view xml)
 
 ImportedTree parseFile(const std::string &path, ImportFormat format)
 {
+    if (format == ImportFormat::Zim)
+        return parseZimNotebook(path);
     InputFile file(path);
     auto read = [&](char *buf, size_t n) -> size_t {
         const long long got = file.read(buf, n);

@@ -17,7 +17,7 @@
 
 namespace qv::exchange {
 
-enum class ImportFormat { Text, Markdown, CherryTree };
+enum class ImportFormat { Text, Markdown, CherryTree, Zim };
 
 // One node of the detached tree, in flat (pre-order) order.
 struct ImportedNode {
@@ -60,7 +60,8 @@ ImportedTree parseMarkdown(std::string_view utf8);
 ImportedTree parseCherryTree(const std::function<size_t(char *, size_t)> &read);
 ImportedTree parseCherryTree(std::string_view xml);
 
-// Reads and parses a file. Raises the file's errors and EImportError.
+// Reads and parses a file (for Zim, a notebook's folder). Raises the file's
+// errors and EImportError.
 ImportedTree parseFile(const std::string &path, ImportFormat format);
 
 struct ImportSummary {

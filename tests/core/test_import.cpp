@@ -56,8 +56,9 @@ ImportedTree parse(ImportFormat format, const std::string &input)
         return parseMarkdown(input);
     case ImportFormat::CherryTree:
         return parseCherryTree(input);
+    default:
+        return {};
     }
-    return {};
 }
 
 class ImportParse : public ::testing::TestWithParam<ParseCase> {};
