@@ -600,8 +600,7 @@ int main(int argc, char **argv)
             : format == "zim"                       ? std::optional<F>(F::Zim)
                                                     : std::nullopt;
         if (paths.size() != 2 || !f)
-            return usageError(
-                "import takes a source, a directory and --format text|markdown|cherrytree|zim");
+            return usageError("import takes a source, a directory and --format text|markdown|cherrytree|zim");
         return importInto(std::string(paths[0]), std::string(paths[1]), *f, append);
     }
     return usageError(("unknown command: " + std::string(command)).c_str());
