@@ -47,6 +47,9 @@ void CollapsiblePanel::close()
 {
     setToggleChecked(false);
     setFixedHeight(0);
+    // Hidden as well, so that neither the keyboard nor a screen reader
+    // reaches what it holds.
+    hide();
 }
 
 bool CollapsiblePanel::isOpen() const { return maximumHeight() != 0; }
@@ -59,6 +62,7 @@ void CollapsiblePanel::toggle()
     }
     setToggleChecked(true);
     setFixedHeight(openHeight_);
+    show();
     fitHeight();
     opened();
 }

@@ -2,6 +2,7 @@
 
 #include "catalog/Catalog.h"
 #include "gui/common/Codec.h"
+#include "gui/common/Contrast.h"
 #include "gui/common/Icons.h"
 #include "gui/common/MessageBox.h"
 #include "gui/common/ToolbarStrip.h"
@@ -453,6 +454,7 @@ void EditorPane::setEditorFont(const QString &face, int pointSize)
 void EditorPane::setEditorColors(const QColor &background, const QColor &text)
 {
     applyTextColors(noteEditor_, background, text);
+    noteEditor_->setLinkColor(contrast::readableOn(background, QColor(0, 0, 255)));
 }
 
 // ---- links ----

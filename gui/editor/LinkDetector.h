@@ -25,6 +25,7 @@ class Highlighter : public QSyntaxHighlighter {
 public:
     explicit Highlighter(QTextDocument *document);
     void setLinkColor(const QColor &color);
+    QColor linkColor() const { return format_.foreground().color(); }
 
 protected:
     void highlightBlock(const QString &text) override;

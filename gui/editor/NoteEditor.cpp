@@ -458,6 +458,12 @@ QString foldForFind(const QString &text)
 
 } // namespace
 
+void NoteEditor::setLinkColor(const QColor &color)
+{
+    if (highlighter_->linkColor() != color)
+        highlighter_->setLinkColor(color);
+}
+
 void NoteEditor::showFound(const QString &query, bool scroll)
 {
     QList<QTextEdit::ExtraSelection> found;

@@ -37,6 +37,9 @@ public:
     // inside a block stands for a lone LF of the stored note.
     static QString noteLine(const QString &blockText);
 
+    // The colour links are drawn in.
+    void setLinkColor(const QColor &color);
+
     // A detected link: document positions, end exclusive.
     struct LinkRange {
         int start = -1;

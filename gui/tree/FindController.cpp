@@ -3,6 +3,7 @@
 #include "catalog/Catalog.h"
 #include "catalog/Search.h"
 #include "gui/common/Codec.h"
+#include "gui/common/Contrast.h"
 #include "gui/tree/OutlineView.h"
 #include "gui/tree/TreeModel.h"
 #include "gui/tree/TreePane.h"
@@ -140,11 +141,9 @@ void FindController::queryEdited(const QString &text)
 
     Node *selected = pane_.selectedNode();
     if (!model->filtering()) {
-        // Dimmed: halfway between the tree's text and its background.
-        const QColor ink = tree->palette().color(QPalette::Text);
-        const QColor base = tree->palette().color(QPalette::Base);
-        model->setDimColor(QColor((ink.red() + base.red()) / 2, (ink.green() + base.green()) / 2,
-                                  (ink.blue() + base.blue()) / 2));
+        // Dimmed: towards the background, as far as it can still be read.
+        model->setDimColor(
+            contrast::dimmedOn(tree->palette().color(QPalette::Base), tree->palette().color(QPalette::Text)));
     }
     refiltering_ = true;
     model->setFilter(std::move(found));

@@ -4,6 +4,7 @@
 #include "catalog/EditSteps.h"
 #include "catalog/Search.h"
 #include "gui/common/Codec.h"
+#include "gui/common/Contrast.h"
 #include "gui/common/WidgetLook.h"
 #include "gui/tree/FindController.h"
 #include "gui/tree/IconPalette.h"
@@ -75,8 +76,10 @@ public:
                 const QFontMetrics fm(opt.font);
                 const int left = text.left() + margin + fm.horizontalAdvance(opt.text.left(int(at)));
                 const int width = fm.horizontalAdvance(opt.text.mid(int(at), query.size()));
+                // Yellow, darkened where the tree's text is light.
+                const QColor ink = opt.palette.color(QPalette::Text);
                 painter->fillRect(QRect(left, text.top() + 1, width, text.height() - 2),
-                                  QColor(255, 230, 80));
+                                  contrast::readableOn(ink, QColor(255, 230, 80)));
             }
         }
         QStyledItemDelegate::paint(painter, option, index);
@@ -290,7 +293,9 @@ void TreePane::setTreeFont(const QString &face, int pointSize)
 
 void TreePane::setTreeColors(const QColor &background, const QColor &text)
 {
-    applyTextColors(tree_, background, text);
+    // A text colour that comes from the system palette may not suit the
+    // stored background (light text of a dark theme on the light default).
+    applyTextColors(tree_, background, contrast::readableOn(background, text));
 }
 
 void TreePane::selectionChanged()

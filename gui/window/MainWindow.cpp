@@ -8,6 +8,7 @@
 #include "gui/tree/OutlineView.h"
 #include "gui/tree/TreeModel.h"
 #include "gui/window/AboutPanel.h"
+#include "gui/window/AccessibleNames.h"
 #include "gui/window/CatalogKeeper.h"
 #include "gui/window/TerminationSignals.h"
 #include "gui/window/WindowSettings.h"
@@ -124,6 +125,7 @@ void MainWindow::connectParts()
     // watched when they first open (eventFilter).
     for (QMenu *menu : {treePane_->popupMenu(), editorPane_->contextMenu()})
         watchMenu(menu);
+    nameForScreenReaders(this);
 }
 
 void MainWindow::createWindowActions()

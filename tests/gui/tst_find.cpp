@@ -5,6 +5,7 @@
 
 #include "catalog/Catalog.h"
 #include "gui/common/Codec.h"
+#include "gui/common/Contrast.h"
 #include "gui/editor/EditorPane.h"
 #include "gui/editor/NoteEditor.h"
 #include "gui/tree/FindController.h"
@@ -19,6 +20,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextLayout>
 
 using qv::Node;
 using namespace qvtest;
@@ -73,6 +76,8 @@ private slots:
     void findEditLeave();
     void structuralCommandsOffWhileFiltered();
     void editsAreFoundAtTheNextKeystroke();
+    void colorsReadableInAnyPalette_data();
+    void colorsReadableInAnyPalette();
 };
 
 void FindTest::countTexts_data()
@@ -208,6 +213,56 @@ void FindTest::editsAreFoundAtTheNextKeystroke()
     w.find(created);
     QVERIFY(w.shownRows().contains(created));
     w.f.discard();
+}
+
+void FindTest::colorsReadableInAnyPalette_data()
+{
+    QTest::addColumn<bool>("dark");
+    QTest::newRow("light") << false;
+    QTest::newRow("dark") << true;
+}
+
+// The stored tree background is light by default; a dark theme's light text,
+// the dimmed rows, the find's highlight and the links must still read on it.
+void FindTest::colorsReadableInAnyPalette()
+{
+    QFETCH(bool, dark);
+    const QPalette saved = QApplication::palette();
+    if (dark) {
+        QPalette p;
+        for (auto [role, color] : {std::pair{QPalette::Window, QColor(53, 53, 53)},
+                                   {QPalette::WindowText, QColor(Qt::white)},
+                                   {QPalette::Base, QColor(42, 42, 42)},
+                                   {QPalette::Text, QColor(Qt::white)},
+                                   {QPalette::Button, QColor(53, 53, 53)},
+                                   {QPalette::ButtonText, QColor(Qt::white)}})
+            p.setColor(role, color);
+        QApplication::setPalette(p);
+    }
+    {
+        Window w;
+        using qv::contrast::ratio;
+        const QPalette tree = w.f.tree()->palette();
+        const QColor base = tree.color(QPalette::Base), ink = tree.color(QPalette::Text);
+        QVERIFY(ratio(ink, base) >= 4.5);
+        if (!dark)
+            QCOMPARE(ink, QApplication::palette().color(QPalette::Text)); // a readable choice is kept
+
+        w.find(QStringLiteral("C"));
+        const QColor dim = w.f.model()->index(0, 0).data(Qt::ForegroundRole).value<QColor>();
+        QVERIFY(ratio(dim, base) >= 4.5 && dim != ink);
+
+        qv::NoteEditor *editor = w.f.window()->editorPane()->editor();
+        editor->setNoteText(QStringLiteral("see www.example.org"));
+        const QList<QTextLayout::FormatRange> formats = editor->document()->firstBlock().layout()->formats();
+        QVERIFY(!formats.isEmpty());
+        const QColor link = formats.first().format.foreground().color();
+        QVERIFY(ratio(link, editor->palette().color(QPalette::Base)) >= 4.5);
+        if (!dark)
+            QCOMPARE(link, QColor(0, 0, 255));
+        w.f.discard();
+    }
+    QApplication::setPalette(saved);
 }
 
 QTEST_MAIN(FindTest)

@@ -16,6 +16,8 @@
 #include "storage/CatalogFiles.h"
 #include "storage/FileIo.h"
 
+#include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -108,6 +110,7 @@ private slots:
     void keysMoveTheFocusBetweenTreeAndNote_data();
     void keysMoveTheFocusBetweenTreeAndNote();
     void errorBoxShowsPathsAsTheSystemSpellsThem();
+    void screenReadersHearEveryControlByName();
 };
 
 void WindowStartup::firstRunWritesEmptyCatalogueAndDefaultSettings_data()
@@ -702,6 +705,38 @@ void WindowStartup::errorBoxShowsPathsAsTheSystemSpellsThem()
              QString::fromUtf8("Не могу записать в /tmp/Каталог/Quorvel.ini."));
     QCOMPARE(qv::msg::errorText(qv::EConvertError(qv::W("ы"))),
              QString::fromUtf8("'ы' - неверное целое значение."));
+}
+
+// Every control a screen reader reaches (it takes focus, or it is a button)
+// has a name; a closed panel is reported as not showing.
+void WindowStartup::screenReadersHearEveryControlByName()
+{
+    WindowFixture f;
+    f.writeFile("data.dat", lines({"A"}));
+    qv::MainWindow *w = f.open();
+    auto unnamed = [w] {
+        QStringList out;
+        for (QWidget *c : w->findChildren<QWidget *>()) {
+            if (!c->isVisible() || (c->focusPolicy() == Qt::NoFocus && !qobject_cast<QAbstractButton *>(c)))
+                continue;
+            QAccessibleInterface *a = QAccessible::queryAccessibleInterface(c);
+            if (a && a->text(QAccessible::Name).trimmed().isEmpty())
+                out << (c->objectName().isEmpty() ? QString::fromLatin1(c->metaObject()->className())
+                                                  : c->objectName());
+        }
+        return out;
+    };
+    QWidget *settings = w->settingsPanel();
+    QVERIFY(QAccessible::queryAccessibleInterface(settings)->state().invisible);
+    f.click(QStringLiteral("SpeedButton10")); // the settings
+    QVERIFY(!QAccessible::queryAccessibleInterface(settings)->state().invisible);
+    QCOMPARE(unnamed(), QStringList());
+    QCOMPARE(QAccessible::queryAccessibleInterface(f.tree())->text(QAccessible::Name),
+             QString::fromUtf8("Дерево узлов"));
+    QCOMPARE(QAccessible::queryAccessibleInterface(f.find<QWidget>(QStringLiteral("bi80")))
+                 ->text(QAccessible::Name),
+             QString::fromUtf8("Значок: Чистый лист"));
+    f.discard();
 }
 
 QTEST_MAIN(WindowStartup)
