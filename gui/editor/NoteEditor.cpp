@@ -1,6 +1,7 @@
 #include "gui/editor/NoteEditor.h"
 
 #include "catalog/Catalog.h"
+#include "gui/common/Codec.h"
 #include "gui/editor/LinkDetector.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -10,6 +11,7 @@
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QWheelEvent>
 
 namespace {
 
@@ -38,6 +40,40 @@ QString withBlockBreaks(const QString &text, bool keepLoneLineFeeds)
         }
     }
     return out;
+}
+
+// A line break of the record form at `i` ("~~", CR LF or a lone CR, each a
+// block break in the editor): its length, or 0 when there is none.
+size_t breakAt(std::string_view text, size_t i)
+{
+    const char c = text[i];
+    const bool pair = i + 1 < text.size() && text[i + 1] == (c == '~' ? '~' : '\n');
+    if (c == '~')
+        return pair ? 2 : 0;
+    return c == '\r' ? (pair ? 2 : 1) : 0;
+}
+
+// Where each part of a note shown in parts begins: a part ends after the
+// last line break in its second half, or else where it is full, never
+// inside a line break.
+std::vector<size_t> partStartsOf(std::string_view text)
+{
+    constexpr size_t kPart = qv::NoteEditor::kPageChars;
+    std::vector<size_t> starts{0};
+    size_t start = 0;
+    size_t afterBreak = 0;
+    for (size_t i = 0; i < text.size();) {
+        const size_t lineBreak = breakAt(text, i);
+        const size_t length = lineBreak ? lineBreak : 1;
+        if (i + length - start > kPart) {
+            start = afterBreak > start + kPart / 2 ? afterBreak : i;
+            starts.push_back(start);
+        }
+        i += length;
+        if (lineBreak)
+            afterBreak = i;
+    }
+    return starts;
 }
 
 } // namespace
@@ -101,6 +137,92 @@ QString NoteEditor::normalised(const QString &text)
     QString out = withBlockBreaks(text, true);
     out.replace(u'\n', QString::fromLatin1(kEditorLineBreak));
     return noteLine(out);
+}
+
+// ---- a note shown in parts ----
+
+bool NoteEditor::needsParts(std::string_view recordText)
+{
+    if (recordText.size() > kPagedBytes)
+        return true;
+    if (recordText.size() <= kPagedLine)
+        return false;
+    size_t line = 0;
+    for (size_t i = 0; i < recordText.size(); ++i) {
+        if (const size_t lineBreak = breakAt(recordText, i)) {
+            i += lineBreak - 1;
+            line = 0;
+        } else if (++line > kPagedLine) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void NoteEditor::showInParts(std::string_view recordText)
+{
+    if (inParts() && partsText_ == recordText)
+        return;
+    partsText_.assign(recordText);
+    partStarts_ = partStartsOf(partsText_);
+    setReadOnly(true);
+    showPart(0);
+}
+
+void NoteEditor::endParts()
+{
+    if (!inParts())
+        return;
+    std::string().swap(partsText_);
+    partStarts_.clear();
+    part_ = 0;
+    setReadOnly(false);
+    emit partShown(0, 0);
+}
+
+void NoteEditor::showPart(int index, bool atEnd)
+{
+    if (!inParts())
+        return;
+    part_ = std::clamp(index, 0, partCount() - 1);
+    const bool last = part_ + 1 == partCount();
+    const size_t from = partStarts_[size_t(part_)];
+    const size_t to = last ? partsText_.size() : partStarts_[size_t(part_) + 1];
+    QString text
+        = withBlockBreaks(toQ(recordToEditor(std::string_view(partsText_).substr(from, to - from))), true);
+    // The break that ends a part shows as the start of the next one.
+    if (!last && text.endsWith(u'\n'))
+        text.chop(1);
+    setPlainText(text);
+    QTextCursor c(document());
+    c.movePosition(atEnd ? QTextCursor::End : QTextCursor::Start);
+    setTextCursor(c);
+    ensureCursorVisible();
+    pending_ = {};
+    emit partShown(part_, partCount());
+}
+
+bool NoteEditor::turnPart(bool forward)
+{
+    if (!inParts())
+        return false;
+    const QScrollBar *bar = verticalScrollBar();
+    const bool atEdge = forward ? bar->value() >= bar->maximum() : bar->value() <= bar->minimum();
+    const int next = part_ + (forward ? 1 : -1);
+    if (!atEdge || next < 0 || next >= partCount())
+        return false;
+    showPart(next, !forward);
+    return true;
+}
+
+void NoteEditor::wheelEvent(QWheelEvent *e)
+{
+    const int dy = e->angleDelta().y();
+    if (dy != 0 && turnPart(dy < 0)) {
+        e->accept();
+        return;
+    }
+    QPlainTextEdit::wheelEvent(e);
 }
 
 NoteEditor::LinkRange NoteEditor::linkAt(int position) const
@@ -385,6 +507,24 @@ bool NoteEditor::viewportEvent(QEvent *e)
 
 void NoteEditor::keyPressEvent(QKeyEvent *e)
 {
+    if (inParts()) {
+        const bool turned = (e->matches(QKeySequence::MoveToNextPage) && turnPart(true))
+            || (e->matches(QKeySequence::MoveToPreviousPage) && turnPart(false));
+        if (turned) {
+            e->accept();
+            return;
+        }
+        if (e->matches(QKeySequence::MoveToStartOfDocument) && part_ > 0) {
+            showPart(0);
+            e->accept();
+            return;
+        }
+        if (e->matches(QKeySequence::MoveToEndOfDocument) && part_ + 1 < partCount()) {
+            showPart(partCount() - 1, true);
+            e->accept();
+            return;
+        }
+    }
     // Shift+Enter makes the same line break as Enter: the note has one kind.
     if (e->matches(QKeySequence::InsertLineSeparator)) {
         QKeyEvent plain(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));

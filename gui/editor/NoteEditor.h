@@ -5,6 +5,9 @@
 #include <QPlainTextEdit>
 #include <QString>
 
+#include <string>
+#include <string_view>
+
 #include <utility>
 #include <vector>
 
@@ -37,6 +40,28 @@ public:
     // inside a block stands for a lone LF of the stored note.
     static QString noteLine(const QString &blockText);
 
+    // ---- a note too large to edit ----
+    // A note over kPagedBytes bytes, or with a line over kPagedLine
+    // characters, would take the toolkit seconds to minutes to lay out: it
+    // is shown read-only, a part of at most kPageChars characters at a time.
+    static constexpr size_t kPagedBytes = size_t(2) << 20;
+    static constexpr size_t kPagedLine = 32768;
+    static constexpr size_t kPageChars = 16384;
+    // Whether a note, in its record form (line breaks as "~~"), is shown in parts.
+    static bool needsParts(std::string_view recordText);
+    // Shows a note in parts, from its first part, read-only. Nothing is
+    // stored back: the editor's text is one part only. A note already shown
+    // in parts stays on its part.
+    void showInParts(std::string_view recordText);
+    // Back to editing: the shown part stays in the editor until the next
+    // note replaces it.
+    void endParts();
+    bool inParts() const { return !partStarts_.empty(); }
+    int partCount() const { return int(partStarts_.size()); }
+    int part() const { return part_; }
+    // Shows a part; `atEnd` puts the caret at its end, otherwise at its start.
+    void showPart(int index, bool atEnd = false);
+
     // A detected link: document positions, end exclusive.
     struct LinkRange {
         int start = -1;
@@ -68,6 +93,8 @@ signals:
     // The menu key (a context menu asked for from the keyboard), with the
     // caret's place in viewport coordinates.
     void menuKeyPressed(const QPoint &viewportPos);
+    // Another part of a note shown in parts (counted from 0).
+    void partShown(int index, int count);
 
 protected:
     QMimeData *createMimeDataFromSelection() const override;
@@ -79,6 +106,7 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *e) override;
     void keyPressEvent(QKeyEvent *e) override;
     void inputMethodEvent(QInputMethodEvent *e) override;
+    void wheelEvent(QWheelEvent *e) override;
     bool event(QEvent *e) override;
     bool viewportEvent(QEvent *e) override;
     void changeEvent(QEvent *e) override;
@@ -94,6 +122,9 @@ private:
     void selectLines(int fromBlock, int toBlock);
     int roomLeft() const;
     void updateSelectionColors();
+    // Page Up / Page Down (or the wheel) past the shown part's edge goes on
+    // to the part before or after it.
+    bool turnPart(bool forward);
 
     qv::links::Highlighter *highlighter_ = nullptr;
     LinkRange pending_;
@@ -102,6 +133,9 @@ private:
     int wordAnchor_ = -1; // where a plain left press put the caret, while it lasts
     int stripAnchorBlock_ = -1;
     bool updatingPalette_ = false;
+    std::string partsText_;          // a note shown in parts, in record form
+    std::vector<size_t> partStarts_; // where each part begins in it
+    int part_ = 0;
 };
 
 } // namespace qv
