@@ -132,6 +132,12 @@ EditorPane::EditorPane(Catalog &catalog, QWidget *parent) : QWidget(parent), cat
     connect(noteEditor_, &NoteEditor::urlClick, this, &EditorPane::urlClicked);
     connect(noteEditor_, &NoteEditor::mouseDown, this, &EditorPane::editorMouseDown);
     connect(noteEditor_, &NoteEditor::partShown, this, &EditorPane::partShown);
+    connect(noteEditor_, &NoteEditor::filled, this, [this] {
+        if (!fillReported_ || !selectedNode_ || selectedNode_() != shownNode_)
+            return;
+        const QScopedValueRollback<bool> loading(loading_, true);
+        textChanged();
+    });
     connect(noteEditor_, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { contextMenu_->popup(noteEditor_->viewport()->mapToGlobal(pos)); });
     // The menu key opens the menu as a right click off any link does.
@@ -188,7 +194,10 @@ void EditorPane::createActions()
             noteEditor_->addAction(action);
     };
     auto editorCommand = [this](void (QPlainTextEdit::*command)()) {
-        return [this, command] { (noteEditor_->*command)(); };
+        return [this, command] {
+            noteEditor_->completeText();
+            (noteEditor_->*command)();
+        };
     };
 
     saveAllAction_ = add("saveAllAction", QStringLiteral("Сохранить всё"), "save",
@@ -380,12 +389,13 @@ void EditorPane::showNote(Node *node)
         noteEditor_->endParts();
         // A node without a record shows an empty note rather than the text of
         // the node shown before, which would otherwise be stored under it.
-        const std::optional<Bytes> note = catalog_.noteForEditor(node->caption());
-        const QString text = NoteEditor::normalised(note ? toQ(*note) : QString());
-        if (wasInParts || text != noteEditor_->noteText()) {
-            // Reported as a text change; loading alone appends no record.
+        const QString text = NoteEditor::documentText(record ? record->text : std::string_view());
+        if (wasInParts || !noteEditor_->holds(text)) {
+            // Reported as a text change; loading alone appends no record. A
+            // note put in a slice at a time is reported once it is all in.
             const QScopedValueRollback<bool> loading(loading_, true);
-            noteEditor_->setNoteText(text); // also starts a fresh undo history
+            fillReported_ = attached_;
+            noteEditor_->setDocumentText(text); // also starts a fresh undo history
         } else if (node != shownNode_) {
             // The same text under another node: the steps of the note shown
             // before must not be undone into this one.
@@ -416,7 +426,7 @@ void EditorPane::storeInto(Node *node)
 
 void EditorPane::textChanged()
 {
-    if (!attached_ || noteEditor_->inParts())
+    if (!attached_ || noteEditor_->inParts() || noteEditor_->filling())
         return;
     try {
         Node *node = selectedNode_ ? selectedNode_() : nullptr;
@@ -456,6 +466,7 @@ void EditorPane::updatePasteEnabled() { pasteAction_->setEnabled(noteEditor_->ca
 
 void EditorPane::deleteSelection()
 {
+    noteEditor_->completeText();
     QTextCursor c = noteEditor_->textCursor();
     if (!c.hasSelection() || noteEditor_->isReadOnly())
         return;
@@ -465,6 +476,7 @@ void EditorPane::deleteSelection()
 
 void EditorPane::replaceSelection(const QString &text)
 {
+    noteEditor_->completeText();
     QTextCursor c = noteEditor_->textCursor();
     if (noteEditor_->isReadOnly())
         return;

@@ -151,6 +151,7 @@ private:
     RecordMirror *recordMirror_ = nullptr;
     bool attached_ = false;
     bool loading_ = false;            // a note is being shown, not edited
+    bool fillReported_ = false;       // the note being put in counts as an edit once in
     const Node *shownNode_ = nullptr; // compared only, never followed
 };
 

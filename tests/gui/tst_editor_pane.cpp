@@ -744,7 +744,9 @@ private slots:
         QCOMPARE(cat.records().find(a->caption())->text, note.toStdString());
     }
 
-    // 1 MiB of ordinary lines is edited as any note.
+    // 1 MiB of ordinary lines is edited as any note. It goes into the
+    // editor a slice at a time; a key pressed before the last one acts on
+    // the whole note, and the record is whole all along.
     void largeOrdinaryNoteStaysEditable()
     {
         std::string note;
@@ -755,11 +757,23 @@ private slots:
         show(a);
         QVERIFY(!ed()->isReadOnly());
         QVERIFY(pane->partsBar()->isHidden());
+        QVERIFY(ed()->document()->characterCount() <= int(NoteEditor::kSliceChars) + 1);
+        QVERIFY(!cat.modified());
+        QTRY_VERIFY(!ed()->filling());
+        QVERIFY(cat.modified());
         QCOMPARE(ed()->document()->characterCount(), int(note.size() / 33 * 32 + 1));
+        QCOMPARE(cat.records().find(a->caption())->text, note);
+
+        show(b);
+        show(a);
+        QVERIFY(ed()->filling());
         ed()->setFocus();
-        ed()->moveCursor(QTextCursor::End);
+        QTest::keyClick(ed(), Qt::Key_End, Qt::ControlModifier);
         QTest::keyClicks(ed(), QStringLiteral("!"));
         QCOMPARE(cat.records().find(a->caption())->text, note + "!");
+        QTest::keyClick(ed(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(cat.records().find(a->caption())->text, note);
+        QVERIFY(!enabled("SpeedButton4"));
     }
 
     // A valid catalogue whose note is one line of 43 MB: the window opens at
