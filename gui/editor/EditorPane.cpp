@@ -24,6 +24,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace qv {
 
 namespace {
@@ -133,7 +135,7 @@ EditorPane::EditorPane(Catalog &catalog, QWidget *parent) : QWidget(parent), cat
     connect(noteEditor_, &NoteEditor::mouseDown, this, &EditorPane::editorMouseDown);
     connect(noteEditor_, &NoteEditor::partShown, this, &EditorPane::partShown);
     connect(noteEditor_, &NoteEditor::filled, this, [this] {
-        if (!fillReported_ || !selectedNode_ || selectedNode_() != shownNode_)
+        if (!std::exchange(fillReported_, false) || !selectedNode_ || selectedNode_() != shownNode_)
             return;
         const QScopedValueRollback<bool> loading(loading_, true);
         textChanged();

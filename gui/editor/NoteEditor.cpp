@@ -335,7 +335,8 @@ void NoteEditor::showPart(int index, bool atEnd)
     const size_t to = last ? partsText_.size() : partStarts_[size_t(part_) + 1];
     QString text
         = withBlockBreaks(toQ(recordToEditor(std::string_view(partsText_).substr(from, to - from))), true);
-    // The break that ends a part shows as the start of the next one.
+    // A part that ends at a line break leaves it out: the next part begins
+    // on the next line.
     if (!last && text.endsWith(u'\n'))
         text.chop(1);
     // A line that long is broken anywhere: looking for word boundaries in

@@ -711,7 +711,7 @@ private slots:
         }
         QCOMPARE(pane->partsBar()->findChildren<QLabel *>().last()->text(),
                  QStringLiteral("Часть %1 из %1").arg(parts.size()));
-        // A part ending at a line break leaves the break to the next one.
+        // A part ending at a line break leaves it out.
         qsizetype at = 0;
         for (qsizetype i = 0; i < parts.size(); ++i) {
             QVERIFY2(whole.mid(at, parts[i].size()) == parts[i], qPrintable(QString::number(i)));
