@@ -14,6 +14,8 @@
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QMenu>
 #include <QProcess>
 #include <QScopedValueRollback>
@@ -22,6 +24,8 @@
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include <utility>
 
 namespace qv {
 
@@ -119,7 +123,9 @@ EditorPane::EditorPane(Catalog &catalog, QWidget *parent) : QWidget(parent), cat
     createActions();
     buildToolbar();
     buildContextMenu();
+    buildPartsBar();
     layout_->addWidget(toolbar_);
+    layout_->addWidget(partsBar_);
     layout_->addWidget(noteEditor_, 1);
 
     connect(noteEditor_, &QPlainTextEdit::textChanged, this, &EditorPane::textChanged);
@@ -128,6 +134,13 @@ EditorPane::EditorPane(Catalog &catalog, QWidget *parent) : QWidget(parent), cat
     connect(noteEditor_, &QPlainTextEdit::redoAvailable, this, &EditorPane::updateUndoRedo);
     connect(noteEditor_, &NoteEditor::urlClick, this, &EditorPane::urlClicked);
     connect(noteEditor_, &NoteEditor::mouseDown, this, &EditorPane::editorMouseDown);
+    connect(noteEditor_, &NoteEditor::partShown, this, &EditorPane::partShown);
+    connect(noteEditor_, &NoteEditor::filled, this, [this] {
+        if (!std::exchange(fillReported_, false) || !selectedNode_ || selectedNode_() != shownNode_)
+            return;
+        const QScopedValueRollback<bool> loading(loading_, true);
+        textChanged();
+    });
     connect(noteEditor_, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { contextMenu_->popup(noteEditor_->viewport()->mapToGlobal(pos)); });
     // The menu key opens the menu as a right click off any link does.
@@ -184,7 +197,10 @@ void EditorPane::createActions()
             noteEditor_->addAction(action);
     };
     auto editorCommand = [this](void (QPlainTextEdit::*command)()) {
-        return [this, command] { (noteEditor_->*command)(); };
+        return [this, command] {
+            noteEditor_->completeText();
+            (noteEditor_->*command)();
+        };
     };
 
     saveAllAction_ = add("saveAllAction", QStringLiteral("Сохранить всё"), "save",
@@ -294,6 +310,44 @@ void EditorPane::buildContextMenu()
     connect(contextMenu_, &QMenu::aboutToShow, this, &EditorPane::contextMenuAboutToShow);
 }
 
+void EditorPane::buildPartsBar()
+{
+    partsBar_ = new QWidget(this);
+    partsBar_->setObjectName(QStringLiteral("partsBar"));
+    auto *row = new QHBoxLayout(partsBar_);
+    row->setContentsMargins(6, 2, 2, 2);
+    auto *told = new QLabel(QStringLiteral("Заметка слишком велика для редактирования и показана только "
+                                           "для чтения, по частям."),
+                            partsBar_);
+    told->setWordWrap(true);
+    row->addWidget(told, 1);
+    partLabel_ = new QLabel(partsBar_);
+    row->addWidget(partLabel_);
+    auto turn = [this](Qt::ArrowType arrow, const QString &tip, int step) {
+        auto *button = new QToolButton(partsBar_);
+        button->setArrowType(arrow);
+        button->setToolTip(tip);
+        button->setFocusPolicy(Qt::NoFocus);
+        connect(button, &QToolButton::clicked, this,
+                [this, step] { noteEditor_->showPart(noteEditor_->part() + step); });
+        partsBar_->layout()->addWidget(button);
+        return button;
+    };
+    previousPart_ = turn(Qt::LeftArrow, QStringLiteral("Предыдущая часть (PgUp)"), -1);
+    nextPart_ = turn(Qt::RightArrow, QStringLiteral("Следующая часть (PgDn)"), 1);
+    partsBar_->hide();
+}
+
+void EditorPane::partShown(int index, int count)
+{
+    partsBar_->setVisible(count > 0);
+    if (count == 0)
+        return;
+    partLabel_->setText(QStringLiteral("Часть %1 из %2").arg(index + 1).arg(count));
+    previousPart_->setEnabled(index > 0);
+    nextPart_->setEnabled(index + 1 < count);
+}
+
 void EditorPane::setPanels(QWidget *settingsPanel, QWidget *aboutPanel)
 {
     if (settingsPanel)
@@ -324,14 +378,27 @@ void EditorPane::showNote(Node *node)
     if (!node)
         return;
     try {
+        // A note too large to edit is only viewed: nothing of it is stored
+        // back, and showing it is no edit.
+        const std::optional<RecordView> record = catalog_.records().find(node->caption());
+        if (record && NoteEditor::needsParts(record->text)) {
+            noteEditor_->showInParts(record->text);
+            shownNode_ = node;
+            selectionChanged();
+            updateUndoRedo();
+            return;
+        }
+        const bool wasInParts = noteEditor_->inParts();
+        noteEditor_->endParts();
         // A node without a record shows an empty note rather than the text of
         // the node shown before, which would otherwise be stored under it.
-        const std::optional<Bytes> note = catalog_.noteForEditor(node->caption());
-        const QString text = NoteEditor::normalised(note ? toQ(*note) : QString());
-        if (text != noteEditor_->noteText()) {
-            // Reported as a text change; loading alone appends no record.
+        const QString text = NoteEditor::documentText(record ? record->text : std::string_view());
+        if (wasInParts || !noteEditor_->holds(text)) {
+            // Reported as a text change; loading alone appends no record. A
+            // note put in a slice at a time is reported once it is all in.
             const QScopedValueRollback<bool> loading(loading_, true);
-            noteEditor_->setNoteText(text); // also starts a fresh undo history
+            fillReported_ = attached_;
+            noteEditor_->setDocumentText(text); // also starts a fresh undo history
         } else if (node != shownNode_) {
             // The same text under another node: the steps of the note shown
             // before must not be undone into this one.
@@ -362,7 +429,7 @@ void EditorPane::storeInto(Node *node)
 
 void EditorPane::textChanged()
 {
-    if (!attached_)
+    if (!attached_ || noteEditor_->inParts() || noteEditor_->filling())
         return;
     try {
         Node *node = selectedNode_ ? selectedNode_() : nullptr;
@@ -388,9 +455,11 @@ void EditorPane::updateUndoRedo()
 void EditorPane::selectionChanged()
 {
     const bool any = noteEditor_->textCursor().hasSelection();
+    const bool editable = any && !noteEditor_->isReadOnly();
+    copyAction_->setEnabled(any);
     for (QAction *action :
-         {cutAction_, copyAction_, deleteTextAction_, upperCaseAction_, capitalizeAction_, lowerCaseAction_})
-        action->setEnabled(any);
+         {cutAction_, deleteTextAction_, upperCaseAction_, capitalizeAction_, lowerCaseAction_})
+        action->setEnabled(editable);
     updatePasteEnabled();
 }
 
@@ -400,8 +469,9 @@ void EditorPane::updatePasteEnabled() { pasteAction_->setEnabled(noteEditor_->ca
 
 void EditorPane::deleteSelection()
 {
+    noteEditor_->completeText();
     QTextCursor c = noteEditor_->textCursor();
-    if (!c.hasSelection())
+    if (!c.hasSelection() || noteEditor_->isReadOnly())
         return;
     c.removeSelectedText();
     noteEditor_->setTextCursor(c);
@@ -409,7 +479,10 @@ void EditorPane::deleteSelection()
 
 void EditorPane::replaceSelection(const QString &text)
 {
+    noteEditor_->completeText();
     QTextCursor c = noteEditor_->textCursor();
+    if (noteEditor_->isReadOnly())
+        return;
     const int start = c.selectionStart();
     c.beginEditBlock();
     c.insertText(text);

@@ -10,6 +10,7 @@
 
 class QAbstractButton;
 class QAction;
+class QLabel;
 class QMenu;
 class QToolBar;
 class QToolButton;
@@ -88,6 +89,9 @@ public:
     // A toolbar button or an action by objectName ("SpeedButton4", "N8", "undoAction", ...).
     QToolButton *button(const QString &name) const;
     QAction *action(const QString &name) const;
+    // The line above the editor while a note too large to edit is shown in
+    // parts: what it is, which part, the part before and after.
+    QWidget *partsBar() const { return partsBar_; } // partsBar
 
 signals:
     void edited(); // the catalogue's unsaved-changes flag was set
@@ -96,6 +100,8 @@ private:
     void createActions();
     void buildToolbar();
     void buildContextMenu();
+    void buildPartsBar();
+    void partShown(int index, int count);
     void textChanged();
     void selectionChanged();
     void deleteSelection();
@@ -119,6 +125,10 @@ private:
     ToolbarStrip *toolbar_ = nullptr;
     QVBoxLayout *layout_ = nullptr;
     QMenu *contextMenu_ = nullptr;
+    QWidget *partsBar_ = nullptr;
+    QLabel *partLabel_ = nullptr;
+    QToolButton *previousPart_ = nullptr;
+    QToolButton *nextPart_ = nullptr;
     QAction *saveAllAction_ = nullptr;
     QAction *undoAction_ = nullptr;
     QAction *redoAction_ = nullptr;
@@ -141,6 +151,7 @@ private:
     RecordMirror *recordMirror_ = nullptr;
     bool attached_ = false;
     bool loading_ = false;            // a note is being shown, not edited
+    bool fillReported_ = false;       // the note being put in counts as an edit once in
     const Node *shownNode_ = nullptr; // compared only, never followed
 };
 

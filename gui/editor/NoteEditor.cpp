@@ -1,6 +1,7 @@
 #include "gui/editor/NoteEditor.h"
 
 #include "catalog/Catalog.h"
+#include "gui/common/Codec.h"
 #include "gui/editor/LinkDetector.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -10,6 +11,10 @@
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QTimer>
+#include <QWheelEvent>
+
+#include <cstring>
 
 namespace {
 
@@ -40,6 +45,82 @@ QString withBlockBreaks(const QString &text, bool keepLoneLineFeeds)
     return out;
 }
 
+// The line breaks of a note in record form, in order: "~~", CR LF and a
+// lone CR (each a block break in the editor). Tildes pair from the left,
+// as the record's reader pairs them.
+class RecordBreaks {
+public:
+    explicit RecordBreaks(std::string_view text) : text_(text), tilde_(find('~', 0)), cr_(find('\r', 0)) {}
+    // The next break at or after `from`: its start and length (text's end and 0 when none).
+    std::pair<size_t, size_t> next(size_t from)
+    {
+        const size_t n = text_.size();
+        for (;;) {
+            if (tilde_ < from)
+                tilde_ = find('~', from);
+            if (cr_ < from)
+                cr_ = find('\r', from);
+            if (cr_ < tilde_)
+                return {cr_, cr_ + 1 < n && text_[cr_ + 1] == '\n' ? 2 : 1};
+            if (tilde_ >= n)
+                return {n, 0};
+            if (tilde_ + 1 < n && text_[tilde_ + 1] == '~')
+                return {tilde_, 2};
+            from = tilde_ + 1; // a lone tilde is an ordinary character
+        }
+    }
+
+private:
+    size_t find(char c, size_t from) const
+    {
+        const void *at
+            = from < text_.size() ? std::memchr(text_.data() + from, c, text_.size() - from) : nullptr;
+        return at ? size_t(static_cast<const char *>(at) - text_.data()) : text_.size();
+    }
+
+    std::string_view text_;
+    size_t tilde_;
+    size_t cr_;
+};
+
+// Where each part of a note shown in parts begins: a part ends after the
+// last line break in its second half, or else where it is full, never
+// inside a line break.
+std::vector<size_t> partStartsOf(std::string_view text)
+{
+    constexpr size_t kPart = qv::NoteEditor::kPageChars;
+    std::vector<size_t> starts{0};
+    RecordBreaks breaks(text);
+    size_t start = 0;
+    size_t afterBreak = 0;
+    for (size_t from = 0;;) {
+        const auto [at, length] = breaks.next(from);
+        while (at + length - start > kPart) {
+            start = afterBreak > start + kPart / 2 ? afterBreak : std::min(start + kPart, at);
+            starts.push_back(start);
+        }
+        if (length == 0)
+            return starts;
+        from = afterBreak = at + length;
+    }
+}
+
+// Where a slice of at most `size` characters from `from` ends: before the
+// last block break in its second half, or else where it is full, never
+// inside a surrogate pair.
+qsizetype sliceEnd(const QString &text, qsizetype from, qsizetype size)
+{
+    qsizetype end = std::min(text.size(), from + size);
+    if (end == text.size())
+        return end;
+    const qsizetype lineBreak = text.lastIndexOf(u'\n', end - 1);
+    if (lineBreak > from + size / 2)
+        return lineBreak;
+    if (text[end - 1].isHighSurrogate())
+        --end;
+    return end;
+}
+
 } // namespace
 
 namespace qv {
@@ -58,6 +139,10 @@ NoteEditor::NoteEditor(QWidget *parent) : QPlainTextEdit(parent)
     // The context menu follows the button's release, after the link report.
     setContextMenuPolicy(Qt::CustomContextMenu);
     viewport()->setMouseTracking(true);
+    fillTimer_ = new QTimer(this);
+    fillTimer_->setSingleShot(true);
+    fillTimer_->setInterval(0);
+    connect(fillTimer_, &QTimer::timeout, this, &NoteEditor::fillSlice);
     highlighter_ = new qv::links::Highlighter(document());
     highlighter_->rehighlight();
     updateSelectionColors();
@@ -67,6 +152,7 @@ NoteEditor::~NoteEditor() = default;
 
 QString NoteEditor::noteText() const
 {
+    const_cast<NoteEditor *>(this)->completeText();
     QString out;
     out.reserve(document()->characterCount() + document()->blockCount());
     const QString lineBreak = QString::fromLatin1(kEditorLineBreak);
@@ -89,11 +175,103 @@ QString NoteEditor::noteLine(const QString &blockText)
 
 void NoteEditor::setNoteText(const QString &text)
 {
-    setPlainText(withBlockBreaks(text, true));
+    setDocumentText(withBlockBreaks(text, true));
+    completeText();
+}
+
+QString NoteEditor::documentText(std::string_view recordText)
+{
+    const QString text = toQ(recordText);
+    QString out;
+    out.reserve(text.size());
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text[i];
+        if (c == u'~' && i + 1 < n && text[i + 1] == u'~') {
+            ++i;
+            out += u'\n';
+        } else if (c == u'\r') {
+            if (i + 1 < n && text[i + 1] == u'\n')
+                ++i;
+            out += u'\n';
+        } else if (c == u'\n') {
+            out += QChar::LineSeparator;
+        } else if (c == QChar::ParagraphSeparator) {
+            out += u'\n';
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+bool NoteEditor::holds(const QString &documentText) const
+{
+    if (filling())
+        return fillText_ == documentText;
+    if (document()->characterCount() - 1 != documentText.size())
+        return false;
+    QString shown = document()->toRawText();
+    shown.replace(QChar::ParagraphSeparator, u'\n');
+    return shown == documentText;
+}
+
+void NoteEditor::setDocumentText(const QString &documentText)
+{
+    fillTimer_->stop();
+    fillText_.clear();
+    filledTo_ = 0;
+    const qsizetype first = sliceEnd(documentText, 0, kSliceChars);
+    // Filling from the first slice on: nothing reads a part as the note.
+    if (first < documentText.size()) {
+        fillText_ = documentText;
+        filledTo_ = first;
+        fillTimer_->start();
+    }
+    setPlainText(first == documentText.size() ? documentText : documentText.left(first));
     QTextCursor c(document());
     c.movePosition(QTextCursor::Start);
     setTextCursor(c);
     pending_ = {};
+}
+
+void NoteEditor::appendText(QStringView text)
+{
+    // Part of showing the note, so no step to undo.
+    document()->setUndoRedoEnabled(false);
+    QTextCursor c(document());
+    c.movePosition(QTextCursor::End);
+    c.beginEditBlock();
+    c.insertText(text.toString());
+    c.endEditBlock();
+    document()->setUndoRedoEnabled(true);
+}
+
+void NoteEditor::fillSlice()
+{
+    if (!filling())
+        return;
+    const qsizetype end = sliceEnd(fillText_, filledTo_, 2 * kSliceChars);
+    appendText(QStringView(fillText_).mid(filledTo_, end - filledTo_));
+    filledTo_ = end;
+    if (filledTo_ < fillText_.size()) {
+        fillTimer_->start();
+        return;
+    }
+    fillText_.clear();
+    filledTo_ = 0;
+    emit filled();
+}
+
+void NoteEditor::completeText()
+{
+    if (!filling())
+        return;
+    fillTimer_->stop();
+    appendText(QStringView(fillText_).mid(filledTo_));
+    fillText_.clear();
+    filledTo_ = 0;
+    emit filled();
 }
 
 QString NoteEditor::normalised(const QString &text)
@@ -101,6 +279,108 @@ QString NoteEditor::normalised(const QString &text)
     QString out = withBlockBreaks(text, true);
     out.replace(u'\n', QString::fromLatin1(kEditorLineBreak));
     return noteLine(out);
+}
+
+// ---- a note shown in parts ----
+
+bool NoteEditor::needsParts(std::string_view recordText)
+{
+    if (recordText.size() > kPagedBytes)
+        return true;
+    if (recordText.size() <= kPagedLine)
+        return false;
+    RecordBreaks breaks(recordText);
+    for (size_t from = 0;;) {
+        const auto [at, length] = breaks.next(from);
+        if (at - from > kPagedLine)
+            return true;
+        if (length == 0)
+            return false;
+        from = at + length;
+    }
+}
+
+void NoteEditor::showInParts(std::string_view recordText)
+{
+    if (inParts() && partsText_ == recordText)
+        return;
+    fillTimer_->stop();
+    fillText_.clear();
+    filledTo_ = 0;
+    partsText_.assign(recordText);
+    partStarts_ = partStartsOf(partsText_);
+    setReadOnly(true);
+    showPart(0);
+}
+
+void NoteEditor::endParts()
+{
+    if (!inParts())
+        return;
+    std::string().swap(partsText_);
+    partStarts_.clear();
+    part_ = 0;
+    setReadOnly(false);
+    setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    emit partShown(0, 0);
+}
+
+void NoteEditor::showPart(int index, bool atEnd)
+{
+    if (!inParts())
+        return;
+    part_ = std::clamp(index, 0, partCount() - 1);
+    const bool last = part_ + 1 == partCount();
+    const size_t from = partStarts_[size_t(part_)];
+    const size_t to = last ? partsText_.size() : partStarts_[size_t(part_) + 1];
+    QString text
+        = withBlockBreaks(toQ(recordToEditor(std::string_view(partsText_).substr(from, to - from))), true);
+    // A part that ends at a line break leaves it out: the next part begins
+    // on the next line.
+    if (!last && text.endsWith(u'\n'))
+        text.chop(1);
+    // A line that long is broken anywhere: looking for word boundaries in
+    // it would cost the toolkit time growing with its square.
+    qsizetype longest = 0;
+    for (qsizetype at = 0; at <= text.size();) {
+        qsizetype end = text.indexOf(u'\n', at);
+        if (end < 0)
+            end = text.size();
+        longest = std::max(longest, end - at);
+        at = end + 1;
+    }
+    setWordWrapMode(longest > kLongWrap ? QTextOption::WrapAnywhere
+                                        : QTextOption::WrapAtWordBoundaryOrAnywhere);
+    setPlainText(text);
+    QTextCursor c(document());
+    c.movePosition(atEnd ? QTextCursor::End : QTextCursor::Start);
+    setTextCursor(c);
+    ensureCursorVisible();
+    pending_ = {};
+    emit partShown(part_, partCount());
+}
+
+bool NoteEditor::turnPart(bool forward)
+{
+    if (!inParts())
+        return false;
+    const QScrollBar *bar = verticalScrollBar();
+    const bool atEdge = forward ? bar->value() >= bar->maximum() : bar->value() <= bar->minimum();
+    const int next = part_ + (forward ? 1 : -1);
+    if (!atEdge || next < 0 || next >= partCount())
+        return false;
+    showPart(next, !forward);
+    return true;
+}
+
+void NoteEditor::wheelEvent(QWheelEvent *e)
+{
+    const int dy = e->angleDelta().y();
+    if (dy != 0 && turnPart(dy < 0)) {
+        e->accept();
+        return;
+    }
+    QPlainTextEdit::wheelEvent(e);
 }
 
 NoteEditor::LinkRange NoteEditor::linkAt(int position) const
@@ -138,6 +418,7 @@ NoteEditor::LinkRange NoteEditor::linkAtPoint(const QPoint &viewportPos) const
 
 std::vector<NoteEditor::LinkRange> NoteEditor::links() const
 {
+    const_cast<NoteEditor *>(this)->completeText();
     std::vector<LinkRange> out;
     for (QTextBlock b = document()->begin(); b.isValid(); b = b.next()) {
         for (const auto &s : qv::links::spansOf(b))
@@ -357,6 +638,17 @@ void NoteEditor::mouseReleaseEvent(QMouseEvent *e)
 
 bool NoteEditor::event(QEvent *e)
 {
+    // Whatever the user does to the note is done to all of it.
+    switch (e->type()) {
+    case QEvent::KeyPress:
+    case QEvent::ShortcutOverride:
+    case QEvent::InputMethod:
+    case QEvent::ContextMenu:
+        completeText();
+        break;
+    default:
+        break;
+    }
     // The menu key opens the menu at the caret, never over a link.
     if (e->type() == QEvent::ContextMenu
         && static_cast<QContextMenuEvent *>(e)->reason() != QContextMenuEvent::Mouse
@@ -370,6 +662,16 @@ bool NoteEditor::event(QEvent *e)
 
 bool NoteEditor::viewportEvent(QEvent *e)
 {
+    switch (e->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::DragEnter:
+    case QEvent::Drop:
+        completeText();
+        break;
+    default:
+        break;
+    }
     // A mouse-made context menu request is answered at the right button's
     // release instead (above), so the link report comes first.
     if (e->type() == QEvent::ContextMenu
@@ -385,6 +687,24 @@ bool NoteEditor::viewportEvent(QEvent *e)
 
 void NoteEditor::keyPressEvent(QKeyEvent *e)
 {
+    if (inParts()) {
+        const bool turned = (e->matches(QKeySequence::MoveToNextPage) && turnPart(true))
+            || (e->matches(QKeySequence::MoveToPreviousPage) && turnPart(false));
+        if (turned) {
+            e->accept();
+            return;
+        }
+        if (e->matches(QKeySequence::MoveToStartOfDocument) && part_ > 0) {
+            showPart(0);
+            e->accept();
+            return;
+        }
+        if (e->matches(QKeySequence::MoveToEndOfDocument) && part_ + 1 < partCount()) {
+            showPart(partCount() - 1, true);
+            e->accept();
+            return;
+        }
+    }
     // Shift+Enter makes the same line break as Enter: the note has one kind.
     if (e->matches(QKeySequence::InsertLineSeparator)) {
         QKeyEvent plain(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
@@ -466,6 +786,7 @@ void NoteEditor::setLinkColor(const QColor &color)
 
 void NoteEditor::showFound(const QString &query, bool scroll)
 {
+    completeText();
     QList<QTextEdit::ExtraSelection> found;
     if (!query.isEmpty()) {
         const QString needle = foldForFind(query);

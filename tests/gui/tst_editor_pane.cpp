@@ -6,15 +6,18 @@
 #include "gui/common/ToolbarStrip.h"
 #include "gui/editor/EditorPane.h"
 #include "settings/Settings.h"
+#include "support/Fixture.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolBar>
@@ -671,6 +674,134 @@ private slots:
                                  focusAfter};
         QCOMPARE(got.join(u'|'), effect);
         QCOMPARE(record(a), qv::toQ(qv::editorToRecord(qv::fromQ(ed()->noteText()))));
+    }
+
+    // A note too large to edit is viewed a bounded part at a time; together
+    // the parts are the note, and viewing stores nothing.
+    void largeNoteIsViewedInParts_data()
+    {
+        QTest::addColumn<QByteArray>("note");
+        QByteArray line(200000, 'x');
+        line.replace(3 * int(NoteEditor::kPageChars) - 1, 7, "~~~ a ~"); // across a part's end
+        QTest::newRow("one long line") << line;
+        QByteArray lines;
+        for (int i = 0; lines.size() <= int(NoteEditor::kPagedBytes); ++i)
+            lines += QByteArray::number(i).repeated(90 + i % 5) + (i % 3 ? "~~" : i % 2 ? "\r\n" : "\r");
+        lines.replace(500000, 4, "a\nb~");
+        QTest::newRow("many lines") << lines + "end";
+    }
+    void largeNoteIsViewedInParts()
+    {
+        QFETCH(QByteArray, note);
+        cat.records().setText(a->caption(), note.toStdString());
+        pane->attachChangeHandler();
+        show(b);
+        cat.clearChanged();
+        show(a);
+        QVERIFY(ed()->isReadOnly());
+        QVERIFY(!pane->partsBar()->isHidden());
+        QVERIFY(!cat.modified());
+
+        const QString whole = NoteEditor::normalised(qv::toQ(qv::recordToEditor(note.toStdString())));
+        QStringList parts;
+        for (int i = 0; i < ed()->partCount(); ++i) {
+            ed()->showPart(i);
+            QVERIFY(ed()->document()->characterCount() <= int(NoteEditor::kPageChars) + 1);
+            parts << ed()->noteText();
+        }
+        QCOMPARE(pane->partsBar()->findChildren<QLabel *>().last()->text(),
+                 QStringLiteral("Часть %1 из %1").arg(parts.size()));
+        // A part ending at a line break leaves it out.
+        qsizetype at = 0;
+        for (qsizetype i = 0; i < parts.size(); ++i) {
+            QVERIFY2(whole.mid(at, parts[i].size()) == parts[i], qPrintable(QString::number(i)));
+            at += parts[i].size();
+            if (i + 1 < parts.size() && !parts[i + 1].startsWith(u'\r') && whole.mid(at, 2) == "\r\n")
+                at += 2;
+        }
+        QCOMPARE(at, whole.size());
+
+        // Page Down at the end of a part goes on; nothing can be typed.
+        ed()->showPart(0);
+        ed()->setFocus();
+        ed()->verticalScrollBar()->setValue(ed()->verticalScrollBar()->maximum());
+        QTest::keyClick(ed(), Qt::Key_PageDown);
+        QCOMPARE(ed()->part(), 1);
+        select(0, 3);
+        QVERIFY(enabled("N4"));
+        QVERIFY(!enabled("N3") && !enabled("SpeedButton9") && !enabled("N11"));
+        QTest::keyClicks(ed(), QStringLiteral("typed"));
+        QCOMPARE(cat.records().find(a->caption())->text, note.toStdString());
+        QVERIFY(!cat.modified());
+
+        // The next note is edited as ever.
+        show(b);
+        QVERIFY(!ed()->isReadOnly());
+        QVERIFY(pane->partsBar()->isHidden());
+        QCOMPARE(ed()->noteText(), QStringLiteral("http://b.example/ и текст"));
+        QTest::keyClicks(ed(), QStringLiteral("Y"));
+        QCOMPARE(record(b), QStringLiteral("Yhttp://b.example/ и текст"));
+        QCOMPARE(cat.records().find(a->caption())->text, note.toStdString());
+    }
+
+    // 1 MiB of ordinary lines is edited as any note. It goes into the
+    // editor a slice at a time; a key pressed before the last one acts on
+    // the whole note, and the record is whole all along.
+    void largeOrdinaryNoteStaysEditable()
+    {
+        std::string note;
+        while (note.size() < (1u << 20))
+            note += "a line of www.example.org words~~";
+        cat.records().setText(a->caption(), note);
+        pane->attachChangeHandler();
+        show(a);
+        QVERIFY(!ed()->isReadOnly());
+        QVERIFY(pane->partsBar()->isHidden());
+        QVERIFY(ed()->document()->characterCount() <= int(NoteEditor::kSliceChars) + 1);
+        QVERIFY(!cat.modified());
+        QTRY_VERIFY(!ed()->filling());
+        QVERIFY(cat.modified());
+        QCOMPARE(ed()->document()->characterCount(), int(note.size() / 33 * 32 + 1));
+        QCOMPARE(cat.records().find(a->caption())->text, note);
+
+        show(b);
+        show(a);
+        QVERIFY(ed()->filling());
+        ed()->setFocus();
+        QTest::keyClick(ed(), Qt::Key_End, Qt::ControlModifier);
+        QTest::keyClicks(ed(), QStringLiteral("!"));
+        QCOMPARE(cat.records().find(a->caption())->text, note + "!");
+        QTest::keyClick(ed(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(cat.records().find(a->caption())->text, note);
+        QVERIFY(!enabled("SpeedButton4"));
+    }
+
+    // A valid catalogue whose note is one line of 43 MB: the window opens at
+    // once, the note viewed in parts, and after the close both files are as
+    // they were.
+    void hugeLineNoteInTheWindow()
+    {
+        qvtest::WindowFixture f;
+        const QByteArray data = "First\r\nSecond\r\n";
+        const QByteArray text
+            = "2\r\nFirst\r\n" + QByteArray(43000000, 'x') + "~~the end\r\n0\r\nSecond\r\nshort\r\n0\r\n";
+        f.writeFile(QStringLiteral("data.dat"), data);
+        f.writeFile(QStringLiteral("text.dat"), text);
+        f.open();
+        auto *editor = f.find<NoteEditor>(QStringLiteral("RxRichEdit1"));
+        QVERIFY(editor->isReadOnly());
+        QVERIFY(editor->partCount() > 2600);
+        QCOMPARE(editor->noteText(), QString(int(NoteEditor::kPageChars), u'x'));
+        QTest::keyClick(editor, Qt::Key_End, Qt::ControlModifier);
+        QVERIFY(editor->noteText().endsWith(QStringLiteral("x\r\nthe end")));
+        f.selectIndex(1);
+        QVERIFY(!editor->isReadOnly());
+        QCOMPARE(editor->noteText(), QStringLiteral("short"));
+        f.selectIndex(0);
+        QVERIFY(editor->isReadOnly());
+        QVERIFY(f.close());
+        QVERIFY(f.readFile(QStringLiteral("data.dat")) == data);
+        QVERIFY(f.readFile(QStringLiteral("text.dat")) == text);
     }
 
     // The menu key (a context menu asked for from the keyboard) opens the
