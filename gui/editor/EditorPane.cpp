@@ -381,20 +381,29 @@ void EditorPane::textChanged()
 
 void EditorPane::updateUndoRedo()
 {
-    undoAction_->setEnabled(noteEditor_->document()->isUndoAvailable());
-    redoAction_->setEnabled(noteEditor_->document()->isRedoAvailable());
+    undoAction_->setEnabled(!readOnly_ && noteEditor_->document()->isUndoAvailable());
+    redoAction_->setEnabled(!readOnly_ && noteEditor_->document()->isRedoAvailable());
+}
+
+void EditorPane::setReadOnly(bool readOnly)
+{
+    readOnly_ = readOnly;
+    noteEditor_->setReadOnly(readOnly);
+    updateUndoRedo();
+    selectionChanged();
 }
 
 void EditorPane::selectionChanged()
 {
     const bool any = noteEditor_->textCursor().hasSelection();
+    copyAction_->setEnabled(any);
     for (QAction *action :
-         {cutAction_, copyAction_, deleteTextAction_, upperCaseAction_, capitalizeAction_, lowerCaseAction_})
-        action->setEnabled(any);
+         {cutAction_, deleteTextAction_, upperCaseAction_, capitalizeAction_, lowerCaseAction_})
+        action->setEnabled(any && !readOnly_);
     updatePasteEnabled();
 }
 
-void EditorPane::updatePasteEnabled() { pasteAction_->setEnabled(noteEditor_->canPaste()); }
+void EditorPane::updatePasteEnabled() { pasteAction_->setEnabled(!readOnly_ && noteEditor_->canPaste()); }
 
 // ---- commands ----
 

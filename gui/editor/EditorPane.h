@@ -35,6 +35,10 @@ public:
     ~EditorPane() override;
 
     NoteEditor *editor() const { return noteEditor_; }
+    // A catalogue that cannot be saved: the note can be read, selected and
+    // copied, and every command that changes it is off.
+    void setReadOnly(bool readOnly);
+    bool readOnly() const { return readOnly_; }
     ToolbarStrip *toolbar() const { return toolbar_; } // CoolBar2
 
     // ---- the commands ----
@@ -140,6 +144,7 @@ private:
     QString linkUnderMenu_;
     RecordMirror *recordMirror_ = nullptr;
     bool attached_ = false;
+    bool readOnly_ = false;
     bool loading_ = false;            // a note is being shown, not edited
     const Node *shownNode_ = nullptr; // compared only, never followed
 };

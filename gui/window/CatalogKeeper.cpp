@@ -229,6 +229,9 @@ bool CatalogKeeper::overwriteAgreed()
 
 bool CatalogKeeper::save(Catalog &catalog, bool interactive)
 {
+    // Nothing can be written: the catalogue stays as it was found.
+    if (session_.readOnly())
+        return true;
     finishBackups(interactive);
     if (interactive)
         askLinks();

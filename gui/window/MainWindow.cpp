@@ -17,6 +17,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QScreen>
@@ -190,6 +191,8 @@ void MainWindow::runCreationSequence()
         refused_ = true;
         return;
     }
+    if (readOnly())
+        showReadOnly();
     settings_.open(baseDir_ + "Quorvel.ini");
     try {
         qv::Settings &s = prefs_;
@@ -289,8 +292,23 @@ bool MainWindow::saveCatalogue(bool interactive)
     return saved;
 }
 
+bool MainWindow::readOnly() const { return keeper_->session().readOnly(); }
+
+void MainWindow::showReadOnly()
+{
+    treePane_->setReadOnly(true);
+    editorPane_->setReadOnly(true);
+    auto *line
+        = new QLabel(QStringLiteral(u"Только чтение: нет прав на запись в папку каталога и его файлы"));
+    line->setObjectName(QStringLiteral("readOnlyLabel"));
+    statusBar()->addPermanentWidget(line);
+}
+
 bool MainWindow::writeSettings(bool interactive)
 {
+    // A folder that cannot be written keeps its settings as they are.
+    if (readOnly())
+        return true;
     try {
         // What the panel shows is written, applied or not, as it always was.
         qv::Settings s = settingsPanel_->settings();

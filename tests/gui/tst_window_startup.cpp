@@ -9,6 +9,7 @@
 #include "gui/editor/NoteEditor.h"
 #include "gui/settings/SettingsPanel.h"
 #include "gui/tree/OutlineView.h"
+#include "gui/tree/TreeCommands.h"
 #include "gui/tree/TreePane.h"
 #include "gui/window/CatalogKeeper.h"
 #include "gui/window/WindowSettings.h"
@@ -88,6 +89,7 @@ private slots:
     void neverStartedWindowWritesNothing();
     void failedSaveKeepsWindowOpen();
     void readOnlySettingsKeepWindowOpen();
+    void unwritableCatalogueOpensReadOnly();
     void endOfRunSavesAsACloseDoes_data();
     void endOfRunSavesAsACloseDoes();
     void signalEndsTheRunThoughSettingsFail();
@@ -238,6 +240,38 @@ void WindowStartup::readOnlySettingsKeepWindowOpen()
     QVERIFY(QFile::setPermissions(f.path("Quorvel.ini"), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
     QVERIFY(f.close());
     QCOMPARE(readNumber(f, "Window", "WindowState"), 1);
+}
+
+// Neither the folder nor its files can be written: the window only shows
+// the catalogue, and closes without a box, having written nothing.
+void WindowStartup::unwritableCatalogueOpensReadOnly()
+{
+    QV_RUN_AS_NOBODY();
+    WindowFixture f;
+    f.writeFile("data.dat", lines({"A"}));
+    f.writeFile("text.dat", lines({"1", "A", "note", "0"}));
+    const auto readable = QFileDevice::ReadOwner | QFileDevice::ReadOther;
+    const QString folder = QString::fromStdString(f.base());
+    for (const char *name : {"data.dat", "text.dat"})
+        QVERIFY(QFile::setPermissions(f.path(name), readable));
+    QVERIFY(QFile::setPermissions(folder, readable | QFileDevice::ExeOwner | QFileDevice::ExeOther));
+    qv::MainWindow *w = f.open();
+    QVERIFY(w->readOnly());
+    QVERIFY(f.find<QWidget>(QStringLiteral("readOnlyLabel"))->isVisible());
+    qv::TreeCommands *commands = w->treePane()->commands();
+    for (QAction *a : {commands->createNodeAction(), commands->createChildAction(),
+                       commands->deleteNodeAction(), commands->moveDownAction()})
+        QVERIFY(!a->isEnabled());
+    commands->setIcon(5);
+    w->editorPane()->editor()->setFocus();
+    QTest::keyClicks(w->editorPane()->editor(), "typed");
+    QCOMPARE(w->editorPane()->editor()->noteText(), QStringLiteral("note"));
+    QVERIFY(!w->catalog().modified());
+    QVERIFY(f.close());
+    QVERIFY(f.takeBoxes().isEmpty());
+    QCOMPARE(f.listing(), QStringList({"data.dat", "text.dat"}));
+    QCOMPARE(f.readFile("text.dat"), lines({"1", "A", "note", "0"}));
+    QVERIFY(QFile::setPermissions(folder, readable | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
 }
 
 // A signal, or the application told to quit (as at the session's end),
