@@ -111,6 +111,10 @@ private:
     void runActivationSequence();
     void updateSaveAllEnabled();
     void showReadOnly();
+    // The close's save and settings; after a failed save the user chooses
+    // (retry, a copy elsewhere, close without a save, stay). True when the
+    // close may go on.
+    bool saveAtClose(bool interactive);
     // The tree's focus goes to the note; any other goes to the tree.
     void switchPane(Qt::FocusReason reason);
     bool treeHasFocus() const;

@@ -24,9 +24,11 @@
 #include <QDir>
 #include <QFile>
 #include <QMenu>
+#include <QMessageBox>
 #include <QSessionManager>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextCursor>
 #include <QTimer>
@@ -87,7 +89,8 @@ private slots:
     void startupLoadsBacksUpAndShowsFirstNote();
     void closeRewritesUnchangedFilesInCanonicalForm();
     void neverStartedWindowWritesNothing();
-    void failedSaveKeepsWindowOpen();
+    void failedSaveAtCloseOffersAWayOut_data();
+    void failedSaveAtCloseOffersAWayOut();
     void readOnlySettingsKeepWindowOpen();
     void unwritableCatalogueOpensReadOnly();
     void endOfRunSavesAsACloseDoes_data();
@@ -205,19 +208,49 @@ void WindowStartup::neverStartedWindowWritesNothing()
     QCOMPARE(f.readFile("data.dat"), QByteArray("A\r\n"));
 }
 
-void WindowStartup::failedSaveKeepsWindowOpen()
+void WindowStartup::failedSaveAtCloseOffersAWayOut_data()
 {
+    QTest::addColumn<int>("choice");
+    QTest::addColumn<bool>("closes");
+    QTest::newRow("stay") << int(QMessageBox::Cancel) << false;
+    QTest::newRow("retry") << int(QMessageBox::Retry) << true;
+    QTest::newRow("copy elsewhere") << int(QMessageBox::Save) << true;
+    QTest::newRow("close unsaved") << int(QMessageBox::Discard) << true;
+}
+
+// The disk is full at the close: the error, then a question naming the
+// files, whose every answer leaves the files sound and the edits somewhere.
+void WindowStartup::failedSaveAtCloseOffersAWayOut()
+{
+    QFETCH(int, choice);
+    QFETCH(bool, closes);
     WindowFixture f;
+    QTemporaryDir elsewhere;
+    qv::CatalogKeeper::setFolderChooser([&elsewhere](QWidget *) { return elsewhere.path(); });
     qv::MainWindow *w = openAndType(f);
     qv::os::failAfter(0, ENOSPC, 0, "text.dat");
-    QVERIFY(!f.close());
+    qv::msg::setNextAnswers({QMessageBox::Ok, QMessageBox::StandardButton(choice), QMessageBox::Yes});
+    QCOMPARE(f.close(), closes);
+    qv::CatalogKeeper::setFolderChooser({});
+    const QStringList boxes = f.takeBoxes();
+    QCOMPARE(boxes.value(0), QString::fromUtf8("Диск полон."));
+    QVERIFY(boxes.value(1).contains(QString::fromStdString(f.base()) + "data.dat"));
+    const QByteArray typed = lines({"1", "A", "typedold", "0"}), old = lines({"1", "A", "old", "0"});
+    QCOMPARE(f.readFile("text.dat"), choice == QMessageBox::Retry ? typed : old);
+    QCOMPARE(f.exists("Quorvel.ini"), choice == QMessageBox::Retry);
+    if (choice == QMessageBox::Save) {
+        QFile copy(elsewhere.filePath("text.dat"));
+        QVERIFY(copy.open(QIODevice::ReadOnly));
+        QCOMPARE(copy.readAll(), typed);
+    }
+    if (choice == QMessageBox::Discard) // the journal keeps the edits for the next start
+        QVERIFY(f.exists("Quorvel.journal"));
+    if (closes)
+        return;
     QVERIFY(w->isVisible());
-    QCOMPARE(f.takeBoxes(), QStringList({QString::fromUtf8("Диск полон.")}));
-    QCOMPARE(f.readFile("text.dat"), lines({"1", "A", "old", "0"}));
-    QVERIFY(!f.exists("Quorvel.ini"));
     // The edits are still there for the next try.
     QVERIFY(f.close());
-    QCOMPARE(f.readFile("text.dat"), lines({"1", "A", "typedold", "0"}));
+    QCOMPARE(f.readFile("text.dat"), typed);
 }
 
 void WindowStartup::readOnlySettingsKeepWindowOpen()
