@@ -54,6 +54,13 @@ CatalogSession::Opened CatalogSession::open()
         opened.lock = Lock::Unlocked;
         if (options_.access == Access::Read)
             return opened;
+        // What the save would write is out of reach: a new entry in the
+        // folder, or the files themselves in place.
+        readOnly_ = !os::writable(baseDir()) && !os::writable(files_.outlinePath())
+            && !os::writable(files_.recordPath());
+        opened.readOnly = readOnly_;
+        if (readOnly_)
+            return opened;
         break;
     }
     try {
@@ -68,7 +75,11 @@ CatalogSession::Opened CatalogSession::open()
     return opened;
 }
 
-void CatalogSession::openBackups() { backups_ = files_.openBackups(); }
+void CatalogSession::openBackups()
+{
+    if (!readOnly_)
+        backups_ = files_.openBackups();
+}
 
 void CatalogSession::startBackups(std::function<void()> done)
 {
@@ -122,7 +133,8 @@ CatalogSession::Loaded CatalogSession::load(Catalog &catalog)
     if (files_.loadFailed() || !loaded.partialReads.empty())
         loaded.backupFailure = finishBackups();
     loaded.keptBackups = files_.keptBackups();
-    if (options_.journal) {
+    // A read-only run leaves a journal where it is, for a run that can save.
+    if (options_.journal && !readOnly_) {
         if (const std::optional<Journal::Pending> pending = journal_.pending(journalBase())) {
             loaded.journal = pending->baseChanged ? JournalFound::BaseChanged : JournalFound::Pending;
             loaded.journalSince = pending->since;
@@ -137,7 +149,7 @@ CatalogSession::Loaded CatalogSession::load(Catalog &catalog)
 CatalogSession::Recovered CatalogSession::recover(Catalog &catalog, bool accept)
 {
     Recovered recovered;
-    if (!options_.journal)
+    if (!options_.journal || readOnly_)
         return recovered;
     bool setAside = journalFound_ != JournalFound::None;
     if ((journalFound_ == JournalFound::Pending || journalFound_ == JournalFound::BaseChanged) && accept) {

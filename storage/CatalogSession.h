@@ -84,6 +84,9 @@ public:
         bool repaired = false;
         // The repair failed (its marker stays for the next start).
         std::exception_ptr repairFailure;
+        // Write access without a lock: neither the folder nor its catalogue
+        // files can be written. The run only reads: no backups, no journal.
+        bool readOnly = false;
     };
 
     enum class JournalFound {
@@ -148,6 +151,8 @@ public:
     const std::string &baseDir() const { return files_.baseDir(); }
     const CatalogFiles &files() const { return files_; }
     bool holdsLock() const { return lock_.held(); }
+    // See Opened::readOnly.
+    bool readOnly() const { return readOnly_; }
 
     Opened open();
 
@@ -216,6 +221,7 @@ private:
     std::thread backupThread_;                       // copying backups_
     std::exception_ptr backupFailure_;               // the worker's error, read after the join
     JournalFound journalFound_ = JournalFound::None; // by load()
+    bool readOnly_ = false;
     bool recording_ = false;
     // The files another program wrote, already kept and agreed to be
     // overwritten by a save that then failed.

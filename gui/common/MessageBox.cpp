@@ -3,6 +3,7 @@
 #include "catalog/Errors.h"
 #include "gui/common/Codec.h"
 
+#include <QAbstractButton>
 #include <QByteArray>
 #include <QFile>
 #include <QFontDatabase>
@@ -59,6 +60,24 @@ QMessageBox::StandardButton show(QWidget *parent, QMessageBox::Icon icon, const 
         return mildest(buttons);
     }
     const std::unique_ptr<QMessageBox> box = createBox(parent, icon, title, text, buttons, defaultButton);
+    return QMessageBox::StandardButton(box->exec());
+}
+
+QMessageBox::StandardButton ask(QWidget *parent, QMessageBox::Icon icon, const QString &title,
+                                const QString &text,
+                                const QList<QPair<QMessageBox::StandardButton, QString>> &buttons,
+                                QMessageBox::StandardButton defaultButton)
+{
+    QMessageBox::StandardButtons all;
+    for (const auto &b : buttons)
+        all |= b.first;
+    Hook &h = hook();
+    if (h.active || h.unattended)
+        return show(parent, icon, title, text, all, defaultButton);
+    const std::unique_ptr<QMessageBox> box = createBox(parent, icon, title, text, all, defaultButton);
+    for (const auto &[button, caption] : buttons)
+        box->button(button)->setText(caption);
+    box->setEscapeButton(defaultButton);
     return QMessageBox::StandardButton(box->exec());
 }
 

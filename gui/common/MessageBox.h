@@ -17,6 +17,11 @@ namespace qv::msg {
 QMessageBox::StandardButton show(QWidget *parent, QMessageBox::Icon icon, const QString &title,
                                  const QString &text, QMessageBox::StandardButtons buttons,
                                  QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+// The same with buttons captioned by us: each given button with its text.
+QMessageBox::StandardButton ask(QWidget *parent, QMessageBox::Icon icon, const QString &title,
+                                const QString &text,
+                                const QList<QPair<QMessageBox::StandardButton, QString>> &buttons,
+                                QMessageBox::StandardButton defaultButton);
 
 // The box show() runs, made but not shown: at least as wide as its title
 // needs under a window manager's caption (the title in the caption font,

@@ -448,8 +448,16 @@ void EditorPane::textChanged()
 
 void EditorPane::updateUndoRedo()
 {
-    undoAction_->setEnabled(noteEditor_->document()->isUndoAvailable());
-    redoAction_->setEnabled(noteEditor_->document()->isRedoAvailable());
+    undoAction_->setEnabled(!readOnly_ && noteEditor_->document()->isUndoAvailable());
+    redoAction_->setEnabled(!readOnly_ && noteEditor_->document()->isRedoAvailable());
+}
+
+void EditorPane::setReadOnly(bool readOnly)
+{
+    readOnly_ = readOnly;
+    noteEditor_->setCatalogueReadOnly(readOnly);
+    updateUndoRedo();
+    selectionChanged();
 }
 
 void EditorPane::selectionChanged()
@@ -463,7 +471,10 @@ void EditorPane::selectionChanged()
     updatePasteEnabled();
 }
 
-void EditorPane::updatePasteEnabled() { pasteAction_->setEnabled(noteEditor_->canPaste()); }
+void EditorPane::updatePasteEnabled()
+{
+    pasteAction_->setEnabled(!noteEditor_->isReadOnly() && noteEditor_->canPaste());
+}
 
 // ---- commands ----
 

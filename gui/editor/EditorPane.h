@@ -36,6 +36,10 @@ public:
     ~EditorPane() override;
 
     NoteEditor *editor() const { return noteEditor_; }
+    // A catalogue that cannot be saved: the note can be read, selected and
+    // copied, and every command that changes it is off.
+    void setReadOnly(bool readOnly);
+    bool readOnly() const { return readOnly_; }
     ToolbarStrip *toolbar() const { return toolbar_; } // CoolBar2
 
     // ---- the commands ----
@@ -150,6 +154,7 @@ private:
     QString linkUnderMenu_;
     RecordMirror *recordMirror_ = nullptr;
     bool attached_ = false;
+    bool readOnly_ = false;
     bool loading_ = false;            // a note is being shown, not edited
     bool fillReported_ = false;       // the note being put in counts as an edit once in
     const Node *shownNode_ = nullptr; // compared only, never followed

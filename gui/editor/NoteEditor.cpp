@@ -320,7 +320,7 @@ void NoteEditor::endParts()
     std::string().swap(partsText_);
     partStarts_.clear();
     part_ = 0;
-    setReadOnly(false);
+    setReadOnly(catalogueReadOnly_);
     setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     emit partShown(0, 0);
 }
@@ -777,6 +777,12 @@ QString foldForFind(const QString &text)
 }
 
 } // namespace
+
+void NoteEditor::setCatalogueReadOnly(bool readOnly)
+{
+    catalogueReadOnly_ = readOnly;
+    setReadOnly(readOnly || inParts());
+}
 
 void NoteEditor::setLinkColor(const QColor &color)
 {

@@ -55,6 +55,10 @@ public:
     // inside a block stands for a lone LF of the stored note.
     static QString noteLine(const QString &blockText);
 
+    // A catalogue that cannot be saved: the editor stays read-only, parts
+    // view or not.
+    void setCatalogueReadOnly(bool readOnly);
+
     // The colour links are drawn in.
     void setLinkColor(const QColor &color);
 
@@ -161,6 +165,7 @@ private:
     QTimer *fillTimer_ = nullptr;
     std::string partsText_;          // a note shown in parts, in record form
     std::vector<size_t> partStarts_; // where each part begins in it
+    bool catalogueReadOnly_ = false;
     int part_ = 0;
 };
 

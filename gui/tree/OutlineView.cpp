@@ -440,7 +440,7 @@ void OutlineView::timerEvent(QTimerEvent *event)
     const QModelIndex index = pendingRenameIndex_;
     pendingRenameIndex_ = QPersistentModelIndex();
     if (dragState_ == DragState::None && !releaseOwed_ && index.isValid() && index == currentIndex()
-        && state() == NoState && hasFocus())
+        && state() == NoState && hasFocus() && editTriggers() != NoEditTriggers)
         QTreeView::edit(index, AllEditTriggers, nullptr);
 }
 

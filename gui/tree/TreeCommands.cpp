@@ -233,6 +233,8 @@ void TreeCommands::moveSelected(std::unique_ptr<EditStep> (*makeStep)(Catalog &,
 
 void TreeCommands::setIcon(int k)
 {
+    if (readOnly_)
+        return;
     run([this, k] {
         if (Node *selected = pane_.selectedNode())
             pushStep(setIconStep(catalog_, selected, k));
@@ -312,9 +314,15 @@ void TreeCommands::pushStep(std::unique_ptr<EditStep> step)
     }));
 }
 
+void TreeCommands::setReadOnly(bool readOnly)
+{
+    readOnly_ = readOnly;
+    refreshStructuralActions();
+}
+
 void TreeCommands::refreshStructuralActions()
 {
-    const bool free = !pane_.filtering();
+    const bool free = !pane_.filtering() && !readOnly_;
     for (QAction *a :
          {createNodeAction_, createChildAction_, deleteNodeAction_, moveUpAction_, moveDownAction_})
         a->setEnabled(free);
@@ -329,7 +337,7 @@ void TreeCommands::refreshUndoActions()
         a->setEnabled(can);
         a->setText(can ? word + QStringLiteral(": ") + step : word);
     };
-    const bool free = !pane_.filtering();
+    const bool free = !pane_.filtering() && !readOnly_;
     follow(undoAction_, QStringLiteral(u"Отменить"), free && undoStack_->canUndo(), undoStack_->undoText());
     follow(redoAction_, QStringLiteral(u"Повторить"), free && undoStack_->canRedo(), undoStack_->redoText());
 }

@@ -26,6 +26,11 @@ class TreeCommands : public QObject {
 public:
     static constexpr int kUndoLimit = 500;
 
+    // A catalogue that cannot be saved: every command that changes it is
+    // off (expanding, collapsing and finding stay).
+    void setReadOnly(bool readOnly);
+    bool readOnly() const { return readOnly_; }
+
     // The keys are added to the pane's tree.
     TreeCommands(TreePane &pane, Catalog &catalog);
     ~TreeCommands() override;
@@ -105,6 +110,7 @@ private:
     std::function<void()> beforeCommand_;
     Bytes captionAtRenameStart_;
     bool busy_ = false;
+    bool readOnly_ = false;
     bool selectionPending_ = false;
 };
 

@@ -291,6 +291,13 @@ void TreePane::setTreeFont(const QString &face, int pointSize)
     applyFontFaceAndSize(tree_, face, pointSize);
 }
 
+void TreePane::setReadOnly(bool readOnly)
+{
+    commands_->setReadOnly(readOnly);
+    tree_->setEditTriggers(readOnly ? QAbstractItemView::NoEditTriggers
+                                    : QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
+}
+
 void TreePane::setTreeColors(const QColor &background, const QColor &text)
 {
     // A text colour that comes from the system palette may not suit the

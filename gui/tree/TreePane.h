@@ -65,6 +65,8 @@ public:
 
     void setTreeFont(const QString &face, int pointSize);
     void setTreeColors(const QColor &background, const QColor &text);
+    // A catalogue that cannot be saved: browsing and finding only.
+    void setReadOnly(bool readOnly);
 
 signals:
     // A command ran (the save-all button follows the unsaved-changes flag).

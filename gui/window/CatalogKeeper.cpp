@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QFile>
+#include <QFileDialog>
 #include <QMainWindow>
 #include <QStatusBar>
 #include <QTimer>
@@ -229,6 +230,9 @@ bool CatalogKeeper::overwriteAgreed()
 
 bool CatalogKeeper::save(Catalog &catalog, bool interactive)
 {
+    // Nothing can be written: the catalogue stays as it was found.
+    if (session_.readOnly())
+        return true;
     finishBackups(interactive);
     if (interactive)
         askLinks();
@@ -239,8 +243,84 @@ bool CatalogKeeper::save(Catalog &catalog, bool interactive)
             return false;
         saved = session_.save(catalog, Consent::Granted);
     }
+    saveFailed_ = saved.status == CatalogSession::Saved::Status::Failed;
     report(saved.failure, interactive);
     reportCopies(saved, interactive);
+    return saved.ok();
+}
+
+namespace {
+
+std::function<QString(QWidget *)> &folderChooser()
+{
+    static std::function<QString(QWidget *)> chooser;
+    return chooser;
+}
+
+} // namespace
+
+void CatalogKeeper::setFolderChooser(std::function<QString(QWidget *)> chooser)
+{
+    folderChooser() = std::move(chooser);
+}
+
+CatalogKeeper::AfterFailedSave CatalogKeeper::askAfterFailedSave(Catalog &catalog, bool journalled)
+{
+    const QString files = QString::fromStdString(session_.files().outlinePath()) + QStringLiteral(", ")
+        + QString::fromStdString(session_.files().recordPath());
+    for (;;) {
+        const QMessageBox::StandardButton answer
+            = msg::ask(window_, QMessageBox::Warning, kTitle,
+                       QStringLiteral(u"Каталог не сохранён (%1).\r\nЧто сделать?").arg(files),
+                       {{QMessageBox::Retry, QStringLiteral(u"Повторить")},
+                        {QMessageBox::Save, QStringLiteral(u"Сохранить копию в другую папку…")},
+                        {QMessageBox::Discard, QStringLiteral(u"Закрыть без сохранения")},
+                        {QMessageBox::Cancel, QStringLiteral(u"Отмена")}},
+                       QMessageBox::Cancel);
+        switch (answer) {
+        case QMessageBox::Retry:
+            return AfterFailedSave::Retry;
+        case QMessageBox::Save: {
+            const QString folder = folderChooser()
+                ? folderChooser()(window_)
+                : QFileDialog::getExistingDirectory(window_, QStringLiteral(u"Папка для копии каталога"));
+            if (!folder.isEmpty() && saveCopy(catalog, QFile::encodeName(folder).toStdString()))
+                return AfterFailedSave::CopySaved;
+            break;
+        }
+        case QMessageBox::Discard: {
+            const QString consequence = journalled
+                ? QStringLiteral(u"Несохранённые изменения останутся в журнале, и при следующем запуске "
+                                 u"программа предложит их восстановить.")
+                : QStringLiteral(u"Несохранённые изменения будут потеряны.");
+            if (msg::show(window_, QMessageBox::Question, kTitle,
+                          consequence + QStringLiteral(u"\r\nЗакрыть без сохранения?"),
+                          QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+                == QMessageBox::Yes)
+                return AfterFailedSave::CloseUnsaved;
+            break;
+        }
+        default:
+            return AfterFailedSave::KeepOpen;
+        }
+    }
+}
+
+bool CatalogKeeper::saveCopy(Catalog &catalog, const std::string &folder)
+{
+    CatalogSession copy(folder.empty() || folder.back() == '/' ? folder : folder + "/",
+                        {CatalogSession::Access::Write, false, false});
+    const CatalogSession::Opened opened = copy.open();
+    if (opened.refused) {
+        if (opened.lockRefusal)
+            report(opened.lockRefusal, true);
+        else
+            msg::showError(window_, Error(catalogBusyText()));
+        return false;
+    }
+    const CatalogSession::Saved saved = copy.save(catalog, CatalogSession::Consent::Granted);
+    report(saved.failure, true);
+    reportCopies(saved, true);
     return saved.ok();
 }
 

@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <exception>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -85,6 +86,24 @@ public:
     // outside the folder are asked about (Yes: written through, and
     // remembered for this folder; No: replaced by regular files).
     bool save(Catalog &catalog, bool interactive);
+    // The last save failed (as opposed to the user declining to overwrite).
+    bool saveFailed() const { return saveFailed_; }
+
+    // After a save at close failed: what the user chose. `journalled`: the
+    // journal holds every change, so closing without a save keeps them.
+    enum class AfterFailedSave {
+        Retry,
+        CopySaved,    // the catalogue went into another folder: close
+        CloseUnsaved, // the user agreed to close without a save
+        KeepOpen,
+    };
+    AfterFailedSave askAfterFailedSave(Catalog &catalog, bool journalled);
+    // Saves the pair into `folder` the safe way, under its lock; existing
+    // catalogue files there are kept under dated names. Failures are told.
+    bool saveCopy(Catalog &catalog, const std::string &folder);
+    // Test hook replacing the folder dialog ("" = cancelled). An empty
+    // function restores the dialog.
+    static void setFolderChooser(std::function<QString(QWidget *)> chooser);
 
     const CatalogSession &session() const { return session_; }
     QTimer *flushTimer() const { return flushTimer_; }
@@ -109,7 +128,8 @@ private:
     size_t keptBackupsTold_ = 0; // session_.files().keptBackups() named in a box
     bool copiesTold_ = false;    // load() told the start-up's copies
     bool flushFailing_ = false;  // the last flush failed and was reported
-    QString flushMessage_;       // the status bar's text about it
+    bool saveFailed_ = false;
+    QString flushMessage_; // the status bar's text about it
 };
 
 } // namespace qv

@@ -17,6 +17,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QScreen>
@@ -190,6 +191,8 @@ void MainWindow::runCreationSequence()
         refused_ = true;
         return;
     }
+    if (readOnly())
+        showReadOnly();
     settings_.open(baseDir_ + "Quorvel.ini");
     try {
         qv::Settings &s = prefs_;
@@ -289,8 +292,45 @@ bool MainWindow::saveCatalogue(bool interactive)
     return saved;
 }
 
+bool MainWindow::saveAtClose(bool interactive)
+{
+    // Whatever the save does, the journal has every change first.
+    const bool journalled = keeper_->flush(interactive);
+    for (;;) {
+        if (saveCatalogue(interactive))
+            return writeSettings(interactive);
+        // A save the user declined, or nobody there to ask: the run stays.
+        if (!interactive || !keeper_->saveFailed())
+            return false;
+        switch (keeper_->askAfterFailedSave(catalog_, journalled)) {
+        case CatalogKeeper::AfterFailedSave::Retry:
+            continue;
+        case CatalogKeeper::AfterFailedSave::CopySaved:
+        case CatalogKeeper::AfterFailedSave::CloseUnsaved:
+            return true;
+        case CatalogKeeper::AfterFailedSave::KeepOpen:
+            return false;
+        }
+    }
+}
+
+bool MainWindow::readOnly() const { return keeper_->session().readOnly(); }
+
+void MainWindow::showReadOnly()
+{
+    treePane_->setReadOnly(true);
+    editorPane_->setReadOnly(true);
+    auto *line
+        = new QLabel(QStringLiteral(u"Только чтение: нет прав на запись в папку каталога и его файлы"));
+    line->setObjectName(QStringLiteral("readOnlyLabel"));
+    statusBar()->addPermanentWidget(line);
+}
+
 bool MainWindow::writeSettings(bool interactive)
 {
+    // A folder that cannot be written keeps its settings as they are.
+    if (readOnly())
+        return true;
     try {
         // What the panel shows is written, applied or not, as it always was.
         qv::Settings s = settingsPanel_->settings();
@@ -319,12 +359,8 @@ bool MainWindow::runCloseSequence(bool interactive)
     keeper_->finishBackups(interactive);
     // A window that never loaded its catalogue has nothing to save, and its
     // controls do not hold the stored settings.
-    if (started_) {
-        // Whatever the save does, the journal has every change first.
-        keeper_->flush(interactive);
-        if (!saveCatalogue(interactive) || !writeSettings(interactive))
-            return false;
-    }
+    if (started_ && !saveAtClose(interactive))
+        return false;
     settings_.release();
     keeper_->releaseFolder();
     closed_ = true;

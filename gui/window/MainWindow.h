@@ -53,6 +53,10 @@ public:
 
     // The first activation has run (the catalogue was loaded or tried).
     bool started() const { return started_; }
+    // Neither the folder nor its catalogue files could be written at the
+    // start: the window only shows the catalogue, and its close never
+    // blocks (nothing is saved, no backup or journal is made).
+    bool readOnly() const;
     // Another copy holds the catalogue folder: the creation stopped after
     // saying so, nothing was read or written, and the window is not to be
     // shown (the program ends with status 1).
@@ -106,6 +110,11 @@ private:
     void beginActivation();
     void runActivationSequence();
     void updateSaveAllEnabled();
+    void showReadOnly();
+    // The close's save and settings; after a failed save the user chooses
+    // (retry, a copy elsewhere, close without a save, stay). True when the
+    // close may go on.
+    bool saveAtClose(bool interactive);
     // The tree's focus goes to the note; any other goes to the tree.
     void switchPane(Qt::FocusReason reason);
     bool treeHasFocus() const;

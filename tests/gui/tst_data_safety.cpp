@@ -330,12 +330,12 @@ void DataSafety::partialLoadToldOnceAndOriginalsNamedAfterFailedSave()
     qv::os::failAfter(0, ENOSPC, 0, "text.dat");
     QVERIFY(!w->close());
     QStringList boxes = f.takeBoxes();
-    QCOMPARE(boxes.size(), 2);
+    QCOMPARE(boxes.size(), 3); // the error, the copies, what now
     QCOMPARE(boxes.first(), QString::fromUtf8("Диск полон."));
     const QStringList kept = QDir(dir).entryList({"*.unread-*"}, QDir::Files);
     QCOMPARE(kept.size(), 2);
     for (const QString &name : kept)
-        QVERIFY2(boxes.last().contains(dir + "/" + name), qPrintable(boxes.last()));
+        QVERIFY2(boxes.at(1).contains(dir + "/" + name), qPrintable(boxes.at(1)));
 
     QVERIFY(w->close());
     QVERIFY(f.takeBoxes().isEmpty());

@@ -9,6 +9,7 @@
 #include "gui/editor/NoteEditor.h"
 #include "gui/settings/SettingsPanel.h"
 #include "gui/tree/OutlineView.h"
+#include "gui/tree/TreeCommands.h"
 #include "gui/tree/TreePane.h"
 #include "gui/window/CatalogKeeper.h"
 #include "gui/window/WindowSettings.h"
@@ -23,9 +24,11 @@
 #include <QDir>
 #include <QFile>
 #include <QMenu>
+#include <QMessageBox>
 #include <QSessionManager>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextCursor>
 #include <QTimer>
@@ -86,8 +89,10 @@ private slots:
     void startupLoadsBacksUpAndShowsFirstNote();
     void closeRewritesUnchangedFilesInCanonicalForm();
     void neverStartedWindowWritesNothing();
-    void failedSaveKeepsWindowOpen();
+    void failedSaveAtCloseOffersAWayOut_data();
+    void failedSaveAtCloseOffersAWayOut();
     void readOnlySettingsKeepWindowOpen();
+    void unwritableCatalogueOpensReadOnly();
     void endOfRunSavesAsACloseDoes_data();
     void endOfRunSavesAsACloseDoes();
     void signalEndsTheRunThoughSettingsFail();
@@ -203,19 +208,49 @@ void WindowStartup::neverStartedWindowWritesNothing()
     QCOMPARE(f.readFile("data.dat"), QByteArray("A\r\n"));
 }
 
-void WindowStartup::failedSaveKeepsWindowOpen()
+void WindowStartup::failedSaveAtCloseOffersAWayOut_data()
 {
+    QTest::addColumn<int>("choice");
+    QTest::addColumn<bool>("closes");
+    QTest::newRow("stay") << int(QMessageBox::Cancel) << false;
+    QTest::newRow("retry") << int(QMessageBox::Retry) << true;
+    QTest::newRow("copy elsewhere") << int(QMessageBox::Save) << true;
+    QTest::newRow("close unsaved") << int(QMessageBox::Discard) << true;
+}
+
+// The disk is full at the close: the error, then a question naming the
+// files, whose every answer leaves the files sound and the edits somewhere.
+void WindowStartup::failedSaveAtCloseOffersAWayOut()
+{
+    QFETCH(int, choice);
+    QFETCH(bool, closes);
     WindowFixture f;
+    QTemporaryDir elsewhere;
+    qv::CatalogKeeper::setFolderChooser([&elsewhere](QWidget *) { return elsewhere.path(); });
     qv::MainWindow *w = openAndType(f);
     qv::os::failAfter(0, ENOSPC, 0, "text.dat");
-    QVERIFY(!f.close());
+    qv::msg::setNextAnswers({QMessageBox::Ok, QMessageBox::StandardButton(choice), QMessageBox::Yes});
+    QCOMPARE(f.close(), closes);
+    qv::CatalogKeeper::setFolderChooser({});
+    const QStringList boxes = f.takeBoxes();
+    QCOMPARE(boxes.value(0), QString::fromUtf8("Диск полон."));
+    QVERIFY(boxes.value(1).contains(QString::fromStdString(f.base()) + "data.dat"));
+    const QByteArray typed = lines({"1", "A", "typedold", "0"}), old = lines({"1", "A", "old", "0"});
+    QCOMPARE(f.readFile("text.dat"), choice == QMessageBox::Retry ? typed : old);
+    QCOMPARE(f.exists("Quorvel.ini"), choice == QMessageBox::Retry);
+    if (choice == QMessageBox::Save) {
+        QFile copy(elsewhere.filePath("text.dat"));
+        QVERIFY(copy.open(QIODevice::ReadOnly));
+        QCOMPARE(copy.readAll(), typed);
+    }
+    if (choice == QMessageBox::Discard) // the journal keeps the edits for the next start
+        QVERIFY(f.exists("Quorvel.journal"));
+    if (closes)
+        return;
     QVERIFY(w->isVisible());
-    QCOMPARE(f.takeBoxes(), QStringList({QString::fromUtf8("Диск полон.")}));
-    QCOMPARE(f.readFile("text.dat"), lines({"1", "A", "old", "0"}));
-    QVERIFY(!f.exists("Quorvel.ini"));
     // The edits are still there for the next try.
     QVERIFY(f.close());
-    QCOMPARE(f.readFile("text.dat"), lines({"1", "A", "typedold", "0"}));
+    QCOMPARE(f.readFile("text.dat"), typed);
 }
 
 void WindowStartup::readOnlySettingsKeepWindowOpen()
@@ -238,6 +273,38 @@ void WindowStartup::readOnlySettingsKeepWindowOpen()
     QVERIFY(QFile::setPermissions(f.path("Quorvel.ini"), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
     QVERIFY(f.close());
     QCOMPARE(readNumber(f, "Window", "WindowState"), 1);
+}
+
+// Neither the folder nor its files can be written: the window only shows
+// the catalogue, and closes without a box, having written nothing.
+void WindowStartup::unwritableCatalogueOpensReadOnly()
+{
+    QV_RUN_AS_NOBODY();
+    WindowFixture f;
+    f.writeFile("data.dat", lines({"A"}));
+    f.writeFile("text.dat", lines({"1", "A", "note", "0"}));
+    const auto readable = QFileDevice::ReadOwner | QFileDevice::ReadOther;
+    const QString folder = QString::fromStdString(f.base());
+    for (const char *name : {"data.dat", "text.dat"})
+        QVERIFY(QFile::setPermissions(f.path(name), readable));
+    QVERIFY(QFile::setPermissions(folder, readable | QFileDevice::ExeOwner | QFileDevice::ExeOther));
+    qv::MainWindow *w = f.open();
+    QVERIFY(w->readOnly());
+    QVERIFY(f.find<QWidget>(QStringLiteral("readOnlyLabel"))->isVisible());
+    qv::TreeCommands *commands = w->treePane()->commands();
+    for (QAction *a : {commands->createNodeAction(), commands->createChildAction(),
+                       commands->deleteNodeAction(), commands->moveDownAction()})
+        QVERIFY(!a->isEnabled());
+    commands->setIcon(5);
+    w->editorPane()->editor()->setFocus();
+    QTest::keyClicks(w->editorPane()->editor(), "typed");
+    QCOMPARE(w->editorPane()->editor()->noteText(), QStringLiteral("note"));
+    QVERIFY(!w->catalog().modified());
+    QVERIFY(f.close());
+    QVERIFY(f.takeBoxes().isEmpty());
+    QCOMPARE(f.listing(), QStringList({"data.dat", "text.dat"}));
+    QCOMPARE(f.readFile("text.dat"), lines({"1", "A", "note", "0"}));
+    QVERIFY(QFile::setPermissions(folder, readable | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
 }
 
 // A signal, or the application told to quit (as at the session's end),
