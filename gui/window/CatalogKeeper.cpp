@@ -3,6 +3,7 @@
 #include "catalog/Catalog.h"
 #include "catalog/Errors.h"
 #include "gui/common/MessageBox.h"
+#include "storage/BackupChoice.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -102,10 +103,42 @@ void CatalogKeeper::load(Catalog &catalog)
     report(loaded.backupFailure, true);
     reportStartupCopies(loaded);
     copiesTold_ = true;
-    offerJournal(catalog, loaded);
+    if ((loaded.failure || !loaded.partialReads.empty()) && offerBackup(catalog)) {
+        // The journal's changes were made on the damaged files.
+        report(session_.recover(catalog, false).setAsideFailure, true);
+    } else {
+        offerJournal(catalog, loaded);
+    }
     // Replayed changes go into a fresh journal at the next flush.
     if (session_.unflushed())
         startTimer();
+}
+
+bool CatalogKeeper::offerBackup(Catalog &catalog)
+{
+    const std::optional<BackupPair> pair = newestWholeBackup(session_.baseDir());
+    if (!pair)
+        return false;
+    const QString when = QDateTime::fromMSecsSinceEpoch(pair->mtimeNs / 1000000)
+                             .toString(QStringLiteral("dd.MM.yyyy hh:mm"));
+    const QString question
+        = QStringLiteral(
+              u"Каталог прочитан не полностью. Резервная копия от %1 читается целиком:\r\n%2\r\n%3\r\n"
+              u"Открыть её? Нынешние файлы будут сохранены под другими именами при первом сохранении.")
+              .arg(when, fileName(pair->outlinePath), fileName(pair->recordPath));
+    if (msg::show(window_, QMessageBox::Question, kTitle, question, QMessageBox::Yes | QMessageBox::No,
+                  QMessageBox::No)
+        != QMessageBox::Yes)
+        return false;
+    try {
+        readPairWhole(*pair, catalog);
+    } catch (const std::exception &e) {
+        msg::showError(window_, e);
+        return false;
+    }
+    // What the window shows is not what the files hold: the close saves it.
+    catalog.markChanged();
+    return true;
 }
 
 void CatalogKeeper::reportStartupCopies(const CatalogSession::Loaded &loaded)

@@ -110,6 +110,9 @@ public:
 
 private:
     void reportStartupCopies(const CatalogSession::Loaded &loaded);
+    // After a load that read in part or failed: the newest backup that
+    // reads whole, offered with its time; true when it was opened.
+    bool offerBackup(Catalog &catalog);
     // The old backups kept and not yet named, as a box names them.
     QString keptBackupsText();
     void offerJournal(Catalog &catalog, const CatalogSession::Loaded &loaded);
