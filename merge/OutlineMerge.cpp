@@ -22,6 +22,70 @@ constexpr uint32_t kNone = UINT32_MAX;
 constexpr uint32_t kTop = UINT32_MAX - 1; // the parent of a root
 constexpr int B = 0, O = 1, T = 2;
 
+// Keys to node indices: open addressing over (index + 1, hash bits), the
+// keys themselves held by the caller.
+class KeyIndex {
+public:
+    explicit KeyIndex(const std::vector<std::string_view> &keys) : keys_(keys) {}
+    void reserve(size_t n)
+    {
+        size_t size = 16;
+        while (size < 2 * n)
+            size <<= 1;
+        slots_.assign(size, {});
+    }
+    // Adds keys_[index] unless its key is there; false when it was.
+    bool add(uint32_t index)
+    {
+        if (2 * (count_ + 1) > slots_.size())
+            grow();
+        const std::string_view key = keys_[index];
+        const size_t h = std::hash<std::string_view>()(key);
+        for (size_t i = h & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
+            Slot &slot = slots_[i];
+            if (slot.index1 == 0) {
+                slot = {index + 1, uint32_t(h >> 32)};
+                ++count_;
+                return true;
+            }
+            if (slot.tag == uint32_t(h >> 32) && keys_[slot.index1 - 1] == key)
+                return false;
+        }
+    }
+    uint32_t find(std::string_view key) const
+    {
+        if (slots_.empty())
+            return kNone;
+        const size_t h = std::hash<std::string_view>()(key);
+        for (size_t i = h & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
+            const Slot &slot = slots_[i];
+            if (slot.index1 == 0)
+                return kNone;
+            if (slot.tag == uint32_t(h >> 32) && keys_[slot.index1 - 1] == key)
+                return slot.index1 - 1;
+        }
+    }
+
+private:
+    struct Slot {
+        uint32_t index1 = 0;
+        uint32_t tag = 0;
+    };
+    void grow()
+    {
+        std::vector<Slot> old;
+        old.swap(slots_);
+        reserve(std::max<size_t>(count_ * 2, 8));
+        count_ = 0;
+        for (const Slot &slot : old)
+            if (slot.index1)
+                add(slot.index1 - 1);
+    }
+    const std::vector<std::string_view> &keys_;
+    std::vector<Slot> slots_;
+    size_t count_ = 0;
+};
+
 // One version flattened: its nodes in flat order with their parents, keys
 // and note records, and its records with their identities.
 struct Version {
@@ -33,7 +97,7 @@ struct Version {
     std::vector<std::string_view> key;
     std::vector<uint32_t> note; // the row of the node's record, or kNone
     std::vector<uint32_t> id;   // the node's identity in the merge
-    std::unordered_map<std::string_view, uint32_t> byKey;
+    KeyIndex byKey{key};
     // Rows no node shows: their key (the section, or "section NUL r k" for
     // its k-th repetition); empty for a node's record.
     std::vector<std::string_view> strayKey;
@@ -75,34 +139,37 @@ void flatten(const Catalog &catalog, Version &v)
         v.parent.push_back(open.empty() ? kNone : open.back());
         v.end.push_back(0);
         open.push_back(i);
-        std::string_view key = node->caption();
-        if (!v.byKey.try_emplace(key, i).second) {
-            v.owned.push_back(std::string(key) + '\0' + decimal(++repeats[key]));
-            key = v.owned.back();
-            v.byKey.emplace(key, i);
+        v.key.push_back(node->caption());
+        if (!v.byKey.add(i)) {
+            const std::string_view caption = node->caption();
+            v.owned.push_back(std::string(caption) + '\0' + decimal(++repeats[caption]));
+            v.key.back() = v.owned.back();
+            v.byKey.add(i);
         }
-        v.key.push_back(key);
     }
     for (const uint32_t o : open)
         v.end[o] = i;
     v.note.assign(i, kNone);
     const RecordTable &records = catalog.records();
     v.strayKey.assign(records.size(), {});
-    std::unordered_map<std::string_view, uint32_t> seen;
-    seen.reserve(records.size());
+    std::unordered_map<std::string_view, uint32_t> strays;
     for (uint32_t row = 0; row < records.size(); ++row) {
         const std::string_view section = records.at(row).section;
-        const auto [it, first] = seen.try_emplace(section, 0);
-        if (first) {
-            const auto node = v.byKey.find(section);
-            if (node != v.byKey.end() && v.key[node->second].size() == section.size()) {
-                v.note[node->second] = row;
+        const uint32_t node = v.byKey.find(section);
+        uint32_t repeat = 0;
+        if (node != kNone) {
+            if (v.note[node] == kNone) {
+                v.note[node] = row;
                 continue;
             }
-            v.owned.emplace_back(section);
-        } else {
-            v.owned.push_back(std::string(section) + '\0' + 'r' + decimal(++it->second));
+            repeat = ++strays[section]; // after the node's own record
+        } else if (const auto [it, fresh] = strays.try_emplace(section, 0); !fresh) {
+            repeat = ++it->second;
         }
+        if (repeat)
+            v.owned.push_back(std::string(section) + '\0' + 'r' + decimal(repeat));
+        else
+            v.owned.emplace_back(section);
         v.strayKey[row] = v.owned.back();
     }
 }
@@ -112,11 +179,12 @@ bool sameNote(const std::optional<RecordView> &a, const std::optional<RecordView
     return a.has_value() == b.has_value() && (!a || (a->text == b->text && a->icons == b->icons));
 }
 
-// A record's fields in a merge, owned where merged.
+// A record's fields in a merge: views of a version's record, or of a text
+// the merge made (kept by the merger).
 struct Fields {
     bool present = false;
-    Bytes text;
-    Bytes icons;
+    std::string_view text;
+    std::string_view icons;
 };
 
 class Merger {
@@ -203,6 +271,7 @@ private:
     std::vector<Bytes> renamed_; // a caption given " (N)", else empty
     std::vector<Fields> notes_;
     std::vector<Fields> strayFields_;
+    std::deque<Bytes> mergedTexts_;
     std::vector<int32_t> scratch_, pairScratch_, count_, chosen_; // per identity, reset after each use
     std::vector<uint32_t> kidsStart_, kids_;
 
@@ -237,9 +306,9 @@ void Merger::identify()
         Version &v = v_[s];
         v.id.assign(v.size(), kNone);
         for (uint32_t i = 0; i < v.size(); ++i)
-            if (const auto f = base.byKey.find(v.key[i]); f != base.byKey.end()) {
-                v.id[i] = f->second;
-                items_[f->second].at[s] = i;
+            if (const uint32_t f = base.byKey.find(v.key[i]); f != kNone) {
+                v.id[i] = f;
+                items_[f].at[s] = i;
             }
         // Renames, parents before their children.
         matchRenames(s, kTop, kTop, kept);
@@ -361,7 +430,7 @@ Fields Merger::mergeFields(const std::optional<RecordView> (&f)[3], bool inB, bo
                     = mergeText(b.value_or(""), o.value_or(""), t.value_or(""), *sides_[O], *sides_[T]);
                 if (m.conflicts)
                     conflict(Conflict::Kind::Note, conflictId, {});
-                result.text = m.text;
+                result.text = mergedTexts_.emplace_back(m.text);
                 result.present = true;
                 continue;
             } else {
@@ -371,7 +440,7 @@ Fields Merger::mergeFields(const std::optional<RecordView> (&f)[3], bool inB, bo
             }
         }
         if (value) {
-            (text ? result.text : result.icons) = Bytes(*value);
+            (text ? result.text : result.icons) = *value;
             result.present = true;
         }
     }
@@ -421,9 +490,8 @@ void Merger::decideNodes()
         const std::optional<RecordView> f[3]
             = {inB ? noteOf(id, B) : std::nullopt, inO ? noteOf(id, O) : std::nullopt,
                inT ? noteOf(id, T) : std::nullopt};
-        notes_[id] = mergeFields(f, inB, inO, inT, id);
         // What each side changed.
-        bool edited[3] = {false, false, false};
+        bool noteChanged[3] = {false, false, false}, edited[3] = {false, false, false};
         for (const int s : {O, T}) {
             if (!it.in(s)) {
                 if (inB)
@@ -436,11 +504,15 @@ void Merger::decideNodes()
             }
             const bool renamed = captionOf(id, s) != captionOf(id, B);
             const bool moved = parentOf(id, s) != parentOf(id, B);
-            const bool noteChanged = !sameNote(f[s], f[B]);
-            report_.oursChanges += s == O ? renamed + moved + noteChanged : 0;
-            report_.theirsChanges += s == T ? renamed + moved + noteChanged : 0;
-            edited[s] = renamed || moved || noteChanged;
+            noteChanged[s] = !sameNote(f[s], f[B]);
+            report_.oursChanges += s == O ? renamed + moved + noteChanged[s] : 0;
+            report_.theirsChanges += s == T ? renamed + moved + noteChanged[s] : 0;
+            edited[s] = renamed || moved || noteChanged[s];
         }
+        if (inB && inO && inT && !noteChanged[O] && !noteChanged[T])
+            notes_[id] = {f[B].has_value(), f[B] ? f[B]->text : "", f[B] ? f[B]->icons : ""};
+        else
+            notes_[id] = mergeFields(f, inB, inO, inT, id);
         present_[id] = !inB || (inO && inT) || (inO && edited[O]) || (inT && edited[T]);
     }
     fixCycles();
@@ -492,58 +564,60 @@ void Merger::fixCycles()
 
 void Merger::uniqueCaptions()
 {
-    std::unordered_map<std::string_view, uint32_t> first;
-    std::unordered_set<std::string_view> taken;
+    // Only a caption the base did not give its node can clash: with
+    // another such one, or with a node that kept its base caption.
+    const auto keeps = [&](uint32_t id) { return items_[id].in(B) && captionOf(id, B) == caption(id); };
+    const auto holder = [&](std::string_view name) {
+        const uint32_t f = v_[B].byKey.find(name);
+        return f != kNone && present_[f] && keeps(f) ? f : kNone;
+    };
+    std::unordered_map<std::string_view, std::vector<uint32_t>> changed;
+    for (uint32_t id = 0; id < nodeIds_; ++id)
+        if (present_[id] && !keeps(id))
+            changed[caption(id)].push_back(id);
     std::vector<std::vector<uint32_t>> clashes;
-    std::unordered_map<uint32_t, size_t> clashOf;
-    for (uint32_t id = 0; id < nodeIds_; ++id) {
-        if (!present_[id])
-            continue;
-        const auto [it, fresh] = first.try_emplace(caption(id), id);
-        if (fresh)
-            continue;
-        const auto [c, made] = clashOf.try_emplace(it->second, clashes.size());
-        if (made)
-            clashes.push_back({it->second});
-        clashes[c->second].push_back(id);
+    for (auto &[name, ids] : changed) {
+        if (const uint32_t h = holder(name); h != kNone)
+            ids.insert(ids.begin(), h);
+        if (ids.size() > 1)
+            clashes.push_back(ids);
     }
-    if (clashes.empty())
-        return;
-    for (const auto &[name, id] : first)
-        taken.insert(name);
-    // Sorted first: those that had the caption in the base, then by the
-    // side that gave it (earlier first), then by note.
-    const auto keeps
-        = [&](uint32_t id) { return items_[id].in(B) && captionOf(id, B) == caption(id) ? 0 : 1; };
-    std::deque<Bytes> names;
+    // In each clash the first keeps the caption: the one that had it in
+    // the base, else by the side that gave it (earlier first), then by note.
+    const auto before = [&](uint32_t a, uint32_t b) {
+        if (keeps(a) != keeps(b))
+            return keeps(a);
+        const int sa = captionFrom_[a], sb = captionFrom_[b];
+        if (sa != sb && sa != B && sb != B) {
+            const int c = compareSides(*sides_[sa], *sides_[sb]);
+            if (c != 0)
+                return c < 0;
+        }
+        if (notes_[a].text != notes_[b].text)
+            return notes_[a].text < notes_[b].text;
+        return notes_[a].icons < notes_[b].icons;
+    };
+    std::sort(clashes.begin(), clashes.end(),
+              [&](const auto &x, const auto &y) { return caption(x[0]) < caption(y[0]); });
+    std::unordered_set<Bytes> given;
+    std::vector<std::pair<uint32_t, Bytes>> names;
     for (std::vector<uint32_t> &group : clashes) {
-        std::sort(group.begin(), group.end(), [&](uint32_t a, uint32_t b) {
-            if (keeps(a) != keeps(b))
-                return keeps(a) < keeps(b);
-            const int sa = captionFrom_[a], sb = captionFrom_[b];
-            if (sa != sb && sa != B && sb != B) {
-                const int c = compareSides(*sides_[sa], *sides_[sb]);
-                if (c != 0)
-                    return c < 0;
-            }
-            if (notes_[a].text != notes_[b].text)
-                return notes_[a].text < notes_[b].text;
-            return notes_[a].icons < notes_[b].icons;
-        });
+        std::sort(group.begin(), group.end(), before);
         for (size_t k = 1; k < group.size(); ++k) {
-            const uint32_t id = group[k];
-            const Bytes base(caption(id));
+            const Bytes base(caption(group[k]));
             Bytes candidate;
             for (long long n = 2;; ++n) {
                 candidate = base + " (" + decimal(n) + ")";
-                if (!taken.count(candidate))
+                if (holder(candidate) == kNone && !changed.count(candidate) && !given.count(candidate))
                     break;
             }
-            renamed_[id] = candidate;
-            taken.insert(names.emplace_back(candidate));
-            conflict(Conflict::Kind::Created, id, base);
+            given.insert(candidate);
+            names.emplace_back(group[k], candidate);
+            conflict(Conflict::Kind::Created, group[k], base);
         }
     }
+    for (auto &[id, name] : names)
+        renamed_[id] = std::move(name);
 }
 
 // ---- order ----
@@ -782,6 +856,14 @@ void Merger::build(Catalog &out)
         for (const int s : {B, O, T})
             childList(s, parent, lists[s]);
         ids.assign(members.begin() + start[p], members.begin() + start[p + 1]);
+        if (lists[O] == lists[B] && lists[T] == lists[B] && ids.size() == lists[B].size()
+            && std::all_of(ids.begin(), ids.end(), [&](uint32_t id) { return parent_[id] == parent; })) {
+            // Nobody changed these siblings: the base's order (every member
+            // is in it, having this parent in all three).
+            kids_.insert(kids_.end(), lists[B].begin(), lists[B].end());
+            kidsEnd[p] = uint32_t(kids_.size());
+            continue;
+        }
         order(
             lists, [&](uint32_t id) { return present_[id] && parent_[id] == parent; }, ids, nameOf,
             [&](uint32_t id, int s) {
@@ -881,14 +963,15 @@ void Merger::build(Catalog &out)
     records.reserve(sorted.size());
     for (const uint32_t id : sorted) {
         if (id < n) {
-            records.append(caption(id), notes_[id].text, notes_[id].icons);
+            records.appendUnindexed(caption(id), notes_[id].text, notes_[id].icons);
         } else {
             const Item &it = strays_[id - n];
             const int s = it.in(O) ? O : it.in(T) ? T : B;
-            records.append(v_[s].catalog->records().at(it.at[s]).section, strayFields_[id - n].text,
-                           strayFields_[id - n].icons);
+            records.appendUnindexed(v_[s].catalog->records().at(it.at[s]).section, strayFields_[id - n].text,
+                                    strayFields_[id - n].icons);
         }
     }
+    records.indexAppended();
     out.joinIcons();
 
     // The conflicts in the merged outline's order, each with its path.

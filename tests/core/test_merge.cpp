@@ -242,12 +242,14 @@ TEST(Merge, RandomEditsOnBothSides)
                         << n->caption();
                 }
 
-        // It reads back as it was written.
-        qvtest::TempDir dir;
-        qv::CatalogFiles(dir.path()).save(merged);
-        Catalog reread;
-        qv::CatalogFiles(dir.path()).load(reread);
-        EXPECT_EQ(qvtest::dump(reread), bytes);
+        // It reads back as it was written (every few seeds: a save syncs).
+        if (seed % 8 == 0) {
+            qvtest::TempDir dir;
+            qv::CatalogFiles(dir.path()).save(merged);
+            Catalog reread;
+            qv::CatalogFiles(dir.path()).load(reread);
+            EXPECT_EQ(qvtest::dump(reread), bytes);
+        }
 
         // The three identities.
         for (const auto &[b, o, t, expected] :
