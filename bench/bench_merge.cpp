@@ -3,7 +3,11 @@
 // moves) saved as a folder of its own, then the time of the merge of the
 // three loaded pairs next to its floor, the time to load the three pairs.
 //
-//   bench_merge [--nodes N] [--edits E] [--runs R] [--seed S]
+//   bench_merge [--nodes N] [--edits E] [--runs R] [--seed S] [--deep]
+//
+// --deep: the nodes nested one in another, each the only child of the one
+// before (the outline file grows with the square of the depth: 10000 levels
+// make 50 MB).
 
 #include "catalog/Catalog.h"
 #include "catalog/Errors.h"
@@ -87,10 +91,12 @@ int main(int argc, char **argv)
 {
     size_t nodes = 100000, edits = 1000, runs = 3;
     uint64_t seed = 1;
-    qv::bench::Args args(argc, argv, "usage: bench_merge [--nodes N] [--edits E] [--runs R] [--seed S]");
+    bool deep = false;
+    qv::bench::Args args(argc, argv,
+                         "usage: bench_merge [--nodes N] [--edits E] [--runs R] [--seed S] [--deep]");
     while (args.next())
         if (!args.option("--nodes", nodes) && !args.option("--edits", edits) && !args.option("--runs", runs)
-            && !args.option("--seed", seed))
+            && !args.option("--seed", seed) && !args.flag("--deep", deep))
             args.usage();
 
     qv::bench::TempDir tmp;
@@ -99,7 +105,8 @@ int main(int argc, char **argv)
         qv::gen::Options options;
         options.nodes = nodes;
         options.seed = seed;
-        const qv::gen::Generated generated = qv::gen::generate(options);
+        const qv::gen::Generated generated
+            = deep ? qv::gen::deepChain(nodes, seed) : qv::gen::generate(options);
         for (int side = 0; side < 3; ++side) {
             std::filesystem::create_directories(dirs[side]);
             qv::gen::writeCatalogFiles(dirs[side], generated);
