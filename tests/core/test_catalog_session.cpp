@@ -363,7 +363,9 @@ TEST(SessionBase, KeptAsLastLoadedOrSaved)
         EXPECT_EQ(qvtest::dump(again), qvtest::dump(catalog));
     }
     EXPECT_EQ(listing(d).find("bases"), std::string::npos);
-    writeFile(d + "text.dat", std::string("1\r\nA\r\nin part\r\n0\r\n\x1a", 23) + "more");
+    writeFile(d + "text.dat",
+              "1\r\nA\r\nin part\r\n0\r\n\x1a"
+              "more");
     {
         CatalogSession session(d, {Access::Write, false, false, true});
         ASSERT_FALSE(session.open().refused);
