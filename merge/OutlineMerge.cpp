@@ -226,13 +226,6 @@ private:
             return rank_ > 0 ? O : T;
         return oursValue > theirsValue ? O : T;
     }
-    std::string_view anyCaption(uint32_t id) const
-    {
-        for (const int s : {O, T, B})
-            if (items_[id].in(s))
-                return captionOf(id, s);
-        return {};
-    }
     std::string_view parentName(uint32_t p, int s) const
     {
         return p == kTop ? std::string_view() : captionOf(p, items_[p].in(s) ? s : B);
@@ -548,14 +541,14 @@ void Merger::fixCycles()
             uint32_t back = kNone;
             for (auto q = first; q != path.end(); ++q) {
                 const bool moved = !items_[*q].in(B) || parent_[*q] != parentOf(*q, B);
-                if (moved && (back == kNone || anyCaption(*q) < anyCaption(back)))
+                if (moved && (back == kNone || caption(*q) < caption(back)))
                     back = *q;
             }
             if (back == kNone)
                 back = p; // (a base without cycles leaves none unmoved)
             const uint32_t from = parent_[back];
             parent_[back] = items_[back].in(B) ? parentOf(back, B) : kTop;
-            conflict(Conflict::Kind::Place, back, anyCaption(from));
+            conflict(Conflict::Kind::Place, back, caption(from));
             for (const uint32_t q : path)
                 state[q] = 0;
         }
@@ -595,7 +588,11 @@ void Merger::uniqueCaptions()
         }
         if (notes_[a].text != notes_[b].text)
             return notes_[a].text < notes_[b].text;
-        return notes_[a].icons < notes_[b].icons;
+        if (notes_[a].icons != notes_[b].icons)
+            return notes_[a].icons < notes_[b].icons;
+        const std::string_view ba = items_[a].in(B) ? captionOf(a, B) : "",
+                               bb = items_[b].in(B) ? captionOf(b, B) : "";
+        return ba < bb;
     };
     std::sort(clashes.begin(), clashes.end(),
               [&](const auto &x, const auto &y) { return caption(x[0]) < caption(y[0]); });
