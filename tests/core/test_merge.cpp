@@ -32,9 +32,9 @@ const merge::Side kTheirs{"Beta", 1'800'000'600}; // ten minutes later
 // caption, "=" and its note ("/" between lines) when it has a record, and
 // "#" with its icons field when that is not 0. The records follow the
 // nodes' order.
-void build(const std::string &spec, Catalog &c)
+void build(const std::string &written, Catalog &c)
 {
-    std::stringstream in(spec);
+    std::stringstream in(written);
     std::string item;
     std::vector<qv::Node *> levels;
     while (std::getline(in, item, ';')) {
@@ -75,8 +75,8 @@ std::string show(const Catalog &c)
     return order == flat ? out : out + "|" + order;
 }
 
-std::string mergeSpecs(const std::string &b, const std::string &o, const std::string &t,
-                       const merge::Side &os, const merge::Side &ts, size_t *conflicts = nullptr)
+std::string mergeWritten(const std::string &b, const std::string &o, const std::string &t,
+                         const merge::Side &os, const merge::Side &ts, size_t *conflicts = nullptr)
 {
     Catalog base, ours, theirs, out;
     build(b, base);
@@ -106,8 +106,8 @@ TEST_P(MergeRule, BothOrdersGiveTheTable)
 {
     const Rule &r = GetParam();
     size_t conflicts = 0, swapped = 0;
-    EXPECT_EQ(mergeSpecs(r.base, r.ours, r.theirs, kOurs, kTheirs, &conflicts), r.merged);
-    EXPECT_EQ(mergeSpecs(r.base, r.theirs, r.ours, kTheirs, kOurs, &swapped), r.merged);
+    EXPECT_EQ(mergeWritten(r.base, r.ours, r.theirs, kOurs, kTheirs, &conflicts), r.merged);
+    EXPECT_EQ(mergeWritten(r.base, r.theirs, r.ours, kTheirs, kOurs, &swapped), r.merged);
     EXPECT_EQ(conflicts, r.conflicts);
     EXPECT_EQ(swapped, r.conflicts);
 }
