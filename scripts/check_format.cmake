@@ -1,7 +1,7 @@
 # Fails when a source file does not follow .clang-format.
 #   cmake -DSOURCE_DIR=... -DCLANG_FORMAT=... -P check_format.cmake
 set(sources "")
-foreach(dir catalog storage settings exchange gui tools tests bench fuzz)
+foreach(dir catalog storage settings exchange merge gui tools tests bench fuzz)
   file(GLOB_RECURSE found "${SOURCE_DIR}/${dir}/*.h" "${SOURCE_DIR}/${dir}/*.cpp")
   list(APPEND sources ${found})
 endforeach()

@@ -1,15 +1,17 @@
 # Fails when an include runs against the layers:
-#  - the core (catalog/, storage/, settings/, exchange/) includes no Qt
-#    header and nothing under gui/, and its folders are floors of their own:
-#    catalog/ (the model, the code page, the number syntax, the errors)
-#    includes only itself; storage/ the catalog and itself; settings/ and
-#    exchange/ the catalog, storage and their own folder, never each other;
+#  - the core (catalog/, storage/, settings/, exchange/, merge/) includes
+#    no Qt header and nothing under gui/, and its folders are floors of
+#    their own: catalog/ (the model, the code page, the number syntax, the
+#    errors) includes only itself; storage/ the catalog and itself;
+#    settings/ and exchange/ the catalog, storage and their own folder,
+#    never each other; merge/ (the three-way merge of two catalogues) the
+#    catalog and itself;
 #  - gui/common/ includes only the core and itself;
 #  - gui/tree/, gui/editor/ and gui/settings/ include the core, gui/common/
 #    and their own folder, never each other nor gui/window/;
 #  - gui/window/ may include everything.
 #   cmake -DSOURCE_DIR=... -P check_layers.cmake
-set(core catalog storage settings exchange)
+set(core catalog storage settings exchange merge)
 set(allowed_common ${core} gui/common)
 set(faults "")
 
@@ -37,7 +39,7 @@ function(check_folder folder allowed qt_allowed)
           set(ok TRUE)
         endif()
       endforeach()
-      if(NOT ok AND header MATCHES "^(catalog|storage|settings|exchange|gui)/")
+      if(NOT ok AND header MATCHES "^(catalog|storage|settings|exchange|merge|gui)/")
         list(APPEND faults "${rel}: ${header}")
       endif()
     endforeach()
@@ -49,6 +51,7 @@ check_folder(catalog "catalog" FALSE)
 check_folder(storage "catalog;storage" FALSE)
 check_folder(settings "catalog;storage;settings" FALSE)
 check_folder(exchange "catalog;storage;exchange" FALSE)
+check_folder(merge "catalog;merge" FALSE)
 check_folder(gui/common "${allowed_common}" TRUE)
 foreach(folder tree editor settings)
   check_folder(gui/${folder} "${allowed_common};gui/${folder}" TRUE)

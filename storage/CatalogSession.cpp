@@ -1,6 +1,7 @@
 #include "storage/CatalogSession.h"
 
 #include "storage/LinkConsent.h"
+#include "storage/MergeBase.h"
 #include "storage/Os.h"
 #include "storage/PairCommit.h"
 
@@ -133,6 +134,8 @@ CatalogSession::Loaded CatalogSession::load(Catalog &catalog)
     if (files_.loadFailed() || !loaded.partialReads.empty())
         loaded.backupFailure = finishBackups();
     loaded.keptBackups = files_.keptBackups();
+    if (!loaded.failure && loaded.partialReads.empty())
+        keepBase();
     // A read-only run leaves a journal where it is, for a run that can save.
     if (options_.journal && !readOnly_) {
         if (const std::optional<Journal::Pending> pending = journal_.pending(journalBase())) {
@@ -243,12 +246,31 @@ CatalogSession::Saved CatalogSession::save(Catalog &catalog, Consent consent)
         if (options_.journal)
             journal_.rebase(journalBase());
         saved.status = Saved::Status::Saved;
+        keepBase();
     } catch (...) {
         saved.failure = std::current_exception();
     }
     const std::vector<std::string> &kept = files_.keptOriginals();
     saved.originalsKept.assign(kept.begin() + static_cast<std::ptrdiff_t>(originalsBefore), kept.end());
     return saved;
+}
+
+void CatalogSession::keepBase() noexcept
+{
+    if (!options_.keepBase)
+        return;
+    try {
+        if (const std::optional<std::string> folder = os::canonicalPath(baseDir()))
+            mergebase::keep(*folder, baseDir(), files_.outlineHash(), files_.recordHash());
+    } catch (...) {
+        // Without a base the next merge takes the empty one: nothing is lost.
+    }
+}
+
+bool CatalogSession::loadBase(Catalog &base) const
+{
+    const std::optional<std::string> folder = os::canonicalPath(baseDir());
+    return folder && mergebase::load(*folder, base);
 }
 
 void CatalogSession::tellRemarks(Saved &saved)

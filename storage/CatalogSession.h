@@ -62,6 +62,10 @@ public:
         // asked about once (linksToAsk()), and Quorvel.ini is this run's
         // too. Without it every such link is replaced by the save.
         bool askLinks = false;
+        // The pair as this run last loaded (whole) or saved it is kept on
+        // this machine as the base of a later merge (storage/MergeBase.h),
+        // best effort: a failure to keep it stops nothing.
+        bool keepBase = false;
     };
 
     enum class Lock {
@@ -192,6 +196,10 @@ public:
     void decideLinks(bool agree);
     bool writesThrough(const std::string &path) const { return files_.writesThrough(path); }
 
+    // Loads the base this machine kept for the folder into `base` (empty);
+    // false when none is kept. Raises the load's errors.
+    bool loadBase(Catalog &base) const;
+
     // data.dat or text.dat is not what this run last loaded or saved.
     bool changedOutside() const { return files_.changedOnDisk(); }
     // Saves `catalog` once the backups are made. A version of the files
@@ -210,6 +218,8 @@ private:
     // Waits for the backups or makes them; their failure is kept for
     // finishBackups().
     void completeBackups();
+    // Options::keepBase: the pair as it now is becomes the folder's base.
+    void keepBase() noexcept;
     // The remarks of a save that went through, each told once a run.
     void tellRemarks(Saved &saved);
 

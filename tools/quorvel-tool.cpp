@@ -9,6 +9,9 @@
 //                               or indented text
 //   quorvel-tool find DIR TEXT  print the nodes whose caption or note
 //                               contains TEXT
+//   quorvel-tool merge BASE OURS THEIRS [--output DIR]
+//                               the three-way merge of two versions
+//                               (tools/MergeCommand.cpp)
 //
 // A catalogue folder is opened through the program's own session
 // (storage/CatalogSession.h), so the tool keeps the program's rules: the
@@ -26,6 +29,7 @@
 #include "storage/CatalogLock.h"
 #include "storage/CatalogSession.h"
 #include "storage/FileIo.h"
+#include "tools/MergeCommand.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -80,6 +84,16 @@ constexpr const char *kUsage
       "      (\"line 3\", \"lines 3, 7\"). Exit status 0 when a node matched,\n"
       "      1 when none did, 2 when the catalogue could not be read or on bad\n"
       "      usage.\n"
+      "  quorvel-tool merge BASE OURS THEIRS [--output DIR]\n"
+      "      Merge two versions of a catalogue that grew from the one in BASE\n"
+      "      (a folder without catalogue files: an empty one) and write the\n"
+      "      result into DIR (OURS unless given) as the program's save does.\n"
+      "      Edits made on one side are taken; a note both sides edited keeps\n"
+      "      both versions of the lines they both changed between marker lines.\n"
+      "      Prints how many changes came from each side and one line per\n"
+      "      conflict with the node's path of captions. Exit status 0 when\n"
+      "      nothing conflicted, 1 when something did, 2 on an error (nothing\n"
+      "      is written) or bad usage.\n"
       "  quorvel-tool --help\n"
       "      Show this text.\n"
       "\n"
@@ -581,6 +595,8 @@ int main(int argc, char **argv)
             return usageError("find takes a directory and a text that is not empty");
         return findCommand(std::string(args[1]), args[2]);
     }
+    if (command == "merge")
+        return qvtool::mergeCommand({args.begin() + 1, args.end()}, g_force);
     if (command == "import") {
         std::vector<std::string_view> paths;
         std::string_view format;

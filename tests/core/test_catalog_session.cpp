@@ -336,3 +336,44 @@ TEST(SessionSave, CommitMarkerThatIsNoFileIsToldAndNeverBlocks)
     EXPECT_EQ(readFile(d + "data.dat"), "A\r\nB\r\n");
     EXPECT_EQ(listing(d), ".Quorvel.commit .Quorvel.lock data.dat text.dat");
 }
+
+// The merge's base: the pair as the run last loaded whole or saved it,
+// kept in the state folder (never in the catalogue folder); nothing kept
+// for a folder read in part, and none for a folder never seen.
+TEST(SessionBase, KeptAsLastLoadedOrSaved)
+{
+    TempDir dir, state;
+    ::setenv("XDG_STATE_HOME", state.path().c_str(), 1);
+    const std::string d = dir.path();
+    Catalog base;
+    EXPECT_FALSE(CatalogSession(d, {Access::Write, false}).loadBase(base));
+    writeFile(d + "data.dat", "A\r\n");
+    writeFile(d + "text.dat", "1\r\nA\r\nloaded\r\n0\r\n");
+    {
+        CatalogSession session(d, {Access::Write, false, false, true});
+        ASSERT_FALSE(session.open().refused);
+        Catalog catalog;
+        ASSERT_FALSE(session.load(catalog).failure);
+        ASSERT_TRUE(session.loadBase(base));
+        EXPECT_EQ(qvtest::dump(base), qvtest::dump(catalog));
+        catalog.records().setText("A", "saved");
+        ASSERT_TRUE(session.save(catalog, CatalogSession::Consent::Ask).ok());
+        Catalog again;
+        ASSERT_TRUE(session.loadBase(again));
+        EXPECT_EQ(qvtest::dump(again), qvtest::dump(catalog));
+    }
+    EXPECT_EQ(listing(d).find("bases"), std::string::npos);
+    writeFile(d + "text.dat",
+              "1\r\nA\r\nin part\r\n0\r\n\x1a"
+              "more");
+    {
+        CatalogSession session(d, {Access::Write, false, false, true});
+        ASSERT_FALSE(session.open().refused);
+        Catalog catalog;
+        EXPECT_FALSE(session.load(catalog).partialReads.empty());
+        Catalog kept;
+        ASSERT_TRUE(session.loadBase(kept));
+        EXPECT_EQ(*kept.records().find("A")->text.data(), 's') << "the last whole one stays";
+    }
+    ::unsetenv("XDG_STATE_HOME");
+}

@@ -677,3 +677,47 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto &testInfo) { return std::string(testInfo.param.name); });
 
 } // namespace
+
+// ---- merge ----
+
+namespace {
+
+TEST(ToolMerge, ExitStatusSummaryAndNothingWrittenOnError)
+{
+    TempDir dir;
+    const auto folder = [&](const std::string &name, const std::string &note, const std::string &extra) {
+        const std::string f = subdir(dir, name);
+        writeFile(f + "data.dat", crlf({qv::W("Корень"), "\tB", "C"}) + extra);
+        writeFile(f + "text.dat", crlf({"1", "B", note, "0"}));
+        return f;
+    };
+    const std::string base = folder("base", "1~~2~~3", ""), theirs = folder("theirs", "1~~2~~3t", "D\r\n");
+    std::string ours = folder("ours", "1o~~2~~3", "");
+
+    // Edits apart: merged into OURS.
+    Result r = runTool({"merge", base, ours, theirs});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "merged: 1 changes from " + ours + ", 2 from " + theirs + ", 0 conflicts\n");
+    EXPECT_EQ(readFile(ours + "data.dat"), crlf({qv::W("Корень"), "\tB", "C", "D"}));
+    EXPECT_EQ(readFile(ours + "text.dat"), crlf({"1", "B", "1o~~2~~3t", "0"}));
+
+    // One line edited on both sides: both versions kept, the node named.
+    ours = folder("ours2", "1~~2~~3o", "");
+    const std::string out = dir.file("out");
+    r = runTool({"merge", base, ours, theirs, "--output", out});
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_NE(r.out.find("\nnote edited on both sides, both versions kept: Корень / B\n"), std::string::npos)
+        << r.out;
+    EXPECT_NE(readFile(out + "/text.dat").find(qv::W("~~======= Версия с машины «theirs», ")),
+              std::string::npos);
+
+    // A version that cannot be read: nothing written.
+    writeFile(theirs + "data.dat", "A\r\n\t\t\tB\r\n");
+    const std::string before = qvtest::snapshot(ours);
+    r = runTool({"merge", base, ours, theirs});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("Неверный уровень"), std::string::npos) << r.err;
+    EXPECT_EQ(qvtest::snapshot(ours), before);
+}
+
+} // namespace

@@ -1,0 +1,92 @@
+#include "storage/MergeBase.h"
+
+#include "catalog/Errors.h"
+#include "storage/CatalogFiles.h"
+#include "storage/FileIo.h"
+#include "storage/LinkConsent.h"
+#include "storage/Os.h"
+
+#include <cerrno>
+#include <functional>
+#include <optional>
+#include <string_view>
+
+namespace qv::mergebase {
+
+namespace {
+
+constexpr char kFolderFile[] = "folder";
+
+uint64_t hashOf(const Bytes &bytes)
+{
+    ContentHash hash;
+    hash.add(bytes.data(), bytes.size());
+    return hash.value(bytes.size());
+}
+
+// mkdir -p: the missing parents with the usual mode, the last one private.
+void makeFolders(const std::string &dir)
+{
+    for (size_t at = dir.find('/', 1); at != std::string::npos; at = dir.find('/', at + 1)) {
+        const bool last = at + 1 == dir.size();
+        if (const int err = os::makeFolder(dir.substr(0, at), last ? 0700 : 0755); err != 0 && err != EEXIST)
+            throw EFCreateError(dir);
+    }
+}
+
+void writeWhole(const std::string &path, std::string_view bytes)
+{
+    AtomicFile file(path, AtomicFile::Refusal::Create, AtomicFile::Links::ReplaceLink);
+    file.write(bytes);
+    file.commit();
+}
+
+} // namespace
+
+std::string baseFolder(const std::string &folder)
+{
+    const std::string state = linkconsent::stateFolder();
+    if (state.empty())
+        return {};
+    ContentHash hash;
+    hash.add(folder.data(), folder.size());
+    static const char digits[] = "0123456789abcdef";
+    std::string key;
+    for (uint64_t v = hash.value(folder.size()), i = 0; i < 16; ++i, v >>= 4)
+        key.insert(key.begin(), digits[v & 15]);
+    return state + "bases/" + key + "/";
+}
+
+bool keep(const std::string &folder, const std::string &catalogDir, uint64_t dataHash, uint64_t textHash)
+{
+    const std::string dir = baseFolder(folder);
+    if (dir.empty())
+        throw EFCreateError("bases");
+    const Bytes data = readWholeFile(catalogDir + "data.dat");
+    const Bytes text = readWholeFile(catalogDir + "text.dat");
+    if (hashOf(data) != dataHash || hashOf(text) != textHash)
+        return false;
+    makeFolders(dir);
+    // The folder's name goes last: a base is used only once it is whole.
+    if (os::nameTaken(dir + kFolderFile))
+        os::remove(dir + kFolderFile);
+    writeWhole(dir + "data.dat", data);
+    writeWhole(dir + "text.dat", text);
+    writeWhole(dir + kFolderFile, folder);
+    return true;
+}
+
+bool load(const std::string &folder, Catalog &base)
+{
+    const std::string dir = baseFolder(folder);
+    if (dir.empty())
+        return false;
+    const std::optional<std::string> owner = os::readBounded(dir + kFolderFile, folder.size() + 1);
+    if (!owner || *owner != folder)
+        return false;
+    CatalogFiles files(dir);
+    files.load(base);
+    return true;
+}
+
+} // namespace qv::mergebase
