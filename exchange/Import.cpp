@@ -1,14 +1,19 @@
 // Text and Markdown import, reading a source file, and adding a detached tree
-// to a catalogue. (CherryTree: ImportCherryTree.cpp.)
+// to a catalogue. (CherryTree: ImportCherryTree*.cpp, OPML: Opml.cpp.)
 #include "exchange/Import.h"
+
+#include "exchange/CherryTreeNote.h"
+#include "exchange/IconData.h"
 
 #include "storage/FileIo.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 namespace qv::exchange {
 
@@ -346,20 +351,49 @@ ImportedTree parseMarkdown(std::string_view utf8)
     return tree;
 }
 
-ImportedTree parseCherryTree(std::string_view xml)
+namespace {
+
+bool endsWithNoCase(std::string_view s, std::string_view suffix)
 {
-    size_t at = 0;
-    return parseCherryTree([&](char *buf, size_t n) {
-        const size_t take = std::min(n, xml.size() - at);
-        std::copy_n(xml.data() + at, take, buf);
-        at += take;
-        return take;
-    });
+    if (s.size() < suffix.size())
+        return false;
+    for (size_t i = 0; i < suffix.size(); ++i) {
+        char c = s[s.size() - suffix.size() + i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != suffix[i])
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void cherrytree::refuseGrowth()
+{
+    throw EImportError(W("Каталог из этого файла занял бы более чем в ")
+                       + decimal(static_cast<long long>(kMaxImportGrowth))
+                       + W(" раз больше места, чем сам файл; ничего не импортировано"));
 }
 
 ImportedTree parseFile(const std::string &path, ImportFormat format)
 {
     InputFile file(path);
+    if (format == ImportFormat::CherryTree) {
+        // The encrypted notebooks are 7-Zip archives; the SQLite ones say so.
+        char head[16] = {};
+        const long long got = file.read(head, sizeof head);
+        if (got < 0)
+            throw EReadError();
+        const std::string_view magic(head, static_cast<size_t>(got));
+        if (endsWithNoCase(path, ".ctz") || endsWithNoCase(path, ".ctx")
+            || magic.substr(0, 6) == "7z\xBC\xAF\x27\x1C")
+            throw EImportError(W("Документ CherryTree защищён паролем (.ctz, .ctx) и не может быть "
+                                 "импортирован; сохраните его в CherryTree без пароля (.ctd или .ctb)"));
+        if (magic == std::string_view("SQLite format 3\0", 16))
+            return parseCherryTreeDb(path);
+        file.rewind();
+    }
     auto read = [&](char *buf, size_t n) -> size_t {
         const long long got = file.read(buf, n);
         if (got < 0)
@@ -374,7 +408,14 @@ ImportedTree parseFile(const std::string &path, ImportFormat format)
     char buf[1 << 16];
     while (size_t got = read(buf, sizeof buf))
         text.append(buf, got);
-    return format == ImportFormat::Text ? parseText(text) : parseMarkdown(text);
+    switch (format) {
+    case ImportFormat::Text:
+        return parseText(text);
+    case ImportFormat::Opml:
+        return parseOpml(text);
+    default:
+        return parseMarkdown(text);
+    }
 }
 
 // ---- into the catalogue ----
@@ -415,8 +456,7 @@ Bytes defaultImportCaption() { return W("Без имени"); }
 ImportSummary addToCatalog(ImportedTree tree, Catalog &catalog)
 {
     ImportSummary s;
-    s.imagesSkipped = tree.imagesSkipped;
-    s.filesSkipped = tree.filesSkipped;
+    s.counts = tree.counts;
     Outline &outline = catalog.outline();
     RecordTable &records = catalog.records();
     std::unordered_set<Bytes> used;
@@ -432,13 +472,11 @@ ImportSummary addToCatalog(ImportedTree tree, Catalog &catalog)
             const size_t depth = std::min({n.depth, levels, kMaxImportDepth - 1});
             levels = depth + 1;
             output += depth + n.caption.size() + 2;
-            if (!n.note.empty())
+            if (!n.note.empty() || n.icon)
                 output += n.caption.size() + n.note.size() + 8;
         }
         if (output > kMaxImportGrowth * std::max<uint64_t>(tree.sourceBytes, kImportGrowthFloor))
-            throw EImportError(W("Каталог из этого файла занял бы более чем в ")
-                               + decimal(static_cast<long long>(kMaxImportGrowth))
-                               + W(" раз больше места, чем сам файл; ничего не импортировано"));
+            cherrytree::refuseGrowth();
     }
 
     std::vector<std::unique_ptr<Node>> roots;
@@ -460,7 +498,8 @@ ImportSummary addToCatalog(ImportedTree tree, Catalog &catalog)
             ++s.renamed;
         }
         used.insert(caption);
-        if (!n.note.empty()) {
+        const int icon = n.icon > 0 && n.icon < kIconCount ? n.icon : 0;
+        if (!n.note.empty() || icon) {
             Bytes note = convert(n.note, s.replaced);
             std::string().swap(n.note);
             for (char &b : note)
@@ -468,10 +507,12 @@ ImportSummary addToCatalog(ImportedTree tree, Catalog &catalog)
                     ++s.replaced;
                     b = '?';
                 }
-            records.append(caption, replaceAll(note, "\n", "~~"), "0");
-            ++s.notes;
+            records.append(caption, replaceAll(note, "\n", "~~"), decimal(icon));
+            if (!note.empty())
+                ++s.notes;
         }
         auto node = std::make_unique<Node>(std::move(caption));
+        node->setImages(icon);
         size_t depth = std::min(n.depth, path.size());
         if (depth >= kMaxImportDepth) {
             depth = kMaxImportDepth - 1;
@@ -498,9 +539,27 @@ std::string summaryLine(const ImportSummary &s)
     std::string line = "imported " + std::to_string(s.nodes) + " nodes, " + std::to_string(s.notes)
         + " notes; " + std::to_string(s.replaced) + " characters replaced, " + std::to_string(s.renamed)
         + " captions renamed";
-    if (s.imagesSkipped || s.filesSkipped)
-        line += ", " + std::to_string(s.imagesSkipped) + " images and " + std::to_string(s.filesSkipped)
-            + " embedded files skipped";
+    // Every kind a reader carried, those it found only.
+    auto list = [&line](const char *head, std::initializer_list<std::pair<size_t, const char *>> kinds) {
+        bool first = true;
+        for (const auto &[count, what] : kinds) {
+            if (!count)
+                continue;
+            line += first ? head : ", ";
+            line += std::to_string(count) + " " + what;
+            first = false;
+        }
+    };
+    const ImportCounts &c = s.counts;
+    list("; kept in the notes: ",
+         {{c.links, "links"}, {c.tables, "tables"}, {c.codeBoxes, "code boxes"}, {c.tagged, "tag lines"}});
+    list("; as marker lines: ",
+         {{c.images, "images"},
+          {c.files, "embedded files"},
+          {c.anchors, "anchors"},
+          {c.formulas, "LaTeX boxes"}});
+    list("; node icons: ",
+         {{c.icons, "given the nearest"}, {c.otherIcons, "without a near one, left at the default"}});
     if (s.flattened)
         line += ", " + std::to_string(s.flattened) + " nodes below level " + std::to_string(kMaxImportDepth)
             + " added at that level";

@@ -1,5 +1,6 @@
-// The import's three readers and the add to a catalogue. The first byte
-// picks the format (text, Markdown, CherryTree), the rest is the source.
+// The import's text readers and the add to a catalogue. The first byte
+// picks the format (text, Markdown, CherryTree's XML, OPML), the rest is the
+// source.
 // Whatever it holds, the reader either refuses it with its own error or
 // gives a tree whose depths step down by at most one; added to a catalogue
 // holding one node, every caption comes out storable and carried by one
@@ -21,15 +22,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const std::string_view source = qvfuzz::view(data + 1, size - 1);
     ImportedTree tree;
     try {
-        switch (data[0] % 3) {
+        switch (data[0] % 4) {
         case 0:
             tree = parseText(source);
             break;
         case 1:
             tree = parseMarkdown(source);
             break;
-        default:
+        case 2:
             tree = parseCherryTree(source);
+            break;
+        default:
+            tree = parseOpml(source);
             break;
         }
     } catch (const EImportError &) {

@@ -26,7 +26,10 @@ std::string dump(const ImportedTree &tree)
         for (char &c : note)
             if (c == '\n')
                 c = '/';
-        out += std::to_string(n.depth) + "|" + n.caption + "|" + note + "\n";
+        out += std::to_string(n.depth) + "|" + n.caption + "|" + note;
+        if (n.icon)
+            out += "|#" + std::to_string(n.icon);
+        out += "\n";
     }
     return out;
 }
@@ -56,6 +59,8 @@ ImportedTree parse(ImportFormat format, const std::string &input)
         return parseMarkdown(input);
     case ImportFormat::CherryTree:
         return parseCherryTree(input);
+    case ImportFormat::Opml:
+        return parseOpml(input);
     }
     return {};
 }
@@ -88,27 +93,68 @@ INSTANTIATE_TEST_SUITE_P(
         // The Markdown export writes a note line's leading blanks as references.
         ParseCase{"MarkdownCharacterReferences", ImportFormat::Markdown,
                   "# A\n&#32;&#32;x\\\n&#9;y &#x263A;&#0; \\&#65;\n", "0|A|  x/\ty ☺\xEF\xBF\xBD &#65;\n"},
-        ParseCase{"CherryTreeNodesRunsCodeTableImages", ImportFormat::CherryTree,
+        ParseCase{"CherryTreeTablesAndCodeWhereTheyStood", ImportFormat::CherryTree,
                   "<?xml version=\"1.0\"?>\n<cherrytree><bookmarks list=\"\"/>"
-                  "<node name=\"Папка\" prog_lang=\"custom-colors\"><rich_text>Привет, </rich_text>"
-                  "<rich_text weight=\"heavy\">мир\nвторая</rich_text>"
-                  "<codebox char_offset=\"3\" syntax_highlighting=\"c\">int x;</codebox>"
-                  "<table char_offset=\"4\"><row><cell>a</cell><cell>b</cell></row>"
-                  "<row><cell>c</cell><cell>d</cell></row></table>"
-                  "<encoded_png char_offset=\"1\">iVBORw0=</encoded_png>"
-                  "<encoded_png char_offset=\"2\" filename=\"f.pdf\">JVBERi0=</encoded_png>"
-                  "<node name=\"Лист &amp; ✓\"><rich_text>x</rich_text></node>"
-                  "<rich_text>after</rich_text></node><node name=\"\"/></cherrytree>",
-                  "0|Папка|Привет, мир/вторая/int x;/a\tb/c\td/after\n1|Лист & ✓|x\n0||\n"}));
+                  "<node name=\"Папка\" prog_lang=\"custom-colors\">"
+                  "<rich_text>Таблица:\n\nКод:\n</rich_text><rich_text weight=\"heavy\">\nконец</rich_text>"
+                  "<table char_offset=\"9\"><row><cell>c</cell><cell>d\te\nf</cell></row>"
+                  "<row><cell>h1</cell><cell>h2</cell></row></table>"
+                  "<codebox char_offset=\"16\" syntax_highlighting=\"c\">int x;\nreturn 0;\n</codebox>"
+                  "<node name=\"Лист &amp; ✓\"><rich_text>x</rich_text></node></node>"
+                  "<node name=\"\"/><node name=\"Только код\"><codebox char_offset=\"0\">a</codebox>"
+                  "<codebox>b</codebox></node></cherrytree>",
+                  "0|Папка|Таблица:/h1\th2/c\td e f/Код:/int x;/return 0;/конец\n1|Лист & ✓|x\n0||\n"
+                  "0|Только код|a/b\n"},
+        ParseCase{
+            "CherryTreeLinksAsTextAndAddress", ImportFormat::CherryTree,
+            "<cherrytree><node name=\"Цель\" unique_id=\"2\"/><node name=\"Ссылки\" unique_id=\"3\">"
+            "<rich_text>сайт </rich_text><rich_text link=\"webs https://www.debian.org\">Debian</rich_text>"
+            "<rich_text> и </rich_text><rich_text link=\"webs ansa.it\">ansa.it</rich_text>"
+            "<rich_text>, </rich_text><rich_text link=\"node 2 якорь\">туда</rich_text>"
+            "<rich_text>; </rich_text><rich_text link=\"file L2V0Yy9ob3N0cw==\">hosts</rich_text>"
+            "<rich_text>\n</rich_text><rich_text link=\"webs http://x.org\">a</rich_text>"
+            "<rich_text link=\"webs http://x.org\" weight=\"heavy\">b</rich_text>"
+            "<rich_text> </rich_text><rich_text link=\"webs https://a.b/\">https://a.b/</rich_text>"
+            "<rich_text> </rich_text><rich_text link=\"node 99\">нет</rich_text>"
+            "<encoded_png char_offset=\"1000\" link=\"webs http://pic\">iVBO</encoded_png>"
+            "</node></cherrytree>",
+            "0|Цель|\n0|Ссылки|сайт Debian (https://www.debian.org) и ansa.it (http://ansa.it), "
+            "туда («Цель»); hosts (/etc/hosts)/ab (http://x.org) https://a.b/ нет («узел 99»)"
+            "/[Изображение]\n"},
+        ParseCase{"CherryTreeMarkersTagsIconsHostileText", ImportFormat::CherryTree,
+                  "<cherrytree><node name=\"&lt;b&gt;\" tags=\"x  y,z\" custom_icon_id=\"11\">"
+                  "<rich_text>раз\nдва &lt;script&gt; &amp;amp;</rich_text>"
+                  "<encoded_png char_offset=\"0\">iVBO</encoded_png>"
+                  "<encoded_png char_offset=\"5\" anchor=\"здесь\"/>"
+                  "<encoded_png char_offset=\"6\" filename=\"отчёт.pdf\" time=\"1\">JVBE</encoded_png>"
+                  "<encoded_png char_offset=\"25\" filename=\"__ct_special.tex\">\\frac{1}{2}</encoded_png>"
+                  "<table char_offset=\"30\"><row><cell>&lt;td&gt;</cell></row></table></node>"
+                  "<node name=\"b\" tags=\"только\" custom_icon_id=\"4\"/>"
+                  "<node name=\"c\" custom_icon_id=\"100\"/></cherrytree>",
+                  "0|<b>|[Изображение]/раз/[Якорь: здесь]/[Вложенный файл: отчёт.pdf]/два <script> &amp;"
+                  "/[Формула LaTeX]/<td>/Метки: x, y, z|#30\n0|b|Метки: только\n0|c|\n"}));
 
-TEST(ImportParse, CherryTreeCountsSkippedImagesAndFiles)
+// The summary counts each kind a CherryTree note carried.
+TEST(ImportParse, CherryTreeCountsEveryKind)
 {
-    const ImportedTree t
-        = parseCherryTree("<cherrytree><node name=\"a\"><encoded_png char_offset=\"1\">x</encoded_png>"
-                          "<image/><encoded_png filename=\"f\">y</encoded_png>"
-                          "<encoded_png anchor=\"here\"/></node></cherrytree>");
-    EXPECT_EQ(t.imagesSkipped, 2u);
-    EXPECT_EQ(t.filesSkipped, 1u);
+    const ImportedTree t = parseCherryTree(
+        "<cherrytree><node name=\"a\" tags=\"t\" custom_icon_id=\"12\"><rich_text link=\"webs http://a\">a"
+        "</rich_text><encoded_png char_offset=\"1\">x</encoded_png>"
+        "<image/><encoded_png filename=\"f\">y</encoded_png><encoded_png anchor=\"here\"/>"
+        "<encoded_png filename=\"__ct_special.tex\">z</encoded_png><codebox>c</codebox>"
+        "<table><row><cell>1</cell></row></table></node><node name=\"b\" "
+        "custom_icon_id=\"4\"/></cherrytree>");
+    const ImportCounts &c = t.counts;
+    EXPECT_EQ(std::vector<size_t>({c.links, c.tables, c.codeBoxes, c.tagged, c.icons, c.otherIcons, c.images,
+                                   c.files, c.anchors, c.formulas}),
+              std::vector<size_t>({1, 1, 1, 1, 1, 1, 2, 1, 1, 1}));
+    ImportSummary s;
+    s.counts = c;
+    EXPECT_NE(
+        summaryLine(s).find("; kept in the notes: 1 links, 1 tables, 1 code boxes, 1 tag lines; as marker "
+                            "lines: 2 images, 1 embedded files, 1 anchors, 1 LaTeX boxes; node icons: 1 "
+                            "given the nearest, 1 without a near one, left at the default"),
+        std::string::npos);
 }
 
 class ImportRefusal : public ::testing::TestWithParam<ParseCase> {};
