@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <ostream>
+#include <random>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -93,6 +95,18 @@ INSTANTIATE_TEST_SUITE_P(
         // The Markdown export writes a note line's leading blanks as references.
         ParseCase{"MarkdownCharacterReferences", ImportFormat::Markdown,
                   "# A\n&#32;&#32;x\\\n&#9;y &#x263A;&#0; \\&#65;\n", "0|A|  x/\ty ☺\xEF\xBF\xBD &#65;\n"},
+        ParseCase{"MarkdownBulletOutline", ImportFormat::Markdown,
+                  "Заголовок списка\n\n- Один\n  заметка *один*\n\n  второй абзац\n  - Два\n    - Три\n"
+                  "      глубже\n* Четыре\n+ Пять\n\n```\n- не пункт\n```\n",
+                  "0||Заголовок списка\n0|Один|заметка *один*//второй абзац\n1|Два|\n2|Три|глубже\n"
+                  "0|Четыре|\n0|Пять|```/- не пункт/```\n"},
+        ParseCase{"OpmlOutlinesAndNotes", ImportFormat::Opml,
+                  "<?xml version=\"1.0\"?>\n<opml version=\"2.0\"><head><title>t</title>"
+                  "<outline text=\"not in the body\"/></head><body>"
+                  "<outline text=\"Корень &amp; ✓\" _note=\"раз&#10;два&#13;&#10;&lt;три&gt;\" type=\"x\">"
+                  "<outline text=\"Лист\"><outline/></outline></outline>"
+                  "<outline text=\"\" _note=\"\"/><other><outline text=\"no\"/></other></body></opml>",
+                  "0|Корень & ✓|раз/два/<три>\n1|Лист|\n2||\n0||\n"},
         ParseCase{"CherryTreeTablesAndCodeWhereTheyStood", ImportFormat::CherryTree,
                   "<?xml version=\"1.0\"?>\n<cherrytree><bookmarks list=\"\"/>"
                   "<node name=\"Папка\" prog_lang=\"custom-colors\">"
@@ -200,7 +214,9 @@ INSTANTIATE_TEST_SUITE_P(
                   "<!DOCTYPE cherrytree [<!ENTITY e SYSTEM \"file:///etc/passwd\">]>\n"
                   "<cherrytree><node name=\"x\"><rich_text>&e;</rich_text></node></cherrytree>",
                   "Ошибка XML в строке 1, позиция 61: внешние сущности не допускаются"},
-        ParseCase{"XmlBillionLaughs", ImportFormat::CherryTree, billionLaughs(), "Ошибка XML в строке 14"}));
+        ParseCase{"XmlBillionLaughs", ImportFormat::CherryTree, billionLaughs(), "Ошибка XML в строке 14"},
+        ParseCase{"OpmlNotOpml", ImportFormat::Opml, "<cherrytree/>",
+                  "Ошибка XML в строке 1, позиция 14: это не документ OPML"}));
 
 // Import is the exact inverse of the text export: import → export gives the
 // same bytes, and so does export → import → export.
@@ -217,6 +233,71 @@ TEST(ImportText, RoundTripGivesTheSameBytes)
     EXPECT_EQ(asText(again), text);
 }
 
+// import(export(x)) gives x back for the formats that carry the outline and
+// its notes whole: random catalogues, deep enough for Markdown's list items,
+// whose captions and notes are made of what each format has to escape.
+TEST(ImportRoundTrip, TextMarkdownAndOpmlGiveTheCatalogueBack)
+{
+    std::mt19937 random(20261208);
+    const std::string alphabet = W("aZ 09\t#*_-+=.!()[]{}<>&;`|\\/:~'\"ЖжЁё№") + std::string("\xA0\x85");
+    auto pick = [&](size_t most, bool notes) {
+        std::string s;
+        for (size_t n = random() % (most + 1); n > 0; --n) {
+            const int kind = static_cast<int>(random() % 20);
+            if (kind == 0)
+                s += "http://ex.org/a_b?c=1&d";
+            else if (kind == 1)
+                s += "www.ex.org";
+            else if (kind == 2)
+                s += "&#32;";
+            else
+                s += alphabet[random() % alphabet.size()];
+        }
+        if (notes)
+            s = replaceAll(s, "~", "");
+        return s;
+    };
+    using Flat = std::vector<std::string>;
+    auto flat = [](const Catalog &c) {
+        Flat out;
+        for (const Node *n = c.outline().first(); n; n = flatNext(n))
+            out.push_back(decimal(static_cast<long long>(n->depth())) + "|" + n->caption() + "|"
+                          + c.noteForEditor(n->caption()).value_or(Bytes()));
+        return out;
+    };
+    for (int round = 0; round < 40; ++round) {
+        Catalog c;
+        std::vector<Node *> path{c.outline().top()};
+        std::unordered_set<Bytes> captions;
+        for (int i = 0; i < 60; ++i) {
+            Bytes caption;
+            while (caption.empty() || !Catalog::captionStorable(caption) || !captions.insert(caption).second)
+                caption = pick(12, false);
+            path.resize(1 + random() % std::min<size_t>(path.size(), 10));
+            path.push_back(c.outline().append(path.back(), caption, 0));
+            std::string note;
+            for (size_t k = random() % 4; k > 0; --k)
+                note += (note.empty() && random() % 2 ? "" : "~~") + pick(30, true);
+            if (!note.empty())
+                c.records().append(caption, note, "0");
+        }
+        for (ExportFormat f : {ExportFormat::Text, ExportFormat::Markdown, ExportFormat::Opml}) {
+            std::string out;
+            exportCatalog(c, f, [&out](std::string_view piece) { out.append(piece); });
+            Catalog back;
+            addToCatalog(f == ExportFormat::Text       ? parseText(out)
+                             : f == ExportFormat::Opml ? parseOpml(out)
+                                                       : parseMarkdown(out),
+                         back);
+            const Flat got = flat(back), expected = flat(c);
+            ASSERT_EQ(got.size(), expected.size()) << static_cast<int>(f);
+            for (size_t i = 0; i < got.size(); ++i)
+                ASSERT_EQ(cp1251::toUtf8(got[i]), cp1251::toUtf8(expected[i]))
+                    << static_cast<int>(f) << " node " << i;
+        }
+    }
+}
+
 TEST(ImportCatalog, CaptionsAreMadeUniqueAndStorable)
 {
     Catalog catalog;
@@ -224,8 +305,8 @@ TEST(ImportCatalog, CaptionsAreMadeUniqueAndStorable)
     catalog.records().append(W("Скрытая"), "", "0"); // a record no node shows
     ImportedTree tree;
     for (const char *c : {"Узел", "Узел", " \tУзел", "Скрытая", "", "", "a\r\nb", "✓ ☺ x", "Узел (3)"})
-        tree.nodes.push_back({0, c, {}});
-    tree.nodes.push_back({1, "child", "line 1\nline ✓\n"});
+        tree.nodes.push_back({0, c, {}, 0});
+    tree.nodes.push_back({1, "child", "line 1\nline ✓\n", 0});
     const ImportSummary s = addToCatalog(tree, catalog);
 
     std::string got;
