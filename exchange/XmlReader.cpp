@@ -41,11 +41,13 @@ void guarded(void *data, F &&f)
     }
 }
 
-struct ParserFree {
-    void operator()(XML_Parser p) const { XML_ParserFree(p); }
-};
-
 } // namespace
+
+XmlReader::~XmlReader()
+{
+    if (parser_)
+        XML_ParserFree(static_cast<XML_Parser>(parser_));
+}
 
 void XmlReader::fail(std::string_view whatUtf8)
 {
@@ -64,11 +66,16 @@ const char *XmlReader::attribute(const char **atts, const char *name)
 
 uint64_t XmlReader::parse(const std::function<size_t(char *, size_t)> &read)
 {
-    std::unique_ptr<std::remove_pointer_t<XML_Parser>, ParserFree> parser(XML_ParserCreate("UTF-8"));
-    if (!parser)
+    // One parser for every document, reset (which clears its handlers and
+    // settings) before each.
+    if (!parser_) {
+        parser_ = XML_ParserCreate("UTF-8");
+        if (!parser_)
+            throw std::bad_alloc();
+    } else if (!XML_ParserReset(static_cast<XML_Parser>(parser_), "UTF-8")) {
         throw std::bad_alloc();
-    XML_Parser p = parser.get();
-    parser_ = p;
+    }
+    XML_Parser p = static_cast<XML_Parser>(parser_);
     error_.clear();
     XML_SetUserData(p, this);
     XML_SetBillionLaughsAttackProtectionMaximumAmplification(p, kMaxAmplification);
@@ -112,7 +119,6 @@ uint64_t XmlReader::parse(const std::function<size_t(char *, size_t)> &read)
         if (got == 0)
             break;
     }
-    parser_ = nullptr;
     return total;
 }
 

@@ -15,7 +15,10 @@ namespace qv::exchange {
 
 class XmlReader {
 public:
-    virtual ~XmlReader() = default;
+    XmlReader() = default;
+    XmlReader(const XmlReader &) = delete;
+    XmlReader &operator=(const XmlReader &) = delete;
+    virtual ~XmlReader();
     virtual void start(const char *name, const char **atts) = 0;
     virtual void end(const char *name) = 0;
     virtual void text(std::string_view utf8) = 0;
@@ -26,7 +29,8 @@ public:
     static const char *attribute(const char **atts, const char *name);
 
     // Parses the document from `read` (which fills the buffer and returns
-    // the count, 0 at the end); returns the bytes read. Raises EImportError
+    // the count, 0 at the end); returns the bytes read. A reader may parse
+    // several documents one after the other. Raises EImportError
     // "Ошибка XML в строке L, позиция C: …" for a document that is not
     // well-formed or that a handler refused.
     uint64_t parse(const std::function<size_t(char *, size_t)> &read);

@@ -1,12 +1,14 @@
 // The import: the text, Markdown and CherryTree sources parsed into a
 // detached tree, hostile and malformed input refused with the place named,
 // and the tree added to a catalogue with unique, storable captions.
+#include "TestSupport.h"
 #include "catalog/Catalog.h"
 #include "catalog/Text.h"
 #include "exchange/Export.h"
 #include "exchange/Import.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <ostream>
 #include <random>
@@ -169,6 +171,108 @@ TEST(ImportParse, CherryTreeCountsEveryKind)
                             "lines: 2 images, 1 embedded files, 1 anchors, 1 LaTeX boxes; node icons: 1 "
                             "given the nearest, 1 without a near one, left at the default"),
         std::string::npos);
+}
+
+// CherryTree's SQLite notebooks, written here with the tables the program
+// itself creates: the same notes as from its XML, the tree from the children
+// table, nodes it does not reach added as roots.
+const char *const kCtbSchema
+    = "CREATE TABLE node (node_id INTEGER UNIQUE, name TEXT, txt TEXT, syntax TEXT, tags TEXT, is_ro INTEGER,"
+      " is_richtxt INTEGER, has_codebox INTEGER, has_table INTEGER, has_image INTEGER, level INTEGER,"
+      " ts_creation INTEGER, ts_lastsave INTEGER);"
+      "CREATE TABLE codebox (node_id INTEGER, offset INTEGER, justification TEXT, txt TEXT, syntax TEXT,"
+      " width INTEGER, height INTEGER, is_width_pix INTEGER, do_highl_bra INTEGER, do_show_linenum INTEGER);"
+      "CREATE TABLE grid (node_id INTEGER, offset INTEGER, justification TEXT, txt TEXT, col_min INTEGER,"
+      " col_max INTEGER);"
+      "CREATE TABLE image (node_id INTEGER, offset INTEGER, justification TEXT, anchor TEXT, png BLOB,"
+      " filename TEXT, link TEXT, time INTEGER);"
+      "CREATE TABLE children (node_id INTEGER UNIQUE, father_id INTEGER, sequence INTEGER, master_id "
+      "INTEGER);"
+      "CREATE TABLE bookmark (node_id INTEGER UNIQUE, sequence INTEGER);";
+
+struct DbCase {
+    const char *name;
+    std::string sql;      // run on the schema
+    std::string expected; // dump(), or the start of the error message
+};
+void PrintTo(const DbCase &c, std::ostream *os) { *os << c.name; }
+
+class ImportCherryTreeDb : public ::testing::TestWithParam<DbCase> {};
+
+TEST_P(ImportCherryTreeDb, GivesTheTree)
+{
+    qvtest::TempDir dir;
+    const std::string path = dir.file("notes.ctb");
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    const std::string sql
+        = (std::string(GetParam().name) == "NotCherryTree" ? "" : kCtbSchema) + GetParam().sql;
+    ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+    const std::string before = qvtest::readFile(path);
+    std::string got;
+    try {
+        got = dump(parseFile(path, ImportFormat::CherryTree));
+    } catch (const EImportError &e) {
+        got = cp1251::toUtf8(e.message()).substr(0, GetParam().expected.size());
+    }
+    EXPECT_EQ(got, GetParam().expected);
+    EXPECT_EQ(qvtest::readFile(path), before); // opened read-only
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ImportCherryTreeDb,
+    ::testing::Values(
+        DbCase{
+            "NotesAndOrder",
+            "INSERT INTO node VALUES (1, 'Папка', '<?xml version=\"1.0\" ?><node><rich_text>Таблица:\n\n'"
+            " || 'Код:\n\n</rich_text><rich_text link=\"webs https://debian.org\">сайт</rich_text></node>',"
+            " 'custom-colors', 'a b', 22, 1, 1, 1, 0, 0, 0, 0),"
+            " (2, 'Второй', '<node><rich_text>x</rich_text></node>', 'custom-colors', '', 0, 1, 0, 0, 1, 0, "
+            "0, 0),"
+            " (3, 'Первый', 'plain <text> &amp;', 'sh', '', 0, 0, 0, 0, 0, 0, 0, 0),"
+            " (4, 'Ребёнок', '', 'custom-colors', '', 0, 1, 0, 0, 0, 1, 0, 0);"
+            "INSERT INTO children VALUES (1, 0, 2, 0), (2, 0, 1, 0), (3, 1, 5, 0), (4, 3, 1, 0);"
+            "INSERT INTO grid VALUES (1, 9, 'left', '<table><row><cell>c</cell><cell>d</cell></row>'"
+            " || '<row><cell>h1</cell><cell>h2</cell></row></table>', 40, 400);"
+            "INSERT INTO codebox VALUES (1, 16, 'left', 'int x;\n', 'c', 500, 100, 1, 1, 0);"
+            "INSERT INTO image VALUES (2, 0, 'left', '', x'89', '', '', 0), (2, 1, 'left', 'якорь', NULL, "
+            "'', '', 0),"
+            " (2, 9, 'left', '', x'00', 'f.pdf', '', 1), (2, 9, 'left', '', x'00', '__ct_special.tex', '', "
+            "1);",
+            "0|Второй|[Изображение]/[Якорь: якорь]/x/[Вложенный файл: f.pdf]/[Формула LaTeX]\n"
+            "0|Папка|Таблица:/h1\th2/c\td/Код:/int x;/сайт (https://debian.org)/Метки: a, b|#30\n"
+            "1|Первый|plain <text> &amp;\n2|Ребёнок|\n"},
+        DbCase{
+            "UnreachedNodesAsRoots",
+            "INSERT INTO node VALUES (1, 'A', '', 'sh', '', 0, 0, 0, 0, 0, 0, 0, 0),"
+            " (2, 'B', '', 'sh', '', 0, 0, 0, 0, 0, 0, 0, 0), (3, 'C', '', 'sh', '', 0, 0, 0, 0, 0, 0, 0, 0),"
+            " (4, 'D' || char(1) || '1' || char(1), 'x' || char(1) || '2' || char(1), 'sh', '', 0, 0, 0, 0, "
+            "0, 0,"
+            " 0, 0);"
+            "INSERT INTO children VALUES (1, 0, 1, 0), (2, 3, 1, 0), (3, 2, 1, 0), (4, 9, 1, 0);",
+            "0|A|\n0|B|\n1|C|\n0|D�1�|x�2�\n"},
+        DbCase{"BadRichText",
+               "INSERT INTO node VALUES (1, 'A', '<node><rich_text>', 'custom-colors', '', 0, 1, 0, 0, 0, 0, "
+               "0, 0);"
+               "INSERT INTO children VALUES (1, 0, 1, 0);",
+               "узел «A»: Ошибка XML в строке 1"},
+        DbCase{"NotCherryTree", "CREATE TABLE t (x INTEGER);",
+               "это не документ CherryTree: no such table: node"}),
+    [](const auto &testInfo) { return std::string(testInfo.param.name); });
+
+TEST(ImportCherryTreeDb, EncryptedNotebooksAreRefused)
+{
+    qvtest::TempDir dir;
+    for (const char *name : {"a.ctz", "b.CTX"}) {
+        qvtest::writeFile(dir.file(name), "7z\xBC\xAF\x27\x1C");
+        try {
+            parseFile(dir.file(name), ImportFormat::CherryTree);
+            FAIL() << name;
+        } catch (const EImportError &e) {
+            EXPECT_EQ(cp1251::toUtf8(e.message()).rfind("Документ CherryTree защищён паролем", 0), 0u);
+        }
+    }
 }
 
 class ImportRefusal : public ::testing::TestWithParam<ParseCase> {};
