@@ -268,6 +268,9 @@ std::string plainText(std::string_view utf8)
 
 void resolveNodeLinks(ImportedTree &tree, const std::vector<std::pair<std::string, size_t>> &ids)
 {
+    if (std::none_of(tree.nodes.begin(), tree.nodes.end(),
+                     [](const ImportedNode &n) { return n.note.find(kNodeRef) != std::string::npos; }))
+        return;
     std::unordered_map<std::string, size_t> byId;
     for (const auto &[id, index] : ids)
         byId.emplace(id, index);

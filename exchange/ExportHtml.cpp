@@ -10,30 +10,24 @@ namespace {
 
 void htmlText(Out &out, std::string_view bytes)
 {
-    const CharTables &t = chars();
-    for (char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
-        switch (c) {
+    // A control character is an error in a page; it shows as U+FFFD.
+    static const Out::ByteMap map = Out::makeMap([](unsigned char b, bool control) -> const char * {
+        switch (b) {
         case '&':
-            out.put("&amp;");
-            break;
+            return "&amp;";
         case '<':
-            out.put("&lt;");
-            break;
+            return "&lt;";
         case '>':
-            out.put("&gt;");
-            break;
+            return "&gt;";
         case '"':
-            out.put("&quot;");
-            break;
+            return "&quot;";
         case '\'':
-            out.put("&#39;");
-            break;
+            return "&#39;";
         default:
-            // A control character is an error in a page; it shows as U+FFFD.
-            out.put(t.control[b] ? std::string_view("\xEF\xBF\xBD") : std::string_view(t.utf8[b]));
+            return control ? "\xEF\xBF\xBD" : nullptr;
         }
-    }
+    });
+    out.mapped(bytes, map);
 }
 
 void htmlNoteLine(Out &out, std::string_view line)

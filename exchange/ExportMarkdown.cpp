@@ -69,13 +69,11 @@ bool referenceStart(std::string_view s, size_t i)
 // at a heading's end) are written as character references.
 void markdownText(Out &out, std::string_view line, size_t from, size_t to, Place place, char after)
 {
-    std::string e;
-    e.reserve(to - from + 8);
     size_t i = from;
     size_t end = to;
     if (place != Place::Inline)
         for (; i < end && blank(line[i]); ++i)
-            e += line[i] == ' ' ? "&#32;" : "&#9;";
+            out.put(line[i] == ' ' ? "&#32;" : "&#9;");
     std::string tail;
     if (place == Place::Heading) {
         while (end > i && blank(line[end - 1]))
@@ -95,6 +93,14 @@ void markdownText(Out &out, std::string_view line, size_t from, size_t to, Place
     }
     const size_t lastTick = line.rfind('`');
     const size_t lastClose = line.rfind(']');
+    // Most text has nothing to escape.
+    if (marker == std::string_view::npos && closing == std::string_view::npos
+        && line.substr(i, end - i).find_first_of("\\`*_[<&~") == std::string_view::npos) {
+        out.text(line.substr(i, end - i));
+        out.put(tail);
+        return;
+    }
+    size_t run = i; // the characters not yet written
     for (; i < end; ++i) {
         const char c = line[i];
         const char prev = i > 0 ? line[i - 1] : ' ';
@@ -129,11 +135,13 @@ void markdownText(Out &out, std::string_view line, size_t from, size_t to, Place
         default:
             break;
         }
-        if (escape || i == start + marker || i == closing)
-            e += '\\';
-        e += c;
+        if (escape || i == start + marker || i == closing) {
+            out.text(line.substr(run, i - run));
+            out.put('\\');
+            run = i;
+        }
     }
-    out.text(e);
+    out.text(line.substr(run, end - run));
     out.put(tail);
 }
 

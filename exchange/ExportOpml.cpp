@@ -9,37 +9,38 @@ namespace {
 // An attribute value: markup characters as entities, line breaks and TABs
 // as character references (a reader keeps those), characters XML cannot
 // hold as U+FFFD.
-void attribute(Out &out, std::string_view bytes, bool utf8 = false)
+const char *special(unsigned char b)
 {
-    const CharTables &t = chars();
-    for (char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
-        switch (c) {
-        case '&':
-            out.put("&amp;");
-            break;
-        case '<':
-            out.put("&lt;");
-            break;
-        case '>':
-            out.put("&gt;");
-            break;
-        case '"':
-            out.put("&quot;");
-            break;
-        case '\t':
-            out.put("&#9;");
-            break;
-        case '\n':
-            out.put("&#10;");
-            break;
-        default:
-            if (utf8)
-                out.put(b < 0x20 || b == 0x7F ? std::string_view("\xEF\xBF\xBD") : std::string_view(&c, 1));
-            else
-                out.put(t.control[b] && b < 0x20 ? std::string_view("\xEF\xBF\xBD")
-                                                 : std::string_view(t.utf8[b]));
-        }
+    switch (b) {
+    case '&':
+        return "&amp;";
+    case '<':
+        return "&lt;";
+    case '>':
+        return "&gt;";
+    case '"':
+        return "&quot;";
+    case '\t':
+        return "&#9;";
+    case '\n':
+        return "&#10;";
+    default:
+        return b < 0x20 ? "\xEF\xBF\xBD" : nullptr;
+    }
+}
+
+void attribute(Out &out, std::string_view bytes)
+{
+    static const Out::ByteMap map = Out::makeMap([](unsigned char b, bool) { return special(b); });
+    out.mapped(bytes, map);
+}
+
+// UTF-8 text (the title) the same way.
+void attributeUtf8(Out &out, std::string_view utf8)
+{
+    for (char c : utf8) {
+        const char *r = special(static_cast<unsigned char>(c));
+        out.put(r ? std::string_view(r) : std::string_view(&c, 1));
     }
 }
 
@@ -48,7 +49,7 @@ void attribute(Out &out, std::string_view bytes, bool utf8 = false)
 void exportOpml(const Catalog &catalog, Out &out, std::string_view titleUtf8)
 {
     out.put("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<opml version=\"2.0\">\n<head>\n<title>");
-    attribute(out, titleUtf8, true);
+    attributeUtf8(out, titleUtf8);
     out.put("</title>\n</head>\n<body>\n");
     bool first = true;
     size_t previous = 0;

@@ -76,10 +76,54 @@ public:
     void text(std::string_view bytes)
     {
         const CharTables &t = chars();
-        for (char c : bytes)
-            buf_ += t.utf8[static_cast<unsigned char>(c)];
+        // ASCII runs as they are, each other byte as its character.
+        size_t i = 0;
+        while (i < bytes.size()) {
+            size_t j = i;
+            while (j < bytes.size() && static_cast<unsigned char>(bytes[j]) < 0x80)
+                ++j;
+            buf_.append(bytes.data() + i, j - i);
+            if (j < bytes.size())
+                buf_ += t.utf8[static_cast<unsigned char>(bytes[j++])];
+            i = j;
+        }
         if (buf_.size() >= kChunk)
             flush();
+    }
+    // Windows-1251 bytes through a table of what each becomes; runs of
+    // bytes marked plain (ASCII written as it is) are copied at once.
+    struct ByteMap {
+        std::array<std::string, 256> out;
+        std::array<bool, 256> plain{};
+    };
+    void mapped(std::string_view bytes, const ByteMap &m)
+    {
+        size_t i = 0;
+        while (i < bytes.size()) {
+            size_t j = i;
+            while (j < bytes.size() && m.plain[static_cast<unsigned char>(bytes[j])])
+                ++j;
+            buf_.append(bytes.data() + i, j - i);
+            if (j < bytes.size())
+                buf_ += m.out[static_cast<unsigned char>(bytes[j++])];
+            i = j;
+        }
+        if (buf_.size() >= kChunk)
+            flush();
+    }
+    // The map of the code page's characters as UTF-8 with those `special`
+    // gives a replacement for (a null one: as UTF-8) replaced.
+    template <class Special>
+    static ByteMap makeMap(Special special)
+    {
+        const CharTables &t = chars();
+        ByteMap m;
+        for (int b = 0; b < 256; ++b) {
+            const char *r = special(static_cast<unsigned char>(b), t.control[b]);
+            m.out[b] = r ? std::string(r) : t.utf8[b];
+            m.plain[b] = !r && b < 0x80;
+        }
+        return m;
     }
     void finish() { flush(); }
 

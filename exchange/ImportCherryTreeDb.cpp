@@ -215,8 +215,8 @@ ImportedTree parseCherryTreeDb(const std::string &path)
     std::unordered_set<long long> placed;
     FragmentReader fragment;
     auto add = [&](long long id, size_t depth) {
-        const Row &r = rows.at(id);
-        ImportedNode node{depth, r.name, {}, 0};
+        Row &r = rows.at(id);
+        ImportedNode node{depth, std::move(r.name), {}, 0};
         countIcon(r.flags >> 1, node, tree.counts);
         NoteBuilder note;
         try {
@@ -262,8 +262,9 @@ ImportedTree parseCherryTreeDb(const std::string &path)
                 objects.erase(found);
             }
         } catch (const EImportError &e) {
-            throw EImportError(W("узел «") + W(r.name) + W("»: ") + e.message());
+            throw EImportError(W("узел «") + W(node.caption) + W("»: ") + e.message());
         }
+        std::string().swap(r.txt);
         node.note = note.finish(r.tags, tree.counts);
         ids.emplace_back(std::to_string(id), tree.nodes.size());
         tree.nodes.push_back(std::move(node));

@@ -261,6 +261,21 @@ INSTANTIATE_TEST_SUITE_P(
                "это не документ CherryTree: no such table: node"}),
     [](const auto &testInfo) { return std::string(testInfo.param.name); });
 
+// One notebook as CherryTree itself saved it in both formats: every link,
+// table, code line and marker where it stood, the same from either.
+TEST(ImportCherryTreeDb, RealNotebooksGiveTheSameNotes)
+{
+    const std::string expected
+        = "0|Заметки|Ссылки: сайт Debian (https://www.debian.org), link to web ansa.it (http://ansa.it), "
+          "к коду («Код»), hosts (/etc/hosts)./Таблица:/Число\tСлово/1\tодин/2\tдва/Код:/echo привет/ls -l/"
+          "Картинка: /[Изображение]/Файл: /[Вложенный файл: привет.txt]/Якорь: /[Якорь: здесь]/Конец./"
+          "Метки: работа, дом|#30\n1|Код|print(\"привет\")\n1|Пустой|\n0|Второй корень|Жирный и обычный "
+          "<текст> & знаки.|#23\n";
+    for (const char *file : {"/cherrytree.ctd", "/cherrytree.ctb"})
+        EXPECT_EQ(dump(parseFile(std::string(QV_TEST_DATA) + file, ImportFormat::CherryTree)), expected)
+            << file;
+}
+
 TEST(ImportCherryTreeDb, EncryptedNotebooksAreRefused)
 {
     qvtest::TempDir dir;
