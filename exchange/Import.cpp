@@ -124,6 +124,8 @@ void cherrytree::refuseGrowth()
 
 ImportedTree parseFile(const std::string &path, ImportFormat format)
 {
+    if (format == ImportFormat::Zim)
+        return parseZim(path);
     InputFile file(path);
     if (format == ImportFormat::CherryTree) {
         // The encrypted notebooks are 7-Zip archives; the SQLite ones say so.

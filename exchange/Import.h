@@ -19,7 +19,7 @@ namespace qv::exchange {
 
 // CherryTree: the XML document (.ctd) or the SQLite one (.ctb), told apart
 // by the file's first bytes.
-enum class ImportFormat { Text, Markdown, CherryTree, Opml };
+enum class ImportFormat { Text, Markdown, CherryTree, Opml, Zim };
 
 // One node of the detached tree, in flat (pre-order) order.
 struct ImportedNode {
@@ -82,6 +82,9 @@ ImportedTree parseCherryTree(const std::function<size_t(char *, size_t)> &read);
 ImportedTree parseCherryTree(std::string_view xml);
 // CherryTree's SQLite document (.ctb), opened read-only; the same notes.
 ImportedTree parseCherryTreeDb(const std::string &path);
+// A Zim notebook: the folder holding notebook.zim (or that file); each page
+// a node in Zim's order, its wiki text as plain text, its attachments named.
+ImportedTree parseZim(const std::string &path);
 // OPML: each outline element a node (its text attribute the caption, its
 // _note attribute the note).
 ImportedTree parseOpml(std::string_view xml);

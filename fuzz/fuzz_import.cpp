@@ -1,6 +1,6 @@
 // The import's text readers and the add to a catalogue. The first byte
-// picks the format (text, Markdown, CherryTree's XML, OPML), the rest is the
-// source.
+// picks the format (text, Markdown, CherryTree's XML, OPML, a Zim page), the
+// rest is the source.
 // Whatever it holds, the reader either refuses it with its own error or
 // gives a tree whose depths step down by at most one; added to a catalogue
 // holding one node, every caption comes out storable and carried by one
@@ -8,6 +8,7 @@
 #include "FuzzSupport.h"
 
 #include "exchange/Import.h"
+#include "exchange/ZimText.h"
 
 #include <unordered_set>
 
@@ -22,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const std::string_view source = qvfuzz::view(data + 1, size - 1);
     ImportedTree tree;
     try {
-        switch (data[0] % 4) {
+        switch (data[0] % 5) {
         case 0:
             tree = parseText(source);
             break;
@@ -32,8 +33,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         case 2:
             tree = parseCherryTree(source);
             break;
-        default:
+        case 3:
             tree = parseOpml(source);
+            break;
+        default:
+            tree.nodes.push_back({0, "page", zim::pageText(source, "page", tree.counts), 0});
+            tree.sourceBytes = source.size();
             break;
         }
     } catch (const EImportError &) {

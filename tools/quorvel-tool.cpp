@@ -65,7 +65,7 @@ constexpr const char *kUsage
       "      indented with tabs (a note's lines one tab deeper than its node,\n"
       "      after a blank), in UTF-8, to FILE (replaced only once it is\n"
       "      complete) or to standard output.\n"
-      "  quorvel-tool import SRC DIR --format text|markdown|cherrytree|opml [--append]\n"
+      "  quorvel-tool import SRC DIR --format text|markdown|cherrytree|opml|zim [--append]\n"
       "      Read the outline and notes in SRC and write them as the catalogue in\n"
       "      DIR (created when missing). Refused when DIR already holds a catalogue,\n"
       "      unless --append adds the imported tree after its last root. Captions\n"
@@ -618,10 +618,11 @@ int main(int argc, char **argv)
             : format == "markdown"                  ? std::optional<F>(F::Markdown)
             : format == "cherrytree"                ? std::optional<F>(F::CherryTree)
             : format == "opml"                      ? std::optional<F>(F::Opml)
+            : format == "zim"                       ? std::optional<F>(F::Zim)
                                                     : std::nullopt;
         if (paths.size() != 2 || !f)
             return usageError(
-                "import takes a source file, a directory and --format text|markdown|cherrytree|opml");
+                "import takes a source file, a directory and --format text|markdown|cherrytree|opml|zim");
         return importInto(std::string(paths[0]), std::string(paths[1]), *f, append);
     }
     return usageError(("unknown command: " + std::string(command)).c_str());

@@ -1,14 +1,17 @@
-// The import: the text, Markdown and CherryTree sources parsed into a
-// detached tree, hostile and malformed input refused with the place named,
-// and the tree added to a catalogue with unique, storable captions.
+// The import: the text, Markdown, OPML, CherryTree and Zim sources parsed
+// into a detached tree, hostile and malformed input refused with the place
+// named, round trips through the export, and the tree added to a catalogue
+// with unique, storable captions.
 #include "TestSupport.h"
 #include "catalog/Catalog.h"
 #include "catalog/Text.h"
 #include "exchange/Export.h"
 #include "exchange/Import.h"
+#include "exchange/ZimText.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <ostream>
 #include <random>
@@ -65,6 +68,11 @@ ImportedTree parse(ImportFormat format, const std::string &input)
         return parseCherryTree(input);
     case ImportFormat::Opml:
         return parseOpml(input);
+    case ImportFormat::Zim: { // one page named "Страница"
+        ImportedTree tree;
+        tree.nodes.push_back({0, "Страница", zim::pageText(input, "Страница", tree.counts), 0});
+        return tree;
+    }
     }
     return {};
 }
@@ -109,6 +117,23 @@ INSTANTIATE_TEST_SUITE_P(
                   "<outline text=\"Лист\"><outline/></outline></outline>"
                   "<outline text=\"\" _note=\"\"/><other><outline text=\"no\"/></other></body></opml>",
                   "0|Корень & ✓|раз/два/<три>\n1|Лист|\n2||\n0||\n"},
+        ParseCase{
+            "ZimWikiMarkup", ImportFormat::Zim,
+            "Content-Type: text/x-zim-wiki\nWiki-Format: zim 0.6\n\n====== Страница ======\nCreated "
+            "Monday\n\n"
+            "===== Раздел =====\n**жирный** //курсив// __подчёркнутый__ ~~зачёркнутый~~ ''код **как есть**''"
+            " H_{2}O x^{2}\nсм. https://example.org/a//b и [[https://debian.org|Debian]], "
+            "[[Другая:Страница]],"
+            " [[./отчёт.pdf|отчёт]], [[https://x.org]]\n{{./картинка.png?width=300}}\n* пункт\n\t* "
+            "вложенный\n"
+            "[ ] сделать\n[*] сделано\n[x] отменено\n1. первый\n'''\n**не разметка** [[нет]]\n'''\n"
+            "[[незакрытая\n\n",
+            "0|Страница|Created Monday//Раздел/жирный курсив подчёркнутый зачёркнутый код **как есть** H2O "
+            "x2/"
+            "см. https://example.org/a//b и Debian (https://debian.org), «Другая:Страница», отчёт "
+            "(./отчёт.pdf), "
+            "https://x.org/[Изображение: картинка.png]/• пункт/\t• вложенный/[ ] сделать/[x] сделано/"
+            "[x] отменено/1. первый/**не разметка** [[нет]]/[[незакрытая\n"},
         ParseCase{"CherryTreeTablesAndCodeWhereTheyStood", ImportFormat::CherryTree,
                   "<?xml version=\"1.0\"?>\n<cherrytree><bookmarks list=\"\"/>"
                   "<node name=\"Папка\" prog_lang=\"custom-colors\">"
@@ -274,6 +299,36 @@ TEST(ImportCherryTreeDb, RealNotebooksGiveTheSameNotes)
     for (const char *file : {"/cherrytree.ctd", "/cherrytree.ctb"})
         EXPECT_EQ(dump(parseFile(std::string(QV_TEST_DATA) + file, ImportFormat::CherryTree)), expected)
             << file;
+}
+
+// A Zim notebook: pages in Zim's order, sub-pages in the folder of a page's
+// name (a folder alone is a page too), the other files named as attachments.
+TEST(ImportZim, NotebookGivesTheTree)
+{
+    qvtest::TempDir dir;
+    const std::string nb = dir.file("Блокнот/");
+    for (const char *d : {"", "Page_10", "Page_10/Дети", "Только_папка"})
+        ASSERT_EQ(mkdir((nb + d).c_str(), 0700), 0) << d;
+    const std::pair<const char *, const char *> files[]
+        = {{"notebook.zim", "[Notebook]\nname=Блокнот\n"},
+           {"page_2.txt", "Content-Type: text/x-zim-wiki\n\n====== page 2 ======\nвторая\n"},
+           {"Page_10.txt", "десятая"},
+           {"Page_10/Дети.txt", "[[Page 10]]"},
+           {"Page_10/Дети/%3Fвопрос.txt", ""},
+           {"Page_10/файл.pdf", "%PDF"},
+           {"Альфа.txt", "а"},
+           {"Только_папка/вложение.png", "png"}};
+    for (const auto &[name, text] : files)
+        qvtest::writeFile(nb + name, text);
+    for (const std::string &path : {nb, nb + "notebook.zim"}) {
+        const ImportedTree tree = parseFile(path, ImportFormat::Zim);
+        EXPECT_EQ(dump(tree),
+                  "0|page 2|вторая\n0|Page 10|десятая/[Вложенный файл: файл.pdf]\n1|Дети|«Page 10»\n"
+                  "2|?вопрос|\n0|Альфа|а\n0|Только папка|[Вложенный файл: вложение.png]\n");
+        EXPECT_EQ(tree.counts.files, 2u);
+        EXPECT_EQ(tree.counts.links, 1u);
+    }
+    EXPECT_THROW(parseFile(dir.path(), ImportFormat::Zim), EImportError);
 }
 
 TEST(ImportCherryTreeDb, EncryptedNotebooksAreRefused)
