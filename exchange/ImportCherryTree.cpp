@@ -4,6 +4,7 @@
 #include "exchange/CherryTreeNote.h"
 #include "exchange/XmlReader.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 

@@ -3,6 +3,9 @@
 #include "catalog/Links.h"
 #include "exchange/CherryTreeNote.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace qv::exchange::zim {
 
 namespace {
