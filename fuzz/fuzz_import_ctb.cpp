@@ -1,10 +1,8 @@
 // CherryTree's SQLite reader, on a file holding the input (SQLite reads only
 // files). Whatever the file holds, the reader either refuses it with its own
-// error or gives a tree whose depths step down by at most one, and leaves
-// the file as it was.
-#include "FuzzSupport.h"
-
-#include "exchange/Import.h"
+// error or gives a tree that passes checkImported, and leaves the file as it
+// was.
+#include "ImportChecks.h"
 
 #include <fstream>
 #include <iterator>
@@ -21,12 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out.write(source.data(), static_cast<std::streamsize>(source.size()));
     }
-    ImportedTree tree;
     try {
-        tree = parseCherryTreeDb(path);
+        qvfuzz::checkImported(parseCherryTreeDb(path));
     } catch (const EImportError &) {}
-    for (size_t i = 0; i < tree.nodes.size(); ++i)
-        require(tree.nodes[i].depth <= (i ? tree.nodes[i - 1].depth + 1 : 0), "depths step by one");
     std::ifstream in(path, std::ios::binary);
     const std::string after((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     require(after == source, "the file is left as it was");
