@@ -1,5 +1,5 @@
-// Import of an outline with notes from text, Markdown or a CherryTree
-// document into a catalogue. A source is first parsed into a detached tree
+// Import of an outline with notes from text, Markdown, OPML or a CherryTree
+// notebook (XML or SQLite) into a catalogue. A source is first parsed into a detached tree
 // (flat order with depths, UTF-8), then added after the catalogue's last root
 // with captions made unique and storable. Nothing here recurses as deep as
 // the input.
@@ -17,13 +17,16 @@
 
 namespace qv::exchange {
 
-enum class ImportFormat { Text, Markdown, CherryTree, Zim };
+// CherryTree: the XML document (.ctd) or the SQLite one (.ctb), told apart
+// by the file's first bytes.
+enum class ImportFormat { Text, Markdown, CherryTree, Opml, Zim };
 
 // One node of the detached tree, in flat (pre-order) order.
 struct ImportedNode {
     size_t depth = 0;    // 0 for a root; at most one more than the previous node's
     std::string caption; // UTF-8
     std::string note;    // UTF-8, lines separated by LF
+    int icon = 0;        // index in the icon list (0: the default)
 };
 
 // An import keeps this many levels: a node deeper goes at the last of them.
@@ -33,11 +36,25 @@ constexpr size_t kMaxImportDepth = 1000;
 constexpr uint64_t kMaxImportGrowth = 10;
 constexpr uint64_t kImportGrowthFloor = uint64_t(1) << 20;
 
+// What a reader carried into the notes, by kind: kept as text, or turned
+// into a one-line marker.
+struct ImportCounts {
+    size_t links = 0;      // as their text and address
+    size_t tables = 0;     // as tab-separated rows
+    size_t codeBoxes = 0;  // as their lines
+    size_t tagged = 0;     // nodes with a last line of tags
+    size_t icons = 0;      // node icons given the nearest of the list
+    size_t otherIcons = 0; // node icons with none near, left at the default
+    size_t images = 0;     // markers from here on
+    size_t files = 0;
+    size_t anchors = 0;
+    size_t formulas = 0;
+};
+
 struct ImportedTree {
     std::vector<ImportedNode> nodes;
     uint64_t sourceBytes = 0; // what the tree was parsed from (0: no bound on the import)
-    size_t imagesSkipped = 0; // CherryTree images
-    size_t filesSkipped = 0;  // CherryTree embedded files
+    ImportCounts counts;
 };
 
 // A source that cannot be imported: the message names the line (or the XML
@@ -56,12 +73,24 @@ ImportedTree parseText(std::string_view utf8);
 // the text under a heading or item is its note.
 ImportedTree parseMarkdown(std::string_view utf8);
 // CherryTree's XML document, read in pieces from `read` (which fills the
-// buffer and returns the count, 0 at the end).
+// buffer and returns the count, 0 at the end). A note holds its rich text
+// with each link's address after its text, each table (tab-separated rows,
+// the header first) and code box on lines of their own where they stood,
+// a marker line for each image, embedded file, anchor and LaTeX box, and
+// the node's tags as a last line.
 ImportedTree parseCherryTree(const std::function<size_t(char *, size_t)> &read);
 ImportedTree parseCherryTree(std::string_view xml);
+// CherryTree's SQLite document (.ctb), opened read-only; the same notes.
+ImportedTree parseCherryTreeDb(const std::string &path);
+// A Zim notebook: the folder holding notebook.zim (or that file); each page
+// a node in Zim's order, its wiki text as plain text, its attachments named.
+ImportedTree parseZim(const std::string &path);
+// OPML: each outline element a node (its text attribute the caption, its
+// _note attribute the note).
+ImportedTree parseOpml(std::string_view xml);
 
-// Reads and parses a file (for Zim, a notebook's folder). Raises the file's
-// errors and EImportError.
+// Reads and parses a file. Raises the file's errors and EImportError (also
+// for an encrypted CherryTree notebook, .ctz or .ctx).
 ImportedTree parseFile(const std::string &path, ImportFormat format);
 
 struct ImportSummary {
@@ -69,8 +98,7 @@ struct ImportSummary {
     size_t notes = 0;    // nodes with a non-empty note
     size_t replaced = 0; // characters the code page cannot hold, and line ends/NUL in captions
     size_t renamed = 0;  // captions given a numeric suffix or a default name
-    size_t imagesSkipped = 0;
-    size_t filesSkipped = 0;
+    ImportCounts counts;
     size_t flattened = 0; // nodes deeper than kMaxImportDepth levels, added at the last level
 };
 
@@ -78,8 +106,8 @@ struct ImportSummary {
 Bytes defaultImportCaption();
 
 // Adds the tree after the catalogue's last root: each node with a unique,
-// storable caption (at most kMaxImportDepth levels deep); each non-empty
-// note as a record (icons "0"). Raises EImportError, adding nothing, when
+// storable caption (at most kMaxImportDepth levels deep) and its icon; a
+// record (icons: the node's icon) for each non-empty note or other icon. Raises EImportError, adding nothing, when
 // the files would grow past kMaxImportGrowth times the source. Sets the
 // catalogue's changed flag when anything was added. Each note's UTF-8 text
 // is let go as soon as it is converted (pass the tree with std::move).

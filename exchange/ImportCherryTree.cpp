@@ -1,70 +1,32 @@
-// CherryTree's XML document (.ctd) through expat: node names give the tree,
-// each node's text is its rich text runs, code boxes and tables flattened to
-// characters; images and embedded files are skipped and counted. The parser
-// keeps its own element stack (no recursion as deep as the document), its
-// protection against entity expansion bombs is set, external entities are
-// refused, and the input is read in pieces.
-#include "exchange/Import.h"
+// CherryTree's XML document (.ctd): node elements give the tree; a node's
+// rich_text runs, and its tables, code boxes and images (which the document
+// keeps after the text, each with its offset), give its note.
+#include "exchange/CherryTreeNote.h"
+#include "exchange/XmlReader.h"
 
-// The entity expansion protection is declared only for a library built with
-// DTD support, which Debian's is (it fails to link otherwise).
-#ifndef XML_DTD
-#define XML_DTD
-#endif
-#include <expat.h>
-
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
-#include <memory>
-
-#if XML_MAJOR_VERSION < 2 || (XML_MAJOR_VERSION == 2 && XML_MINOR_VERSION < 4)
-#error "expat 2.4 or later is needed (entity expansion protection)"
-#endif
 
 namespace qv::exchange {
 
 namespace {
 
-// An entity may expand the input at most this much (what an import may
-// grow by), counted once the expansion passes the threshold.
-constexpr float kMaxAmplification = static_cast<float>(kMaxImportGrowth);
-constexpr unsigned long long kAmplificationThreshold = 4ull << 20;
-constexpr size_t kChunk = 1 << 16;
+using namespace cherrytree;
 
-struct Reader {
-    XML_Parser parser = nullptr;
+long long offsetOf(const char **atts)
+{
+    const char *v = XmlReader::attribute(atts, "char_offset");
+    return v ? std::strtoll(v, nullptr, 10) : -1;
+}
+
+class DocumentReader : public XmlReader {
+public:
     ImportedTree tree;
-    std::vector<size_t> open; // the entries of the open <node> elements
-    int textDepth = 0;        // inside rich_text, codebox or cell
-    int skipDepth = 0;        // inside an image or embedded file
+    std::vector<std::pair<std::string, size_t>> ids;
     bool rootSeen = false;
-    bool firstCell = false;
-    Bytes error; // why the handlers stopped the parser
 
-    std::string *note() { return open.empty() ? nullptr : &tree.nodes[open.back()].note; }
-
-    void fail(std::string_view whatUtf8)
-    {
-        if (error.empty())
-            error = W(whatUtf8);
-        XML_StopParser(parser, XML_FALSE);
-    }
-
-    // A block (code box, table) starts on a line of its own.
-    void newBlock()
-    {
-        if (std::string *n = note(); n && !n->empty() && n->back() != '\n')
-            *n += '\n';
-    }
-
-    static const char *attribute(const char **atts, const char *name)
-    {
-        for (; atts && *atts; atts += 2)
-            if (std::strcmp(atts[0], name) == 0)
-                return atts[1];
-        return nullptr;
-    }
-
-    void start(const char *name, const char **atts)
+    void start(const char *name, const char **atts) override
     {
         if (!rootSeen) {
             rootSeen = true;
@@ -72,142 +34,155 @@ struct Reader {
                 fail("это не документ CherryTree (корневой элемент не cherrytree)");
             return;
         }
-        if (skipDepth) {
-            ++skipDepth;
+        if (skip_) {
+            ++skip_;
             return;
         }
         if (std::strcmp(name, "node") == 0) {
             const char *caption = attribute(atts, "name");
-            open.push_back(tree.nodes.size());
-            tree.nodes.push_back({open.size() - 1, caption ? caption : "", {}});
+            const char *tags = attribute(atts, "tags");
+            const char *icon = attribute(atts, "custom_icon_id");
+            const char *id = attribute(atts, "unique_id");
+            ImportedNode node{open_.size(), caption ? caption : "", {}, 0};
+            countIcon(icon ? std::strtoll(icon, nullptr, 10) : 0, node, tree.counts);
+            if (id)
+                ids.emplace_back(id, tree.nodes.size());
+            open_.push_back({tree.nodes.size(), {}, tags ? tags : ""});
+            tree.nodes.push_back(std::move(node));
+            mode_ = Mode::None;
+        } else if (open_.empty()) {
+            return;
         } else if (std::strcmp(name, "rich_text") == 0) {
-            ++textDepth;
+            const char *link = attribute(atts, "link");
+            open_.back().note.beginRun(link ? link : "", tree.counts);
+            mode_ = Mode::Rich;
         } else if (std::strcmp(name, "codebox") == 0) {
-            newBlock();
-            ++textDepth;
+            offset_ = offsetOf(atts);
+            code_.clear();
+            mode_ = Mode::Code;
         } else if (std::strcmp(name, "table") == 0) {
-            newBlock();
-        } else if (std::strcmp(name, "row") == 0) {
-            newBlock();
-            firstCell = true;
-        } else if (std::strcmp(name, "cell") == 0) {
-            if (!firstCell)
-                if (std::string *n = note())
-                    *n += '\t';
-            firstCell = false;
-            ++textDepth;
+            offset_ = offsetOf(atts);
+            rows_.clear();
+            inTable_ = true;
+        } else if (std::strcmp(name, "row") == 0 && inTable_) {
+            rows_.emplace_back();
+        } else if (std::strcmp(name, "cell") == 0 && inTable_) {
+            if (rows_.empty())
+                rows_.emplace_back();
+            rows_.back().emplace_back();
+            mode_ = Mode::Cell;
         } else if (std::strcmp(name, "encoded_png") == 0 || std::strcmp(name, "image") == 0) {
-            if (attribute(atts, "filename"))
-                ++tree.filesSkipped;
-            else if (!attribute(atts, "anchor"))
-                ++tree.imagesSkipped;
-            skipDepth = 1;
+            const char *file = attribute(atts, "filename");
+            const char *anchor = attribute(atts, "anchor");
+            std::string marker;
+            if (file && file == kFormulaFile) {
+                marker = formulaMarker();
+                ++tree.counts.formulas;
+            } else if (file) {
+                marker = fileMarker(file);
+                ++tree.counts.files;
+            } else if (anchor) {
+                marker = anchorMarker(anchor);
+                ++tree.counts.anchors;
+            } else {
+                marker = imageMarker();
+                ++tree.counts.images;
+            }
+            open_.back().note.object(offsetOf(atts), std::move(marker));
+            skip_ = 1;
         }
     }
 
-    void end(const char *name)
+    void end(const char *name) override
     {
-        if (skipDepth) {
-            --skipDepth;
+        if (skip_) {
+            --skip_;
             return;
         }
         if (std::strcmp(name, "node") == 0) {
-            if (!open.empty())
-                open.pop_back();
+            if (open_.empty())
+                return;
+            Open &o = open_.back();
+            tree.nodes[o.index].note = o.note.finish(o.tags, tree.counts);
+            open_.pop_back();
+            mode_ = Mode::None;
+        } else if (open_.empty()) {
+            return;
         } else if (std::strcmp(name, "rich_text") == 0 || std::strcmp(name, "cell") == 0) {
-            textDepth = std::max(0, textDepth - 1);
+            mode_ = Mode::None;
         } else if (std::strcmp(name, "codebox") == 0) {
-            textDepth = std::max(0, textDepth - 1);
-            newBlock();
-        } else if (std::strcmp(name, "table") == 0) {
-            newBlock();
+            while (!code_.empty() && code_.back() == '\n')
+                code_.pop_back();
+            open_.back().note.object(offset_, std::move(code_));
+            code_.clear();
+            ++tree.counts.codeBoxes;
+            mode_ = Mode::None;
+        } else if (std::strcmp(name, "table") == 0 && inTable_) {
+            open_.back().note.object(offset_, tableLines(std::move(rows_)));
+            rows_.clear();
+            ++tree.counts.tables;
+            inTable_ = false;
+            mode_ = Mode::None;
         }
     }
 
-    void text(const char *s, int len)
+    void text(std::string_view s) override
     {
-        if (textDepth > 0 && !skipDepth)
-            if (std::string *n = note())
-                n->append(s, static_cast<size_t>(len));
+        if (skip_ || open_.empty())
+            return;
+        switch (mode_) {
+        case Mode::Rich:
+            open_.back().note.append(s);
+            break;
+        case Mode::Code:
+            code_ += s;
+            break;
+        case Mode::Cell:
+            if (!rows_.empty() && !rows_.back().empty())
+                rows_.back().back() += s;
+            break;
+        case Mode::None:
+            break;
+        }
     }
-};
 
-// No handler may let an exception into expat's C frames.
-template <typename F>
-void guarded(void *data, F &&f)
-{
-    auto *r = static_cast<Reader *>(data);
-    try {
-        f(*r);
-    } catch (const std::bad_alloc &) {
-        r->fail("недостаточно памяти");
-    } catch (const std::exception &) {
-        r->fail("ошибка разбора");
-    }
-}
-
-struct ParserFree {
-    void operator()(XML_Parser p) const { XML_ParserFree(p); }
+private:
+    enum class Mode { None, Rich, Code, Cell };
+    struct Open {
+        size_t index; // in tree.nodes
+        NoteBuilder note;
+        std::string tags;
+    };
+    std::vector<Open> open_;
+    Mode mode_ = Mode::None;
+    int skip_ = 0; // inside an image's element
+    long long offset_ = -1;
+    std::string code_;
+    std::vector<std::vector<std::string>> rows_;
+    bool inTable_ = false;
 };
 
 } // namespace
 
 ImportedTree parseCherryTree(const std::function<size_t(char *, size_t)> &read)
 {
-    std::unique_ptr<std::remove_pointer_t<XML_Parser>, ParserFree> parser(XML_ParserCreate("UTF-8"));
-    if (!parser)
-        throw std::bad_alloc();
-    XML_Parser p = parser.get();
-    Reader reader;
-    reader.parser = p;
-    XML_SetUserData(p, &reader);
-    XML_SetBillionLaughsAttackProtectionMaximumAmplification(p, kMaxAmplification);
-    XML_SetBillionLaughsAttackProtectionActivationThreshold(p, kAmplificationThreshold);
-    XML_SetParamEntityParsing(p, XML_PARAM_ENTITY_PARSING_NEVER);
-    XML_SetExternalEntityRefHandler(p,
-                                    [](XML_Parser, const XML_Char *, const XML_Char *, const XML_Char *,
-                                       const XML_Char *) { return static_cast<int>(XML_STATUS_ERROR); });
-    XML_SetEntityDeclHandler(p,
-                             [](void *data, const XML_Char *, int, const XML_Char *, int, const XML_Char *,
-                                const XML_Char *systemId, const XML_Char *, const XML_Char *) {
-                                 if (systemId)
-                                     guarded(data,
-                                             [](Reader &r) { r.fail("внешние сущности не допускаются"); });
-                             });
-    XML_SetElementHandler(
-        p,
-        [](void *data, const XML_Char *name, const XML_Char **atts) {
-            guarded(data, [&](Reader &r) { r.start(name, atts); });
-        },
-        [](void *data, const XML_Char *name) { guarded(data, [&](Reader &r) { r.end(name); }); });
-    XML_SetCharacterDataHandler(
-        p, [](void *data, const XML_Char *s, int len) { guarded(data, [&](Reader &r) { r.text(s, len); }); });
-
-    for (;;) {
-        void *buf = XML_GetBuffer(p, static_cast<int>(kChunk));
-        if (!buf)
-            throw std::bad_alloc();
-        const size_t got = read(static_cast<char *>(buf), kChunk);
-        reader.tree.sourceBytes += got;
-        if (XML_ParseBuffer(p, static_cast<int>(got), got == 0) != XML_STATUS_OK) {
-            const XML_Error code = XML_GetErrorCode(p);
-            Bytes why = code == XML_ERROR_ABORTED && !reader.error.empty() ? reader.error
-                                                                           : Bytes(XML_ErrorString(code));
-            throw EImportError(
-                W("Ошибка XML в строке ") + decimal(static_cast<long long>(XML_GetCurrentLineNumber(p)))
-                + W(", позиция ") + decimal(static_cast<long long>(XML_GetCurrentColumnNumber(p)) + 1) + ": "
-                + why);
-        }
-        if (got == 0)
-            break;
-    }
+    DocumentReader reader;
+    reader.tree.sourceBytes = reader.parse(read);
     if (!reader.rootSeen)
         throw EImportError(W("это не документ CherryTree"));
-    // The line breaks after a last code box or table.
-    for (ImportedNode &n : reader.tree.nodes)
-        while (!n.note.empty() && n.note.back() == '\n')
-            n.note.pop_back();
+    resolveNodeLinks(reader.tree, reader.ids);
     return std::move(reader.tree);
+}
+
+ImportedTree parseCherryTree(std::string_view xml)
+{
+    size_t at = 0;
+    return parseCherryTree([&](char *buf, size_t n) {
+        const size_t take = std::min(n, xml.size() - at);
+        std::copy_n(xml.data() + at, take, buf);
+        at += take;
+        return take;
+    });
 }
 
 } // namespace qv::exchange

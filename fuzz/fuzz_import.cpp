@@ -1,18 +1,10 @@
-// The import's three readers and the add to a catalogue. The first byte
-// picks the format (text, Markdown, CherryTree), the rest is the source.
+// The import's text, Markdown and CherryTree XML readers and the add to a
+// catalogue. The first byte picks the format, the rest is the source.
 // Whatever it holds, the reader either refuses it with its own error or
-// gives a tree whose depths step down by at most one; added to a catalogue
-// holding one node, every caption comes out storable and carried by one
-// node only.
-#include "FuzzSupport.h"
+// gives a tree that passes checkImported.
+#include "ImportChecks.h"
 
-#include "exchange/Import.h"
-
-#include <unordered_set>
-
-using namespace qv;
 using namespace qv::exchange;
-using qvfuzz::require;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -35,19 +27,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     } catch (const EImportError &) {
         return 0;
     }
-    for (size_t i = 0; i < tree.nodes.size(); ++i)
-        require(tree.nodes[i].depth <= (i ? tree.nodes[i - 1].depth + 1 : 0), "depths step by one");
-
-    Catalog catalog;
-    catalog.outline().append(catalog.outline().top(), W("Без имени"));
-    const ImportSummary s = addToCatalog(tree, catalog);
-    require(s.nodes == tree.nodes.size(), "every node added");
-    require(catalog.outline().nodeCount() == tree.nodes.size() + 1, "node count");
-    std::unordered_set<Bytes> seen;
-    for (const Node *n = catalog.outline().first(); n; n = flatNext(n)) {
-        require(Catalog::captionStorable(n->caption()) && !n->caption().empty(), "storable caption");
-        require(seen.insert(n->caption()).second, "unique caption");
-        require(catalog.records().count(n->caption()) <= 1, "one record per caption");
-    }
+    qvfuzz::checkImported(tree);
     return 0;
 }

@@ -12,8 +12,9 @@ packages=(
   qt6-base-dev-tools
   libgl-dev
   libgtest-dev
-  # The CherryTree import's XML parser.
+  # The CherryTree import's XML parser, and SQLite for its .ctb notebooks.
   libexpat1-dev
+  libsqlite3-dev
   # The placement test under a real window manager, and the screenshots.
   xvfb
   xauth

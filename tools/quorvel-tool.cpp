@@ -4,7 +4,7 @@
 //                               print a summary of how its halves join
 //   quorvel-tool resave SRC DST load SRC and write DST exactly as the
 //                               program's save would
-//   quorvel-tool export DIR --format html|markdown|text [-o FILE]
+//   quorvel-tool export DIR --format html|markdown|text|opml [-o FILE] [--title T]
 //                               write DIR's catalogue as a page, Markdown
 //                               or indented text
 //   quorvel-tool find DIR TEXT  print the nodes whose caption or note
@@ -63,15 +63,14 @@ constexpr const char *kUsage
       "      Load the catalogue in SRC and write it into DST exactly as the\n"
       "      program's save writes it. Nothing is written when the load fails\n"
       "      or a running copy holds DST.\n"
-      "  quorvel-tool export DIR --format html|markdown|text [-o FILE]\n"
+      "  quorvel-tool export DIR --format html|markdown|text|opml [-o FILE] [--title T]\n"
       "      Write the catalogue in DIR, every node in outline order with its\n"
       "      note, as one self-contained HTML page, as Markdown or as text\n"
       "      indented with tabs (a note's lines one tab deeper than its node,\n"
       "      after a blank), in UTF-8, to FILE (replaced only once it is\n"
       "      complete) or to standard output.\n"
-      "  quorvel-tool import SRC DIR --format text|markdown|cherrytree|zim [--append]\n"
-      "      Read the outline and notes in SRC (for zim, a notebook's folder) and\n"
-      "      write them as the catalogue in\n"
+      "  quorvel-tool import SRC DIR --format text|markdown|cherrytree|opml|zim [--append]\n"
+      "      Read the outline and notes in SRC and write them as the catalogue in\n"
       "      DIR (created when missing). Refused when DIR already holds a catalogue,\n"
       "      unless --append adds the imported tree after its last root. Captions\n"
       "      are made unique and storable; one summary line is printed. Nothing is\n"
@@ -388,7 +387,8 @@ int resave(const std::string &src, const std::string &dst)
     return saveCatalog(target, catalog) ? 0 : 1;
 }
 
-int exportCommand(const std::string &dir, qv::ExportFormat format, const std::string *file)
+int exportCommand(const std::string &dir, qv::ExportFormat format, const std::string *file,
+                  const qv::ExportOptions &options)
 {
     qv::Catalog catalog;
     Session session(withSeparator(dir), access(Session::Access::Read));
@@ -399,7 +399,8 @@ int exportCommand(const std::string &dir, qv::ExportFormat format, const std::st
     try {
         if (file) {
             qv::AtomicFile out(*file, qv::AtomicFile::Refusal::Create);
-            qv::exportCatalog(catalog, format, [&out](std::string_view piece) { out.write(piece); });
+            qv::exportCatalog(
+                catalog, format, [&out](std::string_view piece) { out.write(piece); }, options);
             out.commit();
             return 0;
         }
@@ -408,14 +409,17 @@ int exportCommand(const std::string &dir, qv::ExportFormat format, const std::st
         const bool toTerminal = format != qv::ExportFormat::Html && ::isatty(STDOUT_FILENO);
         std::string escaped;
         bool failed = false;
-        qv::exportCatalog(catalog, format, [&](std::string_view piece) {
-            if (toTerminal) {
-                escaped = escapeControls(piece, "\t\n");
-                piece = escaped;
-            }
-            if (!failed && std::fwrite(piece.data(), 1, piece.size(), stdout) != piece.size())
-                failed = true;
-        });
+        qv::exportCatalog(
+            catalog, format,
+            [&](std::string_view piece) {
+                if (toTerminal) {
+                    escaped = escapeControls(piece, "\t\n");
+                    piece = escaped;
+                }
+                if (!failed && std::fwrite(piece.data(), 1, piece.size(), stdout) != piece.size())
+                    failed = true;
+            },
+            options);
         if (failed || std::fflush(stdout) != 0) {
             std::fprintf(stderr, "quorvel-tool: cannot write to standard output\n");
             return 1;
@@ -535,16 +539,20 @@ int usageError(const char *why)
 // export DIR --format F [-o FILE], the options in any order after DIR.
 int exportMain(const std::vector<std::string_view> &args)
 {
-    std::optional<std::string> dir, file;
+    std::optional<std::string> dir, file, title;
     std::optional<qv::ExportFormat> format;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string_view a = args[i];
-        if (a == "--format" || a == "-o") {
+        if (a == "--format" || a == "-o" || a == "--title") {
             if (i + 1 == args.size())
                 return usageError((std::string(a) + " needs a value").c_str());
             const std::string_view value = args[++i];
             if (a == "-o") {
                 file = std::string(value);
+                continue;
+            }
+            if (a == "--title") {
+                title = std::string(value);
                 continue;
             }
             qv::ExportFormat f;
@@ -558,8 +566,20 @@ int exportMain(const std::vector<std::string_view> &args)
         }
     }
     if (!dir || !format)
-        return usageError("export takes a directory and --format html|markdown|text");
-    return exportCommand(*dir, *format, file ? &*file : nullptr);
+        return usageError("export takes a directory and --format html|markdown|text|opml");
+    // The page's title: the folder's name unless given.
+    qv::ExportOptions options;
+    if (title) {
+        options.title = *title;
+    } else {
+        std::error_code ec;
+        fs::path folder = fs::absolute(fs::path(*dir), ec).lexically_normal();
+        if (!folder.has_filename())
+            folder = folder.parent_path();
+        if (!ec && !folder.filename().empty())
+            options.title = folder.filename().string();
+    }
+    return exportCommand(*dir, *format, file ? &*file : nullptr, options);
 }
 
 } // namespace
@@ -613,10 +633,12 @@ int main(int argc, char **argv)
         const std::optional<F> f = format == "text" ? std::optional<F>(F::Text)
             : format == "markdown"                  ? std::optional<F>(F::Markdown)
             : format == "cherrytree"                ? std::optional<F>(F::CherryTree)
+            : format == "opml"                      ? std::optional<F>(F::Opml)
             : format == "zim"                       ? std::optional<F>(F::Zim)
                                                     : std::nullopt;
         if (paths.size() != 2 || !f)
-            return usageError("import takes a source, a directory and --format text|markdown|cherrytree|zim");
+            return usageError(
+                "import takes a source file, a directory and --format text|markdown|cherrytree|opml|zim");
         return importInto(std::string(paths[0]), std::string(paths[1]), *f, append);
     }
     return usageError(("unknown command: " + std::string(command)).c_str());

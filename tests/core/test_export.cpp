@@ -17,10 +17,10 @@ using qv::Bytes;
 using qv::ExportFormat;
 using qv::W;
 
-std::string exportTo(const qv::Catalog &c, ExportFormat f)
+std::string exportTo(const qv::Catalog &c, ExportFormat f, const qv::ExportOptions &options = {})
 {
     std::ostringstream out;
-    qv::exportCatalog(c, f, out);
+    qv::exportCatalog(c, f, out, options);
     return out.str();
 }
 
@@ -53,11 +53,15 @@ TEST_P(ExportSmall, WritesEveryNodeAndNoteEscaped)
 {
     qv::Catalog c;
     fillSmall(c);
-    std::string out = exportTo(c, GetParam().format);
+    std::string out = exportTo(c, GetParam().format, {"Мой <каталог>"});
     if (GetParam().format == ExportFormat::Html) {
         EXPECT_EQ(out.rfind("<!DOCTYPE html>\n<html lang=\"ru\">\n<head>\n<meta charset=\"utf-8\">", 0), 0u);
-        // Each icon used is one style class, defined once; no script anywhere.
-        EXPECT_EQ(out.find("<script"), std::string::npos);
+        EXPECT_NE(out.find("<title>Мой &lt;каталог&gt;</title>"), std::string::npos);
+        // Each icon used is one style class, defined once; one script, the
+        // page's own, and nothing fetched.
+        EXPECT_EQ(out.find("<script"), out.rfind("<script"));
+        EXPECT_NE(out.find("\n<script>\n"), std::string::npos);
+        EXPECT_EQ(out.find(" src="), std::string::npos);
         size_t classes = 0;
         for (size_t at = 0; (at = out.find("{background-image:url(data:image/png;base64,iVBORw0KGgo", at))
              != std::string::npos;
@@ -67,6 +71,7 @@ TEST_P(ExportSmall, WritesEveryNodeAndNoteEscaped)
         for (const char *cls : {".i0{", ".i3{", ".i79{"})
             EXPECT_NE(out.find(cls), std::string::npos) << cls;
         out = out.substr(out.find("<body>"));
+        out.erase(out.find("<script>"), out.find("</script>\n") + 10 - out.find("<script>"));
     }
     EXPECT_EQ(out, GetParam().expected);
 }
@@ -86,19 +91,21 @@ INSTANTIATE_TEST_SUITE_P(
                    "\t\t\t www.ex.org\n"
                    "Z\n"},
         FormatCase{"Markdown", ExportFormat::Markdown,
-                   "# Корень \\<\\&\\>\n\n"
+                   "# Корень <&>\n\n"
                    "Привет\\\n"
-                   "\\<script\\>x\\</script\\>\\\n"
-                   "<https://ex.com/a_b?x=1&y=2>\\.\n\n"
-                   "## \\*Звезда\\* \\[x\\]\\(y\\)\n\n"
-                   "### \\# h\n\n"
+                   "\\<script>x\\</script>\\\n"
+                   "<https://ex.com/a_b?x=1&y=2>.\n\n"
+                   "## \\*Звезда\\* \\[x](y)\n\n"
+                   "### # h\n\n"
                    "&#32;&#32;indented\n"
                    "\n"
-                   "<http://www.ex.org>\n\n"
+                   "www.ex.org\n\n"
                    "# Z\n"},
         FormatCase{
             "Html", ExportFormat::Html,
-            "<body>\n<ul>\n"
+            "<body>\n<h1>Мой &lt;каталог&gt;</h1>\n"
+            "<input id=\"f\" type=\"search\" placeholder=\"Фильтр\" aria-label=\"Фильтр\" hidden>\n"
+            "<ul id=\"t\">\n"
             "<li><details open><summary><span class=\"i i3\"></span>Корень &lt;&amp;&gt;</summary>"
             "<div class=\"n\">Привет\n&lt;script&gt;x&lt;/script&gt;\n"
             "<a href=\"https://ex.com/a_b?x=1&amp;y=2\">https://ex.com/a_b?x=1&amp;y=2</a>.</div><ul>\n"
@@ -108,7 +115,18 @@ INSTANTIATE_TEST_SUITE_P(
             "</ul></details></li>\n"
             "</ul></details></li>\n"
             "<li><div class=\"c\">Z</div></li>\n"
-            "</ul>\n</body>\n</html>\n"}),
+            "</ul>\n</body>\n</html>\n"},
+        FormatCase{"Opml", ExportFormat::Opml,
+                   "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<opml version=\"2.0\">\n"
+                   "<head>\n<title>Мой &lt;каталог&gt;</title>\n</head>\n<body>\n"
+                   "<outline text=\"Корень &lt;&amp;&gt;\" _note=\"Привет&#10;&lt;script&gt;x&lt;/script&gt;"
+                   "&#10;https://ex.com/a_b?x=1&amp;y=2.\">\n"
+                   " <outline text=\"*Звезда* [x](y)\">\n"
+                   "  <outline text=\"# h\" _note=\"  indented&#10;&#10;www.ex.org\"/>\n"
+                   " </outline>\n"
+                   "</outline>\n"
+                   "<outline text=\"Z\"/>\n"
+                   "</body>\n</opml>\n"}),
     [](const auto &testInfo) { return std::string(testInfo.param.name); });
 
 // A note holding every code page character from 0x20 to 0xFF, each as its
@@ -125,12 +143,11 @@ TEST(Export, EveryCodePageCharacter)
 
     EXPECT_EQ(exportTo(c, ExportFormat::Text), "N\n\t " + utf8 + "\n");
 
-    std::string md = "&#32;";
-    for (char ch : qv::cp1251::toUtf8(bytes.substr(1))) {
-        if (std::string_view("\\`*_{}[]()#+-.!|<>&~=").find(ch) != std::string_view::npos)
-            md += '\\';
-        md += ch;
-    }
+    // Only what would be markup there: '*' and '_' between punctuation, '['
+    // with a ']' after it, a backslash before punctuation.
+    const std::string md = "&#32;!\"#$%&'()\\*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ\\[\\\\]^\\_`"
+                           "abcdefghijklmnopqrstuvwxyz{|}~"
+        + qv::cp1251::toUtf8(bytes.substr(0x7F - 0x20));
     EXPECT_EQ(exportTo(c, ExportFormat::Markdown), "# N\n\n" + md + "\n");
 
     std::string html;
@@ -172,8 +189,8 @@ TEST(Export, DeepOutline)
 
     // html: a stack of open elements must match every closing tag.
     const std::string page = exportTo(c, ExportFormat::Html);
-    const size_t bodyAt = page.find("<body>");
-    const std::string body = page.substr(bodyAt, page.find("</body>") + 7 - bodyAt);
+    const size_t bodyAt = page.find("<ul id=\"t\">");
+    const std::string body = page.substr(bodyAt, page.find("<script>") - bodyAt);
     std::vector<std::string> open;
     size_t items = 0;
     for (size_t at = 0; (at = body.find('<', at)) != std::string::npos; ++at) {
