@@ -52,14 +52,19 @@ CatalogKeeper::~CatalogKeeper()
     releaseFolder();
 }
 
+void CatalogKeeper::reportRefusal(const CatalogSession::Opened &opened)
+{
+    if (opened.lockRefusal)
+        report(opened.lockRefusal, true);
+    else
+        msg::showError(window_, Error(catalogBusyText()));
+}
+
 bool CatalogKeeper::claimFolder()
 {
     const CatalogSession::Opened opened = session_.open();
     if (opened.refused) {
-        if (opened.lockRefusal)
-            report(opened.lockRefusal, true);
-        else
-            msg::showError(window_, Error(catalogBusyText()));
+        reportRefusal(opened);
         return false;
     }
     report(opened.repairFailure, true);
@@ -345,10 +350,7 @@ bool CatalogKeeper::saveCopy(Catalog &catalog, const std::string &folder)
                         {CatalogSession::Access::Write, false, false});
     const CatalogSession::Opened opened = copy.open();
     if (opened.refused) {
-        if (opened.lockRefusal)
-            report(opened.lockRefusal, true);
-        else
-            msg::showError(window_, Error(catalogBusyText()));
+        reportRefusal(opened);
         return false;
     }
     const CatalogSession::Saved saved = copy.save(catalog, CatalogSession::Consent::Granted);

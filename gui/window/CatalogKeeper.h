@@ -109,6 +109,8 @@ public:
     QTimer *flushTimer() const { return flushTimer_; }
 
 private:
+    // A folder refused at open(): its lock's entry, or another copy holds it.
+    void reportRefusal(const CatalogSession::Opened &opened);
     void reportStartupCopies(const CatalogSession::Loaded &loaded);
     // After a load that read in part or failed: the newest backup that
     // reads whole, offered with its time; true when it was opened.
