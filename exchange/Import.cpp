@@ -284,9 +284,9 @@ ImportSummary addToCatalog(ImportedTree tree, Catalog &catalog)
 
 std::string summaryLine(const ImportSummary &s)
 {
-    std::string line = "imported " + std::to_string(s.nodes) + " nodes, " + std::to_string(s.notes)
-        + " notes; " + std::to_string(s.replaced) + " characters replaced, " + std::to_string(s.renamed)
-        + " captions renamed";
+    std::string line = "импортировано узлов: " + std::to_string(s.nodes)
+        + ", заметок: " + std::to_string(s.notes) + "; заменено символов: " + std::to_string(s.replaced)
+        + ", переименовано узлов: " + std::to_string(s.renamed);
     // Every kind a reader carried, those it found only.
     auto list = [&line](const char *head, std::initializer_list<std::pair<size_t, const char *>> kinds) {
         bool first = true;
@@ -294,23 +294,24 @@ std::string summaryLine(const ImportSummary &s)
             if (!count)
                 continue;
             line += first ? head : ", ";
-            line += std::to_string(count) + " " + what;
+            line += std::string(what) + " " + std::to_string(count);
             first = false;
         }
     };
     const ImportCounts &c = s.counts;
-    list("; kept in the notes: ",
-         {{c.links, "links"}, {c.tables, "tables"}, {c.codeBoxes, "code boxes"}, {c.tagged, "tag lines"}});
-    list("; as marker lines: ",
-         {{c.images, "images"},
-          {c.files, "embedded files"},
-          {c.anchors, "anchors"},
-          {c.formulas, "LaTeX boxes"}});
-    list("; node icons: ",
-         {{c.icons, "given the nearest"}, {c.otherIcons, "without a near one, left at the default"}});
+    list(
+        "; в заметках: ",
+        {{c.links, "ссылок"}, {c.tables, "таблиц"}, {c.codeBoxes, "блоков кода"}, {c.tagged, "строк меток"}});
+    list("; строками-пометками: ",
+         {{c.images, "изображений"},
+          {c.files, "вложенных файлов"},
+          {c.anchors, "якорей"},
+          {c.formulas, "формул LaTeX"}});
+    list("; значки узлов: ",
+         {{c.icons, "подобран близкий"}, {c.otherIcons, "близкого нет, оставлен обычный"}});
     if (s.flattened)
-        line += ", " + std::to_string(s.flattened) + " nodes below level " + std::to_string(kMaxImportDepth)
-            + " added at that level";
+        line += "; узлов глубже уровня " + std::to_string(kMaxImportDepth)
+            + ", добавленных на этом уровне: " + std::to_string(s.flattened);
     return line;
 }
 

@@ -74,7 +74,7 @@ bool open(Session &session)
 bool load(const std::string &dir, Session &session, qv::Catalog &catalog, bool force, bool emptyAllowed)
 {
     if (!isDirectory(dir)) {
-        std::fprintf(stderr, "quorvel-tool: %s: no such directory\n", dir.c_str());
+        std::fprintf(stderr, "quorvel-tool: %s: нет такой папки\n", dir.c_str());
         return false;
     }
     std::error_code ec;
@@ -87,12 +87,12 @@ bool load(const std::string &dir, Session &session, qv::Catalog &catalog, bool f
         return false;
     }
     for (const qv::PartialRead &p : loaded.partialReads)
-        std::fprintf(stderr, "quorvel-tool: %s: the read stopped at byte %llu, the rest is left out\n",
+        std::fprintf(stderr, "quorvel-tool: %s: чтение остановилось на байте %llu, остальное пропущено\n",
                      p.path.c_str(), static_cast<unsigned long long>(p.offset));
     if (!loaded.partialReads.empty() && !force) {
         std::fprintf(stderr,
-                     "quorvel-tool: nothing done: the catalogue was read in part "
-                     "(--force goes on with what was read)\n");
+                     "quorvel-tool: ничего не сделано: каталог прочитан не целиком "
+                     "(с --force команда продолжит с прочитанным)\n");
         return false;
     }
     return true;
@@ -129,22 +129,23 @@ std::string conflictLine(const qv::merge::Conflict &c)
     const std::string other = qv::cp1251::toUtf8(c.other);
     switch (c.kind) {
     case Kind::Note:
-        return "note edited on both sides, both versions kept: " + path(c.path);
+        return "заметку правили с обеих сторон, оставлены обе версии: " + path(c.path);
     case Kind::Caption:
-        return "renamed on both sides, \"" + other + "\" not taken: " + path(c.path);
+        return "переименован с обеих сторон, имя «" + other + "» не взято: " + path(c.path);
     case Kind::Icon:
-        return "icon set on both sides, " + other + " not taken: " + path(c.path);
+        return "значок задан с обеих сторон, значок " + other + " не взят: " + path(c.path);
     case Kind::Place:
-        return "moved on both sides, the place under \"" + other + "\" not taken: " + path(c.path);
+        return "перемещён с обеих сторон, место под «" + other + "» не взято: " + path(c.path);
     case Kind::Created:
-        return "\"" + other + "\" created on both sides with different notes, one renamed: " + path(c.path);
+        return "«" + other
+            + "» создан с обеих сторон с разными заметками, один переименован: " + path(c.path);
     }
     return {};
 }
 
 int usage(const char *why)
 {
-    std::fprintf(stderr, "quorvel-tool: %s\n(quorvel-tool --help tells more)\n", why);
+    std::fprintf(stderr, "quorvel-tool: %s\n(подробнее: quorvel-tool merge --help)\n", why);
     return 2;
 }
 
@@ -157,14 +158,14 @@ int mergeCommand(const std::vector<std::string_view> &args, bool force)
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--output") {
             if (i + 1 == args.size())
-                return usage("--output needs a directory");
+                return usage("--output требует папку");
             output = std::string(args[++i]);
         } else {
             dirs.emplace_back(args[i]);
         }
     }
     if (dirs.size() != 3)
-        return usage("merge takes a base, our and their directory");
+        return usage("merge принимает папки BASE, OURS и THEIRS");
     const std::string &baseDir = dirs[0], &oursDir = dirs[1], &theirsDir = dirs[2];
     const std::string outDir = output.value_or(oursDir);
 
@@ -197,7 +198,7 @@ int mergeCommand(const std::vector<std::string_view> &args, bool force)
     }
     if (!existed) {
         if (!fs::create_directories(outDir, ec)) {
-            std::fprintf(stderr, "quorvel-tool: %s: cannot create the directory (%s)\n", outDir.c_str(),
+            std::fprintf(stderr, "quorvel-tool: %s: не удалось создать папку (%s)\n", outDir.c_str(),
                          ec.message().c_str());
             return 2;
         }
@@ -210,14 +211,15 @@ int mergeCommand(const std::vector<std::string_view> &args, bool force)
         return 2;
     }
     for (const std::string &kept : saved.originalsKept)
-        std::fprintf(stderr, "quorvel-tool: the original file was read in part and kept as %s\n",
+        std::fprintf(stderr, "quorvel-tool: исходный файл прочитан не целиком и сохранён как %s\n",
                      kept.c_str());
     for (const std::string &kept : saved.othersKept)
-        std::fprintf(stderr, "quorvel-tool: the file another program wrote was kept as %s\n", kept.c_str());
+        std::fprintf(stderr, "quorvel-tool: файл, записанный другой программой, сохранён как %s\n",
+                     kept.c_str());
     for (const qv::Error &remark : saved.remarks)
         reportFailure(std::make_exception_ptr(remark));
-    std::printf("merged: %zu changes from %s, %zu from %s, %zu conflicts\n", report.oursChanges,
-                oursDir.c_str(), report.theirsChanges, theirsDir.c_str(), report.conflicts.size());
+    std::printf("слито: правок из %s - %zu, из %s - %zu, расхождений - %zu\n", oursDir.c_str(),
+                report.oursChanges, theirsDir.c_str(), report.theirsChanges, report.conflicts.size());
     for (const qv::merge::Conflict &c : report.conflicts)
         std::printf("%s\n", conflictLine(c).c_str());
     return report.conflicts.empty() ? 0 : 1;

@@ -9,6 +9,8 @@ namespace qv::contrast {
 
 // The ratio a text colour needs against its background.
 inline constexpr double kReadable = 4.5;
+// The ratio of a main text that dimmed text (at kReadable) must stand apart from.
+inline constexpr double kStrong = 7.0;
 
 // From 1 (the same luminance) to 21 (black on white).
 double ratio(const QColor &a, const QColor &b);

@@ -302,7 +302,7 @@ void TreePane::setTreeColors(const QColor &background, const QColor &text)
 {
     // A text colour that comes from the system palette may not suit the
     // stored background (light text of a dark theme on the light default).
-    applyTextColors(tree_, background, contrast::readableOn(background, text));
+    applyTextColors(tree_, background, contrast::readableOn(background, text, contrast::kStrong));
 }
 
 void TreePane::selectionChanged()

@@ -191,11 +191,11 @@ TEST(ImportParse, CherryTreeCountsEveryKind)
               std::vector<size_t>({1, 1, 1, 1, 1, 1, 2, 1, 1, 1}));
     ImportSummary s;
     s.counts = c;
-    EXPECT_NE(
-        summaryLine(s).find("; kept in the notes: 1 links, 1 tables, 1 code boxes, 1 tag lines; as marker "
-                            "lines: 2 images, 1 embedded files, 1 anchors, 1 LaTeX boxes; node icons: 1 "
-                            "given the nearest, 1 without a near one, left at the default"),
-        std::string::npos);
+    EXPECT_NE(summaryLine(s).find(
+                  "; в заметках: ссылок 1, таблиц 1, блоков кода 1, строк меток 1; строками-пометками: "
+                  "изображений 2, вложенных файлов 1, якорей 1, формул LaTeX 1; значки узлов: подобран "
+                  "близкий 1, близкого нет, оставлен обычный 1"),
+              std::string::npos);
 }
 
 // CherryTree's SQLite notebooks, written here with the tables the program
@@ -516,7 +516,8 @@ TEST(ImportCatalog, LevelsPastTheLimitAreAddedAtTheLast)
         EXPECT_EQ(s.nodes, levels);
         EXPECT_EQ(s.flattened, 200u);
         EXPECT_EQ(deepestLast(catalog.outline().first())->depth(), kMaxImportDepth - 1);
-        EXPECT_NE(summaryLine(s).find(", 200 nodes below level 1000 added at that level"), std::string::npos);
+        EXPECT_NE(summaryLine(s).find("; узлов глубже уровня 1000, добавленных на этом уровне: 200"),
+                  std::string::npos);
     }
 }
 

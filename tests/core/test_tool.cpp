@@ -577,7 +577,7 @@ TEST(ToolImport, WritesTheCatalogueAndRefusesAnExistingOneUnlessAppending)
     const std::string out = dir.file("new/deeper");
     Result r = runTool({"import", src, out, "--format", "text"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, "imported 2 nodes, 1 notes; 1 characters replaced, 0 captions renamed\n");
+    EXPECT_EQ(r.out, "импортировано узлов: 2, заметок: 1; заменено символов: 1, переименовано узлов: 0\n");
     const std::string data = readFile(out + "/data.dat");
     const std::string text = readFile(out + "/text.dat");
 
@@ -589,7 +589,7 @@ TEST(ToolImport, WritesTheCatalogueAndRefusesAnExistingOneUnlessAppending)
 
     r = runTool({"import", src, out, "--format", "text", "--append"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, "imported 2 nodes, 1 notes; 1 characters replaced, 2 captions renamed\n");
+    EXPECT_EQ(r.out, "импортировано узлов: 2, заметок: 1; заменено символов: 1, переименовано узлов: 2\n");
     qv::Catalog catalog;
     qv::CatalogFiles(out + "/").load(catalog);
     EXPECT_EQ(catalog.outline().rootCount(), 2u);
@@ -697,7 +697,7 @@ TEST(ToolMerge, ExitStatusSummaryAndNothingWrittenOnError)
     // Edits apart: merged into OURS.
     Result r = runTool({"merge", base, ours, theirs});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, "merged: 1 changes from " + ours + ", 2 from " + theirs + ", 0 conflicts\n");
+    EXPECT_EQ(r.out, "слито: правок из " + ours + " - 1, из " + theirs + " - 2, расхождений - 0\n");
     EXPECT_EQ(readFile(ours + "data.dat"), crlf({qv::W("Корень"), "\tB", "C", "D"}));
     EXPECT_EQ(readFile(ours + "text.dat"), crlf({"1", "B", "1o~~2~~3t", "0"}));
 
@@ -706,7 +706,8 @@ TEST(ToolMerge, ExitStatusSummaryAndNothingWrittenOnError)
     const std::string out = dir.file("out");
     r = runTool({"merge", base, ours, theirs, "--output", out});
     EXPECT_EQ(r.exitCode, 1) << r.err;
-    EXPECT_NE(r.out.find("\nnote edited on both sides, both versions kept: Корень / B\n"), std::string::npos)
+    EXPECT_NE(r.out.find("\nзаметку правили с обеих сторон, оставлены обе версии: Корень / B\n"),
+              std::string::npos)
         << r.out;
     EXPECT_NE(readFile(out + "/text.dat").find(qv::W("~~======= Версия с машины «theirs», ")),
               std::string::npos);
