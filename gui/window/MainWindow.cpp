@@ -9,6 +9,7 @@
 #include "gui/tree/TreeModel.h"
 #include "gui/window/AboutPanel.h"
 #include "gui/window/CatalogKeeper.h"
+#include "gui/window/CommandMenu.h"
 #include "gui/window/TerminationSignals.h"
 #include "gui/window/WindowSettings.h"
 
@@ -16,6 +17,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QScreen>
@@ -28,7 +31,12 @@ namespace qv {
 MainWindow::MainWindow(const std::string &baseDir, QWidget *parent) : QMainWindow(parent), baseDir_(baseDir)
 {
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QStringLiteral("Quorvel"));
+    {
+        QString folder = QFile::decodeName(QByteArray::fromStdString(baseDir));
+        while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
+            folder.chop(1);
+        setWindowTitle(titleFor(QFileInfo(folder).fileName(), false));
+    }
     setWindowIcon(qv::icons::programIcon());
     setMinimumSize(kMinimumWidth, kMinimumHeight);
     // The size a new window gets when the settings give none: three
@@ -40,11 +48,21 @@ MainWindow::MainWindow(const std::string &baseDir, QWidget *parent) : QMainWindo
     buildLayout();
     createWindowActions();
     connectParts();
+    commandMenu_ = new CommandMenu(*this);
     qApp->installEventFilter(this);
     runCreationSequence();
 }
 
 MainWindow::~MainWindow() { qApp->removeEventFilter(this); }
+
+QString MainWindow::titleFor(const QString &folderName, bool readOnly)
+{
+    QString title = folderName.isEmpty() ? QStringLiteral("/") : folderName;
+    title += QStringLiteral("[*]");
+    if (readOnly)
+        title += QStringLiteral(u" (только чтение)");
+    return title + QStringLiteral(u" — Quorvel");
+}
 
 const CatalogFiles &MainWindow::files() const { return keeper_->session().files(); }
 
@@ -373,7 +391,11 @@ void MainWindow::saveBeforeQuit()
     runCloseSequence(false);
 }
 
-void MainWindow::updateSaveAllEnabled() { editorPane_->saveAllAction()->setEnabled(catalog_.modified()); }
+void MainWindow::updateSaveAllEnabled()
+{
+    editorPane_->saveAllAction()->setEnabled(catalog_.modified());
+    setWindowModified(catalog_.modified());
+}
 
 bool MainWindow::event(QEvent *event)
 {

@@ -24,6 +24,7 @@ namespace qv {
 
 class AboutPanel;
 class CatalogKeeper;
+class CommandMenu;
 class TerminationSignals;
 
 // Keys of the whole window: F6 (and Tab, Shift+Tab) move the focus between
@@ -50,6 +51,11 @@ public:
     QSplitter *splitter() const { return splitter_; } // RxSplitter1
     // F6: the focus from the tree to the note, and from anywhere else to the tree.
     QAction *switchPaneAction() const { return switchPaneAction_; } // switchPaneAction
+
+    // The menu of every command and the window's own keys.
+    CommandMenu *commandMenu() const { return commandMenu_; }
+    // "<folder> — Quorvel", with the unsaved mark's place after the folder.
+    static QString titleFor(const QString &folderName, bool readOnly);
 
     // The first activation has run (the catalogue was loaded or tried).
     bool started() const { return started_; }
@@ -144,6 +150,7 @@ private:
     AboutPanel *aboutPanel_ = nullptr;
     QSplitter *splitter_ = nullptr;
     QAction *switchPaneAction_ = nullptr;
+    CommandMenu *commandMenu_ = nullptr;
     QPointer<QWidget> hintWidget_; // the control whose hint the status bar shows
 
     bool refused_ = false;   // another copy holds the folder
