@@ -70,7 +70,7 @@ private:
     QAction *quitAction_ = nullptr;
     QAction *paletteAction_ = nullptr;
     ShortcutsDialog *dialog_ = nullptr; // made when first shown, kept with the window
-    bool altAlone_ = false; // Alt is down and nothing else happened since
+    bool altAlone_ = false;             // Alt is down and nothing else happened since
 };
 
 } // namespace qv

@@ -19,6 +19,7 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolBar>
@@ -84,6 +85,8 @@ private slots:
     void shortcutsListNarrows();
     void menuButtonNeverAddsARow();
     void titleNamesFolderAndUnsavedState();
+    void commandLineAnswersWithoutAWindow_data();
+    void commandLineAnswersWithoutAWindow();
 };
 
 void CommandsTest::everyCommandInMenuAndListWithItsKeys()
@@ -294,6 +297,44 @@ void CommandsTest::titleNamesFolderAndUnsavedState()
     QVERIFY(win.w->isWindowModified());
     QVERIFY(win.w->saveAll());
     QVERIFY(!win.w->isWindowModified());
+}
+
+void CommandsTest::commandLineAnswersWithoutAWindow_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("err");
+    QTest::newRow("help") << QStringList{"--help"} << 0 << "Использование: quorvel [ПАПКА]\n"
+                          << "";
+    QTest::newRow("-h") << QStringList{"-h"} << 0 << "quorvel-tool import"
+                        << "";
+    QTest::newRow("version") << QStringList{"--version"} << 0 << "Quorvel 1.2\n"
+                             << "";
+    QTest::newRow("unknown option") << QStringList{"--bogus"} << 1 << ""
+                                    << "quorvel: неизвестный параметр --bogus\nСправка: quorvel --help\n";
+    QTest::newRow("two folders") << QStringList{"a", "b"} << 1 << ""
+                                 << "quorvel: программе нужна одна папка каталога\n";
+}
+
+void CommandsTest::commandLineAnswersWithoutAWindow()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, status);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+    QProcess program;
+    // No display: the answer needs none.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(QV_PROGRAM_PATH), args);
+    QVERIFY(program.waitForFinished(30000));
+    QCOMPARE(program.exitCode(), status);
+    const QString stdOut = QString::fromUtf8(program.readAllStandardOutput());
+    const QString stdErr = QString::fromUtf8(program.readAllStandardError());
+    QVERIFY2(out.isEmpty() ? stdOut.isEmpty() : stdOut.contains(out), qPrintable(stdOut));
+    QVERIFY2(err.isEmpty() ? stdErr.isEmpty() : stdErr.contains(err), qPrintable(stdErr));
 }
 
 int main(int argc, char *argv[])
