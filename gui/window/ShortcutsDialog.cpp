@@ -34,7 +34,7 @@ ShortcutsDialog::ShortcutsDialog(QList<CommandGroup> groups, QWidget *parent)
     layout->addWidget(list_, 1);
     layout->addWidget(buttons);
     connect(filter_, &QLineEdit::textChanged, this, &ShortcutsDialog::narrow);
-    resize(480, 560);
+    resize(560, 560);
     fill();
 }
 
@@ -80,7 +80,8 @@ void ShortcutsDialog::fill()
             if (listed.contains(a))
                 continue;
             listed.insert(a);
-            new QTreeWidgetItem(head, {commandName(a), keysText(a)});
+            auto *row = new QTreeWidgetItem(head, {commandName(a), keysText(a)});
+            row->setToolTip(0, row->text(0));
         }
     }
     list_->expandAll();
