@@ -273,6 +273,9 @@ void MainWindow::runActivationSequence()
         if (qv::Node *first = catalog_.outline().first()) {
             treePane_->selectNode(first);
             editorPane_->showNote(first);
+        } else {
+            // The first thing to do in an empty catalogue is in the tree.
+            treePane_->tree()->setFocus(Qt::OtherFocusReason);
         }
         qv::Settings &s = prefs_;
         qv::readFonts(settings_, s);
@@ -395,6 +398,22 @@ void MainWindow::updateSaveAllEnabled()
 {
     editorPane_->saveAllAction()->setEnabled(catalog_.modified());
     setWindowModified(catalog_.modified());
+    updateEmptyCatalogue();
+}
+
+void MainWindow::updateEmptyCatalogue()
+{
+    const bool empty = started_ && !catalog_.outline().first();
+    QPlainTextEdit *note = editorPane_->editor();
+    if (note->isReadOnly() == empty)
+        return;
+    note->setReadOnly(empty);
+    note->setPlaceholderText(empty
+                                 ? QStringLiteral(u"Каталог пуст.\n\n"
+                                                  u"Создайте первый узел: клавиша Insert или Ctrl+N в дереве "
+                                                  u"или кнопка «Создать узел» над ним. "
+                                                  u"Заметку узла пишут здесь.")
+                                 : QString());
 }
 
 bool MainWindow::event(QEvent *event)

@@ -112,6 +112,9 @@ private:
     void beginActivation();
     void runActivationSequence();
     void updateSaveAllEnabled();
+    // An empty catalogue: the note takes no typing (there is no node to
+    // keep it) and says how to make the first node.
+    void updateEmptyCatalogue();
     // The tree's focus goes to the note; any other goes to the tree.
     void switchPane(Qt::FocusReason reason);
     bool treeHasFocus() const;

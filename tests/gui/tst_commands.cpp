@@ -85,6 +85,7 @@ private slots:
     void shortcutsListNarrows();
     void menuButtonNeverAddsARow();
     void titleNamesFolderAndUnsavedState();
+    void emptyCatalogueStartsInTheTree();
     void commandLineAnswersWithoutAWindow_data();
     void commandLineAnswersWithoutAWindow();
 };
@@ -297,6 +298,28 @@ void CommandsTest::titleNamesFolderAndUnsavedState()
     QVERIFY(win.w->isWindowModified());
     QVERIFY(win.w->saveAll());
     QVERIFY(!win.w->isWindowModified());
+}
+
+void CommandsTest::emptyCatalogueStartsInTheTree()
+{
+    WindowFixture f;
+    qv::MainWindow *w = f.open();
+    QApplication::setActiveWindow(w);
+    qv::NoteEditor *note = w->editorPane()->editor();
+    QVERIFY(w->treePane()->tree()->hasFocus());
+    QVERIFY(note->placeholderText().startsWith(QStringLiteral("Каталог пуст.")));
+    // Typing into the note makes no box, keystroke after keystroke.
+    WindowFixture::takeBoxes();
+    note->setFocus();
+    QTest::keyClicks(note, "abc");
+    QCOMPARE(note->toPlainText(), QString());
+    QCOMPARE(WindowFixture::takeBoxes(), QStringList());
+    // The first node: the note is the node's, as ever.
+    f.trigger("N1");
+    QVERIFY(note->placeholderText().isEmpty());
+    QTest::keyClicks(note, "abc");
+    QCOMPARE(note->toPlainText(), QStringLiteral("abc"));
+    f.discard();
 }
 
 void CommandsTest::commandLineAnswersWithoutAWindow_data()
