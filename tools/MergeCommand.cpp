@@ -1,4 +1,5 @@
 #include "tools/MergeCommand.h"
+#include "tools/ToolSession.h"
 
 #include "catalog/Catalog.h"
 #include "catalog/Errors.h"
@@ -21,81 +22,16 @@ namespace qvtool {
 namespace {
 
 namespace fs = std::filesystem;
-using Session = qv::CatalogSession;
-
-void reportFailure(const std::exception_ptr &failure)
-{
-    try {
-        std::rethrow_exception(failure);
-    } catch (const qv::Error &e) {
-        std::string text = qv::messageUtf8(e);
-        if (qv::errorBoxText(e.message()).size() > e.message().size())
-            text += '.';
-        std::fprintf(stderr, "%s\n", text.c_str());
-    } catch (const std::exception &e) {
-        std::fprintf(stderr, "quorvel-tool: %s\n", e.what());
-    }
-}
-
-std::string withSeparator(std::string dir)
-{
-    if (dir.empty())
-        dir = ".";
-    if (dir.back() != '/')
-        dir += '/';
-    return dir;
-}
-
-bool isDirectory(const std::string &path)
-{
-    std::error_code ec;
-    return fs::is_directory(path, ec);
-}
-
-bool open(Session &session)
-{
-    const Session::Opened opened = session.open();
-    if (opened.refused) {
-        if (opened.lockRefusal)
-            reportFailure(opened.lockRefusal);
-        else
-            std::fprintf(stderr, "%s\n", qv::cp1251::toUtf8(qv::catalogBusyText()).c_str());
-        return false;
-    }
-    if (opened.repairFailure) {
-        reportFailure(opened.repairFailure);
-        return false;
-    }
-    return true;
-}
 
 // A folder without either catalogue file holds the empty catalogue (a
 // base never kept); otherwise it loads as the program loads it.
-bool load(const std::string &dir, Session &session, qv::Catalog &catalog, bool force, bool emptyAllowed)
+bool load(const std::string &dir, Session &session, qv::Catalog &catalog, bool emptyAllowed)
 {
-    if (!isDirectory(dir)) {
-        std::fprintf(stderr, "quorvel-tool: %s: нет такой папки\n", dir.c_str());
-        return false;
-    }
     std::error_code ec;
-    if (emptyAllowed && !fs::exists(withSeparator(dir) + "data.dat", ec)
+    if (emptyAllowed && isDirectory(dir) && !fs::exists(withSeparator(dir) + "data.dat", ec)
         && !fs::exists(withSeparator(dir) + "text.dat", ec))
         return true;
-    const Session::Loaded loaded = session.load(catalog);
-    if (loaded.failure) {
-        reportFailure(loaded.failure);
-        return false;
-    }
-    for (const qv::PartialRead &p : loaded.partialReads)
-        std::fprintf(stderr, "quorvel-tool: %s: чтение остановилось на байте %llu, остальное пропущено\n",
-                     p.path.c_str(), static_cast<unsigned long long>(p.offset));
-    if (!loaded.partialReads.empty() && !force) {
-        std::fprintf(stderr,
-                     "quorvel-tool: ничего не сделано: каталог прочитан не целиком "
-                     "(с --force команда продолжит с прочитанным)\n");
-        return false;
-    }
-    return true;
+    return loadCatalog(dir, session, catalog);
 }
 
 // A side of the merge: the folder's name as the machine, and the time the
@@ -151,7 +87,7 @@ int usage(const char *why)
 
 } // namespace
 
-int mergeCommand(const std::vector<std::string_view> &args, bool force)
+int mergeCommand(const std::vector<std::string_view> &args)
 {
     std::vector<std::string> dirs;
     std::optional<std::string> output;
@@ -173,17 +109,17 @@ int mergeCommand(const std::vector<std::string_view> &args, bool force)
     // is made only once the merge has been made.
     Session target(withSeparator(outDir), {Session::Access::Write, false});
     const bool existed = isDirectory(outDir);
-    if (existed && !open(target))
+    if (existed && !openFolder(target))
         return 2;
     qv::Catalog base, ours, theirs;
     std::error_code ec;
     const auto loadSide = [&](const std::string &dir, qv::Catalog &catalog, bool emptyAllowed) {
         if (existed && fs::equivalent(dir, outDir, ec))
-            return load(dir, target, catalog, force, emptyAllowed);
+            return load(dir, target, catalog, emptyAllowed);
         Session source(withSeparator(dir), {Session::Access::Read, false});
-        if (isDirectory(dir) && !open(source))
+        if (isDirectory(dir) && !openFolder(source))
             return false;
-        return load(dir, source, catalog, force, emptyAllowed);
+        return load(dir, source, catalog, emptyAllowed);
     };
     if (!loadSide(baseDir, base, true) || !loadSide(oursDir, ours, false)
         || !loadSide(theirsDir, theirs, false))
@@ -197,27 +133,11 @@ int mergeCommand(const std::vector<std::string_view> &args, bool force)
         return 2;
     }
     if (!existed) {
-        if (!fs::create_directories(outDir, ec)) {
-            std::fprintf(stderr, "quorvel-tool: %s: не удалось создать папку (%s)\n", outDir.c_str(),
-                         ec.message().c_str());
-            return 2;
-        }
-        if (!open(target))
+        if (!createFolder(target, outDir))
             return 2;
     }
-    const Session::Saved saved = target.save(merged, Session::Consent::Granted);
-    if (!saved.ok()) {
-        reportFailure(saved.failure);
+    if (!saveCatalog(target, merged))
         return 2;
-    }
-    for (const std::string &kept : saved.originalsKept)
-        std::fprintf(stderr, "quorvel-tool: исходный файл прочитан не целиком и сохранён как %s\n",
-                     kept.c_str());
-    for (const std::string &kept : saved.othersKept)
-        std::fprintf(stderr, "quorvel-tool: файл, записанный другой программой, сохранён как %s\n",
-                     kept.c_str());
-    for (const qv::Error &remark : saved.remarks)
-        reportFailure(std::make_exception_ptr(remark));
     std::printf("слито: правок из %s - %zu, из %s - %zu, расхождений - %zu\n", oursDir.c_str(),
                 report.oursChanges, theirsDir.c_str(), report.theirsChanges, report.conflicts.size());
     for (const qv::merge::Conflict &c : report.conflicts)

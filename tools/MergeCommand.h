@@ -11,6 +11,6 @@ namespace qvtool {
 // `args` after the command's name. Exit status 0 when nothing conflicted,
 // 1 when something did (both versions kept, each conflict named), 2 on an
 // error (its message on stderr, nothing written) or bad usage.
-int mergeCommand(const std::vector<std::string_view> &args, bool force);
+int mergeCommand(const std::vector<std::string_view> &args);
 
 } // namespace qvtool

@@ -30,6 +30,7 @@
 #include "storage/CatalogSession.h"
 #include "storage/FileIo.h"
 #include "tools/MergeCommand.h"
+#include "tools/ToolSession.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -49,192 +50,106 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Session = qv::CatalogSession;
+using namespace qvtool;
 
-constexpr const char *kUsage
-    = "Usage:\n"
-      "  quorvel-tool check DIR\n"
-      "      Load the catalogue in DIR (data.dat, text.dat) as the program does\n"
-      "      and print a summary: nodes, records, records no node shows, nodes\n"
-      "      without a record, captions carried by more than one node. Nothing\n"
-      "      is written: a save that was interrupted there is reported, and the\n"
-      "      program's next start finishes it.\n"
-      "  quorvel-tool resave SRC DST\n"
-      "      Load the catalogue in SRC and write it into DST exactly as the\n"
-      "      program's save writes it. Nothing is written when the load fails\n"
-      "      or a running copy holds DST.\n"
-      "  quorvel-tool export DIR --format html|markdown|text|opml [-o FILE] [--title T]\n"
-      "      Write the catalogue in DIR, every node in outline order with its\n"
-      "      note, as one self-contained HTML page, as Markdown or as text\n"
-      "      indented with tabs (a note's lines one tab deeper than its node,\n"
-      "      after a blank), in UTF-8, to FILE (replaced only once it is\n"
-      "      complete) or to standard output.\n"
-      "  quorvel-tool import SRC DIR --format text|markdown|cherrytree|opml|zim [--append]\n"
-      "      Read the outline and notes in SRC and write them as the catalogue in\n"
-      "      DIR (created when missing). Refused when DIR already holds a catalogue,\n"
-      "      unless --append adds the imported tree after its last root. Captions\n"
-      "      are made unique and storable; one summary line is printed. Nothing is\n"
-      "      written when SRC cannot be read whole.\n"
-      "  quorvel-tool find DIR TEXT\n"
-      "      Print every node of the catalogue in DIR whose caption or note\n"
-      "      contains TEXT (any letter case, \"ё\" and \"е\" alike), in outline\n"
-      "      order, one line each: its path of captions joined by \" / \" and,\n"
-      "      when its note contains TEXT, a TAB and the note's lines holding it\n"
-      "      (\"line 3\", \"lines 3, 7\"). Exit status 0 when a node matched,\n"
-      "      1 when none did, 2 when the catalogue could not be read or on bad\n"
-      "      usage.\n"
-      "  quorvel-tool merge BASE OURS THEIRS [--output DIR]\n"
-      "      Merge two versions of a catalogue that grew from the one in BASE\n"
-      "      (a folder without catalogue files: an empty one) and write the\n"
-      "      result into DIR (OURS unless given) as the program's save does.\n"
-      "      Edits made on one side are taken; a note both sides edited keeps\n"
-      "      both versions of the lines they both changed between marker lines.\n"
-      "      Prints how many changes came from each side and one line per\n"
-      "      conflict with the node's path of captions. Exit status 0 when\n"
-      "      nothing conflicted, 1 when something did, 2 on an error (nothing\n"
-      "      is written) or bad usage.\n"
-      "  quorvel-tool --help\n"
-      "      Show this text.\n"
+#ifndef QUORVEL_VERSION
+#define QUORVEL_VERSION ""
+#endif
+
+// Each command's help: its line and what it does.
+struct CommandHelp {
+    const char *name;
+    const char *text;
+};
+
+constexpr CommandHelp kCommands[] = {
+    {"check",
+     "  quorvel-tool check DIR\n"
+     "      Прочитать каталог в папке DIR (data.dat, text.dat) так же, как программа,\n"
+     "      и вывести сводку: узлы, записи, записи, которых не показывает ни один\n"
+     "      узел, узлы без записи, имена у нескольких узлов. Ничего не записывается:\n"
+     "      прерванное там сохранение только называется, его завершит следующий\n"
+     "      запуск программы.\n"},
+    {"resave",
+     "  quorvel-tool resave SRC DST\n"
+     "      Прочитать каталог в папке SRC и записать его в папку DST точно так же,\n"
+     "      как записывает программа. Ничего не записывается, если чтение не удалось\n"
+     "      или папку DST держит запущенная копия.\n"},
+    {"export",
+     "  quorvel-tool export DIR --format html|markdown|text|opml [-o FILE] [--title T]\n"
+     "      Записать каталог из папки DIR, все узлы в порядке дерева с заметками,\n"
+     "      одной самостоятельной страницей HTML, в Markdown, в OPML или текстом с\n"
+     "      отступами табуляцией (строки заметки на одну табуляцию глубже узла, после\n"
+     "      пустой строки), в UTF-8, в файл FILE (он заменяется, только когда записан\n"
+     "      целиком) или в стандартный вывод. Заголовок страницы — имя папки или T.\n"},
+    {"import",
+     "  quorvel-tool import SRC DIR --format text|markdown|cherrytree|opml|zim [--append]\n"
+     "      Прочитать дерево и заметки из файла SRC и записать их каталогом в папку\n"
+     "      DIR (она создаётся, если её нет). Отказ, если в DIR уже есть каталог,\n"
+     "      кроме случая --append: тогда импортированное дерево добавляется после\n"
+     "      последнего корня. Имена делаются уникальными и допустимыми; выводится\n"
+     "      одна строка итога. Ничего не записывается, если SRC не читается целиком.\n"
+     "      Файлы .ctd и .ctb читаются с --format cherrytree; для zim SRC — папка\n"
+     "      записной книжки (с файлом notebook.zim).\n"},
+    {"find",
+     "  quorvel-tool find DIR TEXT\n"
+     "      Вывести каждый узел каталога в папке DIR, в имени или заметке которого\n"
+     "      есть TEXT (любой регистр букв, \"ё\" и \"е\" не различаются), в порядке\n"
+     "      дерева, по строке на узел: путь из имён через \" / \" и, если TEXT есть\n"
+     "      в заметке, TAB и номера строк заметки с ним (\"строка 3\", \"строки 3, 7\").\n"
+     "      Код выхода 0, если узел нашёлся, 1, если нет, 2, если каталог не удалось\n"
+     "      прочитать или команда задана неверно.\n"},
+    {"merge",
+     "  quorvel-tool merge BASE OURS THEIRS [--output DIR]\n"
+     "      Слить две версии каталога, выросшие из каталога в папке BASE (папка без\n"
+     "      файлов каталога — пустой каталог), и записать итог в папку DIR (без неё —\n"
+     "      в OURS) так же, как сохраняет программа. Правки одной стороны берутся;\n"
+     "      в заметке, которую правили обе стороны, строки, изменённые обеими,\n"
+     "      остаются в обеих версиях между строками-метками. Выводится, сколько\n"
+     "      изменений пришло с каждой стороны, и по строке на каждый конфликт с путём\n"
+     "      из имён узла. Код выхода 0 без конфликтов, 1 с конфликтами, 2 при ошибке\n"
+     "      (ничего не записывается) или неверной команде.\n"},
+};
+
+constexpr const char *kUsageTail
+    = "  quorvel-tool --help, quorvel-tool КОМАНДА --help\n"
+      "      Показать эту справку или справку одной команды.\n"
+      "  quorvel-tool --version\n"
+      "      Показать версию.\n"
       "\n"
-      "A catalogue file read only in part (records past text.dat's count, data\n"
-      "after its end mark, a NUL in data.dat) is named on standard error, and\n"
-      "the command stops there with a failure status (check prints its summary\n"
-      "first). With --force, anywhere on the line, the command goes on with what\n"
-      "was read; a save into the folder read keeps the original files beside it\n"
-      "as \"<name>.unread-<date>\" first.\n"
+      "Если файл каталога прочитан не целиком (записи сверх числа в text.dat,\n"
+      "данные после его конечной метки, байт NUL в data.dat), он называется в\n"
+      "стандартном потоке ошибок, и команда на этом останавливается с кодом ошибки\n"
+      "(check сначала выводит сводку). С --force в любом месте строки команда\n"
+      "продолжает с прочитанным; сохранение в прочитанную папку сначала оставляет\n"
+      "исходные файлы рядом как \"<имя>.unread-<дата>\".\n"
       "\n"
-      "Exit status (other than find's): 0 success, 1 the catalogue could not\n"
-      "be loaded (or was read in part), saved or exported, 2 bad usage.\n";
+      "Код выхода (кроме find): 0 успех, 1 каталог не удалось прочитать (или он\n"
+      "прочитан не целиком), сохранить или экспортировать, 2 неверная команда.\n";
+
+std::string usageText()
+{
+    std::string text = "Использование:\n";
+    for (const CommandHelp &c : kCommands)
+        text += c.text;
+    return text + kUsageTail;
+}
+
+// The help of one command, or null for a name no command has.
+const char *commandHelp(std::string_view name)
+{
+    for (const CommandHelp &c : kCommands)
+        if (name == c.name)
+            return c.text;
+    return nullptr;
+}
 
 // How many examples each summary line lists.
 constexpr size_t kExamples = 5;
 
-std::string withSeparator(std::string dir)
-{
-    if (dir.empty())
-        dir = ".";
-    if (dir.back() != '/')
-        dir += '/';
-    return dir;
-}
-
-// The message of a core error as the program's error box shows it, in
-// UTF-8 (a file name in it keeps the system's bytes).
-void reportError(const qv::Error &e)
-{
-    std::string text = qv::messageUtf8(e);
-    if (qv::errorBoxText(e.message()).size() > e.message().size())
-        text += '.';
-    std::fprintf(stderr, "%s\n", text.c_str());
-}
-
-void reportFailure(const std::exception_ptr &failure)
-{
-    try {
-        std::rethrow_exception(failure);
-    } catch (const qv::Error &e) {
-        reportError(e);
-    } catch (const std::exception &e) {
-        std::fprintf(stderr, "quorvel-tool: %s\n", e.what());
-    }
-}
-
-bool isDirectory(const std::string &path)
-{
-    std::error_code ec;
-    return fs::is_directory(path, ec);
-}
-
-// --force: a catalogue read in part is used as it was read.
-bool g_force = false;
-
 // The tool's sessions keep no journal: one a run of the program left is
 // left as it is.
 Session::Options access(Session::Access how) { return {how, false}; }
-
-// Opens the session's folder. False (with the message on stderr) when
-// another copy holds a folder to be written, or the repair fails.
-bool openFolder(Session &session)
-{
-    const Session::Opened opened = session.open();
-    if (opened.refused) {
-        if (opened.lockRefusal)
-            reportFailure(opened.lockRefusal);
-        else
-            std::fprintf(stderr, "%s\n", qv::cp1251::toUtf8(qv::catalogBusyText()).c_str());
-        return false;
-    }
-    if (opened.repairFailure) {
-        reportFailure(opened.repairFailure);
-        return false;
-    }
-    return true;
-}
-
-// A new catalogue folder, created and locked before anything is written.
-bool createFolder(Session &session, const std::string &dir)
-{
-    std::error_code ec;
-    if (!fs::create_directories(dir, ec)) {
-        std::fprintf(stderr, "quorvel-tool: %s: cannot create the directory (%s)\n", dir.c_str(),
-                     ec.message().c_str());
-        return false;
-    }
-    return openFolder(session);
-}
-
-enum class Load { Failed, InPart, Whole };
-
-// Loads `dir` through `session` into `catalog`, with the messages on
-// stderr. A read in part is InPart unless --force takes it as it is.
-Load loadCatalogAs(const std::string &dir, Session &session, qv::Catalog &catalog)
-{
-    if (!isDirectory(dir)) {
-        std::fprintf(stderr, "quorvel-tool: %s: no such directory\n", dir.c_str());
-        return Load::Failed;
-    }
-    const Session::Loaded loaded = session.load(catalog);
-    if (loaded.failure) {
-        reportFailure(loaded.failure);
-        return Load::Failed;
-    }
-    for (const qv::PartialRead &p : loaded.partialReads)
-        std::fprintf(stderr, "quorvel-tool: %s: the read stopped at byte %llu, the rest is left out\n",
-                     p.path.c_str(), static_cast<unsigned long long>(p.offset));
-    return loaded.partialReads.empty() || g_force ? Load::Whole : Load::InPart;
-}
-
-// loadCatalogAs() for a command that uses the catalogue: false on failure
-// and, without --force, on a read in part (told on stderr).
-bool loadCatalog(const std::string &dir, Session &session, qv::Catalog &catalog)
-{
-    const Load load = loadCatalogAs(dir, session, catalog);
-    if (load == Load::InPart)
-        std::fprintf(stderr,
-                     "quorvel-tool: nothing done: the catalogue was read in part "
-                     "(--force goes on with what was read)\n");
-    return load == Load::Whole;
-}
-
-// Saves `catalog` through `session`, keeping files another program wrote
-// meanwhile as the unattended program does; false (with the message on
-// stderr) on failure. The dated copies made are named on stderr.
-bool saveCatalog(Session &session, qv::Catalog &catalog)
-{
-    const Session::Saved saved = session.save(catalog, Session::Consent::Granted);
-    if (!saved.ok()) {
-        reportFailure(saved.failure);
-        return false;
-    }
-    for (const std::string &kept : saved.originalsKept)
-        std::fprintf(stderr, "quorvel-tool: the original file was read in part and kept as %s\n",
-                     kept.c_str());
-    for (const std::string &kept : saved.othersKept)
-        std::fprintf(stderr, "quorvel-tool: the file another program wrote was kept as %s\n", kept.c_str());
-    for (const qv::Error &remark : saved.remarks)
-        reportError(remark);
-    return true;
-}
 
 struct Summary {
     size_t nodes = 0;
@@ -330,7 +245,12 @@ std::string printable(const qv::Bytes &caption) { return qv::cp1251::toUtf8(esca
 
 void printLine(const char *label, size_t value, const std::vector<qv::Bytes> &examples = {}, size_t total = 0)
 {
-    std::printf("%-24s %zu\n", label, value);
+    // The figures line up: the label is padded by characters, not bytes.
+    std::string padded = label;
+    const auto characters = std::count_if(
+        padded.begin(), padded.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; });
+    padded.append(characters < 24 ? size_t(24 - characters) : 0, ' ');
+    std::printf("%s %zu\n", padded.c_str(), value);
     for (const qv::Bytes &caption : examples)
         std::printf("    \"%s\"\n", printable(caption).c_str());
     if (total > examples.size() && !examples.empty())
@@ -347,17 +267,17 @@ int check(const std::string &dir)
         return 1;
     if (session.files().repairPending())
         std::fprintf(stderr,
-                     "quorvel-tool: %s: a save was interrupted there; the program's next start "
-                     "finishes it (the files are read as they are)\n",
+                     "quorvel-tool: %s: сохранение там было прервано; его завершит следующий "
+                     "запуск программы (файлы прочитаны как есть)\n",
                      dir.c_str());
     Summary s = summarise(catalog);
-    printLine("nodes:", s.nodes);
-    printLine("records:", s.records);
-    printLine("records not shown:", s.hiddenRecords, s.hiddenExamples, s.hiddenRecords);
-    printLine("nodes without a record:", s.nodesWithoutRecord, s.withoutRecordExamples, s.nodesWithoutRecord);
-    printLine("duplicate captions:", s.duplicateCaptions, s.duplicateExamples, s.duplicateCaptions);
+    printLine("узлы:", s.nodes);
+    printLine("записи:", s.records);
+    printLine("записи без узла:", s.hiddenRecords, s.hiddenExamples, s.hiddenRecords);
+    printLine("узлы без записи:", s.nodesWithoutRecord, s.withoutRecordExamples, s.nodesWithoutRecord);
+    printLine("повторённые имена:", s.duplicateCaptions, s.duplicateExamples, s.duplicateCaptions);
     if (s.duplicateCaptions)
-        printLine("nodes sharing a caption:", s.nodesWithDuplicates);
+        printLine("узлы с общим именем:", s.nodesWithDuplicates);
     return load == Load::Whole ? 0 : 1;
 }
 
@@ -421,7 +341,7 @@ int exportCommand(const std::string &dir, qv::ExportFormat format, const std::st
             },
             options);
         if (failed || std::fflush(stdout) != 0) {
-            std::fprintf(stderr, "quorvel-tool: cannot write to standard output\n");
+            std::fprintf(stderr, "quorvel-tool: не удалось записать в стандартный вывод\n");
             return 1;
         }
         return 0;
@@ -433,14 +353,14 @@ int exportCommand(const std::string &dir, qv::ExportFormat format, const std::st
     return 1;
 }
 
-// `find DIR TEXT`: the nodes holding TEXT, one line each (see kUsage).
+// `find DIR TEXT`: the nodes holding TEXT, one line each (see its help).
 // Reads the folder as export does. 0 found, 1 none, 2 an error.
 int findCommand(const std::string &dir, std::string_view utf8Text)
 {
     const qv::Bytes text = qv::cp1251::fromUtf8(utf8Text);
     if (qv::cp1251::toUtf8(text) != utf8Text) {
         // A character the catalogue's code page has no byte for is in no text.
-        std::fprintf(stderr, "quorvel-tool: find: the text holds characters no catalogue can hold\n");
+        std::fprintf(stderr, "quorvel-tool: find: в тексте есть символы, которых не может быть в каталоге\n");
         return 1;
     }
     // The catalogue stays allocated to the process's end: freeing 100,000
@@ -466,7 +386,7 @@ int findCommand(const std::string &dir, std::string_view utf8Text)
                 out += " / ";
         }
         if (!hit.noteLines.empty()) {
-            out += hit.noteLines.size() == 1 ? "\tline " : "\tlines ";
+            out += hit.noteLines.size() == 1 ? "\tстрока " : "\tстроки ";
             for (size_t i = 0; i < hit.noteLines.size(); ++i) {
                 if (i)
                     out += ", ";
@@ -476,7 +396,7 @@ int findCommand(const std::string &dir, std::string_view utf8Text)
         out += '\n';
     }
     if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() || std::fflush(stdout) != 0) {
-        std::fprintf(stderr, "quorvel-tool: cannot write to standard output\n");
+        std::fprintf(stderr, "quorvel-tool: не удалось записать в стандартный вывод\n");
         return 2;
     }
     return hits.empty() ? 1 : 0;
@@ -507,8 +427,8 @@ int importInto(const std::string &src, const std::string &dir, qv::exchange::Imp
             || fs::exists(withSeparator(dir) + "text.dat", ec);
         if (holdsCatalogue && !append) {
             std::fprintf(stderr,
-                         "quorvel-tool: %s already holds a catalogue (data.dat or text.dat); "
-                         "nothing written (--append adds the import after its last root)\n",
+                         "quorvel-tool: в папке %s уже есть каталог (data.dat или text.dat); "
+                         "ничего не записано (--append добавит импорт после последнего корня)\n",
                          dir.c_str());
             return 1;
         }
@@ -532,7 +452,7 @@ int importInto(const std::string &src, const std::string &dir, qv::exchange::Imp
 
 int usageError(const char *why)
 {
-    std::fprintf(stderr, "quorvel-tool: %s\n\n%s", why, kUsage);
+    std::fprintf(stderr, "quorvel-tool: %s\n\n%s", why, usageText().c_str());
     return 2;
 }
 
@@ -545,7 +465,7 @@ int exportMain(const std::vector<std::string_view> &args)
         const std::string_view a = args[i];
         if (a == "--format" || a == "-o" || a == "--title") {
             if (i + 1 == args.size())
-                return usageError((std::string(a) + " needs a value").c_str());
+                return usageError((std::string(a) + " требует значения").c_str());
             const std::string_view value = args[++i];
             if (a == "-o") {
                 file = std::string(value);
@@ -557,16 +477,16 @@ int exportMain(const std::vector<std::string_view> &args)
             }
             qv::ExportFormat f;
             if (!qv::parseExportFormat(value, f))
-                return usageError(("unknown export format: " + std::string(value)).c_str());
+                return usageError(("неизвестный формат экспорта: " + std::string(value)).c_str());
             format = f;
         } else if (!dir && (a.empty() || a[0] != '-')) {
             dir = std::string(a);
         } else {
-            return usageError(("export: unexpected argument: " + std::string(a)).c_str());
+            return usageError(("export: лишний аргумент: " + std::string(a)).c_str());
         }
     }
     if (!dir || !format)
-        return usageError("export takes a directory and --format html|markdown|text|opml");
+        return usageError("export принимает папку и --format html|markdown|text|opml");
     // The page's title: the folder's name unless given.
     qv::ExportOptions options;
     if (title) {
@@ -592,31 +512,43 @@ int main(int argc, char **argv)
     if (g_force)
         args.erase(force);
     if (args.empty())
-        return usageError("no command given");
+        return usageError("не указана команда");
     const std::string_view command = args[0];
+    if (command == "--version") {
+        std::printf("quorvel-tool %s\n", QUORVEL_VERSION);
+        return 0;
+    }
     if (command == "--help" || command == "-h" || command == "help") {
-        std::fputs(kUsage, stdout);
+        // "help CMD": that command's help alone.
+        const char *one = args.size() == 2 ? commandHelp(args[1]) : nullptr;
+        std::fputs(one ? one : usageText().c_str(), stdout);
+        return 0;
+    }
+    // "CMD --help": that command's help.
+    if (const char *one = commandHelp(command);
+        one && args.size() == 2 && (args[1] == "--help" || args[1] == "-h")) {
+        std::fputs(one, stdout);
         return 0;
     }
     if (command == "check") {
         if (args.size() != 2)
-            return usageError("check takes one directory");
+            return usageError("check принимает одну папку");
         return check(std::string(args[1]));
     }
     if (command == "resave") {
         if (args.size() != 3)
-            return usageError("resave takes a source and a destination directory");
+            return usageError("resave принимает исходную папку и папку назначения");
         return resave(std::string(args[1]), std::string(args[2]));
     }
     if (command == "export")
         return exportMain(args);
     if (command == "find") {
         if (args.size() != 3 || args[2].empty())
-            return usageError("find takes a directory and a text that is not empty");
+            return usageError("find принимает папку и непустой текст");
         return findCommand(std::string(args[1]), args[2]);
     }
     if (command == "merge")
-        return qvtool::mergeCommand({args.begin() + 1, args.end()}, g_force);
+        return qvtool::mergeCommand({args.begin() + 1, args.end()});
     if (command == "import") {
         std::vector<std::string_view> paths;
         std::string_view format;
@@ -638,8 +570,8 @@ int main(int argc, char **argv)
                                                     : std::nullopt;
         if (paths.size() != 2 || !f)
             return usageError(
-                "import takes a source file, a directory and --format text|markdown|cherrytree|opml|zim");
+                "import принимает исходный файл, папку и --format text|markdown|cherrytree|opml|zim");
         return importInto(std::string(paths[0]), std::string(paths[1]), *f, append);
     }
-    return usageError(("unknown command: " + std::string(command)).c_str());
+    return usageError(("неизвестная команда: " + std::string(command)).c_str());
 }

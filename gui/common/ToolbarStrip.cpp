@@ -40,6 +40,8 @@ public:
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override { return arrange(QRect(0, 0, width, 0), false); }
 
+    void setTrailing(QWidget *widget) { trailing_ = widget; }
+
     QSize sizeHint() const override
     {
         int width = 0;
@@ -77,9 +79,11 @@ private:
     {
         int x = 0;
         int y = 0;
+        QList<int> rowEnds; // where each row's groups end
         for (QWidget *group : shown()) {
             const int w = group->sizeHint().width();
             if (x > 0 && x + w > rect.width()) {
+                rowEnds.append(x);
                 x = 0;
                 y += rowHeight_;
             }
@@ -89,10 +93,29 @@ private:
                 group->setGeometry(rect.x() + x, rect.y() + y, w, rowHeight_);
             x += w;
         }
+        rowEnds.append(x);
+        if (place && trailing_)
+            placeTrailing(rect, rowEnds);
         return y + rowHeight_;
     }
 
+    void placeTrailing(const QRect &rect, const QList<int> &rowEnds) const
+    {
+        const QSize size = trailing_->sizeHint();
+        for (qsizetype row = rowEnds.size() - 1; row >= 0; --row) {
+            if (rowEnds[row] + size.width() <= rect.width()) {
+                const int top = rect.y() + int(row) * rowHeight_ + (rowHeight_ - size.height()) / 2;
+                trailing_->setGeometry(rect.x() + rect.width() - size.width(), top, size.width(),
+                                       size.height());
+                trailing_->setVisible(true);
+                return;
+            }
+        }
+        trailing_->setVisible(false);
+    }
+
     QList<QLayoutItem *> items_;
+    QWidget *trailing_ = nullptr;
     int rowHeight_;
 };
 
@@ -120,6 +143,14 @@ QToolBar *ToolbarStrip::addGroup()
     groups_.append(group);
     updateGeometry();
     return group;
+}
+
+void ToolbarStrip::setTrailing(QWidget *widget)
+{
+    trailing_ = widget;
+    widget->setParent(this);
+    static_cast<WrapLayout *>(layout())->setTrailing(widget);
+    layout()->setGeometry(rect());
 }
 
 void ToolbarStrip::resizeEvent(QResizeEvent *event)

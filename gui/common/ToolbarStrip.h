@@ -21,6 +21,11 @@ public:
     // icons of 16 pixels.
     QToolBar *addGroup();
     const QList<QToolBar *> &groups() const { return groups_; }
+    // A widget kept at the right end of a row, outside the groups' flow:
+    // the last row with room for it takes it, and it hides while no row
+    // has room, so it never adds a row of its own. The strip owns it.
+    void setTrailing(QWidget *widget);
+    QWidget *trailing() const { return trailing_; }
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -28,6 +33,7 @@ protected:
 
 private:
     QList<QToolBar *> groups_;
+    QWidget *trailing_ = nullptr;
 };
 
 } // namespace qv

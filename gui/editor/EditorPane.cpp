@@ -143,9 +143,14 @@ EditorPane::EditorPane(Catalog &catalog, QWidget *parent) : QWidget(parent), cat
     });
     connect(noteEditor_, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { contextMenu_->popup(noteEditor_->viewport()->mapToGlobal(pos)); });
-    // The menu key opens the menu as a right click off any link does.
+    // The menu key opens the menu as a right click on the link at the
+    // caret does, or off any link when there is none.
     connect(noteEditor_, &NoteEditor::menuKeyPressed, this, [this](const QPoint &pos) {
-        forgetMenuLink();
+        const QString link = linkAtCaret();
+        if (link.isEmpty())
+            forgetMenuLink();
+        else
+            urlClicked(link, Qt::RightButton);
         contextMenu_->popup(noteEditor_->viewport()->mapToGlobal(pos));
     });
     if (QClipboard *clipboard = QGuiApplication::clipboard())
@@ -262,6 +267,12 @@ void EditorPane::createActions()
     openLinkAction_ = add("N9", QStringLiteral("Открыть"), nullptr, QString(), &EditorPane::openLink);
     openLinkInNewWindowAction_ = add("N10", QStringLiteral("Открыть в новом окне"), nullptr, QString(),
                                      &EditorPane::openLinkInNewWindow);
+    openCaretLinkAction_
+        = add("openCaretLinkAction", QStringLiteral("Открыть ссылку"), nullptr,
+              QStringLiteral("Открыть ссылку, в которой стоит курсор"), &EditorPane::openLinkAtCaret);
+    setKeys(openCaretLinkAction_,
+            {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)},
+            Qt::WidgetShortcut);
 }
 
 void EditorPane::buildToolbar()
@@ -601,6 +612,27 @@ void EditorPane::openLinkInNewWindow()
         browserStarter()(program, linkUnderMenu_);
     else
         defaultStartBrowser(program, linkUnderMenu_);
+}
+
+QString EditorPane::linkAtCaret() const
+{
+    const int caret = noteEditor_->textCursor().position();
+    NoteEditor::LinkRange range = noteEditor_->linkAt(caret);
+    if (range.start < 0 && caret > 0)
+        range = noteEditor_->linkAt(caret - 1);
+    if (range.start < 0)
+        return {};
+    QTextCursor c(noteEditor_->document());
+    c.setPosition(range.start);
+    c.setPosition(range.end, QTextCursor::KeepAnchor);
+    return c.selectedText();
+}
+
+void EditorPane::openLinkAtCaret()
+{
+    const QString link = linkAtCaret();
+    if (!link.isEmpty())
+        openUrl(link);
 }
 
 void EditorPane::openUrl(const QString &link)

@@ -62,6 +62,8 @@ public:
     QAction *copyLinkAction() const { return copyLinkAction_; }                       // N8
     QAction *openLinkAction() const { return openLinkAction_; }                       // N9
     QAction *openLinkInNewWindowAction() const { return openLinkInNewWindowAction_; } // N10
+    // "Открыть ссылку" (Ctrl+Enter in the note): the link at the caret.
+    QAction *openCaretLinkAction() const { return openCaretLinkAction_; } // openCaretLinkAction
 
     // The toolbar button of the save command. A state set on it directly is
     // passed on to its action.
@@ -120,6 +122,9 @@ private:
     void copyLink();
     void openLink();
     void openLinkInNewWindow();
+    // The link the caret is in or just after, or empty.
+    QString linkAtCaret() const;
+    void openLinkAtCaret();
     void openUrl(const QString &link);
     void storeInto(Node *node);
     void updateUndoRedo();
@@ -149,6 +154,7 @@ private:
     QAction *copyLinkAction_ = nullptr;
     QAction *openLinkAction_ = nullptr;
     QAction *openLinkInNewWindowAction_ = nullptr;
+    QAction *openCaretLinkAction_ = nullptr;
     std::function<Node *()> selectedNode_;
     const Settings *settings_ = nullptr;
     QString linkUnderMenu_;

@@ -320,7 +320,7 @@ void NoteEditor::endParts()
     std::string().swap(partsText_);
     partStarts_.clear();
     part_ = 0;
-    setReadOnly(catalogueReadOnly_);
+    updateReadOnly();
     setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     emit partShown(0, 0);
 }
@@ -781,8 +781,16 @@ QString foldForFind(const QString &text)
 void NoteEditor::setCatalogueReadOnly(bool readOnly)
 {
     catalogueReadOnly_ = readOnly;
-    setReadOnly(readOnly || inParts());
+    updateReadOnly();
 }
+
+void NoteEditor::setNoNode(bool none)
+{
+    noNode_ = none;
+    updateReadOnly();
+}
+
+void NoteEditor::updateReadOnly() { setReadOnly(catalogueReadOnly_ || noNode_ || inParts()); }
 
 void NoteEditor::setLinkColor(const QColor &color)
 {

@@ -58,6 +58,8 @@ public:
     // A catalogue that cannot be saved: the editor stays read-only, parts
     // view or not.
     void setCatalogueReadOnly(bool readOnly);
+    // The catalogue has no node to keep a note: the editor takes no typing.
+    void setNoNode(bool none);
 
     // The colour links are drawn in.
     void setLinkColor(const QColor &color);
@@ -137,6 +139,7 @@ protected:
     void changeEvent(QEvent *e) override;
 
 private:
+    void updateReadOnly();
     void reportLinkPress(QMouseEvent *e);
     void reportLinkRelease(QMouseEvent *e);
     // A left press in the strip at the left edge starts selecting whole lines.
@@ -166,6 +169,7 @@ private:
     std::string partsText_;          // a note shown in parts, in record form
     std::vector<size_t> partStarts_; // where each part begins in it
     bool catalogueReadOnly_ = false;
+    bool noNode_ = false;
     int part_ = 0;
 };
 

@@ -6,6 +6,7 @@
 #include <QBoxLayout>
 #include <QEvent>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QToolButton>
@@ -102,6 +103,8 @@ IconPalette::IconPalette(QWidget *parent) : QFrame(parent)
             policy.setRetainSizeWhenHidden(true);
             b->setSizePolicy(policy);
             connect(b, &QToolButton::clicked, this, [this, value] { emit iconChosen(value); });
+            // Keys reach a button only once enterIcons() gave it the focus.
+            b->installEventFilter(this);
             grid->addWidget(b, row, column);
             iconButtons_.append(b);
         }
@@ -133,6 +136,61 @@ bool IconPalette::isExpanded() const { return maximumHeight() != kCollapsedHeigh
 
 void IconPalette::toggle() { showState(!isExpanded()); }
 
+void IconPalette::enterIcons(int number)
+{
+    if (!isExpanded())
+        showState(true);
+    if (QToolButton *b = button(number))
+        b->setFocus(Qt::ShortcutFocusReason);
+}
+
+int IconPalette::focusedIcon() const
+{
+    for (qsizetype i = 0; i < iconButtons_.size(); ++i)
+        if (iconButtons_.at(i)->hasFocus())
+            return int(i) + 1;
+    return 0;
+}
+
+bool IconPalette::iconKey(QToolButton *button, int key)
+{
+    const int at = int(iconButtons_.indexOf(button));
+    const int count = int(iconButtons_.size());
+    int to = at;
+    switch (key) {
+    case Qt::Key_Left:
+        to = (at + count - 1) % count;
+        break;
+    case Qt::Key_Right:
+        to = (at + 1) % count;
+        break;
+    case Qt::Key_Up:
+        to = (at + count - kColumns) % count;
+        break;
+    case Qt::Key_Down:
+        to = (at + kColumns) % count;
+        break;
+    case Qt::Key_Home:
+        to = 0;
+        break;
+    case Qt::Key_End:
+        to = count - 1;
+        break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Space:
+        button->click();
+        return true;
+    case Qt::Key_Escape:
+        emit left();
+        return true;
+    default:
+        return false;
+    }
+    iconButtons_.at(to)->setFocus(Qt::TabFocusReason);
+    return true;
+}
+
 QToolButton *IconPalette::button(int number) const
 {
     if (number < 1 || number > iconButtons_.size())
@@ -157,6 +215,13 @@ void IconPalette::showState(bool expanded)
 
 bool IconPalette::eventFilter(QObject *watched, QEvent *event)
 {
+    if (event->type() == QEvent::KeyPress) {
+        auto *b = qobject_cast<QToolButton *>(watched);
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (b && iconButtons_.contains(b) && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier
+            && iconKey(b, key->key()))
+            return true;
+    }
     if (watched == headerPicture_ && event->type() == QEvent::MouseButtonDblClick) {
         if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
             toggle();

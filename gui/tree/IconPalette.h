@@ -24,6 +24,13 @@ public:
     bool isExpanded() const;
     void toggle(); // a click on the toggle, a double click on the header picture
 
+    // The keyboard's way in: the palette opens and the focus goes to the
+    // icon `number` (1..80). Inside, the arrow keys move among the icons,
+    // Enter or Space sets the focused one, Esc leaves (left()).
+    void enterIcons(int number);
+    // The icon with the focus, 1..80, or 0.
+    int focusedIcon() const;
+
     // bi1..bi80 by their number 1..80; any other number gives null.
     QToolButton *button(int number) const;
     QLabel *headerPicture() const { return headerPicture_; } // Image1
@@ -31,12 +38,14 @@ public:
 
 signals:
     void iconChosen(int value); // bi1..bi79 -> 1..79, bi80 -> 0
+    void left();                // Esc on an icon: the focus is to go back to the tree
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void showState(bool expanded);
+    bool iconKey(QToolButton *button, int key);
 
     QLabel *headerPicture_ = nullptr;  // Image1
     QLabel *headerStrip_ = nullptr;    // Image2

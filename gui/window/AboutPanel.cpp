@@ -13,6 +13,10 @@
 #include <QUrl>
 
 #include <algorithm>
+
+#ifndef QUORVEL_CONTACT_ADDRESS
+#define QUORVEL_CONTACT_ADDRESS ""
+#endif
 #include <initializer_list>
 
 namespace qv {
@@ -47,6 +51,12 @@ std::function<std::pair<quint64, quint64>()> &memoryProvider()
 {
     static std::function<std::pair<quint64, quint64>()> provider;
     return provider;
+}
+
+QString &contactAddress()
+{
+    static QString address = QStringLiteral(QUORVEL_CONTACT_ADDRESS);
+    return address;
 }
 
 std::function<void(const QUrl &)> &urlOpener()
@@ -125,14 +135,19 @@ AboutPanel::AboutPanel(QAction *toggleAction, QWidget *parent)
     folderLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     folderLabel_->setContentsMargins(0, 3, 0, 0);
 
-    contactLabel_
-        = makeLabel(this, "Label6", QStringLiteral("E-mail:  ") + QString::fromLatin1(kContactAddress));
+    contactLabel_ = makeLabel(this, "Label6", QStringLiteral("E-mail:  ") + contactAddress());
     setTextColor(contactLabel_, QColor(0, 0, 255));
     contactLabel_->setContentsMargins(29, 0, 0, 0);
     contactLabel_->setCursor(Qt::PointingHandCursor);
     contactLabel_->setToolTip(QStringLiteral("Написать письмо"));
     contactLabel_->setStatusTip(contactLabel_->toolTip());
     contactLabel_->installEventFilter(this);
+    if (contactAddress().isEmpty()) {
+        QSizePolicy keepPlace = contactLabel_->sizePolicy();
+        keepPlace.setRetainSizeWhenHidden(true);
+        contactLabel_->setSizePolicy(keepPlace);
+        contactLabel_->hide();
+    }
 
     closeButton_ = new QPushButton(QStringLiteral("Закрыть"), this);
     closeButton_->setObjectName(QStringLiteral("Button4"));
@@ -220,6 +235,8 @@ void AboutPanel::setMemoryProvider(std::function<std::pair<quint64, quint64>()> 
 
 void AboutPanel::setUrlOpener(std::function<void(const QUrl &)> opener) { urlOpener() = std::move(opener); }
 
+void AboutPanel::setContactAddress(const QString &address) { contactAddress() = address; }
+
 std::pair<quint64, quint64> AboutPanel::systemMemory()
 {
     // Linux reports both figures in /proc/meminfo, in KiB. Elsewhere the file is
@@ -273,7 +290,7 @@ bool AboutPanel::eventFilter(QObject *watched, QEvent *event)
         if (event->type() == QEvent::MouseButtonRelease) {
             const auto *me = static_cast<QMouseEvent *>(event);
             if (me->button() == Qt::LeftButton && contactLabel_->rect().contains(me->position().toPoint())) {
-                const QUrl url(QStringLiteral("mailto:") + QString::fromLatin1(kContactAddress));
+                const QUrl url(QStringLiteral("mailto:") + contactAddress());
                 if (urlOpener())
                     urlOpener()(url);
                 else

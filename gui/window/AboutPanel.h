@@ -24,7 +24,6 @@ class AboutPanel : public CollapsiblePanel { // objectName "Panel7", height 0 or
     Q_OBJECT
 public:
     static constexpr int kOpenHeight = 100;
-    static inline const char kContactAddress[] = "quorvel@example.org";
 
     // toggleAction is the editor toolbar's "О программе..." (SpeedButton11),
     // made checkable; the panel connects to it.
@@ -35,6 +34,10 @@ public:
     // An empty function restores the default.
     static void setMemoryProvider(std::function<std::pair<quint64, quint64>()> provider);
     static void setUrlOpener(std::function<void(const QUrl &)> opener);
+    // The address the contact line offers, read when a panel is made: the
+    // one the build was given (QUORVEL_CONTACT_ADDRESS), or none, and then
+    // the line keeps its place empty rather than show an address nobody reads.
+    static void setContactAddress(const QString &address);
 
     // Physical memory of the machine in bytes (total, available); 0, 0 where it cannot be read.
     static std::pair<quint64, quint64> systemMemory();

@@ -10,6 +10,7 @@
 #include "gui/window/AboutPanel.h"
 #include "gui/window/AccessibleNames.h"
 #include "gui/window/CatalogKeeper.h"
+#include "gui/window/CommandMenu.h"
 #include "gui/window/TerminationSignals.h"
 #include "gui/window/WindowSettings.h"
 
@@ -17,6 +18,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -30,7 +33,13 @@ namespace qv {
 MainWindow::MainWindow(const std::string &baseDir, QWidget *parent) : QMainWindow(parent), baseDir_(baseDir)
 {
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QStringLiteral("Quorvel"));
+    {
+        QString folder = QFile::decodeName(QByteArray::fromStdString(baseDir));
+        while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
+            folder.chop(1);
+        folderName_ = QFileInfo(folder).fileName();
+        setWindowTitle(titleFor(folderName_, false));
+    }
     setWindowIcon(qv::icons::programIcon());
     setMinimumSize(kMinimumWidth, kMinimumHeight);
     // The size a new window gets when the settings give none: three
@@ -42,11 +51,21 @@ MainWindow::MainWindow(const std::string &baseDir, QWidget *parent) : QMainWindo
     buildLayout();
     createWindowActions();
     connectParts();
+    commandMenu_ = new CommandMenu(*this);
     qApp->installEventFilter(this);
     runCreationSequence();
 }
 
 MainWindow::~MainWindow() { qApp->removeEventFilter(this); }
+
+QString MainWindow::titleFor(const QString &folderName, bool readOnly)
+{
+    QString title = folderName.isEmpty() ? QStringLiteral("/") : folderName;
+    title += QStringLiteral("[*]");
+    if (readOnly)
+        title += QStringLiteral(u" (только чтение)");
+    return title + QStringLiteral(u" — Quorvel");
+}
 
 const CatalogFiles &MainWindow::files() const { return keeper_->session().files(); }
 
@@ -260,6 +279,9 @@ void MainWindow::runActivationSequence()
         if (qv::Node *first = catalog_.outline().first()) {
             treePane_->selectNode(first);
             editorPane_->showNote(first);
+        } else {
+            // The first thing to do in an empty catalogue is in the tree.
+            treePane_->tree()->setFocus(Qt::OtherFocusReason);
         }
         qv::Settings &s = prefs_;
         qv::readFonts(settings_, s);
@@ -324,6 +346,7 @@ void MainWindow::showReadOnly()
         = new QLabel(QStringLiteral(u"Только чтение: нет прав на запись в папку каталога и его файлы"));
     line->setObjectName(QStringLiteral("readOnlyLabel"));
     statusBar()->addPermanentWidget(line);
+    setWindowTitle(titleFor(folderName_, true));
 }
 
 bool MainWindow::writeSettings(bool interactive)
@@ -411,7 +434,27 @@ void MainWindow::saveBeforeQuit()
     runCloseSequence(false);
 }
 
-void MainWindow::updateSaveAllEnabled() { editorPane_->saveAllAction()->setEnabled(catalog_.modified()); }
+void MainWindow::updateSaveAllEnabled()
+{
+    editorPane_->saveAllAction()->setEnabled(catalog_.modified());
+    setWindowModified(catalog_.modified());
+    updateEmptyCatalogue();
+}
+
+void MainWindow::updateEmptyCatalogue()
+{
+    const bool empty = started_ && !catalog_.outline().first();
+    qv::NoteEditor *note = editorPane_->editor();
+    if (note->placeholderText().isEmpty() != empty)
+        return;
+    note->setNoNode(empty);
+    note->setPlaceholderText(empty
+                                 ? QStringLiteral(u"Каталог пуст.\n\n"
+                                                  u"Создайте первый узел: клавиша Insert или Ctrl+N в дереве "
+                                                  u"или кнопка «Создать узел» над ним. "
+                                                  u"Заметку узла пишут здесь.")
+                                 : QString());
+}
 
 bool MainWindow::event(QEvent *event)
 {

@@ -24,6 +24,7 @@ namespace qv {
 
 class AboutPanel;
 class CatalogKeeper;
+class CommandMenu;
 class TerminationSignals;
 
 // Keys of the whole window: F6 (and Tab, Shift+Tab) move the focus between
@@ -50,6 +51,11 @@ public:
     QSplitter *splitter() const { return splitter_; } // RxSplitter1
     // F6: the focus from the tree to the note, and from anywhere else to the tree.
     QAction *switchPaneAction() const { return switchPaneAction_; } // switchPaneAction
+
+    // The menu of every command and the window's own keys.
+    CommandMenu *commandMenu() const { return commandMenu_; }
+    // "<folder> — Quorvel", with the unsaved mark's place after the folder.
+    static QString titleFor(const QString &folderName, bool readOnly);
 
     // The first activation has run (the catalogue was loaded or tried).
     bool started() const { return started_; }
@@ -115,6 +121,9 @@ private:
     // (retry, a copy elsewhere, close without a save, stay). True when the
     // close may go on.
     bool saveAtClose(bool interactive);
+    // An empty catalogue: the note takes no typing (there is no node to
+    // keep it) and says how to make the first node.
+    void updateEmptyCatalogue();
     // The tree's focus goes to the note; any other goes to the tree.
     void switchPane(Qt::FocusReason reason);
     bool treeHasFocus() const;
@@ -139,6 +148,7 @@ private:
     void fitMinimumToFrame();
 
     std::string baseDir_;
+    QString folderName_; // the folder's own name, for the title
     Catalog catalog_;
     SettingsFile settings_;
     // The settings in force: read at start, replaced by what the settings
@@ -153,6 +163,7 @@ private:
     AboutPanel *aboutPanel_ = nullptr;
     QSplitter *splitter_ = nullptr;
     QAction *switchPaneAction_ = nullptr;
+    CommandMenu *commandMenu_ = nullptr;
     QPointer<QWidget> hintWidget_; // the control whose hint the status bar shows
 
     bool refused_ = false;   // another copy holds the folder

@@ -159,6 +159,27 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{"ExportWithoutFile", {"export", "a", "--format", "text", "-o"}, 2}),
     [](const auto &testInfo) { return std::string(testInfo.param.name); });
 
+TEST(ToolUsage, VersionAndEachCommandsOwnHelp)
+{
+    Result r = runTool({"--version"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, std::string("quorvel-tool ") + QV_VERSION + "\n");
+    const std::vector<std::string> commands = {"check", "resave", "export", "import", "find"};
+    for (const std::string &command : commands) {
+        for (const std::vector<std::string> &args :
+             {std::vector<std::string>{command, "--help"}, {"help", command}}) {
+            r = runTool(args);
+            EXPECT_EQ(r.exitCode, 0) << command;
+            EXPECT_EQ(r.out.rfind("  quorvel-tool " + command + " ", 0), 0u) << r.out;
+            for (const std::string &other : commands) {
+                if (other != command) {
+                    EXPECT_EQ(r.out.find("quorvel-tool " + other + " "), std::string::npos) << r.out;
+                }
+            }
+        }
+    }
+}
+
 // ---- check ----
 
 TEST(ToolCheck, CountsJoinMismatchesDuplicatesAndHiddenRecords)
@@ -175,12 +196,12 @@ TEST(ToolCheck, CountsJoinMismatchesDuplicatesAndHiddenRecords)
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err, "");
     auto f = figures(r.out);
-    EXPECT_EQ(f["nodes"], 7);
-    EXPECT_EQ(f["records"], 6);
-    EXPECT_EQ(f["records not shown"], 3);      // second A, X, c
-    EXPECT_EQ(f["nodes without a record"], 2); // C and the escape sequence
-    EXPECT_EQ(f["duplicate captions"], 2);     // A, Дом
-    EXPECT_EQ(f["nodes sharing a caption"], 4);
+    EXPECT_EQ(f["узлы"], 7);
+    EXPECT_EQ(f["записи"], 6);
+    EXPECT_EQ(f["записи без узла"], 3);   // second A, X, c
+    EXPECT_EQ(f["узлы без записи"], 2);   // C and the escape sequence
+    EXPECT_EQ(f["повторённые имена"], 2); // A, Дом
+    EXPECT_EQ(f["узлы с общим именем"], 4);
     // Examples come out in UTF-8.
     EXPECT_NE(r.out.find("\"Дом\""), std::string::npos) << r.out;
     // A control byte in a caption is shown, not sent to the terminal.
@@ -194,11 +215,11 @@ TEST(ToolCheck, EmptyDirectoryIsAnEmptyCatalogue)
     Result r = runTool({"check", dir.path()});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     auto f = figures(r.out);
-    EXPECT_EQ(f.at("nodes"), 0);
-    EXPECT_EQ(f.at("records"), 0);
-    EXPECT_EQ(f.at("records not shown"), 0);
-    EXPECT_EQ(f.at("nodes without a record"), 0);
-    EXPECT_EQ(f.at("duplicate captions"), 0);
+    EXPECT_EQ(f.at("узлы"), 0);
+    EXPECT_EQ(f.at("записи"), 0);
+    EXPECT_EQ(f.at("записи без узла"), 0);
+    EXPECT_EQ(f.at("узлы без записи"), 0);
+    EXPECT_EQ(f.at("повторённые имена"), 0);
     EXPECT_EQ(listing(dir.path()), "") << "check must not write anything";
 }
 
@@ -228,12 +249,12 @@ TEST(ToolCheck, HundredThousandSharedCaptions)
     Result r = runTool({"check", dir.path()});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     auto f = figures(r.out);
-    EXPECT_EQ(f["nodes"], long(n));
-    EXPECT_EQ(f["records"], long(n));
-    EXPECT_EQ(f["records not shown"], long(n - 1));
-    EXPECT_EQ(f["nodes without a record"], 0);
-    EXPECT_EQ(f["duplicate captions"], 1);
-    EXPECT_EQ(f["nodes sharing a caption"], long(n));
+    EXPECT_EQ(f["узлы"], long(n));
+    EXPECT_EQ(f["записи"], long(n));
+    EXPECT_EQ(f["записи без узла"], long(n - 1));
+    EXPECT_EQ(f["узлы без записи"], 0);
+    EXPECT_EQ(f["повторённые имена"], 1);
+    EXPECT_EQ(f["узлы с общим именем"], long(n));
 }
 
 // ---- load failures: check and resave report them alike ----
@@ -317,8 +338,8 @@ TEST(ToolCheck, MessagesShowPathsAndPartialReadsReadably)
     r = runTool({"check", folder});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err,
-              "quorvel-tool: " + folder + "data.dat: the read stopped at byte 3, the rest is left out\n");
-    EXPECT_EQ(figures(r.out)["nodes"], 1);
+              "quorvel-tool: " + folder + "data.dat: чтение остановилось на байте 3, остальное пропущено\n");
+    EXPECT_EQ(figures(r.out)["узлы"], 1);
 }
 
 // A folder read in part (a NUL with data after it in data.dat, records past
@@ -331,8 +352,9 @@ TEST(ToolPartialRead, StopsUnlessForcedAndResaveKeepsTheOriginals)
         std::string outline, records, stop;
     };
     for (const Folder &f :
-         {Folder{std::string("A\r\n\0B\r\n", 7), "0\r\n", "data.dat: the read stopped at byte 3"},
-          Folder{"A\r\n", "1\r\nA\r\n\r\n0\r\nB\r\nt\r\n1\r\n", "text.dat: the read stopped at byte 11"}}) {
+         {Folder{std::string("A\r\n\0B\r\n", 7), "0\r\n", "data.dat: чтение остановилось на байте 3"},
+          Folder{"A\r\n", "1\r\nA\r\n\r\n0\r\nB\r\nt\r\n1\r\n",
+                 "text.dat: чтение остановилось на байте 11"}}) {
         TempDir dir;
         const std::string folder = subdir(dir, "cat");
         writeFile(folder + "data.dat", f.outline);
@@ -353,7 +375,7 @@ TEST(ToolPartialRead, StopsUnlessForcedAndResaveKeepsTheOriginals)
         const Result r = runTool(forced);
         ASSERT_EQ(r.exitCode, 0) << r.err;
         const std::string kept = folder + (f.stop[0] == 'd' ? "data.dat" : "text.dat");
-        EXPECT_NE(r.err.find("kept as " + kept + ".unread-"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("сохранён как " + kept + ".unread-"), std::string::npos) << r.err;
         std::string listed = listing(folder);
         EXPECT_NE(listed.find("data.dat.unread-"), std::string::npos) << listed;
         const size_t at = r.err.find(kept + ".unread-");
@@ -433,7 +455,7 @@ TEST(ToolResave, FolderHeldByAnotherCopyIsLeftAlone)
 
     r = runTool({"check", dst});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(figures(r.out)["nodes"], 1);
+    EXPECT_EQ(figures(r.out)["узлы"], 1);
     other.release();
     EXPECT_EQ(listing(dst), "data.dat");
 }
@@ -496,8 +518,8 @@ TEST(ToolCheck, WritesNothingAndTellsARepair)
     before = qvtest::snapshot(dir.path());
     r = runTool({"check", cat});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_NE(r.err.find("a save was interrupted there"), std::string::npos) << r.err;
-    EXPECT_EQ(figures(r.out)["nodes"], 1);
+    EXPECT_NE(r.err.find("сохранение там было прервано"), std::string::npos) << r.err;
+    EXPECT_EQ(figures(r.out)["узлы"], 1);
     EXPECT_EQ(qvtest::snapshot(dir.path()), before);
 }
 
@@ -583,7 +605,7 @@ TEST(ToolImport, WritesTheCatalogueAndRefusesAnExistingOneUnlessAppending)
 
     r = runTool({"import", src, out, "--format", "text"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.err.find("already holds a catalogue"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("уже есть каталог"), std::string::npos) << r.err;
     EXPECT_EQ(readFile(out + "/data.dat"), data);
     EXPECT_EQ(readFile(out + "/text.dat"), text);
 
@@ -666,13 +688,13 @@ INSTANTIATE_TEST_SUITE_P(
     Queries, ToolFind,
     ::testing::Values(
         FindCase{"CaptionsAndNoteLinesInOutlineOrder", kFindOutline, "ЁЛКА", 0,
-                 "Корень\tlines 2, 4\nКорень / Ёлка\nOther\tline 1\n", ""},
+                 "Корень\tстроки 2, 4\nКорень / Ёлка\nOther\tстрока 1\n", ""},
         FindCase{"CaptionOnly", kFindOutline, "dee", 0, "Корень / Ёлка / deep\n", ""},
-        FindCase{"LineBreakPairIsNoTilde", kFindOutline, "~", 0, "Корень / Ёлка / deep\tline 1\n", ""},
+        FindCase{"LineBreakPairIsNoTilde", kFindOutline, "~", 0, "Корень / Ёлка / deep\tстрока 1\n", ""},
         FindCase{"NothingFound", kFindOutline, "ёжик", 1, "", ""},
-        FindCase{"CharacterNoCatalogueHolds", kFindOutline, "✓", 1, "", "no catalogue can hold"},
-        FindCase{"EmptyText", kFindOutline, "", 2, "", "Usage:"},
-        FindCase{"MissingFolder", "", "a", 2, "", "no such directory"},
+        FindCase{"CharacterNoCatalogueHolds", kFindOutline, "✓", 1, "", "которых не может быть в каталоге"},
+        FindCase{"EmptyText", kFindOutline, "", 2, "", "Использование:"},
+        FindCase{"MissingFolder", "", "a", 2, "", "нет такой папки"},
         FindCase{"LoadFailure", "A\r\n\t\t\tB\r\n", "a", 2, "", "Неверный уровень (3) для элемента \"B\""}),
     [](const auto &testInfo) { return std::string(testInfo.param.name); });
 

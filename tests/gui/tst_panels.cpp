@@ -390,6 +390,14 @@ void PanelsTest::aboutPanelContactOpensMailto()
     QList<QUrl> opened;
     qv::AboutPanel::setUrlOpener([&](const QUrl &url) { opened.append(url); });
     qv::AboutPanel::setMemoryProvider([] { return std::pair<quint64, quint64>{0, 0}; });
+    {
+        // Without an address the line keeps its place and shows nothing.
+        qv::AboutPanel bare(nullptr);
+        bare.toggle();
+        bare.show();
+        QVERIFY(bare.findChild<QLabel *>(QStringLiteral("Label6"))->isHidden());
+    }
+    qv::AboutPanel::setContactAddress(QStringLiteral("quorvel@example.org"));
     qv::AboutPanel panel(nullptr);
     panel.toggle();
     panel.show();
@@ -403,6 +411,7 @@ void PanelsTest::aboutPanelContactOpensMailto()
     QTest::mouseClick(contact, Qt::LeftButton);
     QCOMPARE(opened, QList<QUrl>{QUrl(QStringLiteral("mailto:quorvel@example.org"))});
     QVERIFY(contact->text().endsWith(QStringLiteral("quorvel@example.org")));
+    qv::AboutPanel::setContactAddress({});
 }
 
 // The whole path while it fits, elided in the middle when the panel narrows;
