@@ -103,6 +103,14 @@ QPixmap paletteStrip()
     return pm;
 }
 
-QIcon programIcon() { return QIcon(glyphPath(QStringLiteral("program"))); }
+QIcon programIcon()
+{
+    // The installed icon when the desktop's theme has it; else the same
+    // artwork from every size it is drawn at, crisp at 16 px and up.
+    QIcon own;
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        own.addFile(QStringLiteral(":/program/org.quorvel.Quorvel-%1.png").arg(size), QSize(size, size));
+    return QIcon::fromTheme(QStringLiteral("org.quorvel.Quorvel"), own);
+}
 
 } // namespace qv::icons

@@ -13,6 +13,7 @@
 #include <QPainter>
 #include <QStyle>
 #include <QTimerEvent>
+#include <QToolTip>
 
 #include <algorithm>
 #include <cstdlib>
@@ -265,6 +266,31 @@ QRect OutlineView::itemRect(const QModelIndex &index) const
     if (opt.features & QStyleOptionViewItem::HasDecoration)
         left = std::min(left, style()->subElementRect(QStyle::SE_ItemViewItemDecoration, &opt, this).left());
     return QRect(QPoint(left, row.top()), QPoint(std::max(left, labelRight), row.bottom()));
+}
+
+bool OutlineView::captionElided(const QModelIndex &index) const
+{
+    if (!index.isValid())
+        return false;
+    const QStyleOptionViewItem opt = itemOption(index);
+    const QRect text = style()->subElementRect(QStyle::SE_ItemViewItemText, &opt, this);
+    const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+    return opt.fontMetrics.horizontalAdvance(opt.text) + 2 * margin > text.width();
+}
+
+bool OutlineView::viewportEvent(QEvent *event)
+{
+    if (event->type() == QEvent::ToolTip) {
+        const auto *help = static_cast<QHelpEvent *>(event);
+        const QModelIndex index = rowAt(help->pos());
+        if (captionElided(index))
+            QToolTip::showText(help->globalPos(), index.data(Qt::DisplayRole).toString(), viewport(),
+                               visualRect(index));
+        else
+            QToolTip::hideText();
+        return true;
+    }
+    return QTreeView::viewportEvent(event);
 }
 
 bool OutlineView::isOnItem(const QPoint &pos) const

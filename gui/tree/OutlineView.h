@@ -89,10 +89,14 @@ public:
 
     // The item's part of the row: right of its indentation and mark.
     QRect visualRect(const QModelIndex &index) const override;
+    // The row's caption is wider than the room the row gives it: it is drawn
+    // cut short, and its hint shows it whole.
+    bool captionElided(const QModelIndex &index) const;
 
     using QTreeView::edit;
 
 protected:
+    bool viewportEvent(QEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;

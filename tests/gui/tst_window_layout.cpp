@@ -4,6 +4,8 @@
 #include "support/Fixture.h"
 
 #include "gui/common/MessageBox.h"
+#include "gui/tree/OutlineView.h"
+#include "gui/tree/TreePane.h"
 #include "gui/window/AboutPanel.h"
 
 #include <QAbstractScrollArea>
@@ -12,6 +14,7 @@
 #include <QScreen>
 #include <QTest>
 #include <QToolButton>
+#include <QToolTip>
 
 using namespace qvtest;
 
@@ -80,6 +83,7 @@ private slots:
     void toolbarButtonsWholeAndApart_data();
     void toolbarButtonsWholeAndApart();
     void messageBoxIsAsWideAsItsTitle();
+    void longCaptionCutShortWithItsWholeHint();
 };
 
 void WindowLayout::initTestCase()
@@ -190,6 +194,26 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     WindowLayout test;
     return QTest::qExec(&test, argc, argv);
+}
+
+void WindowLayout::longCaptionCutShortWithItsWholeHint()
+{
+    WindowFixture f;
+    const QString longCaption = QStringLiteral("Caption ").repeated(20).trimmed();
+    f.writeFile("data.dat", longCaption.toLatin1() + "\r\nShort\r\n");
+    qv::MainWindow *w = f.open();
+    w->showNormal();
+    w->resize(w->minimumSize());
+    QCoreApplication::processEvents();
+    qv::OutlineView *tree = w->treePane()->tree();
+    const QModelIndex longRow = tree->model()->index(0, 0), shortRow = tree->model()->index(1, 0);
+    QVERIFY(tree->captionElided(longRow));
+    QVERIFY(!tree->captionElided(shortRow));
+    QHelpEvent hint(QEvent::ToolTip, tree->visualRect(longRow).center(),
+                    tree->viewport()->mapToGlobal(tree->visualRect(longRow).center()));
+    QApplication::sendEvent(tree->viewport(), &hint);
+    QTRY_COMPARE(QToolTip::text(), longCaption);
+    f.discard();
 }
 
 #include "tst_window_layout.moc"
