@@ -320,7 +320,7 @@ bool MainWindow::saveAtClose(bool interactive)
     const bool journalled = keeper_->flush(interactive);
     for (;;) {
         if (saveCatalogue(interactive))
-            return writeSettings(interactive);
+            return writeSettingsAtClose(interactive);
         // A save the user declined, or nobody there to ask: the run stays.
         if (!interactive || !keeper_->saveFailed())
             return false;
@@ -364,6 +364,30 @@ bool MainWindow::writeSettings(bool interactive)
     } catch (const std::exception &e) {
         report(e, interactive);
         return false;
+    }
+    return true;
+}
+
+bool MainWindow::writeSettingsAtClose(bool interactive)
+{
+    // The catalogue is saved by now: settings that cannot be written (the
+    // file made read-only, or not a file at all) may be let go, so that the
+    // window can always be closed. Keeping it open stays the default.
+    while (!writeSettings(interactive)) {
+        if (!interactive)
+            return false;
+        const QMessageBox::StandardButton answer = qv::msg::ask(
+            this, QMessageBox::Warning, QStringLiteral("Quorvel"),
+            QStringLiteral(u"Каталог сохранён, но настройки окна не записаны (%1).\r\nЧто сделать?")
+                .arg(QFile::decodeName(QByteArray::fromStdString(settings_.path()))),
+            {{QMessageBox::Retry, QStringLiteral(u"Повторить")},
+             {QMessageBox::Discard, QStringLiteral(u"Закрыть без записи настроек")},
+             {QMessageBox::Cancel, QStringLiteral(u"Отмена")}},
+            QMessageBox::Cancel);
+        if (answer == QMessageBox::Discard)
+            return true;
+        if (answer != QMessageBox::Retry)
+            return false;
     }
     return true;
 }

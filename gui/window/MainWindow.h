@@ -121,6 +121,9 @@ private:
     // (retry, a copy elsewhere, close without a save, stay). True when the
     // close may go on.
     bool saveAtClose(bool interactive);
+    // The settings' write at the close; after a failure the user may retry,
+    // close without it, or stay. True when the close may go on.
+    bool writeSettingsAtClose(bool interactive);
     // An empty catalogue: the note takes no typing (there is no node to
     // keep it) and says how to make the first node.
     void updateEmptyCatalogue();

@@ -23,6 +23,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
 #include <QSessionManager>
@@ -92,6 +93,7 @@ private slots:
     void failedSaveAtCloseOffersAWayOut_data();
     void failedSaveAtCloseOffersAWayOut();
     void readOnlySettingsKeepWindowOpen();
+    void unwritableSettingsMayBeLetGo();
     void unwritableCatalogueOpensReadOnly();
     void endOfRunSavesAsACloseDoes_data();
     void endOfRunSavesAsACloseDoes();
@@ -261,11 +263,14 @@ void WindowStartup::readOnlySettingsKeepWindowOpen()
     QVERIFY(QFile::setPermissions(f.path("Quorvel.ini"), QFileDevice::ReadOwner | QFileDevice::ReadOther));
     qv::MainWindow *w = f.open();
     f.click("SpeedButton1");
+    // The error box, then the way out, declined: the window stays.
     QVERIFY(!f.close());
     QVERIFY(w->isVisible());
-    const QString expected
-        = QString::fromUtf8("Не могу записать в ") + QString::fromStdString(f.base()) + "Quorvel.ini.";
-    QCOMPARE(f.takeBoxes(), QStringList({expected}));
+    const QString ini = QString::fromStdString(f.base()) + "Quorvel.ini";
+    QCOMPARE(f.takeBoxes(),
+             QStringList({QString::fromUtf8("Не могу записать в ") + ini + ".",
+                          QString::fromUtf8("Каталог сохранён, но настройки окна не записаны (") + ini
+                              + QString::fromUtf8(").\r\nЧто сделать?")}));
     // The catalogue was saved before the settings were tried.
     QCOMPARE(f.readFile("data.dat"), lines({"Новый элемент 0"}));
     QCOMPARE(f.readFile("Quorvel.ini"), QByteArray("[Base]\r\nLink=1\r\n"));
@@ -273,6 +278,23 @@ void WindowStartup::readOnlySettingsKeepWindowOpen()
     QVERIFY(QFile::setPermissions(f.path("Quorvel.ini"), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
     QVERIFY(f.close());
     QCOMPARE(readNumber(f, "Window", "WindowState"), 1);
+}
+
+// Settings that cannot be written never hold the window: the user may close
+// without them, the catalogue saved and the settings file untouched.
+void WindowStartup::unwritableSettingsMayBeLetGo()
+{
+    WindowFixture f;
+    f.writeFile("data.dat", lines({"A"}));
+    QVERIFY(QDir(QString::fromStdString(f.base())).mkdir("Quorvel.ini"));
+    // The start says once that the settings are no file; the close's error
+    // box, then the way out.
+    f.answer({QMessageBox::Ok, QMessageBox::Ok, QMessageBox::Discard});
+    f.open();
+    f.click("SpeedButton1");
+    QVERIFY(f.close());
+    QCOMPARE(f.readFile("data.dat"), lines({"Новый элемент 1", "A"}));
+    QVERIFY(QFileInfo(QString::fromStdString(f.base()) + "Quorvel.ini").isDir());
 }
 
 // Neither the folder nor its files can be written: the window only shows
