@@ -17,8 +17,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -98,8 +98,8 @@ std::string jsonValue(const std::string &json, const std::string &key, size_t fr
 }
 
 // One HTTP/1.0 request to 127.0.0.1:port; false when no answer came.
-bool request(int port, const std::string &key, const std::string &method, const std::string &path, int &status,
-             std::string &body)
+bool request(int port, const std::string &key, const std::string &method, const std::string &path,
+             int &status, std::string &body)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
@@ -237,9 +237,9 @@ SyncPair::SyncPair(const std::string &root)
     configure(sides_[1], sides_[0]);
     for (Side &s : sides_) {
         const std::string home = s.root + "/syncthing";
-        s.pid = startChild({"env", "HOME=" + s.root + "/home", "STNODEFAULTFOLDER=1", "STNOUPGRADE=1", "syncthing",
-                            "serve", "--home=" + home, "--no-browser", "--no-restart", "--no-upgrade",
-                            "--no-default-folder", "--skip-port-probing"},
+        s.pid = startChild({"env", "HOME=" + s.root + "/home", "STNODEFAULTFOLDER=1", "STNOUPGRADE=1",
+                            "syncthing", "serve", "--home=" + home, "--no-browser", "--no-restart",
+                            "--no-upgrade", "--no-default-folder", "--skip-port-probing"},
                            s.root + "/syncthing.log");
     }
     const long long deadline = nowMs() + 60000;
@@ -301,8 +301,8 @@ void SyncPair::configure(Side &s, const Side &peer)
         "    </options>\n"
         "</configuration>\n",
         kFolderId, kFolderId, s.folder.c_str(), s.deviceId.c_str(), peer.deviceId.c_str(), s.deviceId.c_str(),
-        s.name.c_str(), peer.deviceId.c_str(), peer.name.c_str(), peer.listenPort, s.guiPort, s.apiKey.c_str(),
-        s.listenPort);
+        s.name.c_str(), peer.deviceId.c_str(), peer.name.c_str(), peer.listenPort, s.guiPort,
+        s.apiKey.c_str(), s.listenPort);
     killtest::writeFile(s.root + "/syncthing/config.xml", xml, 0600);
 }
 
@@ -313,8 +313,8 @@ std::string SyncPair::call(Side &side, const std::string &method, const std::str
     if (!request(side.guiPort, side.apiKey, method, path, status, body))
         die("syncthing " + side.name + " gave no answer to " + method + " " + path);
     if (status != 200)
-        die("syncthing " + side.name + " answered " + std::to_string(status) + " to " + method + " " + path + ": "
-            + body);
+        die("syncthing " + side.name + " answered " + std::to_string(status) + " to " + method + " " + path
+            + ": " + body);
     return body;
 }
 
@@ -330,8 +330,8 @@ void SyncPair::scan(Side &side) { call(side, "POST", std::string("/rest/db/scan?
 bool SyncPair::settledOn(Side &side, const Side &peer)
 {
     const std::string status = call(side, "GET", std::string("/rest/db/status?folder=") + kFolderId);
-    const std::string completion
-        = call(side, "GET", std::string("/rest/db/completion?folder=") + kFolderId + "&device=" + peer.deviceId);
+    const std::string completion = call(
+        side, "GET", std::string("/rest/db/completion?folder=") + kFolderId + "&device=" + peer.deviceId);
     return jsonValue(status, "state") == "idle" && jsonValue(status, "needTotalItems") == "0"
         && jsonValue(status, "pullErrors") == "0" && jsonValue(completion, "completion") == "100"
         && jsonValue(completion, "needItems") == "0" && jsonValue(completion, "needDeletes") == "0";
@@ -346,7 +346,8 @@ void SyncPair::waitInSync(int timeoutMs)
     for (int quiet = 0; quiet < 5;) {
         if (nowMs() > deadline)
             die("the folders did not come in sync within " + std::to_string(timeoutMs / 1000)
-                + " s; last status of a: " + call(a, "GET", std::string("/rest/db/status?folder=") + kFolderId)
+                + " s; last status of a: "
+                + call(a, "GET", std::string("/rest/db/status?folder=") + kFolderId)
                 + " of b: " + call(b, "GET", std::string("/rest/db/status?folder=") + kFolderId));
         const bool settled = connected(a, b) && connected(b, a) && settledOn(a, b) && settledOn(b, a);
         quiet = settled ? quiet + 1 : 0;
@@ -389,15 +390,17 @@ std::vector<std::string> conflictCopies(const std::string &folder)
     return found;
 }
 
-Window::Window(const std::string &driver, const Side &side) : name_(side.name), log_(side.root + "/window.log")
+Window::Window(const std::string &driver, const Side &side)
+    : name_(side.name), log_(side.root + "/window.log")
 {
     int toChild[2], fromChild[2];
     if (::pipe2(toChild, O_CLOEXEC) != 0 || ::pipe2(fromChild, O_CLOEXEC) != 0)
         die(std::string("pipe: ") + std::strerror(errno));
     // The machine's own folders are this side's, as on a machine of its own.
     pid_ = startChild({"env", "HOME=" + side.root + "/home", "XDG_STATE_HOME=" + side.root + "/state",
-                       "XDG_CONFIG_HOME=" + side.root + "/config", "XDG_CACHE_HOME=" + side.root + "/home/.cache",
-                       "QT_QPA_PLATFORM=offscreen", driver, side.folder},
+                       "XDG_CONFIG_HOME=" + side.root + "/config",
+                       "XDG_CACHE_HOME=" + side.root + "/home/.cache", "QT_QPA_PLATFORM=offscreen", driver,
+                       side.folder},
                       log_, toChild[0], fromChild[1]);
     ::close(toChild[0]);
     ::close(fromChild[1]);

@@ -68,9 +68,11 @@ void expectOneCatalogue(SyncPair &pair, const std::vector<const Window *> &windo
     const std::string outline = readFile(pair.a().folder + "data.dat");
     const std::string records = readFile(pair.a().folder + "text.dat");
     for (const char *caption : {"Alpha", "Beta", "Made on a", "Made on b"})
-        expect(outline.find(caption) != std::string::npos, std::string("no node ") + caption + " in " + outline);
+        expect(outline.find(caption) != std::string::npos,
+               std::string("no node ") + caption + " in " + outline);
     for (const char *text : {"alpha note edited on a", "beta note edited on b", "new on a", "new on b"})
-        expect(records.find(text) != std::string::npos, std::string("no note text \"") + text + "\" in " + records);
+        expect(records.find(text) != std::string::npos,
+               std::string("no note text \"") + text + "\" in " + records);
     for (Side *side : {&pair.a(), &pair.b()})
         expect(conflictCopies(side->folder).empty(),
                "conflict copies left on " + side->name + ": " + joined(conflictCopies(side->folder)));

@@ -122,7 +122,8 @@ private:
             lines_.pop_front();
             const size_t blank = line.find(' ');
             const std::string verb = line.substr(0, blank);
-            const QString arg = blank == std::string::npos ? QString() : QString::fromStdString(line.substr(blank + 1));
+            const QString arg
+                = blank == std::string::npos ? QString() : QString::fromStdString(line.substr(blank + 1));
             const QString why = run(verb, arg);
             if (!why.isEmpty())
                 answer("error " + escaped(why));
