@@ -52,9 +52,7 @@ void endChildren()
 
 bool onPath(const std::string &name)
 {
-    const char *path = std::getenv("PATH");
-    std::string dirs = path ? path : "/usr/bin:/bin";
-    dirs += ":/usr/sbin:/sbin";
+    const std::string dirs = std::getenv("PATH");
     for (size_t start = 0; start <= dirs.size();) {
         size_t end = dirs.find(':', start);
         if (end == std::string::npos)
@@ -138,6 +136,9 @@ void enterPrivateNetwork(char **argv)
     std::signal(SIGPIPE, SIG_IGN);
     std::atexit(endChildren);
     if (!std::getenv("QV_SYNC_PRIVATE_NETWORK")) {
+        // `ip` lives in sbin, which a user's PATH may lack.
+        const char *path = std::getenv("PATH");
+        ::setenv("PATH", ((path ? std::string(path) : "/usr/bin:/bin") + ":/usr/sbin:/sbin").c_str(), 1);
         if (::geteuid() != 0)
             skip("needs root for a network namespace of its own");
         for (const char *tool : {"syncthing", "unshare", "ip"})

@@ -110,10 +110,13 @@ void together(SyncPair &pair, const std::string &driver)
     a.run("save");
     pair.waitInSync();
     // The window on b notices the pair changed and merges it in.
-    b.run("wait-idle 3000");
+    b.run("wait-idle 5000");
+    const std::string shown = joined(b.run("dump"));
+    expect(shown.find("Made on a") != std::string::npos,
+           "the window on b did not take a's save in: " + shown);
     b.run("save");
     pair.waitInSync();
-    a.run("wait-idle 3000");
+    a.run("wait-idle 5000");
     a.quit();
     pair.waitInSync();
     b.quit();
@@ -147,7 +150,7 @@ void apart(SyncPair &pair, const std::string &driver)
         expect(copies.find(stem) != std::string::npos, std::string("no ") + stem + "* copy on a: " + copies);
 
     Window merger(driver, pair.a());
-    merger.run("wait-idle 3000");
+    merger.run("wait-idle 5000");
     merger.quit();
     pair.waitInSync();
     expectOneCatalogue(pair, {&merger});
