@@ -297,7 +297,7 @@ void SyncPair::configure(Side &s, const Side &peer)
         "        <autoUpgradeIntervalH>0</autoUpgradeIntervalH>\n"
         "        <crashReportingEnabled>false</crashReportingEnabled>\n"
         "        <startBrowser>false</startBrowser>\n"
-        "        <reconnectionIntervalS>1</reconnectionIntervalS>\n"
+        "        <reconnectionIntervalS>5</reconnectionIntervalS>\n"
         "        <minHomeDiskFree unit=\"%%\">0</minHomeDiskFree>\n"
         "    </options>\n"
         "</configuration>\n",
