@@ -238,9 +238,11 @@ SyncPair::SyncPair(const std::string &root)
     configure(sides_[1], sides_[0]);
     for (Side &s : sides_) {
         const std::string home = s.root + "/syncthing";
-        s.pid = startChild({"env", "HOME=" + s.root + "/home", "STNODEFAULTFOLDER=1", "STNOUPGRADE=1",
-                            "syncthing", "serve", "--home=" + home, "--no-browser", "--no-restart",
-                            "--no-upgrade", "--no-default-folder", "--skip-port-probing"},
+        // STMONITORED: the engine runs in this one process, without the
+        // monitor that would start it as a child of its own.
+        s.pid = startChild({"env", "HOME=" + s.root + "/home", "STMONITORED=yes", "STNODEFAULTFOLDER=1",
+                            "STNOUPGRADE=1", "syncthing", "serve", "--home=" + home, "--no-browser",
+                            "--no-restart", "--no-upgrade", "--no-default-folder", "--skip-port-probing"},
                            s.root + "/syncthing.log");
     }
     const long long deadline = nowMs() + 60000;
