@@ -31,6 +31,10 @@ packages=(
   libclang-rt-14-dev
   # The layout check of the sources (.clang-format).
   clang-format
+  # The tests of one catalogue on two machines: two Syncthing instances in a
+  # network namespace of their own (unshare is util-linux's, always there).
+  syncthing
+  iproute2
 )
 
 if ! command -v dpkg >/dev/null 2>&1; then
