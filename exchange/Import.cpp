@@ -201,12 +201,17 @@ Bytes storableCaption(std::string_view utf8, size_t &replaced)
 
 Bytes defaultImportCaption() { return W("Без имени"); }
 
-ImportSummary addToCatalog(ImportedTree tree, Catalog &catalog)
+ImportSummary addToCatalog(ImportedTree tree, Catalog &catalog, Node *parent)
 {
     ImportSummary s;
     s.counts = tree.counts;
     Outline &outline = catalog.outline();
     RecordTable &records = catalog.records();
+    if (!parent)
+        parent = outline.top();
+    // The levels the import may take below `parent`.
+    const size_t above = parent->isTop() ? 0 : parent->depth() + 1;
+    const size_t maxDepth = above < kMaxImportDepth ? kMaxImportDepth - above : 1;
     std::unordered_set<Bytes> used;
     used.reserve(tree.nodes.size());
     std::unordered_map<Bytes, size_t> nextSuffix;
@@ -217,7 +222,7 @@ ImportSummary addToCatalog(ImportedTree tree, Catalog &catalog)
         uint64_t output = 0;
         size_t levels = 0; // of the node before
         for (const ImportedNode &n : tree.nodes) {
-            const size_t depth = std::min({n.depth, levels, kMaxImportDepth - 1});
+            const size_t depth = std::min({n.depth, levels, maxDepth - 1});
             levels = depth + 1;
             output += depth + n.caption.size() + 2;
             if (!n.note.empty() || n.icon)
@@ -262,8 +267,8 @@ ImportSummary addToCatalog(ImportedTree tree, Catalog &catalog)
         auto node = std::make_unique<Node>(std::move(caption));
         node->setImages(icon);
         size_t depth = std::min(n.depth, path.size());
-        if (depth >= kMaxImportDepth) {
-            depth = kMaxImportDepth - 1;
+        if (depth >= maxDepth) {
+            depth = maxDepth - 1;
             ++s.flattened;
         }
         path.resize(depth);
@@ -276,7 +281,7 @@ ImportSummary addToCatalog(ImportedTree tree, Catalog &catalog)
         ++s.nodes;
     }
     for (auto &root : roots)
-        outline.insertBranch(outline.top(), outline.rootCount(), std::move(root));
+        outline.insertBranch(parent, parent->childCount(), std::move(root));
     if (s.nodes)
         catalog.markChanged();
     return s;
