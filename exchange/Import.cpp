@@ -253,14 +253,28 @@ ImportSummary addToCatalog(ImportedTree tree, Catalog &catalog, Node *parent)
         used.insert(caption);
         const int icon = n.icon > 0 && n.icon < kIconCount ? n.icon : 0;
         if (!n.note.empty() || icon) {
-            Bytes note = convert(n.note, s.replaced);
+            const Bytes converted = convert(n.note, s.replaced);
             std::string().swap(n.note);
-            for (char &b : note)
-                if (b == '\0' || b == '\x1a' || b == '\r') {
+            // In record form: each line end as "~~", the bytes a record
+            // cannot hold as '?'.
+            Bytes note;
+            note.reserve(converted.size() + converted.size() / 16);
+            size_t run = 0; // the bytes not yet copied
+            for (size_t i = 0; i < converted.size(); ++i) {
+                const char b = converted[i];
+                if (b != '\n' && b != '\0' && b != '\x1a' && b != '\r')
+                    continue;
+                note.append(converted, run, i - run);
+                run = i + 1;
+                if (b == '\n') {
+                    note += "~~";
+                } else {
                     ++s.replaced;
-                    b = '?';
+                    note += '?';
                 }
-            records.append(caption, replaceAll(note, "\n", "~~"), decimal(icon));
+            }
+            note.append(converted, run, Bytes::npos);
+            records.append(caption, note, decimal(icon));
             if (!note.empty())
                 ++s.notes;
         }
