@@ -212,10 +212,16 @@ ImportSummary addToCatalog(ImportedTree tree, Catalog &catalog, Node *parent)
     // The levels the import may take below `parent`.
     const size_t above = parent->isTop() ? 0 : parent->depth() + 1;
     const size_t maxDepth = above < kMaxImportDepth ? kMaxImportDepth - above : 1;
-    std::unordered_set<Bytes> used;
+    // The captions given so far, as the nodes made hold them.
+    std::unordered_set<std::string_view> used;
     used.reserve(tree.nodes.size());
     std::unordered_map<Bytes, size_t> nextSuffix;
     auto taken = [&](const Bytes &c) { return used.count(c) || outline.captionCount(c) || records.count(c); };
+    // The index of the records grows once.
+    size_t recordsMade = 0;
+    for (const ImportedNode &n : tree.nodes)
+        recordsMade += !n.note.empty() || (n.icon > 0 && n.icon < kIconCount);
+    records.reserve(records.size() + recordsMade);
 
     // What the catalogue files would hold, checked before anything is added.
     if (tree.sourceBytes > 0) {
@@ -250,7 +256,6 @@ ImportSummary addToCatalog(ImportedTree tree, Catalog &catalog, Node *parent)
             caption = std::move(candidate);
             ++s.renamed;
         }
-        used.insert(caption);
         const int icon = n.icon > 0 && n.icon < kIconCount ? n.icon : 0;
         if (!n.note.empty() || icon) {
             const Bytes converted = convert(n.note, s.replaced);
@@ -279,6 +284,7 @@ ImportSummary addToCatalog(ImportedTree tree, Catalog &catalog, Node *parent)
                 ++s.notes;
         }
         auto node = std::make_unique<Node>(std::move(caption));
+        used.insert(node->caption());
         node->setImages(icon);
         size_t depth = std::min(n.depth, path.size());
         if (depth >= maxDepth) {
