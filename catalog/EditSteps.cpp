@@ -229,6 +229,64 @@ private:
     RowPath from_, to_;
 };
 
+// Branches appended under one parent and records appended to the table.
+// Taken back, they are kept (the branches as copies) to be put back.
+class AppendStep : public EditStep {
+public:
+    AppendStep(Kind kind, Bytes caption, RowPath before, RowPath parent, size_t firstRow, size_t firstRecord)
+        : EditStep(kind, std::move(caption), std::move(before)), parent_(std::move(parent)),
+          firstRow_(firstRow), firstRecord_(firstRecord)
+    {
+        RowPath first = parent_;
+        first.push_back(firstRow_);
+        setSelectionAfter(std::move(first));
+    }
+
+    void undo(Catalog &catalog) override
+    {
+        take(catalog);
+        catalog.markChanged();
+    }
+
+    void redo(Catalog &catalog) override
+    {
+        Node *parent = parentNode(catalog);
+        for (size_t i = branches_.size(); i-- > 0;)
+            catalog.outline().insertBranch(parent, parent->childCount(), std::move(branches_[i]));
+        branches_.clear();
+        for (size_t i = records_.size(); i-- > 0;)
+            catalog.records().append(records_[i].section, records_[i].text, records_[i].icons);
+        records_.clear();
+        catalog.markChanged();
+    }
+
+    // Takes out what lies past the first row and record, last first.
+    void take(Catalog &catalog)
+    {
+        RecordTable &records = catalog.records();
+        while (records.size() > firstRecord_)
+            records_.push_back(records.removeAt(records.size() - 1));
+        Node *parent = parentNode(catalog);
+        while (parent->childCount() > firstRow_) {
+            Node *n = parent->lastChild();
+            branches_.push_back(Outline::copyBranch(n));
+            catalog.outline().remove(n);
+        }
+    }
+
+private:
+    Node *parentNode(const Catalog &catalog) const
+    {
+        return parent_.empty() ? catalog.outline().top() : needNode(catalog.outline(), parent_);
+    }
+
+    RowPath parent_;
+    size_t firstRow_;
+    size_t firstRecord_;
+    std::vector<std::unique_ptr<Node>> branches_; // last first
+    std::vector<NoteRecord> records_;             // last first
+};
+
 std::unique_ptr<EditStep> inserted(EditStep::Kind kind, Catalog &catalog, const Node *made, RowPath before,
                                    size_t recordsBefore)
 {
@@ -314,6 +372,26 @@ std::unique_ptr<EditStep> moveDownStep(Catalog &catalog, Node *selected)
     if (!catalog.moveDown(selected))
         return nullptr;
     return std::make_unique<MoveStep>(EditStep::Kind::MoveDown, selected->caption(), from, from, selected);
+}
+
+std::unique_ptr<EditStep> appendStep(EditStep::Kind kind, Catalog &catalog, Node *parent, Node *selected,
+                                     Bytes caption, const std::function<void()> &add)
+{
+    if (!parent)
+        parent = catalog.outline().top();
+    const size_t rows = parent->childCount();
+    const size_t records = catalog.records().size();
+    auto step = std::make_unique<AppendStep>(kind, std::move(caption), pathOf(selected), pathOf(parent), rows,
+                                             records);
+    try {
+        add();
+    } catch (...) {
+        step->take(catalog);
+        throw;
+    }
+    if (parent->childCount() == rows && catalog.records().size() == records)
+        return nullptr;
+    return step;
 }
 
 std::unique_ptr<EditStep> dragMoveStep(Catalog &catalog, Node *d, Node *t, Node *selected,

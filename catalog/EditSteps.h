@@ -13,6 +13,7 @@
 
 #include "catalog/Catalog.h"
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -26,7 +27,7 @@ Node *nodeAt(const Outline &outline, const RowPath &path);
 
 class EditStep {
 public:
-    enum class Kind { CreateNode, CreateChild, Delete, Rename, Icon, MoveUp, MoveDown, DragMove };
+    enum class Kind { CreateNode, CreateChild, Delete, Rename, Icon, MoveUp, MoveDown, DragMove, Import };
 
     virtual ~EditStep() = default;
     Kind kind() const { return kind_; }
@@ -70,5 +71,14 @@ std::unique_ptr<EditStep> moveDownStep(Catalog &catalog, Node *selected);
 // before it.
 std::unique_ptr<EditStep> dragMoveStep(Catalog &catalog, Node *d, Node *t, Node *selected,
                                        const std::function<void(Node *)> &onDelete = {});
+
+// Runs `add`, which may only append: branches as the last children of
+// `parent` (null: the top) and records at the end of the table. The step
+// takes exactly those back and puts them back; null when nothing was
+// added. `caption` names the step; the selection after it is the first
+// branch added. When `add` throws, whatever it appended is taken back
+// before the exception goes on.
+std::unique_ptr<EditStep> appendStep(EditStep::Kind kind, Catalog &catalog, Node *parent, Node *selected,
+                                     Bytes caption, const std::function<void()> &add);
 
 } // namespace qv

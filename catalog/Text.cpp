@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 
 namespace qv {
@@ -164,14 +165,24 @@ Bytes fromUtf16(std::u16string_view text)
 
 Bytes fromUtf8(std::string_view utf8)
 {
-    Bytes out;
-    out.reserve(utf8.size());
+    // Each character takes at least one byte in, and gives one byte out.
+    Bytes out(utf8.size(), '\0');
+    char *o = out.data();
     size_t i = 0;
     const size_t n = utf8.size();
     while (i < n) {
+        // ASCII eight bytes at a time.
+        for (uint64_t word; i + 8 <= n; i += 8, o += 8) {
+            std::memcpy(&word, utf8.data() + i, 8);
+            if (word & 0x8080808080808080u)
+                break;
+            std::memcpy(o, &word, 8);
+        }
+        if (i >= n)
+            break;
         unsigned char b = static_cast<unsigned char>(utf8[i]);
         if (b < 0x80) {
-            out += static_cast<char>(b);
+            *o++ = static_cast<char>(b);
             ++i;
             continue;
         }
@@ -187,7 +198,7 @@ Bytes fromUtf8(std::string_view utf8)
             extra = 3;
             cp = b & 0x07;
         } else {
-            out += '?'; // stray continuation byte or invalid lead byte
+            *o++ = '?'; // stray continuation byte or invalid lead byte
             ++i;
             continue;
         }
@@ -203,9 +214,10 @@ Bytes fromUtf8(std::string_view utf8)
         // An overlong form (C0 9A for 0x1A) is no character: letting it
         // through would smuggle in a line end, a NUL or the end-of-data mark.
         constexpr char32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
-        out += ok && cp >= kSmallest[extra] ? byteFor(cp) : '?';
+        *o++ = ok && cp >= kSmallest[extra] ? byteFor(cp) : '?';
         i = j;
     }
+    out.resize(static_cast<size_t>(o - out.data()));
     return out;
 }
 

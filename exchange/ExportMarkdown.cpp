@@ -3,6 +3,8 @@
 
 #include "catalog/Links.h"
 
+#include <array>
+
 namespace qv::exportdetail {
 
 namespace {
@@ -19,6 +21,22 @@ bool wordChar(char c)
 {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')
         || static_cast<unsigned char>(c) >= 0x80;
+}
+
+// Whether line[from, to) holds a character that may need a backslash:
+// \ ` * _ [ < & ~ (a table, not a search per character).
+bool anySpecial(std::string_view line, size_t from, size_t to)
+{
+    static const std::array<bool, 256> special = [] {
+        std::array<bool, 256> t{};
+        for (const unsigned char c : std::string_view("\\`*_[<&~"))
+            t[c] = true;
+        return t;
+    }();
+    for (size_t i = from; i < to; ++i)
+        if (special[static_cast<unsigned char>(line[i])])
+            return true;
+    return false;
 }
 
 // Where a piece of text stands: at a line's start (after a list marker
@@ -91,15 +109,14 @@ void markdownText(Out &out, std::string_view line, size_t from, size_t to, Place
         if (run < end && (run == start || blank(line[run - 1])))
             closing = run;
     }
-    const size_t lastTick = line.rfind('`');
-    const size_t lastClose = line.rfind(']');
     // Most text has nothing to escape.
-    if (marker == std::string_view::npos && closing == std::string_view::npos
-        && line.substr(i, end - i).find_first_of("\\`*_[<&~") == std::string_view::npos) {
+    if (marker == std::string_view::npos && closing == std::string_view::npos && !anySpecial(line, i, end)) {
         out.text(line.substr(i, end - i));
         out.put(tail);
         return;
     }
+    const size_t lastTick = line.rfind('`');
+    const size_t lastClose = line.rfind(']');
     size_t run = i; // the characters not yet written
     for (; i < end; ++i) {
         const char c = line[i];

@@ -8,6 +8,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
+#include <cstring>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +22,9 @@ namespace qv::exportdetail {
 struct CharTables {
     std::array<std::string, 256> utf8; // each byte as UTF-8
     std::array<bool, 256> control{};   // a C0 or C1 control other than TAB
+    // The same UTF-8 in four bytes (zeros after it) and its length.
+    std::array<std::array<char, 4>, 256> packed{};
+    std::array<unsigned char, 256> packedLength{};
 };
 
 inline const CharTables &chars()
@@ -28,6 +34,8 @@ inline const CharTables &chars()
         for (int b = 0; b < 256; ++b) {
             const char c = static_cast<char>(b);
             t.utf8[b] = cp1251::toUtf8(std::string_view(&c, 1));
+            std::memcpy(t.packed[b].data(), t.utf8[b].data(), std::min<size_t>(t.utf8[b].size(), 4));
+            t.packedLength[b] = static_cast<unsigned char>(t.utf8[b].size());
             const char16_t u = cp1251::toUtf16(std::string_view(&c, 1)).front();
             t.control[b] = (u < 0x20 && u != u'\t') || (u >= 0x7F && u < 0xA0);
         }
@@ -72,42 +80,46 @@ public:
                 flush();
         }
     }
-    // Windows-1251 bytes as UTF-8.
+    // Windows-1251 bytes as UTF-8 (at most three bytes each).
     void text(std::string_view bytes)
     {
         const CharTables &t = chars();
-        // ASCII runs as they are, each other byte as its character.
-        size_t i = 0;
-        while (i < bytes.size()) {
-            size_t j = i;
-            while (j < bytes.size() && static_cast<unsigned char>(bytes[j]) < 0x80)
-                ++j;
-            buf_.append(bytes.data() + i, j - i);
-            if (j < bytes.size())
-                buf_ += t.utf8[static_cast<unsigned char>(bytes[j++])];
-            i = j;
+        const size_t at = buf_.size();
+        buf_.resize(at + 3 * bytes.size() + 4); // room for a whole 4-byte copy at the end
+        char *o = buf_.data() + at;
+        for (const char c : bytes) {
+            const auto b = static_cast<unsigned char>(c);
+            if (b < 0x80) {
+                *o++ = c;
+            } else {
+                std::memcpy(o, t.packed[b].data(), 4);
+                o += t.packedLength[b];
+            }
         }
+        buf_.resize(static_cast<size_t>(o - buf_.data()));
         if (buf_.size() >= kChunk)
             flush();
     }
     // Windows-1251 bytes through a table of what each becomes; runs of
     // bytes marked plain (ASCII written as it is) are copied at once.
     struct ByteMap {
-        std::array<std::string, 256> out;
-        std::array<bool, 256> plain{};
+        // Each byte's output in eight bytes (zeros after it; no output
+        // is longer) and its length.
+        std::array<std::array<char, 8>, 256> out{};
+        std::array<unsigned char, 256> length{};
+        size_t longest = 0;
     };
     void mapped(std::string_view bytes, const ByteMap &m)
     {
-        size_t i = 0;
-        while (i < bytes.size()) {
-            size_t j = i;
-            while (j < bytes.size() && m.plain[static_cast<unsigned char>(bytes[j])])
-                ++j;
-            buf_.append(bytes.data() + i, j - i);
-            if (j < bytes.size())
-                buf_ += m.out[static_cast<unsigned char>(bytes[j++])];
-            i = j;
+        const size_t at = buf_.size();
+        buf_.resize(at + m.longest * bytes.size() + 8); // room for a whole 8-byte copy at the end
+        char *o = buf_.data() + at;
+        for (const char c : bytes) {
+            const auto b = static_cast<unsigned char>(c);
+            std::memcpy(o, m.out[b].data(), 8);
+            o += m.length[b];
         }
+        buf_.resize(static_cast<size_t>(o - buf_.data()));
         if (buf_.size() >= kChunk)
             flush();
     }
@@ -120,8 +132,12 @@ public:
         ByteMap m;
         for (int b = 0; b < 256; ++b) {
             const char *r = special(static_cast<unsigned char>(b), t.control[b]);
-            m.out[b] = r ? std::string(r) : t.utf8[b];
-            m.plain[b] = !r && b < 0x80;
+            const std::string_view to = r ? std::string_view(r) : std::string_view(t.utf8[b]);
+            if (to.size() > m.out[b].size())
+                throw std::logic_error("export map entry too long");
+            std::memcpy(m.out[b].data(), to.data(), to.size());
+            m.length[b] = static_cast<unsigned char>(to.size());
+            m.longest = std::max(m.longest, to.size());
         }
         return m;
     }

@@ -201,23 +201,34 @@ Bytes storableCaption(std::string_view utf8, size_t &replaced)
 
 Bytes defaultImportCaption() { return W("Без имени"); }
 
-ImportSummary addToCatalog(ImportedTree tree, Catalog &catalog)
+ImportSummary addToCatalog(ImportedTree tree, Catalog &catalog, Node *parent)
 {
     ImportSummary s;
     s.counts = tree.counts;
     Outline &outline = catalog.outline();
     RecordTable &records = catalog.records();
-    std::unordered_set<Bytes> used;
+    if (!parent)
+        parent = outline.top();
+    // The levels the import may take below `parent`.
+    const size_t above = parent->isTop() ? 0 : parent->depth() + 1;
+    const size_t maxDepth = above < kMaxImportDepth ? kMaxImportDepth - above : 1;
+    // The captions given so far, as the nodes made hold them.
+    std::unordered_set<std::string_view> used;
     used.reserve(tree.nodes.size());
     std::unordered_map<Bytes, size_t> nextSuffix;
     auto taken = [&](const Bytes &c) { return used.count(c) || outline.captionCount(c) || records.count(c); };
+    // The index of the records grows once.
+    size_t recordsMade = 0;
+    for (const ImportedNode &n : tree.nodes)
+        recordsMade += !n.note.empty() || (n.icon > 0 && n.icon < kIconCount);
+    records.reserve(records.size() + recordsMade);
 
     // What the catalogue files would hold, checked before anything is added.
     if (tree.sourceBytes > 0) {
         uint64_t output = 0;
         size_t levels = 0; // of the node before
         for (const ImportedNode &n : tree.nodes) {
-            const size_t depth = std::min({n.depth, levels, kMaxImportDepth - 1});
+            const size_t depth = std::min({n.depth, levels, maxDepth - 1});
             levels = depth + 1;
             output += depth + n.caption.size() + 2;
             if (!n.note.empty() || n.icon)
@@ -245,25 +256,39 @@ ImportSummary addToCatalog(ImportedTree tree, Catalog &catalog)
             caption = std::move(candidate);
             ++s.renamed;
         }
-        used.insert(caption);
         const int icon = n.icon > 0 && n.icon < kIconCount ? n.icon : 0;
         if (!n.note.empty() || icon) {
-            Bytes note = convert(n.note, s.replaced);
+            const Bytes converted = convert(n.note, s.replaced);
             std::string().swap(n.note);
-            for (char &b : note)
-                if (b == '\0' || b == '\x1a' || b == '\r') {
+            // In record form: each line end as "~~", the bytes a record
+            // cannot hold as '?'.
+            Bytes note;
+            note.reserve(converted.size() + converted.size() / 16);
+            size_t run = 0; // the bytes not yet copied
+            for (size_t i = 0; i < converted.size(); ++i) {
+                const char b = converted[i];
+                if (b != '\n' && b != '\0' && b != '\x1a' && b != '\r')
+                    continue;
+                note.append(converted, run, i - run);
+                run = i + 1;
+                if (b == '\n') {
+                    note += "~~";
+                } else {
                     ++s.replaced;
-                    b = '?';
+                    note += '?';
                 }
-            records.append(caption, replaceAll(note, "\n", "~~"), decimal(icon));
+            }
+            note.append(converted, run, Bytes::npos);
+            records.append(caption, note, decimal(icon));
             if (!note.empty())
                 ++s.notes;
         }
         auto node = std::make_unique<Node>(std::move(caption));
+        used.insert(node->caption());
         node->setImages(icon);
         size_t depth = std::min(n.depth, path.size());
-        if (depth >= kMaxImportDepth) {
-            depth = kMaxImportDepth - 1;
+        if (depth >= maxDepth) {
+            depth = maxDepth - 1;
             ++s.flattened;
         }
         path.resize(depth);
@@ -276,7 +301,7 @@ ImportSummary addToCatalog(ImportedTree tree, Catalog &catalog)
         ++s.nodes;
     }
     for (auto &root : roots)
-        outline.insertBranch(outline.top(), outline.rootCount(), std::move(root));
+        outline.insertBranch(parent, parent->childCount(), std::move(root));
     if (s.nodes)
         catalog.markChanged();
     return s;

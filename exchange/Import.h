@@ -105,13 +105,14 @@ struct ImportSummary {
 // The caption an empty one becomes.
 Bytes defaultImportCaption();
 
-// Adds the tree after the catalogue's last root: each node with a unique,
-// storable caption (at most kMaxImportDepth levels deep) and its icon; a
+// Adds the tree as the last children of `parent` (null: after the
+// catalogue's last root): each node with a unique, storable caption (at
+// most kMaxImportDepth levels deep, counted from the top) and its icon; a
 // record (icons: the node's icon) for each non-empty note or other icon. Raises EImportError, adding nothing, when
 // the files would grow past kMaxImportGrowth times the source. Sets the
 // catalogue's changed flag when anything was added. Each note's UTF-8 text
 // is let go as soon as it is converted (pass the tree with std::move).
-ImportSummary addToCatalog(ImportedTree tree, Catalog &catalog);
+ImportSummary addToCatalog(ImportedTree tree, Catalog &catalog, Node *parent = nullptr);
 
 // The summary as one UTF-8 line (without the line end).
 std::string summaryLine(const ImportSummary &summary);

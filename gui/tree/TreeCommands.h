@@ -66,6 +66,10 @@ public:
     // In-place rename: editing of a label begins / is confirmed with `text`.
     void beginRename(const QModelIndex &index);
     void finishRename(const QModelIndex &index, const QString &text);
+    // Runs one command: the editor flushed first, errors into the error box,
+    // selection changes reported once at the end. The window's import runs
+    // through here too.
+    void run(const std::function<void()> &command);
     // Records a step a command just ran (a drop, say), with the selection it left.
     void pushStep(std::unique_ptr<EditStep> step);
 
@@ -89,9 +93,6 @@ signals:
 private:
     void buildActions();
     void refreshUndoActions();
-    // Runs one command: the editor flushed first, errors into the error box,
-    // selection changes reported once at the end.
-    void run(const std::function<void()> &command);
     // Move up or down: the selected node moves by `makeStep`, and stays selected.
     void moveSelected(std::unique_ptr<EditStep> (*makeStep)(Catalog &, Node *));
 

@@ -32,6 +32,9 @@ QString stepName(const EditStep &step)
     case EditStep::Kind::DragMove:
         name = u"перетаскивание";
         break;
+    case EditStep::Kind::Import:
+        name = u"импорт";
+        break;
     }
     return QString::fromUtf16(name) + QStringLiteral(u" «") + toQ(step.caption()) + QStringLiteral(u"»");
 }

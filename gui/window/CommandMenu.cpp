@@ -9,6 +9,7 @@
 #include "gui/tree/TreeCommands.h"
 #include "gui/tree/TreePane.h"
 #include "gui/window/AboutPanel.h"
+#include "gui/window/ExchangeCommands.h"
 #include "gui/window/MainWindow.h"
 #include "gui/window/ShortcutsDialog.h"
 
@@ -120,8 +121,9 @@ void CommandMenu::buildGroups()
     const EditorPane *e = window_.editorPane();
     const TreeCommands *t = window_.treePane()->commands();
     const FindController *f = window_.treePane()->finder();
+    const ExchangeCommands *x = window_.exchangeCommands();
     groups_ = {
-        {QStringLiteral(u"Каталог"), {e->saveAllAction(), quitAction_}},
+        {QStringLiteral(u"Каталог"), {e->saveAllAction(), x->exportAction(), x->importAction(), quitAction_}},
         {QStringLiteral(u"Дерево"),
          {t->createNodeAction(), t->createChildAction(), t->deleteNodeAction(), t->moveUpAction(),
           t->moveDownAction(), t->undoAction(), t->redoAction(), f->findAction(), f->findNextAction(),

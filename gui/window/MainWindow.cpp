@@ -11,6 +11,7 @@
 #include "gui/window/AccessibleNames.h"
 #include "gui/window/CatalogKeeper.h"
 #include "gui/window/CommandMenu.h"
+#include "gui/window/ExchangeCommands.h"
 #include "gui/window/TerminationSignals.h"
 #include "gui/window/WindowSettings.h"
 
@@ -51,6 +52,7 @@ MainWindow::MainWindow(const std::string &baseDir, QWidget *parent) : QMainWindo
     buildLayout();
     createWindowActions();
     connectParts();
+    exchange_ = new ExchangeCommands(*this);
     commandMenu_ = new CommandMenu(*this);
     qApp->installEventFilter(this);
     runCreationSequence();
@@ -342,6 +344,7 @@ void MainWindow::showReadOnly()
 {
     treePane_->setReadOnly(true);
     editorPane_->setReadOnly(true);
+    exchange_->setReadOnly(true);
     auto *line
         = new QLabel(QStringLiteral(u"Только чтение: нет прав на запись в папку каталога и его файлы"));
     line->setObjectName(QStringLiteral("readOnlyLabel"));

@@ -25,6 +25,7 @@ namespace qv {
 class AboutPanel;
 class CatalogKeeper;
 class CommandMenu;
+class ExchangeCommands;
 class TerminationSignals;
 
 // Keys of the whole window: F6 (and Tab, Shift+Tab) move the focus between
@@ -54,6 +55,10 @@ public:
 
     // The menu of every command and the window's own keys.
     CommandMenu *commandMenu() const { return commandMenu_; }
+    // Export to a file and import from one.
+    ExchangeCommands *exchangeCommands() const { return exchange_; }
+    // The catalogue folder's own name (empty for the file system's root).
+    const QString &folderName() const { return folderName_; }
     // "<folder> — Quorvel", with the unsaved mark's place after the folder.
     static QString titleFor(const QString &folderName, bool readOnly);
 
@@ -167,6 +172,7 @@ private:
     QSplitter *splitter_ = nullptr;
     QAction *switchPaneAction_ = nullptr;
     CommandMenu *commandMenu_ = nullptr;
+    ExchangeCommands *exchange_ = nullptr;
     QPointer<QWidget> hintWidget_; // the control whose hint the status bar shows
 
     bool refused_ = false;   // another copy holds the folder

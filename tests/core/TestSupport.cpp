@@ -235,7 +235,7 @@ std::unique_ptr<qv::EditStep> randomStep(qv::Catalog &c, std::mt19937 &rng)
     using namespace qv;
     const size_t count = c.outline().nodeCount();
     Node *n = count ? c.outline().at(rng() % count) : nullptr;
-    switch (rng() % 8) {
+    switch (rng() % 9) {
     case 0:
         return createNodeStep(c, rng() % 4 ? n : nullptr);
     case 1:
@@ -254,9 +254,25 @@ std::unique_ptr<qv::EditStep> randomStep(qv::Catalog &c, std::mt19937 &rng)
         return moveUpStep(c, n);
     case 6:
         return moveDownStep(c, n);
-    default: {
+    case 7: {
         Node *t = rng() % 5 && count ? c.outline().at(rng() % count) : c.outline().top();
         return dragMoveStep(c, n, t, n);
+    }
+    default: {
+        // An import: a small branch under a node or after the roots, with
+        // the records that carry its notes and icons.
+        Node *parent = rng() % 2 ? n : nullptr;
+        return appendStep(EditStep::Kind::Import, c, parent, n, W("импорт"), [&] {
+            const std::string k = std::to_string(rng() % 1000);
+            Node *made = c.outline().insertBranch(parent ? parent : c.outline().top(),
+                                                  parent ? parent->childCount() : c.outline().rootCount(),
+                                                  std::make_unique<Node>(W("импорт " + k)));
+            c.records().append(W("импорт " + k), "note", "0");
+            const bool icon = rng() % 2;
+            c.outline().append(made, W("дитя " + k), icon ? 3 : 0);
+            if (icon)
+                c.records().append(W("дитя " + k), "child note", "3");
+        });
     }
     }
 }

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 using namespace qv;
 
 class EditStepProperty : public ::testing::TestWithParam<unsigned> {};
@@ -49,3 +51,21 @@ TEST_P(EditStepProperty, UndoAllGivesTheStartAndRedoAllTheEnd)
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, EditStepProperty, ::testing::Values(1u, 2u, 3u, 4u, 5u, 6u));
+
+// An import that fails half-way leaves nothing of what it appended.
+TEST(AppendStep, AFailedAddIsTakenBack)
+{
+    Catalog c;
+    c.outline().append(c.outline().top(), W("A"));
+    c.records().append(W("A"), "a", "0");
+    const std::string start = qvtest::dump(c);
+    EXPECT_THROW(appendStep(EditStep::Kind::Import, c, c.outline().first(), nullptr, W("x"),
+                            [&] {
+                                c.records().append(W("B"), "b", "0");
+                                c.outline().append(c.outline().first(), W("B"));
+                                throw std::runtime_error("stop");
+                            }),
+                 std::runtime_error);
+    EXPECT_EQ(qvtest::dump(c), start);
+    EXPECT_EQ(appendStep(EditStep::Kind::Import, c, nullptr, nullptr, W("x"), [] {}), nullptr);
+}
