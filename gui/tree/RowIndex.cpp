@@ -92,6 +92,7 @@ void RowIndex::append(Node *node)
         const uint32_t id = newChunk();
         order_.push_back(id);
         chunks_[id].order = order_.size() - 1;
+        chunks_[id].rows.reserve(chunkMax_ / 2);
         starts_.push_back(size_);
     }
     std::vector<Node *> &rows = chunks_[order_.back()].rows;
