@@ -53,9 +53,9 @@ public:
     void setImages(int32_t index) { imageIndex_ = selectedImageIndex_ = index; }
 
     // Kept for the window that shows the outline and never read by the
-    // outline itself: whether the branch is shown open, and the node's place
-    // in the window's list of shown rows when that list was last counted. A
-    // new node (a copy included) starts closed.
+    // outline itself: whether the branch is shown open, and where the
+    // window's index of shown rows last put the node. A new node (a copy
+    // included) starts closed.
     bool shownOpen() const { return shownOpen_; }
     void setShownOpen(bool open) const { shownOpen_ = open; }
     uint32_t shownRow() const { return shownRow_; }

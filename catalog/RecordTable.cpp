@@ -324,6 +324,23 @@ void RecordTable::renumber()
     nextSeq_ = static_cast<uint32_t>(rows_.size());
 }
 
+void RecordTable::renumberFrom(size_t row)
+{
+    if (nextSeq_ >= UINT32_MAX - rows_.size()) {
+        renumber();
+        return;
+    }
+    // Removals leave gaps, so the row usually takes a number between its
+    // neighbours'; else the rows after it move up as far as the next gap.
+    for (size_t i = row; i < rows_.size(); ++i) {
+        const uint32_t least = i ? rows_[i - 1]->seq + 1 : 0;
+        if (i > row && rows_[i]->seq >= least)
+            return;
+        rows_[i]->seq = least;
+    }
+    nextSeq_ = std::max(nextSeq_, rows_.back()->seq + 1);
+}
+
 size_t RecordTable::rowOf(const Row *r) const
 {
     // Rows are ordered by seq, so the row is found by binary search.
@@ -364,8 +381,7 @@ void RecordTable::insertAt(size_t row, const NoteRecord &record)
         rows_.erase(at);
         throw;
     }
-    // Removals leave gaps, so the rows in front may carry numbers past `row`.
-    renumber();
+    renumberFrom(row);
     indexAdd(r);
 }
 

@@ -155,6 +155,8 @@ private:
     size_t rowOf(const Row *r) const;
     // Numbers the rows 0, 1, ... in table order again.
     void renumber();
+    // Numbers the row at `row` (just put in) and as many after it as it takes.
+    void renumberFrom(size_t row);
     void growIndex(size_t distinct);
 
     std::vector<Row *> rows_; // in table order

@@ -17,6 +17,32 @@ Node *afterBranch(const Node *n)
     return n->isTop() ? nullptr : n->nextSibling();
 }
 
+// Calls f for n and then for each node of n's shown branch (n's descendants
+// while open), in flat order.
+template <class F>
+void forShownBranch(Node *n, F &&f)
+{
+    f(n);
+    if (!n->shownOpen() || !n->hasChildren())
+        return;
+    Node *c = n->firstChild();
+    while (c) {
+        f(c);
+        if (c->shownOpen() && c->hasChildren()) {
+            c = c->firstChild();
+            continue;
+        }
+        while (c != n && !c->nextSibling())
+            c = c->parent();
+        c = c == n ? nullptr : c->nextSibling();
+    }
+}
+
+void appendShownBranch(Node *n, std::vector<Node *> &out)
+{
+    forShownBranch(n, [&out](Node *c) { out.push_back(c); });
+}
+
 } // namespace
 
 TreeModel::TreeModel(Outline &outline, QObject *parent) : QAbstractListModel(parent), outline_(outline)
@@ -33,18 +59,7 @@ int TreeModel::rowOf(const Node *node) const
 {
     if (!node || node->isTop())
         return -1;
-    size_t r = node->shownRow();
-    if (r < numbered_ && rows_[r] == node)
-        return int(r);
-    if (numbered_ < rows_.size()) {
-        for (size_t i = numbered_; i < rows_.size(); ++i)
-            rows_[i]->setShownRow(uint32_t(i));
-        numbered_ = rows_.size();
-        r = node->shownRow();
-        if (r < rows_.size() && rows_[r] == node)
-            return int(r);
-    }
-    return -1;
+    return int(rows_.rowOf(node));
 }
 
 QModelIndex TreeModel::indexFor(const Node *node) const
@@ -57,7 +72,7 @@ Node *TreeModel::nodeFor(const QModelIndex &index) const
 {
     if (!index.isValid())
         return outline_.top();
-    return size_t(index.row()) < rows_.size() ? rows_[size_t(index.row())] : nullptr;
+    return size_t(index.row()) < rows_.size() ? rows_.at(size_t(index.row())) : nullptr;
 }
 
 bool TreeModel::showsChildrenOf(const Node *parent) const
@@ -76,30 +91,11 @@ int TreeModel::placeRow(const Node *parent, size_t row) const
     return row < parent->childCount() ? rowOf(parent->child(row)) : endOf(parent);
 }
 
-void TreeModel::appendShownBranch(Node *n, std::vector<Node *> &out)
-{
-    out.push_back(n);
-    if (!n->shownOpen() || !n->hasChildren())
-        return;
-    Node *c = n->firstChild();
-    while (c) {
-        out.push_back(c);
-        if (c->shownOpen() && c->hasChildren()) {
-            c = c->firstChild();
-            continue;
-        }
-        while (c != n && !c->nextSibling())
-            c = c->parent();
-        c = c == n ? nullptr : c->nextSibling();
-    }
-}
-
 void TreeModel::rebuild()
 {
     rows_.clear();
     for (size_t i = 0; i < outline_.rootCount(); ++i)
-        appendShownBranch(outline_.root(i), rows_);
-    numbered_ = 0;
+        forShownBranch(outline_.root(i), [this](Node *n) { rows_.append(n); });
 }
 
 void TreeModel::relayout(const std::function<void()> &build)
@@ -137,15 +133,15 @@ bool TreeModel::isExpanded(const Node *node) const
 
 bool TreeModel::rowHasChildren(int row) const
 {
-    const Node *n = rows_[size_t(row)];
+    const Node *n = rows_.at(size_t(row));
     if (!filtering_)
         return n->hasChildren();
-    return size_t(row) + 1 < rows_.size() && rows_[size_t(row) + 1]->parent() == n;
+    return size_t(row) + 1 < rows_.size() && rows_.at(size_t(row) + 1)->parent() == n;
 }
 
 bool TreeModel::rowIsOpen(int row) const
 {
-    return rowHasChildren(row) && (filtering_ || rows_[size_t(row)]->shownOpen());
+    return rowHasChildren(row) && (filtering_ || rows_.at(size_t(row))->shownOpen());
 }
 
 void TreeModel::setExpanded(Node *node, bool open)
@@ -162,8 +158,7 @@ void TreeModel::setExpanded(Node *node, bool open)
         std::vector<Node *> branch;
         appendShownBranch(node, branch);
         beginInsertRows({}, r + 1, r + int(branch.size()) - 1);
-        rows_.insert(rows_.begin() + r + 1, branch.begin() + 1, branch.end());
-        numberFrom(size_t(r) + 1);
+        rows_.insert(size_t(r) + 1, branch.data() + 1, branch.size() - 1);
         endInsertRows();
         markChanged(node);
         return;
@@ -180,8 +175,7 @@ void TreeModel::setExpanded(Node *node, bool open)
     node->setShownOpen(false);
     if (r >= 0 && end > r + 1) {
         beginRemoveRows({}, r + 1, end - 1);
-        rows_.erase(rows_.begin() + r + 1, rows_.begin() + end);
-        numberFrom(size_t(r) + 1);
+        rows_.erase(size_t(r) + 1, size_t(end));
         endRemoveRows();
     }
     markChanged(node);
@@ -193,13 +187,10 @@ void TreeModel::expandAll()
         return;
     relayout([this] {
         rows_.clear();
-        rows_.reserve(outline_.nodeCount());
         for (Node *n = outline_.first(); n; n = flatNext(n)) {
             n->setShownOpen(n->hasChildren());
-            n->setShownRow(uint32_t(rows_.size()));
-            rows_.push_back(n);
+            rows_.append(n);
         }
-        numbered_ = rows_.size();
     });
 }
 
@@ -212,8 +203,7 @@ void TreeModel::collapseAll()
             n->setShownOpen(false);
         rows_.clear();
         for (size_t i = 0; i < outline_.rootCount(); ++i)
-            rows_.push_back(outline_.root(i));
-        numbered_ = 0;
+            rows_.append(outline_.root(i));
     });
 }
 
@@ -247,24 +237,18 @@ void TreeModel::setFilter(std::vector<const Node *> matches)
         matches_ = std::move(matches);
         rows_.clear();
         rowMatch_.clear();
-        rows_.reserve(matches_.size());
         rowMatch_.reserve(matches_.size());
         // Matches come in flat order, so the ancestors a match shares with
-        // the rows before it are already in; the rest go in before it. A
-        // row is in when its number points back at it.
-        auto isIn = [this](const Node *n) {
-            const size_t r = n->shownRow();
-            return r < rows_.size() && rows_[r] == n;
-        };
+        // the rows before it are already in; the rest go in before it.
+        auto isIn = [this](const Node *n) { return rows_.rowOf(n) >= 0; };
         auto add = [this](const Node *n, bool match) {
-            n->setShownRow(uint32_t(rows_.size()));
-            rows_.push_back(const_cast<Node *>(n));
+            rows_.append(const_cast<Node *>(n));
             rowMatch_.push_back(match);
         };
         std::vector<const Node *> way;
         for (const Node *m : matches_) {
             if (isIn(m)) {
-                rowMatch_[m->shownRow()] = true;
+                rowMatch_[size_t(rows_.rowOf(m))] = true;
                 continue;
             }
             way.clear();
@@ -274,7 +258,6 @@ void TreeModel::setFilter(std::vector<const Node *> matches)
                 add(*it, false);
             add(m, true);
         }
-        numbered_ = rows_.size();
     });
 }
 
@@ -304,7 +287,7 @@ QVariant TreeModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || size_t(index.row()) >= rows_.size())
         return {};
-    const Node *n = rows_[size_t(index.row())];
+    const Node *n = rows_.at(size_t(index.row()));
     switch (role) {
     case Qt::DisplayRole:
     case Qt::EditRole:
@@ -356,8 +339,7 @@ void TreeModel::inserted()
     for (size_t i = p.row; i < p.row + p.count; ++i)
         appendShownBranch(p.parent->child(i), branch);
     beginInsertRows({}, at, at + int(branch.size()) - 1);
-    rows_.insert(rows_.begin() + at, branch.begin(), branch.end());
-    numberFrom(size_t(at));
+    rows_.insert(size_t(at), branch.data(), branch.size());
     endInsertRows();
 }
 
@@ -371,8 +353,7 @@ void TreeModel::aboutToRemove(Node *parent, size_t row, size_t count)
     const int first = rowOf(parent->child(row));
     const int end = placeRow(parent, row + count);
     beginRemoveRows({}, first, end - 1);
-    rows_.erase(rows_.begin() + first, rows_.begin() + end);
-    numberFrom(size_t(first));
+    rows_.erase(size_t(first), size_t(end));
     endRemoveRows();
 }
 
@@ -424,24 +405,18 @@ void TreeModel::moved()
             emit dataChanged(index(first, 0), index(end - 1, 0));
         } else {
             beginMoveRows({}, first, end - 1, {}, at);
-            if (at < first)
-                std::rotate(rows_.begin() + at, rows_.begin() + first, rows_.begin() + end);
-            else
-                std::rotate(rows_.begin() + first, rows_.begin() + end, rows_.begin() + at);
-            numberFrom(size_t(std::min(first, at)));
+            rows_.move(size_t(first), size_t(end), size_t(at));
             endMoveRows();
         }
     } else if (first >= 0) {
         beginRemoveRows({}, first, end - 1);
-        rows_.erase(rows_.begin() + first, rows_.begin() + end);
-        numberFrom(size_t(first));
+        rows_.erase(size_t(first), size_t(end));
         endRemoveRows();
     } else if (shown) {
         std::vector<Node *> branch;
         appendShownBranch(n, branch);
         beginInsertRows({}, at, at + int(branch.size()) - 1);
-        rows_.insert(rows_.begin() + at, branch.begin(), branch.end());
-        numberFrom(size_t(at));
+        rows_.insert(size_t(at), branch.data(), branch.size());
         endInsertRows();
     }
     if (!p.parent->isTop())
@@ -458,7 +433,6 @@ void TreeModel::aboutToReset()
     matches_.clear();
     rowMatch_.clear();
     rows_.clear();
-    numbered_ = 0;
 }
 
 void TreeModel::reset()

@@ -12,11 +12,11 @@
 #pragma once
 
 #include "catalog/Outline.h"
+#include "gui/tree/RowIndex.h"
 
 #include <QAbstractListModel>
 #include <QColor>
 
-#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -37,7 +37,7 @@ public:
     Node *nodeFor(const QModelIndex &index) const;
     // The shown row of a node, or -1.
     int rowOf(const Node *node) const;
-    Node *nodeAt(int row) const { return rows_[size_t(row)]; }
+    Node *nodeAt(int row) const { return rows_.at(size_t(row)); }
 
     // Open branches. A node without children is never open.
     bool isExpanded(const Node *node) const;
@@ -106,10 +106,7 @@ private:
     int endOf(const Node *node) const;
     // The row at which the children of a shown place start at `row`.
     int placeRow(const Node *parent, size_t row) const;
-    // n's shown branch after n (n's descendants while open), appended.
-    static void appendShownBranch(Node *n, std::vector<Node *> &out);
     void rebuild();
-    void numberFrom(size_t row) { numbered_ = std::min(numbered_, row); }
     // Rebuilds the rows (`build` replaces them) as one layout change, every
     // persistent index following its node, or gone with it.
     void relayout(const std::function<void()> &build);
@@ -117,9 +114,7 @@ private:
     void markChanged(const Node *node);
 
     Outline &outline_;
-    std::vector<Node *> rows_;
-    // rows_[0, numbered_) carry their row in Node::shownRow.
-    mutable size_t numbered_ = 0;
+    RowIndex rows_;
     std::vector<Pending> pending_;
 
     bool filtering_ = false;

@@ -7,6 +7,7 @@
 #include "gui/common/Codec.h"
 #include "gui/editor/EditorPane.h"
 #include "gui/tree/OutlineView.h"
+#include "gui/tree/RowIndex.h"
 #include "gui/tree/TreeCommands.h"
 #include "gui/tree/TreeModel.h"
 #include "gui/tree/TreePane.h"
@@ -79,6 +80,8 @@ private slots:
     void marksAndKeysOpenAndCloseBranches();
     void rightClickKeepsSelection();
     void modelFollowsEveryCoreChange();
+    void rowIndexMatchesAPlainList_data();
+    void rowIndexMatchesAPlainList();
     void actionsAreSharedByButtonAndMenu();
     void keysRunTheCommands_data();
     void keysRunTheCommands();
@@ -585,6 +588,86 @@ void TreeCommands::modelFollowsEveryCoreChange()
                 kept = model.index(int(pick(size_t(model.rowCount()))), 0);
                 keptNode = model.nodeFor(kept);
             }
+        }
+    }
+}
+
+// The chunked rows against a plain list through random insertions,
+// removals, moves and rebuilds, chunks small enough to split and join often:
+// every row gives its node and every node its row, or -1 once it is gone.
+void TreeCommands::rowIndexMatchesAPlainList_data()
+{
+    QTest::addColumn<int>("chunkMax");
+    QTest::addColumn<unsigned>("seed");
+    for (int chunkMax : {4, 16})
+        for (unsigned seed : {1u, 2u})
+            QTest::addRow("chunks of %d, seed %u", chunkMax, seed) << chunkMax << seed;
+}
+
+void TreeCommands::rowIndexMatchesAPlainList()
+{
+    QFETCH(int, chunkMax);
+    QFETCH(unsigned, seed);
+    std::vector<std::unique_ptr<qv::Node>> pool;
+    for (int i = 0; i < 300; ++i)
+        pool.push_back(std::make_unique<qv::Node>());
+    qv::RowIndex index{size_t(chunkMax)};
+    std::vector<qv::Node *> plain;
+    std::mt19937 random(seed);
+    auto pick = [&random](size_t n) { return size_t(random() % (n + 1)); };
+    auto outside = [&] {
+        std::vector<qv::Node *> out;
+        for (auto &n : pool)
+            if (std::find(plain.begin(), plain.end(), n.get()) == plain.end())
+                out.push_back(n.get());
+        std::shuffle(out.begin(), out.end(), random);
+        out.resize(pick(std::min<size_t>(out.size(), size_t(chunkMax) * 3)));
+        return out;
+    };
+    for (int step = 0; step < 1500; ++step) {
+        const size_t a = pick(plain.size());
+        const size_t b = a + pick(std::min(plain.size() - a, size_t(chunkMax) * 3));
+        switch (random() % 8) {
+        case 0:
+        case 1: {
+            const std::vector<qv::Node *> in = outside();
+            index.insert(a, in.data(), in.size());
+            plain.insert(plain.begin() + long(a), in.begin(), in.end());
+            break;
+        }
+        case 2:
+        case 3:
+            index.erase(a, b);
+            plain.erase(plain.begin() + long(a), plain.begin() + long(b));
+            break;
+        case 4:
+        case 5: {
+            const size_t to = pick(plain.size());
+            index.move(a, b, to);
+            if (to < a)
+                std::rotate(plain.begin() + long(to), plain.begin() + long(a), plain.begin() + long(b));
+            else if (to > b)
+                std::rotate(plain.begin() + long(a), plain.begin() + long(b), plain.begin() + long(to));
+            break;
+        }
+        case 6:
+            for (qv::Node *n : outside()) {
+                index.append(n);
+                plain.push_back(n);
+            }
+            break;
+        default:
+            if (random() % 8 == 0) {
+                index.clear();
+                plain.clear();
+            }
+        }
+        QCOMPARE(index.size(), plain.size());
+        for (size_t r = 0; r < plain.size(); ++r)
+            QCOMPARE(index.at(r), plain[r]);
+        for (auto &n : pool) {
+            const auto it = std::find(plain.begin(), plain.end(), n.get());
+            QCOMPARE(index.rowOf(n.get()), it == plain.end() ? -1LL : (long long)(it - plain.begin()));
         }
     }
 }
