@@ -76,6 +76,10 @@ int makeFolder(const std::string &path, unsigned mode);
 bool runsAsRoot();
 // The home folder the user database gives the user; "" when none.
 std::string userHome();
+// This machine's name (the host name) as it may stand in a file name:
+// letters, digits, '-' and '_' kept, anything else '_', at most 64 bytes;
+// "machine" when the system names none.
+std::string machineName();
 // The folder part of a path, without its trailing separator ("." when none,
 // "/" for the root).
 std::string folderOf(const std::string &path);
@@ -147,6 +151,8 @@ int rename(const std::string &from, const std::string &to);
 int renameNoReplace(const std::string &from, const std::string &to);
 // Removes a name (a link itself, never what it points to). False on failure.
 bool remove(const std::string &path);
+// Removes an empty folder. False on failure.
+bool removeFolder(const std::string &path);
 std::vector<std::string> namesIn(const std::string &dir);
 // Takes `name`, or else the first free one of `name-1`, `name-2`, ...:
 // `take` tries a name and answers 0 when it took it, EEXIST when the name is
