@@ -354,7 +354,9 @@ void CatalogSession::resolveSettingsCopies() noexcept
 CatalogSession::ConflictsMerged CatalogSession::mergeConflictCopies(Catalog &catalog)
 {
     ConflictsMerged merged;
-    if (options_.access == Access::ReadAsIs || readOnly_)
+    // A catalogue read in part would read as nodes deleted on this side.
+    if (options_.access == Access::ReadAsIs || readOnly_ || !files_.loaded() || files_.loadFailed()
+        || !files_.partialReads().empty())
         return merged;
     const std::vector<conflicts::CopyPair> pairs = conflicts::find(baseDir());
     if (pairs.empty())

@@ -217,7 +217,7 @@ public:
         // A copy that could not be read whole: not merged, left in place.
         std::exception_ptr failure;
     };
-    // After load(): merges every conflict-copy pair in the folder into
+    // After a load() that read the files whole: merges every conflict-copy pair in the folder into
     // `catalog` (three-way, base = this machine's kept base, or empty),
     // marking it modified when that changed anything. The copies are
     // remembered and set aside by the next successful save().

@@ -336,7 +336,7 @@ Handle createTemporaryBeside(const std::string &target, std::string &tmpPath)
     const std::string dir = folderOf(target);
     const size_t slash = target.find_last_of('/');
     const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-    std::string buf = (dir == "/" ? dir : dir + "/") + "." + name + ".tmp-XXXXXX";
+    std::string buf = (dir == "/" ? dir : dir + "/") + "." + name + "." + machineName() + ".tmp-XXXXXX";
     const int fd = ::mkostemp(buf.data(), O_CLOEXEC);
     if (fd < 0)
         return kNoHandle;

@@ -119,7 +119,8 @@ int rewind(Handle h);
 std::optional<std::string> readBounded(const std::string &path, size_t limit);
 
 // ---- writing ----
-// Creates ".<name>.tmp-XXXXXX" beside `target`, new and empty (mode 0600
+// Creates ".<name>.<machine>.tmp-XXXXXX" beside `target` (machineName(): a
+// folder shared by a sync engine tells this machine's temporaries apart), new and empty (mode 0600
 // until setMode); `tmpPath` gets its name. kNoHandle with errno set.
 Handle createTemporaryBeside(const std::string &target, std::string &tmpPath);
 // Opens an existing regular file for writing in place, never through a link

@@ -1,5 +1,6 @@
-// Sync engines' conflict copies: which names are copies, how they pair, and
-// the session merging them in and moving them out once saved.
+// Sync engines' conflict copies (which names are copies, how they pair, the
+// session merging them in and moving them out once saved) and the files one
+// machine leaves in a shared folder.
 #include "TestSupport.h"
 
 #include "catalog/Catalog.h"
@@ -7,6 +8,7 @@
 #include "storage/ConflictCopies.h"
 #include "storage/MergeBase.h"
 #include "storage/Os.h"
+#include "storage/PairCommit.h"
 
 #include <gtest/gtest.h>
 
@@ -101,6 +103,8 @@ struct StateHome {
     }
 };
 
+std::string lockName() { return ".Quorvel-" + os::machineName() + ".lock"; }
+
 const CatalogSession::Options kWindow{CatalogSession::Access::Write, false, false, true};
 
 // A pair of copies Syncthing left while two machines edited apart: merged
@@ -150,7 +154,7 @@ TEST(ConflictCopies, MergedSavedAndSetAside)
     EXPECT_EQ(saved.copiesSetAside.size(), 2u);
     EXPECT_EQ(readFile(state.conflicts(d) + copyText), "2\r\nA\r\ntheirs\r\n1\r\nB\r\nb\r\n0\r\n");
     EXPECT_EQ(listing(state.conflicts(d)), copyData + " " + copyText);
-    EXPECT_EQ(listing(d), ".Quorvel.lock " + damaged + " data.dat text.dat");
+    EXPECT_EQ(listing(d), lockName() + " " + damaged + " data.dat text.dat");
 }
 
 // Quorvel.ini's copies: the newest file becomes Quorvel.ini, the rest leave.
@@ -170,8 +174,52 @@ TEST(ConflictCopies, SettingsResolvedToTheNewest)
     CatalogSession session(d, kWindow);
     ASSERT_FALSE(session.open().refused);
     EXPECT_EQ(readFile(d + "Quorvel.ini"), "newer");
-    EXPECT_EQ(listing(d), ".Quorvel.lock Quorvel.ini");
+    EXPECT_EQ(listing(d), lockName() + " Quorvel.ini");
     EXPECT_EQ(listing(state.conflicts(d)), older);
 }
 
 } // namespace
+
+// What another machine left in a shared folder (its journal, commit marker,
+// temporary and lock) is neither replayed, rolled forward, swept away,
+// renamed nor a reason to refuse.
+TEST(MachineOwnedFiles, AnotherMachinesAreLeftAlone)
+{
+    TempDir dir;
+    const std::string d = dir.path();
+    const std::string other = "elsewhere-1";
+    ASSERT_NE(os::machineName(), other);
+    writeFile(d + "data.dat", "A\r\n");
+    writeFile(d + "text.dat", "1\r\nA\r\nmine\r\n0\r\n");
+    const CatalogSession::Options options{CatalogSession::Access::Write, true};
+    {
+        CatalogSession session(d, options);
+        ASSERT_FALSE(session.open().refused);
+        Catalog catalog;
+        session.load(catalog);
+        session.recover(catalog, false);
+        catalog.records().setText("A", "from the other machine");
+        session.flush();
+        ASSERT_EQ(::rename((d + "Quorvel-" + os::machineName() + ".journal").c_str(),
+                           (d + "Quorvel-" + other + ".journal").c_str()),
+                  0);
+    }
+    writeFile(d + ".data.dat." + other + ".tmp-abc123", "B\r\n");
+    paircommit::writeMarker(d, {{d + ".data.dat." + other + ".tmp-abc123", d + "data.dat"}});
+    ASSERT_EQ(::rename(paircommit::markerPath(d).c_str(), (d + ".Quorvel-" + other + ".commit").c_str()), 0);
+    writeFile(d + ".Quorvel-" + other + ".lock", "");
+    const std::string theirs = qvtest::snapshot(d);
+
+    CatalogSession session(d, options);
+    const CatalogSession::Opened opened = session.open();
+    EXPECT_EQ(opened.lock, CatalogSession::Lock::Held);
+    EXPECT_FALSE(opened.repaired);
+    Catalog catalog;
+    EXPECT_EQ(session.load(catalog).journal, CatalogSession::JournalFound::None);
+    const CatalogSession::Recovered recovered = session.recover(catalog, true);
+    EXPECT_EQ(recovered.setAside, "");
+    EXPECT_EQ(readFile(d + "data.dat"), "A\r\n");
+    EXPECT_EQ(catalog.records().find("A")->text, "mine");
+    session.close();
+    EXPECT_EQ(qvtest::snapshot(d), theirs);
+}
