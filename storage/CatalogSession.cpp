@@ -355,8 +355,8 @@ CatalogSession::ConflictsMerged CatalogSession::mergeConflictCopies(Catalog &cat
 {
     ConflictsMerged merged;
     // A catalogue read in part would read as nodes deleted on this side.
-    if (options_.access == Access::ReadAsIs || readOnly_ || !files_.loaded() || files_.loadFailed()
-        || !files_.partialReads().empty())
+    if (options_.access == Access::ReadAsIs || (options_.access == Access::Read && !lock_.held()) || readOnly_
+        || !files_.loaded() || files_.loadFailed() || !files_.partialReads().empty())
         return merged;
     const std::vector<conflicts::CopyPair> pairs = conflicts::find(baseDir());
     if (pairs.empty())

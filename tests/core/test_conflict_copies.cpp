@@ -157,6 +157,38 @@ TEST(ConflictCopies, MergedSavedAndSetAside)
     EXPECT_EQ(listing(d), lockName() + " " + damaged + " data.dat text.dat");
 }
 
+// This machine's own save is no base for the other side's copy: merged over
+// it, the copy would undo this side's edits. Both sides' edits stay.
+TEST(ConflictCopies, OwnLastSaveIsNoBase)
+{
+    StateHome state;
+    TempDir dir;
+    const std::string d = dir.path();
+    writeFile(d + "data.dat", "A\r\n");
+    writeFile(d + "text.dat", "1\r\nA\r\nbase\r\n0\r\n");
+    {
+        CatalogSession session(d, kWindow);
+        ASSERT_FALSE(session.open().refused);
+        Catalog catalog;
+        session.load(catalog);
+        catalog.records().setText("A", "ours");
+        ASSERT_TRUE(session.save(catalog, CatalogSession::Consent::Ask).ok()); // the base now
+    }
+    writeFile(d + "text.sync-conflict-20261208-061500-ABCDEFG.dat", "1\r\nA\r\ntheirs\r\n0\r\n");
+    setMtime(d + "data.dat", 1000);
+    setMtime(d + "text.dat", 1000);
+    setMtime(d + "text.sync-conflict-20261208-061500-ABCDEFG.dat", 2000);
+    CatalogSession session(d, kWindow);
+    ASSERT_FALSE(session.open().refused);
+    Catalog catalog;
+    session.load(catalog);
+    ASSERT_EQ(session.mergeConflictCopies(catalog).copies, 1u);
+    std::string notes;
+    for (size_t i = 0; i < catalog.records().size(); ++i)
+        notes += std::string(catalog.records().at(i).text) + " ";
+    EXPECT_EQ(notes, "ours theirs ");
+}
+
 // Quorvel.ini's copies: the newest file becomes Quorvel.ini, the rest leave.
 TEST(ConflictCopies, SettingsResolvedToTheNewest)
 {
