@@ -172,8 +172,8 @@ void DataSafety::killedRunIsOfferedBack()
     f.open();
     const QStringList boxes = f.takeBoxes();
     QCOMPARE(boxes.size(), 1);
-    const QStringList aside
-        = f.listing().filter(QRegularExpression("^Quorvel\\.journal\\.\\d{4}-\\d\\d-\\d\\d-\\d{6}$"));
+    const QStringList aside = f.listing().filter(QRegularExpression(
+        "^" + QRegularExpression::escape(journalName()) + "\\.\\d{4}-\\d\\d-\\d\\d-\\d{6}$"));
     QCOMPARE(aside.size(), yes ? 0 : 1);
     const QString question = then == "replaced"
         ? QString::fromUtf8(

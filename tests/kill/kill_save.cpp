@@ -239,9 +239,10 @@ Options parse(int argc, char **argv)
             o.signal = a.number();
         else if (a.arg == "--ready")
             o.ready = a.value();
-        else if (a.arg == "--ignore")
-            o.ignore.push_back(a.value() == "{LOCK}" ? lockName() : a.value());
-        else
+        else if (a.arg == "--ignore") {
+            const std::string name = a.value();
+            o.ignore.push_back(name == "{LOCK}" ? lockName() : name);
+        } else
             die("unknown argument " + a.arg);
     }
 #ifdef QV_TOOL_PATH
