@@ -16,6 +16,8 @@ namespace qv::mergebase {
 namespace {
 
 constexpr char kFolderFile[] = "folder";
+// The ContentHash of each file kept, "data text" in decimal.
+constexpr char kHashesFile[] = "hashes";
 // A base not kept again for this long is dropped.
 constexpr int64_t kBaseDays = 90;
 
@@ -69,6 +71,12 @@ bool keep(const std::string &folder, const std::string &catalogDir, uint64_t dat
     const std::string dir = baseFolder(folder);
     if (dir.empty())
         throw EFCreateError("bases");
+    // The base kept already holds these bytes: nothing to read or write
+    // (a large catalogue's start and save pay nothing for it).
+    const std::string hashes = std::to_string(dataHash) + ' ' + std::to_string(textHash);
+    if (os::readBounded(dir + kHashesFile, 64) == hashes
+        && os::readBounded(dir + kFolderFile, folder.size() + 1) == folder)
+        return true;
     const Bytes data = readWholeFile(catalogDir + "data.dat");
     const Bytes text = readWholeFile(catalogDir + "text.dat");
     if (hashOf(data) != dataHash || hashOf(text) != textHash)
@@ -79,6 +87,7 @@ bool keep(const std::string &folder, const std::string &catalogDir, uint64_t dat
         os::remove(dir + kFolderFile);
     writeWhole(dir + "data.dat", data);
     writeWhole(dir + "text.dat", text);
+    writeWhole(dir + kHashesFile, hashes);
     writeWhole(dir + kFolderFile, folder);
     return true;
 }

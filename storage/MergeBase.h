@@ -4,8 +4,9 @@
 // what both started from. It lives in the state folder, never in the
 // catalogue folder (which travels): "$XDG_STATE_HOME/quorvel/bases/<key>/"
 // (storage/LinkConsent's state folder), <key> the hash of the folder's real
-// path in 16 hex digits, holding data.dat, text.dat and "folder" (the real
-// path, which tells a clash of keys). A folder seen for the first time has
+// path in 16 hex digits, holding data.dat, text.dat, "hashes" (their
+// ContentHash, so a pair already kept is not copied again) and "folder"
+// (the real path, which tells a clash of keys). A folder seen for the first time has
 // none; the merge then takes the empty catalogue.
 #pragma once
 
