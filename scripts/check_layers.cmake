@@ -2,10 +2,10 @@
 #  - the core (catalog/, storage/, settings/, exchange/, merge/) includes
 #    no Qt header and nothing under gui/, and its folders are floors of
 #    their own: catalog/ (the model, the code page, the number syntax, the
-#    errors) includes only itself; storage/ the catalog and itself;
-#    settings/ and exchange/ the catalog, storage and their own folder,
-#    never each other; merge/ (the three-way merge of two catalogues) the
-#    catalog and itself;
+#    errors) includes only itself; merge/ (the three-way merge of two
+#    catalogues) the catalog and itself; storage/ the catalog, the merge
+#    (the session merges conflict copies) and itself; settings/ and
+#    exchange/ the catalog, storage and their own folder, never each other;
 #  - gui/common/ includes only the core and itself;
 #  - gui/tree/, gui/editor/ and gui/settings/ include the core, gui/common/
 #    and their own folder, never each other nor gui/window/;
@@ -48,7 +48,7 @@ function(check_folder folder allowed qt_allowed)
 endfunction()
 
 check_folder(catalog "catalog" FALSE)
-check_folder(storage "catalog;storage" FALSE)
+check_folder(storage "catalog;merge;storage" FALSE)
 check_folder(settings "catalog;storage;settings" FALSE)
 check_folder(exchange "catalog;storage;exchange" FALSE)
 check_folder(merge "catalog;merge" FALSE)

@@ -2,6 +2,7 @@
 
 #include "catalog/Errors.h"
 #include "storage/FileIo.h"
+#include "storage/JournalFormat.h"
 #include "storage/Os.h"
 #include "storage/OutlineFile.h"
 #include "storage/PairCommit.h"
@@ -464,7 +465,7 @@ std::vector<std::string> CatalogFiles::commitTargets() const
 
 bool CatalogFiles::finishInterruptedSave()
 {
-    if (!os::nameTaken(paircommit::markerPath(baseDir_)))
+    if (!os::nameTaken(paircommit::foundMarkerPath(baseDir_)))
         return false;
     // Only the catalogue files themselves, or what a save would write
     // through their links: a marker naming anything else is not acted on.
@@ -476,7 +477,7 @@ bool CatalogFiles::finishInterruptedSave()
 
 bool CatalogFiles::repairPending() const
 {
-    if (!os::nameTaken(paircommit::markerPath(baseDir_)))
+    if (!os::nameTaken(paircommit::foundMarkerPath(baseDir_)))
         return false;
     const auto moves = paircommit::readMarker(baseDir_, commitTargets());
     return moves && std::any_of(moves->begin(), moves->end(), [](const paircommit::Move &m) {
@@ -487,9 +488,11 @@ bool CatalogFiles::repairPending() const
 bool CatalogFiles::repairAtStart()
 {
     const bool renamed = finishInterruptedSave();
+    const std::string machine = os::machineName();
     paircommit::removeStaleTemporaries(baseDir_,
                                        {"data.dat", "text.dat", "data.bak", "text.bak", "Quorvel.ini",
-                                        ".Quorvel.commit", "Quorvel.journal"});
+                                        ".Quorvel.commit", ".Quorvel-" + machine + ".commit",
+                                        journal::kUnnamedFileName, journal::fileName(machine)});
     // The temporaries of a catalogue file kept in a subfolder through a
     // link; nothing outside the folder is swept.
     for (const std::string &path : {outlinePath(), recordPath()}) {

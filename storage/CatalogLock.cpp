@@ -17,7 +17,21 @@ constexpr int kAttempts = 16;
 
 Bytes catalogBusyText() { return W("Каталог уже открыт другой копией Quorvel"); }
 
-CatalogLock::CatalogLock(std::string baseDir) : path_(std::move(baseDir) + ".Quorvel.lock") {}
+CatalogLock::CatalogLock(std::string baseDir)
+    : path_(baseDir + ".Quorvel-" + os::machineName() + ".lock"),
+      unnamedPath_(std::move(baseDir) + ".Quorvel.lock")
+{}
+
+bool CatalogLock::unnamedBusy() const
+{
+    bool notRegular = false;
+    const os::Handle fd = os::openForReading(unnamedPath_, notRegular, false);
+    if (fd == os::kNoHandle)
+        return false;
+    const bool busy = os::lockExclusive(fd) == os::Lock::Busy;
+    os::close(fd); // lets our hold of it go at once
+    return busy;
+}
 
 CatalogLock::~CatalogLock() { release(); }
 
@@ -59,6 +73,11 @@ CatalogLock::State CatalogLock::acquire()
             return State::Unavailable;
         }
         if (os::sameFile(fd, path_)) {
+            if (unnamedBusy()) {
+                os::remove(path_);
+                os::close(fd);
+                return State::Busy;
+            }
             fd_ = fd;
             return State::Held;
         }

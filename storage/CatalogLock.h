@@ -1,7 +1,13 @@
-// One writer per catalogue folder: a lock file, `.Quorvel.lock`, held with
-// an advisory lock for the whole run. The system drops the lock with the
+// One writer per catalogue folder on this machine: a lock file,
+// `.Quorvel-<machine>.lock` (storage/Os.h machineName), held with an
+// advisory lock for the whole run. The system drops the lock with the
 // process, so a file left by a killed run is simply taken over; a clean
-// release removes the file.
+// release removes the file. An advisory lock holds on one machine only, so
+// the file carries the machine's name: a lock file another machine's run
+// left in a folder a sync engine shares is never ours to take, remove or be
+// refused by (two machines at once are the sync engine's and the merge's
+// business). An unnamed `.Quorvel.lock` that a run of this machine holds
+// (one made before the name was carried) still makes the folder busy.
 #pragma once
 
 #include "catalog/Text.h"
@@ -40,7 +46,10 @@ public:
 
 private:
     State refuse(bool regular);
+    // An unnamed lock file is held by a run on this machine.
+    bool unnamedBusy() const;
     std::string path_;
+    std::string unnamedPath_;
     int fd_ = -1; // an os::Handle
     std::exception_ptr refusal_;
 };

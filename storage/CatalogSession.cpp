@@ -1,14 +1,42 @@
 #include "storage/CatalogSession.h"
 
+#include "merge/OutlineMerge.h"
+#include "storage/BackupChoice.h"
+#include "storage/ConflictCopies.h"
 #include "storage/LinkConsent.h"
 #include "storage/MergeBase.h"
 #include "storage/Os.h"
 #include "storage/PairCommit.h"
 
 #include <algorithm>
+#include <climits>
 #include <ctime>
 
 namespace qv {
+
+namespace {
+
+// `catalog` takes what `from` holds, told to its listener and its journal
+// as one replacement of each half.
+void replaceContents(Catalog &catalog, const Catalog &from)
+{
+    catalog.outline().replaceAll(Outline::copyBranch(from.outline().top()), from.outline().nodeCount());
+    catalog.records().clear();
+    for (size_t i = 0; i < from.records().size(); ++i) {
+        const RecordView r = from.records().at(i);
+        catalog.records().append(r.section, r.text, r.icons);
+    }
+}
+
+int64_t newestSeconds(const std::vector<std::string> &paths)
+{
+    int64_t newest = 0;
+    for (const std::string &path : paths)
+        newest = std::max(newest, fileIdentity(path).mtimeNs / 1000000000);
+    return newest;
+}
+
+} // namespace
 
 CatalogSession::CatalogSession(std::string baseDir, Options options)
     : options_(options), files_(baseDir), lock_(baseDir), journal_(baseDir)
@@ -73,6 +101,9 @@ CatalogSession::Opened CatalogSession::open()
     } catch (...) {
         opened.repairFailure = std::current_exception();
     }
+    resolveSettingsCopies();
+    if (options_.keepBase)
+        mergebase::prune(now());
     return opened;
 }
 
@@ -134,7 +165,9 @@ CatalogSession::Loaded CatalogSession::load(Catalog &catalog)
     if (files_.loadFailed() || !loaded.partialReads.empty())
         loaded.backupFailure = finishBackups();
     loaded.keptBackups = files_.keptBackups();
-    if (!loaded.failure && loaded.partialReads.empty())
+    // With conflict copies beside it, the pair loaded is one side of the
+    // merge to come, not what the sides grew from: the base stays.
+    if (!loaded.failure && loaded.partialReads.empty() && conflicts::find(baseDir()).empty())
         keepBase();
     // A read-only run leaves a journal where it is, for a run that can save.
     if (options_.journal && !readOnly_) {
@@ -247,6 +280,8 @@ CatalogSession::Saved CatalogSession::save(Catalog &catalog, Consent consent)
             journal_.rebase(journalBase());
         saved.status = Saved::Status::Saved;
         keepBase();
+        // Their edits are in the files now.
+        setAsideMergedCopies(saved);
     } catch (...) {
         saved.failure = std::current_exception();
     }
@@ -271,6 +306,142 @@ bool CatalogSession::loadBase(Catalog &base) const
 {
     const std::optional<std::string> folder = os::canonicalPath(baseDir());
     return folder && mergebase::load(*folder, base);
+}
+
+void CatalogSession::resolveSettingsCopies() noexcept
+{
+    try {
+        const std::vector<conflicts::Copy> copies = conflicts::settingsCopies(baseDir());
+        if (copies.empty())
+            return;
+        const std::string settings = files_.settingsPath();
+        // The newer file wins; on a tie the file in place stays.
+        int64_t newestNs = fileExists(settings) ? fileIdentity(settings).mtimeNs : INT64_MIN;
+        const conflicts::Copy *newest = nullptr;
+        for (const conflicts::Copy &copy : copies) {
+            if (const int64_t ns = fileIdentity(baseDir() + copy.name).mtimeNs; ns > newestNs) {
+                newestNs = ns;
+                newest = &copy;
+            }
+        }
+        std::vector<std::string> aside;
+        for (const conflicts::Copy &copy : copies)
+            if (&copy != newest)
+                aside.push_back(copy.name);
+        if (newest) {
+            const std::string from = baseDir() + newest->name;
+            if (os::status(settings, false).kind == os::Kind::Link) {
+                // A link keeps its place as the save treats it: its bytes
+                // are written through or the link replaced.
+                const Bytes bytes = readWholeFile(from);
+                AtomicFile file(settings, AtomicFile::Refusal::Create,
+                                files_.writesThrough(settings) ? AtomicFile::Links::FollowLink
+                                                               : AtomicFile::Links::ReplaceLink);
+                file.write(bytes);
+                file.commit();
+                aside.push_back(newest->name);
+            } else if (const int err = os::rename(from, settings)) {
+                throw EInOutError::fromErrno(err);
+            }
+            syncDirectory(baseDir());
+        }
+        conflicts::setAside(baseDir(), aside);
+    } catch (...) {
+        // The copies stay in the folder; the next start tries again.
+    }
+}
+
+CatalogSession::ConflictsMerged CatalogSession::mergeConflictCopies(Catalog &catalog)
+{
+    ConflictsMerged merged;
+    // A catalogue read in part would read as nodes deleted on this side.
+    if (options_.access == Access::ReadAsIs || (options_.access == Access::Read && !lock_.held()) || readOnly_
+        || !files_.loaded() || files_.loadFailed() || !files_.partialReads().empty())
+        return merged;
+    const std::vector<conflicts::CopyPair> pairs = conflicts::find(baseDir());
+    if (pairs.empty())
+        return merged;
+    auto base = std::make_unique<Catalog>();
+    try {
+        loadBase(*base);
+    } catch (...) {
+        // A base that does not read: the empty one, which loses nothing.
+        base = std::make_unique<Catalog>();
+    }
+    const auto baseFits = [&base](const Catalog &side) {
+        // A base that is one side's very version is that side's own last
+        // save, not what the two grew from: merged over it the other side
+        // would undo this one's edits. The empty base keeps both.
+        if (merge::sameCatalog(*base, side))
+            base = std::make_unique<Catalog>();
+    };
+    const merge::Side ours{cp1251::fromUtf8(os::machineName()),
+                           catalog.modified() ? now()
+                                              : newestSeconds({files_.outlinePath(), files_.recordPath()})};
+    std::unique_ptr<Catalog> current; // the merge so far
+    std::vector<std::string> copies;
+    for (const conflicts::CopyPair &pair : pairs) {
+        const std::string first = baseDir() + pair.copies.front();
+        try {
+            Catalog theirs;
+            if (!readPairWhole({baseDir() + pair.data, baseDir() + pair.text, 0}, theirs))
+                throw Error(W("Файл "), first, W(" прочитан не полностью: он не объединён с каталогом"));
+            std::vector<std::string> paths;
+            for (const std::string &name : pair.copies)
+                paths.push_back(baseDir() + name);
+            const merge::Side theirSide{
+                cp1251::fromUtf8(pair.device.empty() ? pair.copies.front() : pair.device),
+                newestSeconds(paths)};
+            baseFits(current ? *current : catalog);
+            baseFits(theirs);
+            auto out = std::make_unique<Catalog>();
+            const merge::Report report
+                = merge::mergeCatalogs(*base, current ? *current : catalog, theirs, ours, theirSide, *out);
+            merged.report.oursChanges += report.oursChanges;
+            merged.report.theirsChanges += report.theirsChanges;
+            merged.report.conflicts.insert(merged.report.conflicts.end(), report.conflicts.begin(),
+                                           report.conflicts.end());
+            current = std::move(out);
+        } catch (...) {
+            // Not merged, so not moved: its bytes stay where they are.
+            if (!merged.failure)
+                merged.failure = std::current_exception();
+            continue;
+        }
+        ++merged.copies;
+        copies.insert(copies.end(), pair.copies.begin(), pair.copies.end());
+    }
+    if (current && !merge::sameCatalog(*current, catalog)) {
+        replaceContents(catalog, *current);
+        catalog.markChanged();
+    }
+    merged.setAsideNames = copies;
+    copiesMerged_.insert(copiesMerged_.end(), copies.begin(), copies.end());
+    // Nothing to save: the files already hold every copy's edits.
+    if (!catalog.modified() && !copiesMerged_.empty()) {
+        Saved none;
+        setAsideMergedCopies(none);
+        if (!merged.failure)
+            merged.failure = none.setAsideFailure;
+    }
+    return merged;
+}
+
+void CatalogSession::setAsideMergedCopies(Saved &saved)
+{
+    if (copiesMerged_.empty())
+        return;
+    try {
+        const conflicts::SetAside moved = conflicts::setAside(baseDir(), copiesMerged_);
+        // Without a state folder they stay in the folder, merged.
+        if (!moved.where.empty()) {
+            for (const std::string &name : moved.names)
+                saved.copiesSetAside.push_back(moved.where + name);
+            copiesMerged_.clear();
+        }
+    } catch (...) {
+        saved.setAsideFailure = std::current_exception();
+    }
 }
 
 void CatalogSession::tellRemarks(Saved &saved)

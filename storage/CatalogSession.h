@@ -21,6 +21,7 @@
 
 #include "catalog/Catalog.h"
 #include "catalog/Errors.h"
+#include "merge/MergeReport.h"
 #include "storage/CatalogFiles.h"
 #include "storage/CatalogLock.h"
 #include "storage/FileIo.h"
@@ -141,6 +142,11 @@ public:
         // link to outside the folder replaced, a commit marker that could
         // not be made.
         std::vector<Error> remarks;
+        // The conflict copies merged before and set aside by this save
+        // (names in the state folder), and the failure to move them (they
+        // then stay for the next save).
+        std::vector<std::string> copiesSetAside;
+        std::exception_ptr setAsideFailure;
         bool ok() const { return status == Status::Saved; }
     };
 
@@ -200,6 +206,25 @@ public:
     // false when none is kept. Raises the load's errors.
     bool loadBase(Catalog &base) const;
 
+    struct ConflictsMerged {
+        // The pairs of conflict copies merged in.
+        size_t copies = 0;
+        merge::Report report;
+        // The copies merged, which the next successful save sets aside
+        // (Saved::copiesSetAside then names where they went); set aside at
+        // once when the merge changed nothing the files do not hold.
+        std::vector<std::string> setAsideNames;
+        // A copy that could not be read whole: not merged, left in place.
+        std::exception_ptr failure;
+    };
+    // After a load() that read the files whole: merges every conflict-copy pair in the folder into
+    // `catalog` (three-way, base = this machine's kept base, or empty),
+    // marking it modified when that changed anything. The copies are
+    // remembered and set aside by the next successful save().
+    ConflictsMerged mergeConflictCopies(Catalog &catalog);
+    // The copies merged and not yet set aside.
+    const std::vector<std::string> &conflictCopiesPending() const { return copiesMerged_; }
+
     // data.dat or text.dat is not what this run last loaded or saved.
     bool changedOutside() const { return files_.changedOnDisk(); }
     // Saves `catalog` once the backups are made. A version of the files
@@ -220,6 +245,12 @@ private:
     void completeBackups();
     // Options::keepBase: the pair as it now is becomes the folder's base.
     void keepBase() noexcept;
+    // Quorvel.ini's conflict copies: the newest of them and the file itself
+    // becomes Quorvel.ini, the others leave the folder. Best effort: what
+    // fails stays for the next start.
+    void resolveSettingsCopies() noexcept;
+    // After a save: the copies merged go to the state folder.
+    void setAsideMergedCopies(Saved &saved);
     // The remarks of a save that went through, each told once a run.
     void tellRemarks(Saved &saved);
 
@@ -240,6 +271,7 @@ private:
     bool linksDecided_ = false;
     std::vector<std::string> linksTold_; // the links a remark named
     bool markerTold_ = false;
+    std::vector<std::string> copiesMerged_; // conflict copies the catalogue holds, still in the folder
 };
 
 } // namespace qv

@@ -213,7 +213,15 @@ private:
 
 // ---------------------------------------------------------------------------
 
-Journal::Journal(std::string baseDir) : baseDir_(std::move(baseDir)), path_(baseDir_ + kFileName) {}
+Journal::Journal(std::string baseDir)
+    : baseDir_(std::move(baseDir)), path_(baseDir_ + fileName(os::machineName())),
+      unnamed_(baseDir_ + kUnnamedFileName)
+{}
+
+std::string Journal::foundPath() const
+{
+    return os::nameTaken(path_) || !os::nameTaken(unnamed_) ? path_ : unnamed_;
+}
 
 Journal::~Journal()
 {
@@ -242,7 +250,7 @@ void Journal::changed()
         onChange_();
 }
 
-bool Journal::present() const { return plainFileAt(path_); }
+bool Journal::present() const { return plainFileAt(foundPath()); }
 
 std::optional<Journal::Pending> Journal::pending(const JournalBase &current) const
 {
@@ -251,7 +259,7 @@ std::optional<Journal::Pending> Journal::pending(const JournalBase &current) con
     // machine began it in a new catalogue that never got saved.
     if (!current.data.exists && !current.text.exists && !ownJournal())
         return std::nullopt;
-    Reader reader(path_);
+    Reader reader(foundPath());
     if (!reader.ok())
         return std::nullopt;
     const JournalBase &base = reader.base();
@@ -269,7 +277,7 @@ std::optional<Journal::Pending> Journal::pending(const JournalBase &current) con
 
 void Journal::replay(Catalog &catalog)
 {
-    Reader reader(path_);
+    Reader reader(foundPath());
     if (!reader.ok())
         return;
 
@@ -308,12 +316,13 @@ void Journal::replay(Catalog &catalog)
 
 std::string Journal::setAside(int64_t when)
 {
-    if (!os::nameTaken(path_))
+    const std::string found = foundPath();
+    if (!os::nameTaken(found))
         return {};
     closeFile();
     std::string target;
-    const auto take = [this](const std::string &name) { return os::renameNoReplace(path_, name); };
-    if (const int err = os::takeFreeName(path_ + "." + dateStamp(when), take, target))
+    const auto take = [&found](const std::string &name) { return os::renameNoReplace(found, name); };
+    if (const int err = os::takeFreeName(found + "." + dateStamp(when), take, target))
         throw EInOutError::fromErrno(err);
     syncDirectory(baseDir_);
     return target;
@@ -363,6 +372,7 @@ void Journal::discard()
 {
     closeFile();
     os::remove(path_);
+    os::remove(unnamed_);
     replayed_.clear();
     if (recorder_)
         recorder_->clear();
@@ -412,6 +422,9 @@ void Journal::writeFresh(const std::vector<Batch> &batches)
         os::remove(tmp);
         throw EInOutError::fromErrno(err);
     }
+    // What an unnamed journal held is in this one now.
+    if (plainFileAt(unnamed_))
+        os::remove(unnamed_);
     syncDirectory(baseDir_);
     closeFile();
     fd_ = fd;
@@ -426,9 +439,10 @@ std::optional<std::pair<std::string, std::string>> Journal::ownKey() const
     // The folder's real path and the journal file itself (device and inode:
     // a journal written anew, or copied in, is another file).
     const std::optional<std::string> folder = os::canonicalPath(baseDir_);
-    if (!folder || !plainFileAt(path_))
+    const std::string found = foundPath();
+    if (!folder || !plainFileAt(found))
         return std::nullopt;
-    const FileIdentity id = fileIdentity(path_);
+    const FileIdentity id = fileIdentity(found);
     return std::pair{*folder, std::to_string(id.device) + ':' + std::to_string(id.inode)};
 }
 

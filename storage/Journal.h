@@ -1,4 +1,4 @@
-// The recovery journal: "Quorvel.journal" beside the catalogue keeps every
+// The recovery journal: "Quorvel-<machine>.journal" beside the catalogue keeps every
 // change made since the files were last loaded or saved, so that a killed
 // run, a crash or a power loss costs at most the changes of the last flush
 // interval.
@@ -19,6 +19,12 @@
 // base really changed is offered all the same, for replay onto the files as
 // they are, with the user told; one in a folder without catalogue files is
 // never offered.
+//
+// The journal belongs to one machine: its name carries the machine's name
+// (storage/Os.h machineName), so a folder a sync engine shares never has
+// one machine replay, set aside or remove another's journal. An unnamed
+// "Quorvel.journal" (written before the name was carried) is read as this
+// machine's and goes at the first fresh write, discard or set-aside.
 //
 // The window's use:
 //   after the load:  if (pending(base))  ask; Yes: replay(catalog), No: setAside(now)
@@ -60,7 +66,8 @@ public:
 
 class Journal {
 public:
-    // `baseDir` ends with a separator; the journal is baseDir + "Quorvel.journal".
+    // `baseDir` ends with a separator; the journal is baseDir +
+    // "Quorvel-<machine>.journal", this machine's name.
     explicit Journal(std::string baseDir);
     // Stops recording (the catalogue must still exist). Pending changes are
     // not written: flush first.
@@ -69,6 +76,8 @@ public:
     Journal &operator=(const Journal &) = delete;
 
     const std::string &path() const { return path_; }
+    // The journal read at start: this machine's, or else an unnamed one.
+    std::string foundPath() const;
 
     // ---- at start, before attach ----
     // A regular file (not a link) is in the journal's place.
@@ -148,6 +157,7 @@ private:
 
     std::string baseDir_;
     std::string path_;
+    std::string unnamed_; // baseDir + "Quorvel.journal"
     Catalog *catalog_ = nullptr;
     JournalBase base_;
     std::unique_ptr<Recorder> recorder_;

@@ -27,7 +27,10 @@
 namespace qv::journal {
 
 inline constexpr size_t kBatchHeaderBytes = 8 + 8 + 4;
-inline constexpr char kFileName[] = "Quorvel.journal";
+// The journal of the machine named `machine` (os::machineName()):
+// "Quorvel-<machine>.journal". The name of old, read as this machine's.
+inline std::string fileName(const std::string &machine) { return "Quorvel-" + machine + ".journal"; }
+inline constexpr char kUnnamedFileName[] = "Quorvel.journal";
 
 enum Op : uint8_t {
     // outline

@@ -175,6 +175,20 @@ std::string userHome()
     return pw && pw->pw_dir ? pw->pw_dir : "";
 }
 
+std::string machineName()
+{
+    char host[256] = {};
+    if (::gethostname(host, sizeof host - 1) != 0)
+        host[0] = '\0';
+    std::string name;
+    for (const char *c = host; *c && name.size() < 64; ++c) {
+        const unsigned char u = static_cast<unsigned char>(*c);
+        const bool plain = (u >= '0' && u <= '9') || (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z');
+        name.push_back(plain || u == '-' || u == '_' ? *c : '_');
+    }
+    return name.empty() ? "machine" : name;
+}
+
 std::string folderOf(const std::string &path)
 {
     const size_t pos = path.find_last_of('/');
@@ -322,7 +336,7 @@ Handle createTemporaryBeside(const std::string &target, std::string &tmpPath)
     const std::string dir = folderOf(target);
     const size_t slash = target.find_last_of('/');
     const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-    std::string buf = (dir == "/" ? dir : dir + "/") + "." + name + ".tmp-XXXXXX";
+    std::string buf = (dir == "/" ? dir : dir + "/") + "." + name + "." + machineName() + ".tmp-XXXXXX";
     const int fd = ::mkostemp(buf.data(), O_CLOEXEC);
     if (fd < 0)
         return kNoHandle;
@@ -457,6 +471,8 @@ int renameNoReplace(const std::string &from, const std::string &to)
 }
 
 bool remove(const std::string &path) { return ::unlink(path.c_str()) == 0; }
+
+bool removeFolder(const std::string &path) { return ::rmdir(path.c_str()) == 0; }
 
 std::vector<std::string> namesIn(const std::string &dir)
 {

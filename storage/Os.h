@@ -76,6 +76,10 @@ int makeFolder(const std::string &path, unsigned mode);
 bool runsAsRoot();
 // The home folder the user database gives the user; "" when none.
 std::string userHome();
+// This machine's name (the host name) as it may stand in a file name:
+// letters, digits, '-' and '_' kept, anything else '_', at most 64 bytes;
+// "machine" when the system names none.
+std::string machineName();
 // The folder part of a path, without its trailing separator ("." when none,
 // "/" for the root).
 std::string folderOf(const std::string &path);
@@ -115,7 +119,8 @@ int rewind(Handle h);
 std::optional<std::string> readBounded(const std::string &path, size_t limit);
 
 // ---- writing ----
-// Creates ".<name>.tmp-XXXXXX" beside `target`, new and empty (mode 0600
+// Creates ".<name>.<machine>.tmp-XXXXXX" beside `target` (machineName(): a
+// folder shared by a sync engine tells this machine's temporaries apart), new and empty (mode 0600
 // until setMode); `tmpPath` gets its name. kNoHandle with errno set.
 Handle createTemporaryBeside(const std::string &target, std::string &tmpPath);
 // Opens an existing regular file for writing in place, never through a link
@@ -147,6 +152,8 @@ int rename(const std::string &from, const std::string &to);
 int renameNoReplace(const std::string &from, const std::string &to);
 // Removes a name (a link itself, never what it points to). False on failure.
 bool remove(const std::string &path);
+// Removes an empty folder. False on failure.
+bool removeFolder(const std::string &path);
 std::vector<std::string> namesIn(const std::string &dir);
 // Takes `name`, or else the first free one of `name-1`, `name-2`, ...:
 // `take` tries a name and answers 0 when it took it, EEXIST when the name is

@@ -33,7 +33,10 @@ void splitPath(const std::string &path, std::string &dir, std::string &name)
 
 bool isTemporaryName(const std::string &name, const std::string &of)
 {
-    const std::string prefix = "." + of + kTemporaryInfix;
+    // This machine's, or one without a machine's name (made before the
+    // name was carried); another machine's is never ours to touch.
+    const std::string named = "." + of + "." + os::machineName() + kTemporaryInfix;
+    const std::string prefix = name.compare(0, named.size(), named) == 0 ? named : "." + of + kTemporaryInfix;
     if (name.size() != prefix.size() + kUniqueLength || name.compare(0, prefix.size(), prefix) != 0)
         return false;
     return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(), [](char c) {
@@ -56,7 +59,16 @@ bool isOurTemporary(const Move &m)
 
 } // namespace
 
-std::string markerPath(const std::string &baseDir) { return baseDir + ".Quorvel.commit"; }
+std::string markerPath(const std::string &baseDir)
+{
+    return baseDir + ".Quorvel-" + os::machineName() + ".commit";
+}
+
+std::string foundMarkerPath(const std::string &baseDir)
+{
+    const std::string named = markerPath(baseDir), unnamed = baseDir + ".Quorvel.commit";
+    return os::nameTaken(named) || !os::nameTaken(unnamed) ? named : unnamed;
+}
 
 void writeMarker(const std::string &baseDir, const std::vector<Move> &moves)
 {
@@ -81,7 +93,7 @@ void writeMarker(const std::string &baseDir, const std::vector<Move> &moves)
 std::optional<std::vector<Move>> readMarker(const std::string &baseDir,
                                             const std::vector<std::string> &targets)
 {
-    const std::optional<std::string> bytes = os::readBounded(markerPath(baseDir), kMarkerLimit);
+    const std::optional<std::string> bytes = os::readBounded(foundMarkerPath(baseDir), kMarkerLimit);
     if (!bytes || bytes->empty() || bytes->back() != '\0')
         return std::nullopt;
     std::vector<std::string> fields;
@@ -124,7 +136,7 @@ size_t applyMoves(const std::vector<Move> &moves)
 
 bool removeMarker(const std::string &baseDir)
 {
-    const std::string path = markerPath(baseDir);
+    const std::string path = foundMarkerPath(baseDir);
     const os::Kind kind = os::status(path, false).kind;
     if (kind == os::Kind::None)
         return true;

@@ -6,6 +6,12 @@
 // place leaves the old pair (and temporaries the next start removes); one
 // that stops after it leaves a marker from which the next start finishes the
 // renames. Used by CatalogFiles.
+//
+// The marker and the temporaries carry the machine's name
+// (".Quorvel-<machine>.commit", ".data.dat.<machine>.tmp-XXXXXX"), so that
+// in a folder a sync engine shares, one machine never rolls forward nor
+// sweeps away what another left. An unnamed marker or temporary (made
+// before the name was carried) is read as this machine's.
 #pragma once
 
 #include <optional>
@@ -20,8 +26,11 @@ struct Move {
     bool operator==(const Move &) const = default;
 };
 
-// `baseDir` ends with a separator.
+// `baseDir` ends with a separator. This machine's marker.
 std::string markerPath(const std::string &baseDir);
+// The marker to act on at start: this machine's, else an unnamed one.
+// readMarker() and removeMarker() act on it.
+std::string foundMarkerPath(const std::string &baseDir);
 
 // Writes the marker atomically and durably. A link in its place is removed
 // first, never followed. Raises EInOutError.

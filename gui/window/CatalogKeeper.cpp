@@ -35,7 +35,7 @@ QString nameList(const std::vector<std::string> &paths, size_t from = 0)
 } // namespace
 
 CatalogKeeper::CatalogKeeper(const std::string &baseDir, QMainWindow *window)
-    : session_(baseDir, {CatalogSession::Access::Write, true, true}), window_(window)
+    : session_(baseDir, {CatalogSession::Access::Write, true, true, true}), window_(window)
 {
     flushTimer_ = new QTimer(this);
     flushTimer_->setSingleShot(true);
@@ -114,6 +114,12 @@ void CatalogKeeper::load(Catalog &catalog)
     } else {
         offerJournal(catalog, loaded);
     }
+    // Edits another machine left in conflict copies join the catalogue and
+    // are saved at once, so the copies leave the folder.
+    const CatalogSession::ConflictsMerged merged = session_.mergeConflictCopies(catalog);
+    report(merged.failure, true);
+    if (merged.copies > 0 && catalog.modified())
+        save(catalog, false);
     // Replayed changes go into a fresh journal at the next flush.
     if (session_.unflushed())
         startTimer();

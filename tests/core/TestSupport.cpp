@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include "storage/Os.h"
+
 #include "catalog/Catalog.h"
 #include "catalog/EditSteps.h"
 #include "storage/OutlineFile.h"
@@ -180,6 +182,10 @@ void setMtime(const std::string &path, long long sec, long nsec)
     if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0)
         throw std::runtime_error("cannot set time of " + path);
 }
+
+std::string lockName() { return ".Quorvel-" + qv::os::machineName() + ".lock"; }
+std::string journalName() { return "Quorvel-" + qv::os::machineName() + ".journal"; }
+std::string markerName() { return ".Quorvel-" + qv::os::machineName() + ".commit"; }
 
 std::string listing(const std::string &dir)
 {

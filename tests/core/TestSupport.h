@@ -36,6 +36,11 @@ private:
 // fail the calling test), or inline otherwise.
 void runAsNobody(const std::function<void()> &body);
 
+// This machine's lock, journal and commit marker names in a catalogue folder.
+std::string lockName();
+std::string journalName();
+std::string markerName();
+
 // Small file helpers.
 std::string readFile(const std::string &path);
 void writeFile(const std::string &path, const std::string &bytes, unsigned mode = 0666);

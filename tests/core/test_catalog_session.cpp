@@ -72,27 +72,28 @@ TEST_P(SessionOpen, LocksAndRepairsByAccess)
         EXPECT_FALSE(opened.repairFailure);
         EXPECT_EQ(session.holdsLock(), c.lock == CatalogSession::Lock::Held);
         EXPECT_EQ(readFile(d + "data.dat"), c.repaired ? "New\r\n" : "Old\r\n");
-        EXPECT_EQ(listing(d), c.listing ? std::string(c.listing) : before);
+        std::string expected = c.listing ? std::string(c.listing) : before;
+        if (const size_t at = expected.find("LOCK"); at != std::string::npos)
+            expected.replace(at, 4, qvtest::lockName());
+        EXPECT_EQ(listing(d), expected);
     }
     other.release();
     // Closed, the session leaves no lock behind.
-    EXPECT_EQ(listing(d).find(".Quorvel.lock"), std::string::npos);
+    EXPECT_EQ(listing(d).find(qvtest::lockName()), std::string::npos);
 }
 
 using Access = CatalogSession::Access;
 using Lock = CatalogSession::Lock;
-INSTANTIATE_TEST_SUITE_P(Folders, SessionOpen,
-                         ::testing::Values(OpenCase{"WriteRepairs", Access::Write, false, Lock::Held, false,
-                                                    true, ".Quorvel.lock data.dat text.dat"},
-                                           OpenCase{"ReadRepairsWhenFree", Access::Read, false, Lock::Held,
-                                                    false, true, ".Quorvel.lock data.dat text.dat"},
-                                           OpenCase{"WriteOnABusyFolderIsRefused", Access::Write, true,
-                                                    Lock::Busy, true, false, nullptr},
-                                           OpenCase{"ReadOnABusyFolderReadsItAsItIs", Access::Read, true,
-                                                    Lock::Busy, false, false, nullptr},
-                                           OpenCase{"ReadAsIsTakesNothing", Access::ReadAsIs, false,
-                                                    Lock::None, false, false, nullptr}),
-                         [](const auto &testInfo) { return std::string(testInfo.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Folders, SessionOpen,
+    ::testing::Values(
+        OpenCase{"WriteRepairs", Access::Write, false, Lock::Held, false, true, "LOCK data.dat text.dat"},
+        OpenCase{"ReadRepairsWhenFree", Access::Read, false, Lock::Held, false, true,
+                 "LOCK data.dat text.dat"},
+        OpenCase{"WriteOnABusyFolderIsRefused", Access::Write, true, Lock::Busy, true, false, nullptr},
+        OpenCase{"ReadOnABusyFolderReadsItAsItIs", Access::Read, true, Lock::Busy, false, false, nullptr},
+        OpenCase{"ReadAsIsTakesNothing", Access::ReadAsIs, false, Lock::None, false, false, nullptr}),
+    [](const auto &testInfo) { return std::string(testInfo.param.name); });
 
 // ---- save() ----
 
@@ -258,7 +259,7 @@ TEST(SessionRepair, ActsOnlyInsideTheFolder)
     EXPECT_FALSE(opened.repaired);
     EXPECT_FALSE(opened.repairFailure);
     EXPECT_EQ(qvtest::snapshot(other), outside);
-    EXPECT_EQ(listing(d), ".Quorvel.lock data.dat text.dat");
+    EXPECT_EQ(listing(d), qvtest::lockName() + " data.dat text.dat");
 }
 
 // An entry at the lock's name that is no lock file refuses a writer, by
@@ -276,7 +277,7 @@ TEST_P(SessionLockEntry, RefusesAWriterByName)
 {
     const LockCase &c = GetParam();
     TempDir dir;
-    const std::string d = dir.path(), lock = d + ".Quorvel.lock";
+    const std::string d = dir.path(), lock = d + qvtest::lockName();
     c.make(lock);
     writeFile(d + "data.dat", "A\r\n");
     const std::string before = qvtest::snapshot(d);
@@ -312,7 +313,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(SessionSave, CommitMarkerThatIsNoFileIsToldAndNeverBlocks)
 {
     TempDir dir;
-    const std::string d = dir.path(), marker = d + ".Quorvel.commit";
+    const std::string d = dir.path(), marker = d + qvtest::markerName();
     ASSERT_EQ(::mkdir(marker.c_str(), 0777), 0);
     CatalogSession session(d, {Access::Write, false});
     const CatalogSession::Opened opened = session.open();
@@ -334,7 +335,7 @@ TEST(SessionSave, CommitMarkerThatIsNoFileIsToldAndNeverBlocks)
         }
     }
     EXPECT_EQ(readFile(d + "data.dat"), "A\r\nB\r\n");
-    EXPECT_EQ(listing(d), ".Quorvel.commit .Quorvel.lock data.dat text.dat");
+    EXPECT_EQ(listing(d), qvtest::markerName() + " " + qvtest::lockName() + " data.dat text.dat");
 }
 
 // The merge's base: the pair as the run last loaded whole or saved it,

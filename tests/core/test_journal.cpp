@@ -251,7 +251,7 @@ struct Recorded {
 TEST(Journal, TornTailOrDamagedByteCostsOnlyWhatFollows)
 {
     Recorded r;
-    const std::string journal = r.d.file("Quorvel.journal");
+    const std::string journal = r.d.file(qvtest::journalName());
     ASSERT_EQ(r.replayed(), 3u);
     for (size_t cut = 0; cut < r.bytes.size(); ++cut) {
         qvtest::writeFile(journal, r.bytes.substr(0, cut));
@@ -574,7 +574,7 @@ TEST_P(JournalFlushFailure, FailedFlushKeepsWhatWasFlushedAndTheNextCatchesUp)
         const std::vector<uint64_t> got = flushTwice(d, cat, j, run == 1 ? &c : nullptr, states);
         if (run == 0)
             sizes = got;
-        EXPECT_EQ(qvtest::listing(d.path()), "Quorvel.journal data.dat text.dat");
+        EXPECT_EQ(qvtest::listing(d.path()), qvtest::journalName() + " data.dat text.dat");
     }
 }
 

@@ -8,6 +8,7 @@
 #include "storage/CatalogFiles.h"
 #include "storage/CatalogLock.h"
 #include "storage/FileIo.h"
+#include "storage/Os.h"
 #include "storage/PairCommit.h"
 
 #include <gtest/gtest.h>
@@ -103,7 +104,7 @@ TEST(CatalogLockTest, SecondCopyIsBusyUntilReleaseAndNoFileStays)
     TempDir dir;
     CatalogLock first(dir.path()), second(dir.path());
     EXPECT_EQ(first.acquire(), CatalogLock::State::Held);
-    EXPECT_EQ(listing(dir.path()), ".Quorvel.lock");
+    EXPECT_EQ(listing(dir.path()), qvtest::lockName());
     EXPECT_EQ(second.acquire(), CatalogLock::State::Busy);
     first.release();
     EXPECT_EQ(listing(dir.path()), "");
@@ -131,7 +132,7 @@ TEST(CatalogLockTest, LockOfAKilledRunIsTakenOver)
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFSIGNALED(status));
-    EXPECT_EQ(listing(dir.path()), ".Quorvel.lock");
+    EXPECT_EQ(listing(dir.path()), qvtest::lockName());
     CatalogLock lock(dir.path());
     EXPECT_EQ(lock.acquire(), CatalogLock::State::Held);
     lock.release();
@@ -142,12 +143,12 @@ TEST(CatalogLockTest, PlantedLinkIsNotFollowedAndReadOnlyFolderRunsUnlocked)
 {
     TempDir dir;
     writeFile(dir.file("victim"), "keep");
-    ASSERT_EQ(::symlink("victim", dir.file(".Quorvel.lock").c_str()), 0);
+    ASSERT_EQ(::symlink("victim", dir.file(qvtest::lockName()).c_str()), 0);
     {
         CatalogLock lock(dir.path());
         EXPECT_EQ(lock.acquire(), CatalogLock::State::Held);
         struct stat sb {};
-        ASSERT_EQ(::lstat(dir.file(".Quorvel.lock").c_str(), &sb), 0);
+        ASSERT_EQ(::lstat(dir.file(qvtest::lockName()).c_str(), &sb), 0);
         EXPECT_TRUE(S_ISREG(sb.st_mode));
     }
     EXPECT_EQ(readFile(dir.file("victim")), "keep");
@@ -197,7 +198,7 @@ TEST_P(PairSaveFailure, LeavesTheOldPairAndNothingElse)
             ASSERT_EQ(probe.path().size(), dir.path().size());
             writeOldPair(probe.path());
             saveKilledAfterMarker(probe.path());
-            at = static_cast<long long>(readFile(probe.file(".Quorvel.commit")).size());
+            at = static_cast<long long>(readFile(probe.file(qvtest::markerName())).size());
         }
         os::failAfter(at, ENOSPC, c.file);
     }
@@ -245,7 +246,7 @@ TEST(PairSaveTest, EverythingIsDurableBeforeTheFirstRename)
         called = true;
         EXPECT_EQ(os::syncCount() - syncs, 3);
         EXPECT_EQ(pairState(dir.path()), "old");
-        EXPECT_TRUE(fileExists(dir.file(".Quorvel.commit")));
+        EXPECT_TRUE(fileExists(dir.file(qvtest::markerName())));
     });
     EXPECT_TRUE(called);
     EXPECT_FALSE(cat.modified());
@@ -317,7 +318,7 @@ TEST_P(RepairAtStart, FinishesOrDiscardsTheInterruptedSave)
 
 void renameTemporary(const std::string &dir, const std::string &name)
 {
-    const std::string tmp = entryStartingWith(dir, "." + name + ".tmp-");
+    const std::string tmp = entryStartingWith(dir, "." + name + "." + os::machineName() + ".tmp-");
     ASSERT_FALSE(tmp.empty());
     ASSERT_EQ(::rename((dir + tmp).c_str(), (dir + name).c_str()), 0);
 }
@@ -336,8 +337,8 @@ INSTANTIATE_TEST_SUITE_P(
                  false, "new", "data.dat text.dat"},
         Leftover{"MarkerCutShort",
                  [](const std::string &d) {
-                     const std::string m = readFile(d + ".Quorvel.commit");
-                     writeFile(d + ".Quorvel.commit", m.substr(0, m.size() - 3));
+                     const std::string m = readFile(d + qvtest::markerName());
+                     writeFile(d + qvtest::markerName(), m.substr(0, m.size() - 3));
                  },
                  false, "old", "data.dat text.dat"},
         // A marker naming files outside the catalogue is not acted on.
@@ -352,7 +353,7 @@ INSTANTIATE_TEST_SUITE_P(
         // other names stay.
         Leftover{"StaleTemporariesWithoutMarker",
                  [](const std::string &d) {
-                     ::unlink((d + ".Quorvel.commit").c_str());
+                     ::unlink((d + qvtest::markerName()).c_str());
                      for (const char *n :
                           {".data.bak.tmp-a1B2c3", ".text.bak.tmp-zzzzzz", ".Quorvel.ini.tmp-000000",
                            "..Quorvel.commit.tmp-Q1w2e3", ".Quorvel.journal.tmp-J0u7n1", ".data.dat.tmp-x",

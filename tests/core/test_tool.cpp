@@ -451,7 +451,7 @@ TEST(ToolResave, FolderHeldByAnotherCopyIsLeftAlone)
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err, "Каталог уже открыт другой копией Quorvel\n");
     EXPECT_EQ(readFile(dst + "data.dat"), "old\r\n");
-    EXPECT_EQ(listing(dst), ".Quorvel.lock data.dat");
+    EXPECT_EQ(listing(dst), qvtest::lockName() + " data.dat");
 
     r = runTool({"check", dst});
     EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -480,11 +480,11 @@ TEST(ToolResave, WritesOnlyIntoTheDestination)
     EXPECT_EQ(qvtest::snapshot(victim), outside);
     EXPECT_EQ(readFile(dst + "text.dat"), "0\r\n");
 
-    ASSERT_EQ(mkdir((dst + ".Quorvel.lock").c_str(), 0777), 0);
+    ASSERT_EQ(mkdir((dst + qvtest::lockName()).c_str(), 0777), 0);
     const std::string before = qvtest::snapshot(dst);
     r = runTool({"resave", src, dst});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "Файл " + dst + ".Quorvel.lock не является обычным файлом.\n");
+    EXPECT_EQ(r.err, "Файл " + dst + qvtest::lockName() + " не является обычным файлом.\n");
     EXPECT_EQ(qvtest::snapshot(dst), before);
 }
 

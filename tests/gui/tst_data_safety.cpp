@@ -77,7 +77,7 @@ void DataSafety::secondWindowOnTheFolderIsRefused()
 {
     WindowFixture f;
     qv::MainWindow *first = openAndType(f);
-    QVERIFY(f.exists(".Quorvel.lock"));
+    QVERIFY(f.exists(lockName()));
     const QMap<QString, QByteArray> before = contents(f);
 
     auto second = std::make_unique<qv::MainWindow>(f.base());
@@ -91,7 +91,7 @@ void DataSafety::secondWindowOnTheFolderIsRefused()
 
     QTest::keyClicks(first->editorPane()->editor(), "!");
     QVERIFY(first->keeper()->flush(true));
-    QVERIFY(f.exists("Quorvel.journal"));
+    QVERIFY(f.exists(journalName()));
     QVERIFY(f.close());
     QVERIFY(f.takeBoxes().isEmpty());
     QCOMPARE(f.readFile("text.dat"), lines({"1", "A", "typed!old", "0"}));
@@ -152,7 +152,7 @@ void DataSafety::killedRunIsOfferedBack()
     }
     const qint64 flushedTo = QDateTime::currentSecsSinceEpoch();
     f.discard();
-    QVERIFY(!f.exists(".Quorvel.lock"));
+    QVERIFY(!f.exists(lockName()));
     QCOMPARE(f.readFile("text.dat"), savedText);
     QVERIFY(f.takeBoxes().isEmpty());
 
@@ -172,8 +172,8 @@ void DataSafety::killedRunIsOfferedBack()
     f.open();
     const QStringList boxes = f.takeBoxes();
     QCOMPARE(boxes.size(), 1);
-    const QStringList aside
-        = f.listing().filter(QRegularExpression("^Quorvel\\.journal\\.\\d{4}-\\d\\d-\\d\\d-\\d{6}$"));
+    const QStringList aside = f.listing().filter(QRegularExpression(
+        "^" + QRegularExpression::escape(journalName()) + "\\.\\d{4}-\\d\\d-\\d\\d-\\d{6}$"));
     QCOMPARE(aside.size(), yes ? 0 : 1);
     const QString question = then == "replaced"
         ? QString::fromUtf8(
@@ -194,12 +194,12 @@ void DataSafety::killedRunIsOfferedBack()
         QVERIFY(f.close());
         QCOMPARE(f.readFile("data.dat"), read("data.dat"));
         QCOMPARE(f.readFile("text.dat"), read("text.dat"));
-        QVERIFY(!f.exists("Quorvel.journal"));
+        QVERIFY(!f.exists(journalName()));
     } else {
         QCOMPARE(f.outlineText(), QString("A"));
         QCOMPARE(noteShown(f), QString(then == "No" ? "typedold" : "from elsewhere"));
         QVERIFY(!f.saveButton()->isEnabled());
-        QVERIFY(!f.exists("Quorvel.journal"));
+        QVERIFY(!f.exists(journalName()));
         // Set aside, it is no longer offered.
         QVERIFY(f.close());
         f.discard();
@@ -215,7 +215,7 @@ void DataSafety::journalFailureToldOnce()
 {
     WindowFixture f;
     qv::MainWindow *w = openAndType(f);
-    QVERIFY(QDir().mkdir(f.path("Quorvel.journal")));
+    QVERIFY(QDir().mkdir(f.path(journalName())));
     QVERIFY(!w->keeper()->flush(true));
     QTest::keyClicks(w->editorPane()->editor(), "x");
     QVERIFY(w->keeper()->flushTimer()->isActive());
@@ -226,11 +226,11 @@ void DataSafety::journalFailureToldOnce()
              qPrintable(boxes.first()));
     QCOMPARE(w->statusBar()->currentMessage(), boxes.first());
 
-    QVERIFY(QDir().rmdir(f.path("Quorvel.journal")));
+    QVERIFY(QDir().rmdir(f.path(journalName())));
     QTest::keyClicks(w->editorPane()->editor(), "y");
     QVERIFY(w->keeper()->flush(true));
     QVERIFY(w->statusBar()->currentMessage().isEmpty());
-    QVERIFY(f.exists("Quorvel.journal"));
+    QVERIFY(f.exists(journalName()));
     f.discard();
 }
 
@@ -397,15 +397,14 @@ void DataSafety::folderBoundary()
     const QByteArray theirs = "#!/bin/sh\necho 'a script of theirs'\n";
     const char *names[] = {"data.dat", "text.dat", "Quorvel.ini"};
     if (how == "lock") {
-        QVERIFY(QDir().mkdir(f.path(".Quorvel.lock")));
+        QVERIFY(QDir().mkdir(f.path(lockName())));
         auto w = std::make_unique<qv::MainWindow>(f.base());
         QVERIFY(w->refused());
         QCOMPARE(
             f.takeBoxes(),
-            QStringList(
-                {QString::fromUtf8("Файл %1 не является обычным файлом.").arg(f.path(".Quorvel.lock"))}));
+            QStringList({QString::fromUtf8("Файл %1 не является обычным файлом.").arg(f.path(lockName()))}));
         QVERIFY(f.listing().isEmpty());
-        QVERIFY(QFileInfo(f.path(".Quorvel.lock")).isDir());
+        QVERIFY(QFileInfo(f.path(lockName())).isDir());
         return;
     }
     QStringList targets;

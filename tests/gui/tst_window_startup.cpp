@@ -89,6 +89,7 @@ private slots:
     void firstRunWritesEmptyCatalogueAndDefaultSettings();
     void startupLoadsBacksUpAndShowsFirstNote();
     void closeRewritesUnchangedFilesInCanonicalForm();
+    void conflictCopyAtStartIsMergedAndSaved();
     void neverStartedWindowWritesNothing();
     void failedSaveAtCloseOffersAWayOut_data();
     void failedSaveAtCloseOffersAWayOut();
@@ -199,6 +200,26 @@ void WindowStartup::closeRewritesUnchangedFilesInCanonicalForm()
     QVERIFY(f.exists("Quorvel.ini"));
 }
 
+// A node another machine added, left by a sync engine in a pair of
+// conflict copies, is in the window and in the files at once, no box asked,
+// and the copies are gone from the folder.
+void WindowStartup::conflictCopyAtStartIsMergedAndSaved()
+{
+    WindowFixture f;
+    f.writeFile("data.dat", lines({"A"}));
+    f.writeFile("text.dat", lines({"1", "A", "note", "0"}));
+    f.writeFile("data.sync-conflict-20261208-061500-ABCDEFG.dat", lines({"A", "B"}));
+    f.writeFile("text.sync-conflict-20261208-061500-ABCDEFG.dat",
+                lines({"2", "A", "note", "0", "B", "theirs", "4"}));
+    f.open();
+    QCOMPARE(f.outlineText(), QString("A\nB"));
+    QVERIFY(f.takeBoxes().isEmpty());
+    QCOMPARE(f.readFile("data.dat"), lines({"A", "B"}));
+    QCOMPARE(f.readFile("text.dat"), lines({"2", "A", "note", "0", "B", "theirs", "4"}));
+    QCOMPARE(f.listing().filter("conflict"), QStringList());
+    QVERIFY(!f.saveButton()->isEnabled());
+}
+
 void WindowStartup::neverStartedWindowWritesNothing()
 {
     WindowFixture f;
@@ -246,7 +267,7 @@ void WindowStartup::failedSaveAtCloseOffersAWayOut()
         QCOMPARE(copy.readAll(), typed);
     }
     if (choice == QMessageBox::Discard) // the journal keeps the edits for the next start
-        QVERIFY(f.exists("Quorvel.journal"));
+        QVERIFY(f.exists(journalName()));
     if (closes)
         return;
     QVERIFY(w->isVisible());

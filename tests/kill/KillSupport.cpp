@@ -1,5 +1,7 @@
 #include "KillSupport.h"
 
+#include "storage/Os.h"
+
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -17,6 +19,10 @@
 #include <thread>
 
 namespace killtest {
+
+std::string lockName() { return ".Quorvel-" + qv::os::machineName() + ".lock"; }
+std::string markerName() { return ".Quorvel-" + qv::os::machineName() + ".commit"; }
+std::string journalName() { return "Quorvel-" + qv::os::machineName() + ".journal"; }
 
 std::string testName;
 

@@ -9,6 +9,11 @@
 
 namespace killtest {
 
+// This machine's lock, commit marker and journal names in a catalogue folder.
+std::string lockName();
+std::string markerName();
+std::string journalName();
+
 // The program's name: before die()'s messages, in the temporary folder's
 // name and in finish()'s. Set first thing in main().
 extern std::string testName;

@@ -79,9 +79,9 @@ int main(int argc, char **argv)
     int failures = 0;
     for (const int delayMs : {0, 50, 150, 400, -1}) {
         const pid_t pid = spawn({copy}, log);
-        while (!exists(dir + "/.Quorvel.lock") && endedWithin(pid, 0) == -1)
+        while (!exists(dir + "/" + lockName()) && endedWithin(pid, 0) == -1)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        if (delayMs < 0 && !settled(pid, dir, ".Quorvel.lock"))
+        if (delayMs < 0 && !settled(pid, dir, lockName()))
             die("the program ended by itself; its output:\n" + readFile(log));
         std::this_thread::sleep_for(std::chrono::milliseconds(std::max(delayMs, 0)));
         const long long sent = monotonicNs();
@@ -108,7 +108,7 @@ int main(int argc, char **argv)
             ++failures;
             std::printf("end_huge_note: FAILED: the catalogue files changed\n");
         }
-        ::unlink((dir + "/.Quorvel.lock").c_str());
+        ::unlink((dir + "/" + lockName()).c_str());
     }
     std::printf("end_huge_note: %s\n", failures ? "FAILED" : "every signal acted on in time");
     return finish(root, keep, failures);

@@ -26,7 +26,8 @@
 // the signal, and the kill's delay counts from the save's first temporary
 // as before. A run that ended without starting a save (the signal came
 // before the load) is run again and not counted. --ignore names a file the
-// folder may hold besides the pair (the program's backups and settings).
+// folder may hold besides the pair (the program's backups and settings;
+// {LOCK}: this machine's lock file).
 
 #include "KillSupport.h"
 
@@ -54,7 +55,7 @@ using namespace killtest;
 using Clock = std::chrono::steady_clock;
 using Seconds = std::chrono::duration<double>;
 
-const char *const kMarker = ".Quorvel.commit";
+const std::string kMarker = markerName();
 
 struct Options {
     int kills = 200;
@@ -238,9 +239,10 @@ Options parse(int argc, char **argv)
             o.signal = a.number();
         else if (a.arg == "--ready")
             o.ready = a.value();
-        else if (a.arg == "--ignore")
-            o.ignore.push_back(a.value());
-        else
+        else if (a.arg == "--ignore") {
+            const std::string name = a.value();
+            o.ignore.push_back(name == "{LOCK}" ? lockName() : name);
+        } else
             die("unknown argument " + a.arg);
     }
 #ifdef QV_TOOL_PATH

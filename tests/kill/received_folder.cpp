@@ -28,8 +28,10 @@ namespace {
 
 using namespace killtest;
 
-const std::vector<std::string> kNames = {"data.dat", "text.dat",        "Quorvel.ini",     "data.bak",
-                                         "text.bak", ".Quorvel.commit", "Quorvel.journal", ".Quorvel.lock"};
+// The unnamed lock, marker and journal of older versions, and this machine's.
+const std::vector<std::string> kNames
+    = {"data.dat",        "text.dat",      "Quorvel.ini", "data.bak",    "text.bak", ".Quorvel.commit",
+       "Quorvel.journal", ".Quorvel.lock", markerName(),  journalName(), lockName()};
 
 enum class Kind {
     Absent,
@@ -73,7 +75,7 @@ std::string soundBytes(const std::string &name, const std::string &outside)
         return kRecords;
     if (name == "Quorvel.ini")
         return "[Main]\r\nTreeWidth=2147483647\r\nLeft=-5\r\n";
-    if (name == ".Quorvel.commit") {
+    if (name == ".Quorvel.commit" || name == markerName()) {
         // A marker naming files of the outside folder.
         std::string m("Quorvel commit", sizeof "Quorvel commit");
         for (const char *n : {"data.dat", "text.dat"}) {

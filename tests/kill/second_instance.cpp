@@ -96,7 +96,7 @@ int main(int argc, char **argv)
     };
 
     const pid_t first = spawn({copy}, log);
-    if (!settled(first, dir, ".Quorvel.lock"))
+    if (!settled(first, dir, lockName()))
         die("the first copy ended or never took the lock; its output:\n" + readFile(log));
     const std::string before = takeDown(dir, name);
     std::printf("second_instance: the first copy holds the folder: %s\n", listing(dir).c_str());

@@ -8,6 +8,7 @@
 #include "gui/tree/TreeModel.h"
 #include "gui/tree/TreePane.h"
 #include "gui/window/CatalogKeeper.h"
+#include "storage/Os.h"
 
 #include <QAction>
 #include <QDir>
@@ -18,6 +19,9 @@
 namespace qvtest {
 
 QByteArray cp(const char *utf8) { return QByteArray::fromStdString(qv::W(utf8)); }
+
+QString lockName() { return QString::fromStdString(".Quorvel-" + qv::os::machineName() + ".lock"); }
+QString journalName() { return QString::fromStdString("Quorvel-" + qv::os::machineName() + ".journal"); }
 
 QByteArray lines(std::initializer_list<const char *> utf8Lines)
 {

@@ -22,6 +22,9 @@ namespace qvtest {
 
 // Windows-1251 bytes of a UTF-8 literal.
 QByteArray cp(const char *utf8);
+// This machine's lock file and journal in a catalogue folder.
+QString lockName();
+QString journalName();
 // CR LF joined lines, each ending with CR LF.
 QByteArray lines(std::initializer_list<const char *> utf8Lines);
 
