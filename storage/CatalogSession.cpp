@@ -267,6 +267,43 @@ void CatalogSession::keepBase() noexcept
     }
 }
 
+CatalogFiles::PairRead CatalogSession::readOutside(const std::string &baseDir, Catalog &theirs)
+{
+    return CatalogFiles::readPair(baseDir, theirs);
+}
+
+bool CatalogSession::takesIn(const CatalogFiles::PairRead &read) const
+{
+    // A file gone is a version in the middle of its making (or a folder
+    // being emptied), never one to take: the save asks about it instead.
+    if (read.failure || !read.partialReads.empty()
+        || (files_.outlineIdentity().exists && !read.outline.exists)
+        || (files_.recordIdentity().exists && !read.record.exists))
+        return false;
+    return fileIdentity(files_.outlinePath()) == read.outline
+        && fileIdentity(files_.recordPath()) == read.record;
+}
+
+void CatalogSession::takeIn(Catalog &catalog, Catalog &version, const CatalogFiles::PairRead &read)
+{
+    // The whole catalogue goes into the journal at once, not change by change.
+    if (recording_)
+        journal_.detach();
+    catalog.replaceWith(version);
+    files_.adoptRead(read);
+    otherKept_.reset();
+    if (recording_)
+        journal_.restart(catalog, journalBase());
+    keepBase();
+}
+
+void CatalogSession::keepBaseFromNow()
+{
+    options_.keepBase = true;
+    if (files_.loaded() && !files_.loadFailed() && files_.partialReads().empty())
+        keepBase();
+}
+
 bool CatalogSession::loadBase(Catalog &base) const
 {
     const std::optional<std::string> folder = os::canonicalPath(baseDir());

@@ -202,6 +202,25 @@ public:
 
     // data.dat or text.dat is not what this run last loaded or saved.
     bool changedOutside() const { return files_.changedOnDisk(); }
+
+    // ---- another program's version, while the run goes on ----
+    // Reads the pair as it now is into `theirs` (empty) by the load's
+    // rules; the session is not touched, so this may run on another thread.
+    static CatalogFiles::PairRead readOutside(const std::string &baseDir, Catalog &theirs);
+    // The version read is one to take in: read whole (no failure, no
+    // partial read), every catalogue file this run had still there, and
+    // still the files on disk.
+    bool takesIn(const CatalogFiles::PairRead &read) const;
+    // The window's catalogue becomes `version` (made from that read: the
+    // files as read, or merged with this run's changes and then modified),
+    // its old contents going to `version`. The session takes the read
+    // files as the ones it last loaded (the next save compares with them,
+    // they become the folder's base) and the journal starts over on them,
+    // holding a modified catalogue whole from the next flush.
+    void takeIn(Catalog &catalog, Catalog &version, const CatalogFiles::PairRead &read);
+    // From now on the base is kept (Options::keepBase), beginning with the
+    // files as loaded when they were read whole.
+    void keepBaseFromNow();
     // Saves `catalog` once the backups are made. A version of the files
     // another program wrote is asked about (Consent::Ask) unless a save
     // that failed already kept that very version.

@@ -25,6 +25,7 @@ namespace qv {
 class AboutPanel;
 class CatalogKeeper;
 class CommandMenu;
+class OutsideWatcher;
 class TerminationSignals;
 
 // Keys of the whole window: F6 (and Tab, Shift+Tab) move the focus between
@@ -72,6 +73,8 @@ public:
     bool closed() const { return closed_; }
     // The lock, the journal and the checks around a save.
     CatalogKeeper *keeper() const { return keeper_.get(); }
+    // Another program's changes to the files, taken in while the window runs.
+    OutsideWatcher *outsideWatcher() const { return outside_; }
 
     // The save-all command (SpeedButton3, Ctrl+S): saves the catalogue;
     // errors go to the error box.
@@ -164,6 +167,7 @@ private:
     QSplitter *splitter_ = nullptr;
     QAction *switchPaneAction_ = nullptr;
     CommandMenu *commandMenu_ = nullptr;
+    OutsideWatcher *outside_ = nullptr;
     QPointer<QWidget> hintWidget_; // the control whose hint the status bar shows
 
     bool refused_ = false;   // another copy holds the folder
