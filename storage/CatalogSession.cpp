@@ -284,12 +284,19 @@ bool CatalogSession::takesIn(const CatalogFiles::PairRead &read) const
         && fileIdentity(files_.recordPath()) == read.record;
 }
 
-void CatalogSession::takeIn(Catalog &catalog, Catalog &version, const CatalogFiles::PairRead &read)
+void CatalogSession::takeIn(Catalog &catalog, Catalog &version, const CatalogFiles::PairRead &read,
+                            const std::function<void()> &show)
 {
     // The whole catalogue goes into the journal at once, not change by change.
     if (recording_)
         journal_.detach();
     catalog.replaceWith(version);
+    if (show) {
+        const bool modified = catalog.modified();
+        show();
+        if (!modified)
+            catalog.clearChanged();
+    }
     files_.adoptRead(read);
     otherKept_.reset();
     if (recording_)

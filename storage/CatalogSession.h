@@ -216,8 +216,12 @@ public:
     // its old contents going to `version`. The session takes the read
     // files as the ones it last loaded (the next save compares with them,
     // they become the folder's base) and the journal starts over on them,
-    // holding a modified catalogue whole from the next flush.
-    void takeIn(Catalog &catalog, Catalog &version, const CatalogFiles::PairRead &read);
+    // holding a modified catalogue whole from the next flush. `show` runs
+    // in between, once the catalogue is replaced: what it changes (the
+    // window showing a note) is not recorded, and the unsaved-changes flag
+    // is the version's after it.
+    void takeIn(Catalog &catalog, Catalog &version, const CatalogFiles::PairRead &read,
+                const std::function<void()> &show = {});
     // From now on the base is kept (Options::keepBase), beginning with the
     // files as loaded when they were read whole.
     void keepBaseFromNow();

@@ -300,9 +300,10 @@ CatalogSession::Saved CatalogKeeper::saveTakingIn(Catalog &catalog)
 
 void CatalogKeeper::watchOutside() { session_.keepBaseFromNow(); }
 
-void CatalogKeeper::takeIn(Catalog &catalog, Catalog &version, const CatalogFiles::PairRead &read)
+void CatalogKeeper::takeIn(Catalog &catalog, Catalog &version, const CatalogFiles::PairRead &read,
+                           const std::function<void()> &show)
 {
-    session_.takeIn(catalog, version, read);
+    session_.takeIn(catalog, version, read, show);
     // A kill from here on finds the merged catalogue in the journal.
     if (session_.unflushed())
         flush(true);

@@ -113,7 +113,8 @@ public:
     void watchOutside();
     // The window's catalogue becomes `version`, made from `read` (see
     // CatalogSession::takeIn); a modified one goes into the journal at once.
-    void takeIn(Catalog &catalog, Catalog &version, const CatalogFiles::PairRead &read);
+    void takeIn(Catalog &catalog, Catalog &version, const CatalogFiles::PairRead &read,
+                const std::function<void()> &show);
     // A save that finds files another program wrote first calls `taker`:
     // true when it took them in (the save goes on), false when they cannot
     // be read whole or merged (the save asks before overwriting them, and

@@ -342,10 +342,9 @@ bool OutsideWatcher::apply(Read &read)
     EditorPane &editor = *window_.editorPane();
     const ViewState view(pane, editor);
     ViewState::keepOpen(catalog, *version);
-    keeper_.takeIn(catalog, *version, read.read);
+    keeper_.takeIn(catalog, *version, read.read, [&] { view.restore(catalog, pane, editor); });
     // Its steps name nodes of the catalogue that was.
     pane.commands()->undoStack()->clear();
-    view.restore(catalog, pane, editor);
     conflictBar_->showConflicts(std::move(report.conflicts));
     window_.statusBar()->showMessage(
         catalog.modified() ? QStringLiteral(
