@@ -326,7 +326,7 @@ bool OutsideWatcher::apply(Read &read)
             base.clear();
         }
         const merge::Side ours{fromQ(QSysInfo::machineHostName()), static_cast<int64_t>(std::time(nullptr))};
-        const merge::Side theirs{fromQ(QStringLiteral(u"другая программа")),
+        const merge::Side theirs{fromQ(QStringLiteral(u"другой компьютер")),
                                  std::max(read.read.outline.mtimeNs, read.read.record.mtimeNs) / 1000000000};
         try {
             report = merge::mergeCatalogs(base, catalog, *read.theirs, ours, theirs, merged);
