@@ -255,16 +255,32 @@ CatalogSession::Saved CatalogSession::save(Catalog &catalog, Consent consent)
     return saved;
 }
 
-void CatalogSession::keepBase() noexcept
+void CatalogSession::keepBase(bool later) noexcept
 {
+    waitForBase();
     if (!options_.keepBase)
         return;
-    try {
-        if (const std::optional<std::string> folder = os::canonicalPath(baseDir()))
-            mergebase::keep(*folder, baseDir(), files_.outlineHash(), files_.recordHash());
-    } catch (...) {
-        // Without a base the next merge takes the empty one: nothing is lost.
+    const auto keep = [dir = baseDir(), data = files_.outlineHash(), text = files_.recordHash()] {
+        try {
+            if (const std::optional<std::string> folder = os::canonicalPath(dir))
+                mergebase::keep(*folder, dir, data, text);
+        } catch (...) {
+            // Without a base the next merge takes the empty one: nothing is lost.
+        }
+    };
+    if (later) {
+        try {
+            baseThread_ = std::thread(keep);
+            return;
+        } catch (...) {}
     }
+    keep();
+}
+
+void CatalogSession::waitForBase() const
+{
+    if (baseThread_.joinable())
+        baseThread_.join();
 }
 
 CatalogFiles::PairRead CatalogSession::readOutside(const std::string &baseDir, Catalog &theirs)
@@ -301,7 +317,7 @@ void CatalogSession::takeIn(Catalog &catalog, Catalog &version, const CatalogFil
     otherKept_.reset();
     if (recording_)
         journal_.restart(catalog, journalBase());
-    keepBase();
+    keepBase(true);
 }
 
 void CatalogSession::keepBaseFromNow()
@@ -313,6 +329,7 @@ void CatalogSession::keepBaseFromNow()
 
 bool CatalogSession::loadBase(Catalog &base) const
 {
+    waitForBase();
     const std::optional<std::string> folder = os::canonicalPath(baseDir());
     return folder && mergebase::load(*folder, base);
 }
@@ -338,6 +355,7 @@ void CatalogSession::tellRemarks(Saved &saved)
 
 void CatalogSession::close()
 {
+    waitForBase();
     completeBackups();
     backupFailure_ = nullptr;
     lock_.release();

@@ -241,8 +241,11 @@ private:
     // Waits for the backups or makes them; their failure is kept for
     // finishBackups().
     void completeBackups();
-    // Options::keepBase: the pair as it now is becomes the folder's base.
-    void keepBase() noexcept;
+    // Options::keepBase: the pair as it now is becomes the folder's base;
+    // `later`: on a thread of its own (a copy of the whole pair must not
+    // hold up the window), waited for by the next use of the base.
+    void keepBase(bool later = false) noexcept;
+    void waitForBase() const;
     // The remarks of a save that went through, each told once a run.
     void tellRemarks(Saved &saved);
 
@@ -253,6 +256,7 @@ private:
     std::unique_ptr<BackupCopies> backups_;          // opened, not yet finished
     std::thread backupThread_;                       // copying backups_
     std::exception_ptr backupFailure_;               // the worker's error, read after the join
+    mutable std::thread baseThread_;                 // keeping the base (keepBase(true))
     JournalFound journalFound_ = JournalFound::None; // by load()
     bool readOnly_ = false;
     bool recording_ = false;

@@ -128,6 +128,8 @@ OutsideWatcher::~OutsideWatcher()
 {
     keeper_.setOutsideTaker({});
     cancelRead();
+    if (disposer_.joinable())
+        disposer_.join();
 }
 
 OutsideWatcher::Identities OutsideWatcher::onDisk() const
@@ -315,7 +317,7 @@ bool OutsideWatcher::apply(Read &read)
 {
     Catalog &catalog = window_.catalog();
     Catalog *version = read.theirs.get();
-    Catalog merged;
+    auto merged = std::make_unique<Catalog>();
     merge::Report report;
     if (catalog.modified()) {
         Catalog base;
@@ -329,13 +331,13 @@ bool OutsideWatcher::apply(Read &read)
         const merge::Side theirs{fromQ(QStringLiteral(u"другой компьютер")),
                                  std::max(read.read.outline.mtimeNs, read.read.record.mtimeNs) / 1000000000};
         try {
-            report = merge::mergeCatalogs(base, catalog, *read.theirs, ours, theirs, merged);
+            report = merge::mergeCatalogs(base, catalog, *read.theirs, ours, theirs, *merged);
         } catch (...) {
             return false;
         }
-        if (!merge::sameCatalog(merged, *read.theirs)) {
-            merged.markChanged();
-            version = &merged;
+        if (!merge::sameCatalog(*merged, *read.theirs)) {
+            merged->markChanged();
+            version = merged.get();
         }
     }
     TreePane &pane = *window_.treePane();
@@ -345,6 +347,14 @@ bool OutsideWatcher::apply(Read &read)
     keeper_.takeIn(catalog, *version, read.read, [&] { view.restore(catalog, pane, editor); });
     // Its steps name nodes of the catalogue that was.
     pane.commands()->undoStack()->clear();
+    // The catalogue that was, and the version not taken, are let go off
+    // the window's thread: hundreds of thousands of pieces.
+    if (disposer_.joinable())
+        disposer_.join();
+    disposer_ = std::thread([old = std::move(read.theirs), other = std::move(merged)]() mutable {
+        old.reset();
+        other.reset();
+    });
     conflictBar_->showConflicts(std::move(report.conflicts));
     window_.statusBar()->showMessage(
         catalog.modified() ? QStringLiteral(

@@ -94,6 +94,7 @@ private:
     std::optional<Identities> refused_; // a version not taken in
     std::vector<std::string> names_;    // the folder's entries at the last look
     std::thread reader_;
+    std::thread disposer_;             // freeing a catalogue replaced
     std::unique_ptr<Read> readResult_; // filled by the worker
     uint64_t generation_ = 0;          // of the read under way
     bool reading_ = false;
