@@ -324,7 +324,7 @@ void CatalogSession::keepBaseFromNow()
 {
     options_.keepBase = true;
     if (files_.loaded() && !files_.loadFailed() && files_.partialReads().empty())
-        keepBase();
+        keepBase(true);
 }
 
 bool CatalogSession::loadBase(Catalog &base) const
