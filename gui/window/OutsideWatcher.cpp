@@ -115,6 +115,7 @@ OutsideWatcher::OutsideWatcher(MainWindow &window, CatalogKeeper &keeper)
     quiet_ = new QTimer(this);
     quiet_->setSingleShot(true);
     quiet_->setInterval(kQuietMs);
+    quiet_->setTimerType(Qt::PreciseTimer);
     connect(quiet_, &QTimer::timeout, this, &OutsideWatcher::quietEnded);
     // For file systems that send no events (network shares, some FUSE ones).
     poll_ = new QTimer(this);
