@@ -4,6 +4,7 @@
 #include "catalog/StrToInt.h"
 
 #include <cassert>
+#include <utility>
 
 namespace qv {
 
@@ -202,6 +203,13 @@ void Catalog::releaseWithoutFreeing()
     outline_.releaseWithoutFreeing();
     records_.releaseWithoutFreeing();
 #endif
+}
+
+void Catalog::replaceWith(Catalog &other)
+{
+    outline_.exchange(other.outline_);
+    records_.exchange(other.records_);
+    std::swap(modified_, other.modified_);
 }
 
 void Catalog::clear()

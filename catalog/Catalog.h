@@ -86,6 +86,11 @@ public:
 
     // Empties both halves (for a fresh load).
     void clear();
+    // Takes `other`'s outline, records and unsaved-changes flag in place of
+    // its own, which `other` gets back (to be dropped): another version of
+    // the files read while the window runs. The outline's listener hears
+    // one reset.
+    void replaceWith(Catalog &other);
     // The end of a run, everything safely on disk: both halves let go
     // without freeing their hundreds of thousands of pieces one by one, so
     // the process ends at once. Leak checkers see it freed as usual.

@@ -365,6 +365,21 @@ void Outline::replaceAll(std::unique_ptr<Node> newTop, size_t nodesHint, size_t 
         sink_->replaced();
 }
 
+void Outline::exchange(Outline &other)
+{
+    if (listener_)
+        listener_->aboutToReset();
+    std::swap(top_, other.top_);
+    std::swap(count_, other.count_);
+    std::swap(captions_, other.captions_);
+    ++shapeVersion_;
+    ++other.shapeVersion_;
+    if (listener_)
+        listener_->reset();
+    if (sink_)
+        sink_->replaced();
+}
+
 Node *Outline::copyToAndRemove(Node *d, Node *t, const std::function<void(Node *)> &beforeEach)
 {
     if (!d || !t || d == t || d->isTop() || d->isAncestorOf(t))

@@ -186,6 +186,10 @@ public:
     // reader that knows about how many nodes come and how many caption bytes
     // they carry passes them, so the caption index is sized once.
     void replaceAll(std::unique_ptr<Node> newTop, size_t nodesHint = 0, size_t captionBytesHint = 0);
+    // Takes `other`'s nodes (with their caption index) in place of its own,
+    // which `other` gets back; O(1). This outline's listener hears one
+    // reset and its change sink replaced(); `other`'s hear nothing.
+    void exchange(Outline &other);
 
     // The drag-and-drop move: a copy of d's branch becomes the last child of
     // t, then d's branch is removed (`beforeEach` sees each removed node,

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <utility>
 
 namespace qv {
 
@@ -301,6 +302,25 @@ void RecordTable::clear()
 }
 
 RecordTable::~RecordTable() { forgetRows(false); }
+
+void RecordTable::exchange(RecordTable &other)
+{
+    if (sink_) {
+        sink_->clearing();
+        for (const Row *row : other.rows_) {
+            const RecordView r = viewOf(row);
+            sink_->appending(r.section, r.text, r.icons);
+        }
+    }
+    std::swap(rows_, other.rows_);
+    std::swap(blocks_, other.blocks_);
+    std::swap(lastBlockUsed_, other.lastBlockUsed_);
+    std::swap(freeRows_, other.freeRows_);
+    std::swap(slots_, other.slots_);
+    std::swap(distinct_, other.distinct_);
+    std::swap(unindexed_, other.unindexed_);
+    std::swap(nextSeq_, other.nextSeq_);
+}
 
 void RecordTable::forgetRows(bool release)
 {

@@ -90,6 +90,10 @@ public:
     // overlapping instead of waiting for the memory one by one.
     void findEach(const std::string_view *sections, std::optional<RecordView> *found, size_t n) const;
     void clear();
+    // Takes `other`'s records in place of its own, which `other` gets back;
+    // O(1). The change sinks stay where they were; this table's hears the
+    // records as a clear and an append of each.
+    void exchange(RecordTable &other);
     // For the end of the process only: the records are let go without being
     // freed one by one, and the table reads as empty. The sink is not told.
     void releaseWithoutFreeing();

@@ -263,6 +263,33 @@ void CatalogFiles::takeKeptBackups(BackupCopies &copies)
     copies.kept_.clear();
 }
 
+namespace {
+
+// Both files into `catalog` with the icon join; `joinFailed` is set while
+// only the join is left to fail.
+void readFiles(const std::string &outlinePath, const std::string &recordPath, Catalog &catalog,
+               uint64_t &outlineHash, uint64_t &recordHash, std::vector<PartialRead> &partial,
+               bool &joinFailed)
+{
+    if (entryExists(outlinePath)) {
+        if (auto stop = readOutlineFile(outlinePath, catalog.outline(), &outlineHash))
+            partial.push_back({outlinePath, *stop});
+    }
+    // The record file is read whether or not the outline file exists:
+    // with an empty table in memory, the next save would otherwise
+    // write nothing over the notes on disk.
+    catalog.records().clear();
+    if (entryExists(recordPath)) {
+        if (auto stop = readRecordFile(recordPath, catalog.records(), &recordHash))
+            partial.push_back({recordPath, *stop});
+    }
+    joinFailed = true; // every byte is read; only the join can fail now
+    catalog.joinIcons();
+    joinFailed = false;
+}
+
+} // namespace
+
 void CatalogFiles::load(Catalog &catalog)
 {
     // Taken before reading: a change made while we read shows as a change.
@@ -274,21 +301,7 @@ void CatalogFiles::load(Catalog &catalog)
     outlineHash_ = recordHash_ = 0;
     const bool wasModified = catalog.modified();
     try {
-        if (entryExists(outlinePath())) {
-            if (auto stop = readOutlineFile(outlinePath(), catalog.outline(), &outlineHash_))
-                partial_.push_back({outlinePath(), *stop});
-        }
-        // The record file is read whether or not the outline file exists:
-        // with an empty table in memory, the next save would otherwise
-        // write nothing over the notes on disk.
-        catalog.records().clear();
-        if (entryExists(recordPath())) {
-            if (auto stop = readRecordFile(recordPath(), catalog.records(), &recordHash_))
-                partial_.push_back({recordPath(), *stop});
-        }
-        joinFailed_ = true; // every byte is read; only the join can fail now
-        catalog.joinIcons();
-        joinFailed_ = false;
+        readFiles(outlinePath(), recordPath(), catalog, outlineHash_, recordHash_, partial_, joinFailed_);
     } catch (...) {
         loadFailed_ = true;
         if (!wasModified)
@@ -297,6 +310,36 @@ void CatalogFiles::load(Catalog &catalog)
     }
     if (!wasModified)
         catalog.clearChanged();
+}
+
+CatalogFiles::PairRead CatalogFiles::readPair(const std::string &baseDir, Catalog &catalog)
+{
+    const CatalogFiles files(baseDir);
+    PairRead read;
+    read.outline = fileIdentity(files.outlinePath());
+    read.record = fileIdentity(files.recordPath());
+    bool joinFailed = false;
+    try {
+        readFiles(files.outlinePath(), files.recordPath(), catalog, read.outlineHash, read.recordHash,
+                  read.partialReads, joinFailed);
+    } catch (...) {
+        read.failure = std::current_exception();
+    }
+    catalog.clearChanged();
+    return read;
+}
+
+void CatalogFiles::adoptRead(const PairRead &read)
+{
+    loaded_ = true;
+    loadFailed_ = false;
+    joinFailed_ = false;
+    partial_.clear();
+    outlineIdentity_ = read.outline;
+    recordIdentity_ = read.record;
+    identityKnown_ = true;
+    outlineHash_ = read.outlineHash;
+    recordHash_ = read.recordHash;
 }
 
 void CatalogFiles::keepOriginals()

@@ -6,6 +6,7 @@
 #include "storage/FileIo.h"
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -128,6 +129,22 @@ public:
     // Only the icon join failed: every byte of both files was read.
     bool joinFailed() const { return joinFailed_; }
     bool loaded() const { return loaded_; }
+
+    // A read of the pair that changes nothing this object knows: another
+    // program's version, read while the run goes on (on any thread, into a
+    // catalogue of its own). The identities are taken before reading, as
+    // the load takes them.
+    struct PairRead {
+        FileIdentity outline, record;
+        uint64_t outlineHash = 0, recordHash = 0;
+        std::vector<PartialRead> partialReads;
+        std::exception_ptr failure;
+    };
+    // Reads the pair in `baseDir` into `catalog` (empty) by the load's rules.
+    static PairRead readPair(const std::string &baseDir, Catalog &catalog);
+    // The run now holds the version `read` found whole: it is what the next
+    // save compares the files with, as after a load.
+    void adoptRead(const PairRead &read);
     // The files the last load read only in part (see PartialRead); the
     // catalogue holds what the reading rules give.
     const std::vector<PartialRead> &partialReads() const { return partial_; }

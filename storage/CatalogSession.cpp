@@ -168,7 +168,7 @@ CatalogSession::Loaded CatalogSession::load(Catalog &catalog)
     // With conflict copies beside it, the pair loaded is one side of the
     // merge to come, not what the sides grew from: the base stays.
     if (!loaded.failure && loaded.partialReads.empty() && conflicts::find(baseDir()).empty())
-        keepBase();
+        keepBase(true);
     // A read-only run leaves a journal where it is, for a run that can save.
     if (options_.journal && !readOnly_) {
         if (const std::optional<Journal::Pending> pending = journal_.pending(journalBase())) {
@@ -279,7 +279,7 @@ CatalogSession::Saved CatalogSession::save(Catalog &catalog, Consent consent)
         if (options_.journal)
             journal_.rebase(journalBase());
         saved.status = Saved::Status::Saved;
-        keepBase();
+        keepBase(true);
         // Their edits are in the files now.
         setAsideMergedCopies(saved);
     } catch (...) {
@@ -290,20 +290,81 @@ CatalogSession::Saved CatalogSession::save(Catalog &catalog, Consent consent)
     return saved;
 }
 
-void CatalogSession::keepBase() noexcept
+void CatalogSession::keepBase(bool later) noexcept
 {
+    waitForBase();
     if (!options_.keepBase)
         return;
-    try {
-        if (const std::optional<std::string> folder = os::canonicalPath(baseDir()))
-            mergebase::keep(*folder, baseDir(), files_.outlineHash(), files_.recordHash());
-    } catch (...) {
-        // Without a base the next merge takes the empty one: nothing is lost.
+    const auto keep = [dir = baseDir(), data = files_.outlineHash(), text = files_.recordHash()] {
+        try {
+            if (const std::optional<std::string> folder = os::canonicalPath(dir))
+                mergebase::keep(*folder, dir, data, text);
+        } catch (...) {
+            // Without a base the next merge takes the empty one: nothing is lost.
+        }
+    };
+    if (later) {
+        try {
+            baseThread_ = std::thread(keep);
+            return;
+        } catch (...) {}
     }
+    keep();
+}
+
+void CatalogSession::waitForBase() const
+{
+    if (baseThread_.joinable())
+        baseThread_.join();
+}
+
+CatalogFiles::PairRead CatalogSession::readOutside(const std::string &baseDir, Catalog &theirs)
+{
+    return CatalogFiles::readPair(baseDir, theirs);
+}
+
+bool CatalogSession::takesIn(const CatalogFiles::PairRead &read) const
+{
+    // A file gone is a version in the middle of its making (or a folder
+    // being emptied), never one to take: the save asks about it instead.
+    if (read.failure || !read.partialReads.empty()
+        || (files_.outlineIdentity().exists && !read.outline.exists)
+        || (files_.recordIdentity().exists && !read.record.exists))
+        return false;
+    return fileIdentity(files_.outlinePath()) == read.outline
+        && fileIdentity(files_.recordPath()) == read.record;
+}
+
+void CatalogSession::takeIn(Catalog &catalog, Catalog &version, const CatalogFiles::PairRead &read,
+                            const std::function<void()> &show)
+{
+    // The whole catalogue goes into the journal at once, not change by change.
+    if (recording_)
+        journal_.detach();
+    catalog.replaceWith(version);
+    if (show) {
+        const bool modified = catalog.modified();
+        show();
+        if (!modified)
+            catalog.clearChanged();
+    }
+    files_.adoptRead(read);
+    otherKept_.reset();
+    if (recording_)
+        journal_.restart(catalog, journalBase());
+    keepBase(true);
+}
+
+void CatalogSession::keepBaseFromNow()
+{
+    options_.keepBase = true;
+    if (files_.loaded() && !files_.loadFailed() && files_.partialReads().empty())
+        keepBase(true);
 }
 
 bool CatalogSession::loadBase(Catalog &base) const
 {
+    waitForBase();
     const std::optional<std::string> folder = os::canonicalPath(baseDir());
     return folder && mergebase::load(*folder, base);
 }
@@ -465,6 +526,7 @@ void CatalogSession::tellRemarks(Saved &saved)
 
 void CatalogSession::close()
 {
+    waitForBase();
     completeBackups();
     backupFailure_ = nullptr;
     lock_.release();

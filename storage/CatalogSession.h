@@ -227,6 +227,29 @@ public:
 
     // data.dat or text.dat is not what this run last loaded or saved.
     bool changedOutside() const { return files_.changedOnDisk(); }
+
+    // ---- another program's version, while the run goes on ----
+    // Reads the pair as it now is into `theirs` (empty) by the load's
+    // rules; the session is not touched, so this may run on another thread.
+    static CatalogFiles::PairRead readOutside(const std::string &baseDir, Catalog &theirs);
+    // The version read is one to take in: read whole (no failure, no
+    // partial read), every catalogue file this run had still there, and
+    // still the files on disk.
+    bool takesIn(const CatalogFiles::PairRead &read) const;
+    // The window's catalogue becomes `version` (made from that read: the
+    // files as read, or merged with this run's changes and then modified),
+    // its old contents going to `version`. The session takes the read
+    // files as the ones it last loaded (the next save compares with them,
+    // they become the folder's base) and the journal starts over on them,
+    // holding a modified catalogue whole from the next flush. `show` runs
+    // in between, once the catalogue is replaced: what it changes (the
+    // window showing a note) is not recorded, and the unsaved-changes flag
+    // is the version's after it.
+    void takeIn(Catalog &catalog, Catalog &version, const CatalogFiles::PairRead &read,
+                const std::function<void()> &show = {});
+    // From now on the base is kept (Options::keepBase), beginning with the
+    // files as loaded when they were read whole.
+    void keepBaseFromNow();
     // Saves `catalog` once the backups are made. A version of the files
     // another program wrote is asked about (Consent::Ask) unless a save
     // that failed already kept that very version.
@@ -243,14 +266,17 @@ private:
     // Waits for the backups or makes them; their failure is kept for
     // finishBackups().
     void completeBackups();
-    // Options::keepBase: the pair as it now is becomes the folder's base.
-    void keepBase() noexcept;
     // Quorvel.ini's conflict copies: the newest of them and the file itself
     // becomes Quorvel.ini, the others leave the folder. Best effort: what
     // fails stays for the next start.
     void resolveSettingsCopies() noexcept;
     // After a save: the copies merged go to the state folder.
     void setAsideMergedCopies(Saved &saved);
+    // Options::keepBase: the pair as it now is becomes the folder's base;
+    // `later`: on a thread of its own (a copy of the whole pair must not
+    // hold up the window), waited for by the next use of the base.
+    void keepBase(bool later = false) noexcept;
+    void waitForBase() const;
     // The remarks of a save that went through, each told once a run.
     void tellRemarks(Saved &saved);
 
@@ -261,6 +287,7 @@ private:
     std::unique_ptr<BackupCopies> backups_;          // opened, not yet finished
     std::thread backupThread_;                       // copying backups_
     std::exception_ptr backupFailure_;               // the worker's error, read after the join
+    mutable std::thread baseThread_;                 // keeping the base (keepBase(true))
     JournalFound journalFound_ = JournalFound::None; // by load()
     bool readOnly_ = false;
     bool recording_ = false;

@@ -357,6 +357,18 @@ void Journal::rebase(const JournalBase &base)
     base_ = base;
 }
 
+void Journal::restart(Catalog &catalog, const JournalBase &base)
+{
+    attach(catalog, base);
+    replayed_.clear();
+    if (!catalog.modified()) {
+        discard();
+        return;
+    }
+    replayed_.push_back(Batch{now(), snapshot(catalog)});
+    changed();
+}
+
 bool Journal::dirty() const { return !replayed_.empty() || (recorder_ && !recorder_->empty()); }
 
 void Journal::closeFile()

@@ -115,6 +115,12 @@ public:
     // dropped, a journal still there is removed, and the next flush starts
     // a fresh one.
     void rebase(const JournalBase &base);
+    // The catalogue was replaced by another version of the files (`base`),
+    // with this run's changes merged in when it is modified: recording goes
+    // on against `base`, and a modified catalogue is pending whole, so the
+    // next flush writes a fresh journal holding it in place of the old one
+    // (which stays whole until then); otherwise the old journal is removed.
+    void restart(Catalog &catalog, const JournalBase &base);
     // Changes are waiting for flush().
     bool dirty() const;
     // Appends the pending changes as one batch and makes them durable (the

@@ -21,13 +21,6 @@ constexpr char kHashesFile[] = "hashes";
 // A base not kept again for this long is dropped.
 constexpr int64_t kBaseDays = 90;
 
-uint64_t hashOf(const Bytes &bytes)
-{
-    ContentHash hash;
-    hash.add(bytes.data(), bytes.size());
-    return hash.value(bytes.size());
-}
-
 // mkdir -p: the missing parents with the usual mode, the last one private.
 void makeFolders(const std::string &dir)
 {
@@ -43,6 +36,23 @@ void writeWhole(const std::string &path, std::string_view bytes)
     AtomicFile file(path, AtomicFile::Refusal::Create, AtomicFile::Links::ReplaceLink);
     file.write(bytes);
     file.commit();
+}
+
+// Copies `from` into `to` (not committed); false when its bytes do not
+// hash to `expected`.
+bool copyHashed(const std::string &from, AtomicFile &to, uint64_t expected)
+{
+    InputFile in(from);
+    std::string piece(size_t(1) << 16, '\0');
+    for (;;) {
+        const long long n = in.read(piece.data(), piece.size());
+        if (n < 0)
+            throw EReadError();
+        if (n == 0)
+            break;
+        to.write(std::string_view(piece.data(), size_t(n)));
+    }
+    return in.contentHash() == expected;
 }
 
 } // namespace
@@ -77,16 +87,19 @@ bool keep(const std::string &folder, const std::string &catalogDir, uint64_t dat
     if (os::readBounded(dir + kHashesFile, 64) == hashes
         && os::readBounded(dir + kFolderFile, folder.size() + 1) == folder)
         return true;
-    const Bytes data = readWholeFile(catalogDir + "data.dat");
-    const Bytes text = readWholeFile(catalogDir + "text.dat");
-    if (hashOf(data) != dataHash || hashOf(text) != textHash)
-        return false;
     makeFolders(dir);
+    // A piece at a time into temporaries, put in place only once both
+    // hash as expected: the pair is never held in memory whole.
+    AtomicFile data(dir + "data.dat", AtomicFile::Refusal::Create, AtomicFile::Links::ReplaceLink);
+    AtomicFile text(dir + "text.dat", AtomicFile::Refusal::Create, AtomicFile::Links::ReplaceLink);
+    if (!copyHashed(catalogDir + "data.dat", data, dataHash)
+        || !copyHashed(catalogDir + "text.dat", text, textHash))
+        return false;
     // The folder's name goes last: a base is used only once it is whole.
     if (os::nameTaken(dir + kFolderFile))
         os::remove(dir + kFolderFile);
-    writeWhole(dir + "data.dat", data);
-    writeWhole(dir + "text.dat", text);
+    data.commit();
+    text.commit();
     writeWhole(dir + kHashesFile, hashes);
     writeWhole(dir + kFolderFile, folder);
     return true;

@@ -280,17 +280,39 @@ bool CatalogKeeper::save(Catalog &catalog, bool interactive)
     finishBackups(interactive);
     if (interactive)
         askLinks();
-    using Consent = CatalogSession::Consent;
-    CatalogSession::Saved saved = session_.save(catalog, interactive ? Consent::Ask : Consent::Granted);
+    CatalogSession::Saved saved = saveTakingIn(catalog);
     if (saved.status == CatalogSession::Saved::Status::ChangedOutside) {
-        if (!overwriteAgreed())
+        if (interactive && !overwriteAgreed())
             return false;
-        saved = session_.save(catalog, Consent::Granted);
+        saved = session_.save(catalog, CatalogSession::Consent::Granted);
     }
     saveFailed_ = saved.status == CatalogSession::Saved::Status::Failed;
     report(saved.failure, interactive);
     reportCopies(saved, interactive);
     return saved.ok();
+}
+
+CatalogSession::Saved CatalogKeeper::saveTakingIn(Catalog &catalog)
+{
+    // A version that keeps changing under the save is taken in this often.
+    constexpr int kTries = 3;
+    for (int tries = 0;; ++tries) {
+        CatalogSession::Saved saved = session_.save(catalog, CatalogSession::Consent::Ask);
+        if (saved.status != CatalogSession::Saved::Status::ChangedOutside || !outsideTaker_ || tries == kTries
+            || !outsideTaker_())
+            return saved;
+    }
+}
+
+void CatalogKeeper::watchOutside() { session_.keepBaseFromNow(); }
+
+void CatalogKeeper::takeIn(Catalog &catalog, Catalog &version, const CatalogFiles::PairRead &read,
+                           const std::function<void()> &show)
+{
+    session_.takeIn(catalog, version, read, show);
+    // A kill from here on finds the merged catalogue in the journal.
+    if (session_.unflushed())
+        flush(true);
 }
 
 namespace {

@@ -108,6 +108,24 @@ public:
     const CatalogSession &session() const { return session_; }
     QTimer *flushTimer() const { return flushTimer_; }
 
+    // ---- another program's version (gui/window/OutsideWatcher) ----
+    // The base of later merges is kept from now on (after the first load).
+    void watchOutside();
+    // The window's catalogue becomes `version`, made from `read` (see
+    // CatalogSession::takeIn); a modified one goes into the journal at once.
+    void takeIn(Catalog &catalog, Catalog &version, const CatalogFiles::PairRead &read,
+                const std::function<void()> &show);
+    // A save that finds files another program wrote first calls `taker`:
+    // true when it took them in (the save goes on), false when they cannot
+    // be read whole or merged (the save asks before overwriting them, and
+    // at the end of a run keeps them under a dated name).
+    void setOutsideTaker(std::function<bool()> taker) { outsideTaker_ = std::move(taker); }
+
+signals:
+    // An entry that is none of the catalogue's own appeared in the folder
+    // (a sync engine's conflict copy, say).
+    void folderChanged();
+
 private:
     // A folder refused at open(): its lock's entry, or another copy holds it.
     void reportRefusal(const CatalogSession::Opened &opened);
@@ -123,6 +141,9 @@ private:
     void askLinks();
     bool overwriteAgreed();
     void reportCopies(const CatalogSession::Saved &saved, bool interactive);
+    // A save that takes in what another program wrote first, again when it
+    // changed meanwhile; ChangedOutside when it cannot be taken in.
+    CatalogSession::Saved saveTakingIn(Catalog &catalog);
     void tell(const QString &text, bool interactive);
     // Rethrows `failure` (when there is one) and reports it.
     void report(const std::exception_ptr &failure, bool interactive);
@@ -135,6 +156,7 @@ private:
     bool flushFailing_ = false;  // the last flush failed and was reported
     bool saveFailed_ = false;
     QString flushMessage_; // the status bar's text about it
+    std::function<bool()> outsideTaker_;
 };
 
 } // namespace qv

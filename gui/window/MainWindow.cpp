@@ -12,6 +12,7 @@
 #include "gui/window/CatalogKeeper.h"
 #include "gui/window/CommandMenu.h"
 #include "gui/window/ExchangeCommands.h"
+#include "gui/window/OutsideWatcher.h"
 #include "gui/window/TerminationSignals.h"
 #include "gui/window/WindowSettings.h"
 
@@ -54,11 +55,19 @@ MainWindow::MainWindow(const std::string &baseDir, QWidget *parent) : QMainWindo
     connectParts();
     exchange_ = new ExchangeCommands(*this);
     commandMenu_ = new CommandMenu(*this);
+    outside_ = new OutsideWatcher(*this, *keeper_);
+    connect(outside_, &OutsideWatcher::tookIn, this, &MainWindow::updateSaveAllEnabled);
+    connect(outside_, &OutsideWatcher::tookIn, treePane_, &TreePane::noteEdited);
     qApp->installEventFilter(this);
     runCreationSequence();
 }
 
-MainWindow::~MainWindow() { qApp->removeEventFilter(this); }
+MainWindow::~MainWindow()
+{
+    qApp->removeEventFilter(this);
+    // Its reads end before the keeper it reports to.
+    delete outside_;
+}
 
 QString MainWindow::titleFor(const QString &folderName, bool readOnly)
 {
@@ -302,6 +311,8 @@ void MainWindow::runActivationSequence()
     updateSaveAllEnabled();
     // The backups are copied while the window is in use; a save waits for them.
     keeper_->startBackups();
+    if (started_)
+        outside_->start();
 }
 
 bool MainWindow::saveAll() { return saveCatalogue(true); }
@@ -411,6 +422,7 @@ bool MainWindow::runCloseSequence(bool interactive)
     // controls do not hold the stored settings.
     if (started_ && !saveAtClose(interactive))
         return false;
+    outside_->stop();
     settings_.release();
     keeper_->releaseFolder();
     closed_ = true;

@@ -26,6 +26,7 @@ class AboutPanel;
 class CatalogKeeper;
 class CommandMenu;
 class ExchangeCommands;
+class OutsideWatcher;
 class TerminationSignals;
 
 // Keys of the whole window: F6 (and Tab, Shift+Tab) move the focus between
@@ -77,6 +78,8 @@ public:
     bool closed() const { return closed_; }
     // The lock, the journal and the checks around a save.
     CatalogKeeper *keeper() const { return keeper_.get(); }
+    // Another program's changes to the files, taken in while the window runs.
+    OutsideWatcher *outsideWatcher() const { return outside_; }
 
     // The save-all command (SpeedButton3, Ctrl+S): saves the catalogue;
     // errors go to the error box.
@@ -173,6 +176,7 @@ private:
     QAction *switchPaneAction_ = nullptr;
     CommandMenu *commandMenu_ = nullptr;
     ExchangeCommands *exchange_ = nullptr;
+    OutsideWatcher *outside_ = nullptr;
     QPointer<QWidget> hintWidget_; // the control whose hint the status bar shows
 
     bool refused_ = false;   // another copy holds the folder

@@ -378,3 +378,61 @@ TEST(SessionBase, KeptAsLastLoadedOrSaved)
     }
     ::unsetenv("XDG_STATE_HOME");
 }
+
+// ---- another program's version, while the run goes on ----
+
+struct OutsideCase {
+    const char *name;
+    const char *text;      // text.dat as the other program leaves it; null: removed
+    bool changedAfterRead; // data.dat replaced once more after the read
+    bool takesIn;
+};
+void PrintTo(const OutsideCase &c, std::ostream *os) { *os << c.name; }
+
+class SessionOutside : public ::testing::TestWithParam<OutsideCase> {};
+
+// Only a version read whole and still on disk is taken in; once taken, it
+// is what the next save compares with and the merges' base.
+TEST_P(SessionOutside, TakesInOnlyAWholeCurrentVersion)
+{
+    const OutsideCase &c = GetParam();
+    TempDir dir, state;
+    ::setenv("XDG_STATE_HOME", state.path().c_str(), 1);
+    const std::string d = dir.path();
+    writeFile(d + "data.dat", "A\r\n");
+    writeFile(d + "text.dat", "1\r\nA\r\nours\r\n0\r\n");
+    CatalogSession session(d, {Access::Write, false, false, true});
+    ASSERT_FALSE(session.open().refused);
+    Catalog catalog;
+    ASSERT_FALSE(session.load(catalog).failure);
+    if (c.text)
+        writeFile(d + "text.dat", c.text);
+    else
+        ASSERT_EQ(::unlink((d + "text.dat").c_str()), 0);
+    Catalog theirs;
+    const CatalogFiles::PairRead read = CatalogSession::readOutside(d, theirs);
+    if (c.changedAfterRead)
+        writeFile(d + "data.dat", "A\r\nB\r\n");
+    ASSERT_EQ(session.takesIn(read), c.takesIn);
+    if (!c.takesIn) {
+        ::unsetenv("XDG_STATE_HOME");
+        return;
+    }
+    const std::string shown = qvtest::dump(theirs);
+    session.takeIn(catalog, theirs, read);
+    EXPECT_EQ(qvtest::dump(catalog), shown);
+    EXPECT_FALSE(catalog.modified());
+    EXPECT_FALSE(session.changedOutside());
+    Catalog base;
+    ASSERT_TRUE(session.loadBase(base));
+    EXPECT_EQ(qvtest::dump(base), shown);
+    ::unsetenv("XDG_STATE_HOME");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SessionOutside,
+    ::testing::Values(OutsideCase{"Whole", "1\r\nA\r\ntheirs\r\n0\r\n", false, true},
+                      OutsideCase{"ReadInPart", "1\r\nA\r\ntheirs\r\n0\r\n\x1a more", false, false},
+                      OutsideCase{"TextRemoved", nullptr, false, false},
+                      OutsideCase{"ChangedAfterTheRead", "1\r\nA\r\ntheirs\r\n0\r\n", true, false}),
+    [](const auto &testInfo) { return std::string(testInfo.param.name); });

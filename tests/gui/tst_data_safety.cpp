@@ -234,9 +234,10 @@ void DataSafety::journalFailureToldOnce()
     f.discard();
 }
 
-// Files another program wrote while the window ran: never overwritten
-// without a Yes, and on a Yes (or at the end of a run nobody attends)
-// kept under a dated name first.
+// Files another program wrote while the window ran that do not read
+// whole (merged otherwise: tst_outside_changes): never overwritten without
+// a Yes, and on a Yes (or at the end of a run nobody attends) kept under a
+// dated name first.
 void DataSafety::filesChangedByAnotherProgram_data()
 {
     QTest::addColumn<QString>("how");
@@ -251,7 +252,7 @@ void DataSafety::filesChangedByAnotherProgram()
     WindowFixture f;
     qv::MainWindow *w = openAndType(f);
     w->watchSessionEnd();
-    const QByteArray outside = lines({"1", "A", "from elsewhere", "0"});
+    const QByteArray outside = lines({"1", "A", "from elsewhere", "0", "past the count"});
     f.writeFile("text.dat", outside);
     const QString question
         = QString::fromUtf8("Файлы каталога изменены другой программой. Записать поверх них? "
