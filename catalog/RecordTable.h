@@ -103,12 +103,9 @@ public:
         const char *bytes = rowById(id)->bytes;
         return bytes ? textOf(bytes) : std::string_view();
     }
-    // Starts fetching the row's text, for a reader a few ids ahead.
-    void prefetchById(uint32_t id) const
-    {
-        if (id >> kBlockShift < blocks_.size())
-            __builtin_prefetch(rowById(id)->bytes);
-    }
+    // The id of the record at a row, and a bound above every id in use.
+    uint32_t idAt(size_t row) const { return rows_[row]->id; }
+    size_t idLimit() const { return blocks_.size() << kBlockShift; }
     void clear();
     // For the end of the process only: the records are let go without being
     // freed one by one, and the table reads as empty. The sink is not told.

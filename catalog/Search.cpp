@@ -386,46 +386,27 @@ size_t SearchIndex::memoryBytes() const
     return nodes_.capacity() * sizeof(const Node *) + notes_.capacity() * sizeof(uint32_t);
 }
 
-std::vector<uint32_t> SearchIndex::matching(std::string_view query, const std::vector<uint32_t> *places) const
+namespace {
+
+// Runs work(from, to) over [0, n) split in two halves, the second on a
+// thread of its own, when n is worth it.
+template <typename Work>
+void splitInTwo(size_t n, Work &&work)
 {
-    const Bytes needle = foldQuery(query);
-    if (needle.empty() || nodes_.empty() || !catalog_)
-        return {};
-    const Query q(needle);
-    const RecordTable &records = catalog_->records();
-    const size_t n = places ? places->size() : nodes_.size();
-    const auto placeAt = [&](size_t j) { return places ? (*places)[j] : static_cast<uint32_t>(j); };
-    const auto scan = [&](size_t from, size_t to, std::vector<uint32_t> &out) {
-        Bytes scratch;
-        constexpr size_t kAhead = 8; // texts fetched ahead of the one compared
-        for (size_t j = from; j < to; ++j) {
-            if (j + kAhead < to) {
-                const uint32_t ahead = placeAt(j + kAhead);
-                __builtin_prefetch(nodes_[ahead]);
-                records.prefetchById(notes_[ahead]);
-            }
-            const uint32_t i = placeAt(j);
-            if (q.inCaption(nodes_[i]->caption()) || q.inNote(records.textById(notes_[i]), scratch))
-                out.push_back(i);
-        }
-    };
-    std::vector<uint32_t> found;
     if (n < kSplitFrom) {
-        scan(0, n, found);
-        return found;
+        work(0, n);
+        return;
     }
-    // Two halves, the second on a thread of its own, joined in order.
-    std::vector<uint32_t> second;
     std::exception_ptr failed;
     std::thread other([&] {
         try {
-            scan(n / 2, n, second);
+            work(n / 2, n);
         } catch (...) {
             failed = std::current_exception();
         }
     });
     try {
-        scan(0, n / 2, found);
+        work(0, n / 2);
     } catch (...) {
         other.join();
         throw;
@@ -433,7 +414,48 @@ std::vector<uint32_t> SearchIndex::matching(std::string_view query, const std::v
     other.join();
     if (failed)
         std::rethrow_exception(failed);
-    found.insert(found.end(), second.begin(), second.end());
+}
+
+} // namespace
+
+std::vector<uint32_t> SearchIndex::matching(std::string_view query, const std::vector<uint32_t> *places) const
+{
+    const Bytes needle = foldQuery(query);
+    if (needle.empty() || nodes_.empty() || !catalog_)
+        return {};
+    const Query q(needle);
+    const RecordTable &records = catalog_->records();
+    // The records are read in table order, where they lie one after
+    // another in memory, not in the nodes' order: a node's caption is its
+    // record's section, so the record tells for both. Only a node without
+    // a record is read itself.
+    const size_t limit = records.idLimit();
+    std::vector<uint8_t> wanted;
+    if (places) {
+        wanted.assign(limit, 0);
+        for (const uint32_t i : *places)
+            if (notes_[i] < limit)
+                wanted[notes_[i]] = 1;
+    }
+    std::vector<uint8_t> hit(limit, 0); // by record id; each thread writes its own records' bytes
+    splitInTwo(records.size(), [&](size_t from, size_t to) {
+        Bytes scratch;
+        for (size_t row = from; row < to; ++row) {
+            const uint32_t id = records.idAt(row);
+            if (places && !wanted[id])
+                continue;
+            const RecordView r = records.at(row);
+            hit[id] = q.inCaption(r.section) || q.inNote(r.text, scratch);
+        }
+    });
+    std::vector<uint32_t> found;
+    const size_t n = places ? places->size() : nodes_.size();
+    for (size_t j = 0; j < n; ++j) {
+        const uint32_t i = places ? (*places)[j] : static_cast<uint32_t>(j);
+        const uint32_t id = notes_[i];
+        if (id < limit ? hit[id] : q.inCaption(nodes_[i]->caption()))
+            found.push_back(i);
+    }
     return found;
 }
 

@@ -58,7 +58,11 @@ public:
     // anything at all may have changed (undo, redo).
     void noteEdited();
     void captionsChanged(const Bytes &before, const Bytes &after);
-    void invalidate() { stale_ = true; }
+    void invalidate()
+    {
+        stale_ = true;
+        scheduleBuild();
+    }
 
 signals:
     // The tree started or stopped showing only the matches.
@@ -75,8 +79,12 @@ private:
     void buildActions();
     void buildBar();
     void queryEdited(const QString &text);
-    // Brings the index up to the catalogue.
-    void freshen();
+    // Brings the index up to the catalogue, taking in at most `nodes` nodes
+    // of a build; true when it is up to date.
+    bool freshen(size_t nodes);
+    // A slice of the build on the next turn of the event loop, and more
+    // after it until the index is up to date.
+    void scheduleBuild();
     void stopFiltering();
     void moveToMatch(int step);
 
@@ -93,7 +101,7 @@ private:
     // changed since; the captions whose notes or names changed are taken
     // in node by node.
     bool stale_ = true;
-    uint64_t shape_ = 0;
+    bool building_ = false;
     std::vector<Bytes> edited_;
     // Whether the next query may search among the last one's matches.
     bool narrowable_ = false;
