@@ -255,10 +255,10 @@ public:
         if (plain_)
             return;
         const size_t at = needle.find_first_not_of("~\n");
-        std::vector<std::vector<uint8_t>> classes = rawClasses();
-        classes['~'] = {'~', '\n'};
-        probeByte_ = at == npos ? Bytes(1, '~') : needle.substr(at, 1);
-        probe_.emplace(RawMatcher(probeByte_, classes));
+        if (at != npos) {
+            probeByte_ = needle.substr(at, 1);
+            probe_.emplace(probeByte_, rawClasses());
+        }
     }
     Query(const Query &) = delete;
     Query &operator=(const Query &) = delete;
@@ -269,7 +269,7 @@ public:
     {
         if (plain_)
             return bytes_.in(note);
-        if (!probe_->in(note))
+        if (probe_ ? !probe_->in(note) : note.find_first_of("~\n") == npos)
             return false;
         scratch.resize(note.size());
         scratch.resize(static_cast<size_t>(foldInto(scratch.data(), note, true) - scratch.data()));
