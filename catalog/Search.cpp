@@ -126,7 +126,8 @@ size_t locate(std::string_view hay, size_t from, std::string_view needle)
 }
 
 // The raw bytes that fold to one folded byte: those whose value with the
-// case bit set is `value` (when `caseBit`), and up to three others.
+// case bit set is `value` (when `orMask` is that bit), and up to three
+// others (the rest repeat `value`, itself one of them).
 struct ByteClass {
     uint8_t orMask = 0;
     uint8_t value = 0;
@@ -150,19 +151,34 @@ struct ByteClass {
         }
         for (uint8_t b : rest)
             c.extra[c.extras++] = b;
+        for (unsigned i = c.extras; i < 3; ++i)
+            c.extra[i] = c.value;
         return c;
     }
+};
+
 #if defined(__SSE2__)
+// A ByteClass as vectors, for sixteen bytes at once.
+struct ByteClassVectors {
+    __m128i orMask, value, extra0, extra1, extra2;
+    explicit ByteClassVectors(const ByteClass &c)
+        : orMask(_mm_set1_epi8(static_cast<char>(c.orMask))),
+          value(_mm_set1_epi8(static_cast<char>(c.value))),
+          extra0(_mm_set1_epi8(static_cast<char>(c.extra[0]))),
+          extra1(_mm_set1_epi8(static_cast<char>(c.extra[1]))),
+          extra2(_mm_set1_epi8(static_cast<char>(c.extra[2])))
+    {}
+    template <bool kExtras>
     __m128i match(__m128i v) const
     {
-        __m128i m = _mm_cmpeq_epi8(_mm_or_si128(v, _mm_set1_epi8(static_cast<char>(orMask))),
-                                   _mm_set1_epi8(static_cast<char>(value)));
-        for (unsigned i = 0; i < extras; ++i)
-            m = _mm_or_si128(m, _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(extra[i]))));
-        return m;
+        const __m128i m = _mm_cmpeq_epi8(_mm_or_si128(v, orMask), value);
+        if constexpr (!kExtras)
+            return m;
+        return _mm_or_si128(_mm_or_si128(m, _mm_cmpeq_epi8(v, extra0)),
+                            _mm_or_si128(_mm_cmpeq_epi8(v, extra1), _mm_cmpeq_epi8(v, extra2)));
     }
-#endif
 };
+#endif
 
 // A folded needle matched over raw bytes, each folded as it is compared:
 // candidates come sixteen places at a time from the classes of its first
@@ -171,13 +187,24 @@ class RawMatcher {
 public:
     // `classes[b]`: the raw bytes that match folded byte b.
     RawMatcher(std::string_view needle, const std::vector<std::vector<uint8_t>> &classes)
-        : needle_(needle), first_(ByteClass::of(classes[static_cast<uint8_t>(needle.front())],
-                                                static_cast<uint8_t>(needle.front()))),
-          last_(ByteClass::of(classes[static_cast<uint8_t>(needle.back())],
-                              static_cast<uint8_t>(needle.back())))
-    {}
+        : needle_(needle), to_(foldTable().to.data())
+    {
+        const ByteClass first = ByteClass::of(classes[static_cast<uint8_t>(needle.front())],
+                                              static_cast<uint8_t>(needle.front()));
+        const ByteClass last = ByteClass::of(classes[static_cast<uint8_t>(needle.back())],
+                                             static_cast<uint8_t>(needle.back()));
+        extras_ = first.extras || last.extras;
+#if defined(__SSE2__)
+        first_.emplace(first);
+        last_.emplace(last);
+#endif
+    }
 
-    bool in(std::string_view hay) const
+    bool in(std::string_view hay) const { return extras_ ? scan<true>(hay) : scan<false>(hay); }
+
+private:
+    template <bool kExtras>
+    bool scan(std::string_view hay) const
     {
         const size_t k = needle_.size();
         const size_t n = hay.size();
@@ -186,11 +213,13 @@ public:
         const char *h = hay.data();
         size_t i = 0;
 #if defined(__SSE2__)
+        const ByteClassVectors &first = *first_;
+        const ByteClassVectors &last = *last_;
         for (; i + k - 1 + 16 <= n; i += 16) {
             const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(h + i));
             const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(h + i + k - 1));
-            unsigned mask
-                = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(first_.match(a), last_.match(b))));
+            unsigned mask = static_cast<unsigned>(
+                _mm_movemask_epi8(_mm_and_si128(first.match<kExtras>(a), last.match<kExtras>(b))));
             while (mask) {
                 if (at(h + i + static_cast<unsigned>(__builtin_ctz(mask))))
                     return true;
@@ -198,26 +227,26 @@ public:
             }
         }
 #endif
-        const auto &to = foldTable().to;
         for (; i + k <= n; ++i)
-            if (to[static_cast<unsigned char>(h[i])] == needle_[0] && at(h + i))
+            if (to_[static_cast<unsigned char>(h[i])] == needle_[0] && at(h + i))
                 return true;
         return false;
     }
 
-private:
     bool at(const char *p) const
     {
-        const auto &to = foldTable().to;
         for (size_t j = 0; j < needle_.size(); ++j)
-            if (to[static_cast<unsigned char>(p[j])] != needle_[j])
+            if (to_[static_cast<unsigned char>(p[j])] != needle_[j])
                 return false;
         return true;
     }
 
     std::string_view needle_;
-    ByteClass first_;
-    ByteClass last_;
+    const char *to_;
+    bool extras_ = false;
+#if defined(__SSE2__)
+    std::optional<ByteClassVectors> first_, last_;
+#endif
 };
 
 // The query as the index holds text; empty when it can match nothing.
