@@ -361,8 +361,10 @@ bool SearchIndex::buildSome(const Catalog &catalog, size_t count)
         shape_ = outline.shapeVersion();
         nodes_.clear();
         notes_.clear();
+        captionSizes_.clear();
         nodes_.reserve(outline.nodeCount());
         notes_.reserve(outline.nodeCount());
+        captionSizes_.reserve(outline.nodeCount());
         next_ = outline.first();
         complete_ = false;
     }
@@ -374,6 +376,7 @@ bool SearchIndex::buildSome(const Catalog &catalog, size_t count)
         for (; batch < kBatch && batch < count && next_; ++batch, next_ = flatNext(next_)) {
             nodes_.push_back(next_);
             captions[batch] = next_->caption();
+            captionSizes_.push_back(static_cast<uint8_t>(std::min<size_t>(captions[batch].size(), 255)));
         }
         notes_.resize(nodes_.size());
         catalog.records().idsOf(captions, notes_.data() + notes_.size() - batch, batch);
@@ -389,7 +392,9 @@ bool SearchIndex::update(const Catalog &catalog, const Node *node)
     if (it == nodes_.end())
         return false;
     const std::string_view caption = node->caption();
-    catalog.records().idsOf(&caption, &notes_[static_cast<size_t>(it - nodes_.begin())], 1);
+    const size_t i = static_cast<size_t>(it - nodes_.begin());
+    catalog.records().idsOf(&caption, &notes_[i], 1);
+    captionSizes_[i] = static_cast<uint8_t>(std::min<size_t>(caption.size(), 255));
     return true;
 }
 
@@ -398,21 +403,25 @@ void SearchIndex::updateCaptions(const Catalog &catalog, const std::vector<Bytes
     if (captions.empty())
         return;
     const std::unordered_set<std::string_view> wanted(captions.begin(), captions.end());
-    size_t shortest = SIZE_MAX, longest = 0;
-    for (const Bytes &c : captions) {
-        shortest = std::min(shortest, c.size());
-        longest = std::max(longest, c.size());
-    }
+    std::array<bool, 256> sizes{};
+    for (const Bytes &c : captions)
+        sizes[std::min<size_t>(c.size(), 255)] = true;
+    // A renamed node's caption has a new size: its stored size is one of
+    // the old caption's (the rename's `before`).
     for (size_t i = 0; i < nodes_.size(); ++i) {
+        if (!sizes[captionSizes_[i]])
+            continue;
         const std::string_view caption = nodes_[i]->caption();
-        if (caption.size() >= shortest && caption.size() <= longest && wanted.count(caption))
+        captionSizes_[i] = static_cast<uint8_t>(std::min<size_t>(caption.size(), 255));
+        if (wanted.count(caption))
             catalog.records().idsOf(&caption, &notes_[i], 1);
     }
 }
 
 size_t SearchIndex::memoryBytes() const
 {
-    return nodes_.capacity() * sizeof(const Node *) + notes_.capacity() * sizeof(uint32_t);
+    return nodes_.capacity() * sizeof(const Node *) + notes_.capacity() * sizeof(uint32_t)
+        + captionSizes_.capacity();
 }
 
 namespace {

@@ -76,6 +76,9 @@ private:
     const Catalog *catalog_ = nullptr;
     std::vector<const Node *> nodes_;
     std::vector<uint32_t> notes_; // the record of nodes_[i]'s note, or RecordTable::kNoId
+    // Each caption's size (at most 255) as it was at build(), so that
+    // updateCaptions reads only the nodes whose caption may be one of them.
+    std::vector<uint8_t> captionSizes_;
     // A build under way: the outline's shape it began on and the next node.
     bool complete_ = false;
     uint64_t shape_ = 0;

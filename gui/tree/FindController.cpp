@@ -189,6 +189,11 @@ bool FindController::freshen(size_t nodes)
     return true;
 }
 
+bool FindController::indexReady() const
+{
+    return search_ && !stale_ && search_->current(catalog_) && edited_.empty();
+}
+
 void FindController::scheduleBuild()
 {
     if (building_)

@@ -49,6 +49,10 @@ public:
     void findNext() { moveToMatch(1); }
     void findPrevious() { moveToMatch(-1); }
 
+    // Whether the search index is up to date with the catalogue (it is kept
+    // so while the window idles).
+    bool indexReady() const;
+
     // While the find changes the rows, the selection the model carries over
     // is not a new selection.
     bool refiltering() const { return refiltering_; }
