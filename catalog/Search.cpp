@@ -8,6 +8,7 @@
 #include <cstring>
 #include <exception>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <unordered_set>
 
@@ -436,13 +437,19 @@ void splitInTwo(size_t n, Work &&work)
         return;
     }
     std::exception_ptr failed;
-    std::thread other([&] {
-        try {
-            work(n / 2, n);
-        } catch (...) {
-            failed = std::current_exception();
-        }
-    });
+    std::thread other;
+    try {
+        other = std::thread([&] {
+            try {
+                work(n / 2, n);
+            } catch (...) {
+                failed = std::current_exception();
+            }
+        });
+    } catch (const std::system_error &) {
+        work(0, n); // no thread to be had: all of it here
+        return;
+    }
     try {
         work(0, n / 2);
     } catch (...) {
