@@ -28,7 +28,15 @@ FindController::FindController(TreePane &pane, Catalog &catalog)
     TreeModel *model = pane_.model();
     // A new catalogue, or a change to the outline under a find, ends the find.
     connect(model, &TreeModel::filterDropped, this, &FindController::closeFind, Qt::QueuedConnection);
-    connect(model, &QAbstractItemModel::modelAboutToBeReset, this, [this] { stale_ = true; });
+    // A reset that brings another catalogue (a load) builds the index anew;
+    // one that only shows the same outline otherwise keeps it.
+    connect(model, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
+        resetFrom_ = {catalog_.outline().shapeVersion(), catalog_.records().size()};
+    });
+    connect(model, &QAbstractItemModel::modelReset, this, [this] {
+        if (resetFrom_ != std::pair(catalog_.outline().shapeVersion(), catalog_.records().size()))
+            stale_ = true;
+    });
     // The index follows the catalogue from its load on, a slice at a time
     // while the window is idle, so neither Ctrl+F nor the first letter
     // waits for it.

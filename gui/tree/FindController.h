@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 class QAction;
@@ -106,6 +107,7 @@ private:
     // in node by node.
     bool stale_ = true;
     bool building_ = false;
+    std::pair<uint64_t, size_t> resetFrom_; // the outline's shape and the records' count before a reset
     std::vector<Bytes> edited_;
     // Whether the next query may search among the last one's matches.
     bool narrowable_ = false;
