@@ -51,6 +51,13 @@ std::string_view RecordTable::sectionOf(const Row *row)
     return section;
 }
 
+std::string_view RecordTable::textOf(const char *bytes)
+{
+    std::string_view section, icons, text(kNothing, 0);
+    packed::get(packed::get(packed::get(bytes, section), icons), text);
+    return text;
+}
+
 RecordView RecordTable::viewOf(const Row *row)
 {
     RecordView view{{kNothing, 0}, {kNothing, 0}, {kNothing, 0}};
@@ -247,10 +254,10 @@ void RecordTable::indexAppended()
         indexAdd(rows_[rows_.size() - unindexed_]);
 }
 
-void RecordTable::findEach(const std::string_view *sections, std::optional<RecordView> *found, size_t n) const
+void RecordTable::firstEach(const std::string_view *sections, const Row **rows, size_t n) const
 {
     if (slots_.empty()) {
-        std::fill(found, found + n, std::nullopt);
+        std::fill(rows, rows + n, nullptr);
         return;
     }
     // Each pass starts every lookup's next fetch before any waits for one:
@@ -280,11 +287,36 @@ void RecordTable::findEach(const std::string_view *sections, std::optional<Recor
                 fetch(candidates[i]->bytes);
         for (size_t i = 0; i < m; ++i) {
             const uint32_t head = slots_[slotFor(sections[from + i], tags[i])].head;
-            if (head)
-                found[from + i] = viewOf(rowById(head - 1));
+            rows[from + i] = head ? rowById(head - 1) : nullptr;
+        }
+    }
+}
+
+void RecordTable::findEach(const std::string_view *sections, std::optional<RecordView> *found, size_t n) const
+{
+    constexpr size_t kBatch = 256;
+    const Row *rows[kBatch];
+    for (size_t from = 0; from < n; from += kBatch) {
+        const size_t m = std::min(kBatch, n - from);
+        firstEach(sections + from, rows, m);
+        for (size_t i = 0; i < m; ++i) {
+            if (rows[i])
+                found[from + i] = viewOf(rows[i]);
             else
                 found[from + i].reset();
         }
+    }
+}
+
+void RecordTable::idsOf(const std::string_view *sections, uint32_t *ids, size_t n) const
+{
+    constexpr size_t kBatch = 256;
+    const Row *rows[kBatch];
+    for (size_t from = 0; from < n; from += kBatch) {
+        const size_t m = std::min(kBatch, n - from);
+        firstEach(sections + from, rows, m);
+        for (size_t i = 0; i < m; ++i)
+            ids[from + i] = rows[i] ? rows[i]->id : kNoId;
     }
 }
 

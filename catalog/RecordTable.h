@@ -89,6 +89,23 @@ public:
     // find() for each of n sections into found[0..n), the lookups
     // overlapping instead of waiting for the memory one by one.
     void findEach(const std::string_view *sections, std::optional<RecordView> *found, size_t n) const;
+    // A lasting name for the first record of each of n sections (kNoId for
+    // none), looked up as findEach does, for a reader that holds many: it
+    // names that row while the row stays in the table, whatever its fields
+    // become. textById reads the row's text now; an id the table no longer
+    // holds reads as empty, never as freed memory.
+    static constexpr uint32_t kNoId = UINT32_MAX;
+    void idsOf(const std::string_view *sections, uint32_t *ids, size_t n) const;
+    std::string_view textById(uint32_t id) const
+    {
+        if (id >> kBlockShift >= blocks_.size())
+            return {};
+        const char *bytes = rowById(id)->bytes;
+        return bytes ? textOf(bytes) : std::string_view();
+    }
+    // The id of the record at a row, and a bound above every id in use.
+    uint32_t idAt(size_t row) const { return rows_[row]->id; }
+    size_t idLimit() const { return blocks_.size() << kBlockShift; }
     void clear();
     // Takes `other`'s records in place of its own, which `other` gets back;
     // O(1). The change sinks stay where they were; this table's hears the
@@ -127,6 +144,10 @@ private:
     static char *pack(std::string_view section, std::string_view text, std::string_view icons);
     static std::string_view sectionOf(const Row *row);
     static RecordView viewOf(const Row *row);
+    static std::string_view textOf(const char *bytes);
+    // The first row of each of n sections (null for none), the lookups
+    // overlapping.
+    void firstEach(const std::string_view *sections, const Row **rows, size_t n) const;
     // Gives the row new fields, packed before the old ones are let go (the
     // arguments may view them).
     static void repack(Row *row, std::string_view section, std::string_view text, std::string_view icons);

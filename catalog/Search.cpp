@@ -1,10 +1,15 @@
 #include "catalog/Search.h"
 
 #include "catalog/Catalog.h"
+#include "catalog/RecordTable.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <exception>
+#include <optional>
+#include <system_error>
+#include <thread>
 #include <unordered_set>
 
 #if defined(__SSE2__)
@@ -121,126 +126,193 @@ size_t locate(std::string_view hay, size_t from, std::string_view needle)
 #endif
 }
 
-} // namespace
+// The raw bytes that fold to one folded byte: those whose value with the
+// case bit set is `value` (when `orMask` is that bit), and up to three
+// others (the rest repeat `value`, itself one of them).
+struct ByteClass {
+    uint8_t orMask = 0;
+    uint8_t value = 0;
+    uint8_t extras = 0;
+    uint8_t extra[3] = {};
 
-Bytes foldForSearch(std::string_view text)
-{
-    Bytes out(text.size(), '\0');
-    foldInto(out.data(), text, false);
-    return out;
-}
-
-void SearchIndex::build(const Catalog &catalog)
-{
-    Bytes text;
-    std::vector<size_t> starts;
-    std::vector<const Node *> nodes;
-    const Outline &outline = catalog.outline();
-    const size_t count = outline.nodeCount();
-    std::vector<std::string_view> notes;
-    notes.reserve(count);
-    nodes.reserve(count);
-    size_t total = 0;
-    for (const Node *n = outline.first(); n; n = flatNext(n)) {
-        const std::optional<RecordView> r = catalog.records().find(n->caption());
-        nodes.push_back(n);
-        notes.push_back(r ? r->text : std::string_view());
-        total += n->caption().size() + notes.back().size() + 2;
+    static ByteClass of(const std::vector<uint8_t> &raw, uint8_t folded)
+    {
+        ByteClass c;
+        const auto has = [&](unsigned b) { return std::find(raw.begin(), raw.end(), b) != raw.end(); };
+        std::vector<uint8_t> rest = raw;
+        if ((folded & 0x20) && has(folded) && has(folded ^ 0x20u)) {
+            c.orMask = 0x20;
+            c.value = folded;
+            rest.erase(std::remove_if(rest.begin(), rest.end(),
+                                      [&](uint8_t b) { return b == folded || b == (folded ^ 0x20u); }),
+                       rest.end());
+        } else {
+            c.value = rest.front();
+            rest.erase(rest.begin());
+        }
+        for (uint8_t b : rest)
+            c.extra[c.extras++] = b;
+        for (unsigned i = c.extras; i < 3; ++i)
+            c.extra[i] = c.value;
+        return c;
     }
-    text.resize(total);
-    starts.reserve(2 * nodes.size() + 1);
-    char *const begin = text.data();
-    char *out = begin;
-    for (size_t i = 0; i < nodes.size(); ++i) {
-        starts.push_back(static_cast<size_t>(out - begin));
-        out = foldInto(out, nodes[i]->caption(), false);
-        *out++ = '\0';
-        starts.push_back(static_cast<size_t>(out - begin));
-        out = foldInto(out, notes[i], true);
-        *out++ = '\0';
-    }
-    text.resize(static_cast<size_t>(out - begin));
-    starts.push_back(text.size());
-    text_ = std::move(text);
-    starts_ = std::move(starts);
-    nodes_ = std::move(nodes);
-    edited_.clear();
-}
+};
 
-bool SearchIndex::update(const Catalog &catalog, const Node *node)
-{
-    const auto it = std::find(nodes_.begin(), nodes_.end(), node);
-    if (it == nodes_.end())
+#if defined(__SSE2__)
+// A ByteClass as vectors, for sixteen bytes at once.
+struct ByteClassVectors {
+    __m128i orMask, value, extra0, extra1, extra2;
+    explicit ByteClassVectors(const ByteClass &c)
+        : orMask(_mm_set1_epi8(static_cast<char>(c.orMask))),
+          value(_mm_set1_epi8(static_cast<char>(c.value))),
+          extra0(_mm_set1_epi8(static_cast<char>(c.extra[0]))),
+          extra1(_mm_set1_epi8(static_cast<char>(c.extra[1]))),
+          extra2(_mm_set1_epi8(static_cast<char>(c.extra[2])))
+    {}
+    template <bool kExtras>
+    __m128i match(__m128i v) const
+    {
+        const __m128i m = _mm_cmpeq_epi8(_mm_or_si128(v, orMask), value);
+        if constexpr (!kExtras)
+            return m;
+        return _mm_or_si128(_mm_or_si128(m, _mm_cmpeq_epi8(v, extra0)),
+                            _mm_or_si128(_mm_cmpeq_epi8(v, extra1), _mm_cmpeq_epi8(v, extra2)));
+    }
+};
+#endif
+
+// A folded needle matched over raw bytes, each folded as it is compared:
+// candidates come sixteen places at a time from the classes of its first
+// and last bytes, and only those are compared whole.
+class RawMatcher {
+public:
+    // `classes[b]`: the raw bytes that match folded byte b.
+    RawMatcher(std::string_view needle, const std::vector<std::vector<uint8_t>> &classes)
+        : needle_(needle), to_(foldTable().to.data())
+    {
+        const ByteClass first = ByteClass::of(classes[static_cast<uint8_t>(needle.front())],
+                                              static_cast<uint8_t>(needle.front()));
+        const ByteClass last = ByteClass::of(classes[static_cast<uint8_t>(needle.back())],
+                                             static_cast<uint8_t>(needle.back()));
+        extras_ = first.extras || last.extras;
+#if defined(__SSE2__)
+        first_.emplace(first);
+        last_.emplace(last);
+#endif
+    }
+
+    bool in(std::string_view hay) const { return extras_ ? scan<true>(hay) : scan<false>(hay); }
+
+private:
+    template <bool kExtras>
+    bool scan(std::string_view hay) const
+    {
+        const size_t k = needle_.size();
+        const size_t n = hay.size();
+        if (n < k)
+            return false;
+        const char *h = hay.data();
+        size_t i = 0;
+#if defined(__SSE2__)
+        const ByteClassVectors &first = *first_;
+        const ByteClassVectors &last = *last_;
+        for (; i + k - 1 + 16 <= n; i += 16) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(h + i));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(h + i + k - 1));
+            unsigned mask = static_cast<unsigned>(
+                _mm_movemask_epi8(_mm_and_si128(first.match<kExtras>(a), last.match<kExtras>(b))));
+            while (mask) {
+                if (at(h + i + static_cast<unsigned>(__builtin_ctz(mask))))
+                    return true;
+                mask &= mask - 1;
+            }
+        }
+#endif
+        for (; i + k <= n; ++i)
+            if (to_[static_cast<unsigned char>(h[i])] == needle_[0] && at(h + i))
+                return true;
         return false;
-    refold(catalog, static_cast<size_t>(it - nodes_.begin()));
-    return true;
-}
-
-void SearchIndex::updateCaptions(const Catalog &catalog, const std::vector<Bytes> &captions)
-{
-    if (captions.empty())
-        return;
-    const std::unordered_set<std::string_view> wanted(captions.begin(), captions.end());
-    for (size_t i = 0; i < nodes_.size(); ++i)
-        if (wanted.count(nodes_[i]->caption()))
-            refold(catalog, i);
-}
-
-void SearchIndex::refold(const Catalog &catalog, size_t i)
-{
-    const Node *node = nodes_[i];
-    std::fill(text_.begin() + static_cast<std::ptrdiff_t>(starts_[2 * i]),
-              text_.begin() + static_cast<std::ptrdiff_t>(starts_[2 * i + 2]), '\0');
-    Edited &edited = edited_[i];
-    edited.caption = foldForSearch(node->caption());
-    const std::optional<RecordView> r = catalog.records().find(node->caption());
-    edited.note.resize(r ? r->text.size() : 0);
-    if (r)
-        edited.note.resize(
-            static_cast<size_t>(foldInto(edited.note.data(), r->text, true) - edited.note.data()));
-}
-
-size_t SearchIndex::memoryBytes() const
-{
-    size_t bytes
-        = text_.capacity() + starts_.capacity() * sizeof(size_t) + nodes_.capacity() * sizeof(const Node *);
-    for (const auto &[i, edited] : edited_)
-        bytes += sizeof(i) + sizeof(edited) + edited.caption.capacity() + edited.note.capacity();
-    return bytes;
-}
-
-size_t SearchIndex::textAt(size_t offset) const
-{
-    return static_cast<size_t>(std::upper_bound(starts_.begin(), starts_.end(), offset) - starts_.begin())
-        - 1;
-}
-
-// Calls onHit(offset, text) for the occurrences of `needle` in
-// [from, to); onHit returns where to look next.
-template <typename OnHit>
-void SearchIndex::scan(const Bytes &needle, size_t from, size_t to, OnHit &&onHit) const
-{
-    const std::string_view hay(text_.data(), to);
-    size_t t = textAt(from);
-    for (size_t p = locate(hay, from, needle); p != npos; p = locate(hay, from, needle)) {
-        if (starts_[t + 1] <= p) // the next hit is usually a text or two on
-            t = static_cast<size_t>(
-                    std::upper_bound(starts_.begin() + static_cast<std::ptrdiff_t>(t), starts_.end(), p)
-                    - starts_.begin())
-                - 1;
-        from = onHit(p, t);
     }
-}
 
-namespace {
+    bool at(const char *p) const
+    {
+        for (size_t j = 0; j < needle_.size(); ++j)
+            if (to_[static_cast<unsigned char>(p[j])] != needle_[j])
+                return false;
+        return true;
+    }
+
+    std::string_view needle_;
+    const char *to_;
+    bool extras_ = false;
+#if defined(__SSE2__)
+    std::optional<ByteClassVectors> first_, last_;
+#endif
+};
 
 // The query as the index holds text; empty when it can match nothing.
 Bytes foldQuery(std::string_view query)
 {
     if (query.find('\0') != npos)
         return {};
-    return foldForSearch(query);
+    Bytes out(query.size(), '\0');
+    foldInto(out.data(), query, false);
+    return out;
 }
+
+// Which raw bytes fold to each byte.
+const std::vector<std::vector<uint8_t>> &rawClasses()
+{
+    static const std::vector<std::vector<uint8_t>> classes = [] {
+        std::vector<std::vector<uint8_t>> c(256);
+        for (unsigned b = 0; b < 256; ++b)
+            c[static_cast<uint8_t>(foldTable().to[b])].push_back(static_cast<uint8_t>(b));
+        return c;
+    }();
+    return classes;
+}
+
+// A query matched over captions and notes as the catalogue holds them. A
+// caption is folded byte for byte; a note also reads each "~~" as one line
+// break, which changes nothing for a needle without '~' and '\n' (it can
+// hold neither end of a pair), so only such a rare needle folds the notes
+// its first plain byte lets through.
+class Query {
+public:
+    explicit Query(const Bytes &needle) : needle_(needle), bytes_(needle, rawClasses())
+    {
+        plain_ = needle.find_first_of("~\n") == npos;
+        if (plain_)
+            return;
+        const size_t at = needle.find_first_not_of("~\n");
+        if (at != npos) {
+            probeByte_ = needle.substr(at, 1);
+            probe_.emplace(probeByte_, rawClasses());
+        }
+    }
+    Query(const Query &) = delete;
+    Query &operator=(const Query &) = delete;
+
+    bool inCaption(std::string_view caption) const { return bytes_.in(caption); }
+    // `scratch` is the caller's, one per thread.
+    bool inNote(std::string_view note, Bytes &scratch) const
+    {
+        if (plain_)
+            return bytes_.in(note);
+        if (probe_ ? !probe_->in(note) : note.find_first_of("~\n") == npos)
+            return false;
+        scratch.resize(note.size());
+        scratch.resize(static_cast<size_t>(foldInto(scratch.data(), note, true) - scratch.data()));
+        return locate(scratch, 0, needle_) != npos;
+    }
+
+private:
+    const Bytes &needle_;
+    RawMatcher bytes_;
+    bool plain_ = true;
+    Bytes probeByte_;
+    std::optional<RawMatcher> probe_;
+};
 
 // The 1-based lines of a folded note that hold `needle`.
 std::vector<uint32_t> linesHolding(std::string_view note, std::string_view needle)
@@ -259,54 +331,175 @@ std::vector<uint32_t> linesHolding(std::string_view note, std::string_view needl
     return lines;
 }
 
-// `found`, in flat order with the places `places`, with `edited` merged in.
-template <typename T>
-void mergeEdited(std::vector<T> &found, const std::vector<size_t> &places,
-                 std::vector<std::pair<size_t, T>> &edited)
+// Below this many nodes a search stays on the calling thread.
+constexpr size_t kSplitFrom = 2048;
+
+} // namespace
+
+Bytes foldForSearch(std::string_view text)
 {
-    if (edited.empty())
-        return;
-    std::vector<T> merged;
-    merged.reserve(found.size() + edited.size());
-    size_t j = 0;
-    for (size_t i = 0; i < found.size(); ++i) {
-        for (; j < edited.size() && edited[j].first < places[i]; ++j)
-            merged.push_back(std::move(edited[j].second));
-        merged.push_back(std::move(found[i]));
-    }
-    for (; j < edited.size(); ++j)
-        merged.push_back(std::move(edited[j].second));
-    found = std::move(merged);
+    Bytes out(text.size(), '\0');
+    foldInto(out.data(), text, false);
+    return out;
 }
 
-std::vector<std::pair<size_t, const Node *>> nodesOf(const std::vector<std::pair<size_t, SearchHit>> &hits)
+void SearchIndex::build(const Catalog &catalog)
 {
-    std::vector<std::pair<size_t, const Node *>> nodes;
-    nodes.reserve(hits.size());
-    for (const auto &[i, hit] : hits)
-        nodes.emplace_back(i, hit.node);
-    return nodes;
+    catalog_ = nullptr;
+    buildSome(catalog, SIZE_MAX);
+}
+
+bool SearchIndex::current(const Catalog &catalog) const
+{
+    return complete_ && catalog_ == &catalog && shape_ == catalog.outline().shapeVersion();
+}
+
+bool SearchIndex::buildSome(const Catalog &catalog, size_t count)
+{
+    const Outline &outline = catalog.outline();
+    if (catalog_ != &catalog || shape_ != outline.shapeVersion()) {
+        catalog_ = &catalog;
+        shape_ = outline.shapeVersion();
+        nodes_.clear();
+        notes_.clear();
+        captionSizes_.clear();
+        nodes_.reserve(outline.nodeCount());
+        notes_.reserve(outline.nodeCount());
+        captionSizes_.reserve(outline.nodeCount());
+        next_ = outline.first();
+        complete_ = false;
+    }
+    // The records are looked up a batch at a time, the lookups overlapping.
+    constexpr size_t kBatch = 256;
+    std::string_view captions[kBatch];
+    while (next_ && count > 0) {
+        size_t batch = 0;
+        for (; batch < kBatch && batch < count && next_; ++batch, next_ = flatNext(next_)) {
+            nodes_.push_back(next_);
+            captions[batch] = next_->caption();
+            captionSizes_.push_back(static_cast<uint8_t>(std::min<size_t>(captions[batch].size(), 255)));
+        }
+        notes_.resize(nodes_.size());
+        catalog.records().idsOf(captions, notes_.data() + notes_.size() - batch, batch);
+        count -= batch;
+    }
+    complete_ = next_ == nullptr;
+    return complete_;
+}
+
+bool SearchIndex::update(const Catalog &catalog, const Node *node)
+{
+    const auto it = std::find(nodes_.begin(), nodes_.end(), node);
+    if (it == nodes_.end())
+        return false;
+    const std::string_view caption = node->caption();
+    const size_t i = static_cast<size_t>(it - nodes_.begin());
+    catalog.records().idsOf(&caption, &notes_[i], 1);
+    captionSizes_[i] = static_cast<uint8_t>(std::min<size_t>(caption.size(), 255));
+    return true;
+}
+
+void SearchIndex::updateCaptions(const Catalog &catalog, const std::vector<Bytes> &captions)
+{
+    if (captions.empty())
+        return;
+    const std::unordered_set<std::string_view> wanted(captions.begin(), captions.end());
+    std::array<bool, 256> sizes{};
+    for (const Bytes &c : captions)
+        sizes[std::min<size_t>(c.size(), 255)] = true;
+    // A renamed node's caption has a new size: its stored size is one of
+    // the old caption's (the rename's `before`).
+    for (size_t i = 0; i < nodes_.size(); ++i) {
+        if (!sizes[captionSizes_[i]])
+            continue;
+        const std::string_view caption = nodes_[i]->caption();
+        captionSizes_[i] = static_cast<uint8_t>(std::min<size_t>(caption.size(), 255));
+        if (wanted.count(caption))
+            catalog.records().idsOf(&caption, &notes_[i], 1);
+    }
+}
+
+size_t SearchIndex::memoryBytes() const
+{
+    return nodes_.capacity() * sizeof(const Node *) + notes_.capacity() * sizeof(uint32_t)
+        + captionSizes_.capacity();
+}
+
+namespace {
+
+// Runs work(from, to) over [0, n) split in two halves, the second on a
+// thread of its own, when n is worth it.
+template <typename Work>
+void splitInTwo(size_t n, Work &&work)
+{
+    if (n < kSplitFrom) {
+        work(0, n);
+        return;
+    }
+    std::exception_ptr failed;
+    std::thread other;
+    try {
+        other = std::thread([&] {
+            try {
+                work(n / 2, n);
+            } catch (...) {
+                failed = std::current_exception();
+            }
+        });
+    } catch (const std::system_error &) {
+        work(0, n); // no thread to be had: all of it here
+        return;
+    }
+    try {
+        work(0, n / 2);
+    } catch (...) {
+        other.join();
+        throw;
+    }
+    other.join();
+    if (failed)
+        std::rethrow_exception(failed);
 }
 
 } // namespace
 
-std::vector<std::pair<size_t, SearchHit>> SearchIndex::findEdited(const Bytes &needle, bool lines,
-                                                                  const std::vector<uint8_t> *wanted) const
+std::vector<uint32_t> SearchIndex::matching(std::string_view query, const std::vector<uint32_t> *places) const
 {
-    std::vector<std::pair<size_t, SearchHit>> found;
-    for (const auto &[i, edited] : edited_) {
-        if (wanted && !(*wanted)[i])
-            continue;
-        SearchHit hit{nodes_[i], locate(edited.caption, 0, needle) != npos, {}};
-        bool inNote = false;
-        if (lines) {
-            hit.noteLines = linesHolding(edited.note, needle);
-            inNote = !hit.noteLines.empty();
-        } else {
-            inNote = !hit.inCaption && locate(edited.note, 0, needle) != npos;
+    const Bytes needle = foldQuery(query);
+    if (needle.empty() || nodes_.empty() || !catalog_)
+        return {};
+    const Query q(needle);
+    const RecordTable &records = catalog_->records();
+    // The records are read in table order, where they lie one after
+    // another in memory, not in the nodes' order: a node's caption is its
+    // record's section, so the record tells for both. Only a node without
+    // a record is read itself.
+    const size_t limit = records.idLimit();
+    std::vector<uint8_t> wanted;
+    if (places) {
+        wanted.assign(limit, 0);
+        for (const uint32_t i : *places)
+            if (notes_[i] < limit)
+                wanted[notes_[i]] = 1;
+    }
+    std::vector<uint8_t> hit(limit, 0); // by record id; each thread writes its own records' bytes
+    splitInTwo(records.size(), [&](size_t from, size_t to) {
+        Bytes scratch;
+        for (size_t row = from; row < to; ++row) {
+            const uint32_t id = records.idAt(row);
+            if (places && !wanted[id])
+                continue;
+            const RecordView r = records.at(row);
+            hit[id] = q.inCaption(r.section) || q.inNote(r.text, scratch);
         }
-        if (hit.inCaption || inNote)
-            found.emplace_back(i, std::move(hit));
+    });
+    std::vector<uint32_t> found;
+    const size_t n = places ? places->size() : nodes_.size();
+    for (size_t j = 0; j < n; ++j) {
+        const uint32_t i = places ? (*places)[j] : static_cast<uint32_t>(j);
+        const uint32_t id = notes_[i];
+        if (id < limit ? hit[id] : q.inCaption(nodes_[i]->caption()))
+            found.push_back(i);
     }
     return found;
 }
@@ -314,78 +507,39 @@ std::vector<std::pair<size_t, SearchHit>> SearchIndex::findEdited(const Bytes &n
 std::vector<SearchHit> SearchIndex::find(std::string_view query) const
 {
     std::vector<SearchHit> hits;
-    const Bytes needle = foldQuery(query);
-    if (needle.empty() || nodes_.empty())
+    const std::vector<uint32_t> places = matching(query, nullptr);
+    if (places.empty())
         return hits;
-    std::vector<size_t> places;
-    size_t lineFrom = 0; // the line of lineFrom in the current note
-    uint32_t line = 0;
-    scan(needle, 0, text_.size(), [&](size_t p, size_t t) {
-        const Node *node = nodes_[t / 2];
-        if (hits.empty() || hits.back().node != node) {
-            hits.push_back({node, false, {}});
-            places.push_back(t / 2);
-        }
-        SearchHit &hit = hits.back();
-        const size_t textEnd = starts_[t + 1];
-        if (t % 2 == 0) {
-            hit.inCaption = true;
-            return textEnd;
-        }
-        if (lineFrom < starts_[t]) {
-            lineFrom = starts_[t];
-            line = 1;
-        }
-        line += static_cast<uint32_t>(std::count(text_.data() + lineFrom, text_.data() + p, '\n'));
-        lineFrom = p;
-        hit.noteLines.push_back(line);
-        const void *lineEnd = std::memchr(text_.data() + p, '\n', textEnd - p);
-        return lineEnd ? static_cast<size_t>(static_cast<const char *>(lineEnd) - text_.data()) + 1 : textEnd;
-    });
-    auto edited = findEdited(needle, true, nullptr);
-    mergeEdited(hits, places, edited);
+    const Bytes needle = foldQuery(query);
+    const Query q(needle);
+    Bytes folded;
+    hits.reserve(places.size());
+    for (const uint32_t i : places) {
+        const Node *node = nodes_[i];
+        const std::string_view note = catalog_->records().textById(notes_[i]);
+        folded.resize(note.size());
+        folded.resize(static_cast<size_t>(foldInto(folded.data(), note, true) - folded.data()));
+        hits.push_back({node, q.inCaption(node->caption()), linesHolding(folded, needle)});
+    }
     return hits;
 }
 
 std::vector<const Node *> SearchIndex::findNodes(std::string_view query) const
 {
     std::vector<const Node *> found;
-    const Bytes needle = foldQuery(query);
-    if (needle.empty() || nodes_.empty())
-        return found;
-    std::vector<size_t> places;
-    scan(needle, 0, text_.size(), [&](size_t, size_t t) {
-        found.push_back(nodes_[t / 2]);
-        places.push_back(t / 2);
-        return starts_[(t / 2 + 1) * 2];
-    });
-    auto edited = nodesOf(findEdited(needle, false, nullptr));
-    mergeEdited(found, places, edited);
+    for (const uint32_t i : matching(query, nullptr))
+        found.push_back(nodes_[i]);
     return found;
 }
 
 std::vector<const Node *> SearchIndex::findNodes(std::string_view query,
                                                  const std::vector<const Node *> &among) const
 {
-    std::vector<const Node *> found;
-    const Bytes needle = foldQuery(query);
-    if (needle.empty() || nodes_.empty())
-        return found;
     // `among` in flat order: one pass over the index's nodes finds their
-    // places. Neighbours, and nodes a few texts apart, are scanned as one
-    // stretch, a hit in a node between them skipped.
-    constexpr size_t kGap = 4096; // bytes not in `among` worth scanning to save a fresh start
-    std::vector<uint8_t> wanted(nodes_.size(), 0);
-    std::vector<size_t> places;
-    const auto onHit = [&](size_t, size_t t) {
-        if (wanted[t / 2]) {
-            found.push_back(nodes_[t / 2]);
-            places.push_back(t / 2);
-        }
-        return starts_[(t / 2 + 1) * 2];
-    };
+    // places.
+    std::vector<uint32_t> places;
+    places.reserve(among.size());
     size_t cursor = 0;
-    size_t runFirst = npos, runLast = npos;
     for (const Node *n : among) {
         size_t i = cursor;
         while (i < nodes_.size() && nodes_[i] != n)
@@ -393,19 +547,13 @@ std::vector<const Node *> SearchIndex::findNodes(std::string_view query,
         if (i == nodes_.size())
             continue; // not in the index
         cursor = i + 1;
-        wanted[i] = 1;
-        if (runFirst != npos && starts_[2 * i] - starts_[2 * runLast + 2] < kGap) {
-            runLast = i;
-            continue;
-        }
-        if (runFirst != npos)
-            scan(needle, starts_[2 * runFirst], starts_[2 * runLast + 2], onHit);
-        runFirst = runLast = i;
+        places.push_back(static_cast<uint32_t>(i));
     }
-    if (runFirst != npos)
-        scan(needle, starts_[2 * runFirst], starts_[2 * runLast + 2], onHit);
-    auto edited = nodesOf(findEdited(needle, false, &wanted));
-    mergeEdited(found, places, edited);
+    std::vector<const Node *> found;
+    if (places.empty())
+        return found;
+    for (const uint32_t i : matching(query, &places))
+        found.push_back(nodes_[i]);
     return found;
 }
 

@@ -1,11 +1,11 @@
-// Finding text in a catalogue: every caption and every note folded once into
-// one buffer, searched as bytes.
+// Finding text in a catalogue: every caption and every note matched where the
+// catalogue holds it, folded byte by byte as it is compared, so no folded
+// copy is kept.
 #pragma once
 
 #include "catalog/Text.h"
 
 #include <cstdint>
-#include <map>
 #include <string_view>
 #include <vector>
 
@@ -25,31 +25,42 @@ struct SearchHit {
     std::vector<uint32_t> noteLines; // 1-based lines of the note (its first record) that contain it
 };
 
-// The folded captions and notes of a catalogue as they were at build(), or
-// at update() for a node edited since. It holds the nodes' addresses: after
-// a node is created, removed or moved, build again before the next search.
-// Searches are const and may run on another thread while nothing calls
-// build() or update().
+// The nodes of a catalogue in flat order, each with a lasting name of its
+// note's record (RecordTable::idsOf), as they were at build(). Captions and
+// notes are read from the catalogue at each search, so an edited note is
+// found by its new text; only a note that now comes from another record
+// (its node renamed, a record added) needs update(). It holds the nodes'
+// addresses: after a node is created, removed or moved, build again before
+// the next search. Searches are const and split the work over two threads;
+// nothing may change the catalogue while one runs.
 class SearchIndex {
 public:
     // Captions and notes (each node's first record; "~~" a line break) of
     // every node, in flat order.
     void build(const Catalog &catalog);
+    // The same a slice at a time, for a build that must not hold up the
+    // window: takes in up to `nodes` more nodes and tells whether the index
+    // is complete. A build begun on another shape of the outline (see
+    // Outline::shapeVersion) starts again from the first node.
+    bool buildSome(const Catalog &catalog, size_t nodes);
+    bool complete() const { return complete_; }
+    // Complete, for this catalogue as its outline is shaped now.
+    bool current(const Catalog &catalog) const;
     bool empty() const { return nodes_.empty(); }
-    // Takes in the node's caption and note as they are now (after an edit
-    // of its note, a rename): costs the node's texts, not the catalogue's.
-    // False, with nothing changed, for a node the index does not hold.
+    // Takes in which record shows the node's note now (after a rename, or a
+    // note stored for a node that had none). False, with nothing changed,
+    // for a node the index does not hold.
     bool update(const Catalog &catalog, const Node *node);
-    // update() for every node whose caption is one of `captions`: the nodes
-    // that show a record whose text or name changed. One pass over the nodes.
+    // update() for every node whose caption is one of `captions`. One pass
+    // over the nodes.
     void updateCaptions(const Catalog &catalog, const std::vector<Bytes> &captions);
     // Bytes held, for the memory budget.
     size_t memoryBytes() const;
 
     // Every node whose caption or note contains `query` (any letter case,
-    // "ё" = "е"; "~~" in the query is a line break), in flat order. A
-    // query never matches across two texts. An empty query, or one holding
-    // a NUL byte, matches nothing.
+    // "ё" = "е"; a "~~" of a note is a line break), in flat order. A query
+    // never matches across two texts. An empty query, or one holding a NUL
+    // byte, matches nothing.
     std::vector<SearchHit> find(std::string_view query) const;
     // Only the nodes (cheaper: no line numbers), in flat order.
     std::vector<const Node *> findNodes(std::string_view query) const;
@@ -59,28 +70,19 @@ public:
     std::vector<const Node *> findNodes(std::string_view query, const std::vector<const Node *> &among) const;
 
 private:
-    // Node i's caption starts at starts_[2i] and its note at starts_[2i + 1];
-    // each text is followed by a NUL. The last entry is text_'s size.
-    size_t textAt(size_t offset) const;
-    template <typename OnHit>
-    void scan(const Bytes &needle, size_t from, size_t to, OnHit &&onHit) const;
-    // The nodes updated since build() that hold `needle` (only those
-    // `wanted` marks, when given), by their place in flat order.
-    std::vector<std::pair<size_t, SearchHit>> findEdited(const Bytes &needle, bool lines,
-                                                         const std::vector<uint8_t> *wanted) const;
+    // The places (in nodes_) among `places` (all when null) that match.
+    std::vector<uint32_t> matching(std::string_view query, const std::vector<uint32_t> *places) const;
 
-    // A node's texts after update(), folded; its stretch of text_ then holds
-    // only NULs.
-    struct Edited {
-        Bytes caption;
-        Bytes note;
-    };
-
-    Bytes text_;
-    std::vector<size_t> starts_;
+    const Catalog *catalog_ = nullptr;
     std::vector<const Node *> nodes_;
-    std::map<size_t, Edited> edited_; // by the node's place in nodes_
-    void refold(const Catalog &catalog, size_t i);
+    std::vector<uint32_t> notes_; // the record of nodes_[i]'s note, or RecordTable::kNoId
+    // Each caption's size (at most 255) as it was at build(), so that
+    // updateCaptions reads only the nodes whose caption may be one of them.
+    std::vector<uint8_t> captionSizes_;
+    // A build under way: the outline's shape it began on and the next node.
+    bool complete_ = false;
+    uint64_t shape_ = 0;
+    const Node *next_ = nullptr;
 };
 
 } // namespace qv

@@ -16,6 +16,8 @@
 #include <QStyle>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace qv {
 
 FindController::FindController(TreePane &pane, Catalog &catalog)
@@ -26,7 +28,23 @@ FindController::FindController(TreePane &pane, Catalog &catalog)
     TreeModel *model = pane_.model();
     // A new catalogue, or a change to the outline under a find, ends the find.
     connect(model, &TreeModel::filterDropped, this, &FindController::closeFind, Qt::QueuedConnection);
-    connect(model, &QAbstractItemModel::modelAboutToBeReset, this, [this] { stale_ = true; });
+    // A reset that brings another catalogue (a load) builds the index anew;
+    // one that only shows the same outline otherwise keeps it.
+    connect(model, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
+        resetFrom_ = {catalog_.outline().shapeVersion(), catalog_.records().size()};
+    });
+    connect(model, &QAbstractItemModel::modelReset, this, [this] {
+        if (resetFrom_ != std::pair(catalog_.outline().shapeVersion(), catalog_.records().size()))
+            stale_ = true;
+    });
+    // The index follows the catalogue from its load on, a slice at a time
+    // while the window is idle, so neither Ctrl+F nor the first letter
+    // waits for it.
+    connect(model, &QAbstractItemModel::modelReset, this, &FindController::scheduleBuild);
+    connect(model, &QAbstractItemModel::rowsInserted, this, &FindController::scheduleBuild);
+    connect(model, &QAbstractItemModel::rowsRemoved, this, &FindController::scheduleBuild);
+    connect(model, &QAbstractItemModel::rowsMoved, this, &FindController::scheduleBuild);
+    scheduleBuild();
 }
 
 FindController::~FindController() = default;
@@ -99,12 +117,7 @@ void FindController::openFind()
     findBar_->show();
     findField_->setFocus(Qt::ShortcutFocusReason);
     findField_->selectAll();
-    // The index is made ready once the bar is on screen, before the first
-    // letter comes, so typing never waits for it.
-    QTimer::singleShot(0, this, [this] {
-        if (findBar_->isVisible())
-            freshen();
-    });
+    scheduleBuild();
 }
 
 void FindController::closeFind()
@@ -127,7 +140,7 @@ void FindController::queryEdited(const QString &text)
         emit queryChanged(QString());
         return;
     }
-    freshen();
+    freshen(SIZE_MAX);
     std::vector<const Node *> found;
     if (narrowable_ && model->filtering() && !lastQuery_.isEmpty()
         && foldForSearch(query).starts_with(foldForSearch(fromQ(lastQuery_)))) {
@@ -165,28 +178,51 @@ void FindController::queryEdited(const QString &text)
     emit queryChanged(text);
 }
 
-void FindController::freshen()
+bool FindController::freshen(size_t nodes)
 {
-    if (!search_)
+    if (stale_ || !search_) {
         search_ = std::make_unique<SearchIndex>();
-    const uint64_t shape = catalog_.outline().shapeVersion();
-    if (stale_ || shape != shape_) {
-        search_->build(catalog_);
         stale_ = false;
-        shape_ = shape;
-        edited_.clear();
+    }
+    if (!search_->current(catalog_)) {
         narrowable_ = false;
-    } else if (!edited_.empty()) {
+        if (!search_->buildSome(catalog_, nodes))
+            return false;
+    }
+    if (!edited_.empty()) {
         search_->updateCaptions(catalog_, edited_);
         edited_.clear();
         narrowable_ = false; // an edited note may match now
     }
+    return true;
+}
+
+bool FindController::indexReady() const
+{
+    return search_ && !stale_ && search_->current(catalog_) && edited_.empty();
+}
+
+void FindController::scheduleBuild()
+{
+    if (building_)
+        return;
+    building_ = true;
+    QTimer::singleShot(0, this, [this] {
+        building_ = false;
+        // About a few milliseconds of the window's time a slice.
+        constexpr size_t kSliceNodes = 16384;
+        if (!freshen(kSliceNodes))
+            scheduleBuild();
+    });
 }
 
 void FindController::noteEdited()
 {
+    // The index reads each note where the catalogue holds it; only which
+    // record shows a caption's note may have changed (one stored for a node
+    // that had none), once per caption.
     const Node *n = pane_.selectedNode();
-    if (n && (edited_.empty() || edited_.back() != n->caption()))
+    if (n && std::find(edited_.begin(), edited_.end(), n->caption()) == edited_.end())
         edited_.push_back(n->caption());
 }
 

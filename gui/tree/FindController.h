@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 class QAction;
@@ -49,6 +50,10 @@ public:
     void findNext() { moveToMatch(1); }
     void findPrevious() { moveToMatch(-1); }
 
+    // Whether the search index is up to date with the catalogue (it is kept
+    // so while the window idles).
+    bool indexReady() const;
+
     // While the find changes the rows, the selection the model carries over
     // is not a new selection.
     bool refiltering() const { return refiltering_; }
@@ -58,7 +63,11 @@ public:
     // anything at all may have changed (undo, redo).
     void noteEdited();
     void captionsChanged(const Bytes &before, const Bytes &after);
-    void invalidate() { stale_ = true; }
+    void invalidate()
+    {
+        stale_ = true;
+        scheduleBuild();
+    }
 
 signals:
     // The tree started or stopped showing only the matches.
@@ -75,8 +84,12 @@ private:
     void buildActions();
     void buildBar();
     void queryEdited(const QString &text);
-    // Brings the index up to the catalogue.
-    void freshen();
+    // Brings the index up to the catalogue, taking in at most `nodes` nodes
+    // of a build; true when it is up to date.
+    bool freshen(size_t nodes);
+    // A slice of the build on the next turn of the event loop, and more
+    // after it until the index is up to date.
+    void scheduleBuild();
     void stopFiltering();
     void moveToMatch(int step);
 
@@ -93,7 +106,8 @@ private:
     // changed since; the captions whose notes or names changed are taken
     // in node by node.
     bool stale_ = true;
-    uint64_t shape_ = 0;
+    bool building_ = false;
+    std::pair<uint64_t, size_t> resetFrom_; // the outline's shape and the records' count before a reset
     std::vector<Bytes> edited_;
     // Whether the next query may search among the last one's matches.
     bool narrowable_ = false;

@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
 #include <ostream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -214,5 +217,86 @@ TEST(Search, UpdatedNodeIsFoundByItsNewTextInItsPlace)
     index.build(catalog);
     EXPECT_EQ(captions(index.findNodes("n")), (std::vector<std::string>{"n1", "n2"}));
 }
+
+} // namespace
+
+namespace {
+
+// The plain reading of the matching rules: both texts folded whole, a
+// note's "~~" read left to right as line breaks, the query looked up.
+bool plainlyHolds(const Node *node, const Catalog &catalog, const Bytes &query)
+{
+    const Bytes needle = foldForSearch(query);
+    if (foldForSearch(node->caption()).find(needle) != Bytes::npos)
+        return true;
+    const std::optional<RecordView> r = catalog.records().find(node->caption());
+    if (!r)
+        return false;
+    Bytes note;
+    for (size_t i = 0; i < r->text.size(); ++i) {
+        const bool pair = r->text[i] == '~' && i + 1 < r->text.size() && r->text[i + 1] == '~';
+        note += pair ? '\n' : r->text[i];
+        i += pair;
+    }
+    return foldForSearch(note).find(needle) != Bytes::npos;
+}
+
+struct RandomCase {
+    const char *name;
+    size_t nodes; // more than a few thousand splits the search over two threads
+    uint32_t seed;
+};
+void PrintTo(const RandomCase &c, std::ostream *os) { *os << c.name; }
+
+class SearchAgrees : public ::testing::TestWithParam<RandomCase> {};
+
+// On random texts of a small alphabet (both cases, Cyrillic, "ё"/"е", tildes,
+// line breaks) in records stored out of the nodes' order, some shared by
+// captions and some missing, every query finds what the plain reading finds,
+// fresh and narrowing.
+TEST_P(SearchAgrees, WithThePlainReading)
+{
+    const RandomCase &c = GetParam();
+    std::mt19937 random(c.seed);
+    const std::string alphabet = W("aAbBёЁеЕжЖ~\n .");
+    const auto text = [&](size_t most) {
+        Bytes t(random() % (most + 1), ' ');
+        for (char &ch : t)
+            ch = alphabet[random() % alphabet.size()];
+        return t;
+    };
+    Catalog catalog;
+    Outline &o = catalog.outline();
+    std::vector<Bytes> captions;
+    for (size_t i = 0; i < c.nodes; ++i) {
+        Node *parent = i && random() % 2 ? o.at(random() % i) : o.top();
+        captions.push_back(random() % 8 == 0 && i ? captions[random() % i]
+                                                  : text(6) + std::to_string(i % 50));
+        o.append(parent, captions.back());
+    }
+    std::shuffle(captions.begin(), captions.end(), random);
+    for (const Bytes &caption : captions)
+        if (random() % 10)
+            catalog.records().append(caption, text(70), "0");
+    SearchIndex index;
+    index.build(catalog);
+    for (int q = 0; q < 60; ++q) {
+        const Bytes query = text(q < 40 ? 3 : 8);
+        std::vector<const Node *> expected;
+        for (const Node *n = o.first(); n; n = flatNext(n))
+            if (!query.empty() && plainlyHolds(n, catalog, query))
+                expected.push_back(n);
+        const std::vector<const Node *> found = index.findNodes(query);
+        ASSERT_EQ(found, expected) << cp1251::toUtf8(query);
+        if (!query.empty()) {
+            EXPECT_EQ(index.findNodes(query + "a", found), index.findNodes(query + "a"));
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Random, SearchAgrees,
+                         ::testing::Values(RandomCase{"OneThread", 300, 1},
+                                           RandomCase{"TwoThreads", 5000, 2}),
+                         [](const auto &testInfo) { return std::string(testInfo.param.name); });
 
 } // namespace

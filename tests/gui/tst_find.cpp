@@ -76,6 +76,7 @@ private slots:
     void findEditLeave();
     void structuralCommandsOffWhileFiltered();
     void editsAreFoundAtTheNextKeystroke();
+    void indexKeptWhileIdle();
     void colorsReadableInAnyPalette_data();
     void colorsReadableInAnyPalette();
 };
@@ -212,6 +213,20 @@ void FindTest::editsAreFoundAtTheNextKeystroke()
         = w.pane()->selectedNode() ? qv::toQ(w.pane()->selectedNode()->caption()) : QString();
     w.find(created);
     QVERIFY(w.shownRows().contains(created));
+    w.f.discard();
+}
+
+// The index follows the catalogue while the window idles: ready after the
+// load, and again after a structural command, with no Ctrl+F.
+void FindTest::indexKeptWhileIdle()
+{
+    Window w;
+    const qv::FindController *finder = w.pane()->finder();
+    QTRY_VERIFY(finder->indexReady());
+    w.f.tree()->setFocus();
+    QTest::keyClick(w.f.tree(), Qt::Key_Insert);
+    QVERIFY(!finder->indexReady());
+    QTRY_VERIFY(finder->indexReady());
     w.f.discard();
 }
 
