@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <map>
 #include <tuple>
 
@@ -195,6 +196,64 @@ std::optional<Copy> recognise(std::string_view name)
     return std::nullopt;
 }
 
+namespace {
+
+// A stamp as seconds since 1970 (the civil calendar, no time zone: only
+// differences count).
+int64_t secondsOf(const std::string &stamp)
+{
+    int64_t y = numberAt(stamp, 0, 4);
+    const int64_t m = numberAt(stamp, 4, 2), d = numberAt(stamp, 6, 2);
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const int64_t yoe = y - era * 400;
+    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    const int64_t days = era * 146097 + doe - 719468;
+    return days * 86400 + numberAt(stamp, 8, 2) * 3600 + numberAt(stamp, 10, 2) * 60 + numberAt(stamp, 12, 2);
+}
+
+// A sync engine stamps the two copies of one moment as it meets each file,
+// so they may differ by a second or two.
+constexpr int64_t kSameMomentSeconds = 5;
+
+// Halves of one engine and device whose stamps lie that close become one
+// pair, the nearest first: a data.dat copy never meets another moment's
+// notes while its own are there.
+void joinHalves(std::vector<CopyPair> &found)
+{
+    for (size_t i = 0; i < found.size(); ++i) {
+        CopyPair &half = found[i];
+        if (half.copies.size() != 1 || half.text.empty() == half.data.empty())
+            continue;
+        size_t best = found.size();
+        int64_t bestGap = kSameMomentSeconds + 1;
+        for (size_t j = 0; j < found.size(); ++j) {
+            const CopyPair &other = found[j];
+            if (j == i || other.copies.size() != 1 || other.engine != half.engine
+                || other.device != half.device || other.data.empty() == half.data.empty()
+                || other.text.empty() == other.data.empty())
+                continue;
+            const int64_t gap = std::llabs(secondsOf(other.stamp) - secondsOf(half.stamp));
+            if (gap < bestGap) {
+                bestGap = gap;
+                best = j;
+            }
+        }
+        if (best == found.size())
+            continue;
+        CopyPair &other = found[best];
+        (half.data.empty() ? half.data : half.text) = other.data.empty() ? other.text : other.data;
+        half.copies.push_back(other.copies.front());
+        half.stamp = std::min(half.stamp, other.stamp);
+        found.erase(found.begin() + static_cast<std::ptrdiff_t>(best));
+        if (best < i)
+            --i;
+    }
+}
+
+} // namespace
+
 std::vector<CopyPair> find(const std::string &folder)
 {
     // By engine, stamp and device: a data copy and a text copy of one moment.
@@ -223,12 +282,14 @@ std::vector<CopyPair> find(const std::string &folder)
         pair.copies.push_back(copy.name);
     }
     std::vector<CopyPair> found;
-    for (auto &[key, pair] : pairs) {
+    for (auto &[key, pair] : pairs)
+        found.push_back(std::move(pair));
+    joinHalves(found);
+    for (CopyPair &pair : found) {
         if (pair.data.empty())
             pair.data = "data.dat";
         if (pair.text.empty())
             pair.text = "text.dat";
-        found.push_back(std::move(pair));
     }
     std::stable_sort(found.begin(), found.end(), [](const CopyPair &a, const CopyPair &b) {
         return std::tie(a.stamp, a.copies.front()) < std::tie(b.stamp, b.copies.front());

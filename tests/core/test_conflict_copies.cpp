@@ -68,8 +68,9 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{"data.dat", ""}, NameCase{"notes (conflicted copy 2026-12-08 061500).dat", ""},
         NameCase{"text.sync-conflict-20261208-061500-ABCDEFG.ini", ""}));
 
-// Pairs by engine, stamp and device, a lone copy with the current other
-// file, oldest first; only regular files directly in the folder.
+// Pairs by engine, stamp and device (stamps a few seconds apart are one
+// moment), a lone copy with the current other file, oldest first; only
+// regular files directly in the folder.
 TEST(ConflictCopies, PairByStampOldestFirst)
 {
     TempDir dir;
@@ -78,7 +79,8 @@ TEST(ConflictCopies, PairByStampOldestFirst)
          {"data.sync-conflict-20261208-061500-BBBBBBB.dat", "text.sync-conflict-20261208-061500-BBBBBBB.dat",
           "text.sync-conflict-20261208-061500-CCCCCCC.dat", "data (conflicted copy 2026-11-30 101010).dat",
           "data (me conflicted copy 2026-12-01).dat", "text (me conflicted copy 2026-12-01).dat",
-          "Quorvel (conflicted copy 2026-01-01 000000).ini"})
+          "Quorvel (conflicted copy 2026-01-01 000000).ini", "data.sync-conflict-20261208-235959-FFFFFFF.dat",
+          "text.sync-conflict-20261209-000001-FFFFFFF.dat"})
         writeFile(d + name, "");
     ::mkdir((d + "data.sync-conflict-20260101-000000-DDDDDDD.dat").c_str(), 0700);
     ASSERT_EQ(::symlink("/etc/passwd", (d + "text.sync-conflict-20260101-000000-EEEEEEE.dat").c_str()), 0);
@@ -90,7 +92,8 @@ TEST(ConflictCopies, PairByStampOldestFirst)
         "data (conflicted copy 2026-11-30 101010).dat + text.dat\n"
         "data (me conflicted copy 2026-12-01).dat + text (me conflicted copy 2026-12-01).dat\n"
         "data.sync-conflict-20261208-061500-BBBBBBB.dat + text.sync-conflict-20261208-061500-BBBBBBB.dat\n"
-        "data.dat + text.sync-conflict-20261208-061500-CCCCCCC.dat\n");
+        "data.dat + text.sync-conflict-20261208-061500-CCCCCCC.dat\n"
+        "data.sync-conflict-20261208-235959-FFFFFFF.dat + text.sync-conflict-20261209-000001-FFFFFFF.dat\n");
 }
 
 struct StateHome {
