@@ -114,15 +114,21 @@ void CatalogKeeper::load(Catalog &catalog)
     } else {
         offerJournal(catalog, loaded);
     }
-    // Edits another machine left in conflict copies join the catalogue and
-    // are saved at once, so the copies leave the folder.
-    const CatalogSession::ConflictsMerged merged = session_.mergeConflictCopies(catalog);
-    report(merged.failure, true);
-    if (merged.copies > 0 && catalog.modified())
-        save(catalog, false);
+    mergeConflictCopies(catalog);
     // Replayed changes go into a fresh journal at the next flush.
     if (session_.unflushed())
         startTimer();
+}
+
+merge::Report CatalogKeeper::mergeConflictCopies(Catalog &catalog)
+{
+    // Edits another machine left in conflict copies join the catalogue and
+    // are saved at once, so the copies leave the folder.
+    CatalogSession::ConflictsMerged merged = session_.mergeConflictCopies(catalog);
+    report(merged.failure, true);
+    if (merged.copies > 0 && catalog.modified())
+        save(catalog, false);
+    return std::move(merged.report);
 }
 
 bool CatalogKeeper::offerBackup(Catalog &catalog)

@@ -4,6 +4,7 @@
 // the journal's flush timer.
 #pragma once
 
+#include "merge/MergeReport.h"
 #include "storage/CatalogSession.h"
 
 #include <QObject>
@@ -64,6 +65,10 @@ public:
     // the journal aside; one that no longer fits the files is set aside
     // with a word), then records every later change.
     void load(Catalog &catalog);
+    // Merges the sync engines' conflict copies in the folder into `catalog`
+    // and, when that changed it, saves it unattended so that the copies
+    // leave the folder (a copy that cannot be read is told and stays).
+    merge::Report mergeConflictCopies(Catalog &catalog);
 
     // Writes the changes recorded since the last flush to the journal. The
     // first failure of a run of them is reported (interactive: a box,

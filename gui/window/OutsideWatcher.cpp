@@ -10,6 +10,7 @@
 #include "gui/window/ConflictBar.h"
 #include "gui/window/MainWindow.h"
 #include "merge/OutlineMerge.h"
+#include "storage/ConflictCopies.h"
 #include "storage/Os.h"
 
 #include <QApplication>
@@ -123,6 +124,11 @@ OutsideWatcher::OutsideWatcher(MainWindow &window, CatalogKeeper &keeper)
     connect(poll_, &QTimer::timeout, this, &OutsideWatcher::filesMoved);
     conflictBar_ = new ConflictBar(window.catalog(), *window.treePane());
     keeper_.setOutsideTaker([this] { return takeInNow(); });
+    // A sync engine's conflict copy appearing: merged once things are quiet.
+    connect(&keeper_, &CatalogKeeper::folderChanged, this, [this] {
+        copiesPending_ = true;
+        quiet_->start();
+    });
 }
 
 OutsideWatcher::~OutsideWatcher()
@@ -225,6 +231,14 @@ void OutsideWatcher::quietEnded()
         quiet_->start();
         return;
     }
+    if (copiesPending_) {
+        if (reading_ || busy()) {
+            quiet_->start();
+            return;
+        }
+        copiesPending_ = false;
+        mergeCopies();
+    }
     // Our own save, or the files back as they were.
     if (!keeper_.session().changedOutside() || refused_ == now)
         return;
@@ -312,6 +326,27 @@ bool OutsideWatcher::takeIn(Read &read)
     }
     refused_.reset();
     return true;
+}
+
+void OutsideWatcher::mergeCopies()
+{
+    if (conflicts::find(baseDir_).empty())
+        return;
+    Catalog &catalog = window_.catalog();
+    TreePane &pane = *window_.treePane();
+    EditorPane &editor = *window_.editorPane();
+    const ViewState view(pane, editor);
+    const bool wasModified = catalog.modified();
+    merge::Report report = keeper_.mergeConflictCopies(catalog);
+    if (report.oursChanges == 0 && report.theirsChanges == 0 && report.conflicts.empty()
+        && catalog.modified() == wasModified)
+        return;
+    view.restore(catalog, pane, editor);
+    // Its steps name nodes of the catalogue that was.
+    pane.commands()->undoStack()->clear();
+    conflictBar_->showConflicts(std::move(report.conflicts));
+    seen_ = onDisk();
+    emit tookIn();
 }
 
 bool OutsideWatcher::apply(Read &read)

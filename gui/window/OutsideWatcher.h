@@ -70,6 +70,8 @@ private:
     void filesMoved();
     void folderMoved();
     void quietEnded();
+    // The conflict copies in the folder merged in (and saved).
+    void mergeCopies();
     // Something in the window must not lose its nodes now (a box, the
     // rename line, a drag, a command).
     bool busy() const;
@@ -98,6 +100,7 @@ private:
     std::unique_ptr<Read> readResult_; // filled by the worker
     uint64_t generation_ = 0;          // of the read under way
     bool reading_ = false;
+    bool copiesPending_ = false; // an entry appeared: conflict copies to look for
 };
 
 } // namespace qv

@@ -73,6 +73,7 @@ private slots:
     void reloadedInPlace();
     void mergedWithUnsavedChanges();
     void conflictsSteppedThrough();
+    void conflictCopyAppearingIsMergedAndSaved();
 
 private:
     QTemporaryDir state_;
@@ -178,6 +179,22 @@ void OutsideChanges::conflictsSteppedThrough()
     QVERIFY(!bar->isVisibleTo(w));
     QVERIFY(w->catalog().modified());
     f.discard();
+}
+
+// A sync engine's conflict copy appearing while the window runs: its edits
+// join the catalogue, which is saved, and the copy leaves the folder.
+void OutsideChanges::conflictCopyAppearingIsMergedAndSaved()
+{
+    WindowFixture f;
+    openAtA1(f, 0);
+    f.writeFile("text.sync-conflict-20261208-120000-ABCDEFG.dat", kText);
+    f.writeFile("data.sync-conflict-20261208-120001-ABCDEFG.dat", kData + "D\r\n");
+    QTRY_VERIFY_WITH_TIMEOUT(f.nodeNamed("D"), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!f.exists("data.sync-conflict-20261208-120001-ABCDEFG.dat"), 5000);
+    QVERIFY(!f.exists("text.sync-conflict-20261208-120000-ABCDEFG.dat"));
+    QCOMPARE(f.readFile("data.dat"), kData + "D\r\n");
+    QCOMPARE(f.readFile("text.dat"), kText);
+    QVERIFY(f.takeBoxes().isEmpty());
 }
 
 QTEST_MAIN(OutsideChanges)
