@@ -34,6 +34,7 @@
 #include "storage/CatalogFiles.h"
 
 #include "KillSupport.h"
+#include "WindowLines.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -62,35 +63,8 @@ void saveAtExit()
         g_window->saveBeforeQuit();
 }
 
-std::string escaped(const QString &text)
-{
-    std::string out;
-    for (char c : text.toStdString()) {
-        switch (c) {
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
-
-void say(const std::string &line)
-{
-    std::fputs((line + "\n").c_str(), stdout);
-    std::fflush(stdout);
-}
+using killtest::escaped;
+using killtest::say;
 
 // Types one step every 20 to 50 ms.
 class Typist : public QObject {

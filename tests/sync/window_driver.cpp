@@ -29,6 +29,7 @@
 #include "gui/tree/OutlineView.h"
 #include "gui/tree/TreePane.h"
 #include "gui/window/MainWindow.h"
+#include "tests/kill/WindowLines.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -49,35 +50,8 @@
 
 namespace {
 
-std::string escaped(const QString &text)
-{
-    std::string out;
-    for (char c : text.toStdString()) {
-        switch (c) {
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
-
-void say(const std::string &line)
-{
-    std::fputs((line + "\n").c_str(), stdout);
-    std::fflush(stdout);
-}
+using killtest::escaped;
+using killtest::say;
 
 class Driver : public QObject {
 public:
