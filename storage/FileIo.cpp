@@ -86,6 +86,9 @@ void blocks(uint64_t (&lanes)[8], const char *p, size_t count)
 
 void ContentHash::add(const char *p, size_t n)
 {
+    // Nothing to add (an empty view may carry no pointer at all).
+    if (n == 0)
+        return;
     count_ += n;
     if (tailBytes_ > 0) {
         const size_t take = std::min(n, sizeof tail_ - tailBytes_);

@@ -228,9 +228,10 @@ TEST(MachineOwnedFiles, AnotherMachinesAreLeftAlone)
     writeFile(d + "text.dat", "1\r\nA\r\nmine\r\n0\r\n");
     const CatalogSession::Options options{CatalogSession::Access::Write, true};
     {
+        // The catalogue outlives the session that records its changes.
+        Catalog catalog;
         CatalogSession session(d, options);
         ASSERT_FALSE(session.open().refused);
-        Catalog catalog;
         session.load(catalog);
         session.recover(catalog, false);
         catalog.records().setText("A", "from the other machine");
@@ -245,11 +246,11 @@ TEST(MachineOwnedFiles, AnotherMachinesAreLeftAlone)
     writeFile(d + ".Quorvel-" + other + ".lock", "");
     const std::string theirs = qvtest::snapshot(d);
 
+    Catalog catalog;
     CatalogSession session(d, options);
     const CatalogSession::Opened opened = session.open();
     EXPECT_EQ(opened.lock, CatalogSession::Lock::Held);
     EXPECT_FALSE(opened.repaired);
-    Catalog catalog;
     EXPECT_EQ(session.load(catalog).journal, CatalogSession::JournalFound::None);
     const CatalogSession::Recovered recovered = session.recover(catalog, true);
     EXPECT_EQ(recovered.setAside, "");
