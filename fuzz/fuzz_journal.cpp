@@ -12,6 +12,7 @@
 
 #include "storage/Journal.h"
 #include "storage/JournalFormat.h"
+#include "storage/Os.h"
 #include "storage/OutlineFile.h"
 
 using namespace qv;
@@ -90,7 +91,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     JournalBase base;
     base.data.exists = base.text.exists = true;
     const std::string_view rest = qvfuzz::view(data + 1, size - 1);
-    qvfuzz::writeBytes(dir + journal::kFileName, data[0] == 0 ? std::string(rest) : frame(rest, base));
+    qvfuzz::writeBytes(dir + journal::fileName(os::machineName()),
+                       data[0] == 0 ? std::string(rest) : frame(rest, base));
 
     (void)Journal(dir).pending(base);
 
